@@ -1,0 +1,352 @@
+#include "app/MainForm.h"
+
+#include "common/AppState.h"
+#include "common/Clock.h"
+#include "common/Forms.h"
+#include "common/Paths.h"
+#include "common/Twips.h"
+#include "common/UserPrompt.h"
+#include "mail/MailLayer.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+#include "storage/Settings.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+
+namespace kestra {
+
+namespace {
+
+struct HelpEntry {
+    const char *control;
+    const char16_t *text;
+};
+
+const HelpEntry kHelp[] = {
+    {"Command3", u"メールの新規作成・送信を行います。"},
+    {"Command4", u"新着メールの受信を行います。"},
+    {"Command6", u"受信したメールを見ます。フォーム（画面）はストレッチ（伸縮）が出来ますので、お好みのサイズでご覧下さい。"},
+    {"Command7", u"送信したメールを見ます。送信したかどうか自信がない時、ここで確認して下さい。フォーム（画面）はストレッチ（伸縮）が出来ますので、お好みのサイズでご覧下さい。"},
+    {"Command5", u"メールアドレスの登録を行います。"},
+    {"Command8", u"ID,PASS,サーバーの設定を行います。これを行わないと「通信エラー」となります。必ず最初に行って下さい。"},
+    {"Command12", u"メーラー専門店、作者のホームページです。さまざまなメーラーを取り揃えています。是非足をお運び下さい。"},
+    {"Command1", u"あるサイトでのメールアドレスを自分のアドレス帳に追加したい時に使用します。OutLookが起動した状態でのメールアドレスをアドレス帳に登録します。OutLookで、コピーをまず行ってからにして下さい。アドレス帳が開きましたら、メールアドレスが自動入力されていますので、任意の名称（名前）を入力してアドレス帳の登録ボタンを押して下さい。"},
+    {"Command2", u"表示されたサイトをお気に入りに追加します。"},
+    {"Command9", u"お気に入りに登録されているアドレスを削除します。"},
+    {"Command13", u"現在表示されているアドレス以外の登録を行いたいとき、コピー、ペーストで登録します。"},
+    {"Text3", u"新着メールの有無が表示されます。"},
+};
+
+// Controls whose hover hides the help box.
+const char *const kHideHelp[] = {"Frame1", "Frame2", "Picture1", "lblAddress", "tbToolBar"};
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, int l, int t,
+                        int w, int h, QColor colour = QColor())
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    setGeometryTwips(b, l, t, w, h);
+    if (colour.isValid()) {
+        QPalette p = b->palette();
+        p.setColor(QPalette::Button, colour);
+        b->setPalette(p);
+        b->setAutoFillBackground(true);
+    }
+    return b;
+}
+
+} // namespace
+
+QString mainHelpText(const QString &controlName)
+{
+    for (const HelpEntry &e : kHelp) {
+        if (controlName == QLatin1String(e.control))
+            return QString::fromUtf16(e.text);
+    }
+    return {};
+}
+
+QString MainForm::caption()
+{
+    return QStringLiteral("これは便利！！　ケストラでぇいッ！　Ver 2.05");
+}
+
+MainForm::MainForm(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(caption());
+    resize(twipsToPx(kDesignWidth), twipsToPx(kDesignHeight));
+    buildControls();
+    appState().mainWindow = this;
+}
+
+MainForm::~MainForm() = default;
+
+void MainForm::buildControls()
+{
+    tbToolBar = new QToolBar(this);
+    tbToolBar->setObjectName(QStringLiteral("tbToolBar"));
+    setGeometryTwips(tbToolBar, 0, 0, kDesignWidth, 540);
+    struct Tool {
+        const char *key;
+        const char16_t *tip;
+        QStyle::StandardPixmap icon;
+    };
+    const Tool tools[] = {
+        {"Back", u"戻る", QStyle::SP_ArrowBack},
+        {"Forward", u"進む", QStyle::SP_ArrowForward},
+        {"Stop", u"中止", QStyle::SP_BrowserStop},
+        {"Refresh", u"更新", QStyle::SP_BrowserReload},
+        {"Home", u"ﾎｰﾑ", QStyle::SP_DirHomeIcon},
+        {"Search", u"検索", QStyle::SP_FileDialogContentsView},
+    };
+    for (const Tool &t : tools) {
+        QAction *a = tbToolBar->addAction(style()->standardIcon(t.icon), QString::fromUtf16(t.tip));
+        a->setObjectName(QLatin1String(t.key));
+        a->setToolTip(QString::fromUtf16(t.tip));
+    }
+
+    picAddress = new QWidget(this);
+    picAddress->setObjectName(QStringLiteral("picAddress"));
+    setGeometryTwips(picAddress, 0, 540, kDesignWidth, 675);
+    lblAddress = new QLabel(QStringLiteral("URL"), picAddress);
+    lblAddress->setObjectName(QStringLiteral("lblAddress"));
+    setGeometryTwips(lblAddress, 45, 60, 5115, 255);
+    Command2 = makeButton(picAddress, "Command2", QStringLiteral("お気に入りに追加"), 600, 0, 1575, 255);
+    Command9 = makeButton(picAddress, "Command9", QStringLiteral("お気に入りから削除"), 2280, 0, 1815, 255);
+    Command13 = makeButton(picAddress, "Command13", QStringLiteral("貼付け"), 4200, 0, 1095, 255);
+    cboAddress = new QComboBox(picAddress);
+    cboAddress->setObjectName(QStringLiteral("cboAddress"));
+    cboAddress->setEditable(true);
+    cboAddress->setInsertPolicy(QComboBox::NoInsert);
+    cboAddress->setGeometry(twipsToPx(45), twipsToPx(300), twipsToPx(5235), cboAddress->sizeHint().height());
+
+    Picture1 = new QWidget(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    setGeometryTwips(Picture1, 0, 1200, 1575, 4575);
+    Frame1 = new QGroupBox(Picture1);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    setGeometryTwips(Frame1, 120, 0, 1215, 2775);
+    const QColor grey(224, 224, 224);
+    const QColor lilac(192, 192, 255);
+    Command3 = makeButton(Frame1, "Command3", QStringLiteral("新規作成"), 120, 240, 975, 255, grey);
+    Command4 = makeButton(Frame1, "Command4", QStringLiteral("受信"), 120, 600, 975, 255, QColor(255, 0, 0));
+    Command6 = makeButton(Frame1, "Command6", QStringLiteral("着信履歴"), 120, 960, 975, 255, lilac);
+    Command7 = makeButton(Frame1, "Command7", QStringLiteral("送信履歴"), 120, 1320, 975, 255, lilac);
+    Command5 = makeButton(Frame1, "Command5", QStringLiteral("アドレス帳"), 120, 1680, 975, 255, lilac);
+    Command8 = makeButton(Frame1, "Command8", QStringLiteral("設定"), 120, 2040, 975, 255, QColor(255, 255, 255));
+    Command12 = makeButton(Frame1, "Command12", QStringLiteral("HP"), 120, 2400, 975, 255, QColor(255, 255, 0));
+    Frame2 = new QGroupBox(Picture1);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    setGeometryTwips(Frame2, 120, 2760, 1215, 855);
+    Label2 = new QLabel(QStringLiteral("OutoLook"), Frame2);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    setGeometryTwips(Label2, 200, 240, 855, 255);
+    Command1 = makeButton(Frame2, "Command1", QStringLiteral("登録"), 120, 480, 975, 255, grey);
+    Text3 = new QLineEdit(Picture1);
+    Text3->setObjectName(QStringLiteral("Text3"));
+    setGeometryTwips(Text3, 120, 3720, 1215, 735);
+    Text3->setReadOnly(true);
+
+    brwWebBrowser = new QWidget(this);
+    brwWebBrowser->setObjectName(QStringLiteral("brwWebBrowser"));
+    setGeometryTwips(brwWebBrowser, 1560, 1200, 5040, 4575);
+
+    Text1 = new QPlainTextEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    setGeometryTwips(Text1, 1560, 3960, 4815, 1815);
+    Text1->raise();
+
+    Text2 = new QLineEdit(this);
+    Text2->setObjectName(QStringLiteral("Text2"));
+    Text2->hide();
+    Text4 = new QLineEdit(this);
+    Text4->setObjectName(QStringLiteral("Text4"));
+    Text4->hide();
+    Command10 = new QPushButton(this);
+    Command10->setObjectName(QStringLiteral("Command10"));
+    Command10->hide();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    timTimer = new QTimer(this);
+    timTimer->setObjectName(QStringLiteral("timTimer"));
+    timTimer->setInterval(5);
+
+    connect(Timer1, &QTimer::timeout, this, &MainForm::Timer1_Timer);
+    connect(Command1, &QPushButton::clicked, this, &MainForm::Command1_Click);
+    connect(Command3, &QPushButton::clicked, this, &MainForm::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &MainForm::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &MainForm::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &MainForm::Command6_Click);
+    connect(Command7, &QPushButton::clicked, this, &MainForm::Command7_Click);
+    connect(Command8, &QPushButton::clicked, this, &MainForm::Command8_Click);
+    connect(Command10, &QPushButton::clicked, this, &MainForm::Command10_Click);
+    connect(Command12, &QPushButton::clicked, this, &MainForm::Command12_Click);
+
+    const QList<QWidget *> watched = {Command1, Command2, Command3, Command4, Command5, Command6,
+                                      Command7, Command8, Command9, Command12, Command13, Text3,
+                                      Frame1, Frame2, Picture1, lblAddress, tbToolBar};
+    for (QWidget *w : watched) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
+}
+
+void MainForm::Form_Load()
+{
+    // 1. Favourites first: a failure here is shown, the rest of start-up still runs.
+    Command10_Click();
+
+    // 3. Show, redraw the toolbar and lay out once.
+    show();
+    tbToolBar->update();
+    Form_Resize();
+
+    // 4. The address combo sits right below its label.
+    cboAddress->move(twipsToPx(50), lblAddress->y() + lblAddress->height() + twipsToPx(15));
+
+    // 5.
+    Text1->clear();
+
+    // 6. The compose window is loaded hidden here, with its fortune box clear
+    //    (plugged in by the compose window).
+
+    // 7. Servers, own address and APOP.
+    if (Status s = readKestraIni(appPaths().kestraIni(), appState().settings); !s)
+        showStorageError(s.error());
+
+    // 8. Mail library.
+    mailLayer().NMailInitializeWinSock();
+    mailLayer().NMailSetOption(1, 8192);
+
+    // 9. Without a POP3 server the server settings window opens over this one
+    //    (plugged in by the settings windows).
+
+    Timer1_Timer();
+    Timer1->start();
+}
+
+void MainForm::Form_Resize()
+{
+    const int w = pxToTwips(width());
+    const int h = pxToTwips(height());
+    cboAddress->resize(twipsToPx(w / 1.5), cboAddress->height());
+    brwWebBrowser->resize(twipsToPx(w), twipsToPx(h));
+    Picture1->resize(Picture1->width(), twipsToPx(h));
+}
+
+void MainForm::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void MainForm::Timer1_Timer()
+{
+    const QString text = clockText(clock().now());
+    Text2->setText(text);
+    appState().clockText = text;
+}
+
+void MainForm::Command1_Click()
+{
+    Text4->clear();
+    Text4->setText(QApplication::clipboard()->text());
+    if (!Text4->text().isEmpty()) {
+        // The address book window takes the copied address (plugged in by that window).
+        return;
+    }
+    prompt().info(QStringLiteral("アドレスがクリップボードにコピーされていません。\r\n"
+                                 "OutLookは起動していますか。\r\n"
+                                 "起動後、メールアドレスを選択し、コピーを行いましたか？"),
+                  appTitle());
+}
+
+void MainForm::Command3_Click() {}
+
+void MainForm::Command4_Click()
+{
+    Text1->setPlainText(QStringLiteral("メールを受信します。"));
+}
+
+void MainForm::Command5_Click() {}
+void MainForm::Command6_Click() {}
+void MainForm::Command7_Click() {}
+void MainForm::Command8_Click() {}
+void MainForm::Command12_Click() {}
+
+void MainForm::Command10_Click()
+{
+    cboAddress->clear();
+    cboAddress->setEditText(QString());
+    const QString path = appPaths().dataFile(QString::fromUtf16(stores::favourites.fileName));
+    const Status s = scanRecords(path, FavouriteRecord::kLength, [this](qint64, const QByteArray &bytes) {
+        cboAddress->addItem(FavouriteRecord::decode(bytes).Url);
+        return true;
+    });
+    cboAddress->setCurrentIndex(-1);
+    cboAddress->setEditText(QString());
+    if (!s)
+        showStorageError(s.error());
+}
+
+void MainForm::hoverOver(QWidget *control)
+{
+    if (!control)
+        return;
+    const QString name = control->objectName();
+    for (const char *hide : kHideHelp) {
+        if (name == QLatin1String(hide)) {
+            Text1->hide();
+            return;
+        }
+    }
+    const QString help = mainHelpText(name);
+    if (help.isEmpty())
+        return;
+    Text1->show();
+    Text1->setPlainText(help);
+}
+
+bool MainForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove)
+        hoverOver(qobject_cast<QWidget *>(watched));
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainForm::closeEvent(QCloseEvent *event)
+{
+    mailLayer().NMailEndWinSock();
+    Timer1->stop();
+    // Every other window, shown or only loaded, ends with the program.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows) {
+        if (w != this && w->isWindow())
+            w->close();
+    }
+    event->accept();
+    QApplication::quit();
+}
+
+void MainForm::showStorageError(const StorageError &error)
+{
+    prompt().info(error.message(), appTitle(), PromptIcon::Exclamation);
+}
+
+} // namespace kestra

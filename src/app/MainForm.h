@@ -1,0 +1,110 @@
+#pragma once
+
+#include "storage/Result.h"
+
+#include <QWidget>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QToolBar;
+
+namespace kestra {
+
+// The main window: browser pane with toolbar and address bar, the button column
+// that opens every other window and starts receiving, the new-mail indicator,
+// the hover-help box and the hidden clock text. Closing it ends the program.
+//
+// Controls:
+//   tbToolBar   navigation toolbar (Back, Forward, Stop, Refresh, Home, Search)
+//   picAddress  address bar: lblAddress "URL", Command2 add favourite,
+//               Command9 delete favourite, Command13 paste, cboAddress
+//   Picture1    left panel: Frame1 (Command3 新規作成, Command4 受信, Command6 着信履歴,
+//               Command7 送信履歴, Command5 アドレス帳, Command8 設定, Command12 HP),
+//               Frame2 (Label2 "OutoLook", Command1 登録: capture a copied address),
+//               Text3 new-mail indicator
+//   brwWebBrowser  browser pane
+//   Text1       hover help and status box
+//   Text2       hidden clock text (also scratch); Text4 hidden clipboard scratch
+//   Command10   hidden: reloads the favourites
+//   Timer1      one-second clock; timTimer 5 ms browser busy watch
+class MainForm final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MainForm)
+
+public:
+    static constexpr int kDesignWidth = 6570;  // client area in twips
+    static constexpr int kDesignHeight = 5745;
+
+    explicit MainForm(QWidget *parent = nullptr);
+    ~MainForm() override;
+
+    static QString caption();
+
+    // Start-up steps after construction: favourites, settings, mail library,
+    // server settings window when no POP3 server is set.
+    void Form_Load();
+    // Layout rules for a client area of the current size.
+    void Form_Resize();
+
+    void Timer1_Timer();
+    void Command1_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void Command6_Click();
+    void Command7_Click();
+    void Command8_Click();
+    void Command10_Click(); // reload the favourites
+    void Command12_Click();
+
+    // Hover help for the control under the mouse.
+    void hoverOver(QWidget *control);
+
+    QToolBar *tbToolBar = nullptr;
+    QWidget *picAddress = nullptr;
+    QLabel *lblAddress = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command9 = nullptr;
+    QPushButton *Command13 = nullptr;
+    QComboBox *cboAddress = nullptr;
+    QWidget *Picture1 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QPushButton *Command4 = nullptr;
+    QPushButton *Command6 = nullptr;
+    QPushButton *Command7 = nullptr;
+    QPushButton *Command5 = nullptr;
+    QPushButton *Command8 = nullptr;
+    QPushButton *Command12 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QLabel *Label2 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QLineEdit *Text3 = nullptr;
+    QWidget *brwWebBrowser = nullptr;
+    QPlainTextEdit *Text1 = nullptr;
+    QLineEdit *Text2 = nullptr;
+    QLineEdit *Text4 = nullptr;
+    QPushButton *Command10 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QTimer *timTimer = nullptr;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void showStorageError(const StorageError &error);
+};
+
+// Help texts of the main window's controls, by control name; empty for none.
+QString mainHelpText(const QString &controlName);
+
+} // namespace kestra

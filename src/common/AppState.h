@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <QtGlobal>
+
+namespace kestra {
+
+// The program's own name, used as the title of its plain message boxes.
+inline const QString &appTitle()
+{
+    static const QString title = QStringLiteral("Kestra");
+    return title;
+}
+
+// Settings values shared by every window for the whole run.
+struct SharedSettings {
+    QString smtpServer;
+    QString pop3Server;
+    QString mailAddress;
+    qint16 apop = 0; // non-zero asks for APOP authentication
+    QString pop3Id;
+    QString pop3Password;
+};
+
+// Program-wide state: one instance, owned by the process. Windows read and
+// write it directly, the way the windows of this program share their values.
+struct AppState {
+    QString appFolder;       // folder that holds kestra.ini, the data and attachment folders
+    SharedSettings settings;
+    qint16 historyMode = 1;  // 1 = received store, 2 = sent store
+    qint16 currentRecord = 0;
+    QString editorFile;      // the history editor's current file
+    bool editorModified = false;
+    int boldCount = 0;       // editor style toggles, kept across unloads of the history window
+    int italicCount = 0;
+    int underlineCount = 0;
+    QString clockText;       // the main window's clock text (its hidden Text2)
+    QPointer<QWidget> mainWindow;
+};
+
+AppState &appState();
+
+// Restores the state to what the program starts with (tests use it between cases).
+void resetAppState();
+
+} // namespace kestra

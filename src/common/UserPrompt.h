@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace kestra {
+
+enum class PromptIcon { None, Information, Exclamation, Question, Critical };
+enum class PromptButtons { Ok, OkCancel, YesNo };
+enum class PromptAnswer { Ok, Cancel, Yes, No };
+
+// Every message box and file dialog of the program goes through this interface,
+// so that tests can answer them in order and see what was shown.
+class UserPrompt
+{
+public:
+    virtual ~UserPrompt() = default;
+
+    virtual PromptAnswer message(const QString &text, const QString &title, PromptIcon icon,
+                                 PromptButtons buttons) = 0;
+    // An empty result means the user cancelled.
+    virtual QString openFileName(const QString &caption, const QString &dir,
+                                 const QString &filter) = 0;
+    virtual QString saveFileName(const QString &caption, const QString &dir,
+                                 const QString &filter) = 0;
+
+    // Shorthands for the common forms.
+    void info(const QString &text, const QString &title, PromptIcon icon = PromptIcon::None)
+    {
+        message(text, title, icon, PromptButtons::Ok);
+    }
+    bool confirm(const QString &text); // Yes/No, question icon, title "確認"
+};
+
+// The prompt in force: the real dialogs unless a test installed another one.
+UserPrompt &prompt();
+// Installs `p` (not owned); nullptr restores the real dialogs.
+void setPrompt(UserPrompt *p);
+
+// Shows real QMessageBox / QFileDialog windows.
+class DialogPrompt final : public UserPrompt
+{
+public:
+    PromptAnswer message(const QString &text, const QString &title, PromptIcon icon,
+                         PromptButtons buttons) override;
+    QString openFileName(const QString &caption, const QString &dir, const QString &filter) override;
+    QString saveFileName(const QString &caption, const QString &dir, const QString &filter) override;
+};
+
+} // namespace kestra

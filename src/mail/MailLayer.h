@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+
+namespace kestra {
+
+// The program's mail library: POP3 receiving, attachment expansion and SMTP
+// sending as plain calls. Messages are numbered from 1. Output texts are
+// filled the way fixed-size buffers are: at most (size - 1) characters, and
+// callers cut every text at its first NUL (cutAtNul). Results that callers
+// test: connect -1 = failed; authenticate = number of waiting messages, 0 =
+// none, negative = error; attachment expansion 1 = expanded, -5 = an
+// attachment could not be opened, -6 = a split message is still incomplete;
+// send negative = failed. After any failure NMailGetMessage gives the text.
+class MailLayer
+{
+public:
+    static constexpr int kHeaderBufferSize = 8192;
+    static constexpr int kMessageBufferSize = 8192;
+
+    virtual ~MailLayer() = default;
+
+    virtual int NMailInitializeWinSock() = 0;
+    virtual int NMailSetOption(int option, int value) = 0;
+    virtual int NMailEndWinSock() = 0;
+
+    virtual int NMailPop3Connect(const QString &server) = 0;
+    // apop: -1 = use APOP, 0 = USER/PASS.
+    virtual int NMailPop3Authenticate(int handle, const QString &id, const QString &password,
+                                      int apop) = 0;
+    virtual int NMailPop3GetMailStatus(int handle, int number, QString &subject, QString &date,
+                                       QString &from, QString &header, int flag) = 0;
+    virtual int NMailPop3GetMailSize(int handle, int number) = 0;
+    // `bodySize` is the size of the caller's body buffer (message size + 1).
+    virtual int NMailPop3GetMail(int handle, int number, QString &subject, QString &date,
+                                 QString &from, QString &header, QString &body, int bodySize,
+                                 int flag1, int flag2) = 0;
+    virtual int NMailPop3DeleteMail(int handle, int number) = 0;
+    virtual int NMailPop3Close(int handle) = 0;
+
+    // Expands the attachments of a fetched message into `attachFolder` (a path
+    // ending in a separator). `source` is the message source written to
+    // `tempFile`; `body` may come back changed (the text part only).
+    virtual int NMailAttachmentFileFirst(int flag, const QString &subject, const QString &date,
+                                         const QString &from, const QString &header,
+                                         QString &body, const QString &attachFolder,
+                                         const QString &tempFile, QString &source, int flag2) = 0;
+    virtual int NMailAttachmentFileClose(int flag) = 0;
+
+    // Text of the last error; `size` is the buffer size (8192) and comes back as
+    // the length of the text.
+    virtual int NMailGetMessage(int flag, QString &text, int &size) = 0;
+
+    // `to` may name several recipients separated by commas; `attachments` is a
+    // comma-separated list of full paths, or empty.
+    virtual int NMailSmtpSendMail(const QString &server, const QString &to, const QString &cc,
+                                  const QString &bcc, const QString &from, const QString &subject,
+                                  const QString &body, const QString &extraHeader,
+                                  const QString &attachments, int flag) = 0;
+};
+
+// The layer in force. Until one is installed, every call fails with a text
+// saying that mail cannot be sent or received.
+MailLayer &mailLayer();
+// Installs `layer` (not owned); nullptr restores the default.
+void setMailLayer(MailLayer *layer);
+
+} // namespace kestra

@@ -1,0 +1,290 @@
+#include "storage/RecordFile.h"
+
+#include "common/Text.h"
+#include "storage/Records.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <filesystem>
+#include <system_error>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace kestra {
+
+namespace stores {
+const StoreKind received{u"kstdata2.data", u"KSTDATA2.TMP", MailRecord::kLength, MailRecord::kLength - 2};
+const StoreKind sent{u"kstdata5.data", u"KSTDATA5.TMP", MailRecord::kLength, MailRecord::kLength - 2};
+const StoreKind addressBook{u"Kstdata20.data", u"KSTDATA20.TMP", AddressRecord::kLength, 62};
+const StoreKind addressPreload{u"KSTASTER20.INI", u"KSTASTER20.TMP", AddressRecord::kLength, 62};
+const StoreKind favourites{u"Kstdata90.data", u"KSTDATA90.TMP", FavouriteRecord::kLength, 202};
+} // namespace stores
+
+namespace {
+CompactionHook g_hook;
+
+bool hook(CompactionStep step, qint64 index)
+{
+    return !g_hook || g_hook(step, index);
+}
+} // namespace
+
+QString StorageError::message() const
+{
+    return QStringLiteral("ファイルの操作に失敗しました。\r\n%1\r\n%2").arg(QDir::toNativeSeparators(file), reason);
+}
+
+int liveOffsetFor(int recordLength)
+{
+    switch (recordLength) {
+    case AddressRecord::kLength: return 62;
+    case FavouriteRecord::kLength: return 202;
+    default: return recordLength - 2;
+    }
+}
+
+void setCompactionHook(CompactionHook h)
+{
+    g_hook = std::move(h);
+}
+
+bool syncFile(QFile &file)
+{
+    if (!file.flush())
+        return false;
+#ifdef Q_OS_WIN
+    return _commit(file.handle()) == 0;
+#else
+    return ::fsync(file.handle()) == 0;
+#endif
+}
+
+void syncFolder(const QString &folder)
+{
+#ifndef Q_OS_WIN
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+#else
+    Q_UNUSED(folder);
+#endif
+}
+
+RecordFile::RecordFile(QString path, int recordLength)
+    : m_path(std::move(path)), m_length(recordLength), m_file(m_path)
+{
+}
+
+RecordFile::~RecordFile()
+{
+    close();
+}
+
+StorageError RecordFile::error(const QString &reason) const
+{
+    return StorageError{m_path, reason};
+}
+
+Status RecordFile::open()
+{
+    close();
+    if (!m_file.open(QIODevice::ReadWrite))
+        return error(m_file.errorString());
+    return {};
+}
+
+Status RecordFile::openReadOnly()
+{
+    close();
+    if (!QFileInfo::exists(m_path)) {
+        m_readOnlyMissing = true;
+        return {};
+    }
+    if (!m_file.open(QIODevice::ReadOnly))
+        return error(m_file.errorString());
+    return {};
+}
+
+void RecordFile::close()
+{
+    m_file.close();
+    m_readOnlyMissing = false;
+}
+
+qint64 RecordFile::count() const
+{
+    if (m_readOnlyMissing || !m_file.isOpen())
+        return 0;
+    return m_file.size() / m_length;
+}
+
+Result<bool> RecordFile::read(qint64 number, QByteArray &out)
+{
+    if (number < 1 || number > count())
+        return false;
+    if (!m_file.seek((number - 1) * m_length))
+        return error(m_file.errorString());
+    out.resize(m_length);
+    const qint64 got = m_file.read(out.data(), m_length);
+    if (got != m_length)
+        return error(got < 0 ? m_file.errorString() : QStringLiteral("レコードの途中でファイルが終わっています"));
+    return true;
+}
+
+Status RecordFile::write(qint64 number, const QByteArray &bytes, bool sync)
+{
+    if (!m_file.isOpen() || !m_file.isWritable())
+        return error(QStringLiteral("ファイルが書き込み用に開かれていません"));
+    if (bytes.size() != m_length)
+        return error(QStringLiteral("レコードの長さが正しくありません"));
+    if (number < 1 || number > kMaxRecords)
+        return error(QStringLiteral("レコード番号 %1 は範囲外です（1～%2）").arg(number).arg(kMaxRecords));
+    if (!m_file.seek((number - 1) * m_length))
+        return error(m_file.errorString());
+    if (m_file.write(bytes) != m_length)
+        return error(m_file.errorString());
+    if (sync ? !syncFile(m_file) : !m_file.flush())
+        return error(m_file.errorString());
+    return {};
+}
+
+Status scanRecords(const QString &path, int recordLength,
+                   const std::function<bool(qint64, const QByteArray &)> &visit)
+{
+    QFile file(path);
+    if (!file.exists())
+        return {};
+    if (!file.open(QIODevice::ReadOnly))
+        return StorageError{path, file.errorString()};
+    // Read many records at a time: one sequential pass over the file.
+    const qint64 records = file.size() / recordLength;
+    const qint64 perChunk = qMax<qint64>(1, (4 << 20) / recordLength);
+    QByteArray chunk;
+    QByteArray record;
+    qint64 number = 1;
+    while (number <= records) {
+        const qint64 n = qMin(perChunk, records - number + 1);
+        chunk.resize(n * recordLength);
+        if (file.read(chunk.data(), chunk.size()) != chunk.size())
+            return StorageError{path, file.errorString()};
+        for (qint64 i = 0; i < n; ++i, ++number) {
+            record = chunk.mid(i * recordLength, recordLength);
+            if (!visit(number, record))
+                return {};
+        }
+    }
+    return {};
+}
+
+Result<qint16> AppendRecordNumber(const QString &path, int recordLength)
+{
+    const QFileInfo info(path);
+    const qint64 size = info.exists() ? info.size() : 0;
+    const double number = double(size) / recordLength + 1.0;
+    if (number > double(kMaxRecords) + 0.5)
+        return StorageError{path, QStringLiteral("記録できる件数（%1件）の上限に達しています").arg(kMaxRecords)};
+    return roundHalfEvenToInt16(number);
+}
+
+Status writeRecordAt(const QString &path, int recordLength, qint64 number, const QByteArray &bytes)
+{
+    RecordFile file(path, recordLength);
+    if (Status s = file.open(); !s)
+        return s;
+    return file.write(number, bytes);
+}
+
+Result<qint16> appendRecord(const QString &path, int recordLength, const QByteArray &bytes)
+{
+    RecordFile file(path, recordLength);
+    if (Status s = file.open(); !s)
+        return s.error();
+    Result<qint16> number = AppendRecordNumber(path, recordLength);
+    if (!number)
+        return number;
+    if (Status s = file.write(number.value(), bytes); !s)
+        return s.error();
+    return number;
+}
+
+Status markRecord(const QString &path, int recordLength, qint64 number, QByteArray buffer)
+{
+    buffer = buffer.leftJustified(recordLength, ' ', true);
+    const int live = liveOffsetFor(recordLength);
+    buffer[live] = 0;
+    buffer[live + 1] = 0;
+    return writeRecordAt(path, recordLength, number, buffer);
+}
+
+Status CompactStore(const QString &dataPath, const QString &tempPath, int recordLength)
+{
+    QFile data(dataPath);
+    if (!data.exists())
+        return {};
+    if (!data.open(QIODevice::ReadOnly))
+        return StorageError{dataPath, data.errorString()};
+
+    QFile temp(tempPath);
+    if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return StorageError{tempPath, temp.errorString()};
+    if (!hook(CompactionStep::TempOpened, 0))
+        return {};
+
+    const auto fail = [&](const QString &file, const QString &reason) -> Status {
+        temp.close();
+        QFile::remove(tempPath);
+        return StorageError{file, reason};
+    };
+
+    const int liveOffset = liveOffsetFor(recordLength);
+    const qint64 records = data.size() / recordLength;
+    const qint64 perChunk = qMax<qint64>(1, (4 << 20) / recordLength);
+    QByteArray chunk;
+    QByteArray out;
+    qint64 index = 0;
+    while (index < records) {
+        const qint64 n = qMin(perChunk, records - index);
+        chunk.resize(n * recordLength);
+        if (data.read(chunk.data(), chunk.size()) != chunk.size())
+            return fail(dataPath, data.errorString());
+        out.clear();
+        for (qint64 i = 0; i < n; ++i) {
+            const QByteArrayView record(chunk.constData() + i * recordLength, recordLength);
+            if (getInt16(record, liveOffset) != 0)
+                out.append(record.data(), recordLength);
+        }
+        if (temp.write(out) != out.size())
+            return fail(tempPath, temp.errorString());
+        index += n;
+        if (!hook(CompactionStep::RecordCopied, index))
+            return {};
+    }
+    data.close();
+    if (!syncFile(temp))
+        return fail(tempPath, temp.errorString());
+    temp.close();
+    if (!hook(CompactionStep::TempSynced, 0))
+        return {};
+
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(tempPath.toStdU16String()),
+                            std::filesystem::path(dataPath.toStdU16String()), ec);
+    if (ec) {
+        QFile::remove(tempPath);
+        return StorageError{dataPath, QString::fromLocal8Bit(ec.message())};
+    }
+    if (!hook(CompactionStep::Renamed, 0))
+        return {};
+    syncFolder(QFileInfo(dataPath).absolutePath());
+    return {};
+}
+
+} // namespace kestra

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "storage/Result.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <functional>
+
+namespace kestra {
+
+// One store of fixed-length records: its file name, the temporary name its
+// compaction writes, the record length and where the Live field sits.
+struct StoreKind {
+    const char16_t *fileName;
+    const char16_t *tempName;
+    int recordLength;
+    int liveOffset;
+};
+
+namespace stores {
+extern const StoreKind received;   // kstdata2.data, MailRecord
+extern const StoreKind sent;       // kstdata5.data, MailRecord
+extern const StoreKind addressBook; // Kstdata20.data, AddressRecord
+extern const StoreKind addressPreload; // KSTASTER20.INI, AddressRecord (read only)
+extern const StoreKind favourites; // Kstdata90.data, FavouriteRecord
+} // namespace stores
+
+// Highest record number a store can hold (record numbers are signed 16-bit).
+inline constexpr qint64 kMaxRecords = 32767;
+
+// Offset of the Live field in a record of the given length.
+int liveOffsetFor(int recordLength);
+
+// A record file opened for access by record number (1-based). Closed on
+// destruction; every operation reports the file and the system's reason.
+class RecordFile
+{
+public:
+    RecordFile(QString path, int recordLength);
+    ~RecordFile();
+    RecordFile(const RecordFile &) = delete;
+    RecordFile &operator=(const RecordFile &) = delete;
+
+    // Opens for reading and writing; a missing file is created empty.
+    Status open();
+    // Opens for reading only; a missing file reads as empty.
+    Status openReadOnly();
+    void close();
+
+    const QString &path() const { return m_path; }
+    int recordLength() const { return m_length; }
+    // Whole records in the file (a torn tail is not counted).
+    qint64 count() const;
+
+    // Reads record `number` into `out`. Gives false at the end of the file.
+    Result<bool> read(qint64 number, QByteArray &out);
+    // Writes `bytes` (exactly one record) as record `number`; one past the last
+    // appends. With `sync` the bytes are on disk when it returns.
+    Status write(qint64 number, const QByteArray &bytes, bool sync = true);
+
+private:
+    StorageError error(const QString &reason) const;
+
+    QString m_path;
+    int m_length;
+    QFile m_file;
+    bool m_readOnlyMissing = false;
+};
+
+// Calls `visit(number, bytes)` for record 1, 2, ... until the end of the file
+// or until `visit` returns false. A missing file has no records.
+Status scanRecords(const QString &path, int recordLength,
+                   const std::function<bool(qint64, const QByteArray &)> &visit);
+
+// Number for a new record: file size / length + 1, rounded half to even. An
+// error when the store already holds the most records it can number.
+Result<qint16> AppendRecordNumber(const QString &path, int recordLength);
+
+// Opens the store, writes `bytes` as record `number` and closes it again.
+Status writeRecordAt(const QString &path, int recordLength, qint64 number, const QByteArray &bytes);
+// Appends `bytes` at AppendRecordNumber; gives the number it used.
+Result<qint16> appendRecord(const QString &path, int recordLength, const QByteArray &bytes);
+
+// Marks record `number` deleted: writes `buffer` there with its Live field set to 0.
+Status markRecord(const QString &path, int recordLength, qint64 number, QByteArray buffer);
+
+// Rewrites the data file with its live records only, in order, copied byte for
+// byte. The compacted records go to `tempPath`, reach the disk, and the temporary
+// file is renamed over the data file, so the store on disk is complete at every
+// instant: the old one until the rename, the new one after it.
+Status CompactStore(const QString &dataPath, const QString &tempPath, int recordLength);
+
+// Test hook: called at each step of CompactStore. Returning false stops the
+// compaction on the spot, as if the program had died there (nothing is cleaned up).
+enum class CompactionStep { TempOpened, RecordCopied, TempSynced, Renamed };
+using CompactionHook = std::function<bool(CompactionStep, qint64 index)>;
+void setCompactionHook(CompactionHook hook);
+
+// Flushes an open file's data to the disk.
+bool syncFile(QFile &file);
+// Flushes a folder's entries (after a rename) to the disk.
+void syncFolder(const QString &folder);
+
+} // namespace kestra

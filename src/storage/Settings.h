@@ -1,0 +1,61 @@
+#pragma once
+
+#include "common/AppState.h"
+#include "storage/Result.h"
+
+#include <QByteArray>
+#include <QString>
+
+class QSettings;
+
+namespace kestra {
+
+// kestra.ini: four lines "SMTP=", "POP3=", "MAIL=", "APOP=" in code page 932
+// with CR LF. Keys are matched with letter case significant; a value is at most
+// 100 characters; a later line wins.
+void parseKestraIni(const QByteArray &bytes, SharedSettings &settings);
+QByteArray formatKestraIni(const SharedSettings &settings);
+// Reads the file into `settings` when it exists; a missing file changes nothing.
+Status readKestraIni(const QString &path, SharedSettings &settings);
+Status writeKestraIni(const QString &path, const SharedSettings &settings);
+
+// A profile (INI) file read and written the way the platform's profile-string
+// functions do it: section and key names without regard to letter case, values
+// cut to 255 bytes on reading, the rest of the file kept on writing.
+class ProfileFile
+{
+public:
+    static constexpr int kValueBytes = 255;
+
+    static QString value(const QByteArray &contents, const QString &section, const QString &key);
+    static QByteArray withValue(const QByteArray &contents, const QString &section,
+                                const QString &key, const QString &value);
+
+    // Empty text when the file, the section or the key is missing.
+    static QString read(const QString &path, const QString &section, const QString &key);
+    // Creates the file, the section or the key as needed. The file may hold a
+    // password: on POSIX systems it is only ever readable by its owner (0600).
+    static Status write(const QString &path, const QString &section, const QString &key,
+                        const QString &value);
+};
+
+// iniIdPass.ini: ID (NAME), password (NAME2) and the save switch (NAME3) in section EXEINI.
+struct IdPass {
+    QString id;
+    QString password;
+};
+IdPass readIdPass(const QString &path);
+// With `save`: NAME, NAME2 and NAME3 = "1" in that order; without: only NAME3 = "0".
+Status writeIdPass(const QString &path, const IdPass &values, bool save);
+
+// The per-user settings store of the application "torivane".
+QSettings *openSettingsStore();
+// Steps run when the history window closes: HIST and OKINI are written and
+// removed, FLAG/AUTOSAVE is set to an empty text.
+void clearHistorySettings(QSettings &store);
+
+// Writes `bytes` to `path` through a temporary file that is flushed to disk and
+// renamed over it, so the file is never half-written. `ownerOnly` gives it 0600.
+Status writeFileAtomically(const QString &path, const QByteArray &bytes, bool ownerOnly = false);
+
+} // namespace kestra
