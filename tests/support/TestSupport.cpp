@@ -1,0 +1,113 @@
+#include "support/TestSupport.h"
+
+#include "common/AppState.h"
+#include "common/Paths.h"
+#include "storage/StoreBuffers.h"
+
+#include <QFile>
+#include <QtTest>
+
+namespace kestra::test {
+
+FakePrompt::FakePrompt()
+{
+    setPrompt(this);
+}
+
+FakePrompt::~FakePrompt()
+{
+    setPrompt(nullptr);
+}
+
+PromptAnswer FakePrompt::message(const QString &text, const QString &title, PromptIcon icon,
+                                 PromptButtons buttons)
+{
+    m_shown.append({ShownPrompt::Kind::Message, text, title, icon, buttons});
+    if (!m_answers.isEmpty())
+        return m_answers.takeFirst();
+    if (m_auto)
+        return buttons == PromptButtons::YesNo ? PromptAnswer::Yes : PromptAnswer::Ok;
+    if (buttons != PromptButtons::Ok) {
+        ++m_unexpected;
+        qWarning("unexpected dialog: %s", qPrintable(text));
+    }
+    return buttons == PromptButtons::YesNo ? PromptAnswer::No
+                                           : buttons == PromptButtons::OkCancel ? PromptAnswer::Cancel
+                                                                                : PromptAnswer::Ok;
+}
+
+QString FakePrompt::openFileName(const QString &caption, const QString &, const QString &)
+{
+    m_shown.append({ShownPrompt::Kind::OpenFile, caption, {}, PromptIcon::None, PromptButtons::Ok});
+    if (!m_files.isEmpty())
+        return m_files.takeFirst();
+    ++m_unexpected;
+    return {};
+}
+
+QString FakePrompt::saveFileName(const QString &caption, const QString &, const QString &)
+{
+    m_shown.append({ShownPrompt::Kind::SaveFile, caption, {}, PromptIcon::None, PromptButtons::Ok});
+    if (!m_files.isEmpty())
+        return m_files.takeFirst();
+    ++m_unexpected;
+    return {};
+}
+
+QStringList FakePrompt::texts() const
+{
+    QStringList out;
+    for (const ShownPrompt &p : m_shown)
+        out.append(p.text);
+    return out;
+}
+
+FixedClock::FixedClock(QDateTime when)
+    : m_now(std::move(when))
+{
+    setClock(this);
+}
+
+FixedClock::~FixedClock()
+{
+    setClock(nullptr);
+}
+
+TempAppFolder::TempAppFolder()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    resetAppState();
+    resetStoreBuffers();
+    appState().appFolder = m_dir.path();
+    const QString problem = appPaths().ensureFolders();
+    if (!problem.isEmpty())
+        qFatal("cannot prepare the test folder: %s", qPrintable(problem));
+}
+
+TempAppFolder::~TempAppFolder()
+{
+    resetAppState();
+    resetStoreBuffers();
+}
+
+QString TempAppFolder::dataFile(const QString &name) const
+{
+    return appPaths().dataFile(name);
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+} // namespace kestra::test

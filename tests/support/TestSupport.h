@@ -1,0 +1,86 @@
+#pragma once
+
+#include "common/Clock.h"
+#include "common/UserPrompt.h"
+
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace kestra::test {
+
+// A dialog the code under test asked for, as the fake prompt saw it.
+struct ShownPrompt {
+    enum class Kind { Message, OpenFile, SaveFile } kind = Kind::Message;
+    QString text;    // message text, or the dialog caption
+    QString title;
+    PromptIcon icon = PromptIcon::None;
+    PromptButtons buttons = PromptButtons::Ok;
+};
+
+// Answers message boxes and file dialogs from a script, in order, and records
+// what was shown. A dialog with no scripted answer is a test failure (recorded
+// in unexpected()); message boxes then get Ok / No, file dialogs an empty name.
+class FakePrompt final : public UserPrompt
+{
+public:
+    FakePrompt();  // installs itself
+    ~FakePrompt() override; // restores the real dialogs
+
+    void answer(PromptAnswer a) { m_answers.append(a); }
+    void answerFile(const QString &path) { m_files.append(path); }
+    // Message boxes are answered Ok (Yes/No boxes: Yes) without a script.
+    void setAutoAnswer(bool on) { m_auto = on; }
+
+    PromptAnswer message(const QString &text, const QString &title, PromptIcon icon,
+                         PromptButtons buttons) override;
+    QString openFileName(const QString &caption, const QString &dir, const QString &filter) override;
+    QString saveFileName(const QString &caption, const QString &dir, const QString &filter) override;
+
+    const QList<ShownPrompt> &shown() const { return m_shown; }
+    QStringList texts() const;
+    int unexpected() const { return m_unexpected; }
+    int pendingAnswers() const { return int(m_answers.size() + m_files.size()); }
+    void clear() { m_shown.clear(); }
+
+private:
+    QList<PromptAnswer> m_answers;
+    QStringList m_files;
+    QList<ShownPrompt> m_shown;
+    int m_unexpected = 0;
+    bool m_auto = false;
+};
+
+// A clock standing at a fixed time until moved.
+class FixedClock final : public Clock
+{
+public:
+    explicit FixedClock(QDateTime when);
+    ~FixedClock() override;
+    QDateTime now() const override { return m_now; }
+    void set(QDateTime when) { m_now = std::move(when); }
+
+private:
+    QDateTime m_now;
+};
+
+// A fresh application folder in a temporary directory, with the data and
+// attachment folders, installed as the program's folder; program-wide state and
+// store buffers are reset.
+class TempAppFolder
+{
+public:
+    TempAppFolder();
+    ~TempAppFolder();
+    QString path() const { return m_dir.path(); }
+    QString dataFile(const QString &name) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Writes raw bytes to a file, replacing it.
+void writeBytes(const QString &path, const QByteArray &bytes);
+QByteArray readBytes(const QString &path);
+
+} // namespace kestra::test
