@@ -33,6 +33,46 @@ bool hook(CompactionStep step, qint64 index)
 {
     return !g_hook || g_hook(step, index);
 }
+
+// Appends `length` bytes of `from`, starting at `offset`, to `to`. Uses the
+// kernel's file-to-file copy where there is one, else reads and writes.
+bool copyRange(QFile &from, qint64 offset, QFile &to, qint64 length, QByteArray &buffer)
+{
+#ifdef Q_OS_LINUX
+    if (!to.flush())
+        return false;
+    loff_t in = offset;
+    qint64 left = length;
+    bool kernel = true;
+    while (left > 0) {
+        const ssize_t n = ::copy_file_range(from.handle(), &in, to.handle(), nullptr, size_t(left), 0);
+        if (n <= 0) {
+            kernel = false;
+            break;
+        }
+        left -= n;
+    }
+    if (kernel) {
+        // Keep QFile's idea of the position in step with the descriptor.
+        return to.seek(to.size());
+    }
+    offset = in;
+    length = left;
+    if (!to.seek(to.size()))
+        return false;
+#endif
+    constexpr qint64 kChunk = 8 << 20;
+    if (!from.seek(offset))
+        return false;
+    while (length > 0) {
+        const qint64 n = qMin(kChunk, length);
+        buffer.resize(n);
+        if (from.read(buffer.data(), n) != n || to.write(buffer.constData(), n) != n)
+            return false;
+        length -= n;
+    }
+    return true;
+}
 } // namespace
 
 QString StorageError::message() const
@@ -244,27 +284,36 @@ Status CompactStore(const QString &dataPath, const QString &tempPath, int record
         return StorageError{file, reason};
     };
 
+    // First find the runs of consecutive live records from their Live fields
+    // alone, then copy each run as it stands, byte for byte.
     const int liveOffset = liveOffsetFor(recordLength);
     const qint64 records = data.size() / recordLength;
-    const qint64 perChunk = qMax<qint64>(1, (4 << 20) / recordLength);
-    QByteArray chunk;
-    QByteArray out;
-    qint64 index = 0;
-    while (index < records) {
-        const qint64 n = qMin(perChunk, records - index);
-        chunk.resize(n * recordLength);
-        if (data.read(chunk.data(), chunk.size()) != chunk.size())
+    struct Run {
+        qint64 first; // 0-based record index
+        qint64 count;
+    };
+    QList<Run> runs;
+    for (qint64 i = 0; i < records; ++i) {
+        char live[2];
+        if (!data.seek(i * recordLength + liveOffset) || data.read(live, 2) != 2)
             return fail(dataPath, data.errorString());
-        out.clear();
-        for (qint64 i = 0; i < n; ++i) {
-            const QByteArrayView record(chunk.constData() + i * recordLength, recordLength);
-            if (getInt16(record, liveOffset) != 0)
-                out.append(record.data(), recordLength);
-        }
-        if (temp.write(out) != out.size())
-            return fail(tempPath, temp.errorString());
-        index += n;
-        if (!hook(CompactionStep::RecordCopied, index))
+        if (live[0] == 0 && live[1] == 0)
+            continue;
+        if (!runs.isEmpty() && runs.last().first + runs.last().count == i)
+            ++runs.last().count;
+        else
+            runs.append({i, 1});
+    }
+
+    qint64 copied = 0;
+    QByteArray chunk;
+    for (const Run &run : runs) {
+        const qint64 offset = run.first * recordLength;
+        const qint64 length = run.count * recordLength;
+        if (!copyRange(data, offset, temp, length, chunk))
+            return fail(tempPath, temp.errorString().isEmpty() ? data.errorString() : temp.errorString());
+        copied += run.count;
+        if (!hook(CompactionStep::RecordCopied, copied))
             return {};
     }
     data.close();
