@@ -1,0 +1,257 @@
+// The main window: start-up, clock, hover help, resize rules, capture message, closing.
+#include "app/MainForm.h"
+#include "common/AppState.h"
+#include "common/Twips.h"
+#include "mail/MailLayer.h"
+#include "storage/Records.h"
+#include "support/TestSupport.h"
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolBar>
+#include <QtTest>
+
+using namespace kestra;
+
+namespace {
+
+// Records the library calls the main window makes.
+class RecordingLayer final : public MailLayer
+{
+public:
+    QStringList calls;
+    int NMailInitializeWinSock() override { calls << QStringLiteral("init"); return 0; }
+    int NMailSetOption(int o, int v) override { calls << QStringLiteral("option %1 %2").arg(o).arg(v); return 0; }
+    int NMailEndWinSock() override { calls << QStringLiteral("end"); return 0; }
+    int NMailPop3Connect(const QString &) override { return -1; }
+    int NMailPop3Authenticate(int, const QString &, const QString &, int) override { return -1; }
+    int NMailPop3GetMailStatus(int, int, QString &, QString &, QString &, QString &, int) override { return -1; }
+    int NMailPop3GetMailSize(int, int) override { return -1; }
+    int NMailPop3GetMail(int, int, QString &, QString &, QString &, QString &, QString &, int, int, int) override { return -1; }
+    int NMailPop3DeleteMail(int, int) override { return -1; }
+    int NMailPop3Close(int) override { return 0; }
+    int NMailAttachmentFileFirst(int, const QString &, const QString &, const QString &, const QString &, QString &,
+                                 const QString &, const QString &, QString &, int) override { return 0; }
+    int NMailAttachmentFileClose(int) override { return 0; }
+    int NMailGetMessage(int, QString &text, int &size) override { text.clear(); size = 0; return 0; }
+    int NMailSmtpSendMail(const QString &, const QString &, const QString &, const QString &, const QString &,
+                          const QString &, const QString &, const QString &, const QString &, int) override { return -1; }
+};
+
+void hover(QWidget *w)
+{
+    QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+    QApplication::sendEvent(w, &enter);
+}
+
+} // namespace
+
+class TestMainForm : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::TempAppFolder> m_folder;
+    std::unique_ptr<test::FakePrompt> m_prompt;
+    std::unique_ptr<test::FixedClock> m_clock;
+    RecordingLayer m_layer;
+
+    MainForm *start()
+    {
+        auto *main = new MainForm;
+        main->Form_Load();
+        return main;
+    }
+
+private slots:
+    void init()
+    {
+        m_folder = std::make_unique<test::TempAppFolder>();
+        m_prompt = std::make_unique<test::FakePrompt>();
+        m_clock = std::make_unique<test::FixedClock>(QDateTime(QDate(2026, 12, 8), QTime(9, 5, 7)));
+        m_layer.calls.clear();
+        setMailLayer(&m_layer);
+        // Pretend a POP3 server is configured so that start-up opens nothing else.
+        test::writeBytes(appState().appFolder + QStringLiteral("/kestra.ini"),
+                         "SMTP=smtp.example.jp\r\nPOP3=pop.example.jp\r\nMAIL=me@example.jp\r\nAPOP=1\r\n");
+    }
+    void cleanup()
+    {
+        setMailLayer(nullptr);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            delete w;
+        QCOMPARE(m_prompt->unexpected(), 0);
+        m_prompt.reset();
+        m_clock.reset();
+        m_folder.reset();
+    }
+
+    void startUpReadsSettingsAndStartsTheMailLibrary()
+    {
+        std::unique_ptr<MainForm> main(start());
+        QCOMPARE(main->windowTitle(), QStringLiteral("これは便利！！　ケストラでぇいッ！　Ver 2.05"));
+        QCOMPARE(appState().settings.smtpServer, QStringLiteral("smtp.example.jp"));
+        QCOMPARE(appState().settings.pop3Server, QStringLiteral("pop.example.jp"));
+        QCOMPARE(appState().settings.mailAddress, QStringLiteral("me@example.jp"));
+        QCOMPARE(appState().settings.apop, qint16(1));
+        QCOMPARE(m_layer.calls, (QStringList{QStringLiteral("init"), QStringLiteral("option 1 8192")}));
+        QVERIFY(main->isVisible());
+        QVERIFY(main->Text1->toPlainText().isEmpty());
+        QVERIFY(main->Text3->text().isEmpty());
+        QCOMPARE(geometryTwips(main->cboAddress).topLeft(), QPoint(45, 330)); // 50 twips is 3.33 px
+        QVERIFY(m_prompt->shown().isEmpty());
+        QVERIFY(!main->Text2->isVisible() && !main->Text4->isVisible() && !main->Command10->isVisible());
+        QVERIFY(main->Timer1->isActive());
+        QVERIFY(!main->timTimer->isActive());
+    }
+
+    void startUpWithoutSettingsLeavesValuesEmpty()
+    {
+        QFile::remove(appState().appFolder + QStringLiteral("/kestra.ini"));
+        std::unique_ptr<MainForm> main(start());
+        QVERIFY(appState().settings.pop3Server.isEmpty());
+        QCOMPARE(appState().settings.apop, qint16(0));
+        QCOMPARE(m_layer.calls.size(), 2);
+    }
+
+    void startUpLoadsTheFavourites()
+    {
+        QByteArray file;
+        for (const char *url : {"https://a.example/", "https://b.example/"}) {
+            FavouriteRecord r;
+            r.Url = QString::fromLatin1(url);
+            file += r.encode();
+        }
+        test::writeBytes(m_folder->dataFile(QStringLiteral("Kstdata90.data")), file);
+        std::unique_ptr<MainForm> main(start());
+        QCOMPARE(main->cboAddress->count(), 2);
+        QVERIFY(main->cboAddress->itemText(1).startsWith(QStringLiteral("https://b.example/")));
+        QVERIFY(main->cboAddress->currentText().isEmpty());
+    }
+
+    void startUpReportsAnUnreadableFileAndGoesOn()
+    {
+        QVERIFY(QDir().mkpath(m_folder->dataFile(QStringLiteral("Kstdata90.data")))); // a folder, not a file
+        m_prompt->answer(PromptAnswer::Ok);
+        std::unique_ptr<MainForm> main(start());
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QVERIFY(m_prompt->shown().first().text.contains(QStringLiteral("Kstdata90.data")));
+        QCOMPARE(appState().settings.pop3Server, QStringLiteral("pop.example.jp")); // later steps ran
+        QCOMPARE(m_layer.calls.size(), 2);
+    }
+
+    void clockTextFollowsTheClock()
+    {
+        std::unique_ptr<MainForm> main(start());
+        QVERIFY(main->Text2->text().contains(QStringLiteral("09:05:07")));
+        m_clock->set(QDateTime(QDate(2026, 12, 9), QTime(23, 59, 58)));
+        main->Timer1_Timer();
+        QVERIFY(main->Text2->text().contains(QStringLiteral("23:59:58")));
+        QCOMPARE(appState().clockText, main->Text2->text());
+        QCOMPARE(main->Timer1->interval(), 1000);
+    }
+
+    void hoverHelpShowsAndHides()
+    {
+        std::unique_ptr<MainForm> main(start());
+        hover(main->Command3);
+        QVERIFY(main->Text1->isVisible());
+        QCOMPARE(main->Text1->toPlainText(), QStringLiteral("メールの新規作成・送信を行います。"));
+        hover(main->Text3);
+        QCOMPARE(main->Text1->toPlainText(), QStringLiteral("新着メールの有無が表示されます。"));
+        hover(main->lblAddress);
+        QVERIFY(!main->Text1->isVisible());
+        QCOMPARE(main->Text1->toPlainText(), QStringLiteral("新着メールの有無が表示されます。")); // text stays
+        hover(main->brwWebBrowser); // neither hides nor changes
+        QVERIFY(!main->Text1->isVisible());
+        hover(main->Command8);
+        QVERIFY(main->Text1->isVisible());
+        QVERIFY(main->Text1->toPlainText().startsWith(QStringLiteral("ID,PASS,サーバーの設定を行います。")));
+        hover(main->brwWebBrowser);
+        QVERIFY(main->Text1->isVisible());
+        for (QWidget *hides : {static_cast<QWidget *>(main->Frame1), static_cast<QWidget *>(main->Frame2),
+                               main->Picture1, static_cast<QWidget *>(main->tbToolBar)}) {
+            hover(main->Command12);
+            QVERIFY(main->Text1->isVisible());
+            hover(hides);
+            QVERIFY2(!main->Text1->isVisible(), qPrintable(hides->objectName()));
+        }
+        for (const char *name : {"Command1", "Command2", "Command4", "Command5", "Command6", "Command7", "Command9",
+                                 "Command12", "Command13"})
+            QVERIFY2(!mainHelpText(QLatin1String(name)).isEmpty(), name);
+    }
+
+    void resizeRulesInTwips()
+    {
+        std::unique_ptr<MainForm> main(start());
+        main->resize(twipsToPx(3000), twipsToPx(4500));
+        main->Form_Resize();
+        QCOMPARE(main->cboAddress->width(), twipsToPx(2000)); // 3000 / 1.5, to the pixel
+        QCOMPARE(geometryTwips(main->brwWebBrowser), QRect(1560, 1200, 3000, 4500));
+        QCOMPARE(geometryTwips(main->Picture1).height(), 4500);
+        QCOMPARE(geometryTwips(main->Picture1).width(), 1575);
+    }
+
+    void buttonsCarryTheirCaptionsAndColours()
+    {
+        std::unique_ptr<MainForm> main(start());
+        const struct {
+            QPushButton *button;
+            const char16_t *caption;
+            QColor colour;
+        } expected[] = {
+            {main->Command3, u"新規作成", QColor(224, 224, 224)}, {main->Command4, u"受信", QColor(255, 0, 0)},
+            {main->Command6, u"着信履歴", QColor(192, 192, 255)}, {main->Command7, u"送信履歴", QColor(192, 192, 255)},
+            {main->Command5, u"アドレス帳", QColor(192, 192, 255)}, {main->Command8, u"設定", QColor(255, 255, 255)},
+            {main->Command12, u"HP", QColor(255, 255, 0)},         {main->Command1, u"登録", QColor(224, 224, 224)},
+        };
+        for (const auto &e : expected) {
+            QCOMPARE(e.button->text(), QString::fromUtf16(e.caption));
+            QCOMPARE(e.button->palette().color(QPalette::Button), e.colour);
+        }
+        QCOMPARE(geometryTwips(main->Command7), QRect(120, 1320, 975, 255));
+        QCOMPARE(main->findChild<QPushButton *>(QStringLiteral("Command13"))->text(), QStringLiteral("貼付け"));
+        QStringList tips;
+        for (QAction *a : main->tbToolBar->actions())
+            tips << a->objectName() + QLatin1Char(':') + a->toolTip();
+        QCOMPARE(tips, (QStringList{QStringLiteral("Back:戻る"), QStringLiteral("Forward:進む"),
+                                    QStringLiteral("Stop:中止"), QStringLiteral("Refresh:更新"),
+                                    QStringLiteral("Home:ﾎｰﾑ"), QStringLiteral("Search:検索")}));
+    }
+
+    void captureWithoutClipboardTextExplains()
+    {
+        std::unique_ptr<MainForm> main(start());
+        QApplication::clipboard()->clear();
+        main->Command1_Click();
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown().first().text,
+                 QStringLiteral("アドレスがクリップボードにコピーされていません。\r\nOutLookは起動していますか。\r\n"
+                                "起動後、メールアドレスを選択し、コピーを行いましたか？"));
+        QCOMPARE(m_prompt->shown().first().buttons, PromptButtons::Ok);
+    }
+
+    void closingEndsTheMailLibraryAndEveryWindow()
+    {
+        MainForm *main = start();
+        QPointer<QWidget> other = new QWidget;
+        other->show();
+        QPointer<QWidget> hidden = new QWidget; // loaded but never shown
+        hidden->setAttribute(Qt::WA_DeleteOnClose);
+        main->close();
+        QCOMPARE(m_layer.calls.last(), QStringLiteral("end"));
+        QVERIFY(!other->isVisible());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(hidden.isNull());
+        delete other;
+        delete main;
+    }
+};
+
+QTEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"
