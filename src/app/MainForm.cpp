@@ -7,6 +7,9 @@
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
 #include "mail/MailLayer.h"
+#include "settings/FormPlacement.h"
+#include "settings/OptionForm.h"
+#include "settings/SetForm.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
@@ -234,8 +237,9 @@ void MainForm::Form_Load()
     mailLayer().NMailInitializeWinSock();
     mailLayer().NMailSetOption(1, 8192);
 
-    // 9. Without a POP3 server the server settings window opens over this one
-    //    (plugged in by the settings windows).
+    // 9. Without a POP3 server the server settings window opens over this one.
+    if (appState().settings.pop3Server.isEmpty())
+        showInFront(form<OptionForm>());
 
     Timer1_Timer();
     Timer1->start();
@@ -287,7 +291,10 @@ void MainForm::Command4_Click()
 void MainForm::Command5_Click() {}
 void MainForm::Command6_Click() {}
 void MainForm::Command7_Click() {}
-void MainForm::Command8_Click() {}
+void MainForm::Command8_Click()
+{
+    showInFront(form<SetForm>());
+}
 void MainForm::Command12_Click() {}
 
 void MainForm::Command10_Click()

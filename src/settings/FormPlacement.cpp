@@ -1,0 +1,32 @@
+#include "settings/FormPlacement.h"
+
+#include "common/Twips.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+namespace kestra {
+
+void setClientSizeTwips(QWidget *w, int width, int height)
+{
+    w->setFixedSize(twipsToPx(width), twipsToPx(height));
+}
+
+void centreOnScreen(QWidget *w)
+{
+    QScreen *screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    w->move(area.center() - w->rect().center());
+}
+
+void showInFront(QWidget *w)
+{
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+} // namespace kestra

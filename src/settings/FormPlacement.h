@@ -1,0 +1,28 @@
+#pragma once
+
+#include "common/Forms.h"
+
+#include <QWidget>
+
+namespace kestra {
+
+// Gives a top-level window a fixed client area of the given size in twips and
+// puts it in the middle of the screen's available area.
+void setClientSizeTwips(QWidget *w, int width, int height);
+void centreOnScreen(QWidget *w);
+
+// Shows a modeless window and brings it to the front, keeping what it holds.
+void showInFront(QWidget *w);
+
+// Unloads `self`: through the registry when it is the registered window of its
+// kind, otherwise by closing it (every window deletes itself on close).
+template <class T>
+void unloadSelf(T *self)
+{
+    if (loadedForm<T>() == self)
+        unloadForm<T>();
+    else
+        self->close();
+}
+
+} // namespace kestra

@@ -1,0 +1,47 @@
+#include "settings/SetForm.h"
+
+#include "common/Forms.h"
+#include "common/Twips.h"
+#include "settings/FormPlacement.h"
+#include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
+
+#include <QPushButton>
+
+namespace kestra {
+
+SetForm::SetForm(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("SetForm"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("設定"));
+    setClientSizeTwips(this, kClientWidth, kClientHeight);
+
+    Command1 = new QPushButton(QStringLiteral("ID/PASS"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    setGeometryTwips(Command1, 120, 120, 1410, 375);
+    Command2 = new QPushButton(QStringLiteral("POPサーバー"), this);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    setGeometryTwips(Command2, 1665, 120, 1410, 375);
+
+    connect(Command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
+
+    centreOnScreen(this);
+}
+
+SetForm::~SetForm() = default;
+
+void SetForm::Command1_Click()
+{
+    showInFront(form<IdPassForm>());
+}
+
+void SetForm::Command2_Click()
+{
+    showInFront(form<OptionForm>());
+}
+
+} // namespace kestra

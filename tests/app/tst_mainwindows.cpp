@@ -1,0 +1,104 @@
+// The main window's buttons and start-up open the other windows.
+#include "app/MainForm.h"
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/Paths.h"
+#include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
+#include "settings/SetForm.h"
+#include "support/TestSupport.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+using namespace kestra;
+using kestra::test::FakePrompt;
+using kestra::test::TempAppFolder;
+using kestra::test::writeBytes;
+
+namespace {
+
+void settle()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+class MainWindowsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup();
+
+    void startupOpensServerSettingsOnlyWithoutPop3_data();
+    void startupOpensServerSettingsOnlyWithoutPop3();
+    void settingsButtonShowsChooser();
+};
+
+void MainWindowsTest::cleanup()
+{
+    unloadForm<SetForm>();
+    unloadForm<OptionForm>();
+    unloadForm<IdPassForm>();
+    settle();
+}
+
+void MainWindowsTest::startupOpensServerSettingsOnlyWithoutPop3_data()
+{
+    QTest::addColumn<QByteArray>("ini"); // empty: no kestra.ini at all
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("no kestra.ini") << QByteArray() << true;
+    QTest::newRow("empty POP3 value") << QByteArray("SMTP=smtp.x\r\nPOP3=\r\nMAIL=a@x\r\nAPOP=0\r\n") << true;
+    QTest::newRow("key in small letters") << QByteArray("pop3=pop.x\r\n") << true;
+    QTest::newRow("POP3 server set") << QByteArray("SMTP=smtp.x\r\nPOP3=pop.x\r\nMAIL=a@x\r\nAPOP=1\r\n") << false;
+    QTest::newRow("blank POP3 server") << QByteArray("POP3= \r\n") << false;
+}
+
+void MainWindowsTest::startupOpensServerSettingsOnlyWithoutPop3()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(bool, opens);
+    TempAppFolder folder;
+    FakePrompt prompts;
+    if (!ini.isEmpty())
+        writeBytes(appPaths().kestraIni(), ini);
+
+    auto main = std::make_unique<MainForm>();
+    main->Form_Load();
+    OptionForm *w = loadedForm<OptionForm>();
+    QCOMPARE(w != nullptr, opens);
+    if (opens) {
+        QVERIFY(w->isVisible());
+        QVERIFY(w->windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(w->Pop3Text->text(), appState().settings.pop3Server);
+    }
+    QVERIFY(main->isVisible());
+    QCOMPARE(prompts.unexpected(), 0);
+}
+
+void MainWindowsTest::settingsButtonShowsChooser()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    auto main = std::make_unique<MainForm>();
+    QVERIFY(!loadedForm<SetForm>());
+    main->Command8->click();
+    SetForm *chooser = loadedForm<SetForm>();
+    QVERIFY(chooser);
+    QVERIFY(chooser->isVisible());
+    QVERIFY(!chooser->isModal());
+
+    // A second press brings up the same window.
+    main->Command8->click();
+    QCOMPARE(loadedForm<SetForm>(), chooser);
+    QVERIFY(main->isEnabled());
+}
+
+QTEST_MAIN(MainWindowsTest)
+#include "tst_mainwindows.moc"

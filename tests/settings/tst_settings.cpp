@@ -1,0 +1,418 @@
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/Paths.h"
+#include "common/Twips.h"
+#include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
+#include "settings/SetForm.h"
+#include "storage/Cp932.h"
+#include "storage/Settings.h"
+#include "support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace kestra;
+using kestra::test::FakePrompt;
+using kestra::test::TempAppFolder;
+using kestra::test::readBytes;
+using kestra::test::writeBytes;
+
+namespace {
+
+// Lets deferred deletions of unloaded windows run.
+void settle()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+QByteArray sjis(const QString &text)
+{
+    return cp932::encode(text);
+}
+
+} // namespace
+
+class SettingsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup();
+
+    void chooserShowsWindowsWithoutBlocking();
+    void windowsAreCreatedAfreshAfterUnloading();
+
+    void optionFormShowsSharedValues_data();
+    void optionFormShowsSharedValues();
+    void optionFormLayoutAndKeys();
+    void optionCancelLeavesValuesAndFile_data();
+    void optionCancelLeavesValuesAndFile();
+    void optionOkWritesFourLines_data();
+    void optionOkWritesFourLines();
+    void optionWriteFailureIsReported();
+
+    void idPassLoadReadsFile();
+    void idPassSaveSwitchStartsClear();
+    void idPassOkWithSaveWritesAll();
+    void idPassOkWithoutSaveWritesOnlyName3();
+    void idPassKeys_data();
+    void idPassKeys();
+    void idPassPasswordBox();
+    void idPassWriteFailureIsReported();
+};
+
+void SettingsTest::cleanup()
+{
+    unloadForm<SetForm>();
+    unloadForm<OptionForm>();
+    unloadForm<IdPassForm>();
+    settle();
+}
+
+void SettingsTest::chooserShowsWindowsWithoutBlocking()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    SetForm *chooser = form<SetForm>();
+    chooser->show();
+    QCOMPARE(chooser->windowTitle(), QStringLiteral("設定"));
+    QCOMPARE(chooser->Command1->text(), QStringLiteral("ID/PASS"));
+    QCOMPARE(chooser->Command2->text(), QStringLiteral("POPサーバー"));
+    QVERIFY(chooser->Command1->x() < chooser->Command2->x());
+
+    QVERIFY(!loadedForm<IdPassForm>());
+    chooser->Command1->click();
+    QVERIFY(loadedForm<IdPassForm>());
+    QVERIFY(loadedForm<IdPassForm>()->isVisible());
+    chooser->Command2->click();
+    QVERIFY(loadedForm<OptionForm>());
+    QVERIFY(loadedForm<OptionForm>()->isVisible());
+
+    // All three stay open side by side, none of them modal.
+    QVERIFY(chooser->isVisible());
+    QVERIFY(!chooser->isModal());
+    QVERIFY(!loadedForm<IdPassForm>()->isModal());
+    QVERIFY(!loadedForm<OptionForm>()->isModal());
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QCOMPARE(prompts.shown().size(), 0);
+}
+
+void SettingsTest::windowsAreCreatedAfreshAfterUnloading()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    appState().settings.smtpServer = QStringLiteral("smtp.one");
+    QPointer<OptionForm> first = form<OptionForm>();
+    QCOMPARE(form<OptionForm>(), first.data()); // one instance while loaded
+    first->SmtpText->setText(QStringLiteral("typed but cancelled"));
+    first->CancelCommand->click();
+    QVERIFY(!loadedForm<OptionForm>());
+    settle();
+    QVERIFY(first.isNull());
+
+    appState().settings.smtpServer = QStringLiteral("smtp.two");
+    OptionForm *second = form<OptionForm>();
+    QCOMPARE(second->SmtpText->text(), QStringLiteral("smtp.two")); // its load ran again
+
+    // Closing by the window's close box unloads it too.
+    QPointer<OptionForm> guard = second;
+    second->show();
+    second->close();
+    settle();
+    QVERIFY(guard.isNull());
+    QVERIFY(!loadedForm<OptionForm>());
+}
+
+void SettingsTest::optionFormShowsSharedValues_data()
+{
+    QTest::addColumn<int>("apop");
+    QTest::addColumn<bool>("ticked");
+    QTest::newRow("APOP off") << 0 << false;
+    QTest::newRow("APOP on") << 1 << true;
+}
+
+void SettingsTest::optionFormShowsSharedValues()
+{
+    QFETCH(int, apop);
+    QFETCH(bool, ticked);
+    TempAppFolder folder;
+    SharedSettings &s = appState().settings;
+    s.smtpServer = QStringLiteral("smtp.example.jp");
+    s.pop3Server = QStringLiteral(" pop.example.jp ");
+    s.mailAddress = QStringLiteral("山田@example.jp");
+    s.apop = qint16(apop);
+    OptionForm *w = form<OptionForm>();
+    QCOMPARE(w->SmtpText->text(), s.smtpServer);
+    QCOMPARE(w->Pop3Text->text(), s.pop3Server); // blanks kept
+    QCOMPARE(w->MailText->text(), s.mailAddress);
+    QCOMPARE(w->ApopCheck->isChecked(), ticked);
+}
+
+void SettingsTest::optionFormLayoutAndKeys()
+{
+    TempAppFolder folder;
+    OptionForm *w = form<OptionForm>();
+    QVERIFY(w->windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(!(w->windowFlags() & Qt::WindowMinimizeButtonHint));
+    QCOMPARE(w->windowTitle(), QStringLiteral("サーバー設定"));
+    QCOMPARE(pxToTwips(w->width()), 3000);
+    QCOMPARE(pxToTwips(w->height()), 3015);
+
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QCOMPARE(w->focusWidget(), w->MailText);
+
+    // Tab walks MailText, 中止, 設定, APOP, POP3, SMTP.
+    const QList<QWidget *> order = {w->MailText, w->CancelCommand, w->OkCommand,
+                                    w->ApopCheck, w->Pop3Text, w->SmtpText};
+    QWidget *at = w->MailText;
+    for (int i = 1; i < order.size(); ++i) {
+        at = at->nextInFocusChain();
+        while (!(at->focusPolicy() & Qt::TabFocus))
+            at = at->nextInFocusChain();
+        QCOMPARE(at, order[i]);
+    }
+
+    // Buttons side by side, "設定" on the left.
+    QCOMPARE(w->OkCommand->y(), w->CancelCommand->y());
+    QVERIFY(w->OkCommand->x() < w->CancelCommand->x());
+    QCOMPARE(w->SmtpText->maxLength(), 32767); // no limit of its own
+}
+
+void SettingsTest::optionCancelLeavesValuesAndFile_data()
+{
+    QTest::addColumn<bool>("byEscape");
+    QTest::newRow("中止 button") << false;
+    QTest::newRow("Esc key") << true;
+}
+
+void SettingsTest::optionCancelLeavesValuesAndFile()
+{
+    QFETCH(bool, byEscape);
+    TempAppFolder folder;
+    FakePrompt prompts;
+    const QByteArray before = "SMTP=old.smtp\r\nPOP3=old.pop\r\nMAIL=a@b\r\nAPOP=0\r\nextra line\r\n";
+    writeBytes(appPaths().kestraIni(), before);
+    QVERIFY(readKestraIni(appPaths().kestraIni(), appState().settings).ok());
+
+    OptionForm *w = form<OptionForm>();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    w->SmtpText->setText(QStringLiteral("new.smtp"));
+    w->Pop3Text->setText(QStringLiteral("new.pop"));
+    w->ApopCheck->setChecked(true);
+    if (byEscape)
+        QTest::keyClick(w->MailText, Qt::Key_Escape);
+    else
+        w->CancelCommand->click();
+
+    QVERIFY(!loadedForm<OptionForm>());
+    QCOMPARE(readBytes(appPaths().kestraIni()), before);
+    QCOMPARE(appState().settings.smtpServer, QStringLiteral("old.smtp"));
+    QCOMPARE(appState().settings.pop3Server, QStringLiteral("old.pop"));
+    QCOMPARE(appState().settings.apop, qint16(0));
+    QCOMPARE(prompts.shown().size(), 0);
+}
+
+void SettingsTest::optionOkWritesFourLines_data()
+{
+    QTest::addColumn<bool>("apop");
+    QTest::addColumn<QByteArray>("apopLine");
+    QTest::newRow("APOP ticked") << true << QByteArray("APOP=1\r\n");
+    QTest::newRow("APOP clear") << false << QByteArray("APOP=0\r\n");
+}
+
+void SettingsTest::optionOkWritesFourLines()
+{
+    QFETCH(bool, apop);
+    QFETCH(QByteArray, apopLine);
+    TempAppFolder folder;
+    FakePrompt prompts;
+    appState().settings.apop = apop ? 0 : 1; // the tick, not the old value, decides
+
+    OptionForm *w = form<OptionForm>();
+    w->SmtpText->setText(QStringLiteral(" smtp.example.jp "));
+    w->Pop3Text->setText(QString()); // empty names are accepted as they are
+    w->MailText->setText(QStringLiteral("太郎@example.jp"));
+    w->ApopCheck->setChecked(apop);
+    w->OkCommand->click();
+
+    const QByteArray expected = "SMTP= smtp.example.jp \r\nPOP3=\r\nMAIL=" + sjis(QStringLiteral("太郎"))
+        + "@example.jp\r\n" + apopLine;
+    QCOMPARE(readBytes(appPaths().kestraIni()), expected);
+    const SharedSettings &s = appState().settings;
+    QCOMPARE(s.smtpServer, QStringLiteral(" smtp.example.jp "));
+    QCOMPARE(s.pop3Server, QString());
+    QCOMPARE(s.mailAddress, QStringLiteral("太郎@example.jp"));
+    QCOMPARE(s.apop, qint16(apop ? 1 : 0));
+    QVERIFY(!loadedForm<OptionForm>());
+    QCOMPARE(prompts.shown().size(), 0);
+
+    // What was written reads back to the same values.
+    SharedSettings reread;
+    QVERIFY(readKestraIni(appPaths().kestraIni(), reread).ok());
+    QCOMPARE(reread.smtpServer, s.smtpServer);
+    QCOMPARE(reread.mailAddress, s.mailAddress);
+    QCOMPARE(reread.apop, s.apop);
+}
+
+void SettingsTest::optionWriteFailureIsReported()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    // A folder in the place of the file makes every write fail.
+    QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("kestra.ini")));
+    OptionForm *w = form<OptionForm>();
+    w->Pop3Text->setText(QStringLiteral("pop.example.jp"));
+    w->OkCommand->click();
+
+    QCOMPARE(prompts.shown().size(), 1);
+    QVERIFY(prompts.shown().first().text.contains(QStringLiteral("kestra.ini")));
+    QCOMPARE(prompts.shown().first().title, appTitle());
+    QCOMPARE(prompts.unexpected(), 0);
+    // The window stays with what was typed, so the user can retry or cancel.
+    QCOMPARE(loadedForm<OptionForm>(), w);
+    QCOMPARE(w->Pop3Text->text(), QStringLiteral("pop.example.jp"));
+}
+
+void SettingsTest::idPassLoadReadsFile()
+{
+    TempAppFolder folder;
+    IdPassForm *empty = form<IdPassForm>();
+    QCOMPARE(empty->IdText->text(), QString());
+    QCOMPARE(empty->PassText->text(), QString());
+    unloadForm<IdPassForm>();
+    settle();
+
+    writeBytes(appPaths().idPassIni(),
+               "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("利用者")) + "\r\nNAME2=pa ss\r\nNAME3=1\r\n");
+    IdPassForm *w = form<IdPassForm>();
+    QCOMPARE(w->windowTitle(), QStringLiteral("ID,PASS"));
+    QCOMPARE(w->IdText->text(), QStringLiteral("利用者"));
+    QCOMPARE(w->PassText->text(), QStringLiteral("pa ss"));
+}
+
+void SettingsTest::idPassSaveSwitchStartsClear()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    IdPassForm *w = form<IdPassForm>();
+    QVERIFY(!w->Check1->isChecked());
+    w->IdText->setText(QStringLiteral("user"));
+    w->Check1->setChecked(true);
+    w->OKCommand->click();
+    settle();
+    QCOMPARE(ProfileFile::read(appPaths().idPassIni(), QStringLiteral("EXEINI"), QStringLiteral("NAME3")),
+             QStringLiteral("1"));
+
+    IdPassForm *again = form<IdPassForm>();
+    QVERIFY(!again->Check1->isChecked());
+    QCOMPARE(again->IdText->text(), QStringLiteral("user"));
+    again->show();
+    QVERIFY(QTest::qWaitForWindowExposed(again));
+    QCOMPARE(again->focusWidget(), again->Check1); // first in the tab order
+}
+
+void SettingsTest::idPassOkWithSaveWritesAll()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    IdPassForm *w = form<IdPassForm>();
+    w->IdText->setText(QStringLiteral("taro"));
+    w->PassText->setText(QStringLiteral("秘密pw"));
+    w->Check1->setChecked(true);
+    w->OKCommand->click();
+    QVERIFY(!loadedForm<IdPassForm>());
+    QCOMPARE(readBytes(appPaths().idPassIni()),
+             "[EXEINI]\r\nNAME=taro\r\nNAME2=" + sjis(QStringLiteral("秘密")) + "pw\r\nNAME3=1\r\n");
+    const IdPass back = readIdPass(appPaths().idPassIni());
+    QCOMPARE(back.id, QStringLiteral("taro"));
+    QCOMPARE(back.password, QStringLiteral("秘密pw"));
+    QCOMPARE(prompts.shown().size(), 0);
+}
+
+void SettingsTest::idPassOkWithoutSaveWritesOnlyName3()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    writeBytes(appPaths().idPassIni(), "[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
+    IdPassForm *w = form<IdPassForm>();
+    QCOMPARE(w->IdText->text(), QStringLiteral("old"));
+    w->IdText->setText(QStringLiteral("new"));
+    w->PassText->setText(QStringLiteral("newpw"));
+    w->OKCommand->click();
+    QVERIFY(!loadedForm<IdPassForm>());
+    QCOMPARE(readBytes(appPaths().idPassIni()), QByteArray("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=0\r\n"));
+
+    // Without any file, only NAME3 appears.
+    QVERIFY(QFile::remove(appPaths().idPassIni()));
+    form<IdPassForm>()->OKCommand->click();
+    QCOMPARE(readBytes(appPaths().idPassIni()), QByteArray("[EXEINI]\r\nNAME3=0\r\n"));
+}
+
+void SettingsTest::idPassKeys_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("Enter confirms") << int(Qt::Key_Return) << true;
+    QTest::newRow("keypad Enter confirms") << int(Qt::Key_Enter) << true;
+    QTest::newRow("Esc cancels") << int(Qt::Key_Escape) << false;
+}
+
+void SettingsTest::idPassKeys()
+{
+    QFETCH(int, key);
+    QFETCH(bool, written);
+    TempAppFolder folder;
+    FakePrompt prompts;
+    IdPassForm *w = form<IdPassForm>();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    w->activateWindow();
+    w->PassText->setFocus();
+    QTest::keyClicks(w->PassText, QStringLiteral("pw"));
+    w->Check1->setChecked(true);
+    QTest::keyClick(w->PassText, Qt::Key(key));
+    QVERIFY(!loadedForm<IdPassForm>());
+    QCOMPARE(QFile::exists(appPaths().idPassIni()), written);
+    if (written)
+        QCOMPARE(readIdPass(appPaths().idPassIni()).password, QStringLiteral("pw"));
+}
+
+void SettingsTest::idPassPasswordBox()
+{
+    TempAppFolder folder;
+    IdPassForm *w = form<IdPassForm>();
+    QCOMPARE(w->PassText->echoMode(), QLineEdit::Password);
+    QVERIFY(!w->PassText->testAttribute(Qt::WA_InputMethodEnabled));
+    QVERIFY(w->PassText->inputMethodHints() & Qt::ImhHiddenText);
+    QVERIFY(w->PassText->inputMethodHints() & Qt::ImhSensitiveData);
+    QCOMPARE(w->IdText->echoMode(), QLineEdit::Normal);
+    QVERIFY(w->OKCommand->x() < w->CancelCommand->x());
+    QCOMPARE(pxToTwips(w->width()), 2985);
+    QCOMPARE(pxToTwips(w->height()), 1785);
+}
+
+void SettingsTest::idPassWriteFailureIsReported()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    QVERIFY(QDir(appPaths().dataFolder()).mkdir(QStringLiteral("iniIdPass.ini")));
+    IdPassForm *w = form<IdPassForm>();
+    w->IdText->setText(QStringLiteral("user"));
+    w->Check1->setChecked(true);
+    w->OKCommand->click();
+    QCOMPARE(prompts.shown().size(), 1);
+    QVERIFY(prompts.shown().first().text.contains(QStringLiteral("iniIdPass.ini")));
+    QCOMPARE(loadedForm<IdPassForm>(), w);
+    QCOMPARE(w->IdText->text(), QStringLiteral("user"));
+}
+
+QTEST_MAIN(SettingsTest)
+#include "tst_settings.moc"
