@@ -415,4 +415,4 @@ void SettingsTest::idPassWriteFailureIsReported()
 }
 
 QTEST_MAIN(SettingsTest)
-#include "tst_settings.moc"
+#include "tst_settingswindows.moc"
