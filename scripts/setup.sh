@@ -6,7 +6,8 @@ set -euo pipefail
 PACKAGES=(
   # build
   g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-translations-l10n
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev
+  qt6-translations-l10n
   libgmime-3.0-dev libcurl4-openssl-dev
   # run: Japanese fonts, a virtual display where there is no desktop
   fonts-noto-cjk xvfb xauth

@@ -6,6 +6,8 @@
 #include "common/UserPrompt.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QStyleFactory>
 
 #ifndef Q_OS_WIN
@@ -13,6 +15,19 @@
 #endif
 
 namespace kestra {
+
+void installJapaneseTranslations(QCoreApplication &app)
+{
+    // Qt's own texts (dialog buttons, context menus, file and print dialogs) in
+    // Japanese, like the rest of the program, whatever the system's language.
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    auto *translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Japanese), QStringLiteral("qt"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
 
 int runApplication(int argc, char *argv[])
 {
@@ -26,6 +41,7 @@ int runApplication(int argc, char *argv[])
     QApplication::setApplicationDisplayName(appTitle());
     // Fusion draws push buttons in their palette colour on every platform.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    installJapaneseTranslations(app);
 
     appState().appFolder = defaultAppFolder();
     if (const QString problem = appPaths().ensureFolders(); !problem.isEmpty()) {

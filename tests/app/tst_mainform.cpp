@@ -1,5 +1,6 @@
 // The main window: start-up, clock, hover help, resize rules, capture message, closing.
 #include "app/MainForm.h"
+#include "app/Startup.h"
 #include "common/AppState.h"
 #include "common/Twips.h"
 #include "mail/MailLayer.h"
@@ -234,6 +235,13 @@ private slots:
                  QStringLiteral("アドレスがクリップボードにコピーされていません。\r\nOutLookは起動していますか。\r\n"
                                 "起動後、メールアドレスを選択し、コピーを行いましたか？"));
         QCOMPARE(m_prompt->shown().first().buttons, PromptButtons::Ok);
+    }
+
+    void qtTextsAreJapanese()
+    {
+        installJapaneseTranslations(*QCoreApplication::instance());
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("はい(&Y)"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
     }
 
     void closingEndsTheMailLibraryAndEveryWindow()
