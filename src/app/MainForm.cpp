@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include "addressbook/FriendForm.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/Forms.h"
@@ -272,7 +273,10 @@ void MainForm::Command1_Click()
     Text4->clear();
     Text4->setText(QApplication::clipboard()->text());
     if (!Text4->text().isEmpty()) {
-        // The address book window takes the copied address (plugged in by that window).
+        // The address book window takes the copied address; the user adds a name.
+        FriendForm *book = form<FriendForm>();
+        book->Text4->setText(QApplication::clipboard()->text());
+        showInFront(book);
         return;
     }
     prompt().info(QStringLiteral("アドレスがクリップボードにコピーされていません。\r\n"
@@ -288,7 +292,10 @@ void MainForm::Command4_Click()
     Text1->setPlainText(QStringLiteral("メールを受信します。"));
 }
 
-void MainForm::Command5_Click() {}
+void MainForm::Command5_Click()
+{
+    showInFront(form<FriendForm>());
+}
 void MainForm::Command6_Click() {}
 void MainForm::Command7_Click() {}
 void MainForm::Command8_Click()

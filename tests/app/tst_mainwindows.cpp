@@ -1,4 +1,5 @@
 // The main window's buttons and start-up open the other windows.
+#include "addressbook/FriendForm.h"
 #include "app/MainForm.h"
 #include "common/AppState.h"
 #include "common/Forms.h"
@@ -8,6 +9,7 @@
 #include "settings/SetForm.h"
 #include "support/TestSupport.h"
 
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -39,6 +41,9 @@ private Q_SLOTS:
     void startupOpensServerSettingsOnlyWithoutPop3_data();
     void startupOpensServerSettingsOnlyWithoutPop3();
     void settingsButtonShowsChooser();
+    void addressBookButtonShowsBook();
+    void captureButton_data();
+    void captureButton();
 };
 
 void MainWindowsTest::cleanup()
@@ -46,7 +51,9 @@ void MainWindowsTest::cleanup()
     unloadForm<SetForm>();
     unloadForm<OptionForm>();
     unloadForm<IdPassForm>();
+    unloadForm<FriendForm>();
     settle();
+    QApplication::clipboard()->clear();
 }
 
 void MainWindowsTest::startupOpensServerSettingsOnlyWithoutPop3_data()
@@ -98,6 +105,56 @@ void MainWindowsTest::settingsButtonShowsChooser()
     main->Command8->click();
     QCOMPARE(loadedForm<SetForm>(), chooser);
     QVERIFY(main->isEnabled());
+}
+
+void MainWindowsTest::addressBookButtonShowsBook()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    auto main = std::make_unique<MainForm>();
+    main->Command5->click();
+    FriendForm *book = loadedForm<FriendForm>();
+    QVERIFY(book);
+    QVERIFY(book->isVisible());
+    QVERIFY(book->Text4->text().isEmpty());
+    QVERIFY(!book->isModal());
+    QCOMPARE(prompts.shown().size(), 0);
+}
+
+void MainWindowsTest::captureButton_data()
+{
+    QTest::addColumn<QString>("clipboard");
+    QTest::newRow("address copied") << QStringLiteral("friend@example.jp");
+    QTest::newRow("nothing copied") << QString();
+}
+
+void MainWindowsTest::captureButton()
+{
+    QFETCH(QString, clipboard);
+    TempAppFolder folder;
+    FakePrompt prompts;
+    if (clipboard.isEmpty())
+        QApplication::clipboard()->clear();
+    else
+        QApplication::clipboard()->setText(clipboard);
+    auto main = std::make_unique<MainForm>();
+    main->Command1->click();
+
+    FriendForm *book = loadedForm<FriendForm>();
+    if (clipboard.isEmpty()) {
+        QVERIFY(!book);
+        QCOMPARE(prompts.texts(),
+                 QStringList{QStringLiteral("アドレスがクリップボードにコピーされていません。\r\n"
+                                            "OutLookは起動していますか。\r\n"
+                                            "起動後、メールアドレスを選択し、コピーを行いましたか？")});
+        QCOMPARE(prompts.shown().first().title, appTitle());
+    } else {
+        QVERIFY(book);
+        QVERIFY(book->isVisible());
+        QCOMPARE(book->Text4->text(), clipboard);
+        QVERIFY(book->Text2->text().isEmpty());
+        QCOMPARE(prompts.shown().size(), 0);
+    }
 }
 
 QTEST_MAIN(MainWindowsTest)

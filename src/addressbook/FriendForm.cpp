@@ -1,0 +1,222 @@
+#include "addressbook/FriendForm.h"
+
+#include "addressbook/AddressBook.h"
+#include "common/AppState.h"
+#include "common/Twips.h"
+#include "common/UserPrompt.h"
+#include "settings/FormPlacement.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+#include "storage/StoreBuffers.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace kestra {
+
+namespace {
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, int l, int t, int w,
+                        int h)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    setGeometryTwips(b, l, t, w, h);
+    return b;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h)
+{
+    auto *label = new QLabel(caption, parent);
+    label->setObjectName(QLatin1String(name));
+    setGeometryTwips(label, l, t, w, h);
+    return label;
+}
+
+void showError(const StorageError &error)
+{
+    prompt().info(error.message(), appTitle(), PromptIcon::Exclamation);
+}
+
+} // namespace
+
+FriendForm::FriendForm(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("FriendForm"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("アドレス帳"));
+    setClientSizeTwips(this, kClientWidth, kClientHeight);
+
+    // Address row.
+    Label1 = makeLabel(this, "Label1", QStringLiteral("メールアドレス"), 120, 165, 1200, 255);
+    Text4 = new QLineEdit(this);
+    Text4->setObjectName(QStringLiteral("Text4"));
+    setGeometryTwips(Text4, 1380, 120, 3960, 300);
+    Text4->setMaxLength(kAddressChars);
+    Command1 = makeButton(this, "Command1", QStringLiteral("貼付"), 5460, 120, 780, 300);
+
+    // Name row.
+    Label2 = makeLabel(this, "Label2", QStringLiteral("名前"), 120, 585, 1200, 255);
+    Text2 = new QLineEdit(this);
+    Text2->setObjectName(QStringLiteral("Text2"));
+    setGeometryTwips(Text2, 1380, 540, 3960, 300);
+    Text2->setMaxLength(kNameChars);
+
+    // Buttons and count.
+    Command3 = makeButton(this, "Command3", QStringLiteral("ホーム"), 120, 1020, 1080, 375);
+    Command4 = makeButton(this, "Command4", QStringLiteral("登録"), 1320, 1020, 1080, 375);
+    Command5 = makeButton(this, "Command5", QStringLiteral("削除"), 2520, 1020, 1080, 375);
+    Label3 = makeLabel(this, "Label3", QStringLiteral("登録件数"), 3840, 1080, 1080, 255);
+    Text3 = new QLineEdit(this);
+    Text3->setObjectName(QStringLiteral("Text3"));
+    setGeometryTwips(Text3, 4980, 1050, 1260, 300);
+    Text3->setReadOnly(true);
+    Text3->setAttribute(Qt::WA_InputMethodEnabled, false);
+
+    // The list fills the width; rows are padded texts, so a fixed-pitch font
+    // keeps the names in one column.
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    setGeometryTwips(List1, 120, 1560, 6120, 4920);
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
+    Label7 = makeLabel(this, "Label7", QString(), 0, 6600, kClientWidth, 360);
+    Label7->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+
+    // Outside the client area: the user can neither see nor press them.
+    Command2 = makeButton(this, "Command2", QStringLiteral("Command2"), kClientWidth + 600, 120, 1200, 375);
+    Label8 = makeLabel(this, "Label8", QStringLiteral("※重要削除するな！！"), kClientWidth + 600, 600, 2400, 255);
+
+    connect(Command1, &QPushButton::clicked, this, &FriendForm::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &FriendForm::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &FriendForm::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &FriendForm::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &FriendForm::Command5_Click);
+
+    centreOnScreen(this);
+    Form_Load();
+}
+
+FriendForm::~FriendForm() = default;
+
+void FriendForm::Form_Load()
+{
+    Text3->setText(QString::number(List1->count()));
+    Label7->setText(QString());
+    ReloadAddressList();
+}
+
+void FriendForm::ReloadAddressList()
+{
+    List1->clear();
+    const QString path = addressBookPath();
+    RecordFile file(path, AddressRecord::kLength);
+    Status status = file.open(); // creates an empty book when there is none
+    if (status) {
+        QByteArray bytes;
+        for (qint64 number = 1;; ++number) {
+            Result<bool> read = file.read(number, bytes);
+            if (!read) {
+                status = read.status();
+                break;
+            }
+            if (!read.value())
+                break;
+            AddressRecord &buffer = addressBuffer();
+            buffer = AddressRecord::decode(bytes);
+            List1->addItem(addressListRow(buffer));
+        }
+    }
+    file.close();
+    Text3->setText(QString::number(List1->count()));
+    if (!status)
+        showError(status.error());
+}
+
+bool FriendForm::SaveAddressRecord(qint16 recordNumber)
+{
+    AddressRecord &buffer = addressBuffer();
+    buffer = newAddressRecord(Text2->text(), Text4->text());
+    const Status s = writeRecordAt(addressBookPath(), AddressRecord::kLength, recordNumber, buffer.encode());
+    if (!s)
+        showError(s.error());
+    return s.ok();
+}
+
+void FriendForm::Command1_Click()
+{
+    Text4->setText(QApplication::clipboard()->text());
+}
+
+void FriendForm::Command2_Click()
+{
+    ReloadAddressList();
+}
+
+void FriendForm::Command3_Click()
+{
+    unloadSelf(this);
+}
+
+void FriendForm::Command4_Click()
+{
+    if (Text2->text().isEmpty()) {
+        prompt().info(QStringLiteral("氏名（名称）が入力されていません。"), appTitle());
+        return;
+    }
+    if (Text4->text().isEmpty()) {
+        prompt().info(QStringLiteral("メールアドレスが入力されていません。"), appTitle());
+        return;
+    }
+    const Result<qint16> number = AppendRecordNumber(addressBookPath(), AddressRecord::kLength);
+    if (!number) {
+        showError(number.error());
+        return;
+    }
+    // On a failed write the boxes keep what was typed.
+    if (!SaveAddressRecord(number.value()))
+        return;
+    appState().currentRecord = number.value();
+    Label7->setText(QStringLiteral("　登録が完了しました。"));
+    Command2_Click();
+    Text2->clear();
+    Text4->clear();
+}
+
+void FriendForm::Command5_Click()
+{
+    const QList<QListWidgetItem *> selected = List1->selectedItems();
+    if (selected.isEmpty()) {
+        prompt().info(QStringLiteral("データが選択されていません。"), appTitle());
+        return;
+    }
+    const qint16 number = qint16(List1->row(selected.first()) + 1);
+    appState().currentRecord = number;
+    Label7->setText(QStringLiteral(" "));
+    if (prompt().confirm(QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"))) {
+        AddressRecord &buffer = addressBuffer();
+        buffer.Live = 0;
+        const Status marked = markRecord(addressBookPath(), AddressRecord::kLength, number, buffer.encode());
+        if (!marked) {
+            showError(marked.error());
+            Command2_Click();
+            return;
+        }
+        Label7->setText(QStringLiteral("削除が完了しました"));
+    }
+    // The book is compacted after either answer; after "No" it keeps every record.
+    const Status compacted = CompactStore(addressBookPath(), addressBookTempPath(), AddressRecord::kLength);
+    if (!compacted)
+        showError(compacted.error());
+    Command2_Click();
+}
+
+} // namespace kestra
