@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time.
+#   scripts/fuzz.sh            30 seconds per target
+#   FUZZ_SECONDS=3600 scripts/fuzz.sh    a longer run
+#   scripts/fuzz.sh fuzz_cp932           one target
+# Seeds come from fuzz/corpus/<target>; new inputs go to build-fuzz/corpus.
+# A crash stops the run and leaves its input in build-fuzz/artifacts.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+FUZZ_SECONDS=${FUZZ_SECONDS:-30}
+BUILD_DIR=build-fuzz
+if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRA_FUZZ=ON
+fi
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  targets=($(ls fuzz/fuzz_*.cpp | xargs -n1 basename | sed 's/\.cpp$//'))
+fi
+cmake --build "$BUILD_DIR" --target "${targets[@]}"
+mkdir -p "$BUILD_DIR/artifacts"
+for t in "${targets[@]}"; do
+  seeds="fuzz/corpus/${t#fuzz_}"
+  work="$BUILD_DIR/corpus/$t"
+  mkdir -p "$work"
+  echo "== $t: ${FUZZ_SECONDS}s"
+  QT_QPA_PLATFORM=offscreen "$BUILD_DIR/fuzz/$t" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=4096 \
+    -artifact_prefix="$BUILD_DIR/artifacts/$t-" -print_final_stats=1 "$work" "$seeds" 2>&1 \
+    | grep -E "^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::average_exec_per_sec|==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)" || true
+  test "${PIPESTATUS[0]}" -eq 0
+done
