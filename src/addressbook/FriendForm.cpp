@@ -60,6 +60,7 @@ FriendForm::FriendForm(QWidget *parent)
     Text4->setObjectName(QStringLiteral("Text4"));
     setGeometryTwips(Text4, 1380, 120, 3960, 300);
     Text4->setMaxLength(kAddressChars);
+    keepSingleLine(Text4);
     Command1 = makeButton(this, "Command1", QStringLiteral("貼付"), 5460, 120, 780, 300);
 
     // Name row.
@@ -68,6 +69,7 @@ FriendForm::FriendForm(QWidget *parent)
     Text2->setObjectName(QStringLiteral("Text2"));
     setGeometryTwips(Text2, 1380, 540, 3960, 300);
     Text2->setMaxLength(kNameChars);
+    keepSingleLine(Text2);
 
     // Buttons and count.
     Command3 = makeButton(this, "Command3", QStringLiteral("ホーム"), 120, 1020, 1080, 375);

@@ -3,6 +3,7 @@
 #include "common/Twips.h"
 
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QScreen>
 #include <QWidget>
 
@@ -27,6 +28,18 @@ void showInFront(QWidget *w)
     w->show();
     w->raise();
     w->activateWindow();
+}
+
+void keepSingleLine(QLineEdit *box)
+{
+    QObject::connect(box, &QLineEdit::textChanged, box, [box](const QString &text) {
+        if (!text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')))
+            return;
+        QString cleaned = text;
+        cleaned.remove(QLatin1Char('\r'));
+        cleaned.remove(QLatin1Char('\n'));
+        box->setText(cleaned);
+    });
 }
 
 } // namespace kestra

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+class QLineEdit;
+
 namespace kestra {
 
 // Gives a top-level window a fixed client area of the given size in twips and
@@ -13,6 +15,11 @@ void centreOnScreen(QWidget *w);
 
 // Shows a modeless window and brings it to the front, keeping what it holds.
 void showInFront(QWidget *w);
+
+// Keeps line breaks out of a one-line box: pasted or assigned text loses its
+// CR and LF characters. Settings files hold one value per line and record
+// fields end up in mail headers, so a value must never carry a line break.
+void keepSingleLine(QLineEdit *box);
 
 // Unloads `self`: through the registry when it is the registered window of its
 // kind, otherwise by closing it (every window deletes itself on close).

@@ -31,6 +31,7 @@ IdPassForm::IdPassForm(QWidget *parent)
     IdText = new QLineEdit(this);
     IdText->setObjectName(QStringLiteral("IdText"));
     setGeometryTwips(IdText, 1080, 120, 1785, 300);
+    keepSingleLine(IdText);
 
     Label2 = new QLabel(QStringLiteral("Password"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
@@ -39,6 +40,7 @@ IdPassForm::IdPassForm(QWidget *parent)
     PassText->setObjectName(QStringLiteral("PassText"));
     setGeometryTwips(PassText, 1080, 540, 1785, 300);
     PassText->setEchoMode(QLineEdit::Password);
+    keepSingleLine(PassText);
     // Setting the echo mode decides about the input method again, so it is
     // switched off afterwards: a password is typed key by key, never composed.
     PassText->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText

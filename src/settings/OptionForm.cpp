@@ -24,6 +24,7 @@ QLineEdit *makeBox(QWidget *parent, const char *name, int top)
     auto *box = new QLineEdit(parent);
     box->setObjectName(QLatin1String(name));
     setGeometryTwips(box, 120, top, 2760, 300);
+    keepSingleLine(box);
     return box;
 }
 

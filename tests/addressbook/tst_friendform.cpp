@@ -367,6 +367,14 @@ void FriendFormTest::paste()
     QApplication::clipboard()->clear();
     w->Command1->click();
     QCOMPARE(w->Text4->text(), QString());
+
+    // A copied line keeps its text but not its line break, which would
+    // otherwise travel into the record and on into a mail header.
+    QApplication::clipboard()->setText(QStringLiteral("line@example.jp\r\n"));
+    w->Command1->click();
+    QCOMPARE(w->Text4->text(), QStringLiteral("line@example.jp"));
+    w->Text2->setText(QStringLiteral("名前\n"));
+    QCOMPARE(w->Text2->text(), QStringLiteral("名前"));
 }
 
 void FriendFormTest::loadListsFileAndReloadButtonIsHidden()

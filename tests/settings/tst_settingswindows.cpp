@@ -55,6 +55,7 @@ private Q_SLOTS:
     void optionOkWritesFourLines_data();
     void optionOkWritesFourLines();
     void optionWriteFailureIsReported();
+    void lineBreaksNeverReachTheFiles();
 
     void idPassLoadReadsFile();
     void idPassSaveSwitchStartsClear();
@@ -279,6 +280,32 @@ void SettingsTest::optionWriteFailureIsReported()
     // The window stays with what was typed, so the user can retry or cancel.
     QCOMPARE(loadedForm<OptionForm>(), w);
     QCOMPARE(w->Pop3Text->text(), QStringLiteral("pop.example.jp"));
+}
+
+void SettingsTest::lineBreaksNeverReachTheFiles()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    // A pasted value with a line break would otherwise add a line that sets
+    // another key when the file is read again.
+    OptionForm *w = form<OptionForm>();
+    w->SmtpText->setText(QStringLiteral("smtp.x\r\nPOP3=other.pop"));
+    w->Pop3Text->setText(QStringLiteral("pop.x\n"));
+    w->MailText->setText(QStringLiteral("\r\nme@x"));
+    w->OkCommand->click();
+    QCOMPARE(readBytes(appPaths().kestraIni()),
+             QByteArray("SMTP=smtp.xPOP3=other.pop\r\nPOP3=pop.x\r\nMAIL=me@x\r\nAPOP=0\r\n"));
+    QCOMPARE(appState().settings.pop3Server, QStringLiteral("pop.x"));
+
+    IdPassForm *account = form<IdPassForm>();
+    account->IdText->setText(QStringLiteral("user\r\nNAME2=x"));
+    account->PassText->setText(QStringLiteral("secret\r\n"));
+    account->Check1->setChecked(true);
+    account->OKCommand->click();
+    const IdPass back = readIdPass(appPaths().idPassIni());
+    QCOMPARE(back.id, QStringLiteral("userNAME2=x"));
+    QCOMPARE(back.password, QStringLiteral("secret"));
+    QCOMPARE(readBytes(appPaths().idPassIni()).count('\n'), 4);
 }
 
 void SettingsTest::idPassLoadReadsFile()
