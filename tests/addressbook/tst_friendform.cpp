@@ -97,6 +97,7 @@ private Q_SLOTS:
     void loadListsFileAndReloadButtonIsHidden();
     void createdAfreshAfterHome();
     void writeFailureIsReported();
+    void fullBookRefusesAdd();
 };
 
 void FriendFormTest::cleanup()
@@ -447,6 +448,26 @@ void FriendFormTest::writeFailureIsReported()
     QVERIFY(w->Label7->text().isEmpty()); // no success reported
     QCOMPARE(w->Text2->text(), QStringLiteral("花子"));
     QCOMPARE(prompts.unexpected(), 0);
+}
+
+void FriendFormTest::fullBookRefusesAdd()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    // Record numbers are 16-bit: a book of 32767 entries takes no more.
+    QByteArray full;
+    const QByteArray one = recordBytes("n", "a@x");
+    full.reserve(one.size() * 32767);
+    for (int i = 0; i < 32767; ++i)
+        full += one;
+    writeBytes(bookPath(), full);
+    FriendForm *w = addEntry(QStringLiteral("花子"), QStringLiteral("h@x"));
+    QCOMPARE(prompts.shown().size(), 1);
+    QCOMPARE(prompts.shown().first().icon, PromptIcon::Exclamation);
+    QCOMPARE(QFileInfo(bookPath()).size(), qint64(full.size()));
+    QCOMPARE(w->Text3->text(), QStringLiteral("32767"));
+    QCOMPARE(w->Text2->text(), QStringLiteral("花子"));
+    QVERIFY(w->Label7->text().isEmpty());
 }
 
 QTEST_MAIN(FriendFormTest)
