@@ -7,6 +7,7 @@
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
+#include "history/TyakuForm.h"
 #include "mail/MailLayer.h"
 #include "settings/FormPlacement.h"
 #include "settings/OptionForm.h"
@@ -296,8 +297,17 @@ void MainForm::Command5_Click()
 {
     showInFront(form<FriendForm>());
 }
-void MainForm::Command6_Click() {}
-void MainForm::Command7_Click() {}
+
+void MainForm::Command6_Click()
+{
+    openHistoryWindow(1);
+}
+
+void MainForm::Command7_Click()
+{
+    openHistoryWindow(2);
+}
+
 void MainForm::Command8_Click()
 {
     showInFront(form<SetForm>());

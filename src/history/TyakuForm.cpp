@@ -1,0 +1,538 @@
+#include "history/TyakuForm.h"
+
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/Twips.h"
+#include "common/UserPrompt.h"
+#include "history/EditorText.h"
+#include "history/HistoryListBox.h"
+#include "history/HistoryStore.h"
+#include "storage/RecordFile.h"
+#include "storage/Settings.h"
+#include "storage/StoreBuffers.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTextEdit>
+#include <QToolBar>
+
+#include <memory>
+
+namespace kestra {
+
+namespace {
+
+// Design-time places (twips) of the controls that the resize rules do not move.
+constexpr int kMenuHeight = 300;
+constexpr int kToolStripTop = 300;
+constexpr int kToolStripHeight = 420;
+constexpr int kCaptionStripTop = 720;
+constexpr int kCaptionStripHeight = 255;
+constexpr int kListLeft = 20;
+constexpr int kListTop = 975;
+constexpr int kButtonRowOffset = 1020; // below the list's top edge plus its height
+constexpr int kButtonHeight = 360;
+constexpr int kBoxHeight = 315;
+constexpr int kEditorLeft = 20;
+constexpr int kEditorLoadTop = 3900;
+constexpr int kEditorLoadHeight = 3000;
+
+struct HelpEntry {
+    const char *control;
+    const char16_t *text;
+};
+
+const HelpEntry kHelp[] = {
+    {"Command1", u"メールを１件ずつ削除します。リストでメールを選択（クリック）してから実行して下さい。"},
+    {"Command3", u"メールアドレスをアドレス帳に登録します。リストからメールを選択（クリック）してから実行して下さい。"},
+    {"Command4", u"受信したメールに返事を出します。リストからメールを選択（クリック）してから実行して下さい。"},
+    {"Command5", u"受信したメール全件削除します。"},
+};
+
+QString helpTextFor(const QString &controlName)
+{
+    for (const HelpEntry &e : kHelp) {
+        if (controlName == QLatin1String(e.control))
+            return QString::fromUtf16(e.text);
+    }
+    return {};
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    return b;
+}
+
+QLineEdit *makeBox(QWidget *parent, const char *name)
+{
+    auto *t = new QLineEdit(parent);
+    t->setObjectName(QLatin1String(name));
+    return t;
+}
+
+} // namespace
+
+HistoryLayout historyLayout(int w, int h, int editorLeft)
+{
+    HistoryLayout l;
+    l.listWidth = qRound(w * 0.99);
+    l.listHeight = qRound(h * 0.25);
+    l.boxesTop = l.listHeight + 1440;
+    l.stripWidth = w;
+    l.editorWidth = qRound(w * 0.99);
+    l.editorTop = l.listHeight + 1800;
+    l.editorHeight = qRound(h * 0.5);
+    l.dateWidth = qRound(w * 0.2);
+    l.addressWidth = qRound(w * 0.35);
+    l.subjectWidth = qRound(w * 0.54);
+    l.dateLeft = editorLeft;
+    l.addressLeft = qRound(l.editorWidth * 0.2);
+    l.subjectLeft = qRound(l.editorWidth * 0.55);
+    return l;
+}
+
+TyakuForm::TyakuForm(QWidget *parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("TyakuForm"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setMouseTracking(true);
+    resize(twipsToPx(kDesignWidth), twipsToPx(kDesignHeight));
+    buildControls();
+    Form_Load();
+}
+
+TyakuForm::~TyakuForm() = default;
+
+void TyakuForm::buildControls()
+{
+    buildMenus();
+    buildToolBar();
+
+    Picture2 = new QWidget(this);
+    Picture2->setObjectName(QStringLiteral("Picture2"));
+    setGeometryTwips(Picture2, 0, kCaptionStripTop, kDesignWidth, kCaptionStripHeight);
+    Label1 = new QLabel(QStringLiteral("Date/ From/ Subject"), Picture2);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    setGeometryTwips(Label1, 60, 0, 3000, kCaptionStripHeight);
+
+    List1 = new HistoryListBox(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setGeometry(twipsRect(kListLeft, kListTop, kDesignWidth, kDesignHeight / 4));
+    List1->viewport()->setMouseTracking(true);
+
+    Command1 = makeButton(this, "Command1", QStringLiteral("１件削除"));
+    Command5 = makeButton(this, "Command5", QStringLiteral("全件削除"));
+    Command3 = makeButton(this, "Command3", QStringLiteral("アドレス帳登録"));
+    Command4 = makeButton(this, "Command4", QStringLiteral("返事を出す"));
+    Command2 = makeButton(this, "Command2", QStringLiteral("ホーム"));
+    Label4 = new QLabel(QStringLiteral("件数"), this);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    Text2 = makeBox(this, "Text2");
+    Label2 = new QLabel(QStringLiteral("検索文字"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Text1 = makeBox(this, "Text1");
+
+    Text7 = makeBox(this, "Text7");
+    Text8 = makeBox(this, "Text8");
+    Text9 = makeBox(this, "Text9");
+
+    rtfEd = new QTextEdit(this);
+    rtfEd->setObjectName(QStringLiteral("rtfEd"));
+    rtfEd->setAcceptRichText(false);
+    setGeometryTwips(rtfEd, kEditorLeft, kEditorLoadTop, kDesignWidth, kEditorLoadHeight);
+
+    Text4 = new QPlainTextEdit(this);
+    Text4->setObjectName(QStringLiteral("Text4"));
+    Text4->setReadOnly(true);
+    Text4->hide();
+
+    lstLst = new QListWidget(this);
+    lstLst->setObjectName(QStringLiteral("lstLst"));
+    setGeometryTwips(lstLst, 0, 0, 1000, 600);
+
+    connect(List1, &HistoryListBox::mouseDown, this, &TyakuForm::ShowSelectedMail);
+    connect(Command1, &QPushButton::clicked, this, &TyakuForm::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &TyakuForm::Command2_Click);
+    connect(Command5, &QPushButton::clicked, this, &TyakuForm::Command5_Click);
+    // Every change of the body, typed or filled, marks the editor's text modified.
+    connect(rtfEd, &QTextEdit::textChanged, this, [] { appState().editorModified = true; });
+
+    const QList<QWidget *> watched = {Command1, Command2, Command3, Command4, Command5, List1,
+                                      List1->viewport()};
+    for (QWidget *w : watched) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
+}
+
+void TyakuForm::buildMenus()
+{
+    menuBar = new QMenuBar(this);
+    menuBar->setObjectName(QStringLiteral("menuBar"));
+    menuBar->setNativeMenuBar(false);
+
+    const auto item = [this](QMenu *menu, QAction *&action, const char *name, const QString &caption,
+                             void (TyakuForm::*handler)()) {
+        action = menu->addAction(caption);
+        action->setObjectName(QLatin1String(name));
+        connect(action, &QAction::triggered, this, handler);
+    };
+    const auto separator = [](QMenu *menu, QAction *&action, const char *name) {
+        action = menu->addSeparator();
+        action->setObjectName(QLatin1String(name));
+    };
+
+    mFile = menuBar->addMenu(QStringLiteral("ファイル(&F)"));
+    mFile->setObjectName(QStringLiteral("mFile"));
+    item(mFile, mnew, "mnew", QStringLiteral("新規作成"), &TyakuForm::EditorNew);
+    item(mFile, mopen, "mopen", QStringLiteral("開く"), &TyakuForm::EditorOpen);
+    item(mFile, msave, "msave", QStringLiteral("名前を付けて保存"), &TyakuForm::EditorSaveAs);
+    item(mFile, mprint, "mprint", QStringLiteral("印刷"), &TyakuForm::EditorPrint);
+    separator(mFile, mline, "mline");
+    item(mFile, mend, "mend", QStringLiteral("終了"), &TyakuForm::mend_Click);
+
+    medit = menuBar->addMenu(QStringLiteral("編集"));
+    medit->setObjectName(QStringLiteral("medit"));
+    item(medit, mall, "mall", QStringLiteral("全て選択"), &TyakuForm::EditorSelectAll);
+    item(medit, matamajump, "matamajump", QStringLiteral("文頭へジャンプ"), &TyakuForm::EditorJumpToStart);
+    item(medit, mbunmatujump, "mbunmatujump", QStringLiteral("文末へジャンプ"), &TyakuForm::EditorJumpToEnd);
+    separator(medit, mline3, "mline3");
+    item(medit, mkensaku, "mkensaku", QStringLiteral("検索"), &TyakuForm::EditorFind);
+    item(medit, mtugikensaku, "mtugikensaku", QStringLiteral("次を検索"), &TyakuForm::EditorFindNext);
+    separator(medit, mline2, "mline2");
+    item(medit, mcut, "mcut", QStringLiteral("切り取り"), &TyakuForm::EditorCut);
+    item(medit, mcopy, "mcopy", QStringLiteral("コピー"), &TyakuForm::EditorCopy);
+    item(medit, mpaste, "mpaste", QStringLiteral("貼付け"), &TyakuForm::EditorPaste);
+
+    setGeometryTwips(menuBar, 0, 0, kDesignWidth, kMenuHeight);
+}
+
+void TyakuForm::buildToolBar()
+{
+    Picture1 = new QWidget(this);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    setGeometryTwips(Picture1, 0, kToolStripTop, kDesignWidth, kToolStripHeight);
+    tbToolBar = new QToolBar(Picture1);
+    tbToolBar->setObjectName(QStringLiteral("tbToolBar"));
+    tbToolBar->setIconSize(QSize(16, 16));
+    tbToolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+
+    struct Button {
+        const char *key;
+        QString tip;
+        QString face; // text shown on the button
+    };
+    const Button buttons[] = {
+        {"New", QStringLiteral("新規作成"), QStringLiteral("新規")},
+        {"Open", QStringLiteral("開く"), QStringLiteral("開く")},
+        {"Save", QStringLiteral("名前を付けて保存"), QStringLiteral("保存")},
+        {"Print", QStringLiteral("印刷"), QStringLiteral("印刷")},
+        {"Cut", QStringLiteral("切り取り"), QStringLiteral("切取")},
+        {"Copy", QStringLiteral("ｺﾋﾟｰ"), QStringLiteral("ｺﾋﾟｰ")},
+        {"Paste", QStringLiteral("貼り付け"), QStringLiteral("貼付")},
+        {"Bold", QStringLiteral("太字"), QStringLiteral("B")},
+        {"Italic", QStringLiteral("斜体"), QStringLiteral("I")},
+        {"Underline", QStringLiteral("下線"), QStringLiteral("U")},
+    };
+    for (const Button &b : buttons) {
+        const QString key = QLatin1String(b.key);
+        QAction *a = tbToolBar->addAction(b.face);
+        a->setObjectName(key);
+        a->setData(key);
+        a->setToolTip(b.tip);
+        if (key == QLatin1String("Bold") || key == QLatin1String("Italic")
+            || key == QLatin1String("Underline")) {
+            QFont f = a->font();
+            f.setBold(key == QLatin1String("Bold"));
+            f.setItalic(key == QLatin1String("Italic"));
+            f.setUnderline(key == QLatin1String("Underline"));
+            a->setFont(f);
+        }
+    }
+    connect(tbToolBar, &QToolBar::actionTriggered, this,
+            [this](QAction *a) { tbToolBar_ButtonClick(a->data().toString()); });
+    tbToolBar->setGeometry(0, 0, Picture1->width(), Picture1->height());
+}
+
+void TyakuForm::Form_Load()
+{
+    // 1. and 2.
+    m_findPosition = 0;
+    const int w = pxToTwips(width());
+    setGeometryTwips(rtfEd, kEditorLeft, kEditorLoadTop, qRound(w * 0.98), kEditorLoadHeight);
+    List1->resize(twipsToPx(w * 0.99), List1->height());
+
+    // 3. to 5. under the error trap: a failed step may be retried (OK) or skipped (Cancel).
+    const auto trapped = [](const std::function<bool()> &step) {
+        while (!step()) {
+            const PromptAnswer a = prompt().message(QString(), appTitle() + QStringLiteral("  Form_LoadError"),
+                                                    PromptIcon::Exclamation, PromptButtons::OkCancel);
+            if (a != PromptAnswer::Ok)
+                return;
+        }
+    };
+    trapped([this] {
+        lstLst->hide();
+        return true;
+    });
+    trapped([this] {
+        // Nothing to load before the editor's New has named a current file.
+        if (!appState().editorFile.isEmpty()) {
+            Result<QString> text = readEditorTextFile(appState().editorFile);
+            if (!text)
+                return false;
+            rtfEd->setPlainText(text.value());
+        }
+        appState().editorModified = false;
+        return true;
+    });
+    trapped([this] {
+        rtfEd->show();
+        return true;
+    });
+}
+
+void TyakuForm::Form_Resize()
+{
+    Form_Resize(pxToTwips(width()), pxToTwips(height()));
+}
+
+void TyakuForm::Form_Resize(int w, int h)
+{
+    const HistoryLayout l = historyLayout(qMax(0, w), qMax(0, h), kEditorLeft);
+    setGeometryTwips(List1, kListLeft, kListTop, l.listWidth, l.listHeight);
+    setGeometryTwips(Picture1, 0, kToolStripTop, l.stripWidth, kToolStripHeight);
+    tbToolBar->resize(Picture1->size());
+    setGeometryTwips(Picture2, 0, kCaptionStripTop, l.stripWidth, kCaptionStripHeight);
+    setGeometryTwips(menuBar, 0, 0, l.stripWidth, kMenuHeight);
+    setGeometryTwips(rtfEd, kEditorLeft, l.editorTop, l.editorWidth, l.editorHeight);
+    setGeometryTwips(Text7, l.dateLeft, l.boxesTop, l.dateWidth, kBoxHeight);
+    setGeometryTwips(Text8, l.addressLeft, l.boxesTop, l.addressWidth, kBoxHeight);
+    setGeometryTwips(Text9, l.subjectLeft, l.boxesTop, l.subjectWidth, kBoxHeight);
+    setGeometryTwips(Text4, kEditorLeft, l.boxesTop, l.editorWidth, kBoxHeight * 2);
+
+    // The button row follows the bottom of the list.
+    const int row = kListTop + l.listHeight + (kButtonRowOffset - kListTop);
+    int left = 60;
+    const auto place = [&](QWidget *c, int width) {
+        setGeometryTwips(c, left, row, width, kButtonHeight);
+        left += width + 60;
+    };
+    place(Command1, 1050);
+    place(Command5, 1050);
+    place(Command3, 1500);
+    place(Command4, 1200);
+    place(Command2, 900);
+    place(Label4, 450);
+    place(Text2, 750);
+    place(Label2, 900);
+    place(Text1, 1800);
+    Text4->raise();
+}
+
+void TyakuForm::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+int TyakuForm::selectedRow() const
+{
+    return List1->selectedRow();
+}
+
+void TyakuForm::showMail(const MailFields &fields)
+{
+    Text7->setText(fields.date);
+    Text8->setText(fields.address);
+    Text9->setText(fields.subject);
+    rtfEd->setPlainText(fields.body);
+    // The body is passed through the clipboard: it holds the mail shown last.
+    QClipboard *clipboard = QApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(rtfEd->toPlainText());
+}
+
+void TyakuForm::clearMailBoxes()
+{
+    Text7->clear();
+    Text8->clear();
+    Text9->clear();
+    rtfEd->clear();
+}
+
+void TyakuForm::FillHistoryList()
+{
+    const qint16 mode = appState().historyMode;
+    List1->clear();
+    rtfEd->clear();
+    Result<HistoryListing> listing = readHistoryListing(historyStorePath(mode), mode);
+    if (listing) {
+        List1->addItems(listing.value().lines);
+        if (!listing.value().lines.isEmpty())
+            showMail(mailFields(listing.value().last, mode));
+    }
+    Text2->setText(QString::number(List1->count()));
+    if (!listing)
+        showStorageError(listing.error());
+}
+
+void TyakuForm::ShowSelectedMail()
+{
+    const int row = selectedRow();
+    if (row < 0) {
+        prompt().info(QStringLiteral("データが選択されていません"), QString(), PromptIcon::Exclamation);
+        List1->setFocus();
+        return;
+    }
+    const qint16 mode = appState().historyMode;
+    MailRecord &buffer = mailBuffer(mode);
+    Result<bool> found = readMailRecord(historyStorePath(mode), qint64(row) + 1, buffer);
+    if (!found) {
+        showStorageError(found.error());
+        return;
+    }
+    if (found.value())
+        showMail(mailFields(buffer, mode));
+}
+
+void TyakuForm::Command1_Click()
+{
+    const int row = selectedRow();
+    if (row < 0) {
+        prompt().info(QStringLiteral("データが選択されていません。"), appTitle());
+        return;
+    }
+    appState().currentRecord = qint16(qMin(row + 1, int(kMaxRecords)));
+    if (!prompt().confirm(QStringLiteral("選択された（行、青色）データを削除します。よろしいですか")))
+        return;
+
+    const qint16 mode = appState().historyMode;
+    const QString store = historyStorePath(mode);
+    if (Status s = markMailRecords(store, qint64(row) + 1, qint64(row) + 1, mailBuffer(mode)); !s) {
+        showStorageError(s.error());
+        return;
+    }
+    clearMailBoxes();
+    // On failure the old store stays whole, marked record included: it is
+    // listed again and dropped by the next compaction.
+    const Status compacted = CompactStore(store, historyTempPath(mode), MailRecord::kLength);
+    List1->clear();
+    FillHistoryList();
+    if (!compacted)
+        showStorageError(compacted.error());
+}
+
+void TyakuForm::Command5_Click()
+{
+    if (!prompt().confirm(QStringLiteral("すべてのデータを削除して良いですか？")))
+        return;
+    const qint16 mode = appState().historyMode;
+    const QString store = historyStorePath(mode);
+    const int listed = List1->count();
+    if (listed > 0) {
+        if (Status s = markMailRecords(store, 1, listed, mailBuffer(mode)); !s) {
+            showStorageError(s.error());
+            return;
+        }
+        appState().currentRecord = qint16(qMin(listed, int(kMaxRecords)));
+    }
+    const Status compacted = CompactStore(store, historyTempPath(mode), MailRecord::kLength);
+
+    // What survives (records added after the list was filled) is listed by its
+    // subject field as stored; the count box reads 0 all the same.
+    List1->clear();
+    Result<QStringList> subjects = readSubjectFields(store);
+    if (subjects)
+        List1->addItems(subjects.value());
+    Text2->setText(QStringLiteral("0"));
+    clearMailBoxes();
+    if (!compacted)
+        showStorageError(compacted.error());
+    else if (!subjects)
+        showStorageError(subjects.error());
+}
+
+void TyakuForm::Command2_Click()
+{
+    if (QWidget *main = appState().mainWindow) {
+        main->show();
+        main->raise();
+    }
+    unloadForm<TyakuForm>();
+}
+
+void TyakuForm::hoverOver(QWidget *control)
+{
+    if (!control)
+        return;
+    if (control == this || control == List1 || control == List1->viewport()) {
+        Text4->hide();
+        Text4->clear();
+        return;
+    }
+    const QString help = helpTextFor(control->objectName());
+    if (help.isEmpty())
+        return;
+    Text4->setPlainText(help);
+    Text4->show();
+    Text4->raise();
+}
+
+bool TyakuForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove)
+        hoverOver(qobject_cast<QWidget *>(watched));
+    return QWidget::eventFilter(watched, event);
+}
+
+void TyakuForm::mouseMoveEvent(QMouseEvent *event)
+{
+    hoverOver(this);
+    QWidget::mouseMoveEvent(event);
+}
+
+void TyakuForm::closeEvent(QCloseEvent *event)
+{
+    const std::unique_ptr<QSettings> store(openSettingsStore());
+    clearHistorySettings(*store);
+    event->accept();
+}
+
+void TyakuForm::showStorageError(const StorageError &error)
+{
+    prompt().info(error.message(), appTitle(), PromptIcon::Exclamation);
+}
+
+void openHistoryWindow(qint16 historyMode)
+{
+    appState().historyMode = historyMode;
+    TyakuForm *f = form<TyakuForm>(); // loads the window when it is not loaded
+    QPalette p = f->List1->palette();
+    p.setColor(QPalette::Base, QColor(144, 238, 144));
+    f->List1->setPalette(p);
+    f->setWindowTitle(historyMode == 2 ? QStringLiteral("送信履歴") : QStringLiteral("着信履歴"));
+    f->show();
+    f->raise();
+    f->activateWindow();
+    f->List1->clear();
+    f->Text9->clear();
+    f->Text8->clear();
+    f->Text7->clear();
+    f->rtfEd->clear();
+    f->FillHistoryList();
+}
+
+} // namespace kestra

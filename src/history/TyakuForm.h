@@ -1,0 +1,193 @@
+#pragma once
+
+#include "storage/MailFields.h"
+#include "storage/Result.h"
+
+#include <QRect>
+#include <QWidget>
+
+#include <functional>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QPrinter;
+class QPushButton;
+class QTextEdit;
+class QToolBar;
+
+namespace kestra {
+
+class HistoryListBox;
+
+// Places of the history window's controls for a window of W x H twips.
+struct HistoryLayout {
+    int listWidth = 0;
+    int listHeight = 0;
+    int boxesTop = 0;     // Text7, Text8, Text9
+    int stripWidth = 0;   // Picture1, Picture2
+    int editorWidth = 0;
+    int editorTop = 0;
+    int editorHeight = 0;
+    int dateWidth = 0;
+    int addressWidth = 0;
+    int subjectWidth = 0;
+    int dateLeft = 0;
+    int addressLeft = 0;
+    int subjectLeft = 0;
+};
+HistoryLayout historyLayout(int widthTwips, int heightTwips, int editorLeftTwips);
+
+// Runs the print dialog on `printer`; false when the user cancelled. With
+// `selection` the dialog offers printing the selection only.
+using PrintDialogRunner = std::function<bool(QPrinter &printer, bool selection)>;
+// Replaces the print dialog (tests print to a file); an empty function restores it.
+void setPrintDialogRunner(PrintDialogRunner runner);
+
+// The mail history window: lists the received or the sent store (by the history
+// mode), shows one mail, deletes one or all records, and doubles as a small
+// text editor on the body box.
+//
+// Controls:
+//   mFile "ファイル(&F)": mnew, mopen, msave, mprint, mline, mend
+//   medit "編集": mall, matamajump, mbunmatujump, mline3, mkensaku, mtugikensaku,
+//                 mline2, mcut, mcopy, mpaste
+//   Picture1    toolbar strip with tbToolBar (New, Open, Save, Print, Cut, Copy,
+//               Paste, Bold, Italic, Underline)
+//   Picture2    caption strip with Label1 "Date/ From/ Subject"
+//   List1       one line per record of the store
+//   Command1    １件削除, delete the selected record
+//   Command5    全件削除, delete every listed record
+//   Command3    アドレス帳登録, sender to the address book
+//   Command4    返事を出す, reply
+//   Command2    ホーム, back to the main window
+//   Label4/Text2  件数, number of lines
+//   Label2/Text1  検索文字, search text of find / find next
+//   Text7, Text8, Text9  date, address, subject of the shown mail
+//   rtfEd       body of the shown mail; the editor
+//   Text4       hover help (hidden unless the mouse is over a button)
+//   lstLst      hidden list, unused
+class TyakuForm final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TyakuForm)
+
+public:
+    static constexpr int kDesignWidth = 9600; // client area in twips
+    static constexpr int kDesignHeight = 7200;
+
+    explicit TyakuForm(QWidget *parent = nullptr);
+    ~TyakuForm() override;
+
+    void Form_Load();
+    // Lays the controls out for the current size, or for a size given in twips.
+    void Form_Resize();
+    void Form_Resize(int widthTwips, int heightTwips);
+
+    // Refills the list, the boxes, the body and the count from the store of the
+    // history mode. The boxes and the body show the last record; no row is selected.
+    void FillHistoryList();
+    // Mouse press on the list: reads the record of the selected row and shows it.
+    void ShowSelectedMail();
+    int selectedRow() const;
+
+    void Command1_Click(); // delete one
+    void Command2_Click(); // home
+    void Command5_Click(); // delete all
+
+    // Editor commands.
+    void EditorNew();
+    void EditorOpen();
+    void EditorSaveAs();
+    void EditorPrint();
+    void SaveEditorFile();
+    bool SaveEditorText(const QString &path);
+    void EditorSelectAll();
+    void EditorJumpToStart();
+    void EditorJumpToEnd();
+    void EditorFind();
+    void EditorFindNext();
+    void EditorCut();
+    void EditorCopy();
+    void EditorPaste();
+    void ToggleBold();
+    void ToggleItalic();
+    void ToggleUnderline();
+    void mend_Click();
+    // Toolbar: runs the command of the button's key; unknown keys do nothing.
+    void tbToolBar_ButtonClick(const QString &key);
+
+    // 1-based position of the last find hit, 0 after a miss.
+    int findPosition() const { return m_findPosition; }
+
+    // Hover help for the control under the mouse.
+    void hoverOver(QWidget *control);
+
+    QMenuBar *menuBar = nullptr;
+    QMenu *mFile = nullptr;
+    QAction *mnew = nullptr;
+    QAction *mopen = nullptr;
+    QAction *msave = nullptr;
+    QAction *mprint = nullptr;
+    QAction *mline = nullptr;
+    QAction *mend = nullptr;
+    QMenu *medit = nullptr;
+    QAction *mall = nullptr;
+    QAction *matamajump = nullptr;
+    QAction *mbunmatujump = nullptr;
+    QAction *mline3 = nullptr;
+    QAction *mkensaku = nullptr;
+    QAction *mtugikensaku = nullptr;
+    QAction *mline2 = nullptr;
+    QAction *mcut = nullptr;
+    QAction *mcopy = nullptr;
+    QAction *mpaste = nullptr;
+
+    QWidget *Picture1 = nullptr;
+    QToolBar *tbToolBar = nullptr;
+    QWidget *Picture2 = nullptr;
+    QLabel *Label1 = nullptr;
+    HistoryListBox *List1 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command5 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QPushButton *Command4 = nullptr;
+    QPushButton *Command2 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLineEdit *Text2 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QLineEdit *Text7 = nullptr;
+    QLineEdit *Text8 = nullptr;
+    QLineEdit *Text9 = nullptr;
+    QTextEdit *rtfEd = nullptr;
+    QPlainTextEdit *Text4 = nullptr;
+    QListWidget *lstLst = nullptr;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void buildToolBar();
+    void showMail(const MailFields &fields);
+    void clearMailBoxes();
+    void selectFindHit(int length);
+    void showStorageError(const StorageError &error);
+
+    int m_findPosition = 0;
+};
+
+// What the main window's history buttons do: set the history mode (1 received,
+// 2 sent), colour the list, caption and show the window, and fill it.
+void openHistoryWindow(qint16 historyMode);
+
+} // namespace kestra
