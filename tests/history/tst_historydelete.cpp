@@ -1,0 +1,238 @@
+#include "HistoryFixtures.h"
+
+#include "common/AppState.h"
+#include "common/Paths.h"
+#include "history/HistoryStore.h"
+#include "storage/StoreBuffers.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QtTest>
+
+#include <memory>
+
+using namespace kestra;
+using namespace kestra::test;
+
+class TestHistoryDelete : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempAppFolder> m_folder;
+    std::unique_ptr<FakePrompt> m_prompt;
+
+    QString store(qint16 mode) const
+    {
+        return m_folder->dataFile(mode == 2 ? QStringLiteral("kstdata5.data") : QStringLiteral("kstdata2.data"));
+    }
+    QString temp(qint16 mode) const
+    {
+        return m_folder->dataFile(mode == 2 ? QStringLiteral("KSTDATA5.TMP") : QStringLiteral("KSTDATA2.TMP"));
+    }
+    TyakuForm *history() const { return loadedForm<TyakuForm>(); }
+
+    void verifyConfirmation(const QString &text)
+    {
+        QCOMPARE(m_prompt->shown().size(), 1);
+        const ShownPrompt &p = m_prompt->shown().first();
+        QCOMPARE(p.text, text);
+        QCOMPARE(p.title, QStringLiteral("確認"));
+        QCOMPARE(p.icon, PromptIcon::Question);
+        QCOMPARE(p.buttons, PromptButtons::YesNo);
+    }
+
+private slots:
+    void init()
+    {
+        m_folder = std::make_unique<TempAppFolder>();
+        m_prompt = std::make_unique<FakePrompt>();
+    }
+    void cleanup()
+    {
+        unloadHistory();
+        QCOMPARE(m_prompt->unexpected(), 0);
+        m_prompt.reset();
+        m_folder.reset();
+    }
+
+    void deletingRowZeroOfThreeKeepsTheOthersInOrder_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("received") << 1;
+        QTest::newRow("sent") << 2;
+    }
+    void deletingRowZeroOfThreeKeepsTheOthersInOrder()
+    {
+        QFETCH(int, mode);
+        const qint16 m = qint16(mode);
+        const qint16 other = m == 1 ? 2 : 1;
+        writeBytes(store(m), storeBytes({receivedMail(1), receivedMail(2), receivedMail(3)}));
+        writeBytes(store(other), storeBytes({receivedMail(9)}));
+        openHistoryWindow(m);
+        TyakuForm *f = history();
+        pressRow(f->List1, 0);
+        m_prompt->answer(PromptAnswer::Yes);
+        f->Command1->click();
+
+        verifyConfirmation(QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"));
+        // The survivors are copied byte for byte, renumbered from 1.
+        QCOMPARE(readBytes(store(m)), storeBytes({receivedMail(2), receivedMail(3)}));
+        QCOMPARE(readBytes(store(other)), storeBytes({receivedMail(9)}));
+        QVERIFY(!QFileInfo::exists(temp(m)));
+        QCOMPARE(f->List1->count(), 2);
+        QVERIFY(f->List1->item(0)->text().endsWith(QStringLiteral("    件名2")));
+        QVERIFY(f->List1->item(1)->text().endsWith(QStringLiteral("    件名3")));
+        QCOMPARE(f->Text2->text(), QStringLiteral("2"));
+        QCOMPARE(f->Text9->text(), QStringLiteral("件名3"));
+        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("本文3\n二行目"));
+        QCOMPARE(f->selectedRow(), -1);
+        QCOMPARE(appState().currentRecord, qint16(1));
+        QCOMPARE(mailBuffer(m).Live, qint16(0));
+    }
+
+    void deletingTheOnlyRecordLeavesAnEmptyStore()
+    {
+        writeBytes(store(1), storeBytes({receivedMail(1)}));
+        openHistoryWindow(1);
+        TyakuForm *f = history();
+        pressRow(f->List1, 0);
+        m_prompt->answer(PromptAnswer::Yes);
+        f->Command1->click();
+        QVERIFY(QFileInfo::exists(store(1)));
+        QCOMPARE(QFileInfo(store(1)).size(), 0);
+        QVERIFY(!QFileInfo::exists(temp(1)));
+        QCOMPARE(f->List1->count(), 0);
+        QCOMPARE(f->Text2->text(), QStringLiteral("0"));
+        for (QLineEdit *box : {f->Text7, f->Text8, f->Text9})
+            QVERIFY(box->text().isEmpty());
+        QVERIFY(f->rtfEd->toPlainText().isEmpty());
+    }
+
+    void answeringNoOrSelectingNothingChangesNothing()
+    {
+        const QByteArray bytes = storeBytes({receivedMail(1), receivedMail(2)});
+        writeBytes(store(1), bytes);
+        openHistoryWindow(1);
+        TyakuForm *f = history();
+        const QStringList lines = listLines(f->List1);
+
+        f->Command1->click(); // no row selected
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown().first().text, QStringLiteral("データが選択されていません。"));
+        QCOMPARE(m_prompt->shown().first().title, appTitle());
+        QCOMPARE(m_prompt->shown().first().icon, PromptIcon::None);
+        m_prompt->clear();
+
+        pressRow(f->List1, 1);
+        m_prompt->answer(PromptAnswer::No);
+        f->Command1->click();
+        verifyConfirmation(QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"));
+        m_prompt->clear();
+        m_prompt->answer(PromptAnswer::No);
+        f->Command5->click();
+        verifyConfirmation(QStringLiteral("すべてのデータを削除して良いですか？"));
+
+        QCOMPARE(readBytes(store(1)), bytes);
+        QCOMPARE(listLines(f->List1), lines);
+        QCOMPARE(f->selectedRow(), 1);
+        QCOMPARE(f->Text9->text(), QStringLiteral("件名2"));
+    }
+
+    void deleteAllEmptiesTheStore()
+    {
+        writeBytes(store(2), storeBytes({receivedMail(1), receivedMail(2), receivedMail(3)}));
+        openHistoryWindow(2);
+        TyakuForm *f = history();
+        m_prompt->answer(PromptAnswer::Yes);
+        f->Command5->click();
+        verifyConfirmation(QStringLiteral("すべてのデータを削除して良いですか？"));
+        QCOMPARE(QFileInfo(store(2)).size(), 0);
+        QVERIFY(!QFileInfo::exists(temp(2)));
+        QCOMPARE(f->List1->count(), 0);
+        QCOMPARE(f->Text2->text(), QStringLiteral("0"));
+        QVERIFY(f->rtfEd->toPlainText().isEmpty());
+        QCOMPARE(appState().currentRecord, qint16(3));
+    }
+
+    void deleteAllKeepsARecordAddedAfterTheFill()
+    {
+        writeBytes(store(1), storeBytes({receivedMail(1), receivedMail(2), receivedMail(3)}));
+        openHistoryWindow(1);
+        TyakuForm *f = history();
+        // Mail received while the window is open: appended behind the listed records.
+        const MailRecord late = mail(QStringLiteral("遅れて届いた"), QStringLiteral("late@example.com"),
+                                     QStringLiteral("date"), QStringLiteral("late body"));
+        QVERIFY(appendRecord(store(1), MailRecord::kLength, late.encode()).ok());
+
+        m_prompt->answer(PromptAnswer::Yes);
+        f->Command5->click();
+        QCOMPARE(readBytes(store(1)), late.encode());
+        // Listed by its subject field as stored: 100 characters, blanks kept; the count reads 0.
+        QCOMPARE(listLines(f->List1),
+                 QStringList{QStringLiteral("遅れて届いた") + QString(100 - 6, u' ')});
+        QCOMPARE(f->Text2->text(), QStringLiteral("0"));
+        for (QLineEdit *box : {f->Text7, f->Text8, f->Text9})
+            QVERIFY(box->text().isEmpty());
+        QVERIFY(f->rtfEd->toPlainText().isEmpty());
+    }
+
+    void deleteAllOnAnEmptyListKeepsTheStore()
+    {
+        openHistoryWindow(1);
+        const QByteArray bytes = storeBytes({receivedMail(1)});
+        writeBytes(store(1), bytes);
+        m_prompt->answer(PromptAnswer::Yes);
+        history()->Command5->click();
+        QCOMPARE(readBytes(store(1)), bytes);
+        QCOMPARE(history()->List1->count(), 1);
+        QCOMPARE(history()->Text2->text(), QStringLiteral("0"));
+    }
+
+    void aFailedCompactionIsShownAndLosesNothing()
+    {
+        writeBytes(store(1), storeBytes({receivedMail(1), receivedMail(2), receivedMail(3)}));
+        // The temporary name is taken by a folder, so the compacted copy cannot be written.
+        QVERIFY(QDir().mkpath(temp(1)));
+        openHistoryWindow(1);
+        TyakuForm *f = history();
+        pressRow(f->List1, 1);
+        m_prompt->answer(PromptAnswer::Yes);
+        f->Command1->click();
+
+        QCOMPARE(m_prompt->shown().size(), 2);
+        const ShownPrompt &error = m_prompt->shown().at(1);
+        QCOMPARE(error.icon, PromptIcon::Exclamation);
+        QVERIFY(error.text.contains(QStringLiteral("KSTDATA2.TMP")));
+        // Every record is still in the store; the marked one waits for the next compaction.
+        MailRecord marked = receivedMail(2);
+        marked.Live = 0;
+        QCOMPARE(readBytes(store(1)), storeBytes({receivedMail(1), marked, receivedMail(3)}));
+        QCOMPARE(f->List1->count(), 3);
+
+        QVERIFY(QDir(temp(1)).removeRecursively());
+        pressRow(f->List1, 0);
+        m_prompt->answer(PromptAnswer::Yes);
+        f->Command1->click();
+        QCOMPARE(readBytes(store(1)), storeBytes({receivedMail(3)}));
+    }
+
+    void markingNeverGrowsTheStore()
+    {
+        // A list longer than the store (records removed behind its back) marks only what exists.
+        const QString path = store(1);
+        writeBytes(path, storeBytes({receivedMail(1), receivedMail(2)}));
+        MailRecord buffer = receivedMail(7);
+        QVERIFY(markMailRecords(path, 2, 5, buffer).ok());
+        QCOMPARE(buffer.Live, qint16(0));
+        QCOMPARE(readBytes(path), storeBytes({receivedMail(1), buffer}));
+        QVERIFY(markMailRecords(path, 4, 4, buffer).ok());
+        QCOMPARE(QFileInfo(path).size(), qint64(2 * MailRecord::kLength));
+    }
+};
+
+QTEST_MAIN(TestHistoryDelete)
+#include "tst_historydelete.moc"
