@@ -13,6 +13,8 @@ PACKAGES=(
   fonts-noto-cjk xvfb xauth
   # test servers and tools
   dovecot-pop3d python3 python3-aiosmtpd openssl ca-certificates
+  # text of printed PDF files in the history editor tests
+  poppler-utils
 )
 
 missing=()

@@ -1,0 +1,426 @@
+#include "HistoryFixtures.h"
+
+#include "common/AppState.h"
+#include "history/EditorText.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QLineEdit>
+#include <QPrinter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QtTest>
+
+#include <memory>
+
+using namespace kestra;
+using namespace kestra::test;
+
+class TestHistoryEditor : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempAppFolder> m_folder;
+    std::unique_ptr<FakePrompt> m_prompt;
+
+    TyakuForm *openEditor(const QString &text)
+    {
+        openHistoryWindow(1);
+        TyakuForm *f = loadedForm<TyakuForm>();
+        f->rtfEd->setPlainText(text);
+        return f;
+    }
+    static int selStart(const TyakuForm *f) { return f->rtfEd->textCursor().selectionStart(); }
+    static int selLength(const TyakuForm *f)
+    {
+        return f->rtfEd->textCursor().selectionEnd() - f->rtfEd->textCursor().selectionStart();
+    }
+    QString pdfText(const QString &pdf)
+    {
+        QProcess p;
+        p.start(QStringLiteral("pdftotext"), {QStringLiteral("-enc"), QStringLiteral("UTF-8"), pdf, QStringLiteral("-")});
+        if (!p.waitForFinished(30000) || p.exitCode() != 0)
+            return QStringLiteral("<pdftotext failed: %1>").arg(QString::fromLocal8Bit(p.readAllStandardError()));
+        return QString::fromUtf8(p.readAllStandardOutput());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QFAIL("pdftotext (poppler-utils) is needed: run scripts/setup.sh");
+    }
+    void init()
+    {
+        m_folder = std::make_unique<TempAppFolder>();
+        m_prompt = std::make_unique<FakePrompt>();
+    }
+    void cleanup()
+    {
+        setPrintDialogRunner({});
+        unloadHistory();
+        QCOMPARE(m_prompt->unexpected(), 0);
+        m_prompt.reset();
+        m_folder.reset();
+    }
+
+    void findPositions_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("first hit") << 1 << QStringLiteral("xyabab") << QStringLiteral("ab") << 3;
+        QTest::newRow("from the hit") << 3 << QStringLiteral("xyabab") << QStringLiteral("ab") << 3;
+        QTest::newRow("second hit") << 5 << QStringLiteral("xyabab") << QStringLiteral("ab") << 5;
+        QTest::newRow("past the end") << 7 << QStringLiteral("xyabab") << QStringLiteral("ab") << 0;
+        QTest::newRow("case matters") << 1 << QStringLiteral("xyAB") << QStringLiteral("ab") << 0;
+        QTest::newRow("empty text") << 1 << QString() << QStringLiteral("a") << 0;
+        QTest::newRow("empty search") << 1 << QStringLiteral("abc") << QString() << 1;
+        QTest::newRow("empty both") << 1 << QString() << QString() << 0;
+        QTest::newRow("double-byte") << 1 << QStringLiteral("本文の検索") << QStringLiteral("検索") << 4;
+    }
+    void findPositions()
+    {
+        QFETCH(int, start);
+        QFETCH(QString, text);
+        QFETCH(QString, what);
+        QFETCH(int, expected);
+        QCOMPARE(findFrom(start, text, what), expected);
+    }
+
+    void findAndFindNextWalkTheHitsAndWrap()
+    {
+        TyakuForm *f = openEditor(QStringLiteral("xyabab"));
+        f->Text1->setText(QStringLiteral("ab"));
+        f->mkensaku->trigger();
+        QCOMPARE(f->findPosition(), 3);
+        QCOMPARE(selStart(f), 2);
+        QCOMPARE(selLength(f), 2);
+        f->mtugikensaku->trigger();
+        QCOMPARE(f->findPosition(), 5);
+        QCOMPARE(selStart(f), 4);
+        QCOMPARE(selLength(f), 2);
+        f->mtugikensaku->trigger(); // nothing after the last hit
+        QCOMPARE(f->findPosition(), 0);
+        QCOMPARE(selStart(f), 4);
+        QCOMPARE(selLength(f), 2);
+        f->mtugikensaku->trigger(); // starts at character 2: back to the first hit
+        QCOMPARE(f->findPosition(), 3);
+        QCOMPARE(selStart(f), 2);
+        QCOMPARE(selLength(f), 2);
+    }
+
+    void findMissChangesNeitherSelectionNorFocus()
+    {
+        TyakuForm *f = openEditor(QStringLiteral("hello world"));
+        f->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        QTextCursor c = f->rtfEd->textCursor();
+        c.setPosition(1);
+        c.setPosition(4, QTextCursor::KeepAnchor);
+        f->rtfEd->setTextCursor(c);
+        f->Text1->setFocus();
+        f->Text1->setText(QStringLiteral("xyz"));
+        f->EditorFind();
+        QCOMPARE(f->findPosition(), 0);
+        QCOMPARE(selStart(f), 1);
+        QCOMPARE(selLength(f), 3);
+        QVERIFY(f->Text1->hasFocus());
+    }
+
+    void findNextWithEmptySearchStartsAtTheFirstCharacter()
+    {
+        TyakuForm *f = openEditor(QStringLiteral("abc"));
+        f->Text1->clear();
+        f->EditorFindNext();
+        QCOMPARE(f->findPosition(), 1);
+        QCOMPARE(selStart(f), 0);
+        QCOMPARE(selLength(f), 0);
+    }
+
+    void copyCutAndPaste()
+    {
+        TyakuForm *f = openEditor(QStringLiteral("0123456789"));
+        QClipboard *clipboard = QApplication::clipboard();
+
+        // Copy with nothing selected: empty clipboard, caret at the start.
+        clipboard->setText(QStringLiteral("old"));
+        QTextCursor c = f->rtfEd->textCursor();
+        c.setPosition(5);
+        f->rtfEd->setTextCursor(c);
+        f->mcopy->trigger();
+        QVERIFY(clipboard->text().isEmpty());
+        QCOMPARE(f->rtfEd->textCursor().position(), 0);
+
+        // Copy of a selection: deselected, caret after the copied text.
+        c.setPosition(2);
+        c.setPosition(5, QTextCursor::KeepAnchor);
+        f->rtfEd->setTextCursor(c);
+        f->mcopy->trigger();
+        QCOMPARE(clipboard->text(), QStringLiteral("234"));
+        QVERIFY(!f->rtfEd->textCursor().hasSelection());
+        QCOMPARE(f->rtfEd->textCursor().position(), 5);
+
+        // Cut removes the selection.
+        c.setPosition(0);
+        c.setPosition(2, QTextCursor::KeepAnchor);
+        f->rtfEd->setTextCursor(c);
+        f->mcut->trigger();
+        QCOMPARE(clipboard->text(), QStringLiteral("01"));
+        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("23456789"));
+
+        // Paste replaces the selection with the clipboard text trimmed of blanks only.
+        clipboard->setText(QStringLiteral("  \tpasted\r\n  "));
+        c = f->rtfEd->textCursor();
+        c.setPosition(0);
+        c.setPosition(3, QTextCursor::KeepAnchor);
+        f->rtfEd->setTextCursor(c);
+        f->mpaste->trigger();
+        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("\tpasted\n56789"));
+        clipboard->setText(QStringLiteral("  abc  "));
+        f->tbToolBar_ButtonClick(QStringLiteral("Paste"));
+        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("\tpasted\nabc56789"));
+    }
+
+    void selectAllAndJumps()
+    {
+        TyakuForm *f = openEditor(QStringLiteral("line one\nline two"));
+        f->mall->trigger();
+        QCOMPARE(selStart(f), 0);
+        QCOMPARE(selLength(f), 17);
+        f->mbunmatujump->trigger();
+        QCOMPARE(f->rtfEd->textCursor().position(), 17);
+        QVERIFY(!f->rtfEd->textCursor().hasSelection());
+        f->matamajump->trigger();
+        QCOMPARE(f->rtfEd->textCursor().position(), 0);
+    }
+
+    void newAtFirstUseCreatesTheFileInTheCurrentFolder()
+    {
+        QTemporaryDir current;
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(current.path()));
+        TyakuForm *f = openEditor(QStringLiteral("changed text"));
+        QVERIFY(appState().editorModified);
+        QVERIFY(appState().editorFile.isEmpty());
+
+        f->mnew->trigger();
+        const QString created = current.filePath(QStringLiteral("新規作成.TXT"));
+        const bool exists = QFileInfo::exists(created);
+        const qint64 size = QFileInfo(created).size();
+        const QStringList entries = QDir(current.path()).entryList(QDir::Files);
+
+        // A second New while the current file is the new file changes nothing.
+        f->rtfEd->setPlainText(QStringLiteral("typed later"));
+        f->tbToolBar_ButtonClick(QStringLiteral("New"));
+        const QString textAfterSecondNew = f->rtfEd->toPlainText();
+        const qint64 sizeAfterSecondNew = QFileInfo(created).size();
+        QDir::setCurrent(before);
+
+        QVERIFY(exists);
+        QCOMPARE(size, 0);
+        QCOMPARE(entries, QStringList{QStringLiteral("新規作成.TXT")});
+        QCOMPARE(appState().editorFile, QStringLiteral("新規作成.TXT"));
+        QCOMPARE(f->windowTitle(), QStringLiteral("新規作成.TXT      新規作成.TXT"));
+        QCOMPARE(textAfterSecondNew, QStringLiteral("typed later"));
+        QCOMPARE(sizeAfterSecondNew, 0);
+    }
+
+    void openReadsCodePage932Lines()
+    {
+        const QString path = m_folder->path() + QStringLiteral("/in.txt");
+        // "あ" CR LF, "b" LF, "c" CR, "d" without a line end.
+        writeBytes(path, QByteArray("\x82\xa0\r\nb\nc\rd"));
+        TyakuForm *f = openEditor(QStringLiteral("old"));
+        m_prompt->answerFile(path);
+        f->mopen->trigger();
+        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("あ\nb\nc\nd\n"));
+        QCOMPARE(f->windowTitle(), path);
+        QVERIFY(appState().editorFile.isEmpty());
+        QCOMPARE(m_prompt->shown().first().kind, ShownPrompt::Kind::OpenFile);
+    }
+
+    void openSurvivesBytesThatAreNotCodePage932()
+    {
+        const QString path = m_folder->path() + QStringLiteral("/binary.txt");
+        QByteArray junk("\x81\r\n\xa0\xfd\xfe\xff\x00\x85\x40\x81", 12);
+        for (int i = 0; i < 256; ++i)
+            junk += char(i);
+        writeBytes(path, junk);
+        TyakuForm *f = openEditor(QStringLiteral("old"));
+        m_prompt->answerFile(path);
+        f->EditorOpen();
+        const QString text = f->rtfEd->toPlainText();
+        QVERIFY(text != QStringLiteral("old"));
+        QVERIFY(text.contains(QChar(0xFFFD)));
+    }
+
+    void openOrSaveCancelledDoesNothing()
+    {
+        TyakuForm *f = openEditor(QStringLiteral("keep"));
+        f->setWindowTitle(QStringLiteral("caption"));
+        m_prompt->answerFile(QString());
+        f->EditorOpen();
+        m_prompt->answerFile(QString());
+        f->EditorSaveAs();
+        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("keep"));
+        QCOMPARE(f->windowTitle(), QStringLiteral("caption"));
+        QCOMPARE(m_prompt->shown().size(), 2);
+    }
+
+    void saveAsWritesCodePage932WithCrLf()
+    {
+        const QString path = m_folder->path() + QStringLiteral("/out.txt");
+        TyakuForm *f = openEditor(QStringLiteral("あ\nb"));
+        appState().editorModified = true;
+        m_prompt->answerFile(path);
+        f->msave->trigger();
+        QCOMPARE(readBytes(path), QByteArray("\x82\xa0\r\nb\r\n"));
+        QCOMPARE(f->windowTitle(), path);
+        QVERIFY(appState().editorModified); // save as leaves the flag alone
+        QVERIFY(appState().editorFile.isEmpty());
+    }
+
+    void saveAsFailureIsShown()
+    {
+        const QString path = m_folder->path() + QStringLiteral("/no such folder/out.txt");
+        TyakuForm *f = openEditor(QStringLiteral("text"));
+        m_prompt->answerFile(path);
+        f->EditorSaveAs();
+        QCOMPARE(m_prompt->shown().size(), 2);
+        QCOMPARE(m_prompt->shown().at(1).icon, PromptIcon::Exclamation);
+        QVERIFY(m_prompt->shown().at(1).text.contains(QStringLiteral("out.txt")));
+    }
+
+    void printWritesTheSelectionOrTheWholeText()
+    {
+        TyakuForm *f = openEditor(QStringLiteral("Alpha line\nBravo line\nCharlie"));
+        const QString pdf = m_folder->path() + QStringLiteral("/print.pdf");
+        bool offeredSelection = false;
+        setPrintDialogRunner([&](QPrinter &printer, bool selection) {
+            offeredSelection = selection;
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdf);
+            return true;
+        });
+
+        f->tbToolBar_ButtonClick(QStringLiteral("Print"));
+        QVERIFY(!offeredSelection);
+        QString text = pdfText(pdf);
+        QVERIFY2(text.contains(QStringLiteral("Alpha line")) && text.contains(QStringLiteral("Charlie")), qPrintable(text));
+
+        // A selection prints alone, also when the focus sits in another box.
+        QVERIFY(QFile::remove(pdf));
+        QTextCursor c = f->rtfEd->textCursor();
+        c.setPosition(11);
+        c.setPosition(21, QTextCursor::KeepAnchor);
+        f->rtfEd->setTextCursor(c);
+        f->Text1->setFocus();
+        f->mprint->trigger(); // the menu item prints as the toolbar does
+        QVERIFY(offeredSelection);
+        text = pdfText(pdf);
+        QVERIFY2(text.contains(QStringLiteral("Bravo line")), qPrintable(text));
+        QVERIFY2(!text.contains(QStringLiteral("Alpha")) && !text.contains(QStringLiteral("Charlie")), qPrintable(text));
+    }
+
+    void printCancelledPrintsNothing()
+    {
+        TyakuForm *f = openEditor(QStringLiteral("text"));
+        const QString pdf = m_folder->path() + QStringLiteral("/cancel.pdf");
+        setPrintDialogRunner([&](QPrinter &printer, bool) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(pdf);
+            return false;
+        });
+        f->EditorPrint();
+        QVERIFY(!QFileInfo::exists(pdf));
+    }
+
+    void styleTogglesAlternateAndTheirCountersSurviveUnloads()
+    {
+        TyakuForm *f = openEditor(QStringLiteral("text"));
+        f->tbToolBar_ButtonClick(QStringLiteral("Bold"));
+        QVERIFY(f->rtfEd->font().bold());
+        QVERIFY(f->rtfEd->document()->defaultFont().bold());
+        f->tbToolBar_ButtonClick(QStringLiteral("Bold"));
+        QVERIFY(!f->rtfEd->font().bold());
+        f->tbToolBar_ButtonClick(QStringLiteral("Italic"));
+        QVERIFY(f->rtfEd->font().italic());
+        f->tbToolBar_ButtonClick(QStringLiteral("Underline"));
+        QVERIFY(f->rtfEd->font().underline());
+        QCOMPARE(appState().boldCount, 2);
+        QCOMPARE(appState().italicCount, 1);
+        QCOMPARE(appState().underlineCount, 1);
+        f->tbToolBar_ButtonClick(QStringLiteral("NoSuchKey")); // ignored
+
+        // After a reload the fonts are plain again, but the counters carry on:
+        // the next italic press switches italic off (it already is).
+        unloadHistory();
+        f = openEditor(QStringLiteral("text"));
+        QVERIFY(!f->rtfEd->font().italic());
+        f->tbToolBar_ButtonClick(QStringLiteral("Italic"));
+        QVERIFY(!f->rtfEd->font().italic());
+        QCOMPARE(appState().italicCount, 2);
+        f->tbToolBar_ButtonClick(QStringLiteral("Italic"));
+        QVERIFY(f->rtfEd->font().italic());
+    }
+
+    void toolbarButtonsCarryTheirKeys()
+    {
+        TyakuForm *f = openEditor(QStringLiteral("abc"));
+        const QStringList keys = {QStringLiteral("New"), QStringLiteral("Open"), QStringLiteral("Save"),
+                                  QStringLiteral("Print"), QStringLiteral("Cut"), QStringLiteral("Copy"),
+                                  QStringLiteral("Paste"), QStringLiteral("Bold"), QStringLiteral("Italic"),
+                                  QStringLiteral("Underline")};
+        QStringList found;
+        for (QAction *a : f->tbToolBar->actions())
+            found.append(a->data().toString());
+        QCOMPARE(found, keys);
+        // Pressing the toolbar's Copy button runs copy.
+        f->mall->trigger();
+        f->tbToolBar->actions().at(5)->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("abc"));
+    }
+
+    void endShowsTheMainWindowInThePlaceOfTheHistory()
+    {
+        QWidget mainWindow;
+        mainWindow.resize(200, 100);
+        appState().mainWindow = &mainWindow;
+        TyakuForm *f = openEditor(QStringLiteral("kept"));
+        f->move(120, 80);
+        const QPoint where = f->pos();
+        f->mend->trigger();
+        QVERIFY(mainWindow.isVisible());
+        QCOMPARE(mainWindow.pos(), where);
+        QVERIFY(!f->isVisible());
+        QCOMPARE(loadedForm<TyakuForm>(), f);
+        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("kept"));
+        appState().mainWindow = nullptr;
+    }
+
+    void folderPartKeepsTheLastSeparator_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("none") << QStringLiteral("a.txt") << QStringLiteral("a.txt");
+        QTest::newRow("empty") << QString() << QString();
+        QTest::newRow("backslash") << QStringLiteral("C:\\x\\a.txt") << QStringLiteral("C:\\x\\");
+        QTest::newRow("slash") << QStringLiteral("/tmp/x/a.txt") << QStringLiteral("/tmp/x/");
+    }
+    void folderPartKeepsTheLastSeparator()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, folder);
+        QCOMPARE(FolderPart(path), folder);
+    }
+};
+
+QTEST_MAIN(TestHistoryEditor)
+#include "tst_historyeditor.moc"
