@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "addressbook/FriendForm.h"
+#include "app/Favourites.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/Forms.h"
@@ -29,6 +30,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
+#include <QWebEngineView>
 
 namespace kestra {
 
@@ -166,7 +168,7 @@ void MainForm::buildControls()
     setGeometryTwips(Text3, 120, 3720, 1215, 735);
     Text3->setReadOnly(true);
 
-    brwWebBrowser = new QWidget(this);
+    brwWebBrowser = new QWebEngineView(this);
     brwWebBrowser->setObjectName(QStringLiteral("brwWebBrowser"));
     setGeometryTwips(brwWebBrowser, 1560, 1200, 5040, 4575);
 
@@ -210,6 +212,7 @@ void MainForm::buildControls()
         w->setMouseTracking(true);
         w->installEventFilter(this);
     }
+    setUpBrowserPane();
 }
 
 void MainForm::Form_Load()
@@ -312,21 +315,18 @@ void MainForm::Command8_Click()
 {
     showInFront(form<SetForm>());
 }
-void MainForm::Command12_Click() {}
 
 void MainForm::Command10_Click()
 {
     cboAddress->clear();
     cboAddress->setEditText(QString());
-    const QString path = appPaths().dataFile(QString::fromUtf16(stores::favourites.fileName));
-    const Status s = scanRecords(path, FavouriteRecord::kLength, [this](qint64, const QByteArray &bytes) {
-        cboAddress->addItem(FavouriteRecord::decode(bytes).Url);
-        return true;
-    });
+    Result<QStringList> urls = readFavourites(favouritesPath());
+    if (urls)
+        cboAddress->addItems(urls.value());
     cboAddress->setCurrentIndex(-1);
     cboAddress->setEditText(QString());
-    if (!s)
-        showStorageError(s.error());
+    if (!urls)
+        showStorageError(urls.error());
 }
 
 void MainForm::hoverOver(QWidget *control)

@@ -12,8 +12,13 @@ class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 class QToolBar;
+class QUrl;
+class QWebEngineView;
+class QAction;
 
 namespace kestra {
+
+class PaneActivity;
 
 // The main window: browser pane with toolbar and address bar, the button column
 // that opens every other window and starts receiving, the new-mail indicator,
@@ -61,7 +66,18 @@ public:
     void Command7_Click();
     void Command8_Click();
     void Command10_Click(); // reload the favourites
-    void Command12_Click();
+    void Command12_Click(); // the program's home page in the system's browser
+
+    // Browser pane and favourites.
+    void tbToolBar_ButtonClick(QAction *button); // by the button's key (objectName)
+    void cboAddress_Click();              // an entry chosen: navigate to the address
+    void cboAddress_KeyPress(int keyAscii); // 13 (Enter) navigates like choosing
+    void timTimer_Timer();                // busy watch: caption while loading, then the title
+    void Command2_Click();  // add the address to the favourites
+    void Command9_Click();  // delete the selected favourite
+    void Command13_Click(); // paste the clipboard into the address
+    // Whether the pane counts as loading (what the busy watch looks at).
+    bool paneBusy() const;
 
     // Hover help for the control under the mouse.
     void hoverOver(QWidget *control);
@@ -86,7 +102,7 @@ public:
     QLabel *Label2 = nullptr;
     QPushButton *Command1 = nullptr;
     QLineEdit *Text3 = nullptr;
-    QWidget *brwWebBrowser = nullptr;
+    QWebEngineView *brwWebBrowser = nullptr;
     QPlainTextEdit *Text1 = nullptr;
     QLineEdit *Text2 = nullptr;
     QLineEdit *Text4 = nullptr;
@@ -102,6 +118,12 @@ protected:
 private:
     void buildControls();
     void showStorageError(const StorageError &error);
+    void setUpBrowserPane();
+    void navigatePane(const QUrl &url);
+    void showPaneTitle();
+    int selectedFavourite() const;
+
+    PaneActivity *m_paneActivity = nullptr;
 };
 
 // Help texts of the main window's controls, by control name; empty for none.

@@ -36,6 +36,9 @@ int runApplication(int argc, char *argv[])
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 #endif
+    // The web engine shares its OpenGL contexts with the widgets; this must be
+    // set before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kestra"));
     QApplication::setApplicationDisplayName(appTitle());
