@@ -2,6 +2,7 @@
 
 #include "storage/Result.h"
 
+#include <QWebEngineView>
 #include <QWidget>
 
 class QComboBox;
@@ -13,7 +14,6 @@ class QPushButton;
 class QTimer;
 class QToolBar;
 class QUrl;
-class QWebEngineView;
 class QAction;
 
 namespace kestra {

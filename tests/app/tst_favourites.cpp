@@ -5,7 +5,6 @@
 #include "app/Favourites.h"
 #include "app/MainForm.h"
 #include "common/AppState.h"
-#include "common/Twips.h"
 #include "storage/Records.h"
 #include "support/TestSupport.h"
 
@@ -253,14 +252,6 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->shown().size(), 1);
         QVERIFY(m_prompt->shown().first().text.contains(QStringLiteral("ブラウザを起動できませんでした")));
         QCOMPARE(m_prompt->shown().first().icon, PromptIcon::Exclamation);
-    }
-
-    void paneFillsTheClientAreaFromItsCorner()
-    {
-        m_form->resize(twipsToPx(9000), twipsToPx(7500));
-        m_form->Form_Resize();
-        const QRect pane = geometryTwips(m_form->brwWebBrowser);
-        QCOMPARE(pane, QRect(1560, 1200, 9000, 7500));
     }
 };
 
