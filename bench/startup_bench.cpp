@@ -1,0 +1,76 @@
+// Time from program start to the main window shown, browser pane included.
+// Runs the program's own start-up (runApplication) unchanged; a start-up hook
+// watches for the main window's first paint, prints the time and closes the
+// window, which ends the program. Run it through startup_bench.sh, which starts
+// it several times on a virtual display and prints the median.
+//
+// Program start is KESTRA_BENCH_T0_NS (nanoseconds since the epoch, taken by the
+// script just before it starts the program) or, without it, the process's start
+// time from /proc (10 ms resolution).
+#include "app/Startup.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+namespace {
+
+qint64 nowNs(clockid_t clock)
+{
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Milliseconds since the program was started.
+double sinceStartMs()
+{
+    if (const QByteArray t0 = qgetenv("KESTRA_BENCH_T0_NS"); !t0.isEmpty())
+        return double(nowNs(CLOCK_REALTIME) - t0.toLongLong()) / 1e6;
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Field 22 (start time in clock ticks since boot) follows the ")" of the name.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const double startTicks = fields.value(19).toDouble();
+    return double(nowNs(CLOCK_BOOTTIME)) / 1e6 - startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
+}
+
+class ShownWatch final : public QObject
+{
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!m_done && event->type() == QEvent::Paint && watched->objectName() == QLatin1String("MainForm")) {
+            m_done = true;
+            std::printf("main window shown after %.1f ms\n", sinceStartMs());
+            std::fflush(stdout);
+            auto *window = static_cast<QWidget *>(watched);
+            QTimer::singleShot(0, window, [window] { window->close(); });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool m_done = false;
+};
+
+void installWatch()
+{
+    qApp->installEventFilter(new ShownWatch);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installWatch)
+
+int main(int argc, char *argv[])
+{
+    return kestra::runApplication(argc, argv);
+}
