@@ -54,7 +54,7 @@ ExternalBrowser &externalBrowserOverride()
 class AddressKeys final : public QObject
 {
 public:
-    AddressKeys(MainForm *form) : QObject(form), m_form(form) {}
+    explicit AddressKeys(MainForm *form) : QObject(form), m_form(form) {}
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override

@@ -1,7 +1,9 @@
 #include "app/Favourites.h"
 
+#include "app/BrowserPane.h"
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "storage/Cp932.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 
@@ -34,6 +36,14 @@ Result<qint16> addFavourite(const QString &path, const QString &url)
     FavouriteRecord record;
     record.Spare = QString(FavouriteRecord::kSpareWidth, QLatin1Char(' '));
     record.Url = url;
+    // A character without a code in code page 932 would reach the file as a
+    // substitute, and the address would be lost. Such an address is stored in
+    // its ASCII form (host in punycode, path percent-encoded), which leads to
+    // the same page.
+    if (!cp932::canEncode(url)) {
+        if (const QUrl parsed = addressToUrl(url); parsed.isValid())
+            record.Url = QString::fromLatin1(parsed.toEncoded());
+    }
     return appendRecord(path, FavouriteRecord::kLength, record.encode());
 }
 

@@ -17,7 +17,8 @@ QString favouritesTempPath();
 Result<QStringList> readFavourites(const QString &path);
 
 // Appends a live favourite holding `url` (cut to the field's 200 bytes) at
-// the store's next record number; gives that number.
+// the store's next record number; gives that number. An address with
+// characters outside code page 932 is stored in its ASCII form.
 Result<qint16> addFavourite(const QString &path, const QString &url);
 
 // Removes favourite `number` (1-based) when `confirmed`, then compacts the

@@ -198,6 +198,21 @@ private Q_SLOTS:
         QCOMPARE(m_form->cboAddress->itemText(0), url.left(200));
     }
 
+    void addressesOutsideTheCodePageStayNavigable()
+    {
+        // Hangul has no code in code page 932; Japanese text does and stays as typed.
+        const QString foreign = QStringLiteral("https://한국.example/경로?q=값");
+        const QString japanese = QStringLiteral("https://例え.example/パス");
+        for (const QString &url : {foreign, japanese}) {
+            m_form->cboAddress->setEditText(url);
+            m_form->Command2->click();
+        }
+        const QString stored = m_form->cboAddress->itemText(0);
+        QCOMPARE(stored.toLatin1(), stored.toUtf8()); // ASCII only
+        QCOMPARE(addressToUrl(stored), addressToUrl(foreign));
+        QCOMPARE(m_form->cboAddress->itemText(1), japanese);
+    }
+
     void storageErrorsAreShown()
     {
         // A folder where the favourites file should be: nothing can be written.
