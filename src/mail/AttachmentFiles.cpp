@@ -1,0 +1,207 @@
+#include "mail/AttachmentFiles.h"
+
+#include "mail/MimeMessage.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace kestra::mime {
+
+namespace {
+
+constexpr int kMaxNameBytes = 200; // leaves room for " (n)" within the usual 255 bytes
+
+bool isDeviceName(const QString &name)
+{
+    // Windows treats these as devices with any extension and any letter case.
+    const QString stem = name.section(u'.', 0, 0).trimmed().toUpper();
+    static const QStringList devices = {
+        QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"), QStringLiteral("NUL"),
+        QStringLiteral("CLOCK$"), QStringLiteral("CONIN$"), QStringLiteral("CONOUT$"),
+    };
+    if (devices.contains(stem))
+        return true;
+    if (stem.size() == 4 && (stem.startsWith(u"COM") || stem.startsWith(u"LPT"))) {
+        const QChar d = stem[3];
+        return (d >= u'0' && d <= u'9') || d == QChar(0x00B9) || d == QChar(0x00B2) || d == QChar(0x00B3);
+    }
+    return false;
+}
+
+QString cutToBytes(const QString &name, int maxBytes)
+{
+    if (name.toUtf8().size() <= maxBytes)
+        return name;
+    const qsizetype dot = name.lastIndexOf(u'.');
+    QString ext = (dot > 0 && name.size() - dot <= 16) ? name.mid(dot) : QString();
+    QString stem = name.left(name.size() - ext.size());
+    while (!stem.isEmpty() && (stem + ext).toUtf8().size() > maxBytes) {
+        stem.chop(1);
+        if (!stem.isEmpty() && stem.back().isHighSurrogate())
+            stem.chop(1);
+    }
+    return stem + ext;
+}
+
+QString numbered(const QString &name, int n)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0)
+        return name + QStringLiteral(" (%1)").arg(n);
+    return name.left(dot) + QStringLiteral(" (%1)").arg(n) + name.mid(dot);
+}
+
+bool insideFolder(const QString &folder, const QString &path)
+{
+    const QString base = QFileInfo(folder).canonicalFilePath();
+    const QString file = QFileInfo(path).canonicalFilePath();
+    if (base.isEmpty() || file.isEmpty())
+        return false;
+    return QFileInfo(file).dir().canonicalPath() == base;
+}
+
+} // namespace
+
+QString safeFileName(const QString &untrusted, const QString &fallback)
+{
+    QString name;
+    name.reserve(untrusted.size());
+    for (const QChar c : untrusted) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029 || u == 0xFEFF
+            || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069)) {
+            continue; // control and direction-changing characters
+        }
+        switch (u) {
+        case u'/':
+        case u'\\':
+        case u':':
+        case u'*':
+        case u'?':
+        case u'"':
+        case u'<':
+        case u'>':
+        case u'|':
+            name += u'_';
+            break;
+        default:
+            name += c;
+        }
+    }
+    // No "..": a run of dots shrinks to one.
+    while (name.contains(QStringLiteral("..")))
+        name.replace(QStringLiteral(".."), QStringLiteral("."));
+    // Leading and trailing dots and blanks: no hidden files, no "..", nothing Windows would strip.
+    while (!name.isEmpty() && (name.front() == u'.' || name.front() == u' ' || name.front() == QChar(0x3000)))
+        name.remove(0, 1);
+    while (!name.isEmpty() && (name.back() == u'.' || name.back() == u' ' || name.back() == QChar(0x3000)))
+        name.chop(1);
+    if (name.isEmpty() || name.count(u'_') == name.size())
+        name = fallback;
+    if (isDeviceName(name))
+        name.prepend(u'_');
+    return cutToBytes(name, kMaxNameBytes);
+}
+
+QString writeNewFile(const QString &folder, const QString &name, const QByteArray &data, QString *error)
+{
+    const QString safe = safeFileName(name);
+    QDir dir(folder);
+    for (int n = 1; n < 10000; ++n) {
+        const QString candidate = n == 1 ? safe : numbered(safe, n);
+        const QString path = dir.filePath(candidate);
+        QFile file(path);
+        // NewOnly fails on any existing entry, a dangling symbolic link included.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
+                continue;
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+            return {};
+        }
+        if (!insideFolder(folder, path)) {
+            file.close();
+            file.remove();
+            *error = QStringLiteral("%1: 添付フォルダの外を指しています").arg(path);
+            return {};
+        }
+        if (file.write(data) != data.size() || !file.flush()) {
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+            file.close();
+            file.remove();
+            return {};
+        }
+        file.close();
+        return path;
+    }
+    *error = QStringLiteral("%1: 同じ名前のファイルが多すぎます").arg(dir.filePath(safe));
+    return {};
+}
+
+PartialStore::PartialStore(QString folder) : m_folder(std::move(folder)) {}
+
+QString PartialStore::dirFor(const QByteArray &id) const
+{
+    const QByteArray hash = QCryptographicHash::hash(id, QCryptographicHash::Sha1).toHex().left(20);
+    return QDir(m_folder).filePath(QStringLiteral(".partial/") + QString::fromLatin1(hash));
+}
+
+bool PartialStore::keep(const QByteArray &id, int number, int total, const QByteArray &piece, QString *error)
+{
+    if (number < 1 || number > 10000) {
+        *error = QStringLiteral("分割メールの番号 %1 が正しくありません").arg(number);
+        return false;
+    }
+    const QString dir = dirFor(id);
+    if (!QDir().mkpath(dir)) {
+        *error = QStringLiteral("%1: フォルダを作れません").arg(dir);
+        return false;
+    }
+    const auto save = [&](const QString &name, const QByteArray &bytes) {
+        QSaveFile file(QDir(dir).filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+            *error = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
+            return false;
+        }
+        return true;
+    };
+    if (total > 0 && !save(QStringLiteral("total"), QByteArray::number(total)))
+        return false;
+    return save(QStringLiteral("%1.part").arg(number), piece);
+}
+
+QByteArray PartialStore::complete(const QByteArray &id) const
+{
+    const QDir dir(dirFor(id));
+    QFile totalFile(dir.filePath(QStringLiteral("total")));
+    if (!totalFile.open(QIODevice::ReadOnly))
+        return {};
+    bool ok = false;
+    const int total = totalFile.readAll().trimmed().toInt(&ok);
+    if (!ok || total < 1 || total > 10000)
+        return {};
+    for (int n = 1; n <= total; ++n) {
+        if (!QFileInfo::exists(dir.filePath(QStringLiteral("%1.part").arg(n))))
+            return {};
+    }
+    // The whole message is the pieces' bodies in order: the first body begins
+    // with the enclosed message's own header.
+    QByteArray whole;
+    for (int n = 1; n <= total; ++n) {
+        QFile file(dir.filePath(QStringLiteral("%1.part").arg(n)));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        const QByteArray piece = file.readAll();
+        whole += splitMessage(piece).body.toByteArray();
+    }
+    return whole;
+}
+
+void PartialStore::drop(const QByteArray &id)
+{
+    QDir(dirFor(id)).removeRecursively();
+}
+
+} // namespace kestra::mime

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "mail/MailLayer.h"
+#include "mail/Pop3Session.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QSslCertificate>
+
+#include <map>
+#include <memory>
+
+namespace kestra {
+
+// The program's real mail layer: POP3 sessions over the network (TLS where the
+// server name asks for it or the server offers STLS), MIME decoding of
+// Japanese mail, attachment expansion with safe file names, reassembly of
+// split messages.
+//
+// Fetching gives the decoded subject, date and sender, the header block and
+// the raw body (so that a caller can see "attachment" in it); attachment
+// expansion then turns the body into its readable text part. The layer keeps
+// the last fetched message whole, so expansion works on the exact bytes even
+// when the caller's header buffer was cut short.
+class NetMailLayer final : public MailLayer
+{
+public:
+    NetMailLayer();
+    ~NetMailLayer() override;
+    NetMailLayer(const NetMailLayer &) = delete;
+    NetMailLayer &operator=(const NetMailLayer &) = delete;
+
+    // Bounds of every wait, in milliseconds (30 s each by default).
+    void setTimeouts(int connectMs, int readMs);
+    // Authorities trusted besides the system's (a private server's own CA).
+    void addTrustedCaCertificates(const QList<QSslCertificate> &certificates);
+    // Reads PEM certificates from a file; false when there are none.
+    bool addTrustedCaFile(const QString &path);
+
+    int NMailInitializeWinSock() override;
+    int NMailSetOption(int option, int value) override;
+    int NMailEndWinSock() override;
+
+    int NMailPop3Connect(const QString &server) override;
+    int NMailPop3Authenticate(int handle, const QString &id, const QString &password, int apop) override;
+    int NMailPop3GetMailStatus(int handle, int number, QString &subject, QString &date, QString &from,
+                               QString &header, int flag) override;
+    int NMailPop3GetMailSize(int handle, int number) override;
+    int NMailPop3GetMail(int handle, int number, QString &subject, QString &date, QString &from,
+                         QString &header, QString &body, int bodySize, int flag1, int flag2) override;
+    int NMailPop3DeleteMail(int handle, int number) override;
+    int NMailPop3Close(int handle) override;
+
+    int NMailAttachmentFileFirst(int flag, const QString &subject, const QString &date, const QString &from,
+                                 const QString &header, QString &body, const QString &attachFolder,
+                                 const QString &tempFile, QString &source, int flag2) override;
+    int NMailAttachmentFileClose(int flag) override;
+
+    int NMailGetMessage(int flag, QString &text, int &size) override;
+
+    int NMailSmtpSendMail(const QString &server, const QString &to, const QString &cc, const QString &bcc,
+                          const QString &from, const QString &subject, const QString &body,
+                          const QString &extraHeader, const QString &attachments, int flag) override;
+
+private:
+    Pop3Session *session(int handle);
+    int failed(const QString &text, int result = -1);
+    int sessionFailed(Pop3Session *s, int result = -1);
+
+    Pop3Options m_options;
+    std::map<int, std::unique_ptr<Pop3Session>> m_sessions;
+    int m_nextHandle = 1;
+    QString m_lastError;
+    QByteArray m_lastMessage;   // raw bytes of the last fetched message
+    QString m_lastHeaderOut;    // the header text handed out with it
+};
+
+} // namespace kestra

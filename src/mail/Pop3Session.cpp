@@ -1,0 +1,439 @@
+#include "mail/Pop3Session.h"
+
+#include <QCryptographicHash>
+#include <QSslConfiguration>
+#include <QUrl>
+
+namespace kestra {
+
+namespace {
+
+constexpr qsizetype kMaxStatusLine = 64 * 1024;
+constexpr qsizetype kMaxDataLine = 16 * 1024 * 1024;
+constexpr qsizetype kMaxMessage = 256 * 1024 * 1024;
+
+QString seconds(int ms)
+{
+    return QString::number((ms + 999) / 1000);
+}
+
+} // namespace
+
+Pop3Address parsePop3Address(const QString &server)
+{
+    Pop3Address a;
+    QString rest = server.trimmed();
+    if (rest.startsWith(QLatin1String("pop3s://"), Qt::CaseInsensitive)) {
+        a.implicitTls = true;
+        a.port = 995;
+        rest = rest.mid(8);
+    } else if (rest.startsWith(QLatin1String("pop3://"), Qt::CaseInsensitive)) {
+        rest = rest.mid(7);
+    } else if (rest.contains(QLatin1String("://"))) {
+        a.error = QStringLiteral("pop3:// か pop3s:// 以外の形式です");
+        return a;
+    }
+    if (const qsizetype slash = rest.indexOf(u'/'); slash >= 0)
+        rest.truncate(slash);
+    QString portText;
+    if (rest.startsWith(u'[')) {
+        const qsizetype close = rest.indexOf(u']');
+        if (close < 0) {
+            a.error = QStringLiteral("IPv6アドレスの ] がありません");
+            return a;
+        }
+        a.host = rest.mid(1, close - 1);
+        const QString after = rest.mid(close + 1);
+        if (after.startsWith(u':'))
+            portText = after.mid(1);
+        else if (!after.isEmpty()) {
+            a.error = QStringLiteral("] の後に余分な文字があります");
+            return a;
+        }
+    } else if (rest.count(u':') == 1) {
+        a.host = rest.section(u':', 0, 0);
+        portText = rest.section(u':', 1);
+    } else {
+        a.host = rest; // a host name, or an IPv6 address without a port
+    }
+    if (!portText.isEmpty()) {
+        bool ok = false;
+        const uint port = portText.toUInt(&ok);
+        if (!ok || port == 0 || port > 65535) {
+            a.error = QStringLiteral("ポート番号「%1」が正しくありません").arg(portText);
+            return a;
+        }
+        a.port = quint16(port);
+    }
+    if (a.host.isEmpty())
+        a.error = QStringLiteral("ホスト名がありません");
+    else if (a.host.contains(u' ') || a.host.contains(u'\t'))
+        a.error = QStringLiteral("ホスト名に空白があります");
+    return a;
+}
+
+Pop3Session::Pop3Session(Pop3Options options) : m_options(std::move(options)) {}
+
+Pop3Session::~Pop3Session()
+{
+    if (m_socket)
+        m_socket->abort();
+}
+
+bool Pop3Session::fail(const QString &text, bool breaks)
+{
+    m_error = text;
+    if (breaks) {
+        m_broken = true;
+        if (m_socket)
+            m_socket->abort();
+    }
+    return false;
+}
+
+QString Pop3Session::stepName() const
+{
+    switch (m_step) {
+    case Step::Idle: return QStringLiteral("待機");
+    case Step::Connect: return QStringLiteral("接続");
+    case Step::Greeting: return QStringLiteral("接続時の挨拶");
+    case Step::Capa: return QStringLiteral("CAPA");
+    case Step::Stls: return QStringLiteral("STLS");
+    case Step::Handshake: return QStringLiteral("TLSハンドシェイク");
+    case Step::Apop: return QStringLiteral("APOP");
+    case Step::User: return QStringLiteral("USER");
+    case Step::Pass: return QStringLiteral("PASS");
+    case Step::Stat: return QStringLiteral("STAT");
+    case Step::List: return QStringLiteral("LIST");
+    case Step::Top: return QStringLiteral("TOP");
+    case Step::Retr: return QStringLiteral("RETR");
+    case Step::Dele: return QStringLiteral("DELE");
+    case Step::Quit: return QStringLiteral("QUIT");
+    }
+    return {};
+}
+
+QString Pop3Session::serverReply(const QByteArray &line) const
+{
+    QString text = QString::fromUtf8(line.left(300));
+    for (QChar &c : text) {
+        if (c.unicode() < 0x20)
+            c = u' ';
+    }
+    return text.trimmed();
+}
+
+bool Pop3Session::encrypted() const
+{
+    return m_socket && m_socket->isEncrypted();
+}
+
+bool Pop3Session::waitForData()
+{
+    if (m_socket->bytesAvailable() > 0) {
+        m_in += m_socket->readAll();
+        return true;
+    }
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        return fail(QStringLiteral("POP3サーバー %1 との接続が切れました。(%2 の応答待ち)").arg(m_serverText, stepName()));
+    if (!m_socket->waitForReadyRead(m_options.readTimeoutMs)) {
+        if (m_socket->bytesAvailable() > 0) {
+            m_in += m_socket->readAll();
+            return true;
+        }
+        if (m_socket->error() == QAbstractSocket::SocketTimeoutError)
+            return fail(QStringLiteral("POP3サーバー %1 から応答がありません。(%2 の応答を %3 秒待ちました)")
+                            .arg(m_serverText, stepName(), seconds(m_options.readTimeoutMs)));
+        return fail(QStringLiteral("POP3サーバー %1 との接続が切れました。(%2 の応答待ち: %3)")
+                        .arg(m_serverText, stepName(), m_socket->errorString()));
+    }
+    m_in += m_socket->readAll();
+    return true;
+}
+
+bool Pop3Session::readLine(QByteArray &line, qsizetype maxLength)
+{
+    for (;;) {
+        const qsizetype nl = m_in.indexOf('\n', m_scanFrom);
+        if (nl >= 0) {
+            line = m_in.left(nl + 1);
+            m_in.remove(0, nl + 1);
+            m_scanFrom = 0;
+            while (line.endsWith('\n') || line.endsWith('\r'))
+                line.chop(1);
+            return true;
+        }
+        m_scanFrom = m_in.size();
+        if (m_in.size() > maxLength)
+            return fail(QStringLiteral("POP3サーバー %1 の応答が長すぎます。(%2 の応答の1行が %3 バイトを超えました)")
+                            .arg(m_serverText, stepName(), QString::number(maxLength)));
+        if (!waitForData())
+            return false;
+    }
+}
+
+bool Pop3Session::readStatus(QByteArray &line)
+{
+    if (!readLine(line, kMaxStatusLine))
+        return false;
+    if (line.startsWith("+OK") || line.startsWith("-ERR"))
+        return true;
+    // Anything else means the conversation is out of step.
+    return fail(QStringLiteral("POP3サーバー %1 の応答を理解できません。(%2 に対して「%3」)")
+                    .arg(m_serverText, stepName(), serverReply(line)));
+}
+
+bool Pop3Session::readMultiline(QByteArray &data)
+{
+    data.clear();
+    qsizetype pos = 0;
+    qsizetype scan = 0;
+    for (;;) {
+        const qsizetype nl = m_in.indexOf('\n', scan);
+        if (nl < 0) {
+            if (m_in.size() - pos > kMaxDataLine)
+                return fail(QStringLiteral("POP3サーバー %1 の応答が長すぎます。(%2 の応答の1行が %3 バイトを超えました)")
+                                .arg(m_serverText, stepName(), QString::number(kMaxDataLine)));
+            m_in.remove(0, pos);
+            pos = 0;
+            scan = m_in.size();
+            if (!waitForData())
+                return false;
+            continue;
+        }
+        const QByteArrayView line(m_in.constData() + pos, nl + 1 - pos);
+        if (line == ".\r\n" || line == ".\n") {
+            m_in.remove(0, nl + 1);
+            m_scanFrom = 0;
+            return true;
+        }
+        data.append(line.startsWith('.') ? line.sliced(1) : line);
+        if (data.size() > kMaxMessage)
+            return fail(QStringLiteral("POP3サーバー %1 の応答が長すぎます。(%2 の応答が %3 バイトを超えました)")
+                            .arg(m_serverText, stepName(), QString::number(kMaxMessage)));
+        pos = nl + 1;
+        scan = pos;
+    }
+}
+
+bool Pop3Session::send(const QByteArray &command, Step step)
+{
+    m_step = step;
+    if (m_broken || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("POP3サーバーに接続していません。");
+        m_broken = true;
+        return false;
+    }
+    m_socket->write(command + "\r\n");
+    QDeadlineTimer deadline(m_options.readTimeoutMs);
+    while (m_socket->bytesToWrite() > 0) {
+        if (deadline.hasExpired() || !m_socket->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
+            return fail(QStringLiteral("POP3サーバー %1 に送信できません。(%2: %3)")
+                            .arg(m_serverText, stepName(), m_socket->errorString()));
+    }
+    return true;
+}
+
+bool Pop3Session::command(const QByteArray &cmd, Step step, QByteArray *reply)
+{
+    QByteArray line;
+    if (!send(cmd, step) || !readStatus(line))
+        return false;
+    if (reply)
+        *reply = line;
+    if (line.startsWith("-ERR"))
+        return fail(QStringLiteral("POP3サーバー %1 が %2 を拒否しました。(%3)").arg(m_serverText, stepName(), serverReply(line)),
+                    false);
+    return true;
+}
+
+bool Pop3Session::open(const QString &server)
+{
+    const Pop3Address address = parsePop3Address(server);
+    m_serverText = server.trimmed();
+    if (!address.error.isEmpty())
+        return fail(QStringLiteral("POP3サーバー名「%1」を読み取れません。(%2)").arg(m_serverText, address.error));
+    m_host = address.host;
+
+    m_socket = std::make_unique<QSslSocket>();
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.addCaCertificates(m_options.extraCaCertificates);
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    config.setProtocol(QSsl::TlsV1_2OrLater);
+    m_socket->setSslConfiguration(config);
+    m_socket->setPeerVerifyName(address.host);
+
+    m_step = Step::Connect;
+    if (address.implicitTls) {
+        if (!QSslSocket::supportsSsl())
+            return fail(QStringLiteral("POP3サーバー %1 に接続できません。(TLSが使えません)").arg(m_serverText));
+        m_socket->connectToHostEncrypted(address.host, address.port);
+    } else {
+        m_socket->connectToHost(address.host, address.port);
+    }
+    if (!m_socket->waitForConnected(m_options.connectTimeoutMs)) {
+        const QString reason = m_socket->error() == QAbstractSocket::SocketTimeoutError
+                                   ? QStringLiteral("%1 秒待っても接続できません").arg(seconds(m_options.connectTimeoutMs))
+                                   : m_socket->errorString();
+        return fail(QStringLiteral("POP3サーバー %1 に接続できません。(%2)").arg(m_serverText, reason));
+    }
+    if (address.implicitTls) {
+        m_step = Step::Handshake;
+        if (!m_socket->waitForEncrypted(m_options.connectTimeoutMs))
+            return fail(QStringLiteral("POP3サーバー %1 との暗号化通信を確立できません。(%2)")
+                            .arg(m_serverText, [this] {
+                                QStringList reasons;
+                                for (const QSslError &e : m_socket->sslHandshakeErrors())
+                                    reasons << e.errorString();
+                                return reasons.isEmpty() ? m_socket->errorString()
+                                                         : QStringLiteral("証明書の検証に失敗しました: ")
+                                                               + reasons.join(QStringLiteral(", "));
+                            }()));
+    }
+
+    m_step = Step::Greeting;
+    QByteArray greeting;
+    if (!readStatus(greeting))
+        return false;
+    if (!greeting.startsWith("+OK"))
+        return fail(QStringLiteral("POP3サーバー %1 が接続を拒否しました。(%2)").arg(m_serverText, serverReply(greeting)));
+    const qsizetype lt = greeting.indexOf('<');
+    const qsizetype gt = lt < 0 ? -1 : greeting.indexOf('>', lt);
+    if (lt >= 0 && gt > lt && greeting.mid(lt, gt - lt).contains('@'))
+        m_timestamp = greeting.mid(lt, gt - lt + 1);
+
+    if (!address.implicitTls)
+        return startTls();
+    return true;
+}
+
+bool Pop3Session::startTls()
+{
+    // Servers without CAPA answer -ERR: they offer no STLS either.
+    QByteArray line;
+    if (!send("CAPA", Step::Capa) || !readStatus(line))
+        return false;
+    if (!line.startsWith("+OK"))
+        return true;
+    QByteArray capabilities;
+    if (!readMultiline(capabilities))
+        return false;
+    bool offered = false;
+    for (const QByteArray &cap : capabilities.split('\n')) {
+        if (cap.trimmed().split(' ').value(0).compare("STLS", Qt::CaseInsensitive) == 0)
+            offered = true;
+    }
+    if (!offered)
+        return true;
+    if (!QSslSocket::supportsSsl())
+        return fail(QStringLiteral("POP3サーバー %1 との暗号化通信を確立できません。(TLSが使えません)").arg(m_serverText));
+    if (!command("STLS", Step::Stls))
+        return fail(m_error); // no silent fall-back to plain text
+    m_in.clear();
+    m_scanFrom = 0;
+    m_step = Step::Handshake;
+    m_socket->startClientEncryption();
+    if (!m_socket->waitForEncrypted(m_options.connectTimeoutMs)) {
+        QStringList reasons;
+        for (const QSslError &e : m_socket->sslHandshakeErrors())
+            reasons << e.errorString();
+        return fail(QStringLiteral("POP3サーバー %1 との暗号化通信を確立できません。(%2)")
+                        .arg(m_serverText, reasons.isEmpty() ? m_socket->errorString()
+                                                             : QStringLiteral("証明書の検証に失敗しました: ")
+                                                                   + reasons.join(QStringLiteral(", "))));
+    }
+    return true;
+}
+
+int Pop3Session::login(const QString &user, const QString &password, bool apop)
+{
+    const QByteArray id = user.toUtf8();
+    const QByteArray pass = password.toUtf8();
+    for (const QByteArray *field : {&id, &pass}) {
+        if (field->contains('\r') || field->contains('\n') || field->contains('\0')) {
+            fail(QStringLiteral("IDまたはパスワードに使えない文字(改行など)が含まれています。"), false);
+            return -1;
+        }
+    }
+    if (apop) {
+        if (m_timestamp.isEmpty()) {
+            fail(QStringLiteral("POP3サーバー %1 はAPOPに対応していません。(接続時の挨拶にタイムスタンプがありません)")
+                     .arg(m_serverText),
+                 false);
+            return -1;
+        }
+        const QByteArray digest = QCryptographicHash::hash(m_timestamp + pass, QCryptographicHash::Md5).toHex();
+        QByteArray reply;
+        if (!command("APOP " + id + ' ' + digest, Step::Apop, &reply)) {
+            if (!m_broken)
+                m_error = QStringLiteral("POP3サーバー %1 がログインを拒否しました。(%2: %3)")
+                              .arg(m_serverText, stepName(), serverReply(reply));
+            return -1;
+        }
+    } else {
+        QByteArray reply;
+        if (!command("USER " + id, Step::User, &reply) || !command("PASS " + pass, Step::Pass, &reply)) {
+            if (!m_broken)
+                m_error = QStringLiteral("POP3サーバー %1 がログインを拒否しました。(%2: %3)")
+                              .arg(m_serverText, stepName(), serverReply(reply));
+            return -1;
+        }
+    }
+    QByteArray stat;
+    if (!command("STAT", Step::Stat, &stat))
+        return -1;
+    bool ok = false;
+    const int count = stat.split(' ').value(1).toInt(&ok);
+    if (!ok || count < 0) {
+        fail(QStringLiteral("POP3サーバー %1 の応答を理解できません。(STAT に対して「%2」)").arg(m_serverText, serverReply(stat)));
+        return -1;
+    }
+    return count;
+}
+
+qint64 Pop3Session::size(int number)
+{
+    QByteArray reply;
+    if (!command("LIST " + QByteArray::number(number), Step::List, &reply))
+        return -1;
+    bool ok = false;
+    const qint64 bytes = reply.split(' ').value(2).toLongLong(&ok);
+    if (!ok || bytes < 0) {
+        fail(QStringLiteral("POP3サーバー %1 の応答を理解できません。(LIST に対して「%2」)").arg(m_serverText, serverReply(reply)));
+        return -1;
+    }
+    return bytes;
+}
+
+bool Pop3Session::top(int number, QByteArray &header)
+{
+    return command("TOP " + QByteArray::number(number) + " 0", Step::Top) && readMultiline(header);
+}
+
+bool Pop3Session::retrieve(int number, QByteArray &message)
+{
+    return command("RETR " + QByteArray::number(number), Step::Retr) && readMultiline(message);
+}
+
+bool Pop3Session::remove(int number)
+{
+    return command("DELE " + QByteArray::number(number), Step::Dele);
+}
+
+bool Pop3Session::quit()
+{
+    if (!m_socket)
+        return false;
+    bool ok = false;
+    if (!m_broken && m_socket->state() == QAbstractSocket::ConnectedState)
+        ok = command("QUIT", Step::Quit);
+    m_socket->disconnectFromHost();
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->waitForDisconnected(qMin(m_options.readTimeoutMs, 2000));
+    m_socket->abort();
+    m_step = Step::Idle;
+    return ok;
+}
+
+} // namespace kestra

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QList>
+#include <QSslCertificate>
+#include <QSslSocket>
+#include <QString>
+
+#include <memory>
+
+namespace kestra {
+
+// Where a POP3 server is: parsed from "host", "host:port", "pop3://host[:port]"
+// or "pop3s://host[:port]" ("[::1]:port" for IPv6).
+struct Pop3Address {
+    QString host;
+    quint16 port = 110;
+    bool implicitTls = false; // pop3s: TLS from the first byte
+    QString error;            // non-empty when the name could not be read
+};
+Pop3Address parsePop3Address(const QString &server);
+
+struct Pop3Options {
+    int connectTimeoutMs = 30000;
+    int readTimeoutMs = 30000;
+    QList<QSslCertificate> extraCaCertificates; // trusted besides the system's
+};
+
+// One POP3 session, driven synchronously: every call sends one command and
+// waits, with a bound, for its complete answer. Plain connections switch to
+// TLS with STLS whenever the server offers it; certificates are checked.
+// After a failure that leaves the conversation out of step (timeout, dropped
+// connection, garbage) the session is broken and every later call fails at once.
+class Pop3Session
+{
+public:
+    // What the session is waiting for; named in error texts.
+    enum class Step { Idle, Connect, Greeting, Capa, Stls, Handshake, Apop, User, Pass, Stat, List, Top, Retr, Dele, Quit };
+
+    explicit Pop3Session(Pop3Options options);
+    ~Pop3Session();
+    Pop3Session(const Pop3Session &) = delete;
+    Pop3Session &operator=(const Pop3Session &) = delete;
+
+    bool open(const QString &server);
+    // Logs in (APOP or USER/PASS), then asks STAT. Gives the message count or -1.
+    int login(const QString &user, const QString &password, bool apop);
+    qint64 size(int number);
+    bool top(int number, QByteArray &header);
+    bool retrieve(int number, QByteArray &message);
+    bool remove(int number);
+    // QUIT (a bounded wait), then closes the connection. Deletions take effect
+    // only when the server answers QUIT.
+    bool quit();
+
+    bool broken() const { return m_broken; }
+    bool encrypted() const;
+    const QString &serverName() const { return m_serverText; }
+    // Readable text of the last failure, with its technical reason.
+    const QString &errorText() const { return m_error; }
+
+private:
+    bool fail(const QString &text, bool breaks = true);
+    bool send(const QByteArray &command, Step step);
+    // One status line; false on timeout, drop or an over-long line.
+    bool readLine(QByteArray &line, qsizetype maxLength);
+    bool readStatus(QByteArray &line);
+    bool readMultiline(QByteArray &data);
+    bool waitForData();
+    bool command(const QByteArray &command, Step step, QByteArray *reply = nullptr);
+    QString stepName() const;
+    QString serverReply(const QByteArray &line) const;
+    bool startTls();
+
+    Pop3Options m_options;
+    std::unique_ptr<QSslSocket> m_socket;
+    QByteArray m_in;
+    qsizetype m_scanFrom = 0;
+    Step m_step = Step::Idle;
+    QString m_serverText;
+    QString m_host;
+    QByteArray m_timestamp; // APOP timestamp from the greeting
+    bool m_broken = false;
+    QString m_error;
+};
+
+} // namespace kestra

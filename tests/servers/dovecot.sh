@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# Starts or stops a private Dovecot POP3 server for the tests.
+#
+#   dovecot.sh start DIR   writes a configuration, a throw-away certificate
+#                          authority with a server certificate, a plain-text
+#                          password file and empty Maildirs below DIR, then
+#                          starts Dovecot on loopback ports
+#   dovecot.sh stop DIR    stops it again
+#
+# Ports: 21110 plain POP3 (offers STLS), 21195 POP3 over TLS.
+# Accounts (user:password): layer:layer-pass, receive:receive-pass,
+# bench:bench-pass, other:other-pass. Each has DIR/home/USER/Maildir with
+# new/, cur/ and tmp/, owned by the dovecot user; tests drop messages into new/.
+# The authority's certificate is DIR/ca.crt.
+set -euo pipefail
+
+action=${1:-}
+dir=${2:-}
+if [ -z "$action" ] || [ -z "$dir" ]; then
+  echo "usage: $0 start|stop DIR" >&2
+  exit 2
+fi
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+conf="$dir/dovecot.conf"
+PLAIN_PORT=${KESTRA_POP3_PORT:-21110}
+TLS_PORT=${KESTRA_POP3S_PORT:-21195}
+USERS="layer receive bench other"
+
+stop_server() {
+  if [ -f "$conf" ] && [ -f "$dir/run/master.pid" ]; then
+    local pid
+    pid=$(cat "$dir/run/master.pid")
+    if kill -0 "$pid" 2>/dev/null; then
+      /usr/sbin/dovecot -c "$conf" stop >/dev/null 2>&1 || kill "$pid" 2>/dev/null || true
+      for _ in $(seq 1 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+      done
+    fi
+  fi
+}
+
+case "$action" in
+stop)
+  stop_server
+  exit 0
+  ;;
+start) ;;
+*)
+  echo "unknown action: $action" >&2
+  exit 2
+  ;;
+esac
+
+# A server left over from an interrupted run goes first.
+stop_server
+rm -rf "$dir/run" "$dir/state" "$dir/home"
+mkdir -p "$dir/run" "$dir/state" "$dir/home"
+
+# Throw-away authority and a server certificate for the loopback names.
+if [ ! -f "$dir/server.crt" ]; then
+  openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Kestra Test CA" \
+    -keyout "$dir/ca.key" -out "$dir/ca.crt" >/dev/null 2>&1
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" \
+    -keyout "$dir/server.key" -out "$dir/server.csr" >/dev/null 2>&1
+  printf 'subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' \
+    >"$dir/server.ext"
+  openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.crt" -CAkey "$dir/ca.key" -CAcreateserial \
+    -days 3650 -extfile "$dir/server.ext" -out "$dir/server.crt" >/dev/null 2>&1
+  chmod 600 "$dir/server.key" "$dir/ca.key"
+fi
+
+# Plain-text passwords, so that APOP works.
+: >"$dir/passwd"
+for u in $USERS; do
+  echo "$u:{PLAIN}$u-pass::::::" >>"$dir/passwd"
+  mkdir -p "$dir/home/$u/Maildir/new" "$dir/home/$u/Maildir/cur" "$dir/home/$u/Maildir/tmp"
+done
+chown -R dovecot:dovecot "$dir/home"
+chmod 755 "$dir" "$dir/home"
+
+cat >"$conf" <<CONF
+base_dir = $dir/run
+state_dir = $dir/state
+log_path = $dir/dovecot.log
+info_log_path = $dir/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+shutdown_clients = yes
+# Dovecot's own unprivileged users run the login and internal processes.
+default_login_user = dovenull
+default_internal_user = dovecot
+ssl = yes
+ssl_cert = <$dir/server.crt
+ssl_key = <$dir/server.key
+disable_plaintext_auth = no
+auth_mechanisms = plain apop
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $dir/passwd
+}
+userdb {
+  driver = static
+  args = uid=dovecot gid=dovecot home=$dir/home/%u
+}
+mail_location = maildir:~/Maildir
+# The mail processes run as the dovecot user, whose uid is a system one.
+first_valid_uid = 1
+pop3_uidl_format = %08Xu%08Xv
+service pop3-login {
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $PLAIN_PORT
+  }
+  inet_listener pop3s {
+    address = 127.0.0.1
+    port = $TLS_PORT
+    ssl = yes
+  }
+}
+service imap-login {
+  inet_listener imap {
+    port = 0
+  }
+  inet_listener imaps {
+    port = 0
+  }
+}
+service anvil {
+  chroot =
+}
+CONF
+
+# Output goes to a file: Dovecot would otherwise keep the caller's pipe open.
+/usr/sbin/dovecot -c "$conf" >"$dir/start.log" 2>&1 </dev/null
+
+# Ready when both ports answer.
+for _ in $(seq 1 100); do
+  if (exec 3<>/dev/tcp/127.0.0.1/$PLAIN_PORT) 2>/dev/null && (exec 3<>/dev/tcp/127.0.0.1/$TLS_PORT) 2>/dev/null; then
+    exit 0
+  fi
+  sleep 0.1
+done
+echo "Dovecot did not start; log follows" >&2
+cat "$dir/start.log" "$dir/dovecot.log" >&2 2>/dev/null || true
+exit 1
