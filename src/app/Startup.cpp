@@ -4,6 +4,7 @@
 #include "common/AppState.h"
 #include "common/Paths.h"
 #include "common/UserPrompt.h"
+#include "mail/NetMailLayer.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -51,6 +52,13 @@ int runApplication(int argc, char *argv[])
         prompt().info(problem, appTitle(), PromptIcon::Critical);
         return 1;
     }
+
+    // The real mail layer serves the whole run; it is in place before any window can use it.
+    NetMailLayer netMail;
+    setMailLayer(&netMail);
+    struct Uninstall {
+        ~Uninstall() { setMailLayer(nullptr); }
+    } uninstall;
 
     auto *main = new MainForm;
     main->setAttribute(Qt::WA_DeleteOnClose);

@@ -7,7 +7,9 @@
 #                          starts Dovecot on loopback ports
 #   dovecot.sh stop DIR    stops it again
 #
-# Ports: 21110 plain POP3 (offers STLS), 21195 POP3 over TLS.
+# Ports: the first free pair from 21110/21111 up to 21188/21189 (plain POP3
+# offering STLS, POP3 over TLS), written to DIR/ports as "PLAIN TLS", so that
+# several checkouts can run their tests side by side.
 # Accounts (user:password): layer:layer-pass, receive:receive-pass,
 # bench:bench-pass, other:other-pass. Each has DIR/home/USER/Maildir with
 # new/, cur/ and tmp/, owned by the dovecot user; tests drop messages into new/.
@@ -23,8 +25,6 @@ fi
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 conf="$dir/dovecot.conf"
-PLAIN_PORT=${KESTRA_POP3_PORT:-21110}
-TLS_PORT=${KESTRA_POP3S_PORT:-21195}
 USERS="layer receive bench other"
 
 stop_server() {
@@ -80,6 +80,7 @@ done
 chown -R dovecot:dovecot "$dir/home"
 chmod 755 "$dir" "$dir/home"
 
+write_conf() {
 cat >"$conf" <<CONF
 base_dir = $dir/run
 state_dir = $dir/state
@@ -131,17 +132,38 @@ service anvil {
   chroot =
 }
 CONF
+}
+
+port_free() {
+  ! (exec 3<>/dev/tcp/127.0.0.1/"$1") 2>/dev/null
+}
 
 # Output goes to a file: Dovecot would otherwise keep the caller's pipe open.
-/usr/sbin/dovecot -c "$conf" >"$dir/start.log" 2>&1 </dev/null
+started=""
+for PLAIN_PORT in $(seq 21110 2 21188); do
+  TLS_PORT=$((PLAIN_PORT + 1))
+  port_free "$PLAIN_PORT" && port_free "$TLS_PORT" || continue
+  write_conf
+  if /usr/sbin/dovecot -c "$conf" >"$dir/start.log" 2>&1 </dev/null; then
+    started=yes
+    break
+  fi
+  grep -q "Address already in use" "$dir/start.log" || break
+done
+if [ -z "$started" ]; then
+  echo "Dovecot did not start; log follows" >&2
+  cat "$dir/start.log" >&2 2>/dev/null || true
+  exit 1
+fi
+echo "$PLAIN_PORT $TLS_PORT" >"$dir/ports"
 
 # Ready when both ports answer.
 for _ in $(seq 1 100); do
-  if (exec 3<>/dev/tcp/127.0.0.1/$PLAIN_PORT) 2>/dev/null && (exec 3<>/dev/tcp/127.0.0.1/$TLS_PORT) 2>/dev/null; then
+  if ! port_free "$PLAIN_PORT" && ! port_free "$TLS_PORT"; then
     exit 0
   fi
   sleep 0.1
 done
-echo "Dovecot did not start; log follows" >&2
+echo "Dovecot does not answer; log follows" >&2
 cat "$dir/start.log" "$dir/dovecot.log" >&2 2>/dev/null || true
 exit 1

@@ -1,0 +1,400 @@
+// The real mail layer against a scripted POP3 server on a loopback socket:
+// silence, a drop in the middle of a message, garbage and endless lines, a
+// refused STLS and a greeting without APOP timestamp. No call may hang, and
+// after a broken exchange nothing more is sent (above all no DELE).
+#include "mail/NetMailLayer.h"
+#include "mail/Pop3Session.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QtTest>
+
+#include <functional>
+#include <mutex>
+
+using namespace kestra;
+
+namespace {
+
+// A one-connection POP3 server run by a script on its own thread (the layer
+// under test blocks the test's thread while it waits).
+class ScriptedServer : public QThread
+{
+public:
+    using Script = std::function<void(ScriptedServer &, QTcpSocket &)>;
+
+    explicit ScriptedServer(Script script) : m_script(std::move(script))
+    {
+        // Bound here, so the port is known before the client connects.
+        m_listener = std::make_unique<QTcpServer>();
+        if (!m_listener->listen(QHostAddress::LocalHost, 0))
+            qFatal("cannot listen");
+        m_port = m_listener->serverPort();
+        m_listener->moveToThread(this);
+        start();
+    }
+    ~ScriptedServer() override
+    {
+        m_stop = true;
+        wait();
+    }
+
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+
+    // Lines the client sent, in order.
+    QList<QByteArray> received() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_received;
+    }
+    bool receivedCommand(const QByteArray &prefix) const
+    {
+        for (const QByteArray &line : received()) {
+            if (line.startsWith(prefix))
+                return true;
+        }
+        return false;
+    }
+
+    void say(QTcpSocket &s, const QByteArray &text)
+    {
+        s.write(text);
+        s.flush();
+        s.waitForBytesWritten(2000);
+    }
+    // Waits for the next command line; empty when the client has gone.
+    QByteArray expect(QTcpSocket &s)
+    {
+        for (int i = 0; i < 200 && !m_stop; ++i) {
+            if (s.canReadLine()) {
+                QByteArray line = s.readLine().trimmed();
+                std::lock_guard lock(m_mutex);
+                m_received.append(line);
+                return line;
+            }
+            if (s.state() != QAbstractSocket::ConnectedState)
+                return {};
+            s.waitForReadyRead(50);
+        }
+        return {};
+    }
+    // Keeps the connection open, saying nothing, until the client goes or the test ends.
+    void stayQuiet(QTcpSocket &s)
+    {
+        while (!m_stop && s.state() == QAbstractSocket::ConnectedState) {
+            s.waitForReadyRead(50);
+            s.readAll();
+        }
+    }
+    // Answers the usual log-in: CAPA without STLS, USER, PASS, STAT with `count`.
+    void loginWith(QTcpSocket &s, int count)
+    {
+        say(s, "+OK ready <1.2@test>\r\n");
+        expect(s); // CAPA
+        say(s, "+OK\r\nUSER\r\nTOP\r\n.\r\n");
+        expect(s); // USER
+        say(s, "+OK\r\n");
+        expect(s); // PASS
+        say(s, "+OK\r\n");
+        expect(s); // STAT
+        say(s, "+OK " + QByteArray::number(count) + " 100\r\n");
+    }
+
+protected:
+    void run() override
+    {
+        if (!m_listener->waitForNewConnection(10000))
+            return;
+        QTcpSocket *s = m_listener->nextPendingConnection();
+        m_script(*this, *s);
+        s->close();
+        delete s;
+        m_listener.reset();
+    }
+
+private:
+    Script m_script;
+    std::unique_ptr<QTcpServer> m_listener;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_mutex;
+    QList<QByteArray> m_received;
+};
+
+QString lastError(MailLayer &layer)
+{
+    QString text;
+    int size = MailLayer::kMessageBufferSize;
+    layer.NMailGetMessage(0, text, size);
+    return text;
+}
+
+std::unique_ptr<NetMailLayer> shortWaits()
+{
+    auto layer = std::make_unique<NetMailLayer>();
+    layer->setTimeouts(2000, 400);
+    return layer;
+}
+
+} // namespace
+
+class TestPop3Faults : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void serverNames_data();
+    void serverNames();
+    void silentServerTimesOut();
+    void silenceInTheMiddleOfRetr();
+    void dropInTheMiddleOfRetr();
+    void garbageReply_data();
+    void garbageReply();
+    void endlessLine_data();
+    void endlessLine();
+    void refusedStlsIsNoFallback();
+    void apopWithoutTimestamp();
+    void refusedRetrKeepsSession();
+};
+
+void TestPop3Faults::serverNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("tls");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("host") << "mail.example.jp" << "mail.example.jp" << 110 << false << true;
+    QTest::newRow("host:port") << "127.0.0.1:2110" << "127.0.0.1" << 2110 << false << true;
+    QTest::newRow("blanks around") << "  127.0.0.1  " << "127.0.0.1" << 110 << false << true;
+    QTest::newRow("pop3 url") << "pop3://localhost:1110" << "localhost" << 1110 << false << true;
+    QTest::newRow("pop3s url") << "POP3S://localhost" << "localhost" << 995 << true << true;
+    QTest::newRow("pop3s url with port and slash") << "pop3s://localhost:1995/" << "localhost" << 1995 << true << true;
+    QTest::newRow("ipv6 with port") << "[::1]:2110" << "::1" << 2110 << false << true;
+    QTest::newRow("ipv6 bare") << "::1" << "::1" << 110 << false << true;
+    QTest::newRow("other scheme") << "imap://localhost" << "" << 0 << false << false;
+    QTest::newRow("bad port") << "localhost:http" << "" << 0 << false << false;
+    QTest::newRow("port out of range") << "localhost:70000" << "" << 0 << false << false;
+    QTest::newRow("empty") << "" << "" << 0 << false << false;
+    QTest::newRow("blank inside") << "mail example" << "" << 0 << false << false;
+}
+
+void TestPop3Faults::serverNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(bool, tls);
+    QFETCH(bool, valid);
+    const Pop3Address a = parsePop3Address(name);
+    QCOMPARE(a.error.isEmpty(), valid);
+    if (!valid)
+        return;
+    QCOMPARE(a.host, host);
+    QCOMPARE(int(a.port), port);
+    QCOMPARE(a.implicitTls, tls);
+}
+
+void TestPop3Faults::silentServerTimesOut()
+{
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) { srv.stayQuiet(s); });
+    auto layer = shortWaits();
+    QCOMPARE(layer->NMailPop3Connect(server.address()), -1);
+    QVERIFY2(lastError(*layer).contains(QStringLiteral("応答がありません")), qPrintable(lastError(*layer)));
+}
+
+void TestPop3Faults::silenceInTheMiddleOfRetr()
+{
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
+        srv.loginWith(s, 1);
+        srv.expect(s); // RETR 1
+        srv.say(s, "+OK\r\nSubject: x\r\n\r\nfirst half");
+        srv.stayQuiet(s);
+    });
+    auto layer = shortWaits();
+    const int h = layer->NMailPop3Connect(server.address());
+    QVERIFY2(h > 0, qPrintable(lastError(*layer)));
+    QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 1);
+    QString subject, date, from, header, body;
+    QCOMPARE(layer->NMailPop3GetMail(h, 1, subject, date, from, header, body, 101, 0, 0), -1);
+    QVERIFY2(lastError(*layer).contains(QStringLiteral("RETR")), qPrintable(lastError(*layer)));
+    // The session is finished: no delete is sent after a failed fetch.
+    QVERIFY(layer->NMailPop3DeleteMail(h, 1) < 0);
+    layer->NMailPop3Close(h);
+    QVERIFY(!server.receivedCommand("DELE"));
+}
+
+void TestPop3Faults::dropInTheMiddleOfRetr()
+{
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
+        srv.loginWith(s, 2);
+        srv.expect(s); // RETR 1
+        srv.say(s, "+OK\r\nSubject: one\r\n\r\nwhole\r\n.\r\n");
+        srv.expect(s); // RETR 2
+        srv.say(s, "+OK\r\nSubject: two\r\n\r\nhalf of it");
+        // and the connection drops
+    });
+    auto layer = shortWaits();
+    const int h = layer->NMailPop3Connect(server.address());
+    QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 2);
+    QString subject, date, from, header, body;
+    QCOMPARE(layer->NMailPop3GetMail(h, 1, subject, date, from, header, body, 101, 0, 0), 0);
+    QCOMPARE(subject, QStringLiteral("one"));
+    QCOMPARE(layer->NMailPop3GetMail(h, 2, subject, date, from, header, body, 101, 0, 0), -1);
+    QVERIFY2(lastError(*layer).contains(QStringLiteral("接続が切れました")), qPrintable(lastError(*layer)));
+    QVERIFY(layer->NMailPop3DeleteMail(h, 2) < 0);
+    QVERIFY(layer->NMailPop3Close(h) < 0);
+    // The error text still tells what went wrong first.
+    QVERIFY(lastError(*layer).contains(QStringLiteral("接続が切れました")));
+    server.wait();
+    QVERIFY(!server.receivedCommand("DELE"));
+}
+
+void TestPop3Faults::garbageReply_data()
+{
+    QTest::addColumn<QByteArray>("greeting");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("connects");
+    QTest::newRow("garbage greeting") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n") << QByteArray() << false;
+    QTest::newRow("binary greeting") << QByteArray("\x00\xff\xfe\r\n", 5) << QByteArray() << false;
+    QTest::newRow("garbage reply to USER") << QByteArray("+OK hi\r\n") << QByteArray("HELLO WORLD\r\n") << true;
+    QTest::newRow("STAT without a number") << QByteArray("+OK hi\r\n") << QByteArray("+OK\r\n") << true;
+}
+
+void TestPop3Faults::garbageReply()
+{
+    QFETCH(QByteArray, greeting);
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, connects);
+    ScriptedServer server([&](ScriptedServer &srv, QTcpSocket &s) {
+        srv.say(s, greeting);
+        if (reply.isEmpty()) {
+            srv.stayQuiet(s);
+            return;
+        }
+        srv.expect(s); // CAPA
+        srv.say(s, "-ERR no\r\n");
+        srv.expect(s); // USER
+        if (reply.startsWith("+OK")) {
+            srv.say(s, "+OK\r\n");
+            srv.expect(s); // PASS
+            srv.say(s, "+OK\r\n");
+            srv.expect(s); // STAT
+        }
+        srv.say(s, reply);
+        srv.stayQuiet(s);
+    });
+    auto layer = shortWaits();
+    const int h = layer->NMailPop3Connect(server.address());
+    if (!connects) {
+        QCOMPARE(h, -1);
+        QVERIFY2(lastError(*layer).contains(QStringLiteral("理解できません")), qPrintable(lastError(*layer)));
+        return;
+    }
+    QVERIFY(h > 0);
+    QVERIFY(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0) < 0);
+    QVERIFY2(lastError(*layer).contains(QStringLiteral("理解できません")), qPrintable(lastError(*layer)));
+    layer->NMailPop3Close(h);
+}
+
+void TestPop3Faults::endlessLine_data()
+{
+    QTest::addColumn<bool>("inMessage");
+    QTest::newRow("status line") << false;
+    QTest::newRow("inside a message") << true;
+}
+
+void TestPop3Faults::endlessLine()
+{
+    QFETCH(bool, inMessage);
+    ScriptedServer server([&](ScriptedServer &srv, QTcpSocket &s) {
+        if (inMessage) {
+            srv.loginWith(s, 1);
+            srv.expect(s); // RETR 1
+            srv.say(s, "+OK\r\n");
+        }
+        // Bytes without a line end until the client gives up (at most 64 MB).
+        const QByteArray chunk(64 * 1024, 'A');
+        for (int i = 0; i < 1024 && s.state() == QAbstractSocket::ConnectedState; ++i) {
+            s.write(chunk);
+            if (!s.waitForBytesWritten(2000))
+                break;
+        }
+    });
+    auto layer = shortWaits();
+    const int h = layer->NMailPop3Connect(server.address());
+    if (!inMessage) {
+        QCOMPARE(h, -1);
+    } else {
+        QVERIFY(h > 0);
+        QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 1);
+        QString subject, date, from, header, body;
+        QCOMPARE(layer->NMailPop3GetMail(h, 1, subject, date, from, header, body, 101, 0, 0), -1);
+        layer->NMailPop3Close(h);
+    }
+    QVERIFY2(lastError(*layer).contains(QStringLiteral("長すぎます")), qPrintable(lastError(*layer)));
+}
+
+void TestPop3Faults::refusedStlsIsNoFallback()
+{
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
+        srv.say(s, "+OK ready\r\n");
+        srv.expect(s); // CAPA
+        srv.say(s, "+OK\r\nSTLS\r\nUSER\r\n.\r\n");
+        srv.expect(s); // STLS
+        srv.say(s, "-ERR TLS not available today\r\n");
+        srv.expect(s); // anything that would follow
+    });
+    auto layer = shortWaits();
+    QCOMPARE(layer->NMailPop3Connect(server.address()), -1);
+    QVERIFY2(lastError(*layer).contains(QStringLiteral("TLS not available today")), qPrintable(lastError(*layer)));
+    server.wait();
+    QVERIFY(!server.receivedCommand("USER"));
+    QVERIFY(!server.receivedCommand("PASS"));
+}
+
+void TestPop3Faults::apopWithoutTimestamp()
+{
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
+        srv.say(s, "+OK ready\r\n");
+        srv.expect(s); // CAPA
+        srv.say(s, "-ERR\r\n");
+        srv.expect(s); // QUIT, or nothing
+        srv.say(s, "+OK bye\r\n");
+    });
+    auto layer = shortWaits();
+    const int h = layer->NMailPop3Connect(server.address());
+    QVERIFY(h > 0);
+    QVERIFY(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), -1) < 0);
+    QVERIFY2(lastError(*layer).contains(QStringLiteral("タイムスタンプ")), qPrintable(lastError(*layer)));
+    QCOMPARE(layer->NMailPop3Close(h), 0);
+    server.wait();
+    QVERIFY(!server.receivedCommand("APOP"));
+    QVERIFY(!server.receivedCommand("USER"));
+}
+
+void TestPop3Faults::refusedRetrKeepsSession()
+{
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
+        srv.loginWith(s, 2);
+        srv.expect(s); // RETR 1
+        srv.say(s, "-ERR [SYS/TEMP] message is locked\r\n");
+        srv.expect(s); // RETR 2
+        srv.say(s, "+OK\r\nSubject: two\r\n\r\n..dot\r\n.\r\n");
+        srv.expect(s); // QUIT
+        srv.say(s, "+OK\r\n");
+    });
+    auto layer = shortWaits();
+    const int h = layer->NMailPop3Connect(server.address());
+    QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 2);
+    QString subject, date, from, header, body;
+    QCOMPARE(layer->NMailPop3GetMail(h, 1, subject, date, from, header, body, 101, 0, 0), -1);
+    QVERIFY2(lastError(*layer).contains(QStringLiteral("message is locked")), qPrintable(lastError(*layer)));
+    QCOMPARE(layer->NMailPop3GetMail(h, 2, subject, date, from, header, body, 101, 0, 0), 0);
+    QCOMPARE(body, QStringLiteral(".dot\r\n"));
+    QCOMPARE(layer->NMailPop3Close(h), 0);
+}
+
+QTEST_GUILESS_MAIN(TestPop3Faults)
+#include "tst_pop3faults.moc"
