@@ -97,6 +97,8 @@ ssl_cert = <$dir/server.crt
 ssl_key = <$dir/server.key
 disable_plaintext_auth = no
 auth_mechanisms = plain apop
+# Refused log-ins answer at once (the tests refuse some on purpose).
+auth_failure_delay = 0
 passdb {
   driver = passwd-file
   args = scheme=PLAIN username_format=%u $dir/passwd
@@ -128,8 +130,12 @@ service imap-login {
     port = 0
   }
 }
+# No growing delays after the log-ins the tests refuse on purpose.
 service anvil {
   chroot =
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
 }
 CONF
 }
