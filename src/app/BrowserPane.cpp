@@ -6,7 +6,6 @@
 #include "app/Favourites.h"
 #include "app/MainForm.h"
 #include "common/AppState.h"
-#include "common/Paths.h"
 #include "common/Text.h"
 #include "common/UserPrompt.h"
 
