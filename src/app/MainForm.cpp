@@ -2,6 +2,7 @@
 
 #include "addressbook/FriendForm.h"
 #include "app/Favourites.h"
+#include "app/ReceiveMail.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/Forms.h"
@@ -294,6 +295,7 @@ void MainForm::Command3_Click() {}
 void MainForm::Command4_Click()
 {
     Text1->setPlainText(QStringLiteral("メールを受信します。"));
+    ReceiveMail(*this);
 }
 
 void MainForm::Command5_Click()

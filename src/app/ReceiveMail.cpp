@@ -1,0 +1,249 @@
+#include "app/ReceiveMail.h"
+
+#include "app/MainForm.h"
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/Paths.h"
+#include "common/Text.h"
+#include "common/UserPrompt.h"
+#include "history/HistoryListBox.h"
+#include "history/TyakuForm.h"
+#include "mail/MailLayer.h"
+#include "mail/MimeMessage.h"
+#include "settings/FormPlacement.h"
+#include "settings/IdPassForm.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+#include "storage/Settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
+
+namespace kestra {
+
+namespace {
+
+const QString &attachmentNotice()
+{
+    static const QString text = QStringLiteral("♪♪♪　添付ファイルがありましので、添付フォルダに展開しました。♪♪♪");
+    return text;
+}
+
+QString receivedStorePath()
+{
+    return appPaths().dataFile(QString::fromUtf16(stores::received.fileName));
+}
+
+// The library's last error text, cut at its NUL, in the receiving error box.
+void showLibraryError(MailLayer &library)
+{
+    QString text(MailLayer::kMessageBufferSize, QLatin1Char(' '));
+    int size = MailLayer::kMessageBufferSize;
+    library.NMailGetMessage(0, text, size);
+    prompt().info(cutAtNul(text), QStringLiteral("エラー"), PromptIcon::None);
+}
+
+void showStoreError(const StorageError &error)
+{
+    prompt().info(QStringLiteral("受信したメールを保存できません。このメールと残りのメールはサーバーに残してあります。\r\n")
+                      + error.message(),
+                  appTitle(), PromptIcon::Critical);
+}
+
+// The texts the library hands out hold raw message bytes one per character;
+// other text goes to the file as UTF-8.
+QByteArray sourceFileBytes(const QString &text, bool *oneBytePerChar)
+{
+    for (const QChar c : text) {
+        if (c.unicode() > 0xFF) {
+            *oneBytePerChar = false;
+            return text.toUtf8();
+        }
+    }
+    *oneBytePerChar = true;
+    return text.toLatin1();
+}
+
+// Writes the header and body to the temporary file and reads them back line by
+// line into the message source the attachment expansion is given. When the
+// file cannot be used the same source is formed in memory: the file is only a
+// staging place.
+QString messageSource(const QString &tempPath, const QString &header, const QString &body)
+{
+    bool oneByte = true;
+    const QByteArray bytes = sourceFileBytes(header + QStringLiteral("\r\n") + body + QStringLiteral("\r\n"), &oneByte);
+    QByteArray readBack;
+    QFile out(tempPath);
+    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(bytes) == bytes.size()) {
+        out.close();
+        QFile in(tempPath);
+        if (in.open(QIODevice::ReadOnly))
+            readBack = in.readAll();
+    }
+    if (readBack.isEmpty())
+        readBack = bytes;
+    // Line by line: CR LF, CR or LF end a line; each line is followed by CR LF.
+    QByteArray joined;
+    joined.reserve(readBack.size() + readBack.size() / 32);
+    qsizetype start = 0;
+    const qsizetype n = readBack.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char c = readBack[i];
+        if (c == '\r' || c == '\n') {
+            joined.append(readBack.constData() + start, i - start);
+            joined.append("\r\n");
+            if (c == '\r' && i + 1 < n && readBack[i + 1] == '\n')
+                ++i;
+            start = i + 1;
+        }
+    }
+    if (start < n) {
+        joined.append(readBack.constData() + start, n - start);
+        joined.append("\r\n");
+    }
+    return oneByte ? QString::fromLatin1(joined) : QString::fromUtf8(joined);
+}
+
+} // namespace
+
+Status StoreReceivedMail(qint16 recordNumber)
+{
+    TyakuForm *history = form<TyakuForm>();
+    MailRecord record;
+    record.Subject = trimBlanks(history->Text9->text());
+    record.Header2 = trimBlanks(history->Text8->text());
+    record.Header3 = trimBlanks(history->Text7->text());
+    record.Body = trimBlanks(mime::withCrLf(history->rtfEd->toPlainText()));
+    record.LineEnd = QStringLiteral("\r\n");
+    record.Live = 1;
+    // writeRecordAt flushes the record to the disk before it returns.
+    return writeRecordAt(receivedStorePath(), MailRecord::kLength, recordNumber, record.encode());
+}
+
+void ReceiveMail(MainForm &main)
+{
+    MailLayer &library = mailLayer();
+    SharedSettings &settings = appState().settings;
+    int count = 0; // messages the server reported; 0 when no log-in took place
+
+    auto finish = [&] {
+        main.Text3->setText(count >= 1 ? QStringLiteral("新着メール有り。") : QStringLiteral("新着メール無し。"));
+    };
+
+    // 1-2. Connect.
+    if (settings.pop3Server.isEmpty()) {
+        finish();
+        return;
+    }
+    const int handle = library.NMailPop3Connect(settings.pop3Server);
+    main.Text1->setPlainText(QStringLiteral("メールのチェックをしています。"));
+    if (handle == -1) {
+        finish();
+        return;
+    }
+
+    [&] {
+        // 3-4. ID and password, read afresh at every run.
+        const IdPass saved = readIdPass(appPaths().idPassIni());
+        settings.pop3Id = saved.id.left(255);
+        settings.pop3Password = saved.password.left(255);
+        IdPassForm *account = form<IdPassForm>();
+        account->IdText->setText(settings.pop3Id);
+        account->PassText->setText(settings.pop3Password);
+        if (settings.pop3Id.isEmpty() || settings.pop3Password.isEmpty()) {
+            showInFront(account);
+            return;
+        }
+
+        // 5-7. Log in.
+        TyakuForm *history = form<TyakuForm>();
+        history->List1->clear();
+        const int result = library.NMailPop3Authenticate(handle, settings.pop3Id, settings.pop3Password,
+                                                         settings.apop != 0 ? -1 : 0);
+        if (result == 0)
+            return;
+        if (result < 0) {
+            showLibraryError(library);
+            return;
+        }
+        count = result;
+
+        const QString attachFolder = QDir(appPaths().attachFolder()).absolutePath() + u'/';
+        const QString tempPath = attachFolder + QStringLiteral("0.txt");
+        const QString storePath = receivedStorePath();
+
+        // 8-16. Each message in server order.
+        for (int n = 1; n <= count; ++n) {
+            QString subject(MailLayer::kHeaderBufferSize, QLatin1Char(' '));
+            QString date(MailLayer::kHeaderBufferSize, QLatin1Char(' '));
+            QString from(MailLayer::kHeaderBufferSize, QLatin1Char(' '));
+            QString header(MailLayer::kHeaderBufferSize, QLatin1Char(' '));
+            library.NMailPop3GetMailStatus(handle, n, subject, date, from, header, 0);
+            const int size = library.NMailPop3GetMailSize(handle, n);
+            if (size < 0) {
+                showLibraryError(library);
+                return;
+            }
+            QString body(size + 1, QLatin1Char(' '));
+            // A message that could not be fetched whole is neither stored nor deleted.
+            if (library.NMailPop3GetMail(handle, n, subject, date, from, header, body, size + 1, 0, 0) < 0) {
+                showLibraryError(library);
+                return;
+            }
+            subject = cutAtNul(subject);
+            date = cutAtNul(date);
+            from = cutAtNul(from);
+            header = cutAtNul(header);
+            body = cutAtNul(body);
+
+            // 10. Attachment mark (the clock's hidden text served as scratch for it).
+            const bool attachmentMark = body.contains(QStringLiteral("attachment"));
+            main.Text2->clear();
+
+            // 11-12. Attachment expansion through the temporary file.
+            QString source = messageSource(tempPath, header, body);
+            const int expanded = library.NMailAttachmentFileFirst(0, subject, date, from, header, body, attachFolder,
+                                                                  tempPath, source, 0);
+            library.NMailAttachmentFileClose(0);
+            if (expanded == -5)
+                prompt().info(QStringLiteral("添付ファイルをオープンできません"), appTitle());
+            else if (expanded == -6)
+                prompt().info(QStringLiteral("分割されたメールが全て揃っていません"), appTitle());
+            QFile::remove(tempPath);
+
+            // 13. The history window's boxes hold the message.
+            history->List1->addItem(QStringLiteral("  ") + subject + QString(10, QLatin1Char(' ')) + date
+                                    + QString(10, QLatin1Char(' ')) + from);
+            history->Text9->setText(subject);
+            history->Text7->setText(date);
+            history->Text8->setText(from);
+            QString shown = cutAtNul(body);
+            if (attachmentMark)
+                shown += QStringLiteral("\r\n") + attachmentNotice();
+            history->rtfEd->setPlainText(shown);
+
+            // 14. Store it; a store that cannot take it ends the run before the delete.
+            const Result<qint16> number = AppendRecordNumber(storePath, MailRecord::kLength);
+            if (!number) {
+                showStoreError(number.error());
+                return;
+            }
+            if (const Status stored = StoreReceivedMail(number.value()); !stored) {
+                showStoreError(stored.error());
+                return;
+            }
+
+            // 15. Only now is it deleted on the server.
+            library.NMailPop3DeleteMail(handle, n);
+        }
+    }();
+
+    // 17-18.
+    library.NMailPop3Close(handle);
+    finish();
+}
+
+} // namespace kestra

@@ -1,0 +1,459 @@
+// Receiving mail from the main window's "受信" button: the steps and message
+// boxes with a scripted mail layer, the stops that keep unstored mail on the
+// server, and whole runs against the test Dovecot server with the real layer.
+#include "app/MainForm.h"
+#include "app/ReceiveMail.h"
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/Paths.h"
+#include "history/HistoryListBox.h"
+#include "history/TyakuForm.h"
+#include "mail/NetMailLayer.h"
+#include "mail/ScriptedMailLayer.h"
+#include "servers/DovecotBox.h"
+#include "settings/IdPassForm.h"
+#include "storage/Cp932.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+#include "storage/Settings.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
+#include <QtTest>
+
+using namespace kestra;
+using kestra::test::DovecotBox;
+
+namespace {
+
+const QString kNotice = QStringLiteral("♪♪♪　添付ファイルがありましので、添付フォルダに展開しました。♪♪♪");
+
+QString storePath()
+{
+    return appPaths().dataFile(QString::fromUtf16(stores::received.fileName));
+}
+
+QList<MailRecord> storedMails()
+{
+    QList<MailRecord> records;
+    if (!scanRecords(storePath(), MailRecord::kLength, [&](qint64, const QByteArray &bytes) {
+            records.append(MailRecord::decode(bytes));
+            return true;
+        }))
+        qWarning("cannot read the received store");
+    return records;
+}
+
+QList<QByteArray> storedRaw()
+{
+    QList<QByteArray> records;
+    if (!scanRecords(storePath(), MailRecord::kLength, [&](qint64, const QByteArray &bytes) {
+            records.append(bytes);
+            return true;
+        }))
+        qWarning("cannot read the received store");
+    return records;
+}
+
+QString trimmed(const QString &field)
+{
+    QString t = field;
+    while (t.endsWith(u' '))
+        t.chop(1);
+    return t;
+}
+
+ScriptedMailLayer::Message scripted(int n, const QString &body = {})
+{
+    ScriptedMailLayer::Message m;
+    m.subject = QStringLiteral("件名%1").arg(n);
+    m.date = QStringLiteral("Tue, 8 Dec 2026 10:0%1:00 +0900").arg(n);
+    m.from = QStringLiteral("sender%1@example.jp").arg(n);
+    m.header = QStringLiteral("From: sender%1@example.jp\r\n").arg(n);
+    m.body = body.isEmpty() ? QStringLiteral("本文%1\r\n").arg(n) : body;
+    return m;
+}
+
+QByteArray plainMail(int n, const QByteArray &subject = {}, const QByteArray &body = {})
+{
+    return "From: Sender <sender" + QByteArray::number(n) + "@example.jp>\r\nSubject: "
+           + (subject.isEmpty() ? "=?UTF-8?B?" + QStringLiteral("件名%1").arg(n).toUtf8().toBase64() + "?=" : subject)
+           + "\r\nDate: Tue, 8 Dec 2026 10:0" + QByteArray::number(n)
+           + ":00 +0900\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n"
+           + (body.isEmpty() ? QStringLiteral("本文%1\r\n").arg(n).toUtf8() : body);
+}
+
+} // namespace
+
+class TestReceiveMail : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::TempAppFolder> m_folder;
+    std::unique_ptr<test::FakePrompt> m_prompt;
+    std::unique_ptr<MainForm> m_main;
+    DovecotBox m_box{QStringLiteral(KESTRA_DOVECOT_DIR), QStringLiteral("receive")};
+
+    void setAccount(const QString &id, const QString &password)
+    {
+        QVERIFY(writeIdPass(appPaths().idPassIni(), IdPass{id, password}, true));
+    }
+
+    // One existing record, so that new ones must come after it.
+    void storeOneRecord()
+    {
+        MailRecord old;
+        old.Subject = QStringLiteral("以前のメール");
+        old.Body = QStringLiteral("old");
+        QVERIFY(appendRecord(storePath(), MailRecord::kLength, old.encode()));
+    }
+
+    std::unique_ptr<NetMailLayer> dovecotLayer()
+    {
+        auto layer = std::make_unique<NetMailLayer>();
+        layer->setTimeouts(10000, 10000);
+        layer->addTrustedCaFile(m_box.caFile());
+        return layer;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_folder = std::make_unique<test::TempAppFolder>();
+        m_prompt = std::make_unique<test::FakePrompt>();
+        m_main = std::make_unique<MainForm>();
+        appState().settings.pop3Server = QStringLiteral("pop.example.jp");
+        setAccount(QStringLiteral("user"), QStringLiteral("secret"));
+    }
+    void cleanup()
+    {
+        setMailLayer(nullptr);
+        m_main.reset();
+        // Deleting one window may delete others (its menus): hold them by guarded pointers.
+        QList<QPointer<QWidget>> windows;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            windows.append(w);
+        for (const QPointer<QWidget> &w : windows)
+            delete w.data();
+        QCOMPARE(m_prompt->unexpected(), 0);
+        QCOMPARE(m_prompt->pendingAnswers(), 0);
+        m_prompt.reset();
+        m_folder.reset();
+    }
+
+    // --- with the scripted layer ---
+
+    void runStoresEachMessageThenDeletesIt()
+    {
+        ScriptedMailLayer layer;
+        layer.mailbox = {scripted(1), scripted(2), scripted(3)};
+        layer.expectedId = QStringLiteral("user");
+        layer.expectedPassword = QStringLiteral("secret");
+        setMailLayer(&layer);
+        appState().settings.apop = 1;
+        storeOneRecord();
+
+        m_main->Command4_Click();
+
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(m_main->Text1->toPlainText(), QStringLiteral("メールのチェックをしています。"));
+        QCOMPARE(layer.calls().at(1).args, QStringLiteral("7|user|secret|-1")); // APOP asked for
+        QStringList expected{QStringLiteral("Pop3Connect"), QStringLiteral("Pop3Authenticate")};
+        for (int n = 1; n <= 3; ++n)
+            expected << QStringLiteral("Pop3GetMailStatus") << QStringLiteral("Pop3GetMailSize")
+                     << QStringLiteral("Pop3GetMail") << QStringLiteral("AttachmentFileFirst")
+                     << QStringLiteral("AttachmentFileClose") << QStringLiteral("Pop3DeleteMail");
+        expected << QStringLiteral("Pop3Close");
+        QCOMPARE(layer.callNames(), expected);
+        QVERIFY(layer.mailbox.isEmpty());
+
+        const QList<MailRecord> records = storedMails();
+        QCOMPARE(records.size(), 4);
+        for (int n = 1; n <= 3; ++n) {
+            QCOMPARE(trimmed(records[n].Subject), QStringLiteral("件名%1").arg(n));
+            QCOMPARE(trimmed(records[n].Header2), QStringLiteral("sender%1@example.jp").arg(n));
+            QCOMPARE(trimmed(records[n].Header3), QStringLiteral("Tue, 8 Dec 2026 10:0%1:00 +0900").arg(n));
+            QCOMPARE(trimmed(records[n].Body), QStringLiteral("本文%1\r\n").arg(n));
+            QCOMPARE(records[n].Live, qint16(1));
+        }
+        // The history list shows exactly this run's messages, each line from two blanks.
+        TyakuForm *history = loadedForm<TyakuForm>();
+        QVERIFY(history && !history->isVisible());
+        QCOMPARE(history->List1->count(), 3);
+        QCOMPARE(history->List1->item(0)->text(),
+                 QStringLiteral("  件名1") + QString(10, u' ') + QStringLiteral("Tue, 8 Dec 2026 10:01:00 +0900")
+                     + QString(10, u' ') + QStringLiteral("sender1@example.jp"));
+        QCOMPARE(history->Text9->text(), QStringLiteral("件名3"));
+        // The temporary file is gone.
+        QVERIFY(!QFile::exists(appPaths().attachFolder() + QStringLiteral("/0.txt")));
+        QVERIFY(m_prompt->shown().isEmpty());
+    }
+
+    void nothingIsContacted_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<bool>("connectFails");
+        QTest::addColumn<QStringList>("calls");
+        QTest::newRow("no server name") << QString() << false << QStringList();
+        QTest::newRow("connection fails") << QStringLiteral("pop.example.jp") << true
+                                          << QStringList{QStringLiteral("Pop3Connect")};
+    }
+    void nothingIsContacted()
+    {
+        QFETCH(QString, server);
+        QFETCH(bool, connectFails);
+        QFETCH(QStringList, calls);
+        ScriptedMailLayer layer;
+        layer.mailbox = {scripted(1)};
+        if (connectFails)
+            layer.failCall(QStringLiteral("Pop3Connect"));
+        setMailLayer(&layer);
+        appState().settings.pop3Server = server;
+        m_main->Command4_Click();
+        QCOMPARE(layer.callNames(), calls);
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール無し。"));
+        QCOMPARE(layer.mailbox.size(), 1);
+        QVERIFY(m_prompt->shown().isEmpty());
+    }
+
+    void missingPasswordOpensTheAccountWindow()
+    {
+        ScriptedMailLayer layer;
+        layer.mailbox = {scripted(1)};
+        setMailLayer(&layer);
+        setAccount(QStringLiteral("user"), QString());
+        m_main->Command4_Click();
+        QCOMPARE(layer.callNames(), (QStringList{QStringLiteral("Pop3Connect"), QStringLiteral("Pop3Close")}));
+        IdPassForm *account = loadedForm<IdPassForm>();
+        QVERIFY(account && account->isVisible());
+        QCOMPARE(account->IdText->text(), QStringLiteral("user"));
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール無し。"));
+    }
+
+    void refusedLogInShowsTheLibraryText()
+    {
+        ScriptedMailLayer layer;
+        layer.mailbox = {scripted(1)};
+        layer.failCall(QStringLiteral("Pop3Authenticate"), 0, -2, QStringLiteral("ログインを拒否しました。(PASS: -ERR no)"));
+        setMailLayer(&layer);
+        m_prompt->answer(PromptAnswer::Ok);
+        m_main->Command4_Click();
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("ログインを拒否しました。(PASS: -ERR no)"));
+        QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("エラー"));
+        QCOMPARE(layer.callNames().last(), QStringLiteral("Pop3Close"));
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール無し。"));
+    }
+
+    void brokenFetchStopsBeforeLosingAnything()
+    {
+        ScriptedMailLayer layer;
+        layer.mailbox = {scripted(1), scripted(2), scripted(3)};
+        layer.failCall(QStringLiteral("Pop3GetMail"), 2, -1, QStringLiteral("接続が切れました。"));
+        setMailLayer(&layer);
+        m_prompt->answer(PromptAnswer::Ok);
+        m_main->Command4_Click();
+        // The first is stored and deleted; the second and third stay on the server.
+        QCOMPARE(storedMails().size(), 1);
+        QCOMPARE(trimmed(storedMails()[0].Subject), QStringLiteral("件名1"));
+        QCOMPARE(layer.count(QStringLiteral("Pop3DeleteMail")), 1);
+        QCOMPARE(layer.mailbox.size(), 2);
+        QCOMPARE(layer.mailbox[0].subject, QStringLiteral("件名2"));
+        QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("接続が切れました。"));
+        QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("エラー"));
+        QCOMPARE(layer.callNames().last(), QStringLiteral("Pop3Close"));
+    }
+
+    void storeThatCannotBeWrittenStopsTheRun_data()
+    {
+        QTest::addColumn<bool>("full");
+        QTest::newRow("record limit reached") << true;
+        QTest::newRow("file error") << false;
+    }
+    void storeThatCannotBeWrittenStopsTheRun()
+    {
+        QFETCH(bool, full);
+        if (full) {
+            // A (sparse) store of 32767 records: no number is left for another.
+            QFile store(storePath());
+            QVERIFY(store.open(QIODevice::WriteOnly));
+            QVERIFY(store.resize(qint64(32767) * MailRecord::kLength));
+        } else {
+            // A folder where the store should be: it cannot be opened as a file.
+            QVERIFY(QDir().mkpath(storePath()));
+        }
+        ScriptedMailLayer layer;
+        layer.mailbox = {scripted(1), scripted(2)};
+        setMailLayer(&layer);
+        m_prompt->answer(PromptAnswer::Ok);
+        m_main->Command4_Click();
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QVERIFY2(m_prompt->shown()[0].text.startsWith(QStringLiteral("受信したメールを保存できません。")),
+                 qPrintable(m_prompt->shown()[0].text));
+        QCOMPARE(layer.count(QStringLiteral("Pop3DeleteMail")), 0);
+        QCOMPARE(layer.count(QStringLiteral("Pop3GetMail")), 1);
+        QCOMPARE(layer.mailbox.size(), 2);
+        QCOMPARE(layer.callNames().last(), QStringLiteral("Pop3Close"));
+        if (full)
+            QCOMPARE(QFileInfo(storePath()).size(), qint64(32767) * MailRecord::kLength);
+    }
+
+    void attachmentResults_data()
+    {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("expanded") << 1 << QString();
+        QTest::newRow("cannot open") << -5 << QStringLiteral("添付ファイルをオープンできません");
+        QTest::newRow("split incomplete") << -6 << QStringLiteral("分割されたメールが全て揃っていません");
+        QTest::newRow("nothing to expand") << 0 << QString();
+    }
+    void attachmentResults()
+    {
+        QFETCH(int, result);
+        QFETCH(QString, box);
+        ScriptedMailLayer layer;
+        ScriptedMailLayer::Message m = scripted(1, QStringLiteral("Content-Disposition: attachment; filename=a.txt\r\n"));
+        m.expandedBody = QStringLiteral("展開後の本文");
+        m.expandResult = result;
+        layer.mailbox = {m};
+        setMailLayer(&layer);
+        if (!box.isEmpty())
+            m_prompt->answer(PromptAnswer::Ok);
+        m_main->Command4_Click();
+        QCOMPARE(m_prompt->texts(), box.isEmpty() ? QStringList() : QStringList{box});
+        // Stored and deleted in every case, with the notice after the expanded body.
+        QCOMPARE(storedMails().size(), 1);
+        QCOMPARE(trimmed(storedMails()[0].Body), QStringLiteral("展開後の本文\r\n") + kNotice);
+        QVERIFY(layer.mailbox.isEmpty());
+    }
+
+    void attachmentMarkIsCaseSensitive()
+    {
+        ScriptedMailLayer layer;
+        layer.mailbox = {scripted(1, QStringLiteral("See the Attachment.\r\n"))};
+        setMailLayer(&layer);
+        m_main->Command4_Click();
+        QCOMPARE(trimmed(storedMails()[0].Body), QStringLiteral("See the Attachment.\r\n"));
+    }
+
+    // --- against the test Dovecot server ---
+
+    void dovecotThreeMessagesInServerOrder_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::addColumn<int>("apop");
+        QTest::newRow("STLS, USER/PASS") << false << 0;
+        QTest::newRow("STLS, APOP") << false << 1;
+        QTest::newRow("pop3s, USER/PASS") << true << 0;
+        QTest::newRow("pop3s, APOP") << true << 1;
+    }
+    void dovecotThreeMessagesInServerOrder()
+    {
+        QFETCH(bool, tls);
+        QFETCH(int, apop);
+        QVERIFY2(m_box.running(), "the Dovecot fixture is not running");
+        m_box.clear();
+        for (int n = 1; n <= 3; ++n)
+            m_box.put(plainMail(n));
+        auto layer = dovecotLayer();
+        setMailLayer(layer.get());
+        appState().settings.pop3Server = tls ? m_box.tlsServer() : m_box.plainServer();
+        appState().settings.apop = qint16(apop);
+        setAccount(m_box.user(), m_box.password());
+        storeOneRecord();
+
+        m_main->Command4_Click();
+
+        QVERIFY2(m_prompt->shown().isEmpty(), qPrintable(m_prompt->texts().join(u'\n')));
+        const QList<MailRecord> records = storedMails();
+        QCOMPARE(records.size(), 4);
+        QCOMPARE(trimmed(records[0].Subject), QStringLiteral("以前のメール"));
+        for (int n = 1; n <= 3; ++n) {
+            QCOMPARE(trimmed(records[n].Subject), QStringLiteral("件名%1").arg(n));
+            QCOMPARE(trimmed(records[n].Header2), QStringLiteral("sender%1@example.jp").arg(n));
+            QCOMPARE(trimmed(records[n].Body), QStringLiteral("本文%1\r\n").arg(n));
+        }
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+        QTRY_COMPARE(m_box.count(), 0);
+    }
+
+    void dovecotWrongPassword()
+    {
+        QVERIFY(m_box.running());
+        m_box.clear();
+        m_box.put(plainMail(1));
+        auto layer = dovecotLayer();
+        setMailLayer(layer.get());
+        appState().settings.pop3Server = m_box.plainServer();
+        setAccount(m_box.user(), QStringLiteral("wrong"));
+        m_prompt->answer(PromptAnswer::Ok);
+        m_main->Command4_Click();
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("エラー"));
+        QVERIFY2(m_prompt->shown()[0].text.contains(QStringLiteral("-ERR")), qPrintable(m_prompt->shown()[0].text));
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール無し。"));
+        QCOMPARE(m_box.count(), 1);
+        QVERIFY(storedMails().isEmpty());
+    }
+
+    void dovecotNoServer()
+    {
+        auto layer = dovecotLayer();
+        setMailLayer(layer.get());
+        appState().settings.pop3Server = QStringLiteral("127.0.0.1:21199");
+        m_main->Command4_Click();
+        QVERIFY(m_prompt->shown().isEmpty());
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール無し。"));
+    }
+
+    void dovecotAttachmentsLandWithSafeNames()
+    {
+        QVERIFY(m_box.running());
+        m_box.clear();
+        QFile f(QStringLiteral(KESTRA_MAIL_TESTDATA "/multipart_attach.eml"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        m_box.put(f.readAll());
+        auto layer = dovecotLayer();
+        setMailLayer(layer.get());
+        appState().settings.pop3Server = m_box.tlsServer();
+        setAccount(m_box.user(), m_box.password());
+        m_main->Command4_Click();
+        QVERIFY2(m_prompt->shown().isEmpty(), qPrintable(m_prompt->texts().join(u'\n')));
+        const QStringList files = QDir(appPaths().attachFolder()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        QCOMPARE(files, (QStringList{QStringLiteral("_._evil.txt"), QStringLiteral("_CON.txt"), QStringLiteral("a_bc.bin"),
+                                     QStringLiteral("写真１.png"), QStringLiteral("報告書（最終版）.pdf")}));
+        // Nothing was written beside the attachment folder.
+        QVERIFY(!QFile::exists(appState().appFolder + QStringLiteral("/evil.txt")));
+        QCOMPARE(trimmed(storedMails()[0].Body), QStringLiteral("資料を添付します。\r\n") + kNotice);
+        QCOMPARE(trimmed(storedMails()[0].Subject), QStringLiteral("資料送付"));
+        QTRY_COMPARE(m_box.count(), 0);
+    }
+
+    void dovecotLongSubjectAndBodyAreCut()
+    {
+        QVERIFY(m_box.running());
+        m_box.clear();
+        // 75 characters of two bytes each: 150 bytes in code page 932.
+        const QString subject = QString(75, QChar(u'あ'));
+        const QByteArray body = QByteArray(20000, 'x') + "\r\n";
+        m_box.put(plainMail(1, "=?UTF-8?B?" + subject.toUtf8().toBase64() + "?=", body));
+        auto layer = dovecotLayer();
+        setMailLayer(layer.get());
+        appState().settings.pop3Server = m_box.plainServer();
+        setAccount(m_box.user(), m_box.password());
+        m_main->Command4_Click();
+        const QList<QByteArray> raw = storedRaw();
+        QCOMPARE(raw.size(), 1);
+        QCOMPARE(raw[0].size(), MailRecord::kLength);
+        QCOMPARE(raw[0].left(100), cp932::encode(QString(50, QChar(u'あ'))));
+        QCOMPARE(raw[0].mid(280, 12000), QByteArray(12000, 'x'));
+        QCOMPARE(raw[0].mid(12280, 2), QByteArray("\r\n"));
+        QTRY_COMPARE(m_box.count(), 0);
+    }
+};
+
+QTEST_MAIN(TestReceiveMail)
+#include "tst_receivemail.moc"
