@@ -52,6 +52,17 @@ Result<QString> readEditorTextFile(const QString &path)
     return text;
 }
 
+Result<QString> readCp932File(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return StorageError{path, file.errorString()};
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return StorageError{path, file.errorString()};
+    return cp932::decode(bytes);
+}
+
 QByteArray editorTextBytes(const QString &text)
 {
     QString crlf;

@@ -21,6 +21,9 @@ QString FolderPart(const QString &path);
 // Bytes that are not code page 932 become replacement characters.
 Result<QString> readEditorTextFile(const QString &path);
 
+// A code page 932 text file as it stands (the editor's current file on loading).
+Result<QString> readCp932File(const QString &path);
+
 // The editor's text as a file holds it: line ends as CR LF, code page 932.
 QByteArray editorTextBytes(const QString &text);
 

@@ -290,7 +290,7 @@ void TyakuForm::Form_Load()
     trapped([this] {
         // Nothing to load before the editor's New has named a current file.
         if (!appState().editorFile.isEmpty()) {
-            Result<QString> text = readEditorTextFile(appState().editorFile);
+            Result<QString> text = readCp932File(appState().editorFile);
             if (!text)
                 return false;
             rtfEd->setPlainText(text.value());
