@@ -1,0 +1,180 @@
+// Receiving from the local test Dovecot server, timed.
+//
+//   receive_bench fill SERVER_DIR COUNT    puts the benchmark mail set into the
+//                                          "bench" account's Maildir
+//   receive_bench receive SERVER_DIR       the whole 受信 run (MainForm, store
+//                                          written and flushed per message,
+//                                          attachments expanded)
+//   receive_bench layer SERVER_DIR         the mail-layer calls of that run only
+//                                          (connect, log-in, status, size, fetch,
+//                                          expansion, delete, close)
+//
+// Prints the messages received, the elapsed time and the peak resident memory.
+// Run through receive_bench.sh, which also times a plain poplib script.
+#include "app/MainForm.h"
+#include "app/ReceiveMail.h"
+#include "common/AppState.h"
+#include "common/Paths.h"
+#include "common/UserPrompt.h"
+#include "mail/NetMailLayer.h"
+#include "servers/DovecotBox.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+#include "storage/Settings.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <sys/resource.h>
+
+using namespace kestra;
+
+namespace {
+
+long peakKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+QByteArray jisText(int n)
+{
+    // A short Japanese text in ISO-2022-JP: "お世話になります。" and a number.
+    return "\x1b$B$*@$OC$K$J$j$^$9!#\x1b(B No." + QByteArray::number(n) + "\r\n"
+           "\x1b$B;qNA$r$40FFb$7$^$9!#\x1b(B\r\n";
+}
+
+QByteArray benchMail(int n)
+{
+    QByteArray m = "From: =?ISO-2022-JP?B?GyRCOzNFREJATzobKEI=?= <taro@example.jp>\r\n"
+                   "To: bench@example.jp\r\n"
+                   "Subject: =?ISO-2022-JP?B?GyRCMnE1RC0hGyhC?= "
+                   + QByteArray::number(n)
+                   + "\r\n"
+                     "Date: Tue, 8 Dec 2026 10:00:00 +0900\r\nMIME-Version: 1.0\r\n";
+    int attachment = 0;
+    if (n % 200 == 100)
+        attachment = 1024 * 1024; // a few of 1 MB
+    else if (n % 20 == 0)
+        attachment = 100 * 1024; // some with 100 KB
+    if (attachment == 0) {
+        m += "Content-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
+        m += jisText(n);
+        return m;
+    }
+    m += "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
+         "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n"
+         + jisText(n) + "--b\r\nContent-Type: application/octet-stream\r\n"
+         "Content-Disposition: attachment; filename=\"data" + QByteArray::number(n)
+         + ".bin\"\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+    QByteArray data(attachment, '\0');
+    for (int i = 0; i < attachment; ++i)
+        data[i] = char((i * 7 + n) & 0xFF);
+    const QByteArray b64 = data.toBase64();
+    for (qsizetype i = 0; i < b64.size(); i += 76)
+        m += b64.mid(i, 76) + "\r\n";
+    m += "--b--\r\n";
+    return m;
+}
+
+class QuietPrompt final : public UserPrompt
+{
+public:
+    int shown = 0;
+    PromptAnswer message(const QString &text, const QString &, PromptIcon, PromptButtons) override
+    {
+        ++shown;
+        std::fprintf(stderr, "message box: %s\n", qPrintable(text));
+        return PromptAnswer::Ok;
+    }
+    QString openFileName(const QString &, const QString &, const QString &) override { return {}; }
+    QString saveFileName(const QString &, const QString &, const QString &) override { return {}; }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s fill|receive|layer SERVER_DIR [COUNT]\n", argv[0]);
+        return 2;
+    }
+    const QByteArray mode = argv[1];
+    test::DovecotBox box(QString::fromLocal8Bit(argv[2]), QStringLiteral("bench"));
+
+    if (mode == "fill") {
+        const int count = argc > 3 ? std::atoi(argv[3]) : 1000;
+        box.clear();
+        qint64 bytes = 0;
+        for (int n = 1; n <= count; ++n) {
+            const QByteArray m = benchMail(n);
+            bytes += m.size();
+            box.put(m);
+        }
+        std::printf("filled %d messages, %.1f MB\n", count, bytes / 1048576.0);
+        return 0;
+    }
+
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QApplication app(argc, argv);
+    QTemporaryDir folder;
+    appState().appFolder = folder.path();
+    if (const QString problem = appPaths().ensureFolders(); !problem.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(problem));
+        return 1;
+    }
+    NetMailLayer layer;
+    layer.addTrustedCaFile(box.caFile());
+    setMailLayer(&layer);
+    QuietPrompt quiet;
+    setPrompt(&quiet);
+    const int waiting = box.count();
+
+    long baseline = 0;
+    QElapsedTimer timer;
+    if (mode == "receive") {
+        appState().settings.pop3Server = box.plainServer();
+        if (!writeIdPass(appPaths().idPassIni(), IdPass{box.user(), box.password()}, true))
+            return 1;
+        MainForm main;
+        baseline = peakKiB();
+        timer.start();
+        ReceiveMail(main);
+        const qint64 ms = timer.elapsed();
+        const qint64 stored = QFileInfo(appPaths().dataFile(QString::fromUtf16(stores::received.fileName))).size()
+                              / MailRecord::kLength;
+        std::printf("kestra receive: %d waiting, %lld stored, %.3f s, peak RSS %ld KiB (%ld KiB before the run)\n",
+                    waiting, stored, ms / 1000.0, peakKiB(), baseline);
+        return stored == waiting && quiet.shown == 0 ? 0 : 1;
+    }
+    if (mode == "layer") {
+        baseline = peakKiB();
+        timer.start();
+        const int h = layer.NMailPop3Connect(box.plainServer());
+        const int count = layer.NMailPop3Authenticate(h, box.user(), box.password(), 0);
+        const QString attach = appPaths().attachFolder() + u'/';
+        for (int n = 1; n <= count; ++n) {
+            QString subject, date, from, header, body, source;
+            layer.NMailPop3GetMailStatus(h, n, subject, date, from, header, 0);
+            const int size = layer.NMailPop3GetMailSize(h, n);
+            if (layer.NMailPop3GetMail(h, n, subject, date, from, header, body, size + 1, 0, 0) < 0)
+                return 1;
+            layer.NMailAttachmentFileFirst(0, subject, date, from, header, body, attach, {}, source, 0);
+            layer.NMailAttachmentFileClose(0);
+            layer.NMailPop3DeleteMail(h, n);
+        }
+        layer.NMailPop3Close(h);
+        const qint64 ms = timer.elapsed();
+        std::printf("kestra layer:   %d waiting, %d fetched, %.3f s, peak RSS %ld KiB (%ld KiB before the run)\n",
+                    waiting, count, ms / 1000.0, peakKiB(), baseline);
+        return count == waiting ? 0 : 1;
+    }
+    std::fprintf(stderr, "unknown mode %s\n", mode.constData());
+    return 2;
+}

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Receives 1,000 messages (mostly short Japanese texts, some with 100 KB
+# attachments, a few of 1 MB) from a private Dovecot server three ways: the
+# program's whole 受信 run, its mail-layer calls alone, and a plain Python
+# poplib script (RETR + DELE). Prints each time, the ratios and peak memory.
+#
+#   bench/receive_bench.sh [BUILD_DIR] [COUNT]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${1:-build}
+COUNT=${2:-1000}
+cmake --build "$BUILD_DIR" --target receive_bench >/dev/null
+SERVER="$BUILD_DIR/bench-servers/dovecot"
+tests/servers/dovecot.sh start "$SERVER"
+trap 'tests/servers/dovecot.sh stop "$SERVER"' EXIT
+read -r PLAIN_PORT _ <"$SERVER/ports"
+BENCH="$BUILD_DIR/bench/receive_bench"
+
+"$BENCH" fill "$SERVER" "$COUNT"
+python_line=$(/usr/bin/python3 bench/pop3_plain.py "$PLAIN_PORT" bench bench-pass "$SERVER/ca.crt")
+echo "$python_line"
+"$BENCH" fill "$SERVER" "$COUNT" >/dev/null
+layer_line=$("$BENCH" layer "$SERVER")
+echo "$layer_line"
+"$BENCH" fill "$SERVER" "$COUNT" >/dev/null
+receive_line=$("$BENCH" receive "$SERVER" 2>/dev/null)
+echo "$receive_line"
+
+seconds() { sed -E 's/.* ([0-9.]+) s,.*/\1/' <<<"$1"; }
+py=$(seconds "$python_line")
+layer=$(seconds "$layer_line")
+recv=$(seconds "$receive_line")
+awk -v p="$py" -v l="$layer" -v r="$recv" 'BEGIN {
+  printf "ratio layer / poplib:   %.2f\n", l / p
+  printf "ratio receive / poplib: %.2f\n", r / p
+}'
