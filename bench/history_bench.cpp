@@ -6,6 +6,8 @@
 //   delete one: "１件削除" on row 0 (mark, compaction, refill), and the mark and
 //         compaction alone, beside cp and cp + sync of the same file
 // Usage: history_bench [count] [folder for the temporary store]
+//        history_bench --open|--delete <application folder>   one step on a kept store
+// With HISTORY_BENCH_KEEP=1 in the environment the application folder is kept.
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "common/Paths.h"
@@ -179,6 +181,9 @@ int main(int argc, char *argv[])
 
     const int count = args.size() > 1 ? args.at(1).toInt() : int(kMaxRecords);
     QTemporaryDir dir(args.size() > 2 ? args.at(2) + QStringLiteral("/history-bench-XXXXXX") : QString());
+    dir.setAutoRemove(qEnvironmentVariableIsEmpty("HISTORY_BENCH_KEEP"));
+    if (!dir.autoRemove())
+        std::printf("kept: %s\n", qPrintable(dir.path()));
     appState().appFolder = dir.path();
     if (!appPaths().ensureFolders().isEmpty())
         return 1;

@@ -5,6 +5,11 @@
 
 #include <QFileInfo>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <unistd.h>
+#endif
+
 namespace kestra {
 
 const StoreKind &historyStoreKind(qint16 historyMode)
@@ -29,23 +34,54 @@ Status ensureStore(const QString &path)
     RecordFile file(path, MailRecord::kLength);
     return file.open();
 }
+// Fills `out` from `offset`. Gives an empty text, or what went wrong.
+QString readAt(QFile &file, qint64 offset, QByteArray &out)
+{
+#ifdef Q_OS_UNIX
+    qint64 done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::pread(file.handle(), out.data() + done, size_t(out.size() - done), offset + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return qt_error_string(errno);
+        if (n == 0)
+            return QStringLiteral("レコードの途中でファイルが終わっています");
+        done += n;
+    }
+    return {};
+#else
+    if (!file.seek(offset) || file.read(out.data(), out.size()) != out.size())
+        return file.errorString();
+    return {};
+#endif
+}
 } // namespace
 
 Result<HistoryListing> readHistoryListing(const QString &path, qint16 historyMode)
 {
     if (Status s = ensureStore(path); !s)
         return s.error();
+    // One read of the header fields per record: the bodies, nearly all of the
+    // file, are not read at all, except the last one, which the window shows.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return StorageError{path, file.errorString()};
+    const qint64 records = file.size() / MailRecord::kLength;
     HistoryListing listing;
-    QByteArray lastBytes;
-    const Status s = scanRecords(path, MailRecord::kLength, [&](qint64, const QByteArray &bytes) {
+    listing.lines.reserve(records);
+    QByteArray bytes(MailRecord::kHeadersLength, Qt::Uninitialized);
+    for (qint64 i = 0; i < records; ++i) {
+        if (const QString e = readAt(file, i * MailRecord::kLength, bytes); !e.isEmpty())
+            return StorageError{path, e};
         listing.lines.append(HistoryLine(mailFields(MailRecord::decodeHeaders(bytes), historyMode)));
-        lastBytes = bytes;
-        return true;
-    });
-    if (!s)
-        return s.error();
-    if (!lastBytes.isEmpty())
-        listing.last = MailRecord::decode(lastBytes);
+    }
+    if (records > 0) {
+        bytes.resize(MailRecord::kLength);
+        if (const QString e = readAt(file, (records - 1) * MailRecord::kLength, bytes); !e.isEmpty())
+            return StorageError{path, e};
+        listing.last = MailRecord::decode(bytes);
+    }
     return listing;
 }
 
