@@ -41,9 +41,22 @@ stop_server() {
   fi
 }
 
+# The mailboxes live where the dovecot user can reach them. When the build
+# folder is closed to other users (a checkout below /root, say), they move to a
+# folder of their own below /tmp and DIR/home points there.
+remove_home() {
+  if [ -L "$dir/home" ]; then
+    local target
+    target=$(readlink "$dir/home")
+    case "$target" in /tmp/kestra-dovecot-home.*) rm -rf "$target" ;; esac
+  fi
+  rm -rf "$dir/home"
+}
+
 case "$action" in
 stop)
   stop_server
+  remove_home
   exit 0
   ;;
 start) ;;
@@ -55,8 +68,15 @@ esac
 
 # A server left over from an interrupted run goes first.
 stop_server
-rm -rf "$dir/run" "$dir/state" "$dir/home"
-mkdir -p "$dir/run" "$dir/state" "$dir/home"
+remove_home
+rm -rf "$dir/run" "$dir/state"
+mkdir -p "$dir/run" "$dir/state"
+chmod 755 "$dir"
+if runuser -u dovecot -- test -x "$dir" 2>/dev/null; then
+  mkdir -p "$dir/home"
+else
+  ln -s "$(mktemp -d /tmp/kestra-dovecot-home.XXXXXX)" "$dir/home"
+fi
 
 # Throw-away authority and a server certificate for the loopback names.
 if [ ! -f "$dir/server.crt" ]; then
@@ -77,8 +97,9 @@ for u in $USERS; do
   echo "$u:{PLAIN}$u-pass::::::" >>"$dir/passwd"
   mkdir -p "$dir/home/$u/Maildir/new" "$dir/home/$u/Maildir/cur" "$dir/home/$u/Maildir/tmp"
 done
-chown -R dovecot:dovecot "$dir/home"
-chmod 755 "$dir" "$dir/home"
+homes=$(cd "$dir/home" && pwd -P)
+chown -R dovecot:dovecot "$dir/home/"
+chmod 755 "$dir/home/"
 
 write_conf() {
 cat >"$conf" <<CONF
@@ -105,7 +126,7 @@ passdb {
 }
 userdb {
   driver = static
-  args = uid=dovecot gid=dovecot home=$dir/home/%u
+  args = uid=dovecot gid=dovecot home=$homes/%u
 }
 mail_location = maildir:~/Maildir
 # The mail processes run as the dovecot user, whose uid is a system one.
@@ -129,6 +150,10 @@ service imap-login {
   inet_listener imaps {
     port = 0
   }
+}
+# The password file may lie where only root can reach it.
+service auth {
+  user = root
 }
 # No growing delays after the log-ins the tests refuse on purpose.
 service anvil {
