@@ -187,7 +187,9 @@ void ReceiveMail(MainForm &main)
                 showLibraryError(library);
                 return;
             }
-            QString body(size + 1, QLatin1Char(' '));
+            // The body buffer is sized by the reported size, but not filled in
+            // advance: a server claiming gigabytes must not make us allocate them.
+            QString body;
             // A message that could not be fetched whole is neither stored nor deleted.
             if (library.NMailPop3GetMail(handle, n, subject, date, from, header, body, size + 1, 0, 0) < 0) {
                 showLibraryError(library);

@@ -339,6 +339,19 @@ private Q_SLOTS:
         QCOMPARE(trimmed(storedMails()[0].Body), QStringLiteral("See the Attachment.\r\n"));
     }
 
+    void hugeReportedSizeIsNotAllocated()
+    {
+        ScriptedMailLayer layer;
+        ScriptedMailLayer::Message m = scripted(1);
+        m.size = 2000000000; // what a hostile server may claim
+        layer.mailbox = {m};
+        setMailLayer(&layer);
+        m_main->Command4_Click();
+        QCOMPARE(storedMails().size(), 1);
+        QCOMPARE(trimmed(storedMails()[0].Body), QStringLiteral("本文1\r\n"));
+        QCOMPARE(layer.calls().at(4).args, QStringLiteral("7|1|2000000001"));
+    }
+
     // --- against the test Dovecot server ---
 
     void dovecotThreeMessagesInServerOrder_data()
