@@ -33,15 +33,15 @@ namespace kestra {
 namespace {
 
 // Design-time places (twips) of the controls that the resize rules do not move.
-constexpr int kMenuHeight = 300;
-constexpr int kToolStripTop = 300;
+constexpr int kMenuHeight = 390;
+constexpr int kToolStripTop = 390;
 constexpr int kToolStripHeight = 420;
-constexpr int kCaptionStripTop = 720;
+constexpr int kCaptionStripTop = 810;
 constexpr int kCaptionStripHeight = 255;
 constexpr int kListLeft = 20;
-constexpr int kListTop = 975;
-constexpr int kButtonRowOffset = 1020; // below the list's top edge plus its height
-constexpr int kButtonHeight = 360;
+constexpr int kListTop = 1065;
+constexpr int kButtonRowTop = 1080; // plus the height of the list
+constexpr int kButtonHeight = 330;
 constexpr int kBoxHeight = 315;
 constexpr int kEditorLeft = 20;
 constexpr int kEditorLoadTop = 3900;
@@ -321,24 +321,24 @@ void TyakuForm::Form_Resize(int w, int h)
     setGeometryTwips(Text7, l.dateLeft, l.boxesTop, l.dateWidth, kBoxHeight);
     setGeometryTwips(Text8, l.addressLeft, l.boxesTop, l.addressWidth, kBoxHeight);
     setGeometryTwips(Text9, l.subjectLeft, l.boxesTop, l.subjectWidth, kBoxHeight);
-    setGeometryTwips(Text4, kEditorLeft, l.boxesTop, l.editorWidth, kBoxHeight * 2);
+    setGeometryTwips(Text4, kEditorLeft, l.boxesTop, l.editorWidth, l.editorTop - l.boxesTop);
 
     // The button row follows the bottom of the list.
-    const int row = kListTop + l.listHeight + (kButtonRowOffset - kListTop);
-    int left = 60;
+    const int row = l.listHeight + kButtonRowTop;
+    int left = 45;
     const auto place = [&](QWidget *c, int width) {
         setGeometryTwips(c, left, row, width, kButtonHeight);
-        left += width + 60;
+        left += width + 45;
     };
-    place(Command1, 1050);
-    place(Command5, 1050);
-    place(Command3, 1500);
-    place(Command4, 1200);
-    place(Command2, 900);
-    place(Label4, 450);
-    place(Text2, 750);
-    place(Label2, 900);
-    place(Text1, 1800);
+    place(Command1, 900);
+    place(Command5, 900);
+    place(Command3, 1350);
+    place(Command4, 1100);
+    place(Command2, 800);
+    place(Label4, 400);
+    place(Text2, 700);
+    place(Label2, 800);
+    place(Text1, 1500);
     Text4->raise();
 }
 
