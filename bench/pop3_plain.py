@@ -15,6 +15,7 @@ import time
 port, user, password, cafile = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
 poplib._MAXLINE = 64 * 1024 * 1024
 start = time.monotonic()
+cpu_start = time.process_time()
 pop = poplib.POP3("127.0.0.1", port)
 pop.stls(ssl.create_default_context(cafile=cafile))
 pop.user(user)
@@ -27,6 +28,7 @@ for n in range(1, count + 1):
     pop.dele(n)
 pop.quit()
 elapsed = time.monotonic() - start
+cpu = time.process_time() - cpu_start
 peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-print("python poplib:  %d waiting, %d fetched, %.3f s, peak RSS %d KiB (%.1f MB)"
-      % (count, count, elapsed, peak, received / 1048576.0))
+print("python poplib:  %d waiting, %d fetched, %.3f s, cpu %.3f s, peak RSS %d KiB (%.1f MB)"
+      % (count, count, elapsed, cpu, peak, received / 1048576.0))

@@ -35,6 +35,14 @@ using namespace kestra;
 
 namespace {
 
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 long peakKiB()
 {
     rusage usage{};
@@ -144,17 +152,19 @@ int main(int argc, char *argv[])
             return 1;
         MainForm main;
         baseline = peakKiB();
+        const double cpuBefore = cpuSeconds();
         timer.start();
         ReceiveMail(main);
         const qint64 ms = timer.elapsed();
         const qint64 stored = QFileInfo(appPaths().dataFile(QString::fromUtf16(stores::received.fileName))).size()
                               / MailRecord::kLength;
-        std::printf("kestra receive: %d waiting, %lld stored, %.3f s, peak RSS %ld KiB (%ld KiB before the run)\n",
-                    waiting, stored, ms / 1000.0, peakKiB(), baseline);
+        std::printf("kestra receive: %d waiting, %lld stored, %.3f s, cpu %.3f s, peak RSS %ld KiB (%ld KiB before the run)\n",
+                    waiting, stored, ms / 1000.0, cpuSeconds() - cpuBefore, peakKiB(), baseline);
         return stored == waiting && quiet.shown == 0 ? 0 : 1;
     }
     if (mode == "layer") {
         baseline = peakKiB();
+        const double cpuBefore = cpuSeconds();
         timer.start();
         const int h = layer.NMailPop3Connect(box.plainServer());
         const int count = layer.NMailPop3Authenticate(h, box.user(), box.password(), 0);
@@ -171,8 +181,8 @@ int main(int argc, char *argv[])
         }
         layer.NMailPop3Close(h);
         const qint64 ms = timer.elapsed();
-        std::printf("kestra layer:   %d waiting, %d fetched, %.3f s, peak RSS %ld KiB (%ld KiB before the run)\n",
-                    waiting, count, ms / 1000.0, peakKiB(), baseline);
+        std::printf("kestra layer:   %d waiting, %d fetched, %.3f s, cpu %.3f s, peak RSS %ld KiB (%ld KiB before the run)\n",
+                    waiting, count, ms / 1000.0, cpuSeconds() - cpuBefore, peakKiB(), baseline);
         return count == waiting ? 0 : 1;
     }
     std::fprintf(stderr, "unknown mode %s\n", mode.constData());

@@ -26,11 +26,13 @@ echo "$layer_line"
 receive_line=$("$BENCH" receive "$SERVER" 2>/dev/null)
 echo "$receive_line"
 
-seconds() { sed -E 's/.* ([0-9.]+) s,.*/\1/' <<<"$1"; }
+seconds() { sed -E 's/.* fetched, ([0-9.]+) s,.*|.* stored, ([0-9.]+) s,.*/\1\2/' <<<"$1"; }
+cpu() { sed -E 's/.* cpu ([0-9.]+) s,.*/\1/' <<<"$1"; }
 py=$(seconds "$python_line")
 layer=$(seconds "$layer_line")
 recv=$(seconds "$receive_line")
-awk -v p="$py" -v l="$layer" -v r="$recv" 'BEGIN {
-  printf "ratio layer / poplib:   %.2f\n", l / p
-  printf "ratio receive / poplib: %.2f\n", r / p
+awk -v p="$py" -v l="$layer" -v r="$recv" -v pc="$(cpu "$python_line")" -v lc="$(cpu "$layer_line")" \
+  -v rc="$(cpu "$receive_line")" 'BEGIN {
+  printf "ratio layer / poplib:   %.2f elapsed, %.2f cpu\n", l / p, lc / pc
+  printf "ratio receive / poplib: %.2f elapsed, %.2f cpu\n", r / p, rc / pc
 }'
