@@ -1,0 +1,728 @@
+// GLib (through GMime) uses "signals" as a name; this file is built with
+// QT_NO_KEYWORDS so that Qt's keyword macros stay out of its way.
+#include <gmime/gmime.h>
+
+#include <curl/curl.h>
+#include <iconv.h>
+
+#include "mail/SmtpSender.h"
+
+#include "common/AppState.h"
+#include "common/Clock.h"
+#include "common/Paths.h"
+#include "common/Text.h"
+#include "storage/Settings.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QRegularExpression>
+#include <QSysInfo>
+
+#include <cerrno>
+#include <memory>
+#include <mutex>
+
+namespace kestra {
+
+namespace {
+
+QString g_trustedCaFile;
+SmtpLimits g_defaultLimits;
+
+void initLibraries()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_mime_init();
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
+}
+
+// Owning pointers for GLib objects.
+struct GObjectDeleter {
+    void operator()(void *p) const
+    {
+        if (p)
+            g_object_unref(p);
+    }
+};
+template <class T>
+using GPtr = std::unique_ptr<T, GObjectDeleter>;
+
+QString fromUtf8(const char *text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+// Converts through glibc's iconv. Gives false when a character has no code in
+// `charset`; the output then holds what was converted before it.
+bool iconvEncode(const QString &text, const char *charset, QByteArray &out)
+{
+    out.clear();
+    iconv_t cd = iconv_open(charset, "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    QByteArray in = text.toUtf8();
+    char *inPtr = in.data();
+    size_t inLeft = size_t(in.size());
+    QByteArray buffer(qsizetype(in.size()) * 4 + 16, '\0');
+    char *outPtr = buffer.data();
+    size_t outLeft = size_t(buffer.size());
+    bool ok = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1);
+    // Back to the initial shift state (ESC ( B for ISO-2022-JP).
+    if (ok)
+        ok = iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != size_t(-1);
+    iconv_close(cd);
+    out = buffer.left(qsizetype(buffer.size() - qsizetype(outLeft)));
+    return ok && inLeft == 0;
+}
+
+// Every line end as CR LF: a lone CR or a lone LF cannot travel through SMTP.
+QString withCrLf(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 32);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\r')) {
+            out += QLatin1String("\r\n");
+            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+        } else if (c == QLatin1Char('\n')) {
+            out += QLatin1String("\r\n");
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool hasLongLine(const QByteArray &bytes, int limit)
+{
+    qsizetype start = 0;
+    while (start <= bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0)
+            end = bytes.size();
+        if (end - start > limit)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// Headers may not carry line breaks of their own.
+QString oneLine(const QString &text)
+{
+    QString out = text;
+    out.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    out.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    out.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    out.replace(QChar(0), QLatin1Char(' '));
+    return out;
+}
+
+// RFC 2047 encoded words (B encoding) for a header text, folded between the
+// words. Each word is converted on its own, so an ISO-2022-JP word starts and
+// ends in ASCII as decoders expect; a character is never split across words.
+QByteArray encodedWords(const QString &text, const char *charset)
+{
+    const QByteArray prefix = QByteArray("=?") + charset + "?B?";
+    const int maxBytes = (75 - int(prefix.size()) - 2) / 4 * 3;
+    QList<QByteArray> words;
+    QByteArray pending;
+    qsizetype start = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const qsizetype step = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
+        QByteArray candidate;
+        iconvEncode(text.mid(start, i + step - start), charset, candidate);
+        if (candidate.size() > maxBytes && i > start) {
+            words.append(pending);
+            start = i;
+            continue;
+        }
+        pending = candidate;
+        i += step;
+    }
+    if (i > start)
+        words.append(pending);
+    QByteArray out;
+    for (const QByteArray &w : words) {
+        if (!out.isEmpty())
+            out += "\n ";
+        out += prefix + w.toBase64() + "?=";
+    }
+    return out;
+}
+
+bool isBareAddress(const QByteArray &addr)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[!#-'*+\\-/-9=?A-Z^-~.]+@[A-Za-z0-9.\\-\\[\\]:]+$"));
+    return pattern.match(QString::fromLatin1(addr)).hasMatch() && !addr.startsWith('.')
+        && !addr.contains("..");
+}
+
+// Parses a list of addresses into `list` (owned by the caller) and collects the
+// bare addresses for the envelope. The text may separate addresses with
+// commas and, since the recipient box spans lines, with line breaks.
+bool parseAddresses(const QString &text, InternetAddressList *list, QList<QByteArray> &bare, QString &bad)
+{
+    QString cleaned = text;
+    cleaned.replace(QLatin1Char('\r'), QLatin1Char(','));
+    cleaned.replace(QLatin1Char('\n'), QLatin1Char(','));
+    const QByteArray utf8 = cleaned.toUtf8();
+    GPtr<InternetAddressList> parsed(internet_address_list_parse(nullptr, utf8.constData()));
+    if (!parsed) {
+        if (trimBlanks(cleaned.replace(QLatin1Char(','), QLatin1Char(' '))).isEmpty())
+            return true; // nothing given
+        bad = text;
+        return false;
+    }
+
+    const int count = internet_address_list_length(parsed.get());
+    for (int i = 0; i < count; ++i) {
+        InternetAddress *ia = internet_address_list_get_address(parsed.get(), i);
+        QList<InternetAddressMailbox *> boxes;
+        if (INTERNET_ADDRESS_IS_GROUP(ia)) {
+            InternetAddressList *members = internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia));
+            for (int j = 0; j < internet_address_list_length(members); ++j) {
+                InternetAddress *m = internet_address_list_get_address(members, j);
+                if (INTERNET_ADDRESS_IS_MAILBOX(m))
+                    boxes.append(INTERNET_ADDRESS_MAILBOX(m));
+            }
+        } else if (INTERNET_ADDRESS_IS_MAILBOX(ia)) {
+            boxes.append(INTERNET_ADDRESS_MAILBOX(ia));
+        }
+        for (InternetAddressMailbox *box : boxes) {
+            const QByteArray addr = QByteArray(internet_address_mailbox_get_idn_addr(box));
+            if (!isBareAddress(addr)) {
+                bad = fromUtf8(internet_address_mailbox_get_addr(box));
+                if (bad.isEmpty())
+                    bad = text;
+                return false;
+            }
+            bare.append(addr);
+        }
+    }
+    internet_address_list_append(list, parsed.get());
+    return true;
+}
+
+// Content type from the file name's extension.
+QByteArray contentTypeFor(const QString &fileName)
+{
+    static const QMimeDatabase db;
+    const QMimeType type = db.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    if (!type.isValid() || type.isDefault())
+        return QByteArrayLiteral("application/octet-stream");
+    return type.name().toLatin1();
+}
+
+GMimeDataWrapper *wrapperFor(const QByteArray &bytes)
+{
+    GMimeStream *stream = g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size()));
+    GMimeDataWrapper *wrapper = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+    g_object_unref(stream);
+    return wrapper;
+}
+
+GMimePart *attachmentPart(const QString &fileName, const QByteArray &bytes)
+{
+    const QByteArray type = contentTypeFor(fileName);
+    const qsizetype slash = type.indexOf('/');
+    GMimePart *part = g_mime_part_new_with_type(type.left(slash).constData(), type.mid(slash + 1).constData());
+    GPtr<GMimeDataWrapper> wrapper(wrapperFor(bytes));
+    g_mime_part_set_content(part, wrapper.get());
+    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+    g_mime_object_set_disposition(GMIME_OBJECT(part), GMIME_DISPOSITION_ATTACHMENT);
+
+    const QByteArray name = oneLine(fileName).toUtf8();
+    // filename*= (RFC 2231) in the disposition, name="=?UTF-8?B?...?=" in the
+    // content type: the first is the standard, the second what older mailers read.
+    g_mime_part_set_filename(part, name.constData());
+    GMimeContentDisposition *disposition = g_mime_object_get_content_disposition(GMIME_OBJECT(part));
+    if (GMimeParam *p = g_mime_param_list_get_parameter(g_mime_content_disposition_get_parameters(disposition),
+                                                         "filename")) {
+        g_mime_param_set_encoding_method(p, GMIME_PARAM_ENCODING_METHOD_RFC2231);
+        g_mime_param_set_charset(p, "UTF-8");
+    }
+    GMimeContentType *contentType = g_mime_object_get_content_type(GMIME_OBJECT(part));
+    if (GMimeParam *p = g_mime_param_list_get_parameter(g_mime_content_type_get_parameters(contentType), "name")) {
+        g_mime_param_set_encoding_method(p, GMIME_PARAM_ENCODING_METHOD_RFC2047);
+        g_mime_param_set_charset(p, "UTF-8");
+    }
+    return part;
+}
+
+GMimePart *bodyPart(const QString &body, QString &charset)
+{
+    const QString text = withCrLf(body);
+    QByteArray bytes;
+    GMimeContentEncoding encoding = GMIME_CONTENT_ENCODING_7BIT;
+    if (iconvEncode(text, "ISO-2022-JP", bytes)) {
+        charset = QStringLiteral("ISO-2022-JP");
+        // SMTP lines end at 998 bytes; a longer line goes in base64.
+        if (hasLongLine(bytes, 998))
+            encoding = GMIME_CONTENT_ENCODING_BASE64;
+    } else {
+        charset = QStringLiteral("UTF-8");
+        bytes = text.toUtf8();
+        encoding = GMIME_CONTENT_ENCODING_BASE64;
+    }
+    GMimeTextPart *part = g_mime_text_part_new_with_subtype("plain");
+    GPtr<GMimeDataWrapper> wrapper(wrapperFor(bytes));
+    g_mime_part_set_content(GMIME_PART(part), wrapper.get());
+    g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", charset.toLatin1().constData());
+    g_mime_part_set_content_encoding(GMIME_PART(part), encoding);
+    return GMIME_PART(part);
+}
+
+} // namespace
+
+QString SmtpServerAddress::url(const QString &heloName) const
+{
+    const QString h = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return (implicitTls ? QStringLiteral("smtps://") : QStringLiteral("smtp://")) + h + QLatin1Char(':')
+        + QString::number(port) + QLatin1Char('/') + heloName;
+}
+
+SmtpServerAddress parseSmtpServer(const QString &name)
+{
+    SmtpServerAddress a;
+    QString rest = trimBlanks(name);
+    const QString shown = rest;
+    auto fail = [&](const QString &why) {
+        a.ok = false;
+        a.error = why;
+        return a;
+    };
+    const QString badName = QStringLiteral("SMTPサーバー名「%1」が正しくありません。").arg(shown);
+    if (rest.isEmpty())
+        return fail(QStringLiteral("SMTPサーバー名が設定されていません。"));
+
+    const qsizetype schemeEnd = rest.indexOf(QLatin1String("://"));
+    if (schemeEnd >= 0) {
+        const QString scheme = rest.left(schemeEnd).toLower();
+        if (scheme == QLatin1String("smtps"))
+            a.implicitTls = true;
+        else if (scheme != QLatin1String("smtp"))
+            return fail(badName);
+        rest = rest.mid(schemeEnd + 3);
+        if (rest.endsWith(QLatin1Char('/')))
+            rest.chop(1);
+    }
+    a.port = a.implicitTls ? 465 : 25;
+    if (rest.contains(QLatin1Char('/')) || rest.contains(QLatin1Char('@')) || rest.isEmpty())
+        return fail(badName);
+
+    QString portText;
+    if (rest.startsWith(QLatin1Char('['))) {
+        const qsizetype close = rest.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return fail(badName);
+        a.host = rest.mid(1, close - 1);
+        const QString after = rest.mid(close + 1);
+        if (!after.isEmpty()) {
+            if (!after.startsWith(QLatin1Char(':')))
+                return fail(badName);
+            portText = after.mid(1);
+        }
+    } else if (rest.count(QLatin1Char(':')) == 1) {
+        a.host = rest.section(QLatin1Char(':'), 0, 0);
+        portText = rest.section(QLatin1Char(':'), 1);
+    } else {
+        a.host = rest; // a name, or an IPv6 literal without a port
+    }
+    if (!portText.isNull()) {
+        bool ok = false;
+        const int port = portText.toInt(&ok);
+        if (!ok || port < 1 || port > 65535)
+            return fail(badName);
+        a.port = port;
+    }
+    static const QRegularExpression hostPattern(QStringLiteral("^[A-Za-z0-9._\\-:]+$"));
+    if (a.host.isEmpty() || !hostPattern.match(a.host).hasMatch())
+        return fail(badName);
+    a.ok = true;
+    return a;
+}
+
+QStringList splitAttachmentPaths(const QString &joined)
+{
+    QStringList out;
+    const QStringList parts = joined.split(QLatin1Char(','));
+    for (const QString &p : parts) {
+        if (!trimBlanks(p).isEmpty())
+            out.append(p);
+    }
+    return out;
+}
+
+bool fitsIso2022Jp(const QString &text)
+{
+    QByteArray ignored;
+    return iconvEncode(text, "ISO-2022-JP", ignored);
+}
+
+BuiltMessage buildMessage(const OutgoingMail &mail, const QDateTime &date)
+{
+    initLibraries();
+    BuiltMessage out;
+    auto fail = [&](const QString &why) {
+        out.ok = false;
+        out.error = why;
+        out.source.clear();
+        return out;
+    };
+
+    // Attachments first: nothing is sent when one of them cannot be read.
+    QList<QPair<QString, QByteArray>> files;
+    for (const QString &path : mail.attachmentPaths) {
+        QFile file(path);
+        if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("添付ファイル「%1」を読み込めません。%2")
+                            .arg(path, QFileInfo(path).isFile() ? file.errorString()
+                                                                 : QStringLiteral("ファイルがありません。")));
+        QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return fail(QStringLiteral("添付ファイル「%1」を読み込めません。%2").arg(path, file.errorString()));
+        files.append({QFileInfo(path).fileName(), bytes});
+    }
+
+    GPtr<GMimeMessage> message(g_mime_message_new(TRUE));
+    GMimeObject *object = GMIME_OBJECT(message.get());
+
+    QString bad;
+    QList<QByteArray> fromBare;
+    if (trimBlanks(mail.from).isEmpty())
+        return fail(QStringLiteral("差出人（自分のメールアドレス）が設定されていません。"));
+    if (!parseAddresses(mail.from, g_mime_message_get_from(message.get()), fromBare, bad) || fromBare.size() != 1)
+        return fail(QStringLiteral("差出人のメールアドレス「%1」が正しくありません。").arg(mail.from));
+    out.envelopeFrom = fromBare.first();
+
+    if (!parseAddresses(mail.to, g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_TO),
+                        out.recipients, bad))
+        return fail(QStringLiteral("宛先のメールアドレス「%1」が正しくありません。").arg(bad));
+    if (!parseAddresses(mail.cc, g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_CC),
+                        out.recipients, bad))
+        return fail(QStringLiteral("宛先のメールアドレス「%1」が正しくありません。").arg(bad));
+    {
+        GPtr<InternetAddressList> bccList(internet_address_list_new());
+        if (!parseAddresses(mail.bcc, bccList.get(), out.recipients, bad))
+            return fail(QStringLiteral("宛先のメールアドレス「%1」が正しくありません。").arg(bad));
+    }
+    if (out.recipients.isEmpty())
+        return fail(QStringLiteral("宛先が指定されていません。"));
+
+    const QString subject = oneLine(mail.subject);
+    g_mime_message_set_subject(message.get(), subject.toUtf8().constData(), nullptr);
+    bool plainAscii = true;
+    for (QChar c : subject)
+        plainAscii = plainAscii && c.unicode() >= 0x20 && c.unicode() < 0x7F;
+    if (!plainAscii) {
+        // Japanese mailers expect B-encoded ISO-2022-JP words; GMime would pick Q.
+        const char *charset = fitsIso2022Jp(subject) ? "ISO-2022-JP" : "UTF-8";
+        GMimeHeader *header = g_mime_header_list_get_header(g_mime_object_get_header_list(object), "Subject");
+        const QByteArray raw = ' ' + encodedWords(subject, charset) + '\n';
+        g_mime_header_set_raw_value(header, raw.constData());
+    }
+
+    GDateTime *when = g_date_time_new_from_unix_local(date.toSecsSinceEpoch());
+    g_mime_message_set_date(message.get(), when);
+    g_date_time_unref(when);
+
+    const QByteArray domain = out.envelopeFrom.mid(out.envelopeFrom.indexOf('@') + 1);
+    char *messageId = g_mime_utils_generate_message_id(domain.constData());
+    g_mime_message_set_message_id(message.get(), messageId);
+    g_free(messageId);
+    g_mime_object_set_header(object, "MIME-Version", "1.0", nullptr);
+
+    const QStringList extra = withCrLf(mail.extraHeader).split(QLatin1String("\r\n"), Qt::SkipEmptyParts);
+    static const QRegularExpression headerLine(QStringLiteral("^([!-9;-~]+):[ ]?(.*)$"));
+    for (const QString &line : extra) {
+        const QRegularExpressionMatch m = headerLine.match(line);
+        if (!m.hasMatch())
+            return fail(QStringLiteral("追加ヘッダー「%1」が正しくありません。").arg(line));
+        g_mime_object_append_header(object, m.captured(1).toUtf8().constData(), m.captured(2).toUtf8().constData(),
+                                    "utf-8");
+    }
+
+    GPtr<GMimePart> text(bodyPart(mail.body, out.bodyCharset));
+    if (files.isEmpty()) {
+        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(text.get()));
+    } else {
+        GPtr<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+        g_mime_multipart_add(mixed.get(), GMIME_OBJECT(text.get()));
+        for (const auto &file : files) {
+            GPtr<GMimePart> part(attachmentPart(file.first, file.second));
+            g_mime_multipart_add(mixed.get(), GMIME_OBJECT(part.get()));
+        }
+        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(mixed.get()));
+    }
+
+    GMimeFormatOptions *options = g_mime_format_options_new();
+    g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new());
+    const ssize_t written = g_mime_object_write_to_stream(object, options, stream.get());
+    g_mime_format_options_free(options);
+    if (written < 0)
+        return fail(QStringLiteral("メールを組み立てられません。"));
+    GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
+    out.source = QByteArray(reinterpret_cast<const char *>(bytes->data), qsizetype(bytes->len));
+    out.ok = true;
+    return out;
+}
+
+// What one libcurl session saw: the upload position and the server's replies.
+struct SmtpSender::Transfer {
+    const QByteArray *data = nullptr;
+    qsizetype position = 0;
+    bool sawEhlo = false;
+    bool offeredStartTls = false;
+    QString lastReply;   // last line the server sent
+    QString lastCommand; // last command sent (AUTH details left out)
+    QString failedCommand; // the command the server answered with an error
+    int lastReplyCode = 0;  // the code of that error answer
+    QString refusedRecipient;
+
+    static size_t read(char *buffer, size_t size, size_t count, void *user)
+    {
+        auto *t = static_cast<Transfer *>(user);
+        const qsizetype left = t->data->size() - t->position;
+        const qsizetype n = qMin(left, qsizetype(size * count));
+        memcpy(buffer, t->data->constData() + t->position, size_t(n));
+        t->position += n;
+        return size_t(n);
+    }
+
+    static int debug(CURL *, curl_infotype type, char *data, size_t size, void *user)
+    {
+        auto *t = static_cast<Transfer *>(user);
+        if (type != CURLINFO_HEADER_IN && type != CURLINFO_HEADER_OUT)
+            return 0;
+        const QStringList lines = QString::fromLatin1(data, qsizetype(size)).split(QLatin1String("\r\n"),
+                                                                                   Qt::SkipEmptyParts);
+        for (const QString &line : lines) {
+            if (type == CURLINFO_HEADER_IN) {
+                t->lastReply = line;
+                if (line.startsWith(QLatin1Char('4')) || line.startsWith(QLatin1Char('5')))
+                {
+                    t->failedCommand = t->lastCommand;
+                    t->lastReplyCode = line.left(3).toInt();
+                }
+                if (line.size() > 4 && line.startsWith(QLatin1String("250"))
+                    && line.mid(4).trimmed().compare(QLatin1String("STARTTLS"), Qt::CaseInsensitive) == 0)
+                    t->offeredStartTls = true;
+            } else {
+                const QString upper = line.toUpper();
+                if (upper.startsWith(QLatin1String("EHLO")))
+                    t->sawEhlo = true;
+                t->lastCommand = upper.startsWith(QLatin1String("AUTH")) ? QStringLiteral("AUTH") : line;
+            }
+        }
+        return 0;
+    }
+};
+
+SmtpSender::SmtpSender()
+{
+    initLibraries();
+    m_limits = g_defaultLimits;
+}
+
+SmtpSender::~SmtpSender()
+{
+    if (m_curl)
+        curl_easy_cleanup(static_cast<CURL *>(m_curl));
+}
+
+SendOutcome SmtpSender::send(const QString &server, const OutgoingMail &mail)
+{
+    const SmtpServerAddress address = parseSmtpServer(server);
+    if (!address.ok)
+        return {false, address.error};
+    const BuiltMessage message = buildMessage(mail, clock().now());
+    if (!message.ok)
+        return {false, message.error};
+    if (address.implicitTls)
+        return transfer(address, message, true, nullptr);
+
+    // STARTTLS whenever the server offers it. Only a server that never offered
+    // it gets a plain session; a refused or failed upgrade is an error.
+    bool notOffered = false;
+    SendOutcome first = transfer(address, message, true, &notOffered);
+    if (first.ok || !notOffered)
+        return first;
+    return transfer(address, message, false, nullptr);
+}
+
+SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
+                                 bool *startTlsNotOffered)
+{
+    if (!m_curl)
+        m_curl = curl_easy_init();
+    CURL *curl = static_cast<CURL *>(m_curl);
+    if (!curl)
+        return {false, QStringLiteral("メールを送信する準備ができません。")};
+    curl_easy_reset(curl);
+
+    QString helo = QSysInfo::machineHostName();
+    static const QRegularExpression heloPattern(QStringLiteral("^[A-Za-z0-9.\\-]+$"));
+    if (!heloPattern.match(helo).hasMatch())
+        helo = QStringLiteral("localhost");
+
+    Transfer t;
+    t.data = &message.source;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    const QByteArray url = address.url(helo).toUtf8();
+    const QByteArray from = '<' + message.envelopeFrom + '>';
+    curl_slist *recipients = nullptr;
+    for (const QByteArray &r : message.recipients)
+        recipients = curl_slist_append(recipients, QByteArray('<' + r + '>').constData());
+    const QByteArray user = m_account.user.toUtf8();
+    const QByteArray password = m_account.password.toUtf8();
+    const QByteArray caFile = QFile::encodeName(g_trustedCaFile);
+
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &Transfer::read);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &t);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(message.source.size()));
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Transfer::debug);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &t);
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, long(requireTls ? CURLUSESSL_ALL : CURLUSESSL_NONE));
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!caFile.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
+    if (!user.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+    }
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(m_limits.connectSeconds));
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(m_limits.responseSeconds));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(m_limits.stallSeconds));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, long(m_limits.totalSeconds));
+
+    const CURLcode code = curl_easy_perform(curl);
+    curl_slist_free_all(recipients);
+
+    if (code == CURLE_OK) {
+        // With CURLUSESSL_ALL a session that succeeded ran over TLS.
+        m_lastEncrypted = requireTls;
+        return {true, {}};
+    }
+
+    // A fresh session that never saw STARTTLS offered: the caller may go plain.
+    if (startTlsNotOffered && code == CURLE_USE_SSL_FAILED && t.sawEhlo && !t.offeredStartTls) {
+        *startTlsNotOffered = true;
+        return {false, QStringLiteral("STARTTLS")};
+    }
+
+    const QString server = address.host + QLatin1Char(':') + QString::number(address.port);
+    QString text;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        text = QStringLiteral("SMTPサーバー「%1」が見つかりません。").arg(address.host);
+        break;
+    case CURLE_COULDNT_CONNECT:
+        text = QStringLiteral("SMTPサーバー「%1」に接続できません。").arg(server);
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        text = QStringLiteral("SMTPサーバー「%1」が時間内に応答しません。").arg(server);
+        break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+        text = QStringLiteral("SMTPサーバー「%1」の証明書を確認できません。").arg(server);
+        break;
+    case CURLE_SSL_CONNECT_ERROR:
+        text = QStringLiteral("SMTPサーバー「%1」と暗号化通信（TLS）を確立できません。").arg(server);
+        break;
+    case CURLE_USE_SSL_FAILED:
+        text = QStringLiteral("SMTPサーバー「%1」で暗号化通信（STARTTLS）に切り替えられません。").arg(server);
+        break;
+    case CURLE_LOGIN_DENIED:
+        text = QStringLiteral("SMTPサーバー「%1」で認証に失敗しました。IDとパスワードを確かめてください。").arg(server);
+        break;
+    default:
+        if (t.failedCommand.startsWith(QLatin1String("RCPT"), Qt::CaseInsensitive)) {
+            QString who = t.failedCommand.section(QLatin1Char(':'), 1).trimmed();
+            who.remove(QLatin1Char('<')).remove(QLatin1Char('>'));
+            text = QStringLiteral("宛先「%1」はサーバーに受け付けられませんでした。").arg(who);
+        } else if (t.failedCommand.startsWith(QLatin1String("MAIL"), Qt::CaseInsensitive)
+                   && t.lastReplyCode == 530) {
+            text = QStringLiteral("SMTPサーバー「%1」は認証を求めています。IDとパスワードを設定してください。").arg(server);
+        } else if (t.failedCommand.startsWith(QLatin1String("MAIL"), Qt::CaseInsensitive)) {
+            text = QStringLiteral("差出人「%1」はサーバーに受け付けられませんでした。")
+                       .arg(QString::fromUtf8(message.envelopeFrom));
+        } else if (t.failedCommand.startsWith(QLatin1String("AUTH"), Qt::CaseInsensitive)) {
+            text = QStringLiteral("SMTPサーバー「%1」で認証に失敗しました。IDとパスワードを確かめてください。").arg(server);
+        } else {
+            text = QStringLiteral("SMTPサーバー「%1」へメールを送信できませんでした。").arg(server);
+        }
+        break;
+    }
+    QString detail = QString::fromUtf8(errorBuffer);
+    if (detail.isEmpty())
+        detail = QString::fromUtf8(curl_easy_strerror(code));
+    text += QStringLiteral("\r\n詳細: ") + detail;
+    if (!t.lastReply.isEmpty() && code != CURLE_COULDNT_CONNECT && code != CURLE_COULDNT_RESOLVE_HOST)
+        text += QStringLiteral("\r\nサーバーの応答: ") + t.lastReply;
+    return {false, text};
+}
+
+void setSmtpTrustedCaFile(const QString &path)
+{
+    g_trustedCaFile = path;
+}
+
+void setSmtpDefaultLimits(const SmtpLimits &limits)
+{
+    g_defaultLimits = limits;
+}
+
+SmtpLimits smtpDefaultLimits()
+{
+    return g_defaultLimits;
+}
+
+SmtpAccount savedSmtpAccount()
+{
+    const SharedSettings &s = appState().settings;
+    if (!s.pop3Id.isEmpty())
+        return {s.pop3Id, s.pop3Password};
+    const IdPass saved = readIdPass(appPaths().idPassIni());
+    return {saved.id, saved.password};
+}
+
+int smtpSendMail(const QString &server, const QString &to, const QString &cc, const QString &bcc,
+                 const QString &from, const QString &subject, const QString &body,
+                 const QString &extraHeader, const QString &attachments, QString &errorText)
+{
+    // One sender for the run, so that a bulk send keeps its connection.
+    static SmtpSender sender;
+    sender.setAccount(savedSmtpAccount());
+    sender.setLimits(g_defaultLimits);
+    OutgoingMail mail;
+    mail.from = from;
+    mail.to = to;
+    mail.cc = cc;
+    mail.bcc = bcc;
+    mail.subject = subject;
+    mail.body = body;
+    mail.extraHeader = extraHeader;
+    mail.attachmentPaths = splitAttachmentPaths(attachments);
+    const SendOutcome outcome = sender.send(server, mail);
+    errorText = outcome.ok ? QString() : outcome.error;
+    return outcome.ok ? 0 : -1;
+}
+
+} // namespace kestra

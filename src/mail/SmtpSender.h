@@ -1,0 +1,136 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace kestra {
+
+// Where an SMTP server name points. Accepted forms: "host", "host:port",
+// "smtp://host[:port]" (plain connection that is upgraded with STARTTLS
+// whenever the server offers it) and "smtps://host[:port]" (TLS from the first
+// byte). IPv6 literals are written in brackets: "[::1]:2525".
+struct SmtpServerAddress {
+    bool ok = false;
+    QString error;         // why the name cannot be used, when !ok
+    bool implicitTls = false;
+    QString host;          // without brackets
+    int port = 25;
+
+    // The URL handed to the transport, e.g. "smtp://127.0.0.1:25/helo.name".
+    QString url(const QString &heloName) const;
+};
+
+SmtpServerAddress parseSmtpServer(const QString &name);
+
+// One outgoing mail as the windows give it.
+struct OutgoingMail {
+    QString from;        // the user's own address
+    QString to;          // one or more addresses separated by commas
+    QString cc;          // optional, like `to`
+    QString bcc;         // optional, like `to`; never written into the message
+    QString subject;
+    QString body;        // line ends CR LF, LF or CR
+    QString extraHeader; // optional "Name: value" lines
+    QStringList attachmentPaths;
+};
+
+// The comma-separated attachment list of the windows, as paths. Empty items
+// (",," or a trailing comma) are skipped.
+QStringList splitAttachmentPaths(const QString &joined);
+
+// The message source with CR LF line ends, and the envelope.
+struct BuiltMessage {
+    bool ok = false;
+    QString error;            // readable text when !ok
+    QByteArray source;
+    QByteArray envelopeFrom;  // bare address
+    QList<QByteArray> recipients; // bare addresses of To, Cc and Bcc
+    QString bodyCharset;      // "ISO-2022-JP" or "UTF-8"
+};
+
+// Builds the MIME message: From, To, Cc, Subject (RFC 2047), Date, Message-ID,
+// MIME-Version; a text body in ISO-2022-JP when every character has a code
+// there, UTF-8 otherwise; attachments in base64 with their names both as
+// RFC 2231 parameters and as RFC 2047 words (which older mailers read), and a
+// content type from the file's extension. Every attachment is read here, so a
+// path that cannot be read fails before anything is sent.
+BuiltMessage buildMessage(const OutgoingMail &mail, const QDateTime &date);
+
+// True when `text` can be written in ISO-2022-JP (ASCII and JIS X 0208).
+bool fitsIso2022Jp(const QString &text);
+
+// Bounds of every wait of a session, in seconds.
+struct SmtpLimits {
+    int connectSeconds = 30;   // TCP connect and TLS handshake
+    int responseSeconds = 60;  // each server reply
+    int stallSeconds = 60;     // no byte moving at all
+    int totalSeconds = 900;    // the whole session
+};
+
+struct SmtpAccount {
+    QString user;
+    QString password;
+};
+
+struct SendOutcome {
+    bool ok = false;
+    QString error; // readable Japanese text when !ok
+};
+
+// Sends mail over SMTP with libcurl. The server's certificate is checked
+// against the system's authorities (and the trusted file of setSmtpTrustedCaFile,
+// when one is set); there is no silent fall-back to a plain connection once
+// STARTTLS was offered. When the server offers AUTH and the account has a
+// user, the session logs in. One sender keeps its connection for the next mail
+// to the same server.
+class SmtpSender
+{
+public:
+    SmtpSender();
+    ~SmtpSender();
+    SmtpSender(const SmtpSender &) = delete;
+    SmtpSender &operator=(const SmtpSender &) = delete;
+
+    void setAccount(const SmtpAccount &account) { m_account = account; }
+    void setLimits(const SmtpLimits &limits) { m_limits = limits; }
+
+    SendOutcome send(const QString &server, const OutgoingMail &mail);
+
+    // Whether the last successful session ran over TLS (STARTTLS or smtps).
+    bool lastSessionEncrypted() const { return m_lastEncrypted; }
+
+private:
+    struct Transfer;
+    // With `startTlsNotOffered`, a server that did not offer STARTTLS sets it
+    // instead of failing with an error text.
+    SendOutcome transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
+                         bool *startTlsNotOffered);
+
+    void *m_curl = nullptr;
+    SmtpAccount m_account;
+    SmtpLimits m_limits;
+    bool m_lastEncrypted = false;
+};
+
+// Trusts the authority in `pemPath` instead of the system's list (tests use a
+// throw-away authority); an empty path restores the system's list.
+void setSmtpTrustedCaFile(const QString &path);
+// Replaces the default limits of the program's own sends (tests shorten them).
+void setSmtpDefaultLimits(const SmtpLimits &limits);
+SmtpLimits smtpDefaultLimits();
+
+// The account the program logs in with: the ID and password in force this run
+// (set by receiving or by the ID/password window), else the saved ones of
+// iniIdPass.ini.
+SmtpAccount savedSmtpAccount();
+
+// The mail layer's send call: sends with the program's saved account and
+// default limits. Gives 0 on success, -1 on failure with `errorText` set to a
+// text for the user. `attachments` is the comma-separated list of paths.
+int smtpSendMail(const QString &server, const QString &to, const QString &cc, const QString &bcc,
+                 const QString &from, const QString &subject, const QString &body,
+                 const QString &extraHeader, const QString &attachments, QString &errorText);
+
+} // namespace kestra
