@@ -9,6 +9,7 @@
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
+#include "compose/WriteForm.h"
 #include "history/TyakuForm.h"
 #include "mail/MailLayer.h"
 #include "settings/FormPlacement.h"
@@ -232,8 +233,8 @@ void MainForm::Form_Load()
     // 5.
     Text1->clear();
 
-    // 6. The compose window is loaded hidden here, with its fortune box clear
-    //    (plugged in by the compose window).
+    // 6. The compose window is loaded hidden, with its fortune box clear.
+    form<WriteForm>()->Check1->setChecked(false);
 
     // 7. Servers, own address and APOP.
     if (Status s = readKestraIni(appPaths().kestraIni(), appState().settings); !s)
@@ -290,7 +291,10 @@ void MainForm::Command1_Click()
                   appTitle());
 }
 
-void MainForm::Command3_Click() {}
+void MainForm::Command3_Click()
+{
+    showInFront(form<WriteForm>());
+}
 
 void MainForm::Command4_Click()
 {

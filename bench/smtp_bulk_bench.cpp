@@ -1,0 +1,110 @@
+// Bulk send from the compose window to an address book through an SMTP server:
+// prints the time of the whole run. Started by smtp_bulk_bench.py, which runs
+// the test server and the plain smtplib comparison.
+//
+//   smtp_bulk_bench SERVER CA_FILE USER PASSWORD COUNT
+
+#include "servers/SmtpOnlyLayer.h"
+
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/Paths.h"
+#include "common/UserPrompt.h"
+#include "compose/WriteForm.h"
+#include "mail/SmtpSender.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+using namespace kestra;
+
+namespace {
+
+// Message boxes are printed, never shown: a failure must not stop the run.
+class PrintingPrompt final : public UserPrompt
+{
+public:
+    int shown = 0;
+    PromptAnswer message(const QString &text, const QString &title, PromptIcon, PromptButtons) override
+    {
+        ++shown;
+        std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(text));
+        return PromptAnswer::Ok;
+    }
+    QString openFileName(const QString &, const QString &, const QString &) override { return {}; }
+    QString saveFileName(const QString &, const QString &, const QString &) override { return {}; }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() != 6) {
+        std::fprintf(stderr, "usage: smtp_bulk_bench SERVER CA_FILE USER PASSWORD COUNT\n");
+        return 2;
+    }
+    const int count = args[5].toInt();
+
+    QTemporaryDir dir;
+    appState().appFolder = dir.path();
+    if (const QString problem = appPaths().ensureFolders(); !problem.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(problem));
+        return 1;
+    }
+    QByteArray book;
+    for (int i = 1; i <= count; ++i) {
+        AddressRecord r;
+        r.Name = QStringLiteral("宛先 %1").arg(i);
+        r.Address = QStringLiteral("bench-%1@example.test").arg(i, 3, 10, QLatin1Char('0'));
+        book += r.encode();
+    }
+    QFile file(appPaths().dataFile(QString::fromUtf16(names::addressBook)));
+    if (!file.open(QIODevice::WriteOnly) || file.write(book) != book.size())
+        return 1;
+    file.close();
+
+    PrintingPrompt printing;
+    setPrompt(&printing);
+    test::SmtpOnlyLayer layer;
+    setSmtpTrustedCaFile(args[2]);
+    SharedSettings &s = appState().settings;
+    s.smtpServer = args[1];
+    s.mailAddress = QStringLiteral("bench@example.test");
+    s.pop3Id = args[3];
+    s.pop3Password = args[4];
+    appState().clockText = QStringLiteral("2026/12/08 02:00:00");
+
+    WriteForm *w = form<WriteForm>();
+    w->SubjectText->setText(QStringLiteral("一斉送信のお知らせ"));
+    w->setBodyText(QStringLiteral("皆様\r\n\r\nいつもお世話になっております。\r\n来週の定例会は会議室Ａで行います。\r\n"));
+    w->Command4_Click();
+    w->Option2->setChecked(true);
+    w->Option2_Click();
+
+    QElapsedTimer timer;
+    timer.start();
+    w->Command1_Click();
+    const qint64 ms = timer.elapsed();
+
+    int records = 0;
+    (void)scanRecords(appPaths().dataFile(QString::fromUtf16(names::sentStore)), MailRecord::kLength,
+                      [&](qint64, const QByteArray &) {
+                          ++records;
+                          return true;
+                      });
+    std::printf("kestra bulk send: %d mails, %d sent records, %d boxes, %.3f s\n", count, records, printing.shown,
+                ms / 1000.0);
+    setPrompt(nullptr);
+    return records == count && printing.shown == 0 ? 0 : 1;
+}

@@ -1,0 +1,91 @@
+#!/usr/bin/python3
+"""Bulk send of 500 mails through the local SMTP test server: Kestra's compose
+window against a plain smtplib script sending the same messages.
+
+  bench/smtp_bulk_bench.py BUILD_DIR [COUNT]
+
+Prints both times and their ratio. The server (tests/servers/smtp_server.py)
+runs in a temporary folder on a loopback port for the length of the run.
+"""
+import email.utils
+import json
+import os
+import smtplib
+import ssl
+import subprocess
+import sys
+import tempfile
+import time
+from email.header import Header
+from email.mime.text import MIMEText
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SERVER_SCRIPT = os.path.join(HERE, "..", "tests", "servers", "smtp_server.py")
+USER, PASSWORD = "kestra", "kestra-secret"
+SUBJECT = "一斉送信のお知らせ"
+BODY = "皆様\r\n\r\nいつもお世話になっております。\r\n来週の定例会は会議室Ａで行います。\r\n"
+
+
+def addresses(count):
+    return ["bench-%03d@example.test" % i for i in range(1, count + 1)]
+
+
+def plain_smtplib(port, ca, count):
+    context = ssl.create_default_context(cafile=ca)
+    start = time.perf_counter()
+    with smtplib.SMTP("127.0.0.1", port, timeout=30) as s:
+        s.starttls(context=context)
+        s.login(USER, PASSWORD)
+        for to in addresses(count):
+            msg = MIMEText(BODY, "plain", "iso-2022-jp")
+            msg["Subject"] = Header(SUBJECT, "iso-2022-jp")
+            msg["From"] = "bench@example.test"
+            msg["To"] = to
+            msg["Date"] = email.utils.formatdate(localtime=True)
+            msg["Message-ID"] = email.utils.make_msgid(domain="example.test")
+            s.sendmail("bench@example.test", [to], msg.as_bytes())
+    return time.perf_counter() - start
+
+
+def received(folder):
+    return len([n for n in os.listdir(os.path.join(folder, "mail")) if n.endswith(".json")])
+
+
+def main():
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    build = sys.argv[1]
+    count = int(sys.argv[2]) if len(sys.argv) > 2 else 500
+    program = os.path.join(build, "bench", "smtp_bulk_bench")
+    with tempfile.TemporaryDirectory() as folder:
+        subprocess.run([sys.executable, SERVER_SCRIPT, "start", "--dir", folder], check=True)
+        try:
+            port = json.load(open(os.path.join(folder, "ports.json")))["starttls"]
+            ca = os.path.join(folder, "ca.pem")
+            server = "127.0.0.1:%d" % port
+
+            start = time.perf_counter()
+            run = subprocess.run([program, server, ca, USER, PASSWORD, str(count)],
+                                 capture_output=True, text=True)
+            kestra_wall = time.perf_counter() - start
+            sys.stdout.write(run.stdout)
+            sys.stderr.write(run.stderr[-2000:])
+            if run.returncode != 0:
+                sys.exit("kestra bulk send failed")
+            kestra_send = float(run.stdout.strip().split()[-2])
+            after_kestra = received(folder)
+
+            smtplib_time = plain_smtplib(port, ca, count)
+            after_both = received(folder)
+        finally:
+            subprocess.run([sys.executable, SERVER_SCRIPT, "stop", "--dir", folder], check=False)
+
+    print("messages received by the server: kestra %d, smtplib %d" % (after_kestra, after_both - after_kestra))
+    print("kestra bulk send (send loop only): %.3f s  (%.2f ms per mail)" % (kestra_send, 1000 * kestra_send / count))
+    print("kestra program incl. start-up:     %.3f s" % kestra_wall)
+    print("plain smtplib script:              %.3f s  (%.2f ms per mail)" % (smtplib_time, 1000 * smtplib_time / count))
+    print("ratio kestra / smtplib:            %.2f" % (kestra_send / smtplib_time))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,620 @@
+#include "compose/WriteForm.h"
+
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/Paths.h"
+#include "common/Text.h"
+#include "common/Twips.h"
+#include "common/UserPrompt.h"
+#include "compose/SendMail.h"
+#include "settings/FormPlacement.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QScreen>
+
+namespace kestra {
+
+namespace {
+
+struct HelpEntry {
+    const char *control;
+    const char16_t *text;
+};
+
+const HelpEntry kHelp[] = {
+    {"Command1", u"送信します。電話回線が接続されていない場合は、自動的に接続してメールを送信します。"},
+    {"Command3", u"送信を中止します。"},
+    {"Command4", u"このフォーム（新規作成）が拡張され、登録したメールアドレスの名称が一覧（リスト）に現れます。送信したい名称をクリックすると、メールアドレスが自動的に入力されます。"},
+    {"Command5", u"本ソフト、他のアプリからのテキスト文書を本文中に貼付けます。"},
+    {"Command6", u"アドレス帳を含むサイズから、元のサイズに戻します。"},
+    {"Command7", u"コピーして来た内容を宛先に貼付ます。"},
+    {"Command8", u"メイン画面に戻ります。"},
+    {"Command11", u"宛先、件名、本文他、設定等が初期状態に戻せます。"},
+    {"Command9", u"添付ファイルを複数送信する際に使用します。確認しやすいように、リストボックスが表示されます。"},
+    {"AttachCommand", u"各種ファイルを添付して送信できます。"},
+};
+
+const QColor kGrey(192, 192, 192);
+const QColor kLightGrey(224, 224, 224);
+const QColor kRed(255, 0, 0);
+const QColor kWhite(255, 255, 255); // palette entry 15
+const QColor kGreen(0, 128, 0);     // palette entry 2
+const QColor kLightCyan(192, 255, 255);
+
+QString sendingText()
+{
+    return QStringLiteral("メールを送信中です。しばらくお待ち下さい。");
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h,
+                        QColor colour = QColor())
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    setGeometryTwips(b, l, t, w, h);
+    if (colour.isValid()) {
+        QPalette p = b->palette();
+        p.setColor(QPalette::Button, colour);
+        b->setPalette(p);
+        b->setAutoFillBackground(true);
+    }
+    return b;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h)
+{
+    auto *label = new QLabel(caption, parent);
+    label->setObjectName(QLatin1String(name));
+    setGeometryTwips(label, l, t, w, h);
+    return label;
+}
+
+void paint(QWidget *w, QPalette::ColorRole role, const QColor &colour)
+{
+    QPalette p = w->palette();
+    p.setColor(role, colour);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+// Text boxes of this program hold CR LF line ends.
+QString withCrLf(const QString &plain)
+{
+    QString out = plain;
+    out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    out.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return out;
+}
+
+QString withoutCr(const QString &text)
+{
+    QString out = text;
+    out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return out;
+}
+
+QString firstLine(const QString &text)
+{
+    static const QRegularExpression lineEnd(QStringLiteral("[\r\n]"));
+    const qsizetype end = text.indexOf(lineEnd);
+    return end < 0 ? text : text.left(end);
+}
+
+} // namespace
+
+void PressList::mousePressEvent(QMouseEvent *event)
+{
+    QListWidget::mousePressEvent(event);
+    Q_EMIT mouseDown();
+}
+
+QString writeHelpText(const QString &controlName)
+{
+    for (const HelpEntry &e : kHelp) {
+        if (controlName == QLatin1String(e.control))
+            return QString::fromUtf16(e.text);
+    }
+    return {};
+}
+
+QString WriteForm::caption()
+{
+    return QStringLiteral("新規作成・送信");
+}
+
+WriteForm::WriteForm(QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_random(systemRandom())
+{
+    setObjectName(QStringLiteral("WriteForm"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(caption());
+    buildControls();
+    Form_Load();
+    // The window has no position of its own until it is widened or narrowed:
+    // it starts in the middle of the screen.
+    setWidthAndCentre(kNarrowWidth);
+}
+
+WriteForm::~WriteForm() = default;
+
+void WriteForm::buildControls()
+{
+    Command1 = makeButton(this, "Command1", QStringLiteral("送信"), 240, 120, 1335, 375);
+    Command3 = makeButton(this, "Command3", QStringLiteral("送信中止"), 240, 600, 1335, 375);
+    Command4 = makeButton(this, "Command4", QStringLiteral("アドレス帳"), 1800, 120, 1335, 375);
+    Command5 = makeButton(this, "Command5", QStringLiteral("本文に貼付"), 1800, 600, 1335, 375);
+    Command6 = makeButton(this, "Command6", QStringLiteral("元のサイズ"), 3360, 120, 1335, 375);
+    Command7 = makeButton(this, "Command7", QStringLiteral("宛先に貼付"), 3360, 600, 1335, 375);
+    Command8 = makeButton(this, "Command8", QStringLiteral("ホーム"), 4920, 120, 1335, 375);
+    Command11 = makeButton(this, "Command11", QStringLiteral("クリア"), 4920, 600, 1335, 375);
+
+    LabelTo = makeLabel(this, "LabelTo", QStringLiteral("宛先"), 240, 1200, 1095, 300);
+    ToText = new QPlainTextEdit(this);
+    ToText->setObjectName(QStringLiteral("ToText"));
+    ToText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ToText->setTabChangesFocus(true);
+    setGeometryTwips(ToText, 1320, 1200, 5415, 300);
+    LabelSubject = makeLabel(this, "LabelSubject", QStringLiteral("件名"), 240, 1560, 1095, 300);
+    SubjectText = new QLineEdit(this);
+    SubjectText->setObjectName(QStringLiteral("SubjectText"));
+    setGeometryTwips(SubjectText, 1320, 1560, 5415, 300);
+    LabelGreeting = makeLabel(this, "LabelGreeting", QStringLiteral("首記例"), 240, 1920, 1095, 300);
+    Combo1 = new QComboBox(this);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->setEditable(true);
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
+    setGeometryTwips(Combo1, 1320, 1920, 5415, 300);
+
+    AttachCommand = makeButton(this, "AttachCommand", QStringLiteral("添付File"), 240, 2280, 855, 300, kGrey);
+    Command9 = makeButton(this, "Command9", QStringLiteral("追加"), 1080, 2280, 855, 300, kLightGrey);
+    Command10 = makeButton(this, "Command10", QStringLiteral("取り消し"), 1920, 2280, 855, 300, kRed);
+    AttachText = new QLineEdit(this);
+    AttachText->setObjectName(QStringLiteral("AttachText"));
+    setGeometryTwips(AttachText, 2760, 2280, 3975, 300);
+
+    LabelFortune = makeLabel(this, "LabelFortune", QStringLiteral("占い添付"), 240, 2640, 1095, 300);
+    Label3Strip = new QWidget(this);
+    Label3Strip->setObjectName(QStringLiteral("Label3Strip"));
+    setGeometryTwips(Label3Strip, 1320, 2640, 4935, 300);
+    paint(Label3Strip, QPalette::Window, kWhite);
+    Label3 = makeLabel(Label3Strip, "Label3",
+                       QStringLiteral("★　親しい人に占いを添付する　★ （一括送信では使用不可）"), 0, 0, 4935, 300);
+    Check1 = new QCheckBox(this);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    setGeometryTwips(Check1, 6360, 2640, 255, 300);
+
+    BodyText = new QPlainTextEdit(this);
+    BodyText->setObjectName(QStringLiteral("BodyText"));
+    BodyText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setGeometryTwips(BodyText, 240, 2880, 6495, 4455);
+
+    Label7Strip = new QWidget(this);
+    Label7Strip->setObjectName(QStringLiteral("Label7Strip"));
+    setGeometryTwips(Label7Strip, 240, 7320, 6495, 375);
+    Label7 = makeLabel(Label7Strip, "Label7", QString(), 0, 0, 6495, 375);
+
+    // Lies over the attachment box and the body when shown.
+    List2 = new QListWidget(this);
+    List2->setObjectName(QStringLiteral("List2"));
+    setGeometryTwips(List2, 2760, 2280, 3975, 1860);
+
+    // The help box lies over the body.
+    Text14 = new QPlainTextEdit(this);
+    Text14->setObjectName(QStringLiteral("Text14"));
+    Text14->setReadOnly(true);
+    paint(Text14, QPalette::Base, kLightCyan);
+    setGeometryTwips(Text14, 960, 4200, 5175, 975);
+
+    // The address panel sits beyond the narrow width.
+    AddressPanel = new QWidget(this);
+    AddressPanel->setObjectName(QStringLiteral("AddressPanel"));
+    setGeometryTwips(AddressPanel, 7080, 1200, 2350, 6495);
+    HeaderStrip = new QWidget(AddressPanel);
+    HeaderStrip->setObjectName(QStringLiteral("HeaderStrip"));
+    setGeometryTwips(HeaderStrip, 120, 120, 2055, 495);
+    paint(HeaderStrip, QPalette::Window, kGrey);
+    LabelBook = makeLabel(HeaderStrip, "LabelBook", QStringLiteral("アドレス帳"), 120, 120, 800, 255);
+    LabelCount = makeLabel(HeaderStrip, "LabelCount", QStringLiteral("件数"), 1080, 120, 375, 255);
+    Text1 = new QLineEdit(HeaderStrip);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    setGeometryTwips(Text1, 1560, 80, 375, 270);
+    List1 = new PressList(AddressPanel);
+    List1->setObjectName(QStringLiteral("List1"));
+    setGeometryTwips(List1, 120, 600, 2055, 5100);
+    Frame4 = new QGroupBox(AddressPanel);
+    Frame4->setObjectName(QStringLiteral("Frame4"));
+    setGeometryTwips(Frame4, 120, 5760, 2055, 615);
+    Option2 = new QRadioButton(Frame4);
+    Option2->setObjectName(QStringLiteral("Option2"));
+    setGeometryTwips(Option2, 120, 240, 255, 255);
+    LabelOption2 = makeLabel(Frame4, "LabelOption2", QStringLiteral("一括送信"), 375, 240, 855, 255);
+    Option1 = new QRadioButton(Frame4);
+    Option1->setObjectName(QStringLiteral("Option1"));
+    setGeometryTwips(Option1, 1280, 240, 255, 255);
+    LabelOption1 = makeLabel(Frame4, "LabelOption1", QStringLiteral("取消"), 1535, 240, 495, 255);
+
+    connect(Command1, &QPushButton::clicked, this, &WriteForm::Command1_Click);
+    connect(Command3, &QPushButton::clicked, this, &WriteForm::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &WriteForm::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &WriteForm::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &WriteForm::Command6_Click);
+    connect(Command7, &QPushButton::clicked, this, &WriteForm::Command7_Click);
+    connect(Command8, &QPushButton::clicked, this, &WriteForm::Command8_Click);
+    connect(Command9, &QPushButton::clicked, this, &WriteForm::Command9_Click);
+    connect(Command10, &QPushButton::clicked, this, &WriteForm::Command10_Click);
+    connect(Command11, &QPushButton::clicked, this, &WriteForm::Command11_Click);
+    connect(AttachCommand, &QPushButton::clicked, this, &WriteForm::AttachCommand_Click);
+    connect(Option1, &QRadioButton::clicked, this, &WriteForm::Option1_Click);
+    connect(Option2, &QRadioButton::clicked, this, &WriteForm::Option2_Click);
+    connect(List1, &PressList::mouseDown, this, &WriteForm::List1_MouseDown);
+    connect(ToText, &QPlainTextEdit::textChanged, this, &WriteForm::limitToText);
+
+    Combo1->installEventFilter(this);
+    const QList<QWidget *> helped = {Command1, Command3, Command4, Command5, Command6,
+                                     Command7, Command8, Command11, Command9, AttachCommand};
+    for (QWidget *w : helped) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
+    BodyText->viewport()->setMouseTracking(true);
+    BodyText->viewport()->installEventFilter(this);
+}
+
+void WriteForm::Form_Load()
+{
+    // 1.
+    setFixedSize(twipsToPx(kNarrowWidth), twipsToPx(kHeight));
+    // 2.
+    clearBulkOption();
+    Command9->setEnabled(false);
+    List2->hide();
+    Check1->setChecked(false);
+    // 3.
+    AddressIndex = {0};
+    // 4.
+    Combo1->addItems(greetingPhrases());
+    Combo1->setCurrentIndex(-1);
+    Combo1->setEditText(QString());
+    // 5. The read-only preload list. Nothing in the program writes it, so a
+    //    missing file reads as empty and is not created.
+    fillAddressList(appPaths().dataFile(QString::fromUtf16(names::addressPreload)));
+    setListColour(false);
+}
+
+void WriteForm::fillAddressList(const QString &path)
+{
+    AddressIndex = {0};
+    List1->clear();
+    const Status s = scanRecords(path, AddressRecord::kLength, [this](qint64 number, const QByteArray &bytes) {
+        if (number > kMaxRecords)
+            return false;
+        List1->addItem(AddressRecord::decode(bytes).Name);
+        AddressIndex.last() = qint16(number);
+        AddressIndex.append(0);
+        return true;
+    });
+    Text1->setText(QString::number(List1->count()));
+    if (!s)
+        prompt().info(s.error().message(), appTitle(), PromptIcon::Exclamation);
+}
+
+void WriteForm::setListColour(bool bulk)
+{
+    paint(List1, QPalette::Base, bulk ? kGreen : kWhite);
+}
+
+void WriteForm::setWidthAndCentre(int widthTwips)
+{
+    setFixedSize(twipsToPx(widthTwips), twipsToPx(kHeight));
+    QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!s)
+        return;
+    const QRect area = s->geometry();
+    move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
+}
+
+QString WriteForm::toText() const
+{
+    return withCrLf(ToText->toPlainText());
+}
+
+QString WriteForm::bodyText() const
+{
+    return withCrLf(BodyText->toPlainText());
+}
+
+void WriteForm::setToText(const QString &text)
+{
+    m_settingTo = true;
+    ToText->setPlainText(withoutCr(text));
+    m_settingTo = false;
+}
+
+void WriteForm::setBodyText(const QString &text)
+{
+    BodyText->setPlainText(withoutCr(text));
+}
+
+void WriteForm::limitToText()
+{
+    // Typing stops at the limit; texts put in by the program are not cut.
+    if (m_settingTo)
+        return;
+    const QString text = ToText->toPlainText();
+    if (text.size() <= kToMaxLength)
+        return;
+    m_settingTo = true;
+    ToText->setPlainText(text.left(kToMaxLength));
+    ToText->moveCursor(QTextCursor::End);
+    m_settingTo = false;
+}
+
+void WriteForm::Command4_Click()
+{
+    setWidthAndCentre(kWideWidth);
+    fillAddressList(appPaths().dataFile(QString::fromUtf16(names::addressBook)));
+}
+
+void WriteForm::Command6_Click()
+{
+    setWidthAndCentre(kNarrowWidth);
+    setListColour(false);
+}
+
+void WriteForm::List1_MouseDown()
+{
+    const int row = List1->currentRow();
+    if (row < 0) {
+        prompt().info(QStringLiteral("データが選択されていません"), appTitle(), PromptIcon::Exclamation);
+        List1->setFocus();
+        return;
+    }
+    const qint16 number = row < AddressIndex.size() ? AddressIndex.at(row) : 0;
+    RecordFile book(appPaths().dataFile(QString::fromUtf16(names::addressBook)), AddressRecord::kLength);
+    QByteArray bytes;
+    const Status s = book.openReadOnly();
+    const Result<bool> found = s ? book.read(number, bytes) : Result<bool>(s.error());
+    if (!found) {
+        prompt().info(found.error().message(), appTitle(), PromptIcon::Exclamation);
+        return;
+    }
+    if (!found.value())
+        return; // the book shrank since the list was filled
+    setToText(trimBlanks(AddressRecord::decode(bytes).Address));
+}
+
+void WriteForm::Option2_Click()
+{
+    setListColour(true);
+}
+
+void WriteForm::Option1_Click()
+{
+    setToText(QString());
+    setListColour(false);
+}
+
+void WriteForm::Command7_Click()
+{
+    setToText(QApplication::clipboard()->text());
+}
+
+void WriteForm::Command5_Click()
+{
+    setBodyText(bodyText() + QApplication::clipboard()->text());
+}
+
+void WriteForm::Combo1_LostFocus()
+{
+    setBodyText(Combo1->currentText());
+}
+
+void WriteForm::AttachCommand_Click()
+{
+    Command9->setEnabled(true);
+    const QString path = prompt().openFileName(QString(), QString(), QString());
+    if (!path.isEmpty()) {
+        AttachText->setText(path);
+        List2->addItem(path);
+    }
+    AttachCommand->setEnabled(false);
+}
+
+void WriteForm::Command9_Click()
+{
+    List2->show();
+    List2->raise();
+    if (AttachText->text().isEmpty())
+        return;
+    const QString path = prompt().openFileName(QString(), QString(), QString());
+    if (!path.isEmpty()) {
+        AttachText->setText(AttachText->text() + QLatin1Char(',') + path);
+        List2->addItem(path);
+    }
+}
+
+void WriteForm::Command10_Click()
+{
+    AttachText->clear();
+    List2->clear();
+    List2->hide();
+    Command9->setEnabled(false);
+    Command10->setEnabled(false);
+    AttachCommand->setEnabled(true);
+}
+
+void WriteForm::Command11_Click()
+{
+    setToText(QString());
+    SubjectText->clear();
+    BodyText->clear();
+    clearBulkOption();
+    AttachText->clear();
+    List2->clear();
+    List2->hide();
+    Command9->setEnabled(false);
+    Command10->setEnabled(false);
+    AttachCommand->setEnabled(true);
+    Check1->setChecked(false);
+    setListColour(false);
+}
+
+void WriteForm::clearBulkOption()
+{
+    // A checked radio button of an exclusive pair cannot simply be unchecked.
+    Option2->setAutoExclusive(false);
+    Option2->setChecked(false);
+    Option2->setAutoExclusive(true);
+}
+
+void WriteForm::resetAttachmentRow()
+{
+    Command9->setEnabled(false);
+    List2->hide();
+    AttachCommand->setEnabled(true);
+}
+
+Status WriteForm::StoreSentMail(qint16 number, const QString &recipient)
+{
+    MailRecord record;
+    record.Subject = trimBlanks(SubjectText->text());
+    record.Header2 = appState().clockText;
+    record.Header3 = trimBlanks(recipient);
+    record.Body = trimBlanks(bodyText());
+    return writeRecordAt(appPaths().dataFile(QString::fromUtf16(names::sentStore)), MailRecord::kLength, number,
+                         record.encode());
+}
+
+void WriteForm::Command1_Click()
+{
+    resetAttachmentRow();
+    Label7->setText(sendingText());
+
+    const bool bulk = Option2->isChecked();
+    const int count = bulk ? List1->count() : 1;
+    const QString subject = SubjectText->text();
+    const QString body = bodyText();
+    const QString attachments = AttachText->text();
+    const QString bookPath = appPaths().dataFile(QString::fromUtf16(names::addressBook));
+    const QString sentPath = appPaths().dataFile(QString::fromUtf16(names::sentStore));
+
+    QStringList failed; // one line per mail that did not go out
+    bool storeErrorShown = false;
+    for (int i = 1; i <= count && i <= kMaxRecords; ++i) {
+        QString to = toText();
+        if (bulk) {
+            RecordFile book(bookPath, AddressRecord::kLength);
+            QByteArray bytes;
+            const Status s = book.openReadOnly();
+            const Result<bool> found = s ? book.read(i, bytes) : Result<bool>(s.error());
+            if (!found || !found.value()) {
+                failed.append(QStringLiteral("アドレス帳の %1 件目：").arg(i)
+                              + (found ? QStringLiteral("読み込めません。") : found.error().message()));
+                continue;
+            }
+            to = trimRightBlanks(AddressRecord::decode(bytes).Address);
+        }
+        Label7->setText(sendingText());
+        Label7->repaint(); // the run does not return to the event loop until it ends
+
+        // Each mail carries one fortune of its own; the body in the window stays as typed.
+        const QString mailBody = Check1->isChecked() ? withFortune(body, drawFortuneNumber(m_random)) : body;
+        // A single mail reports its failure at once; a bulk run lists them at the end.
+        const SendResult sent = sendOneMessage(to, subject, mailBody, attachments, !bulk);
+        if (!sent.ok) {
+            const QString who = trimBlanks(to).isEmpty() ? QStringLiteral("（宛先なし）") : trimBlanks(to);
+            failed.append(who + QStringLiteral("：") + firstLine(sent.error));
+            continue;
+        }
+
+        // Only a mail that went out enters the sent history.
+        const Result<qint16> number = AppendRecordNumber(sentPath, MailRecord::kLength);
+        const Status stored = number ? StoreSentMail(number.value(), to) : number.status();
+        if (!stored && !storeErrorShown) {
+            storeErrorShown = true;
+            prompt().info(stored.error().message(), appTitle(), PromptIcon::Exclamation);
+        }
+    }
+
+    if (!failed.isEmpty() && !bulk) {
+        // Nothing the user typed is lost: the window stays for another try.
+        Label7->setText(QStringLiteral("送信できませんでした。"));
+        return;
+    }
+    if (failed.isEmpty())
+        Label7->setText(QStringLiteral("送信完了です。"));
+    else
+        prompt().info(QStringLiteral("次の宛先へは送信できませんでした。\r\n") + failed.join(QStringLiteral("\r\n")),
+                      sendErrorTitle());
+
+    setToText(QString());
+    SubjectText->clear();
+    BodyText->clear();
+    Check1->setChecked(false);
+    AttachText->clear();
+    clearBulkOption();
+    unload();
+}
+
+void WriteForm::Command3_Click()
+{
+    unload();
+}
+
+void WriteForm::Command8_Click()
+{
+    setListColour(false);
+    clearBulkOption();
+    unload();
+}
+
+void WriteForm::unload()
+{
+    unloadSelf(this);
+}
+
+void WriteForm::hoverOver(QWidget *control)
+{
+    if (!control)
+        return;
+    if (control == BodyText || control == BodyText->viewport()) {
+        Text14->hide();
+        return;
+    }
+    const QString help = writeHelpText(control->objectName());
+    if (help.isEmpty())
+        return;
+    Text14->show();
+    Text14->raise();
+    Text14->setPlainText(help);
+}
+
+bool WriteForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Combo1 && event->type() == QEvent::FocusOut) {
+        // Opening the drop-down list is not leaving the box.
+        if (static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
+            Combo1_LostFocus();
+    } else if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove) {
+        hoverOver(qobject_cast<QWidget *>(watched));
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace kestra

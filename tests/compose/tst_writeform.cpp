@@ -1,0 +1,749 @@
+// The compose window with a scripted mail layer: layout, address panel,
+// attachment row, help, greetings and fortune, and the send procedure.
+
+#include "ScriptedSendLayer.h"
+
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/Paths.h"
+#include "common/Twips.h"
+#include "compose/Greetings.h"
+#include "compose/WriteForm.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QtTest>
+
+using namespace kestra;
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+QString dataPath(const char16_t *name)
+{
+    return appPaths().dataFile(QString::fromUtf16(name));
+}
+
+void writeAddressBook(const QList<QPair<QString, QString>> &entries, const char16_t *file = names::addressBook)
+{
+    QByteArray bytes;
+    for (const auto &e : entries) {
+        AddressRecord r;
+        r.Name = e.first;
+        r.Address = e.second;
+        bytes += r.encode();
+    }
+    test::writeBytes(dataPath(file), bytes);
+}
+
+QList<MailRecord> sentRecords()
+{
+    QList<MailRecord> out;
+    const Status s = scanRecords(dataPath(names::sentStore), MailRecord::kLength, [&](qint64, const QByteArray &b) {
+        out.append(MailRecord::decode(b));
+        return true;
+    });
+    if (!s)
+        qWarning("%s", qPrintable(s.error().message()));
+    return out;
+}
+
+QString trimmedField(const QString &field)
+{
+    QString t = field;
+    while (t.endsWith(QLatin1Char(' ')))
+        t.chop(1);
+    return t;
+}
+
+// A random source that gives the listed numbers in turn.
+RandomSource sequence(QList<float> values)
+{
+    auto shared = std::make_shared<QList<float>>(std::move(values));
+    return [shared] {
+        const float v = shared->isEmpty() ? 0.0f : shared->takeFirst();
+        return v;
+    };
+}
+
+} // namespace
+
+class TestWriteForm : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<test::TempAppFolder> m_app;
+    std::unique_ptr<test::FakePrompt> m_prompt;
+    std::unique_ptr<test::ScriptedSendLayer> m_layer;
+
+    WriteForm *openForm()
+    {
+        WriteForm *w = form<WriteForm>();
+        w->show();
+        return w;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_layer.reset();
+        m_prompt.reset();
+        m_app.reset();
+        m_app = std::make_unique<test::TempAppFolder>();
+        m_prompt = std::make_unique<test::FakePrompt>();
+        m_layer = std::make_unique<test::ScriptedSendLayer>();
+        appState().settings.smtpServer = QStringLiteral("smtp.example.test");
+        appState().settings.mailAddress = QStringLiteral("me@example.test");
+        appState().clockText = QStringLiteral("2026/12/08 10:20:30");
+    }
+
+    void cleanup()
+    {
+        unloadForm<WriteForm>();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const int unexpected = m_prompt->unexpected();
+        m_layer.reset();
+        m_prompt.reset();
+        m_app.reset();
+        QCOMPARE(unexpected, 0);
+    }
+
+    // ---- greetings and fortune -------------------------------------------
+
+    void greetingBox()
+    {
+        WriteForm *w = openForm();
+        QCOMPARE(w->Combo1->count(), 8);
+        QCOMPARE(w->Combo1->currentText(), QString());
+        QCOMPARE(w->Combo1->itemText(3), QStringLiteral("いつもお世話になっております。"));
+        QCOMPARE(w->Combo1->itemText(7), QStringLiteral("こんにちわ。お変わりなく、お元気ですか？"));
+
+        // Leaving the box replaces the body with its text, also with nothing.
+        w->setBodyText(QStringLiteral("前の本文"));
+        w->Combo1->setCurrentIndex(3);
+        w->Combo1_LostFocus();
+        QCOMPARE(w->bodyText(), QStringLiteral("いつもお世話になっております。"));
+        w->Combo1->setEditText(QString());
+        w->Combo1_LostFocus();
+        QCOMPARE(w->bodyText(), QString());
+    }
+
+    // The focus really leaving the greeting box runs the same step.
+    void greetingOnFocusChange()
+    {
+        WriteForm *w = openForm();
+        QApplication::setActiveWindow(w);
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        w->setBodyText(QStringLiteral("本文"));
+        w->Combo1->setFocus();
+        w->Combo1->setEditText(QStringLiteral("自分で書いた挨拶"));
+        w->BodyText->setFocus();
+        QTRY_COMPARE(w->bodyText(), QStringLiteral("自分で書いた挨拶"));
+    }
+
+    void fortuneDraw_data()
+    {
+        QTest::addColumn<float>("r");
+        QTest::addColumn<int>("k");
+        QTest::newRow("zero") << 0.0f << 1;
+        QTest::newRow("just below 1/12") << 0.0833f << 1;
+        QTest::newRow("a third") << 0.34f << 5;
+        QTest::newRow("half") << 0.5f << 7;
+        QTest::newRow("near one") << 0.9999f << 12;
+        QTest::newRow("largest float below one") << std::nextafter(1.0f, 0.0f) << 12;
+        QTest::newRow("one (a rounded double)") << 1.0f << 12;
+    }
+    void fortuneDraw()
+    {
+        QFETCH(float, r);
+        QFETCH(int, k);
+        QCOMPARE(drawFortuneNumber([r] { return r; }), k);
+    }
+
+    void fortuneTextsAndBlock()
+    {
+        const QStringList &texts = fortuneTexts();
+        QCOMPARE(texts.size(), 12);
+        int grades[4] = {0, 0, 0, 0};
+        const QString names[4] = {QStringLiteral("大吉："), QStringLiteral("中吉："), QStringLiteral("吉："),
+                                  QStringLiteral("凶：")};
+        for (const QString &t : texts)
+            for (int g = 0; g < 4; ++g)
+                if (t.startsWith(names[g]))
+                    ++grades[g];
+        QCOMPARE(grades[0], 3);
+        QCOMPARE(grades[1], 5);
+        QCOMPARE(grades[2], 2);
+        QCOMPARE(grades[3], 2);
+        QVERIFY(texts.at(6).endsWith(QChar(0x3000)));
+        QVERIFY(fortuneBanner().startsWith(QStringLiteral("★★★　この占いは")));
+        QVERIFY(fortuneBanner().endsWith(QStringLiteral("当たらぬも八卦。★★★")));
+
+        QCOMPARE(withFortune(QStringLiteral("本文"), 4),
+                 QStringLiteral("本文") + kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf + texts.at(3));
+        QCOMPARE(withFortune(QString(), 12), kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf + texts.at(11));
+    }
+
+    // The program's own source reaches every text and no other.
+    void systemDrawCoversAll()
+    {
+        const RandomSource random = systemRandom();
+        QSet<int> seen;
+        for (int i = 0; i < 5000; ++i) {
+            const int k = drawFortuneNumber(random);
+            QVERIFY(k >= 1 && k <= 12);
+            seen.insert(k);
+        }
+        QCOMPARE(seen.size(), 12);
+    }
+
+    // ---- layout -------------------------------------------------------------
+
+    void controls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("twips");
+        QTest::newRow("Command1") << "Command1" << "送信" << QRect(240, 120, 1335, 375);
+        QTest::newRow("Command3") << "Command3" << "送信中止" << QRect(240, 600, 1335, 375);
+        QTest::newRow("Command4") << "Command4" << "アドレス帳" << QRect(1800, 120, 1335, 375);
+        QTest::newRow("Command5") << "Command5" << "本文に貼付" << QRect(1800, 600, 1335, 375);
+        QTest::newRow("Command6") << "Command6" << "元のサイズ" << QRect(3360, 120, 1335, 375);
+        QTest::newRow("Command7") << "Command7" << "宛先に貼付" << QRect(3360, 600, 1335, 375);
+        QTest::newRow("Command8") << "Command8" << "ホーム" << QRect(4920, 120, 1335, 375);
+        QTest::newRow("Command11") << "Command11" << "クリア" << QRect(4920, 600, 1335, 375);
+        QTest::newRow("AttachCommand") << "AttachCommand" << "添付File" << QRect(240, 2280, 855, 300);
+        QTest::newRow("Command9") << "Command9" << "追加" << QRect(1080, 2280, 855, 300);
+        QTest::newRow("Command10") << "Command10" << "取り消し" << QRect(1920, 2280, 855, 300);
+        QTest::newRow("ToText") << "ToText" << "" << QRect(1320, 1200, 5415, 300);
+        QTest::newRow("SubjectText") << "SubjectText" << "" << QRect(1320, 1560, 5415, 300);
+        QTest::newRow("Combo1") << "Combo1" << "" << QRect(1320, 1920, 5415, 300);
+        QTest::newRow("AttachText") << "AttachText" << "" << QRect(2760, 2280, 3975, 300);
+        QTest::newRow("List2") << "List2" << "" << QRect(2760, 2280, 3975, 1860);
+        QTest::newRow("Check1") << "Check1" << "" << QRect(6360, 2640, 255, 300);
+        QTest::newRow("BodyText") << "BodyText" << "" << QRect(240, 2880, 6495, 4455);
+        QTest::newRow("Text14") << "Text14" << "" << QRect(960, 4200, 5175, 975);
+        QTest::newRow("Label7 strip") << "Label7Strip" << "" << QRect(240, 7320, 6495, 375);
+        QTest::newRow("Label3 strip") << "Label3Strip" << "" << QRect(1320, 2640, 4935, 300);
+        QTest::newRow("address panel") << "AddressPanel" << "" << QRect(7080, 1200, 2350, 6495);
+        QTest::newRow("List1 in panel") << "List1" << "" << QRect(120, 600, 2055, 5100);
+        QTest::newRow("Frame4 in panel") << "Frame4" << "" << QRect(120, 5760, 2055, 615);
+        QTest::newRow("header strip") << "HeaderStrip" << "" << QRect(120, 120, 2055, 495);
+        QTest::newRow("Text1 in strip") << "Text1" << "" << QRect(1560, 80, 375, 270);
+        QTest::newRow("Option2 in frame") << "Option2" << "" << QRect(120, 240, 255, 255);
+        QTest::newRow("Option1 in frame") << "Option1" << "" << QRect(1280, 240, 255, 255);
+    }
+    void controls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QRect, twips);
+        WriteForm *w = form<WriteForm>();
+        QWidget *c = w->findChild<QWidget *>(name);
+        QVERIFY2(c, qPrintable(name));
+        if (auto *b = qobject_cast<QPushButton *>(c))
+            QCOMPARE(b->text(), caption);
+        QCOMPARE(c->geometry(), QRect(twipsToPx(twips.x()), twipsToPx(twips.y()), twipsToPx(twips.width()),
+                                      twipsToPx(twips.height())));
+    }
+
+    void initialState()
+    {
+        WriteForm *w = form<WriteForm>();
+        QVERIFY(!w->isVisible()); // loading does not show the window
+        QCOMPARE(w->windowTitle(), QStringLiteral("新規作成・送信"));
+        QCOMPARE(w->size(), QSize(twipsToPx(7100), twipsToPx(8200)));
+        QVERIFY(w->Command1->isEnabled() && w->AttachCommand->isEnabled() && w->Command10->isEnabled());
+        QVERIFY(!w->Command9->isEnabled());
+        QVERIFY(w->List2->isHidden());
+        QVERIFY(!w->Check1->isChecked());
+        QVERIFY(!w->Option2->isChecked());
+        QVERIFY(!w->Text14->isHidden());
+        QCOMPARE(w->Text14->toPlainText(), QString());
+        QCOMPARE(w->Text14->palette().color(QPalette::Base), QColor(192, 255, 255));
+        QCOMPARE(w->List1->palette().color(QPalette::Base), QColor(255, 255, 255));
+        QCOMPARE(w->Command10->palette().color(QPalette::Button), QColor(255, 0, 0));
+        QCOMPARE(w->Label3->text(), QStringLiteral("★　親しい人に占いを添付する　★ （一括送信では使用不可）"));
+        QCOMPARE(w->LabelOption2->text(), QStringLiteral("一括送信"));
+        QCOMPARE(w->LabelOption1->text(), QStringLiteral("取消"));
+        QCOMPARE(w->AddressIndex, QList<qint16>{0});
+        QCOMPARE(w->Text1->text(), QStringLiteral("0"));
+        // The preload list is read, never created.
+        QVERIFY(!QFile::exists(dataPath(names::addressPreload)));
+    }
+
+    void preloadList()
+    {
+        writeAddressBook({{QStringLiteral("前からの人"), QStringLiteral("old@example.test")}}, names::addressPreload);
+        WriteForm *w = form<WriteForm>();
+        QCOMPARE(w->List1->count(), 1);
+        QCOMPARE(trimmedField(w->List1->item(0)->text()), QStringLiteral("前からの人"));
+        QCOMPARE(w->AddressIndex, (QList<qint16>{1, 0}));
+    }
+
+    // Widening and narrowing centre the window; the mode survives narrowing.
+    void sizesAndModes()
+    {
+        WriteForm *w = openForm();
+        const QRect screen = w->screen()->geometry();
+        auto centred = [&](int widthTwips) {
+            const int wpx = twipsToPx(widthTwips), hpx = twipsToPx(8200);
+            return QPoint(screen.left() + (screen.width() - wpx) / 2, screen.top() + (screen.height() - hpx) / 2);
+        };
+        w->Command4->click();
+        QCOMPARE(w->width(), twipsToPx(9700));
+        QCOMPARE(w->pos(), centred(9700));
+        w->Option2->click();
+        QCOMPARE(w->List1->palette().color(QPalette::Base), QColor(0, 128, 0));
+        w->Command6->click();
+        QCOMPARE(w->width(), twipsToPx(7100));
+        QCOMPARE(w->pos(), centred(7100));
+        QCOMPARE(w->List1->palette().color(QPalette::Base), QColor(255, 255, 255));
+        QVERIFY(w->Option2->isChecked());
+
+        // "取消" leaves bulk mode and empties the recipient, even a typed one.
+        w->Command4->click();
+        w->ToText->setFocus();
+        QTest::keyClicks(w->ToText, QStringLiteral("typed@example.test"));
+        w->Option1->click();
+        QCOMPARE(w->toText(), QString());
+        QVERIFY(!w->Option2->isChecked());
+        QCOMPARE(w->List1->palette().color(QPalette::Base), QColor(255, 255, 255));
+    }
+
+    // ---- address panel -------------------------------------------------------
+
+    void addressList()
+    {
+        const QString address60 = QString(47, QLatin1Char('a')) + QStringLiteral("@example.test");
+        QCOMPARE(address60.size(), 60);
+        writeAddressBook({{QStringLiteral("山田太郎"), QStringLiteral("yamada@example.test")},
+                          {QString(), QStringLiteral("noname@example.test")},
+                          {QStringLiteral("長いアドレス"), address60}});
+        WriteForm *w = openForm();
+        w->Command4->click();
+        QCOMPARE(w->List1->count(), 3);
+        QCOMPARE(w->Text1->text(), QStringLiteral("3"));
+        // Names go in with their padding; an empty name is listed too.
+        QCOMPARE(w->List1->item(0)->text().size(), 60);
+        QCOMPARE(trimmedField(w->List1->item(0)->text()), QStringLiteral("山田太郎"));
+        QCOMPARE(trimmedField(w->List1->item(1)->text()), QString());
+        QCOMPARE(w->AddressIndex, (QList<qint16>{1, 2, 3, 0}));
+
+        const QPoint second = w->List1->visualItemRect(w->List1->item(1)).center();
+        QTest::mouseClick(w->List1->viewport(), Qt::LeftButton, {}, second);
+        QCOMPARE(w->toText(), QStringLiteral("noname@example.test"));
+        const QPoint third = w->List1->visualItemRect(w->List1->item(2)).center();
+        QTest::mouseClick(w->List1->viewport(), Qt::LeftButton, {}, third);
+        QCOMPARE(w->toText(), address60);
+
+        // Typing stops at 60 characters.
+        w->setToText(QString());
+        w->ToText->setFocus();
+        QTest::keyClicks(w->ToText, QString(70, QLatin1Char('x')));
+        QCOMPARE(w->toText(), QString(60, QLatin1Char('x')));
+    }
+
+    void pressWithoutCurrentLine()
+    {
+        WriteForm *w = openForm();
+        w->Command4->click();
+        m_prompt->answer(PromptAnswer::Ok);
+        QTest::mouseClick(w->List1->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("データが選択されていません"));
+        QCOMPARE(m_prompt->shown()[0].icon, PromptIcon::Exclamation);
+        QCOMPARE(w->toText(), QString());
+    }
+
+    void pasteButtons()
+    {
+        WriteForm *w = openForm();
+        QApplication::clipboard()->setText(QStringLiteral("copied@example.test"));
+        w->setToText(QStringLiteral("old@example.test"));
+        w->Command7->click();
+        QCOMPARE(w->toText(), QStringLiteral("copied@example.test"));
+        w->setBodyText(QStringLiteral("一行目\r\n"));
+        QApplication::clipboard()->setText(QStringLiteral("貼り付けた文"));
+        w->Command5->click();
+        QCOMPARE(w->bodyText(), QStringLiteral("一行目\r\n貼り付けた文"));
+        QApplication::clipboard()->clear();
+        w->Command7->click();
+        QCOMPARE(w->toText(), QString());
+        w->Command5->click();
+        QCOMPARE(w->bodyText(), QStringLiteral("一行目\r\n貼り付けた文"));
+    }
+
+    // ---- attachments -----------------------------------------------------------
+
+    void attachmentRow()
+    {
+        WriteForm *w = openForm();
+        // "追加" with nothing attached only shows the empty list.
+        w->Command9->setEnabled(true);
+        w->Command9->click();
+        QVERIFY(!w->List2->isHidden());
+        QCOMPARE(m_prompt->shown().size(), 0);
+        w->Command10->click();
+
+        // Two files picked in turn.
+        m_prompt->answerFile(QStringLiteral("/home/user/first file.txt"));
+        w->AttachCommand->click();
+        QVERIFY(!w->AttachCommand->isEnabled());
+        QVERIFY(w->Command9->isEnabled());
+        QCOMPARE(w->AttachText->text(), QStringLiteral("/home/user/first file.txt"));
+        m_prompt->answerFile(QStringLiteral("/home/user/二つ目.pdf"));
+        w->Command9->click();
+        QCOMPARE(w->AttachText->text(), QStringLiteral("/home/user/first file.txt,/home/user/二つ目.pdf"));
+        QCOMPARE(w->List2->count(), 2);
+        QVERIFY(!w->List2->isHidden());
+        // A cancelled dialog adds nothing.
+        m_prompt->answerFile(QString());
+        w->Command9->click();
+        QCOMPARE(w->List2->count(), 2);
+        QCOMPARE(m_prompt->shown().size(), 3);
+    }
+
+    void attachmentButtonRules()
+    {
+        WriteForm *w = openForm();
+        // A cancelled first pick still disables "添付File" and enables "追加".
+        m_prompt->answerFile(QString());
+        w->AttachCommand->click();
+        QVERIFY(!w->AttachCommand->isEnabled());
+        QVERIFY(w->Command9->isEnabled());
+        QCOMPARE(w->AttachText->text(), QString());
+
+        // "取り消し" makes "添付File" usable and disables itself for good.
+        w->Command10->click();
+        QVERIFY(w->AttachCommand->isEnabled());
+        QVERIFY(!w->Command9->isEnabled());
+        QVERIFY(!w->Command10->isEnabled());
+        QVERIFY(w->List2->isHidden());
+        m_prompt->answerFile(QStringLiteral("/tmp/a.txt"));
+        w->AttachCommand->click();
+        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt"));
+        QVERIFY(!w->Command10->isEnabled());
+
+        // "クリア" empties the whole window and resets the row the same way.
+        w->setToText(QStringLiteral("a@example.test"));
+        w->SubjectText->setText(QStringLiteral("件名"));
+        w->setBodyText(QStringLiteral("本文"));
+        w->Check1->setChecked(true);
+        w->Command4->click();
+        w->Option2->click();
+        w->Command11->click();
+        QCOMPARE(w->toText(), QString());
+        QCOMPARE(w->SubjectText->text(), QString());
+        QCOMPARE(w->bodyText(), QString());
+        QCOMPARE(w->AttachText->text(), QString());
+        QVERIFY(!w->Check1->isChecked());
+        QVERIFY(!w->Option2->isChecked());
+        QVERIFY(w->AttachCommand->isEnabled());
+        QVERIFY(!w->Command9->isEnabled() && !w->Command10->isEnabled());
+        QCOMPARE(w->width(), twipsToPx(9700)); // the size stays
+        QCOMPARE(w->List1->palette().color(QPalette::Base), QColor(255, 255, 255));
+    }
+
+    // ---- hover help ------------------------------------------------------------
+
+    void hoverHelp()
+    {
+        WriteForm *w = openForm();
+        const QStringList names = {QStringLiteral("Command1"), QStringLiteral("Command3"), QStringLiteral("Command4"),
+                                   QStringLiteral("Command5"), QStringLiteral("Command6"), QStringLiteral("Command7"),
+                                   QStringLiteral("Command8"), QStringLiteral("Command11"), QStringLiteral("Command9"),
+                                   QStringLiteral("AttachCommand")};
+        QSet<QString> texts;
+        for (const QString &name : names) {
+            w->hoverOver(w->BodyText->viewport());
+            QVERIFY(w->Text14->isHidden());
+            QEvent enter(QEvent::Enter);
+            QApplication::sendEvent(w->findChild<QWidget *>(name), &enter);
+            QVERIFY2(!w->Text14->isHidden(), qPrintable(name));
+            QCOMPARE(w->Text14->toPlainText(), writeHelpText(name));
+            texts.insert(w->Text14->toPlainText());
+        }
+        QCOMPARE(texts.size(), 10);
+        QCOMPARE(writeHelpText(QStringLiteral("Command3")), QStringLiteral("送信を中止します。"));
+        // "取り消し" leaves the box as it is.
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(w->Command10, &enter);
+        QCOMPARE(w->Text14->toPlainText(), writeHelpText(QStringLiteral("AttachCommand")));
+        QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(w->BodyText->viewport(), &move);
+        QVERIFY(w->Text14->isHidden());
+    }
+
+    // ---- closing -----------------------------------------------------------------
+
+    void closingWithoutSending_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::newRow("送信中止") << "Command3";
+        QTest::newRow("ホーム") << "Command8";
+    }
+    void closingWithoutSending()
+    {
+        QFETCH(QString, button);
+        WriteForm *w = openForm();
+        w->setToText(QStringLiteral("a@example.test"));
+        w->SubjectText->setText(QStringLiteral("件名"));
+        w->Command4->click();
+        w->Option2->click();
+        w->findChild<QPushButton *>(button)->click();
+        QVERIFY(!loadedForm<WriteForm>());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(m_layer->calls.isEmpty());
+        QVERIFY(sentRecords().isEmpty());
+        // Opened again: empty and narrow.
+        WriteForm *again = form<WriteForm>();
+        QCOMPARE(again->toText(), QString());
+        QCOMPARE(again->SubjectText->text(), QString());
+        QCOMPARE(again->width(), twipsToPx(7100));
+        QVERIFY(!again->Option2->isChecked());
+    }
+
+    // ---- sending -------------------------------------------------------------------
+
+    void sendSingle()
+    {
+        WriteForm *w = openForm();
+        w->setToText(QStringLiteral("  you@example.test "));
+        w->SubjectText->setText(QStringLiteral(" 件名です "));
+        w->setBodyText(QStringLiteral("  本文\r\n二行目  "));
+        m_prompt->answerFile(QStringLiteral("/tmp/one.txt"));
+        w->AttachCommand->click();
+        m_prompt->answerFile(QString()); // a second pick, cancelled
+        w->Command9->click();
+        QVERIFY(!w->List2->isHidden());
+        w->Command1->click();
+
+        QCOMPARE(m_layer->calls.size(), 1);
+        const auto &c = m_layer->calls.first();
+        QCOMPARE(c.server, QStringLiteral("smtp.example.test"));
+        QCOMPARE(c.to, QStringLiteral("  you@example.test ")); // as typed
+        QCOMPARE(c.cc, QString());
+        QCOMPARE(c.bcc, QString());
+        QCOMPARE(c.from, QStringLiteral("me@example.test"));
+        QCOMPARE(c.subject, QStringLiteral(" 件名です "));
+        QCOMPARE(c.body, QStringLiteral("  本文\r\n二行目  "));
+        QCOMPARE(c.extraHeader, QString());
+        QCOMPARE(c.attachments, QStringLiteral("/tmp/one.txt"));
+        QCOMPARE(c.flag, 0);
+
+        const QList<MailRecord> records = sentRecords();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(trimmedField(records[0].Subject), QStringLiteral("件名です"));
+        QCOMPARE(trimmedField(records[0].Header2), QStringLiteral("2026/12/08 10:20:30"));
+        QCOMPARE(trimmedField(records[0].Header3), QStringLiteral("you@example.test"));
+        QCOMPARE(trimmedField(records[0].Body), QStringLiteral("本文\r\n二行目"));
+        QCOMPARE(records[0].Live, qint16(1));
+
+        QCOMPARE(w->Label7->text(), QStringLiteral("送信完了です。"));
+        QVERIFY(!loadedForm<WriteForm>());
+        QCOMPARE(m_prompt->shown().size(), 2); // the file dialogs only
+    }
+
+    void sendLongTexts()
+    {
+        WriteForm *w = openForm();
+        const QString subject = QString(150, QChar(0x4EF6));
+        const QString body = QString(13000, QLatin1Char('b'));
+        w->setToText(QStringLiteral("you@example.test"));
+        w->SubjectText->setText(subject);
+        w->setBodyText(body);
+        w->Command1->click();
+        QCOMPARE(m_layer->calls.first().subject, subject);
+        QCOMPARE(m_layer->calls.first().body, body);
+        const MailRecord r = sentRecords().value(0);
+        // 100 bytes of code page 932: fifty of these characters.
+        QCOMPARE(trimmedField(r.Subject), subject.left(50));
+        QCOMPARE(r.Body, body.left(12000));
+    }
+
+    // A refused single mail: one box with the layer's text; nothing stored; the
+    // window stays with what the user typed.
+    void sendSingleRefused()
+    {
+        m_layer->refused.insert(QStringLiteral("bad@example.test"));
+        m_prompt->setAutoAnswer(true);
+        WriteForm *w = openForm();
+        w->setToText(QStringLiteral("bad@example.test"));
+        w->SubjectText->setText(QStringLiteral("件名"));
+        w->setBodyText(QStringLiteral("大事な本文"));
+        w->Check1->setChecked(true);
+        w->setRandomSource(sequence({0.5f}));
+        w->Command1->click();
+
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("送信エラー"));
+        QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("宛先「bad@example.test」はサーバーに受け付けられませんでした。"));
+        QCOMPARE(m_prompt->shown()[0].buttons, PromptButtons::Ok);
+        QVERIFY(sentRecords().isEmpty());
+        QCOMPARE(loadedForm<WriteForm>(), w);
+        QCOMPARE(w->toText(), QStringLiteral("bad@example.test"));
+        QCOMPARE(w->SubjectText->text(), QStringLiteral("件名"));
+        QCOMPARE(w->bodyText(), QStringLiteral("大事な本文")); // without the fortune
+        QVERIFY(w->Check1->isChecked());
+        QVERIFY(w->Label7->text() != QStringLiteral("送信完了です。"));
+
+        // Corrected and sent again: one mail, one record, with one fortune.
+        w->setToText(QStringLiteral("good@example.test"));
+        w->setRandomSource(sequence({0.0f}));
+        w->Command1->click();
+        QCOMPARE(m_layer->calls.size(), 2);
+        QCOMPARE(m_layer->calls[1].body.count(fortuneBanner()), 1);
+        QCOMPARE(sentRecords().size(), 1);
+        QVERIFY(!loadedForm<WriteForm>());
+    }
+
+    void sendBulk()
+    {
+        writeAddressBook({{QStringLiteral("一"), QStringLiteral("one@example.test")},
+                          {QStringLiteral("二"), QStringLiteral("two@example.test")},
+                          {QStringLiteral("三"), QStringLiteral("three@example.test")}});
+        WriteForm *w = openForm();
+        w->Command4->click();
+        w->Option2->click();
+        w->setToText(QStringLiteral("typed@example.test"));
+        w->SubjectText->setText(QStringLiteral("お知らせ"));
+        w->setBodyText(QStringLiteral("皆様へ"));
+        w->Command1->click();
+
+        QCOMPARE(m_layer->calls.size(), 3);
+        QCOMPARE(m_layer->calls[0].to, QStringLiteral("one@example.test"));
+        QCOMPARE(m_layer->calls[1].to, QStringLiteral("two@example.test"));
+        QCOMPARE(m_layer->calls[2].to, QStringLiteral("three@example.test"));
+        const QList<MailRecord> records = sentRecords();
+        QCOMPARE(records.size(), 3);
+        // Each record names the address its mail went to.
+        QCOMPARE(trimmedField(records[0].Header3), QStringLiteral("one@example.test"));
+        QCOMPARE(trimmedField(records[2].Header3), QStringLiteral("three@example.test"));
+        QCOMPARE(trimmedField(records[1].Body), QStringLiteral("皆様へ"));
+        QCOMPARE(w->Label7->text(), QStringLiteral("送信完了です。"));
+        QVERIFY(m_prompt->shown().isEmpty());
+        QVERIFY(!loadedForm<WriteForm>());
+    }
+
+    void sendBulkEmptyList()
+    {
+        WriteForm *w = openForm();
+        w->Command4->click();
+        w->Option2->click();
+        w->Command1->click();
+        QVERIFY(m_layer->calls.isEmpty());
+        QVERIFY(sentRecords().isEmpty());
+        QCOMPARE(w->Label7->text(), QStringLiteral("送信完了です。"));
+        QVERIFY(m_prompt->shown().isEmpty());
+        QVERIFY(!loadedForm<WriteForm>());
+    }
+
+    // An empty address fails its pass; the others still go out; one box lists it.
+    void sendBulkWithFailures()
+    {
+        writeAddressBook({{QStringLiteral("一"), QStringLiteral("one@example.test")},
+                          {QStringLiteral("空"), QString()},
+                          {QStringLiteral("拒否"), QStringLiteral("refused@example.test")},
+                          {QStringLiteral("四"), QStringLiteral("four@example.test")}});
+        m_layer->refused.insert(QStringLiteral("refused@example.test"));
+        m_prompt->setAutoAnswer(true);
+        WriteForm *w = openForm();
+        w->Command4->click();
+        w->Option2->click();
+        w->Command1->click();
+
+        QCOMPARE(m_layer->calls.size(), 4);
+        QCOMPARE(m_layer->calls[1].to, QString()); // the library still decides
+        const QList<MailRecord> records = sentRecords();
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(trimmedField(records[0].Header3), QStringLiteral("one@example.test"));
+        QCOMPARE(trimmedField(records[1].Header3), QStringLiteral("four@example.test"));
+        QCOMPARE(m_prompt->shown().size(), 1);
+        const test::ShownPrompt box = m_prompt->shown().first();
+        QCOMPARE(box.title, QStringLiteral("送信エラー"));
+        QVERIFY(box.text.contains(QStringLiteral("（宛先なし）：宛先が指定されていません。")));
+        QVERIFY(box.text.contains(QStringLiteral("refused@example.test：")));
+        QVERIFY(!box.text.contains(QStringLiteral("one@example.test")));
+        QVERIFY(w->Label7->text() != QStringLiteral("送信完了です。"));
+        QVERIFY(!loadedForm<WriteForm>());
+    }
+
+    void sendWithFortuneSingle()
+    {
+        WriteForm *w = openForm();
+        w->setToText(QStringLiteral("you@example.test"));
+        w->setBodyText(QStringLiteral("短い本文"));
+        w->Check1->setChecked(true);
+        w->setRandomSource(sequence({0.34f}));
+        w->Command1->click();
+        QCOMPARE(m_layer->calls.first().body, QStringLiteral("短い本文") + kCrLf + kCrLf + fortuneBanner() + kCrLf
+                                                   + kCrLf + fortuneTexts().at(4));
+        QCOMPARE(trimmedField(sentRecords().value(0).Body), QStringLiteral("短い本文"));
+    }
+
+    void sendWithFortuneEmptyBody()
+    {
+        WriteForm *w = openForm();
+        w->setToText(QStringLiteral("you@example.test"));
+        w->Check1->setChecked(true);
+        w->setRandomSource(sequence({0.0f}));
+        w->Command1->click();
+        QCOMPARE(m_layer->calls.first().body,
+                 kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf + fortuneTexts().at(0));
+    }
+
+    // Every bulk mail carries exactly its own fortune; blocks never pile up.
+    void sendBulkWithFortune()
+    {
+        writeAddressBook({{QStringLiteral("一"), QStringLiteral("one@example.test")},
+                          {QStringLiteral("二"), QStringLiteral("two@example.test")},
+                          {QStringLiteral("三"), QStringLiteral("three@example.test")}});
+        WriteForm *w = openForm();
+        w->Command4->click();
+        w->Option2->click();
+        w->setBodyText(QStringLiteral("本文"));
+        w->Check1->setChecked(true);
+        w->setRandomSource(sequence({0.0f, 0.5f, 0.99f}));
+        w->Command1->click();
+        QCOMPARE(m_layer->calls.size(), 3);
+        const int expected[3] = {0, 6, 11};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(m_layer->calls[i].body, withFortune(QStringLiteral("本文"), expected[i] + 1));
+            QCOMPARE(m_layer->calls[i].body.count(fortuneBanner()), 1);
+        }
+        for (const MailRecord &r : sentRecords())
+            QCOMPARE(trimmedField(r.Body), QStringLiteral("本文"));
+    }
+
+    // "元のサイズ" after choosing bulk mode: the send is still a bulk send.
+    void narrowedBulkStillBulk()
+    {
+        writeAddressBook({{QStringLiteral("一"), QStringLiteral("one@example.test")},
+                          {QStringLiteral("二"), QStringLiteral("two@example.test")}});
+        WriteForm *w = openForm();
+        w->Command4->click();
+        w->Option2->click();
+        w->Command6->click();
+        w->Command1->click();
+        QCOMPARE(m_layer->calls.size(), 2);
+    }
+};
+
+QTEST_MAIN(TestWriteForm)
+#include "tst_writeform.moc"
