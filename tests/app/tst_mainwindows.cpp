@@ -4,11 +4,13 @@
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "common/Paths.h"
+#include "compose/WriteForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "support/TestSupport.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QPushButton>
@@ -42,6 +44,7 @@ private Q_SLOTS:
     void startupOpensServerSettingsOnlyWithoutPop3();
     void settingsButtonShowsChooser();
     void addressBookButtonShowsBook();
+    void composeWindowLoadedHiddenAndShownByNewMail();
     void captureButton_data();
     void captureButton();
 };
@@ -52,6 +55,7 @@ void MainWindowsTest::cleanup()
     unloadForm<OptionForm>();
     unloadForm<IdPassForm>();
     unloadForm<FriendForm>();
+    unloadForm<WriteForm>();
     settle();
     QApplication::clipboard()->clear();
 }
@@ -119,6 +123,26 @@ void MainWindowsTest::addressBookButtonShowsBook()
     QVERIFY(book->Text4->text().isEmpty());
     QVERIFY(!book->isModal());
     QCOMPARE(prompts.shown().size(), 0);
+}
+
+void MainWindowsTest::composeWindowLoadedHiddenAndShownByNewMail()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    writeBytes(appPaths().kestraIni(), "SMTP=smtp.x\r\nPOP3=pop.x\r\nMAIL=a@x\r\nAPOP=0\r\n");
+    auto main = std::make_unique<MainForm>();
+    main->Form_Load();
+    WriteForm *compose = loadedForm<WriteForm>();
+    QVERIFY(compose);
+    QVERIFY(!compose->isVisible());
+    QVERIFY(!compose->Check1->isChecked());
+
+    // "新規作成" shows that same window, without blocking the main window.
+    main->Command3->click();
+    QCOMPARE(loadedForm<WriteForm>(), compose);
+    QVERIFY(compose->isVisible());
+    QVERIFY(!compose->isModal());
+    QCOMPARE(prompts.unexpected(), 0);
 }
 
 void MainWindowsTest::captureButton_data()
