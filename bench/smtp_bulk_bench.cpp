@@ -4,13 +4,13 @@
 //
 //   smtp_bulk_bench SERVER CA_FILE USER PASSWORD COUNT
 
-#include "servers/SmtpOnlyLayer.h"
 
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "common/Paths.h"
 #include "common/UserPrompt.h"
 #include "compose/WriteForm.h"
+#include "mail/NetMailLayer.h"
 #include "mail/SmtpSender.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
@@ -76,7 +76,8 @@ int main(int argc, char *argv[])
 
     PrintingPrompt printing;
     setPrompt(&printing);
-    test::SmtpOnlyLayer layer;
+    NetMailLayer layer;
+    setMailLayer(&layer);
     setSmtpTrustedCaFile(args[2]);
     SharedSettings &s = appState().settings;
     s.smtpServer = args[1];
@@ -106,5 +107,6 @@ int main(int argc, char *argv[])
     std::printf("kestra bulk send: %d mails, %d sent records, %d boxes, %.3f s\n", count, records, printing.shown,
                 ms / 1000.0);
     setPrompt(nullptr);
+    setMailLayer(nullptr);
     return records == count && printing.shown == 0 ? 0 : 1;
 }

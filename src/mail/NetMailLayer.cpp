@@ -3,6 +3,7 @@
 #include "mail/AttachmentFiles.h"
 #include "mail/Charsets.h"
 #include "mail/MimeMessage.h"
+#include "mail/SmtpSender.h"
 
 #include <QDir>
 
@@ -244,11 +245,15 @@ int NetMailLayer::NMailGetMessage(int, QString &text, int &size)
     return size;
 }
 
-int NetMailLayer::NMailSmtpSendMail(const QString &, const QString &, const QString &, const QString &,
-                                    const QString &, const QString &, const QString &, const QString &,
-                                    const QString &, int)
+int NetMailLayer::NMailSmtpSendMail(const QString &server, const QString &to, const QString &cc,
+                                    const QString &bcc, const QString &from, const QString &subject,
+                                    const QString &body, const QString &extraHeader,
+                                    const QString &attachments, int)
 {
-    return failed(QStringLiteral("SMTP送信機能がまだ組み込まれていません。"));
+    QString error;
+    if (smtpSendMail(server, to, cc, bcc, from, subject, body, extraHeader, attachments, error) < 0)
+        return failed(error);
+    return 0;
 }
 
 } // namespace kestra

@@ -2,7 +2,6 @@
 // servers: what arrives is read back and compared with what was typed.
 
 #include "servers/ParsedMail.h"
-#include "servers/SmtpOnlyLayer.h"
 #include "servers/SmtpTestServer.h"
 
 #include "common/AppState.h"
@@ -10,6 +9,7 @@
 #include "common/Paths.h"
 #include "compose/Greetings.h"
 #include "compose/WriteForm.h"
+#include "mail/NetMailLayer.h"
 #include "mail/SmtpSender.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
@@ -51,7 +51,7 @@ class TestComposeSmtp : public QObject
 private:
     std::unique_ptr<test::TempAppFolder> m_app;
     std::unique_ptr<test::FakePrompt> m_prompt;
-    std::unique_ptr<test::SmtpOnlyLayer> m_layer;
+    std::unique_ptr<NetMailLayer> m_layer;
 
     WriteForm *openForm(const QString &to, const QString &subject, const QString &body)
     {
@@ -71,7 +71,8 @@ private Q_SLOTS:
         m_app.reset();
         m_app = std::make_unique<test::TempAppFolder>();
         m_prompt = std::make_unique<test::FakePrompt>();
-        m_layer = std::make_unique<test::SmtpOnlyLayer>();
+        m_layer = std::make_unique<NetMailLayer>();
+        setMailLayer(m_layer.get());
         setSmtpTrustedCaFile(smtp::caFile());
         SmtpLimits limits;
         limits.connectSeconds = limits.responseSeconds = limits.stallSeconds = 5;
@@ -90,6 +91,7 @@ private Q_SLOTS:
         unloadForm<WriteForm>();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         const int unexpected = m_prompt->unexpected();
+        setMailLayer(nullptr);
         m_layer.reset();
         m_prompt.reset();
         m_app.reset();
