@@ -10,18 +10,24 @@ Four servers on 127.0.0.1, on the first block of four free ports from 21200
 up to 21295 (several build folders may run their tests at the same time); the
 ports are written to DIR/ports.json:
   starttls  STARTTLS offered; AUTH (PLAIN, LOGIN) offered after STARTTLS and
-            required for sending; user "kestra", password "kestra-secret"
+            required for sending; user "kestra", password "kestra-secret" (and
+            "compose", "compose-pass", the test Dovecot's account for mail that
+            goes all the way round)
   plain     neither STARTTLS nor AUTH
   smtps     TLS from the first byte, AUTH as on "starttls"
   denytls   offers STARTTLS but refuses it when asked (454)
 
 Every server refuses recipients whose local part starts with "refuse" (550).
+With --maildir-root ROOT, mail to USER@maildir.test is also delivered into
+ROOT/USER/Maildir/new (owned by the dovecot user, for the test POP3 server);
+such a recipient without that Maildir is refused.
 Each accepted message is written to DIR/mail/<n>.eml (the bytes as received)
 with DIR/mail/<n>.json beside it: port, envelope sender and recipients, whether
 the session ran over TLS and which user logged in. The authority's certificate
 is DIR/ca.pem.
 """
 import argparse
+import pwd
 import asyncio
 import itertools
 import json
@@ -69,14 +75,35 @@ class Collector:
     counter = itertools.count(1)
     lock = threading.Lock()
 
-    def __init__(self, folder, port, implicit_tls=False):
+    def __init__(self, folder, port, implicit_tls=False, maildir_root=None):
         self.folder = folder
         self.port = port
         self.implicit_tls = implicit_tls
+        self.maildir_root = maildir_root
+
+    def maildir_of(self, address):
+        local, _, domain = address.rpartition("@")
+        if domain.lower() != "maildir.test" or not self.maildir_root or "/" in local or local.startswith("."):
+            return None
+        return os.path.join(self.maildir_root, local, "Maildir")
+
+    def deliver(self, maildir, name, data):
+        tmp = os.path.join(maildir, "tmp", name)
+        with open(tmp, "wb") as f:
+            f.write(data)
+        try:
+            user = pwd.getpwnam("dovecot")
+            os.chown(tmp, user.pw_uid, user.pw_gid)
+        except (KeyError, PermissionError):
+            pass
+        os.rename(tmp, os.path.join(maildir, "new", name))
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.split("@")[0].lower().startswith("refuse"):
             return "550 5.1.1 <%s>: Recipient address rejected" % address
+        maildir = self.maildir_of(address)
+        if address.lower().endswith("@maildir.test") and not (maildir and os.path.isdir(os.path.join(maildir, "new"))):
+            return "550 5.1.1 <%s>: No such mailbox" % address
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
@@ -100,15 +127,22 @@ class Collector:
             f.write(data)
         with open(base + ".json.tmp", "w") as f:
             json.dump(meta, f)
+        for rcpt in envelope.rcpt_tos:
+            maildir = self.maildir_of(rcpt)
+            if maildir:
+                self.deliver(maildir, "%d.M%sP%d.kestra-smtp" % (int(time.time()), n, os.getpid()), data)
         # The .json appears last: a reader that sees it finds the whole message.
         os.rename(base + ".eml.tmp", base + ".eml")
         os.rename(base + ".json.tmp", base + ".json")
         return "250 Message accepted"
 
 
+ACCOUNTS = {USER: PASSWORD, "compose": "compose-pass"}
+
+
 def authenticator(server, session, envelope, mechanism, auth_data):
-    ok = (isinstance(auth_data, LoginPassword) and auth_data.login == USER.encode()
-          and auth_data.password == PASSWORD.encode("utf-8"))
+    ok = (isinstance(auth_data, LoginPassword)
+          and ACCOUNTS.get(auth_data.login.decode("utf-8", "replace")) == auth_data.password.decode("utf-8", "replace"))
     # handled=False: aiosmtpd then answers 535 itself on failure.
     return AuthResult(success=ok, handled=False, auth_data=auth_data)
 
@@ -123,7 +157,7 @@ class DenyTlsController(Controller):
         return DenyTlsSMTP(self.handler, **self.SMTP_kwargs)
 
 
-def serve(folder, base):
+def serve(folder, base, maildir_root=None):
     mail = os.path.join(folder, "mail")
     os.makedirs(mail, exist_ok=True)
     pem, key = make_authority(folder)
@@ -133,7 +167,8 @@ def serve(folder, base):
     auth = dict(authenticator=authenticator, auth_required=True, auth_require_tls=True)
     ports = dict(starttls=base, plain=base + 1, smtps=base + 2, denytls=base + 3)
     controllers = [
-        Controller(Collector(mail, ports["starttls"]), port=ports["starttls"], tls_context=tls, **auth, **common),
+        Controller(Collector(mail, ports["starttls"], maildir_root=maildir_root), port=ports["starttls"],
+                   tls_context=tls, **auth, **common),
         Controller(Collector(mail, ports["plain"]), port=ports["plain"], **common),
         # The whole session is TLS here, which aiosmtpd does not count as "TLS"
         # for AUTH, so it is offered without that condition.
@@ -183,7 +218,7 @@ def block_is_free(base):
     return True
 
 
-def start_server(folder):
+def start_server(folder, maildir_root=None):
     os.makedirs(folder, exist_ok=True)
     stop_server(folder)  # one left over from an interrupted run
     ports_file = os.path.join(folder, "ports.json")
@@ -195,8 +230,10 @@ def start_server(folder):
             os.remove(ports_file)
         log = open(log_path, "ab")
         # Output to a file and a session of its own: the caller's pipes are not held open.
-        proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", "--dir", folder,
-                                 "--base", str(base)],
+        command = [sys.executable, os.path.abspath(__file__), "serve", "--dir", folder, "--base", str(base)]
+        if maildir_root:
+            command += ["--maildir-root", maildir_root]
+        proc = subprocess.Popen(command,
                                 stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
         with open(os.path.join(folder, "server.pid"), "w") as f:
             f.write(str(proc.pid))
@@ -215,14 +252,15 @@ def main():
     parser.add_argument("command", choices=["start", "stop", "serve"])
     parser.add_argument("--dir", required=True)
     parser.add_argument("--base", type=int, default=FIRST_PORT)
+    parser.add_argument("--maildir-root")
     args = parser.parse_args()
     folder = os.path.abspath(args.dir)
     if args.command == "start":
-        start_server(folder)
+        start_server(folder, args.maildir_root)
     elif args.command == "stop":
         stop_server(folder)
     else:
-        serve(folder, args.base)
+        serve(folder, args.base, args.maildir_root)
 
 
 if __name__ == "__main__":
