@@ -4,7 +4,6 @@
 //
 //   smtp_bulk_bench SERVER CA_FILE USER PASSWORD COUNT
 
-
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "common/Paths.h"
@@ -88,7 +87,8 @@ int main(int argc, char *argv[])
 
     WriteForm *w = form<WriteForm>();
     w->SubjectText->setText(QStringLiteral("一斉送信のお知らせ"));
-    w->setBodyText(QStringLiteral("皆様\r\n\r\nいつもお世話になっております。\r\n来週の定例会は会議室Ａで行います。\r\n"));
+    w->setBodyText(QStringLiteral(
+        "皆様\r\n\r\nいつもお世話になっております。\r\n来週の定例会は会議室Ａで行います。\r\n"));
     w->Command4_Click();
     w->Option2->setChecked(true);
     w->Option2_Click();
@@ -100,12 +100,12 @@ int main(int argc, char *argv[])
 
     int records = 0;
     (void)scanRecords(appPaths().dataFile(QString::fromUtf16(names::sentStore)), MailRecord::kLength,
-                      [&](qint64, const QByteArray &) {
-                          ++records;
-                          return true;
-                      });
-    std::printf("kestra bulk send: %d mails, %d sent records, %d boxes, %.3f s\n", count, records, printing.shown,
-                ms / 1000.0);
+        [&](qint64, const QByteArray &) {
+            ++records;
+            return true;
+        });
+    std::printf("kestra bulk send: %d mails, %d sent records, %d boxes, %.3f s\n", count, records,
+        printing.shown, ms / 1000.0);
     setPrompt(nullptr);
     setMailLayer(nullptr);
     return records == count && printing.shown == 0 ? 0 : 1;

@@ -35,8 +35,8 @@ const char16_t *const kFortunes[] = {
     u"凶：言動慎むべし。最大の配慮がなければ、運気、万事下降するおそれ有り。",
 };
 
-const char16_t kBanner[] =
-    u"★★★　この占いは Kuretsu（ほたる便り）がアトランダムにチョイスしたものです（だからこそ占い♪）　送信者にも内容は判りませんので、あしからず・・・当たるも八卦、当たらぬも八卦。★★★";
+const char16_t kBanner[]
+    = u"★★★　この占いは Kuretsu（ほたる便り）がアトランダムにチョイスしたものです（だからこそ占い♪）　送信者にも内容は判りませんので、あしからず・・・当たるも八卦、当たらぬも八卦。★★★";
 
 QStringList toList(const char16_t *const *texts, int count)
 {

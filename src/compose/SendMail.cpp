@@ -13,13 +13,13 @@ QString sendErrorTitle()
 }
 
 SendResult sendOneMessage(const QString &to, const QString &subject, const QString &body,
-                          const QString &attachments, bool showErrorBox)
+    const QString &attachments, bool showErrorBox)
 {
     const SharedSettings &s = appState().settings;
-    const int result = mailLayer().NMailSmtpSendMail(s.smtpServer, to, QString(), QString(), s.mailAddress,
-                                                     subject, body, QString(), attachments, 0);
+    const int result = mailLayer().NMailSmtpSendMail(
+        s.smtpServer, to, QString(), QString(), s.mailAddress, subject, body, QString(), attachments, 0);
     if (result >= 0)
-        return {true, {}};
+        return { true, {} };
 
     QString text(MailLayer::kMessageBufferSize, QLatin1Char(' '));
     int size = MailLayer::kMessageBufferSize;
@@ -27,7 +27,7 @@ SendResult sendOneMessage(const QString &to, const QString &subject, const QStri
     text = cutAtNul(text);
     if (showErrorBox)
         prompt().info(text, sendErrorTitle());
-    return {false, text};
+    return { false, text };
 }
 
 } // namespace kestra

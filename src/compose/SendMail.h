@@ -16,7 +16,7 @@ struct SendResult {
 // in the "送信エラー" box (OK only). The compose and the reply windows both send
 // through here.
 SendResult sendOneMessage(const QString &to, const QString &subject, const QString &body,
-                          const QString &attachments, bool showErrorBox = true);
+    const QString &attachments, bool showErrorBox = true);
 
 // The title of the failure box.
 QString sendErrorTitle();

@@ -36,23 +36,25 @@ struct HelpEntry {
 };
 
 const HelpEntry kHelp[] = {
-    {"Command1", u"送信します。電話回線が接続されていない場合は、自動的に接続してメールを送信します。"},
-    {"Command3", u"送信を中止します。"},
-    {"Command4", u"このフォーム（新規作成）が拡張され、登録したメールアドレスの名称が一覧（リスト）に現れます。送信したい名称をクリックすると、メールアドレスが自動的に入力されます。"},
-    {"Command5", u"本ソフト、他のアプリからのテキスト文書を本文中に貼付けます。"},
-    {"Command6", u"アドレス帳を含むサイズから、元のサイズに戻します。"},
-    {"Command7", u"コピーして来た内容を宛先に貼付ます。"},
-    {"Command8", u"メイン画面に戻ります。"},
-    {"Command11", u"宛先、件名、本文他、設定等が初期状態に戻せます。"},
-    {"Command9", u"添付ファイルを複数送信する際に使用します。確認しやすいように、リストボックスが表示されます。"},
-    {"AttachCommand", u"各種ファイルを添付して送信できます。"},
+    { "Command1", u"送信します。電話回線が接続されていない場合は、自動的に接続してメールを送信します。" },
+    { "Command3", u"送信を中止します。" },
+    { "Command4",
+        u"このフォーム（新規作成）が拡張され、登録したメールアドレスの名称が一覧（リスト）に現れます。送信したい名称をクリックすると、メールアドレスが自動的に入力されます。" },
+    { "Command5", u"本ソフト、他のアプリからのテキスト文書を本文中に貼付けます。" },
+    { "Command6", u"アドレス帳を含むサイズから、元のサイズに戻します。" },
+    { "Command7", u"コピーして来た内容を宛先に貼付ます。" },
+    { "Command8", u"メイン画面に戻ります。" },
+    { "Command11", u"宛先、件名、本文他、設定等が初期状態に戻せます。" },
+    { "Command9",
+        u"添付ファイルを複数送信する際に使用します。確認しやすいように、リストボックスが表示されます。" },
+    { "AttachCommand", u"各種ファイルを添付して送信できます。" },
 };
 
 const QColor kGrey(192, 192, 192);
 const QColor kLightGrey(224, 224, 224);
 const QColor kRed(255, 0, 0);
 const QColor kWhite(255, 255, 255); // palette entry 15
-const QColor kGreen(0, 128, 0);     // palette entry 2
+const QColor kGreen(0, 128, 0); // palette entry 2
 const QColor kLightCyan(192, 255, 255);
 
 QString sendingText()
@@ -61,7 +63,7 @@ QString sendingText()
 }
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h,
-                        QColor colour = QColor())
+    QColor colour = QColor())
 {
     auto *b = new QPushButton(caption, parent);
     b->setObjectName(QLatin1String(name));
@@ -194,7 +196,7 @@ void WriteForm::buildControls()
     setGeometryTwips(Label3Strip, 1320, 2640, 4935, 300);
     paint(Label3Strip, QPalette::Window, kWhite);
     Label3 = makeLabel(Label3Strip, "Label3",
-                       QStringLiteral("★　親しい人に占いを添付する　★ （一括送信では使用不可）"), 0, 0, 4935, 300);
+        QStringLiteral("★　親しい人に占いを添付する　★ （一括送信では使用不可）"), 0, 0, 4935, 300);
     Check1 = new QCheckBox(this);
     Check1->setObjectName(QStringLiteral("Check1"));
     setGeometryTwips(Check1, 6360, 2640, 255, 300);
@@ -266,8 +268,8 @@ void WriteForm::buildControls()
     connect(ToText, &QPlainTextEdit::textChanged, this, &WriteForm::limitToText);
 
     Combo1->installEventFilter(this);
-    const QList<QWidget *> helped = {Command1, Command3, Command4, Command5, Command6,
-                                     Command7, Command8, Command11, Command9, AttachCommand};
+    const QList<QWidget *> helped = { Command1, Command3, Command4, Command5, Command6, Command7, Command8,
+        Command11, Command9, AttachCommand };
     for (QWidget *w : helped) {
         w->setMouseTracking(true);
         w->installEventFilter(this);
@@ -286,7 +288,7 @@ void WriteForm::Form_Load()
     List2->hide();
     Check1->setChecked(false);
     // 3.
-    AddressIndex = {0};
+    AddressIndex = { 0 };
     // 4.
     Combo1->addItems(greetingPhrases());
     Combo1->setCurrentIndex(-1);
@@ -299,16 +301,17 @@ void WriteForm::Form_Load()
 
 void WriteForm::fillAddressList(const QString &path)
 {
-    AddressIndex = {0};
+    AddressIndex = { 0 };
     List1->clear();
-    const Status s = scanRecords(path, AddressRecord::kLength, [this](qint64 number, const QByteArray &bytes) {
-        if (number > kMaxRecords)
-            return false;
-        List1->addItem(AddressRecord::decode(bytes).Name);
-        AddressIndex.last() = qint16(number);
-        AddressIndex.append(0);
-        return true;
-    });
+    const Status s
+        = scanRecords(path, AddressRecord::kLength, [this](qint64 number, const QByteArray &bytes) {
+              if (number > kMaxRecords)
+                  return false;
+              List1->addItem(AddressRecord::decode(bytes).Name);
+              AddressIndex.last() = qint16(number);
+              AddressIndex.append(0);
+              return true;
+          });
     Text1->setText(QString::number(List1->count()));
     if (!s)
         prompt().info(s.error().message(), appTitle(), PromptIcon::Exclamation);
@@ -497,8 +500,8 @@ Status WriteForm::StoreSentMail(qint16 number, const QString &recipient)
     record.Header2 = appState().clockText;
     record.Header3 = trimBlanks(recipient);
     record.Body = trimBlanks(bodyText());
-    return writeRecordAt(appPaths().dataFile(QString::fromUtf16(names::sentStore)), MailRecord::kLength, number,
-                         record.encode());
+    return writeRecordAt(appPaths().dataFile(QString::fromUtf16(names::sentStore)), MailRecord::kLength,
+        number, record.encode());
 }
 
 void WriteForm::Command1_Click()
@@ -525,7 +528,7 @@ void WriteForm::Command1_Click()
             const Result<bool> found = s ? book.read(i, bytes) : Result<bool>(s.error());
             if (!found || !found.value()) {
                 failed.append(QStringLiteral("アドレス帳の %1 件目：").arg(i)
-                              + (found ? QStringLiteral("読み込めません。") : found.error().message()));
+                    + (found ? QStringLiteral("読み込めません。") : found.error().message()));
                 continue;
             }
             to = trimRightBlanks(AddressRecord::decode(bytes).Address);
@@ -560,8 +563,9 @@ void WriteForm::Command1_Click()
     if (failed.isEmpty())
         Label7->setText(QStringLiteral("送信完了です。"));
     else
-        prompt().info(QStringLiteral("次の宛先へは送信できませんでした。\r\n") + failed.join(QStringLiteral("\r\n")),
-                      sendErrorTitle());
+        prompt().info(
+            QStringLiteral("次の宛先へは送信できませんでした。\r\n") + failed.join(QStringLiteral("\r\n")),
+            sendErrorTitle());
 
     setToText(QString());
     SubjectText->clear();

@@ -68,14 +68,14 @@ public:
 
     static QString caption();
 
-    void Command1_Click();  // send
-    void Command3_Click();  // close without sending
-    void Command4_Click();  // widen and fill the address list
-    void Command5_Click();  // clipboard onto the body
-    void Command6_Click();  // narrow
-    void Command7_Click();  // clipboard into the recipient
-    void Command8_Click();  // home
-    void Command9_Click();  // further attachment
+    void Command1_Click(); // send
+    void Command3_Click(); // close without sending
+    void Command4_Click(); // widen and fill the address list
+    void Command5_Click(); // clipboard onto the body
+    void Command6_Click(); // narrow
+    void Command7_Click(); // clipboard into the recipient
+    void Command8_Click(); // home
+    void Command9_Click(); // further attachment
     void Command10_Click(); // drop the attachments
     void Command11_Click(); // clear
     void AttachCommand_Click();

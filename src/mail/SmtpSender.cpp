@@ -47,8 +47,7 @@ struct GObjectDeleter {
             g_object_unref(p);
     }
 };
-template <class T>
-using GPtr = std::unique_ptr<T, GObjectDeleter>;
+template <class T> using GPtr = std::unique_ptr<T, GObjectDeleter>;
 
 QString fromUtf8(const char *text)
 {
@@ -159,7 +158,8 @@ QByteArray encodedWords(const QString &text, const char *charset)
 
 bool isBareAddress(const QByteArray &addr)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[!#-'*+\\-/-9=?A-Z^-~.]+@[A-Za-z0-9.\\-\\[\\]:]+$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^[!#-'*+\\-/-9=?A-Z^-~.]+@[A-Za-z0-9.\\-\\[\\]:]+$"));
     return pattern.match(QString::fromLatin1(addr)).hasMatch() && !addr.startsWith('.')
         && !addr.contains("..");
 }
@@ -232,7 +232,8 @@ GMimePart *attachmentPart(const QString &fileName, const QByteArray &bytes)
 {
     const QByteArray type = contentTypeFor(fileName);
     const qsizetype slash = type.indexOf('/');
-    GMimePart *part = g_mime_part_new_with_type(type.left(slash).constData(), type.mid(slash + 1).constData());
+    GMimePart *part
+        = g_mime_part_new_with_type(type.left(slash).constData(), type.mid(slash + 1).constData());
     GPtr<GMimeDataWrapper> wrapper(wrapperFor(bytes));
     g_mime_part_set_content(part, wrapper.get());
     g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
@@ -243,13 +244,14 @@ GMimePart *attachmentPart(const QString &fileName, const QByteArray &bytes)
     // content type: the first is the standard, the second what older mailers read.
     g_mime_part_set_filename(part, name.constData());
     GMimeContentDisposition *disposition = g_mime_object_get_content_disposition(GMIME_OBJECT(part));
-    if (GMimeParam *p = g_mime_param_list_get_parameter(g_mime_content_disposition_get_parameters(disposition),
-                                                         "filename")) {
+    if (GMimeParam *p = g_mime_param_list_get_parameter(
+            g_mime_content_disposition_get_parameters(disposition), "filename")) {
         g_mime_param_set_encoding_method(p, GMIME_PARAM_ENCODING_METHOD_RFC2231);
         g_mime_param_set_charset(p, "UTF-8");
     }
     GMimeContentType *contentType = g_mime_object_get_content_type(GMIME_OBJECT(part));
-    if (GMimeParam *p = g_mime_param_list_get_parameter(g_mime_content_type_get_parameters(contentType), "name")) {
+    if (GMimeParam *p
+        = g_mime_param_list_get_parameter(g_mime_content_type_get_parameters(contentType), "name")) {
         g_mime_param_set_encoding_method(p, GMIME_PARAM_ENCODING_METHOD_RFC2047);
         g_mime_param_set_charset(p, "UTF-8");
     }
@@ -383,12 +385,14 @@ BuiltMessage buildMessage(const OutgoingMail &mail, const QDateTime &date)
         QFile file(path);
         if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
             return fail(QStringLiteral("添付ファイル「%1」を読み込めません。%2")
-                            .arg(path, QFileInfo(path).isFile() ? file.errorString()
-                                                                 : QStringLiteral("ファイルがありません。")));
+                            .arg(path,
+                                QFileInfo(path).isFile() ? file.errorString()
+                                                         : QStringLiteral("ファイルがありません。")));
         QByteArray bytes = file.readAll();
         if (file.error() != QFileDevice::NoError)
-            return fail(QStringLiteral("添付ファイル「%1」を読み込めません。%2").arg(path, file.errorString()));
-        files.append({QFileInfo(path).fileName(), bytes});
+            return fail(
+                QStringLiteral("添付ファイル「%1」を読み込めません。%2").arg(path, file.errorString()));
+        files.append({ QFileInfo(path).fileName(), bytes });
     }
 
     GPtr<GMimeMessage> message(g_mime_message_new(TRUE));
@@ -398,15 +402,16 @@ BuiltMessage buildMessage(const OutgoingMail &mail, const QDateTime &date)
     QList<QByteArray> fromBare;
     if (trimBlanks(mail.from).isEmpty())
         return fail(QStringLiteral("差出人（自分のメールアドレス）が設定されていません。"));
-    if (!parseAddresses(mail.from, g_mime_message_get_from(message.get()), fromBare, bad) || fromBare.size() != 1)
+    if (!parseAddresses(mail.from, g_mime_message_get_from(message.get()), fromBare, bad)
+        || fromBare.size() != 1)
         return fail(QStringLiteral("差出人のメールアドレス「%1」が正しくありません。").arg(mail.from));
     out.envelopeFrom = fromBare.first();
 
-    if (!parseAddresses(mail.to, g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_TO),
-                        out.recipients, bad))
+    if (!parseAddresses(
+            mail.to, g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_TO), out.recipients, bad))
         return fail(QStringLiteral("宛先のメールアドレス「%1」が正しくありません。").arg(bad));
-    if (!parseAddresses(mail.cc, g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_CC),
-                        out.recipients, bad))
+    if (!parseAddresses(
+            mail.cc, g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_CC), out.recipients, bad))
         return fail(QStringLiteral("宛先のメールアドレス「%1」が正しくありません。").arg(bad));
     {
         GPtr<InternetAddressList> bccList(internet_address_list_new());
@@ -445,8 +450,8 @@ BuiltMessage buildMessage(const OutgoingMail &mail, const QDateTime &date)
         const QRegularExpressionMatch m = headerLine.match(line);
         if (!m.hasMatch())
             return fail(QStringLiteral("追加ヘッダー「%1」が正しくありません。").arg(line));
-        g_mime_object_append_header(object, m.captured(1).toUtf8().constData(), m.captured(2).toUtf8().constData(),
-                                    "utf-8");
+        g_mime_object_append_header(
+            object, m.captured(1).toUtf8().constData(), m.captured(2).toUtf8().constData(), "utf-8");
     }
 
     GPtr<GMimePart> text(bodyPart(mail.body, out.bodyCharset));
@@ -481,10 +486,10 @@ struct SmtpSender::Transfer {
     qsizetype position = 0;
     bool sawEhlo = false;
     bool offeredStartTls = false;
-    QString lastReply;   // last line the server sent
+    QString lastReply; // last line the server sent
     QString lastCommand; // last command sent (AUTH details left out)
     QString failedCommand; // the command the server answered with an error
-    int lastReplyCode = 0;  // the code of that error answer
+    int lastReplyCode = 0; // the code of that error answer
     QString refusedRecipient;
 
     static size_t read(char *buffer, size_t size, size_t count, void *user)
@@ -502,13 +507,12 @@ struct SmtpSender::Transfer {
         auto *t = static_cast<Transfer *>(user);
         if (type != CURLINFO_HEADER_IN && type != CURLINFO_HEADER_OUT)
             return 0;
-        const QStringList lines = QString::fromLatin1(data, qsizetype(size)).split(QLatin1String("\r\n"),
-                                                                                   Qt::SkipEmptyParts);
+        const QStringList lines
+            = QString::fromLatin1(data, qsizetype(size)).split(QLatin1String("\r\n"), Qt::SkipEmptyParts);
         for (const QString &line : lines) {
             if (type == CURLINFO_HEADER_IN) {
                 t->lastReply = line;
-                if (line.startsWith(QLatin1Char('4')) || line.startsWith(QLatin1Char('5')))
-                {
+                if (line.startsWith(QLatin1Char('4')) || line.startsWith(QLatin1Char('5'))) {
                     t->failedCommand = t->lastCommand;
                     t->lastReplyCode = line.left(3).toInt();
                 }
@@ -542,10 +546,10 @@ SendOutcome SmtpSender::send(const QString &server, const OutgoingMail &mail)
 {
     const SmtpServerAddress address = parseSmtpServer(server);
     if (!address.ok)
-        return {false, address.error};
+        return { false, address.error };
     const BuiltMessage message = buildMessage(mail, clock().now());
     if (!message.ok)
-        return {false, message.error};
+        return { false, message.error };
     if (address.implicitTls)
         return transfer(address, message, true, nullptr);
 
@@ -558,14 +562,14 @@ SendOutcome SmtpSender::send(const QString &server, const OutgoingMail &mail)
     return transfer(address, message, false, nullptr);
 }
 
-SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
-                                 bool *startTlsNotOffered)
+SendOutcome SmtpSender::transfer(
+    const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls, bool *startTlsNotOffered)
 {
     if (!m_curl)
         m_curl = curl_easy_init();
     CURL *curl = static_cast<CURL *>(m_curl);
     if (!curl)
-        return {false, QStringLiteral("メールを送信する準備ができません。")};
+        return { false, QStringLiteral("メールを送信する準備ができません。") };
     curl_easy_reset(curl);
 
     QString helo = QSysInfo::machineHostName();
@@ -619,13 +623,13 @@ SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMe
     if (code == CURLE_OK) {
         // With CURLUSESSL_ALL a session that succeeded ran over TLS.
         m_lastEncrypted = requireTls;
-        return {true, {}};
+        return { true, {} };
     }
 
     // A fresh session that never saw STARTTLS offered: the caller may go plain.
     if (startTlsNotOffered && code == CURLE_USE_SSL_FAILED && t.sawEhlo && !t.offeredStartTls) {
         *startTlsNotOffered = true;
-        return {false, QStringLiteral("STARTTLS")};
+        return { false, QStringLiteral("STARTTLS") };
     }
 
     const QString server = address.host + QLatin1Char(':') + QString::number(address.port);
@@ -650,7 +654,8 @@ SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMe
         text = QStringLiteral("SMTPサーバー「%1」で暗号化通信（STARTTLS）に切り替えられません。").arg(server);
         break;
     case CURLE_LOGIN_DENIED:
-        text = QStringLiteral("SMTPサーバー「%1」で認証に失敗しました。IDとパスワードを確かめてください。").arg(server);
+        text = QStringLiteral("SMTPサーバー「%1」で認証に失敗しました。IDとパスワードを確かめてください。")
+                   .arg(server);
         break;
     default:
         if (t.failedCommand.startsWith(QLatin1String("RCPT"), Qt::CaseInsensitive)) {
@@ -658,13 +663,17 @@ SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMe
             who.remove(QLatin1Char('<')).remove(QLatin1Char('>'));
             text = QStringLiteral("宛先「%1」はサーバーに受け付けられませんでした。").arg(who);
         } else if (t.failedCommand.startsWith(QLatin1String("MAIL"), Qt::CaseInsensitive)
-                   && t.lastReplyCode == 530) {
-            text = QStringLiteral("SMTPサーバー「%1」は認証を求めています。IDとパスワードを設定してください。").arg(server);
+            && t.lastReplyCode == 530) {
+            text
+                = QStringLiteral("SMTPサーバー「%1」は認証を求めています。IDとパスワードを設定してください。")
+                      .arg(server);
         } else if (t.failedCommand.startsWith(QLatin1String("MAIL"), Qt::CaseInsensitive)) {
             text = QStringLiteral("差出人「%1」はサーバーに受け付けられませんでした。")
                        .arg(QString::fromUtf8(message.envelopeFrom));
         } else if (t.failedCommand.startsWith(QLatin1String("AUTH"), Qt::CaseInsensitive)) {
-            text = QStringLiteral("SMTPサーバー「%1」で認証に失敗しました。IDとパスワードを確かめてください。").arg(server);
+            text
+                = QStringLiteral("SMTPサーバー「%1」で認証に失敗しました。IDとパスワードを確かめてください。")
+                      .arg(server);
         } else {
             text = QStringLiteral("SMTPサーバー「%1」へメールを送信できませんでした。").arg(server);
         }
@@ -676,7 +685,7 @@ SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMe
     text += QStringLiteral("\r\n詳細: ") + detail;
     if (!t.lastReply.isEmpty() && code != CURLE_COULDNT_CONNECT && code != CURLE_COULDNT_RESOLVE_HOST)
         text += QStringLiteral("\r\nサーバーの応答: ") + t.lastReply;
-    return {false, text};
+    return { false, text };
 }
 
 void setSmtpTrustedCaFile(const QString &path)
@@ -698,14 +707,14 @@ SmtpAccount savedSmtpAccount()
 {
     const SharedSettings &s = appState().settings;
     if (!s.pop3Id.isEmpty())
-        return {s.pop3Id, s.pop3Password};
+        return { s.pop3Id, s.pop3Password };
     const IdPass saved = readIdPass(appPaths().idPassIni());
-    return {saved.id, saved.password};
+    return { saved.id, saved.password };
 }
 
 int smtpSendMail(const QString &server, const QString &to, const QString &cc, const QString &bcc,
-                 const QString &from, const QString &subject, const QString &body,
-                 const QString &extraHeader, const QString &attachments, QString &errorText)
+    const QString &from, const QString &subject, const QString &body, const QString &extraHeader,
+    const QString &attachments, QString &errorText)
 {
     // One sender for the run, so that a bulk send keeps its connection.
     static SmtpSender sender;

@@ -13,9 +13,9 @@ namespace kestra {
 // byte). IPv6 literals are written in brackets: "[::1]:2525".
 struct SmtpServerAddress {
     bool ok = false;
-    QString error;         // why the name cannot be used, when !ok
+    QString error; // why the name cannot be used, when !ok
     bool implicitTls = false;
-    QString host;          // without brackets
+    QString host; // without brackets
     int port = 25;
 
     // The URL handed to the transport, e.g. "smtp://127.0.0.1:25/helo.name".
@@ -26,12 +26,12 @@ SmtpServerAddress parseSmtpServer(const QString &name);
 
 // One outgoing mail as the windows give it.
 struct OutgoingMail {
-    QString from;        // the user's own address
-    QString to;          // one or more addresses separated by commas
-    QString cc;          // optional, like `to`
-    QString bcc;         // optional, like `to`; never written into the message
+    QString from; // the user's own address
+    QString to; // one or more addresses separated by commas
+    QString cc; // optional, like `to`
+    QString bcc; // optional, like `to`; never written into the message
     QString subject;
-    QString body;        // line ends CR LF, LF or CR
+    QString body; // line ends CR LF, LF or CR
     QString extraHeader; // optional "Name: value" lines
     QStringList attachmentPaths;
 };
@@ -43,11 +43,11 @@ QStringList splitAttachmentPaths(const QString &joined);
 // The message source with CR LF line ends, and the envelope.
 struct BuiltMessage {
     bool ok = false;
-    QString error;            // readable text when !ok
+    QString error; // readable text when !ok
     QByteArray source;
-    QByteArray envelopeFrom;  // bare address
+    QByteArray envelopeFrom; // bare address
     QList<QByteArray> recipients; // bare addresses of To, Cc and Bcc
-    QString bodyCharset;      // "ISO-2022-JP" or "UTF-8"
+    QString bodyCharset; // "ISO-2022-JP" or "UTF-8"
 };
 
 // Builds the MIME message: From, To, Cc, Subject (RFC 2047), Date, Message-ID,
@@ -63,10 +63,10 @@ bool fitsIso2022Jp(const QString &text);
 
 // Bounds of every wait of a session, in seconds.
 struct SmtpLimits {
-    int connectSeconds = 30;   // TCP connect and TLS handshake
-    int responseSeconds = 60;  // each server reply
-    int stallSeconds = 60;     // no byte moving at all
-    int totalSeconds = 900;    // the whole session
+    int connectSeconds = 30; // TCP connect and TLS handshake
+    int responseSeconds = 60; // each server reply
+    int stallSeconds = 60; // no byte moving at all
+    int totalSeconds = 900; // the whole session
 };
 
 struct SmtpAccount {
@@ -106,7 +106,7 @@ private:
     // With `startTlsNotOffered`, a server that did not offer STARTTLS sets it
     // instead of failing with an error text.
     SendOutcome transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
-                         bool *startTlsNotOffered);
+        bool *startTlsNotOffered);
 
     void *m_curl = nullptr;
     SmtpAccount m_account;
@@ -130,7 +130,7 @@ SmtpAccount savedSmtpAccount();
 // default limits. Gives 0 on success, -1 on failure with `errorText` set to a
 // text for the user. `attachments` is the comma-separated list of paths.
 int smtpSendMail(const QString &server, const QString &to, const QString &cc, const QString &bcc,
-                 const QString &from, const QString &subject, const QString &body,
-                 const QString &extraHeader, const QString &attachments, QString &errorText);
+    const QString &from, const QString &subject, const QString &body, const QString &extraHeader,
+    const QString &attachments, QString &errorText);
 
 } // namespace kestra

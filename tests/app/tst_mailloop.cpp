@@ -32,7 +32,7 @@ class TestMailLoop : public QObject
 {
     Q_OBJECT
 
-    test::DovecotBox m_box{QStringLiteral(KESTRA_DOVECOT_DIR), QStringLiteral("compose")};
+    test::DovecotBox m_box { QStringLiteral(KESTRA_DOVECOT_DIR), QStringLiteral("compose") };
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(m_box.running(), "the Dovecot fixture is not running"); }
@@ -48,7 +48,7 @@ private Q_SLOTS:
         setMailLayer(&layer);
         setSmtpTrustedCaFile(smtp::caFile());
         // One saved account for both servers: SMTP logs in with it too.
-        QVERIFY(writeIdPass(appPaths().idPassIni(), IdPass{m_box.user(), m_box.password()}, true));
+        QVERIFY(writeIdPass(appPaths().idPassIni(), IdPass { m_box.user(), m_box.password() }, true));
         SharedSettings &s = appState().settings;
         s.smtpServer = QStringLiteral("smtp://") + smtp::server(smtp::Kind::StartTls);
         s.pop3Server = QStringLiteral("127.0.0.1:%1").arg(m_box.plainPort());
@@ -64,7 +64,8 @@ private Q_SLOTS:
         test::writeBytes(notes, QByteArray("first\r\nsecond\r\n"));
 
         const QString subject = QStringLiteral("【確認】来週の打ち合わせ");
-        const QString body = QStringLiteral("佐藤様\r\n\r\n地図とメモをお送りします。\r\nよろしくお願いいたします。");
+        const QString body
+            = QStringLiteral("佐藤様\r\n\r\n地図とメモをお送りします。\r\nよろしくお願いいたします。");
         WriteForm *w = form<WriteForm>();
         w->show();
         w->setToText(m_box.user() + QStringLiteral("@maildir.test"));
@@ -85,17 +86,17 @@ private Q_SLOTS:
         QTRY_COMPARE(m_box.count(), 0);
 
         QList<MailRecord> received;
-        QVERIFY(scanRecords(appPaths().dataFile(QString::fromUtf16(names::receivedStore)), MailRecord::kLength,
-                            [&](qint64, const QByteArray &bytes) {
-                                received.append(MailRecord::decode(bytes));
-                                return true;
-                            }));
+        QVERIFY(scanRecords(appPaths().dataFile(QString::fromUtf16(names::receivedStore)),
+            MailRecord::kLength, [&](qint64, const QByteArray &bytes) {
+                received.append(MailRecord::decode(bytes));
+                return true;
+            }));
         QCOMPARE(received.size(), 1);
         QCOMPARE(trimBlanks(received[0].Subject), subject);
         QCOMPARE(trimBlanks(received[0].Header2), QStringLiteral("me@example.test"));
         // The body comes back as written, with the notice of the expanded attachments.
         QVERIFY2(trimBlanks(received[0].Body).startsWith(body + QStringLiteral("\r\n")),
-                 qPrintable(received[0].Body.left(200)));
+            qPrintable(received[0].Body.left(200)));
         QVERIFY(received[0].Body.contains(QStringLiteral("添付フォルダに展開しました。")));
         const QString folder = appPaths().attachFolder() + u'/';
         QCOMPARE(test::readBytes(folder + QStringLiteral("地図.png")), binary);

@@ -33,16 +33,20 @@ public:
     int NMailEndWinSock() override { return 0; }
     int NMailPop3Connect(const QString &) override { return -1; }
     int NMailPop3Authenticate(int, const QString &, const QString &, int) override { return -1; }
-    int NMailPop3GetMailStatus(int, int, QString &, QString &, QString &, QString &, int) override { return -1; }
+    int NMailPop3GetMailStatus(int, int, QString &, QString &, QString &, QString &, int) override
+    {
+        return -1;
+    }
     int NMailPop3GetMailSize(int, int) override { return -1; }
-    int NMailPop3GetMail(int, int, QString &, QString &, QString &, QString &, QString &, int, int, int) override
+    int NMailPop3GetMail(
+        int, int, QString &, QString &, QString &, QString &, QString &, int, int, int) override
     {
         return -1;
     }
     int NMailPop3DeleteMail(int, int) override { return -1; }
     int NMailPop3Close(int) override { return 0; }
     int NMailAttachmentFileFirst(int, const QString &, const QString &, const QString &, const QString &,
-                                 QString &, const QString &, const QString &, QString &, int) override
+        QString &, const QString &, const QString &, QString &, int) override
     {
         return 0;
     }
@@ -57,10 +61,10 @@ public:
     }
 
     int NMailSmtpSendMail(const QString &server, const QString &to, const QString &cc, const QString &bcc,
-                          const QString &from, const QString &subject, const QString &body,
-                          const QString &extraHeader, const QString &attachments, int flag) override
+        const QString &from, const QString &subject, const QString &body, const QString &extraHeader,
+        const QString &attachments, int flag) override
     {
-        calls.append({server, to, cc, bcc, from, subject, body, extraHeader, attachments, flag});
+        calls.append({ server, to, cc, bcc, from, subject, body, extraHeader, attachments, flag });
         if (to.trimmed().isEmpty()) {
             m_lastError = QStringLiteral("宛先が指定されていません。");
             return -1;

@@ -35,10 +35,11 @@ QString dataPath(const char16_t *name)
 int sentRecordCount()
 {
     int n = 0;
-    const Status s = scanRecords(dataPath(names::sentStore), MailRecord::kLength, [&](qint64, const QByteArray &) {
-        ++n;
-        return true;
-    });
+    const Status s
+        = scanRecords(dataPath(names::sentStore), MailRecord::kLength, [&](qint64, const QByteArray &) {
+              ++n;
+              return true;
+          });
     return s ? n : -1;
 }
 
@@ -112,7 +113,8 @@ private Q_SLOTS:
 
         const QString to = smtp::uniqueAddress();
         const QString subject = QStringLiteral("週末の打ち合わせについて");
-        const QString body = QStringLiteral("田中様\r\n\r\nいつもお世話になっております。\r\n資料を二点お送りします。");
+        const QString body
+            = QStringLiteral("田中様\r\n\r\nいつもお世話になっております。\r\n資料を二点お送りします。");
         WriteForm *w = openForm(to, subject, body);
         m_prompt->answerFile(first);
         w->AttachCommand->click();
@@ -150,12 +152,12 @@ private Q_SLOTS:
         QCOMPARE(got.size(), 1);
         const QString expected = withFortune(QStringLiteral("一行だけ"), 9);
         QVERIFY2(test::sameBody(test::parseMail(got[0].source).body, expected),
-                 qPrintable(test::parseMail(got[0].source).body));
+            qPrintable(test::parseMail(got[0].source).body));
     }
 
     void bulkToThreeAddresses()
     {
-        const QStringList addresses = {smtp::uniqueAddress(), smtp::uniqueAddress(), smtp::uniqueAddress()};
+        const QStringList addresses = { smtp::uniqueAddress(), smtp::uniqueAddress(), smtp::uniqueAddress() };
         QByteArray book;
         for (int i = 0; i < 3; ++i) {
             AddressRecord r;
@@ -171,8 +173,8 @@ private Q_SLOTS:
         for (const QString &a : addresses) {
             const QList<smtp::Received> got = smtp::receivedFor(a);
             QCOMPARE(got.size(), 1);
-            QCOMPARE(got[0].rcptTos, QStringList{a});
-            QCOMPARE(test::parseMail(got[0].source).to, QStringList{a});
+            QCOMPARE(got[0].rcptTos, QStringList { a });
+            QCOMPARE(test::parseMail(got[0].source).to, QStringList { a });
         }
         QCOMPARE(sentRecordCount(), 3);
         QVERIFY(m_prompt->shown().isEmpty());
@@ -201,7 +203,7 @@ private Q_SLOTS:
         w->Command1->click();
         QCOMPARE(m_prompt->shown().size(), 1);
         QVERIFY2(m_prompt->shown()[0].text.contains(QStringLiteral("接続できません")),
-                 qPrintable(m_prompt->shown()[0].text));
+            qPrintable(m_prompt->shown()[0].text));
         QCOMPARE(sentRecordCount(), 0);
         QCOMPARE(loadedForm<WriteForm>(), w);
     }

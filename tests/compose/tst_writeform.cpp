@@ -37,7 +37,8 @@ QString dataPath(const char16_t *name)
     return appPaths().dataFile(QString::fromUtf16(name));
 }
 
-void writeAddressBook(const QList<QPair<QString, QString>> &entries, const char16_t *file = names::addressBook)
+void writeAddressBook(
+    const QList<QPair<QString, QString>> &entries, const char16_t *file = names::addressBook)
 {
     QByteArray bytes;
     for (const auto &e : entries) {
@@ -52,10 +53,11 @@ void writeAddressBook(const QList<QPair<QString, QString>> &entries, const char1
 QList<MailRecord> sentRecords()
 {
     QList<MailRecord> out;
-    const Status s = scanRecords(dataPath(names::sentStore), MailRecord::kLength, [&](qint64, const QByteArray &b) {
-        out.append(MailRecord::decode(b));
-        return true;
-    });
+    const Status s
+        = scanRecords(dataPath(names::sentStore), MailRecord::kLength, [&](qint64, const QByteArray &b) {
+              out.append(MailRecord::decode(b));
+              return true;
+          });
     if (!s)
         qWarning("%s", qPrintable(s.error().message()));
     return out;
@@ -178,9 +180,9 @@ private Q_SLOTS:
     {
         const QStringList &texts = fortuneTexts();
         QCOMPARE(texts.size(), 12);
-        int grades[4] = {0, 0, 0, 0};
-        const QString names[4] = {QStringLiteral("大吉："), QStringLiteral("中吉："), QStringLiteral("吉："),
-                                  QStringLiteral("凶：")};
+        int grades[4] = { 0, 0, 0, 0 };
+        const QString names[4] = { QStringLiteral("大吉："), QStringLiteral("中吉："), QStringLiteral("吉："),
+            QStringLiteral("凶：") };
         for (const QString &t : texts)
             for (int g = 0; g < 4; ++g)
                 if (t.startsWith(names[g]))
@@ -194,7 +196,7 @@ private Q_SLOTS:
         QVERIFY(fortuneBanner().endsWith(QStringLiteral("当たらぬも八卦。★★★")));
 
         QCOMPARE(withFortune(QStringLiteral("本文"), 4),
-                 QStringLiteral("本文") + kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf + texts.at(3));
+            QStringLiteral("本文") + kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf + texts.at(3));
         QCOMPARE(withFortune(QString(), 12), kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf + texts.at(11));
     }
 
@@ -218,34 +220,62 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QRect>("twips");
-        QTest::newRow("Command1") << "Command1" << "送信" << QRect(240, 120, 1335, 375);
-        QTest::newRow("Command3") << "Command3" << "送信中止" << QRect(240, 600, 1335, 375);
-        QTest::newRow("Command4") << "Command4" << "アドレス帳" << QRect(1800, 120, 1335, 375);
-        QTest::newRow("Command5") << "Command5" << "本文に貼付" << QRect(1800, 600, 1335, 375);
-        QTest::newRow("Command6") << "Command6" << "元のサイズ" << QRect(3360, 120, 1335, 375);
-        QTest::newRow("Command7") << "Command7" << "宛先に貼付" << QRect(3360, 600, 1335, 375);
-        QTest::newRow("Command8") << "Command8" << "ホーム" << QRect(4920, 120, 1335, 375);
-        QTest::newRow("Command11") << "Command11" << "クリア" << QRect(4920, 600, 1335, 375);
-        QTest::newRow("AttachCommand") << "AttachCommand" << "添付File" << QRect(240, 2280, 855, 300);
-        QTest::newRow("Command9") << "Command9" << "追加" << QRect(1080, 2280, 855, 300);
-        QTest::newRow("Command10") << "Command10" << "取り消し" << QRect(1920, 2280, 855, 300);
-        QTest::newRow("ToText") << "ToText" << "" << QRect(1320, 1200, 5415, 300);
-        QTest::newRow("SubjectText") << "SubjectText" << "" << QRect(1320, 1560, 5415, 300);
-        QTest::newRow("Combo1") << "Combo1" << "" << QRect(1320, 1920, 5415, 300);
-        QTest::newRow("AttachText") << "AttachText" << "" << QRect(2760, 2280, 3975, 300);
-        QTest::newRow("List2") << "List2" << "" << QRect(2760, 2280, 3975, 1860);
-        QTest::newRow("Check1") << "Check1" << "" << QRect(6360, 2640, 255, 300);
-        QTest::newRow("BodyText") << "BodyText" << "" << QRect(240, 2880, 6495, 4455);
-        QTest::newRow("Text14") << "Text14" << "" << QRect(960, 4200, 5175, 975);
-        QTest::newRow("Label7 strip") << "Label7Strip" << "" << QRect(240, 7320, 6495, 375);
-        QTest::newRow("Label3 strip") << "Label3Strip" << "" << QRect(1320, 2640, 4935, 300);
-        QTest::newRow("address panel") << "AddressPanel" << "" << QRect(7080, 1200, 2350, 6495);
-        QTest::newRow("List1 in panel") << "List1" << "" << QRect(120, 600, 2055, 5100);
-        QTest::newRow("Frame4 in panel") << "Frame4" << "" << QRect(120, 5760, 2055, 615);
-        QTest::newRow("header strip") << "HeaderStrip" << "" << QRect(120, 120, 2055, 495);
-        QTest::newRow("Text1 in strip") << "Text1" << "" << QRect(1560, 80, 375, 270);
-        QTest::newRow("Option2 in frame") << "Option2" << "" << QRect(120, 240, 255, 255);
-        QTest::newRow("Option1 in frame") << "Option1" << "" << QRect(1280, 240, 255, 255);
+        QTest::newRow("Command1") << "Command1"
+                                  << "送信" << QRect(240, 120, 1335, 375);
+        QTest::newRow("Command3") << "Command3"
+                                  << "送信中止" << QRect(240, 600, 1335, 375);
+        QTest::newRow("Command4") << "Command4"
+                                  << "アドレス帳" << QRect(1800, 120, 1335, 375);
+        QTest::newRow("Command5") << "Command5"
+                                  << "本文に貼付" << QRect(1800, 600, 1335, 375);
+        QTest::newRow("Command6") << "Command6"
+                                  << "元のサイズ" << QRect(3360, 120, 1335, 375);
+        QTest::newRow("Command7") << "Command7"
+                                  << "宛先に貼付" << QRect(3360, 600, 1335, 375);
+        QTest::newRow("Command8") << "Command8"
+                                  << "ホーム" << QRect(4920, 120, 1335, 375);
+        QTest::newRow("Command11") << "Command11"
+                                   << "クリア" << QRect(4920, 600, 1335, 375);
+        QTest::newRow("AttachCommand") << "AttachCommand"
+                                       << "添付File" << QRect(240, 2280, 855, 300);
+        QTest::newRow("Command9") << "Command9"
+                                  << "追加" << QRect(1080, 2280, 855, 300);
+        QTest::newRow("Command10") << "Command10"
+                                   << "取り消し" << QRect(1920, 2280, 855, 300);
+        QTest::newRow("ToText") << "ToText"
+                                << "" << QRect(1320, 1200, 5415, 300);
+        QTest::newRow("SubjectText") << "SubjectText"
+                                     << "" << QRect(1320, 1560, 5415, 300);
+        QTest::newRow("Combo1") << "Combo1"
+                                << "" << QRect(1320, 1920, 5415, 300);
+        QTest::newRow("AttachText") << "AttachText"
+                                    << "" << QRect(2760, 2280, 3975, 300);
+        QTest::newRow("List2") << "List2"
+                               << "" << QRect(2760, 2280, 3975, 1860);
+        QTest::newRow("Check1") << "Check1"
+                                << "" << QRect(6360, 2640, 255, 300);
+        QTest::newRow("BodyText") << "BodyText"
+                                  << "" << QRect(240, 2880, 6495, 4455);
+        QTest::newRow("Text14") << "Text14"
+                                << "" << QRect(960, 4200, 5175, 975);
+        QTest::newRow("Label7 strip") << "Label7Strip"
+                                      << "" << QRect(240, 7320, 6495, 375);
+        QTest::newRow("Label3 strip") << "Label3Strip"
+                                      << "" << QRect(1320, 2640, 4935, 300);
+        QTest::newRow("address panel") << "AddressPanel"
+                                       << "" << QRect(7080, 1200, 2350, 6495);
+        QTest::newRow("List1 in panel") << "List1"
+                                        << "" << QRect(120, 600, 2055, 5100);
+        QTest::newRow("Frame4 in panel") << "Frame4"
+                                         << "" << QRect(120, 5760, 2055, 615);
+        QTest::newRow("header strip") << "HeaderStrip"
+                                      << "" << QRect(120, 120, 2055, 495);
+        QTest::newRow("Text1 in strip") << "Text1"
+                                        << "" << QRect(1560, 80, 375, 270);
+        QTest::newRow("Option2 in frame") << "Option2"
+                                          << "" << QRect(120, 240, 255, 255);
+        QTest::newRow("Option1 in frame") << "Option1"
+                                          << "" << QRect(1280, 240, 255, 255);
     }
     void controls()
     {
@@ -257,8 +287,9 @@ private Q_SLOTS:
         QVERIFY2(c, qPrintable(name));
         if (auto *b = qobject_cast<QPushButton *>(c))
             QCOMPARE(b->text(), caption);
-        QCOMPARE(c->geometry(), QRect(twipsToPx(twips.x()), twipsToPx(twips.y()), twipsToPx(twips.width()),
-                                      twipsToPx(twips.height())));
+        QCOMPARE(c->geometry(),
+            QRect(twipsToPx(twips.x()), twipsToPx(twips.y()), twipsToPx(twips.width()),
+                twipsToPx(twips.height())));
     }
 
     void initialState()
@@ -277,10 +308,11 @@ private Q_SLOTS:
         QCOMPARE(w->Text14->palette().color(QPalette::Base), QColor(192, 255, 255));
         QCOMPARE(w->List1->palette().color(QPalette::Base), QColor(255, 255, 255));
         QCOMPARE(w->Command10->palette().color(QPalette::Button), QColor(255, 0, 0));
-        QCOMPARE(w->Label3->text(), QStringLiteral("★　親しい人に占いを添付する　★ （一括送信では使用不可）"));
+        QCOMPARE(
+            w->Label3->text(), QStringLiteral("★　親しい人に占いを添付する　★ （一括送信では使用不可）"));
         QCOMPARE(w->LabelOption2->text(), QStringLiteral("一括送信"));
         QCOMPARE(w->LabelOption1->text(), QStringLiteral("取消"));
-        QCOMPARE(w->AddressIndex, QList<qint16>{0});
+        QCOMPARE(w->AddressIndex, QList<qint16> { 0 });
         QCOMPARE(w->Text1->text(), QStringLiteral("0"));
         // The preload list is read, never created.
         QVERIFY(!QFile::exists(dataPath(names::addressPreload)));
@@ -288,11 +320,12 @@ private Q_SLOTS:
 
     void preloadList()
     {
-        writeAddressBook({{QStringLiteral("前からの人"), QStringLiteral("old@example.test")}}, names::addressPreload);
+        writeAddressBook(
+            { { QStringLiteral("前からの人"), QStringLiteral("old@example.test") } }, names::addressPreload);
         WriteForm *w = form<WriteForm>();
         QCOMPARE(w->List1->count(), 1);
         QCOMPARE(trimmedField(w->List1->item(0)->text()), QStringLiteral("前からの人"));
-        QCOMPARE(w->AddressIndex, (QList<qint16>{1, 0}));
+        QCOMPARE(w->AddressIndex, (QList<qint16> { 1, 0 }));
     }
 
     // Widening and narrowing centre the window; the mode survives narrowing.
@@ -302,7 +335,8 @@ private Q_SLOTS:
         const QRect screen = w->screen()->geometry();
         auto centred = [&](int widthTwips) {
             const int wpx = twipsToPx(widthTwips), hpx = twipsToPx(8200);
-            return QPoint(screen.left() + (screen.width() - wpx) / 2, screen.top() + (screen.height() - hpx) / 2);
+            return QPoint(
+                screen.left() + (screen.width() - wpx) / 2, screen.top() + (screen.height() - hpx) / 2);
         };
         w->Command4->click();
         QCOMPARE(w->width(), twipsToPx(9700));
@@ -331,9 +365,9 @@ private Q_SLOTS:
     {
         const QString address60 = QString(47, QLatin1Char('a')) + QStringLiteral("@example.test");
         QCOMPARE(address60.size(), 60);
-        writeAddressBook({{QStringLiteral("山田太郎"), QStringLiteral("yamada@example.test")},
-                          {QString(), QStringLiteral("noname@example.test")},
-                          {QStringLiteral("長いアドレス"), address60}});
+        writeAddressBook({ { QStringLiteral("山田太郎"), QStringLiteral("yamada@example.test") },
+            { QString(), QStringLiteral("noname@example.test") },
+            { QStringLiteral("長いアドレス"), address60 } });
         WriteForm *w = openForm();
         w->Command4->click();
         QCOMPARE(w->List1->count(), 3);
@@ -342,7 +376,7 @@ private Q_SLOTS:
         QCOMPARE(w->List1->item(0)->text().size(), 60);
         QCOMPARE(trimmedField(w->List1->item(0)->text()), QStringLiteral("山田太郎"));
         QCOMPARE(trimmedField(w->List1->item(1)->text()), QString());
-        QCOMPARE(w->AddressIndex, (QList<qint16>{1, 2, 3, 0}));
+        QCOMPARE(w->AddressIndex, (QList<qint16> { 1, 2, 3, 0 }));
 
         const QPoint second = w->List1->visualItemRect(w->List1->item(1)).center();
         QTest::mouseClick(w->List1->viewport(), Qt::LeftButton, {}, second);
@@ -464,10 +498,10 @@ private Q_SLOTS:
     void hoverHelp()
     {
         WriteForm *w = openForm();
-        const QStringList names = {QStringLiteral("Command1"), QStringLiteral("Command3"), QStringLiteral("Command4"),
-                                   QStringLiteral("Command5"), QStringLiteral("Command6"), QStringLiteral("Command7"),
-                                   QStringLiteral("Command8"), QStringLiteral("Command11"), QStringLiteral("Command9"),
-                                   QStringLiteral("AttachCommand")};
+        const QStringList names = { QStringLiteral("Command1"), QStringLiteral("Command3"),
+            QStringLiteral("Command4"), QStringLiteral("Command5"), QStringLiteral("Command6"),
+            QStringLiteral("Command7"), QStringLiteral("Command8"), QStringLiteral("Command11"),
+            QStringLiteral("Command9"), QStringLiteral("AttachCommand") };
         QSet<QString> texts;
         for (const QString &name : names) {
             w->hoverOver(w->BodyText->viewport());
@@ -484,8 +518,8 @@ private Q_SLOTS:
         QEvent enter(QEvent::Enter);
         QApplication::sendEvent(w->Command10, &enter);
         QCOMPARE(w->Text14->toPlainText(), writeHelpText(QStringLiteral("AttachCommand")));
-        QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton,
-                         Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), QPointF(5, 5), Qt::NoButton,
+            Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(w->BodyText->viewport(), &move);
         QVERIFY(w->Text14->isHidden());
     }
@@ -588,12 +622,13 @@ private Q_SLOTS:
         w->SubjectText->setText(QStringLiteral("件名"));
         w->setBodyText(QStringLiteral("大事な本文"));
         w->Check1->setChecked(true);
-        w->setRandomSource(sequence({0.5f}));
+        w->setRandomSource(sequence({ 0.5f }));
         w->Command1->click();
 
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("送信エラー"));
-        QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("宛先「bad@example.test」はサーバーに受け付けられませんでした。"));
+        QCOMPARE(m_prompt->shown()[0].text,
+            QStringLiteral("宛先「bad@example.test」はサーバーに受け付けられませんでした。"));
         QCOMPARE(m_prompt->shown()[0].buttons, PromptButtons::Ok);
         QVERIFY(sentRecords().isEmpty());
         QCOMPARE(loadedForm<WriteForm>(), w);
@@ -605,7 +640,7 @@ private Q_SLOTS:
 
         // Corrected and sent again: one mail, one record, with one fortune.
         w->setToText(QStringLiteral("good@example.test"));
-        w->setRandomSource(sequence({0.0f}));
+        w->setRandomSource(sequence({ 0.0f }));
         w->Command1->click();
         QCOMPARE(m_layer->calls.size(), 2);
         QCOMPARE(m_layer->calls[1].body.count(fortuneBanner()), 1);
@@ -615,9 +650,9 @@ private Q_SLOTS:
 
     void sendBulk()
     {
-        writeAddressBook({{QStringLiteral("一"), QStringLiteral("one@example.test")},
-                          {QStringLiteral("二"), QStringLiteral("two@example.test")},
-                          {QStringLiteral("三"), QStringLiteral("three@example.test")}});
+        writeAddressBook({ { QStringLiteral("一"), QStringLiteral("one@example.test") },
+            { QStringLiteral("二"), QStringLiteral("two@example.test") },
+            { QStringLiteral("三"), QStringLiteral("three@example.test") } });
         WriteForm *w = openForm();
         w->Command4->click();
         w->Option2->click();
@@ -657,10 +692,10 @@ private Q_SLOTS:
     // An empty address fails its pass; the others still go out; one box lists it.
     void sendBulkWithFailures()
     {
-        writeAddressBook({{QStringLiteral("一"), QStringLiteral("one@example.test")},
-                          {QStringLiteral("空"), QString()},
-                          {QStringLiteral("拒否"), QStringLiteral("refused@example.test")},
-                          {QStringLiteral("四"), QStringLiteral("four@example.test")}});
+        writeAddressBook({ { QStringLiteral("一"), QStringLiteral("one@example.test") },
+            { QStringLiteral("空"), QString() },
+            { QStringLiteral("拒否"), QStringLiteral("refused@example.test") },
+            { QStringLiteral("四"), QStringLiteral("four@example.test") } });
         m_layer->refused.insert(QStringLiteral("refused@example.test"));
         m_prompt->setAutoAnswer(true);
         WriteForm *w = openForm();
@@ -690,10 +725,11 @@ private Q_SLOTS:
         w->setToText(QStringLiteral("you@example.test"));
         w->setBodyText(QStringLiteral("短い本文"));
         w->Check1->setChecked(true);
-        w->setRandomSource(sequence({0.34f}));
+        w->setRandomSource(sequence({ 0.34f }));
         w->Command1->click();
-        QCOMPARE(m_layer->calls.first().body, QStringLiteral("短い本文") + kCrLf + kCrLf + fortuneBanner() + kCrLf
-                                                   + kCrLf + fortuneTexts().at(4));
+        QCOMPARE(m_layer->calls.first().body,
+            QStringLiteral("短い本文") + kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf
+                + fortuneTexts().at(4));
         QCOMPARE(trimmedField(sentRecords().value(0).Body), QStringLiteral("短い本文"));
     }
 
@@ -702,27 +738,27 @@ private Q_SLOTS:
         WriteForm *w = openForm();
         w->setToText(QStringLiteral("you@example.test"));
         w->Check1->setChecked(true);
-        w->setRandomSource(sequence({0.0f}));
+        w->setRandomSource(sequence({ 0.0f }));
         w->Command1->click();
         QCOMPARE(m_layer->calls.first().body,
-                 kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf + fortuneTexts().at(0));
+            kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf + fortuneTexts().at(0));
     }
 
     // Every bulk mail carries exactly its own fortune; blocks never pile up.
     void sendBulkWithFortune()
     {
-        writeAddressBook({{QStringLiteral("一"), QStringLiteral("one@example.test")},
-                          {QStringLiteral("二"), QStringLiteral("two@example.test")},
-                          {QStringLiteral("三"), QStringLiteral("three@example.test")}});
+        writeAddressBook({ { QStringLiteral("一"), QStringLiteral("one@example.test") },
+            { QStringLiteral("二"), QStringLiteral("two@example.test") },
+            { QStringLiteral("三"), QStringLiteral("three@example.test") } });
         WriteForm *w = openForm();
         w->Command4->click();
         w->Option2->click();
         w->setBodyText(QStringLiteral("本文"));
         w->Check1->setChecked(true);
-        w->setRandomSource(sequence({0.0f, 0.5f, 0.99f}));
+        w->setRandomSource(sequence({ 0.0f, 0.5f, 0.99f }));
         w->Command1->click();
         QCOMPARE(m_layer->calls.size(), 3);
-        const int expected[3] = {0, 6, 11};
+        const int expected[3] = { 0, 6, 11 };
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(m_layer->calls[i].body, withFortune(QStringLiteral("本文"), expected[i] + 1));
             QCOMPARE(m_layer->calls[i].body.count(fortuneBanner()), 1);
@@ -734,8 +770,8 @@ private Q_SLOTS:
     // "元のサイズ" after choosing bulk mode: the send is still a bulk send.
     void narrowedBulkStillBulk()
     {
-        writeAddressBook({{QStringLiteral("一"), QStringLiteral("one@example.test")},
-                          {QStringLiteral("二"), QStringLiteral("two@example.test")}});
+        writeAddressBook({ { QStringLiteral("一"), QStringLiteral("one@example.test") },
+            { QStringLiteral("二"), QStringLiteral("two@example.test") } });
         WriteForm *w = openForm();
         w->Command4->click();
         w->Option2->click();

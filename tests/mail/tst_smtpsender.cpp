@@ -68,8 +68,10 @@ private Q_SLOTS:
         QTest::newRow("host") << "mail.example.test" << true << false << "mail.example.test" << 25;
         QTest::newRow("host:port") << " 127.0.0.1:2525 " << true << false << "127.0.0.1" << 2525;
         QTest::newRow("smtp url") << "smtp://mail.example.test" << true << false << "mail.example.test" << 25;
-        QTest::newRow("smtp url port") << "SMTP://mail.example.test:587/" << true << false << "mail.example.test" << 587;
-        QTest::newRow("smtps url") << "smtps://mail.example.test" << true << true << "mail.example.test" << 465;
+        QTest::newRow("smtp url port")
+            << "SMTP://mail.example.test:587/" << true << false << "mail.example.test" << 587;
+        QTest::newRow("smtps url") << "smtps://mail.example.test" << true << true << "mail.example.test"
+                                   << 465;
         QTest::newRow("smtps url port") << "smtps://127.0.0.1:21227" << true << true << "127.0.0.1" << 21227;
         QTest::newRow("ipv6 port") << "[::1]:2525" << true << false << "::1" << 2525;
         QTest::newRow("ipv6 bare") << "::1" << true << false << "::1" << 25;
@@ -104,7 +106,7 @@ private Q_SLOTS:
     {
         QCOMPARE(splitAttachmentPaths(QString()), QStringList());
         QCOMPARE(splitAttachmentPaths(QStringLiteral("/a/b.txt,/c d/e.pdf,")),
-                 (QStringList{QStringLiteral("/a/b.txt"), QStringLiteral("/c d/e.pdf")}));
+            (QStringList { QStringLiteral("/a/b.txt"), QStringLiteral("/c d/e.pdf") }));
     }
 
     // The charset of the body follows what its characters need.
@@ -112,11 +114,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("charset");
-        QTest::newRow("ascii") << "Hello\r\n" << "ISO-2022-JP";
-        QTest::newRow("kanji and kana") << "いつもお世話になっております。\r\n漢字カナ" << "ISO-2022-JP";
-        QTest::newRow("circled digit") << "番号①です" << "UTF-8";
-        QTest::newRow("half-width kana") << "ｶﾀｶﾅ" << "UTF-8";
-        QTest::newRow("emoji") << "晴れ☀️" << "UTF-8";
+        QTest::newRow("ascii") << "Hello\r\n"
+                               << "ISO-2022-JP";
+        QTest::newRow("kanji and kana") << "いつもお世話になっております。\r\n漢字カナ"
+                                        << "ISO-2022-JP";
+        QTest::newRow("circled digit") << "番号①です"
+                                       << "UTF-8";
+        QTest::newRow("half-width kana") << "ｶﾀｶﾅ"
+                                         << "UTF-8";
+        QTest::newRow("emoji") << "晴れ☀️"
+                               << "UTF-8";
     }
     void bodyCharset()
     {
@@ -146,18 +153,21 @@ private Q_SLOTS:
         const BuiltMessage built = buildMessage(m, when);
         QVERIFY2(built.ok, qPrintable(built.error));
         QCOMPARE(built.envelopeFrom, QByteArray("sender@example.test"));
-        QCOMPARE(built.recipients, (QList<QByteArray>{"one@example.test", "two@example.test",
-                                                       "three@example.test", "hidden@example.test"}));
+        QCOMPARE(built.recipients,
+            (QList<QByteArray> {
+                "one@example.test", "two@example.test", "three@example.test", "hidden@example.test" }));
         const test::ParsedMail parsed = test::parseMail(built.source);
         QCOMPARE(parsed.subject, m.subject);
         QVERIFY2(parsed.rawSubject.startsWith("=?ISO-2022-JP?B?"), parsed.rawSubject.constData());
-        QCOMPARE(parsed.to, (QStringList{QStringLiteral("one@example.test"), QStringLiteral("two@example.test")}));
-        QCOMPARE(parsed.cc, QStringList{QStringLiteral("three@example.test")});
+        QCOMPARE(parsed.to,
+            (QStringList { QStringLiteral("one@example.test"), QStringLiteral("two@example.test") }));
+        QCOMPARE(parsed.cc, QStringList { QStringLiteral("three@example.test") });
         QCOMPARE(parsed.from, QStringLiteral("sender@example.test"));
         QVERIFY(!built.source.contains("hidden@example.test"));
         QCOMPARE(parsed.header("MIME-Version"), QByteArray("1.0"));
         QVERIFY(parsed.header("Message-Id").endsWith("@example.test>"));
-        const QDateTime date = QDateTime::fromString(QString::fromLatin1(parsed.header("Date")), Qt::RFC2822Date);
+        const QDateTime date
+            = QDateTime::fromString(QString::fromLatin1(parsed.header("Date")), Qt::RFC2822Date);
         QCOMPARE(date, when);
         // Every line ends in CR LF.
         QVERIFY(!built.source.contains(QByteArray("\r\r")));
@@ -179,8 +189,8 @@ private Q_SLOTS:
 
         // A long subject is split into several words on folded lines, no
         // character cut in two, and reads back whole.
-        m.subject = QStringLiteral("【ご案内】") + QString(50, QChar(0x6F22)) + QStringLiteral(" and ASCII text 123 ")
-            + QString(30, QChar(0x304B));
+        m.subject = QStringLiteral("【ご案内】") + QString(50, QChar(0x6F22))
+            + QStringLiteral(" and ASCII text 123 ") + QString(30, QChar(0x304B));
         const BuiltMessage longOne = buildMessage(m, QDateTime::currentDateTime());
         const test::ParsedMail back = test::parseMail(longOne.source);
         QCOMPARE(back.subject, m.subject);
@@ -217,13 +227,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("to");
         QTest::addColumn<QString>("attachment");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("no recipient") << "me@example.test" << "  " << "" << "宛先が指定されていません。";
-        QTest::newRow("recipient without domain") << "me@example.test" << "nobody" << "" << "nobody";
-        QTest::newRow("no own address") << "" << "a@example.test" << "" << "差出人";
-        QTest::newRow("bad own address") << "me at example" << "a@example.test" << "" << "差出人";
-        QTest::newRow("missing attachment") << "me@example.test" << "a@example.test" << "/nonexistent/file.txt"
+        QTest::newRow("no recipient") << "me@example.test"
+                                      << "  "
+                                      << ""
+                                      << "宛先が指定されていません。";
+        QTest::newRow("recipient without domain") << "me@example.test"
+                                                  << "nobody"
+                                                  << ""
+                                                  << "nobody";
+        QTest::newRow("no own address") << ""
+                                        << "a@example.test"
+                                        << ""
+                                        << "差出人";
+        QTest::newRow("bad own address") << "me at example"
+                                         << "a@example.test"
+                                         << ""
+                                         << "差出人";
+        QTest::newRow("missing attachment") << "me@example.test"
+                                            << "a@example.test"
+                                            << "/nonexistent/file.txt"
                                             << "/nonexistent/file.txt";
-        QTest::newRow("folder as attachment") << "me@example.test" << "a@example.test" << "/tmp" << "/tmp";
+        QTest::newRow("folder as attachment") << "me@example.test"
+                                              << "a@example.test"
+                                              << "/tmp"
+                                              << "/tmp";
     }
     void invalidInput()
     {
@@ -234,7 +261,7 @@ private Q_SLOTS:
         OutgoingMail m = simpleMail(to);
         m.from = from;
         if (!attachment.isEmpty())
-            m.attachmentPaths = {attachment};
+            m.attachmentPaths = { attachment };
         const BuiltMessage built = buildMessage(m, QDateTime::currentDateTime());
         QVERIFY(!built.ok);
         QVERIFY2(built.error.contains(expected), qPrintable(built.error));
@@ -255,10 +282,10 @@ private Q_SLOTS:
         OutgoingMail m = simpleMail(to + QStringLiteral(",") + smtp::uniqueAddress(QStringLiteral("second")));
         m.subject = QStringLiteral("見積書の送付について");
         m.body = QStringLiteral("山田様\r\n\r\nいつもお世話になっております。\r\n見積書をお送りします。");
-        m.attachmentPaths = {binPath, pdfPath};
+        m.attachmentPaths = { binPath, pdfPath };
 
         SmtpSender sender;
-        sender.setAccount({QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword)});
+        sender.setAccount({ QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword) });
         const SendOutcome outcome = sender.send(smtp::server(smtp::Kind::StartTls), m);
         QVERIFY2(outcome.ok, qPrintable(outcome.error));
         QVERIFY(sender.lastSessionEncrypted());
@@ -281,10 +308,10 @@ private Q_SLOTS:
         QCOMPARE(parsed.attachments[0].contentType, QStringLiteral("application/octet-stream"));
         // Both spellings of the name: RFC 2231 in the disposition, RFC 2047 in the type.
         QVERIFY2(parsed.attachments[0].rawDisposition.contains("filename*=UTF-8''"),
-                 parsed.attachments[0].rawDisposition.constData());
+            parsed.attachments[0].rawDisposition.constData());
         QVERIFY2(parsed.attachments[0].rawContentType.contains("name=\"=?UTF-8?b?")
-                     || parsed.attachments[0].rawContentType.contains("name=\"=?utf-8?b?"),
-                 parsed.attachments[0].rawContentType.constData());
+                || parsed.attachments[0].rawContentType.contains("name=\"=?utf-8?b?"),
+            parsed.attachments[0].rawContentType.constData());
         QCOMPARE(parsed.attachments[1].fileName, QStringLiteral("report.pdf"));
         QCOMPARE(parsed.attachments[1].contentType, QStringLiteral("application/pdf"));
         QCOMPARE(parsed.attachments[1].bytes, test::readBytes(pdfPath));
@@ -294,7 +321,7 @@ private Q_SLOTS:
     void secondMailOnSameSender()
     {
         SmtpSender sender;
-        sender.setAccount({QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword)});
+        sender.setAccount({ QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword) });
         const QString a = smtp::uniqueAddress(), b = smtp::uniqueAddress();
         QVERIFY(sender.send(smtp::server(smtp::Kind::StartTls), simpleMail(a)).ok);
         QVERIFY(sender.send(smtp::server(smtp::Kind::StartTls), simpleMail(b)).ok);
@@ -305,10 +332,10 @@ private Q_SLOTS:
     void sendOverSmtps()
     {
         SmtpSender sender;
-        sender.setAccount({QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword)});
+        sender.setAccount({ QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword) });
         const QString to = smtp::uniqueAddress();
-        const SendOutcome outcome =
-            sender.send(QStringLiteral("smtps://127.0.0.1:%1").arg(smtp::port(smtp::Kind::Smtps)), simpleMail(to));
+        const SendOutcome outcome = sender.send(
+            QStringLiteral("smtps://127.0.0.1:%1").arg(smtp::port(smtp::Kind::Smtps)), simpleMail(to));
         QVERIFY2(outcome.ok, qPrintable(outcome.error));
         const QList<smtp::Received> got = smtp::receivedFor(to);
         QCOMPARE(got.size(), 1);
@@ -320,10 +347,10 @@ private Q_SLOTS:
     void plainServerWithoutStartTls()
     {
         SmtpSender sender;
-        sender.setAccount({QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword)});
+        sender.setAccount({ QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword) });
         const QString to = smtp::uniqueAddress();
-        const SendOutcome outcome = sender.send(QStringLiteral("smtp://127.0.0.1:%1").arg(smtp::port(smtp::Kind::Plain)),
-                                                simpleMail(to));
+        const SendOutcome outcome = sender.send(
+            QStringLiteral("smtp://127.0.0.1:%1").arg(smtp::port(smtp::Kind::Plain)), simpleMail(to));
         QVERIFY2(outcome.ok, qPrintable(outcome.error));
         QVERIFY(!sender.lastSessionEncrypted());
         const QList<smtp::Received> got = smtp::receivedFor(to);
@@ -342,15 +369,27 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         const QString startTls = smtp::server(smtp::Kind::StartTls);
         const QString pw = QString::fromLatin1(smtp::kPassword);
-        QTest::newRow("recipient refused") << startTls << true << pw << "refuse" << "受け付けられませんでした";
-        QTest::newRow("no server") << QStringLiteral("127.0.0.1:%1").arg(smtp::closedPort()) << true << pw << "to" << "接続できません";
-        QTest::newRow("untrusted certificate") << startTls << false << pw << "to" << "証明書";
+        QTest::newRow("recipient refused") << startTls << true << pw << "refuse"
+                                           << "受け付けられませんでした";
+        QTest::newRow("no server") << QStringLiteral("127.0.0.1:%1").arg(smtp::closedPort()) << true << pw
+                                   << "to"
+                                   << "接続できません";
+        QTest::newRow("untrusted certificate") << startTls << false << pw << "to"
+                                               << "証明書";
         QTest::newRow("untrusted certificate smtps")
-            << QStringLiteral("smtps://127.0.0.1:%1").arg(smtp::port(smtp::Kind::Smtps)) << false << pw << "to" << "証明書";
-        QTest::newRow("starttls refused") << smtp::server(smtp::Kind::DenyTls) << true << pw << "to" << "STARTTLS";
-        QTest::newRow("wrong password") << startTls << true << "wrong" << "to" << "認証に失敗";
-        QTest::newRow("no account") << startTls << true << "" << "to" << "認証を求めています";
-        QTest::newRow("bad server name") << "smtp://" << true << pw << "to" << "SMTPサーバー名";
+            << QStringLiteral("smtps://127.0.0.1:%1").arg(smtp::port(smtp::Kind::Smtps)) << false << pw
+            << "to"
+            << "証明書";
+        QTest::newRow("starttls refused") << smtp::server(smtp::Kind::DenyTls) << true << pw << "to"
+                                          << "STARTTLS";
+        QTest::newRow("wrong password") << startTls << true << "wrong"
+                                        << "to"
+                                        << "認証に失敗";
+        QTest::newRow("no account") << startTls << true << ""
+                                    << "to"
+                                    << "認証を求めています";
+        QTest::newRow("bad server name") << "smtp://" << true << pw << "to"
+                                         << "SMTPサーバー名";
     }
     void failures()
     {
@@ -363,7 +402,7 @@ private Q_SLOTS:
             setSmtpTrustedCaFile(QString());
         SmtpSender sender;
         if (!password.isEmpty())
-            sender.setAccount({QString::fromLatin1(smtp::kUser), password});
+            sender.setAccount({ QString::fromLatin1(smtp::kUser), password });
         const QString to = smtp::uniqueAddress(recipientPrefix);
         const SendOutcome outcome = sender.send(server, simpleMail(to));
         QVERIFY(!outcome.ok);
@@ -384,8 +423,8 @@ private Q_SLOTS:
         limits.stallSeconds = 2;
         limits.totalSeconds = 10;
         sender.setLimits(limits);
-        const SendOutcome outcome =
-            sender.send(QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()), simpleMail(smtp::uniqueAddress()));
+        const SendOutcome outcome = sender.send(
+            QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()), simpleMail(smtp::uniqueAddress()));
         QVERIFY(!outcome.ok);
         QVERIFY2(outcome.error.contains(QStringLiteral("時間内に応答しません")), qPrintable(outcome.error));
     }
@@ -395,13 +434,13 @@ private Q_SLOTS:
     {
         test::TempAppFolder app;
         QVERIFY(writeIdPass(appPaths().idPassIni(),
-                            {QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword)}, true));
+            { QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword) }, true));
         const QString to = smtp::uniqueAddress();
         QString error;
         QCOMPARE(smtpSendMail(smtp::server(smtp::Kind::StartTls), to, QString(), QString(),
-                              QStringLiteral("me@example.test"), QStringLiteral("件名"), QStringLiteral("本文"),
-                              QString(), QString(), error),
-                 0);
+                     QStringLiteral("me@example.test"), QStringLiteral("件名"), QStringLiteral("本文"),
+                     QString(), QString(), error),
+            0);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(smtp::receivedFor(to).size(), 1);
         QCOMPARE(smtp::receivedFor(to)[0].user, QString::fromLatin1(smtp::kUser));
@@ -410,9 +449,9 @@ private Q_SLOTS:
         appState().settings.pop3Id = QStringLiteral("someone-else");
         appState().settings.pop3Password = QStringLiteral("x");
         QCOMPARE(smtpSendMail(smtp::server(smtp::Kind::StartTls), smtp::uniqueAddress(), QString(), QString(),
-                              QStringLiteral("me@example.test"), QStringLiteral("件名"), QStringLiteral("本文"),
-                              QString(), QString(), error),
-                 -1);
+                     QStringLiteral("me@example.test"), QStringLiteral("件名"), QStringLiteral("本文"),
+                     QString(), QString(), error),
+            -1);
         QVERIFY2(error.contains(QStringLiteral("認証に失敗")), qPrintable(error));
     }
 };

@@ -15,9 +15,9 @@
 namespace kestra::test {
 
 struct ParsedAttachment {
-    QString fileName;    // as a modern mailer reads it
+    QString fileName; // as a modern mailer reads it
     QString contentType; // "type/subtype"
-    QString encoding;    // Content-Transfer-Encoding
+    QString encoding; // Content-Transfer-Encoding
     QByteArray rawContentType; // the header as written, to see the RFC 2047 name
     QByteArray rawDisposition; // the header as written, to see the RFC 2231 name
     QByteArray bytes;
@@ -101,7 +101,8 @@ inline QString headerOf(GMimeObject *o, const char *name)
 // carries whole lines only. True when `received` is `sent` in that sense.
 inline bool sameBody(const QString &received, const QString &sent)
 {
-    return received == sent || (!sent.endsWith(QLatin1String("\r\n")) && received == sent + QLatin1String("\r\n"));
+    return received == sent
+        || (!sent.endsWith(QLatin1String("\r\n")) && received == sent + QLatin1String("\r\n"));
 }
 
 inline ParsedMail parseMail(const QByteArray &source)

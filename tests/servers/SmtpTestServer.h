@@ -12,8 +12,8 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
-#include <QTcpServer>
 #include <QStringList>
+#include <QTcpServer>
 #include <QUuid>
 
 namespace kestra::test::smtp {
@@ -34,7 +34,7 @@ inline int port(Kind kind)
     if (!file.open(QIODevice::ReadOnly))
         return 0;
     const QJsonObject o = QJsonDocument::fromJson(file.readAll()).object();
-    static const char *const keys[] = {"starttls", "plain", "smtps", "denytls"};
+    static const char *const keys[] = { "starttls", "plain", "smtps", "denytls" };
     return o.value(QLatin1String(keys[int(kind)])).toInt();
 }
 
@@ -81,7 +81,7 @@ inline QList<Received> receivedFor(const QString &address)
 {
     QList<Received> out;
     QDir dir(folder() + QStringLiteral("/mail"));
-    const QStringList metas = dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+    const QStringList metas = dir.entryList({ QStringLiteral("*.json") }, QDir::Files, QDir::Name);
     for (const QString &name : metas) {
         QFile meta(dir.filePath(name));
         if (!meta.open(QIODevice::ReadOnly))
