@@ -117,6 +117,19 @@ QString firstLine(const QString &text)
     return end < 0 ? text : text.left(end);
 }
 
+// The text of the one box after a bulk send with failures. A long list is cut
+// so that the box still fits on the screen.
+QString failureList(const QStringList &failed)
+{
+    constexpr int kShown = 20;
+    QString text = QStringLiteral("次の宛先へは送信できませんでした。");
+    for (int i = 0; i < failed.size() && i < kShown; ++i)
+        text += QStringLiteral("\r\n") + failed.at(i);
+    if (failed.size() > kShown)
+        text += QStringLiteral("\r\n…ほか %1 件").arg(failed.size() - kShown);
+    return text;
+}
+
 } // namespace
 
 void PressList::mousePressEvent(QMouseEvent *event)
@@ -563,9 +576,7 @@ void WriteForm::Command1_Click()
     if (failed.isEmpty())
         Label7->setText(QStringLiteral("送信完了です。"));
     else
-        prompt().info(
-            QStringLiteral("次の宛先へは送信できませんでした。\r\n") + failed.join(QStringLiteral("\r\n")),
-            sendErrorTitle());
+        prompt().info(failureList(failed), sendErrorTitle());
 
     setToText(QString());
     SubjectText->clear();

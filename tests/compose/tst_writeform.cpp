@@ -719,6 +719,31 @@ private Q_SLOTS:
         QVERIFY(!loadedForm<WriteForm>());
     }
 
+    // Many failures still make one box, short enough to fit on the screen.
+    void sendBulkManyFailures()
+    {
+        QList<QPair<QString, QString>> book;
+        for (int i = 1; i <= 25; ++i) {
+            const QString address = QStringLiteral("bad%1@example.test").arg(i);
+            book.append({ QStringLiteral("名前%1").arg(i), address });
+            m_layer->refused.insert(address);
+        }
+        writeAddressBook(book);
+        m_prompt->setAutoAnswer(true);
+        WriteForm *w = openForm();
+        w->Command4->click();
+        w->Option2->click();
+        w->Command1->click();
+        QCOMPARE(m_layer->calls.size(), 25);
+        QCOMPARE(m_prompt->shown().size(), 1);
+        const QString text = m_prompt->shown()[0].text;
+        QCOMPARE(text.count(QStringLiteral("\r\n")), 21);
+        QVERIFY(text.contains(QStringLiteral("bad20@example.test")));
+        QVERIFY(!text.contains(QStringLiteral("bad21@example.test")));
+        QVERIFY(text.endsWith(QStringLiteral("ほか 5 件")));
+        QVERIFY(sentRecords().isEmpty());
+    }
+
     void sendWithFortuneSingle()
     {
         WriteForm *w = openForm();
