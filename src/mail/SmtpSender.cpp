@@ -618,6 +618,10 @@ SendOutcome SmtpSender::transfer(
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, long(m_limits.totalSeconds));
 
     const CURLcode code = curl_easy_perform(curl);
+    // The handle keeps its connection for the next mail, and libcurl may still
+    // talk on it later (QUIT when the handle goes): no option may keep pointing
+    // at this function's buffers and callbacks by then.
+    curl_easy_reset(curl);
     curl_slist_free_all(recipients);
 
     if (code == CURLE_OK) {
