@@ -6,6 +6,7 @@
 #include "common/Text.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
+#include "compose/AttachmentRow.h"
 #include "compose/SendMail.h"
 #include "settings/FormPlacement.h"
 #include "storage/RecordFile.h"
@@ -443,36 +444,17 @@ void WriteForm::Combo1_LostFocus()
 
 void WriteForm::AttachCommand_Click()
 {
-    Command9->setEnabled(true);
-    const QString path = prompt().openFileName(QString(), QString(), QString());
-    if (!path.isEmpty()) {
-        AttachText->setText(path);
-        List2->addItem(path);
-    }
-    AttachCommand->setEnabled(false);
+    attachmentRow().pickFirst();
 }
 
 void WriteForm::Command9_Click()
 {
-    List2->show();
-    List2->raise();
-    if (AttachText->text().isEmpty())
-        return;
-    const QString path = prompt().openFileName(QString(), QString(), QString());
-    if (!path.isEmpty()) {
-        AttachText->setText(AttachText->text() + QLatin1Char(',') + path);
-        List2->addItem(path);
-    }
+    attachmentRow().pickMore();
 }
 
 void WriteForm::Command10_Click()
 {
-    AttachText->clear();
-    List2->clear();
-    List2->hide();
-    Command9->setEnabled(false);
-    Command10->setEnabled(false);
-    AttachCommand->setEnabled(true);
+    attachmentRow().drop();
 }
 
 void WriteForm::Command11_Click()
@@ -481,14 +463,14 @@ void WriteForm::Command11_Click()
     SubjectText->clear();
     BodyText->clear();
     clearBulkOption();
-    AttachText->clear();
-    List2->clear();
-    List2->hide();
-    Command9->setEnabled(false);
-    Command10->setEnabled(false);
-    AttachCommand->setEnabled(true);
+    attachmentRow().drop();
     Check1->setChecked(false);
     setListColour(false);
+}
+
+AttachmentRow WriteForm::attachmentRow() const
+{
+    return AttachmentRow{AttachCommand, Command9, Command10, AttachText, List2};
 }
 
 void WriteForm::clearBulkOption()

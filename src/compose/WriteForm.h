@@ -1,5 +1,6 @@
 #pragma once
 
+#include "compose/AttachmentRow.h"
 #include "compose/Greetings.h"
 #include "storage/Result.h"
 
@@ -153,6 +154,7 @@ private:
     void setListColour(bool bulk);
     void setWidthAndCentre(int widthTwips);
     void resetAttachmentRow();
+    AttachmentRow attachmentRow() const;
     void clearBulkOption();
     void limitToText();
     void unload();

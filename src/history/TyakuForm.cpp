@@ -166,6 +166,8 @@ void TyakuForm::buildControls()
     connect(Command1, &QPushButton::clicked, this, &TyakuForm::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &TyakuForm::Command2_Click);
     connect(Command5, &QPushButton::clicked, this, &TyakuForm::Command5_Click);
+    connect(Command3, &QPushButton::clicked, this, &TyakuForm::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &TyakuForm::Command4_Click);
     // Every change of the body, typed or filled, marks the editor's text modified.
     connect(rtfEd, &QTextEdit::textChanged, this, [] { appState().editorModified = true; });
 

@@ -98,6 +98,8 @@ public:
     void Command1_Click(); // delete one
     void Command2_Click(); // home
     void Command5_Click(); // delete all
+    void Command3_Click(); // sender to the address book
+    void Command4_Click(); // reply
 
     // Editor commands.
     void EditorNew();

@@ -1,0 +1,52 @@
+#include "compose/AttachmentRow.h"
+
+#include "common/UserPrompt.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace kestra {
+
+namespace {
+QString pickFile()
+{
+    return prompt().openFileName(QStringLiteral("添付ファイル"), QString(), QString());
+}
+} // namespace
+
+void AttachmentRow::pickFirst() const
+{
+    more->setEnabled(true);
+    const QString path = pickFile();
+    if (!path.isEmpty()) {
+        paths->setText(path);
+        list->addItem(path);
+    }
+    first->setEnabled(false);
+}
+
+void AttachmentRow::pickMore() const
+{
+    list->show();
+    list->raise();
+    if (paths->text().isEmpty())
+        return;
+    const QString path = pickFile();
+    if (!path.isEmpty()) {
+        paths->setText(paths->text() + QLatin1Char(',') + path);
+        list->addItem(path);
+    }
+}
+
+void AttachmentRow::drop() const
+{
+    paths->clear();
+    list->clear();
+    list->hide();
+    more->setEnabled(false);
+    dropAll->setEnabled(false);
+    first->setEnabled(true);
+}
+
+} // namespace kestra

@@ -1,0 +1,176 @@
+#include "compose/BackForm.h"
+
+#include "common/AppState.h"
+#include "common/SwapWindow.h"
+#include "common/Text.h"
+#include "common/Twips.h"
+#include "common/UserPrompt.h"
+#include "compose/AttachmentRow.h"
+#include "compose/SendMail.h"
+#include "settings/FormPlacement.h"
+#include "storage/StoreBuffers.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTextEdit>
+
+namespace kestra {
+
+namespace {
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h,
+                    QColor colour = QColor())
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(QLatin1String(name));
+    setGeometryTwips(b, l, t, w, h);
+    if (colour.isValid()) {
+        QPalette p = b->palette();
+        p.setColor(QPalette::Button, colour);
+        b->setPalette(p);
+        b->setAutoFillBackground(true);
+    }
+    return b;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &caption, int top)
+{
+    auto *l = new QLabel(caption, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The labels start left of the client area, so their left edge is cut off.
+    setGeometryTwips(l, -120, top, 1095, 300);
+    return l;
+}
+
+QLineEdit *box(QWidget *parent, const char *name, int l, int t, int w, int h)
+{
+    auto *e = new QLineEdit(parent);
+    e->setObjectName(QLatin1String(name));
+    setGeometryTwips(e, l, t, w, h);
+    keepSingleLine(e);
+    return e;
+}
+
+} // namespace
+
+QString replyPasteSeparator()
+{
+    return QStringLiteral("\r\n\r\n\r\n\r");
+}
+
+BackForm::BackForm(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("BackForm"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("返事を書く"));
+    resize(twipsToPx(kDesignWidth), twipsToPx(kDesignHeight));
+
+    Command1 = button(this, "Command1", QStringLiteral("ホーム"), 120, 120, 1215, 375);
+    Command2 = button(this, "Command2", QStringLiteral("送信"), 1560, 120, 1215, 375);
+    Command3 = button(this, "Command3", QStringLiteral("送信中止"), 3000, 120, 1215, 375);
+    Command4 = button(this, "Command4", QStringLiteral("本文に貼付"), 4440, 120, 1215, 375);
+    Label1 = label(this, "Label1", QStringLiteral("宛先"), 600);
+    ToText = box(this, "ToText", 960, 600, 4212, 300);
+    Label2 = label(this, "Label2", QStringLiteral("題名"), 960);
+    SubjectText = box(this, "SubjectText", 960, 960, 6150, 300);
+    Label3 = label(this, "Label3", QStringLiteral("添付File"), 1320);
+    AttachText = box(this, "AttachText", 960, 1320, 2800, 300);
+    AttachCommand = button(this, "AttachCommand", QStringLiteral("添付"), 3840, 1320, 792, 300, QColor(224, 224, 224));
+    Command9 = button(this, "Command9", QStringLiteral("追加"), 4635, 1320, 855, 300, QColor(192, 192, 192));
+    Command10 = button(this, "Command10", QStringLiteral("取り消し"), 5475, 1320, 855, 300, QColor(255, 0, 0));
+    BodyText = new QTextEdit(this);
+    BodyText->setObjectName(QStringLiteral("BodyText"));
+    BodyText->setAcceptRichText(false);
+    setGeometryTwips(BodyText, 0, 1680, 7215, 5415);
+    List2 = new QListWidget(this);
+    List2->setObjectName(QStringLiteral("List2"));
+    setGeometryTwips(List2, 960, 1320, 3975, 1860);
+
+    // Load: the attachment box at its design width, the list hidden.
+    AttachText->resize(twipsToPx(2800), AttachText->height());
+    List2->hide();
+
+    connect(Command1, &QPushButton::clicked, this, &BackForm::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &BackForm::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &BackForm::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &BackForm::Command4_Click);
+    connect(AttachCommand, &QPushButton::clicked, this, &BackForm::AttachCommand_Click);
+    connect(Command9, &QPushButton::clicked, this, &BackForm::Command9_Click);
+    connect(Command10, &QPushButton::clicked, this, &BackForm::Command10_Click);
+}
+
+void BackForm::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void BackForm::Form_Resize()
+{
+    // The window's outer size, as the layout rules give it.
+    const QRect outer = frameGeometry();
+    const double w = pxToTwips(outer.width());
+    const double h = pxToTwips(outer.height());
+    BodyText->resize(twipsToPx(w * 0.99), twipsToPx(h * 0.74));
+    ToText->resize(twipsToPx(w * 0.7), ToText->height());
+    SubjectText->resize(twipsToPx(w * 0.7), SubjectText->height());
+    const int attachWidth = int(w * 0.4);
+    AttachText->resize(twipsToPx(attachWidth), AttachText->height());
+    AttachCommand->move(twipsToPx(attachWidth + 1240), AttachCommand->y());
+    Command9->move(twipsToPx(attachWidth + 2060), Command9->y());
+    Command10->move(twipsToPx(attachWidth + 2940), Command10->y());
+}
+
+void BackForm::Command1_Click()
+{
+    unloadSelf(this);
+}
+
+void BackForm::Command2_Click()
+{
+    const SendResult result =
+        sendOneMessage(ToText->text(), SubjectText->text(), BodyText->toPlainText(), AttachText->text());
+    // A reply that did not go out stays on the screen with everything the user
+    // wrote, after the failure box, so it can be corrected and sent again.
+    if (result.ok)
+        unloadSelf(this);
+}
+
+void BackForm::Command3_Click()
+{
+    SwapWindow(appState().mainWindow, this);
+}
+
+void BackForm::Command4_Click()
+{
+    QClipboard *clipboard = QApplication::clipboard();
+    const QString combined =
+        clipboard->text() + replyPasteSeparator() + trimBlanks(receivedBuffer().Body);
+    BodyText->setPlainText(combined);
+    clipboard->clear();
+    clipboard->setText(BodyText->toPlainText());
+    BodyText->setPlainText(trimBlanks(clipboard->text()));
+}
+
+void BackForm::AttachCommand_Click()
+{
+    AttachmentRow{AttachCommand, Command9, Command10, AttachText, List2}.pickFirst();
+}
+
+void BackForm::Command9_Click()
+{
+    AttachmentRow{AttachCommand, Command9, Command10, AttachText, List2}.pickMore();
+}
+
+void BackForm::Command10_Click()
+{
+    AttachmentRow{AttachCommand, Command9, Command10, AttachText, List2}.drop();
+}
+
+} // namespace kestra

@@ -1,0 +1,214 @@
+// The reply window: layout, attachments, pasting above the answered mail,
+// sending through the mail layer and the way back to the main window.
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/Twips.h"
+#include "compose/BackForm.h"
+#include "mail/ScriptedMailLayer.h"
+#include "storage/StoreBuffers.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QtTest>
+
+using namespace kestra;
+
+class TestBackForm : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::TempAppFolder> m_folder;
+    std::unique_ptr<test::FakePrompt> m_prompt;
+    std::unique_ptr<ScriptedMailLayer> m_layer;
+    std::unique_ptr<QWidget> m_main;
+
+    static void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+private slots:
+    void init()
+    {
+        m_folder = std::make_unique<test::TempAppFolder>();
+        m_prompt = std::make_unique<test::FakePrompt>();
+        m_layer = std::make_unique<ScriptedMailLayer>();
+        setMailLayer(m_layer.get());
+        m_main = std::make_unique<QWidget>();
+        appState().mainWindow = m_main.get();
+        appState().settings.smtpServer = QStringLiteral("smtp.example.jp");
+        appState().settings.mailAddress = QStringLiteral("me@example.jp");
+    }
+    void cleanup()
+    {
+        unloadForm<BackForm>();
+        flushDeletes();
+        setMailLayer(nullptr);
+        QCOMPARE(m_prompt->unexpected(), 0);
+        m_main.reset();
+        m_layer.reset();
+        m_prompt.reset();
+        m_folder.reset();
+    }
+
+    void loadsWithTheDesignLayout()
+    {
+        BackForm *w = form<BackForm>();
+        QCOMPARE(w->windowTitle(), QStringLiteral("返事を書く"));
+        QCOMPARE(w->Command1->text(), QStringLiteral("ホーム"));
+        QCOMPARE(w->Command2->text(), QStringLiteral("送信"));
+        QCOMPARE(w->Command3->text(), QStringLiteral("送信中止"));
+        QCOMPARE(w->Command4->text(), QStringLiteral("本文に貼付"));
+        QCOMPARE(w->AttachCommand->text(), QStringLiteral("添付"));
+        QCOMPARE(w->Label1->x(), twipsToPx(-120)); // cut off at the left
+        QCOMPARE(w->Label3->text(), QStringLiteral("添付File"));
+        QVERIFY(!w->List2->isVisibleTo(w));
+        QVERIFY(w->AttachCommand->isEnabled() && w->Command9->isEnabled() && w->Command10->isEnabled());
+        QCOMPARE(w->Command10->palette().color(QPalette::Button), QColor(255, 0, 0));
+        QVERIFY(w->testAttribute(Qt::WA_DeleteOnClose));
+    }
+
+    void widerWindowWidensTheFields()
+    {
+        BackForm *w = form<BackForm>();
+        w->resize(twipsToPx(7080), twipsToPx(7065));
+        w->Form_Resize();
+        const int toWidth = w->ToText->width();
+        const int bodyWidth = w->BodyText->width();
+        const int attachWidth = w->AttachText->width();
+        const int attachLeft = w->AttachCommand->x();
+        w->resize(twipsToPx(14160), twipsToPx(7065));
+        w->Form_Resize();
+        QVERIFY(qAbs(w->ToText->width() - 2 * toWidth) <= 1);
+        QVERIFY(qAbs(w->SubjectText->width() - 2 * toWidth) <= 1);
+        QVERIFY(qAbs(w->BodyText->width() - 2 * bodyWidth) <= 1);
+        QVERIFY(qAbs(w->AttachText->width() - 2 * attachWidth) <= 1);
+        // The buttons move right with the attachment box, by as much as it grew.
+        QVERIFY(qAbs((w->AttachCommand->x() - attachLeft) - (w->AttachText->width() - attachWidth)) <= 1);
+        QCOMPARE(w->Command9->x() - w->AttachCommand->x(), twipsToPx(2060 + 7080 * 0.8) - twipsToPx(1240 + 7080 * 0.8));
+        QCOMPARE(w->BodyText->height(), twipsToPx(7065 * 0.74));
+        QCOMPARE(w->List2->width(), twipsToPx(3975));
+    }
+
+    void attachmentsAreJoinedInPickOrder()
+    {
+        BackForm *w = form<BackForm>();
+        m_prompt->answerFile(QStringLiteral("/tmp/a.txt"));
+        w->AttachCommand_Click();
+        QVERIFY(!w->AttachCommand->isEnabled());
+        m_prompt->answerFile(QStringLiteral("/tmp/b.pdf"));
+        w->Command9_Click();
+        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt,/tmp/b.pdf"));
+        QCOMPARE(w->List2->count(), 2);
+        QVERIFY(w->List2->isVisibleTo(w));
+        m_prompt->answerFile(QString()); // cancelled: nothing added
+        w->Command9_Click();
+        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt,/tmp/b.pdf"));
+        w->Command10_Click();
+        QVERIFY(w->AttachText->text().isEmpty());
+        QCOMPARE(w->List2->count(), 0);
+        QVERIFY(!w->List2->isVisibleTo(w));
+        QVERIFY(w->AttachCommand->isEnabled() && !w->Command9->isEnabled() && !w->Command10->isEnabled());
+    }
+
+    void furtherAttachmentWithoutAFirstOnlyShowsTheList()
+    {
+        BackForm *w = form<BackForm>();
+        w->Command9_Click(); // enabled from the start, but no path yet: no dialog
+        QVERIFY(w->List2->isVisibleTo(w));
+        QCOMPARE(m_prompt->shown().size(), 0);
+    }
+
+    void pastingPutsTheClipboardAboveTheAnsweredMail()
+    {
+        receivedBuffer().Body = QStringLiteral("  元のメール本文  ");
+        BackForm *w = form<BackForm>();
+        w->BodyText->setPlainText(QStringLiteral("user text that is replaced"));
+        QApplication::clipboard()->setText(QStringLiteral("ご返事です"));
+        w->Command4_Click();
+        const QString once = w->BodyText->toPlainText();
+        QCOMPARE(once, QStringLiteral("ご返事です\n\n\n\n元のメール本文"));
+        QCOMPARE(QApplication::clipboard()->text(), once);
+        // Twice: the first combined text goes above the answered mail again.
+        w->Command4_Click();
+        QCOMPARE(w->BodyText->toPlainText(), once + QStringLiteral("\n\n\n\n元のメール本文"));
+        QCOMPARE(w->BodyText->toPlainText().count(QStringLiteral("元のメール本文")), 2);
+    }
+
+    void pastingWithAnEmptyClipboardKeepsTheLineEnds()
+    {
+        receivedBuffer().Body = QStringLiteral("本文");
+        BackForm *w = form<BackForm>();
+        QApplication::clipboard()->clear();
+        w->Command4_Click();
+        QCOMPARE(w->BodyText->toPlainText(), QStringLiteral("\n\n\n\n本文"));
+        QCOMPARE(replyPasteSeparator(), QString::fromUtf16(u"\r\n\r\n\r\n\r"));
+    }
+
+    void sendingHandsThePlainTextToTheLayerAndUnloads()
+    {
+        BackForm *w = form<BackForm>();
+        w->ToText->setText(QStringLiteral(" taro@example.jp"));
+        w->SubjectText->setText(QStringLiteral("Re:  件名"));
+        w->BodyText->setPlainText(QStringLiteral("本文\n二行目"));
+        w->AttachText->setText(QStringLiteral("/tmp/a.txt"));
+        QPointer<BackForm> watch(w);
+        w->Command2_Click();
+        QCOMPARE(m_layer->sent().size(), 1);
+        const ScriptedMailLayer::SentMail &mail = m_layer->sent().first();
+        QCOMPARE(mail.to, QStringLiteral(" taro@example.jp")); // as typed
+        QCOMPARE(mail.subject, QStringLiteral("Re:  件名"));
+        QVERIFY(mail.body.startsWith(QStringLiteral("本文")) && mail.body.contains(QStringLiteral("二行目")));
+        QCOMPARE(mail.attachments, QStringLiteral("/tmp/a.txt"));
+        QCOMPARE(mail.from, QStringLiteral("me@example.jp"));
+        QCOMPARE(mail.server, QStringLiteral("smtp.example.jp"));
+        QCOMPARE(loadedForm<BackForm>(), nullptr);
+        flushDeletes();
+        QVERIFY(watch.isNull());
+        QVERIFY(!QFileInfo::exists(m_folder->dataFile(QStringLiteral("kstdata5.data")))
+                || QFileInfo(m_folder->dataFile(QStringLiteral("kstdata5.data"))).size() == 0); // no sent record
+    }
+
+    void aRefusedReplyKeepsTheWindowAndItsText()
+    {
+        m_layer->failCall(QStringLiteral("SmtpSendMail"), 0, -1, QStringLiteral("550 宛先が見つかりません"));
+        BackForm *w = form<BackForm>();
+        w->ToText->clear(); // a cleared recipient still goes to the layer
+        w->SubjectText->setText(QStringLiteral("Re:  件名"));
+        w->BodyText->setPlainText(QStringLiteral("大事な返事"));
+        w->show();
+        m_prompt->answer(PromptAnswer::Ok);
+        w->Command2_Click();
+        QCOMPARE(m_layer->count(QStringLiteral("SmtpSendMail")), 1);
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown().first().title, QStringLiteral("送信エラー"));
+        QVERIFY(m_prompt->shown().first().text.contains(QStringLiteral("550 宛先が見つかりません")));
+        QCOMPARE(loadedForm<BackForm>(), w);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->BodyText->toPlainText(), QStringLiteral("大事な返事"));
+        QCOMPARE(w->SubjectText->text(), QStringLiteral("Re:  件名"));
+    }
+
+    void homeUnloadsAndStopHidesKeepingTheContents()
+    {
+        BackForm *w = form<BackForm>();
+        w->move(200, 150);
+        w->show();
+        w->AttachText->setText(QStringLiteral("/tmp/a.txt"));
+        w->Command3_Click();
+        QCOMPARE(loadedForm<BackForm>(), w);
+        QVERIFY(!w->isVisible());
+        QVERIFY(m_main->isVisible());
+        QCOMPARE(m_main->pos(), w->pos());
+        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt"));
+        w->Command1_Click();
+        QCOMPARE(loadedForm<BackForm>(), nullptr);
+        QCOMPARE(m_layer->count(QStringLiteral("SmtpSendMail")), 0);
+    }
+};
+
+QTEST_MAIN(TestBackForm)
+#include "tst_backform.moc"
