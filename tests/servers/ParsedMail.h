@@ -142,7 +142,9 @@ inline ParsedMail parseMail(const QByteArray &source)
             continue;
         GMimePart *part = GMIME_PART(leaf);
         GMimeContentType *ct = g_mime_object_get_content_type(leaf);
-        const QString type = QString::fromUtf8(g_mime_content_type_get_mime_type(ct));
+        char *mimeType = g_mime_content_type_get_mime_type(ct); // an allocated copy
+        const QString type = QString::fromUtf8(mimeType);
+        g_free(mimeType);
         const QString encoding = detail::headerOf(leaf, "Content-Transfer-Encoding");
         if (!haveBody && GMIME_IS_TEXT_PART(leaf) && !g_mime_part_is_attachment(part)) {
             haveBody = true;
