@@ -174,6 +174,9 @@ void MainForm::buildControls()
     brwWebBrowser = new QWebEngineView(this);
     brwWebBrowser->setObjectName(QStringLiteral("brwWebBrowser"));
     setGeometryTwips(brwWebBrowser, 1560, 1200, 5040, 4575);
+    // The pane starts empty: the web engine behind it starts once the window
+    // is on the screen, so that the window does not wait for it.
+    brwWebBrowser->hide();
 
     Text1 = new QPlainTextEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -251,6 +254,11 @@ void MainForm::Form_Load()
 
     Timer1_Timer();
     Timer1->start();
+
+    QTimer::singleShot(0, brwWebBrowser, [this] {
+        brwWebBrowser->show();
+        Text1->raise();
+    });
 }
 
 void MainForm::Form_Resize()

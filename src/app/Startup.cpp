@@ -42,7 +42,6 @@ int runApplication(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kestra"));
-    QApplication::setApplicationDisplayName(appTitle());
     // Fusion draws push buttons in their palette colour on every platform.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     installJapaneseTranslations(app);
