@@ -20,11 +20,23 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QTextEdit>
 
 namespace kestra {
 
 namespace {
+
+ReceiveProgressHook &progressHook()
+{
+    static ReceiveProgressHook hook;
+    return hook;
+}
+
+QString progressLabel(int n, int count)
+{
+    return QStringLiteral("メールを受信しています。（%1 / %2）").arg(n).arg(count);
+}
 
 const QString &attachmentNotice()
 {
@@ -109,6 +121,11 @@ QString messageSource(const QString &tempPath, const QString &header, const QStr
 
 } // namespace
 
+void setReceiveProgressHook(ReceiveProgressHook hook)
+{
+    progressHook() = std::move(hook);
+}
+
 Status StoreReceivedMail(qint16 recordNumber)
 {
     TyakuForm *history = form<TyakuForm>();
@@ -128,6 +145,8 @@ void ReceiveMail(MainForm &main)
     MailLayer &library = mailLayer();
     SharedSettings &settings = appState().settings;
     int count = 0; // messages the server reported; 0 when no log-in took place
+    int received = 0; // stored and deleted on the server
+    bool cancelled = false;
 
     auto finish = [&] {
         main.Text3->setText(count >= 1 ? QStringLiteral("新着メール有り。") : QStringLiteral("新着メール無し。"));
@@ -175,8 +194,31 @@ void ReceiveMail(MainForm &main)
         const QString tempPath = attachFolder + QStringLiteral("0.txt");
         const QString storePath = receivedStorePath();
 
+        // Application-modal, not only over the main window: the history
+        // window must not delete or compact the store while records are
+        // being appended to it. Setting the value repaints the windows and
+        // takes a press of the cancel button.
+        QProgressDialog progress(progressLabel(0, count), QStringLiteral("キャンセル"), 0, count, &main);
+        progress.setObjectName(QStringLiteral("ReceiveProgress"));
+        progress.setWindowTitle(appTitle());
+        progress.setWindowModality(Qt::ApplicationModal);
+        progress.setMinimumDuration(0);
+        progress.setAutoClose(false);
+        progress.setAutoReset(false);
+        progress.show();
+
         // 8-16. Each message in server order.
         for (int n = 1; n <= count; ++n) {
+            progress.setLabelText(progressLabel(n, count));
+            progress.setValue(n - 1);
+            if (progressHook())
+                progressHook()(progress, n, count);
+            // Between two messages: everything before n is stored and marked
+            // for deletion, nothing of n onwards has been touched.
+            if (progress.wasCanceled()) {
+                cancelled = true;
+                return;
+            }
             QString subject(MailLayer::kHeaderBufferSize, QLatin1Char(' '));
             QString date(MailLayer::kHeaderBufferSize, QLatin1Char(' '));
             QString from(MailLayer::kHeaderBufferSize, QLatin1Char(' '));
@@ -240,11 +282,17 @@ void ReceiveMail(MainForm &main)
 
             // 15. Only now is it deleted on the server.
             library.NMailPop3DeleteMail(handle, n);
+            ++received;
         }
+        progress.setValue(count);
     }();
 
-    // 17-18.
+    // 17-18. Closing the session commits the deletions of the stored messages.
     library.NMailPop3Close(handle);
+    if (cancelled)
+        main.Text1->setPlainText(QStringLiteral("受信を中止しました。%1通を受信しました。残りの%2通はサーバーに残してあります。")
+                                     .arg(received)
+                                     .arg(count - received));
     finish();
 }
 

@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QTextEdit>
 #include <QtTest>
 
@@ -130,6 +131,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
+        setReceiveProgressHook({});
         setMailLayer(nullptr);
         m_main.reset();
         // Deleting one window may delete others (its menus): hold them by guarded pointers.
@@ -352,6 +354,82 @@ private Q_SLOTS:
         QCOMPARE(layer.calls().at(4).args, QStringLiteral("7|1|2000000001"));
     }
 
+    // --- progress and cancel ---
+
+    void progressShowsEachMessageInAModalDialog()
+    {
+        ScriptedMailLayer layer;
+        layer.mailbox = {scripted(1), scripted(2), scripted(3)};
+        setMailLayer(&layer);
+        m_main->show();
+        QStringList seen;
+        setReceiveProgressHook([&](QProgressDialog &dialog, int n, int count) {
+            // Shown before message n is fetched, over the main window, blocking the rest.
+            seen << dialog.labelText();
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(dialog.parentWidget(), m_main.get());
+            QCOMPARE(dialog.windowModality(), Qt::ApplicationModal);
+            QCOMPARE(QApplication::activeModalWidget(), &dialog);
+            QCOMPARE(dialog.maximum(), count);
+            QCOMPARE(dialog.value(), n - 1);
+            QCOMPARE(layer.count(QStringLiteral("Pop3GetMail")), n - 1);
+        });
+
+        m_main->Command4_Click();
+
+        QCOMPARE(seen, (QStringList{QStringLiteral("メールを受信しています。（1 / 3）"),
+                                    QStringLiteral("メールを受信しています。（2 / 3）"),
+                                    QStringLiteral("メールを受信しています。（3 / 3）")}));
+        QVERIFY(m_main->findChildren<QProgressDialog *>().isEmpty());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QCOMPARE(storedMails().size(), 3);
+        QCOMPARE(m_main->Text1->toPlainText(), QStringLiteral("メールのチェックをしています。"));
+    }
+
+    // Cancelling before message `at` of ten: the ones before are stored and
+    // deleted, the others were never fetched and stay on the server.
+    void cancelStopsBetweenTwoMessages_data()
+    {
+        QTest::addColumn<int>("at");
+        QTest::newRow("before the first") << 1;
+        QTest::newRow("after three") << 4;
+        QTest::newRow("before the last") << 10;
+    }
+    void cancelStopsBetweenTwoMessages()
+    {
+        QFETCH(int, at);
+        ScriptedMailLayer layer;
+        for (int n = 1; n <= 10; ++n)
+            layer.mailbox.append(scripted(n));
+        setMailLayer(&layer);
+        storeOneRecord();
+        setReceiveProgressHook([&](QProgressDialog &dialog, int n, int) {
+            if (n == at)
+                dialog.cancel();
+        });
+
+        m_main->Command4_Click();
+
+        const int stored = at - 1;
+        QCOMPARE(layer.count(QStringLiteral("Pop3GetMail")), stored);
+        QCOMPARE(layer.count(QStringLiteral("Pop3DeleteMail")), stored);
+        QCOMPARE(layer.callNames().last(), QStringLiteral("Pop3Close"));
+        QVERIFY(!layer.connectionOpen());
+        QCOMPARE(layer.mailbox.size(), 10 - stored);
+        QCOMPARE(layer.mailbox.first().subject, QStringLiteral("件名%1").arg(at));
+        const QList<MailRecord> records = storedMails();
+        QCOMPARE(records.size(), 1 + stored);
+        for (int n = 1; n <= stored; ++n)
+            QCOMPARE(trimmed(records[n].Subject), QStringLiteral("件名%1").arg(n));
+        // Mail was reported, so the indicator says so; the status box tells how far it got.
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(m_main->Text1->toPlainText(),
+                 QStringLiteral("受信を中止しました。%1通を受信しました。残りの%2通はサーバーに残してあります。")
+                     .arg(stored)
+                     .arg(10 - stored));
+        QVERIFY(m_prompt->shown().isEmpty());
+    }
+
     // --- against the test Dovecot server ---
 
     void dovecotThreeMessagesInServerOrder_data()
@@ -390,6 +468,38 @@ private Q_SLOTS:
             QCOMPARE(trimmed(records[n].Body), QStringLiteral("本文%1\r\n").arg(n));
         }
         QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+        QTRY_COMPARE(m_box.count(), 0);
+    }
+
+    void dovecotCancelAfterThreeKeepsTheRestOnTheServer()
+    {
+        QVERIFY2(m_box.running(), "the Dovecot fixture is not running");
+        m_box.clear();
+        for (int n = 1; n <= 10; ++n)
+            m_box.put(plainMail(n));
+        auto layer = dovecotLayer();
+        setMailLayer(layer.get());
+        appState().settings.pop3Server = m_box.plainServer();
+        setAccount(m_box.user(), m_box.password());
+        setReceiveProgressHook([](QProgressDialog &dialog, int n, int) {
+            if (n == 4)
+                dialog.cancel();
+        });
+
+        m_main->Command4_Click();
+
+        QVERIFY2(m_prompt->shown().isEmpty(), qPrintable(m_prompt->texts().join(u'\n')));
+        QCOMPARE(storedMails().size(), 3);
+        QTRY_COMPARE(m_box.count(), 7);
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+
+        // The next run takes the seven left, in order: none lost, none twice.
+        setReceiveProgressHook({});
+        m_main->Command4_Click();
+        const QList<MailRecord> records = storedMails();
+        QCOMPARE(records.size(), 10);
+        for (int n = 1; n <= 10; ++n)
+            QCOMPARE(trimmed(records[n - 1].Subject), QStringLiteral("件名%1").arg(n));
         QTRY_COMPARE(m_box.count(), 0);
     }
 
