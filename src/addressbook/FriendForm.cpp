@@ -1,6 +1,7 @@
 #include "addressbook/FriendForm.h"
 
 #include "addressbook/AddressBook.h"
+#include "common/Controls.h"
 #include "common/AppState.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
@@ -20,23 +21,6 @@
 namespace kestra {
 
 namespace {
-
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, int l, int t, int w,
-                        int h)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    setGeometryTwips(b, l, t, w, h);
-    return b;
-}
-
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h)
-{
-    auto *label = new QLabel(caption, parent);
-    label->setObjectName(QLatin1String(name));
-    setGeometryTwips(label, l, t, w, h);
-    return label;
-}
 
 void showError(const StorageError &error)
 {

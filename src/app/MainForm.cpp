@@ -3,6 +3,7 @@
 #include "addressbook/FriendForm.h"
 #include "app/Favourites.h"
 #include "app/ReceiveMail.h"
+#include "common/Controls.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/Forms.h"
@@ -61,21 +62,6 @@ const HelpEntry kHelp[] = {
 
 // Controls whose hover hides the help box.
 const char *const kHideHelp[] = {"Frame1", "Frame2", "Picture1", "lblAddress", "tbToolBar"};
-
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, int l, int t,
-                        int w, int h, QColor colour = QColor())
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    setGeometryTwips(b, l, t, w, h);
-    if (colour.isValid()) {
-        QPalette p = b->palette();
-        p.setColor(QPalette::Button, colour);
-        b->setPalette(p);
-        b->setAutoFillBackground(true);
-    }
-    return b;
-}
 
 } // namespace
 

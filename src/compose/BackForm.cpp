@@ -1,5 +1,6 @@
 #include "compose/BackForm.h"
 
+#include "common/Controls.h"
 #include "common/AppState.h"
 #include "common/SwapWindow.h"
 #include "common/Text.h"
@@ -21,21 +22,6 @@
 namespace kestra {
 
 namespace {
-
-QPushButton *button(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h,
-                    QColor colour = QColor())
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    setGeometryTwips(b, l, t, w, h);
-    if (colour.isValid()) {
-        QPalette p = b->palette();
-        p.setColor(QPalette::Button, colour);
-        b->setPalette(p);
-        b->setAutoFillBackground(true);
-    }
-    return b;
-}
 
 QLabel *label(QWidget *parent, const char *name, const QString &caption, int top)
 {
@@ -71,19 +57,19 @@ BackForm::BackForm(QWidget *parent)
     setWindowTitle(QStringLiteral("返事を書く"));
     resize(twipsToPx(kDesignWidth), twipsToPx(kDesignHeight));
 
-    Command1 = button(this, "Command1", QStringLiteral("ホーム"), 120, 120, 1215, 375);
-    Command2 = button(this, "Command2", QStringLiteral("送信"), 1560, 120, 1215, 375);
-    Command3 = button(this, "Command3", QStringLiteral("送信中止"), 3000, 120, 1215, 375);
-    Command4 = button(this, "Command4", QStringLiteral("本文に貼付"), 4440, 120, 1215, 375);
+    Command1 = makeButton(this, "Command1", QStringLiteral("ホーム"), 120, 120, 1215, 375);
+    Command2 = makeButton(this, "Command2", QStringLiteral("送信"), 1560, 120, 1215, 375);
+    Command3 = makeButton(this, "Command3", QStringLiteral("送信中止"), 3000, 120, 1215, 375);
+    Command4 = makeButton(this, "Command4", QStringLiteral("本文に貼付"), 4440, 120, 1215, 375);
     Label1 = label(this, "Label1", QStringLiteral("宛先"), 600);
     ToText = box(this, "ToText", 960, 600, 4212, 300);
     Label2 = label(this, "Label2", QStringLiteral("題名"), 960);
     SubjectText = box(this, "SubjectText", 960, 960, 6150, 300);
     Label3 = label(this, "Label3", QStringLiteral("添付File"), 1320);
     AttachText = box(this, "AttachText", 960, 1320, 2800, 300);
-    AttachCommand = button(this, "AttachCommand", QStringLiteral("添付"), 3840, 1320, 792, 300, QColor(224, 224, 224));
-    Command9 = button(this, "Command9", QStringLiteral("追加"), 4635, 1320, 855, 300, QColor(192, 192, 192));
-    Command10 = button(this, "Command10", QStringLiteral("取り消し"), 5475, 1320, 855, 300, QColor(255, 0, 0));
+    AttachCommand = makeButton(this, "AttachCommand", QStringLiteral("添付"), 3840, 1320, 792, 300, QColor(224, 224, 224));
+    Command9 = makeButton(this, "Command9", QStringLiteral("追加"), 4635, 1320, 855, 300, QColor(192, 192, 192));
+    Command10 = makeButton(this, "Command10", QStringLiteral("取り消し"), 5475, 1320, 855, 300, QColor(255, 0, 0));
     BodyText = new QTextEdit(this);
     BodyText->setObjectName(QStringLiteral("BodyText"));
     BodyText->setAcceptRichText(false);

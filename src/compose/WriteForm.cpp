@@ -1,5 +1,6 @@
 #include "compose/WriteForm.h"
 
+#include "common/Controls.h"
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "common/Paths.h"
@@ -61,29 +62,6 @@ const QColor kLightCyan(192, 255, 255);
 QString sendingText()
 {
     return QStringLiteral("メールを送信中です。しばらくお待ち下さい。");
-}
-
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h,
-    QColor colour = QColor())
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QLatin1String(name));
-    setGeometryTwips(b, l, t, w, h);
-    if (colour.isValid()) {
-        QPalette p = b->palette();
-        p.setColor(QPalette::Button, colour);
-        b->setPalette(p);
-        b->setAutoFillBackground(true);
-    }
-    return b;
-}
-
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, int l, int t, int w, int h)
-{
-    auto *label = new QLabel(caption, parent);
-    label->setObjectName(QLatin1String(name));
-    setGeometryTwips(label, l, t, w, h);
-    return label;
 }
 
 void paint(QWidget *w, QPalette::ColorRole role, const QColor &colour)

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace kestra {
+
+// Controls placed in twips relative to their parent, named after the control
+// so that windows and tests find them by name.
+
+// A push button; with a valid colour, drawn in that background colour.
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption, int left, int top,
+                        int width, int height, QColor colour = QColor());
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, int left, int top, int width,
+                  int height);
+
+} // namespace kestra
