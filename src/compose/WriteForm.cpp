@@ -14,6 +14,7 @@
 #include "storage/Records.h"
 
 #include <QApplication>
+#include <QProgressDialog>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -58,6 +59,17 @@ const QColor kRed(255, 0, 0);
 const QColor kWhite(255, 255, 255); // palette entry 15
 const QColor kGreen(0, 128, 0); // palette entry 2
 const QColor kLightCyan(192, 255, 255);
+
+BulkProgressHook &bulkProgressHook()
+{
+    static BulkProgressHook hook;
+    return hook;
+}
+
+QString bulkProgressLabel(int n, int count)
+{
+    return QStringLiteral("メールを送信しています。（%1 / %2）").arg(n).arg(count);
+}
 
 QString sendingText()
 {
@@ -490,9 +502,37 @@ void WriteForm::Command1_Click()
     const QString bookPath = appPaths().dataFile(QString::fromUtf16(names::addressBook));
     const QString sentPath = appPaths().dataFile(QString::fromUtf16(names::sentStore));
 
+    // A bulk run shows "n / N" in a modal dialog that keeps the windows painted,
+    // blocks other input and lets the user stop between two mails.
+    std::unique_ptr<QProgressDialog> progress;
+    if (bulk && count > 0) {
+        progress = std::make_unique<QProgressDialog>(bulkProgressLabel(0, count), QStringLiteral("キャンセル"), 0,
+                                                     count, this);
+        progress->setObjectName(QStringLiteral("BulkProgress"));
+        progress->setWindowTitle(caption());
+        progress->setWindowModality(Qt::ApplicationModal);
+        progress->setMinimumDuration(0);
+        progress->setAutoClose(false);
+        progress->setAutoReset(false);
+        progress->show();
+    }
+
     QStringList failed; // one line per mail that did not go out
     bool storeErrorShown = false;
+    int wentOut = 0;
+    bool stopped = false;
     for (int i = 1; i <= count && i <= kMaxRecords; ++i) {
+        if (progress) {
+            progress->setLabelText(bulkProgressLabel(i, count));
+            progress->setValue(i - 1);
+            if (bulkProgressHook())
+                bulkProgressHook()(*progress, i, count);
+            QCoreApplication::processEvents();
+            if (progress->wasCanceled()) {
+                stopped = true;
+                break;
+            }
+        }
         QString to = toText();
         if (bulk) {
             RecordFile book(bookPath, AddressRecord::kLength);
@@ -519,6 +559,7 @@ void WriteForm::Command1_Click()
             continue;
         }
 
+        ++wentOut;
         // Only a mail that went out enters the sent history.
         const Result<qint16> number = AppendRecordNumber(sentPath, MailRecord::kLength);
         const Status stored = number ? StoreSentMail(number.value(), to) : number.status();
@@ -528,6 +569,14 @@ void WriteForm::Command1_Click()
         }
     }
 
+    progress.reset();
+    if (stopped) {
+        // The window keeps everything; the status says how far the run came.
+        if (!failed.isEmpty())
+            prompt().info(failureList(failed), sendErrorTitle());
+        Label7->setText(QStringLiteral("送信を中止しました。（%1 件中 %2 件送信）").arg(count).arg(wentOut));
+        return;
+    }
     if (!failed.isEmpty() && !bulk) {
         // Nothing the user typed is lost: the window stays for another try.
         Label7->setText(QStringLiteral("送信できませんでした。"));
@@ -545,6 +594,11 @@ void WriteForm::Command1_Click()
     AttachText->clear();
     clearBulkOption();
     unload();
+}
+
+void setBulkProgressHook(BulkProgressHook hook)
+{
+    bulkProgressHook() = std::move(hook);
 }
 
 void WriteForm::Command3_Click()

@@ -5,12 +5,15 @@
 #include "storage/Result.h"
 
 #include <QList>
+
+#include <functional>
 #include <QListWidget>
 #include <QString>
 #include <QWidget>
 #include <QtGlobal>
 
 class QCheckBox;
+class QProgressDialog;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -165,5 +168,11 @@ private:
 
 // The hover-help text of a compose-window control, by name; empty for none.
 QString writeHelpText(const QString &controlName);
+
+// Test hook: called each time the bulk send's progress dialog has been set to
+// mail `n` of `count`, before that mail goes out. Tests cancel the dialog from
+// it. An empty hook removes it.
+using BulkProgressHook = std::function<void(QProgressDialog &dialog, int n, int count)>;
+void setBulkProgressHook(BulkProgressHook hook);
 
 } // namespace kestra

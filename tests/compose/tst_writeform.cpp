@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -674,6 +675,43 @@ private Q_SLOTS:
         QCOMPARE(w->Label7->text(), QStringLiteral("送信完了です。"));
         QVERIFY(m_prompt->shown().isEmpty());
         QVERIFY(!loadedForm<WriteForm>());
+    }
+
+    // The bulk run shows "n / N" in a modal dialog; stopping it after the second
+    // of four mails leaves two sent and recorded, and the window with its text.
+    void bulkProgressAndStop()
+    {
+        writeAddressBook({ { QStringLiteral("一"), QStringLiteral("one@example.test") },
+            { QStringLiteral("二"), QStringLiteral("two@example.test") },
+            { QStringLiteral("三"), QStringLiteral("three@example.test") },
+            { QStringLiteral("四"), QStringLiteral("four@example.test") } });
+        WriteForm *w = openForm();
+        w->Command4->click();
+        w->Option2->click();
+        w->SubjectText->setText(QStringLiteral("お知らせ"));
+        w->setBodyText(QStringLiteral("皆様へ"));
+        QStringList seen;
+        setBulkProgressHook([&](QProgressDialog &dialog, int n, int count) {
+            seen << dialog.labelText();
+            QVERIFY(dialog.isModal());
+            QCOMPARE(dialog.maximum(), count);
+            QCOMPARE(dialog.value(), n - 1);
+            if (n == 3)
+                dialog.cancel();
+        });
+        w->Command1->click();
+        setBulkProgressHook({});
+        QCOMPARE(seen, (QStringList { QStringLiteral("メールを送信しています。（1 / 4）"),
+                           QStringLiteral("メールを送信しています。（2 / 4）"),
+                           QStringLiteral("メールを送信しています。（3 / 4）") }));
+        QCOMPARE(m_layer->calls.size(), 2);
+        QCOMPARE(m_layer->calls[1].to, QStringLiteral("two@example.test"));
+        QCOMPARE(sentRecords().size(), 2);
+        QCOMPARE(loadedForm<WriteForm>(), w);
+        QCOMPARE(w->SubjectText->text(), QStringLiteral("お知らせ"));
+        QCOMPARE(w->Label7->text(), QStringLiteral("送信を中止しました。（4 件中 2 件送信）"));
+        QVERIFY(m_prompt->shown().isEmpty());
+        QVERIFY(!w->findChild<QProgressDialog *>());
     }
 
     void sendBulkEmptyList()
