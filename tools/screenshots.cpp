@@ -1,0 +1,109 @@
+// Renders the main, compose, history and address book windows with sample data
+// into PNG files for the README: screenshots <output folder>.
+#include "app/MainForm.h"
+#include "app/Startup.h"
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/Paths.h"
+#include "compose/WriteForm.h"
+#include "addressbook/FriendForm.h"
+#include "history/TyakuForm.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QStyleFactory>
+#include <QTemporaryDir>
+#include <QTimer>
+
+using namespace kestra;
+
+namespace {
+
+void writeSamples()
+{
+    const AppPaths paths = appPaths();
+    QByteArray received;
+    const struct {
+        const char16_t *subject, *from, *date, *body;
+    } mails[] = {
+        {u"週末の打ち合わせについて", u"tanaka@example.jp", u"Mon, 7 Dec 2026 09:12:00 +0900",
+         u"田中です。\r\n土曜日の打ち合わせは十時からでお願いします。\r\n資料は当日お持ちします。"},
+        {u"【お知らせ】年末年始の営業について", u"info@shop.example.jp", u"Mon, 7 Dec 2026 13:40:00 +0900",
+         u"いつもご利用ありがとうございます。\r\n年末年始は12月29日から1月3日までお休みをいただきます。"},
+        {u"Re: 写真を送ります", u"hanako@example.jp", u"Tue, 8 Dec 2026 08:05:00 +0900",
+         u"写真ありがとう！\r\nとてもよく撮れていますね。"},
+    };
+    for (const auto &m : mails) {
+        MailRecord r;
+        r.Subject = QString::fromUtf16(m.subject);
+        r.Header2 = QString::fromUtf16(m.from);
+        r.Header3 = QString::fromUtf16(m.date);
+        r.Body = QString::fromUtf16(m.body);
+        received += r.encode();
+    }
+    QFile f(paths.dataFile(QString::fromUtf16(names::receivedStore)));
+    if (f.open(QIODevice::WriteOnly))
+        f.write(received);
+    f.close();
+
+    QByteArray book;
+    const QPair<const char16_t *, const char16_t *> people[] = {
+        {u"田中　一郎", u"tanaka@example.jp"}, {u"山田　花子", u"hanako@example.jp"}, {u"鈴木商店", u"info@shop.example.jp"}};
+    for (const auto &p : people) {
+        AddressRecord r;
+        r.Name = QString::fromUtf16(p.first) + QString(30 - int(QString::fromUtf16(p.first).size()), QChar(0x3000));
+        r.Address = QString::fromUtf16(p.second);
+        book += r.encode();
+    }
+    QFile b(paths.dataFile(QString::fromUtf16(names::addressBook)));
+    if (b.open(QIODevice::WriteOnly))
+        b.write(book);
+    QFile ini(paths.kestraIni());
+    if (ini.open(QIODevice::WriteOnly))
+        ini.write("SMTP=smtp.example.jp\r\nPOP3=pop3s://pop.example.jp\r\nMAIL=me@example.jp\r\nAPOP=0\r\n");
+}
+
+void save(QWidget *w, const QString &folder, const char *name)
+{
+    w->grab().save(folder + QLatin1Char('/') + QLatin1String(name));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    installJapaneseTranslations(app);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(out);
+
+    QTemporaryDir folder;
+    appState().appFolder = folder.path();
+    appPaths().ensureFolders();
+    writeSamples();
+
+    auto *main = new MainForm;
+    main->Form_Load();
+    QTimer::singleShot(500, [&] {
+        save(main, out, "main-window.png");
+        WriteForm *compose = form<WriteForm>();
+        compose->show();
+        compose->Command4_Click(); // wide, with the address panel
+        save(compose, out, "compose-window.png");
+        openHistoryWindow(1);
+        TyakuForm *history = loadedForm<TyakuForm>();
+        history->resize(760, 560);
+        save(history, out, "history-window.png");
+        FriendForm *book = form<FriendForm>();
+        book->show();
+        save(book, out, "address-book.png");
+        QApplication::quit();
+    });
+    return QApplication::exec();
+}
