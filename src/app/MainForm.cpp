@@ -40,11 +40,6 @@ namespace kestra {
 
 namespace {
 
-struct HelpEntry {
-    const char *control;
-    const char16_t *text;
-};
-
 const HelpEntry kHelp[] = {
     {"Command3", u"メールの新規作成・送信を行います。"},
     {"Command4", u"新着メールの受信を行います。"},
@@ -67,11 +62,7 @@ const char *const kHideHelp[] = {"Frame1", "Frame2", "Picture1", "lblAddress", "
 
 QString mainHelpText(const QString &controlName)
 {
-    for (const HelpEntry &e : kHelp) {
-        if (controlName == QLatin1String(e.control))
-            return QString::fromUtf16(e.text);
-    }
-    return {};
+    return helpTextIn(kHelp, controlName);
 }
 
 QString MainForm::caption()

@@ -31,4 +31,13 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, int
     return label;
 }
 
+QString helpTextIn(std::span<const HelpEntry> table, const QString &controlName)
+{
+    for (const HelpEntry &e : table) {
+        if (controlName == QLatin1String(e.control))
+            return QString::fromUtf16(e.text);
+    }
+    return {};
+}
+
 } // namespace kestra

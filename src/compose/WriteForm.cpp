@@ -33,11 +33,6 @@ namespace kestra {
 
 namespace {
 
-struct HelpEntry {
-    const char *control;
-    const char16_t *text;
-};
-
 const HelpEntry kHelp[] = {
     { "Command1", u"送信します。電話回線が接続されていない場合は、自動的に接続してメールを送信します。" },
     { "Command3", u"送信を中止します。" },
@@ -131,11 +126,7 @@ void PressList::mousePressEvent(QMouseEvent *event)
 
 QString writeHelpText(const QString &controlName)
 {
-    for (const HelpEntry &e : kHelp) {
-        if (controlName == QLatin1String(e.control))
-            return QString::fromUtf16(e.text);
-    }
-    return {};
+    return helpTextIn(kHelp, controlName);
 }
 
 QString WriteForm::caption()

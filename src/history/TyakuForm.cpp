@@ -1,5 +1,6 @@
 #include "history/TyakuForm.h"
 
+#include "common/Controls.h"
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "common/Twips.h"
@@ -47,11 +48,6 @@ constexpr int kEditorLeft = 20;
 constexpr int kEditorLoadTop = 3900;
 constexpr int kEditorLoadHeight = 3000;
 
-struct HelpEntry {
-    const char *control;
-    const char16_t *text;
-};
-
 const HelpEntry kHelp[] = {
     {"Command1", u"メールを１件ずつ削除します。リストでメールを選択（クリック）してから実行して下さい。"},
     {"Command3", u"メールアドレスをアドレス帳に登録します。リストからメールを選択（クリック）してから実行して下さい。"},
@@ -61,11 +57,7 @@ const HelpEntry kHelp[] = {
 
 QString helpTextFor(const QString &controlName)
 {
-    for (const HelpEntry &e : kHelp) {
-        if (controlName == QLatin1String(e.control))
-            return QString::fromUtf16(e.text);
-    }
-    return {};
+    return helpTextIn(kHelp, controlName);
 }
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &caption)
