@@ -126,7 +126,10 @@ void setReceiveProgressHook(ReceiveProgressHook hook)
     progressHook() = std::move(hook);
 }
 
-Status StoreReceivedMail(qint16 recordNumber)
+namespace {
+
+// The record of the mail shown in the history window's boxes.
+MailRecord historyBoxesRecord()
 {
     TyakuForm *history = form<TyakuForm>();
     MailRecord record;
@@ -136,8 +139,15 @@ Status StoreReceivedMail(qint16 recordNumber)
     record.Body = trimBlanks(mime::withCrLf(history->rtfEd->toPlainText()));
     record.LineEnd = QStringLiteral("\r\n");
     record.Live = 1;
+    return record;
+}
+
+} // namespace
+
+Status StoreReceivedMail(qint16 recordNumber)
+{
     // writeRecordAt flushes the record to the disk before it returns.
-    return writeRecordAt(receivedStorePath(), MailRecord::kLength, recordNumber, record.encode());
+    return writeRecordAt(receivedStorePath(), MailRecord::kLength, recordNumber, historyBoxesRecord().encode());
 }
 
 void ReceiveMail(MainForm &main)
@@ -145,8 +155,13 @@ void ReceiveMail(MainForm &main)
     MailLayer &library = mailLayer();
     SharedSettings &settings = appState().settings;
     int count = 0; // messages the server reported; 0 when no log-in took place
-    int received = 0; // stored and deleted on the server
+    int received = 0; // stored and marked for deletion on the server
     bool cancelled = false;
+    // The received store, open for the whole run. Records are handed to the
+    // system as they come but put on the disk once, before the session ends:
+    // the server deletes only when it is told QUIT, so a message marked for
+    // deletion whose record never reached the disk is still on the server.
+    RecordFile store(receivedStorePath(), MailRecord::kLength);
 
     auto finish = [&] {
         main.Text3->setText(count >= 1 ? QStringLiteral("新着メール有り。") : QStringLiteral("新着メール無し。"));
@@ -275,7 +290,13 @@ void ReceiveMail(MainForm &main)
                 showStoreError(number.error());
                 return;
             }
-            if (const Status stored = StoreReceivedMail(number.value()); !stored) {
+            if (!store.isOpen()) {
+                if (const Status opened = store.open(); !opened) {
+                    showStoreError(opened.error());
+                    return;
+                }
+            }
+            if (const Status stored = store.write(number.value(), historyBoxesRecord().encode(), false); !stored) {
                 showStoreError(stored.error());
                 return;
             }
@@ -287,7 +308,23 @@ void ReceiveMail(MainForm &main)
         progress.setValue(count);
     }();
 
-    // 17-18. Closing the session commits the deletions of the stored messages.
+    // 17-18. Closing the session commits the deletions of the stored
+    // messages, so they must be on the disk first. When they cannot be put
+    // there the session ends without QUIT: every message stays on the server,
+    // and the next run receives again what this one could not keep.
+    if (received > 0) {
+        if (const Status synced = store.sync(); !synced) {
+            library.NMailPop3Abandon(handle);
+            store.close();
+            prompt().info(QStringLiteral("受信したメールをディスクに書き込めません。今回受信したメールはすべてサーバーに残してあります。\r\n")
+                              + synced.error().message(),
+                          appTitle(), PromptIcon::Critical);
+            main.Text1->setPlainText(QStringLiteral("受信したメールを保存できませんでした。メールはサーバーに残してあります。"));
+            finish();
+            return;
+        }
+    }
+    store.close();
     library.NMailPop3Close(handle);
     if (cancelled)
         main.Text1->setPlainText(QStringLiteral("受信を中止しました。%1通を受信しました。残りの%2通はサーバーに残してあります。")

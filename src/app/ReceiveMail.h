@@ -23,7 +23,11 @@ class MainForm;
 // on the server, every later one stays there, and the status box says how
 // many of each.
 //
-// A message is deleted on the server only once its record is on the disk. When
+// A message is deleted on the server only once its record is on the disk:
+// deletions take effect when the session ends with QUIT, and the store is put
+// on the disk once just before that. When that fails the session is dropped
+// without QUIT, so every message of the run stays on the server (records
+// already handed to the store may then be received a second time). When
 // the store cannot be written, or the connection fails while a message is being
 // fetched, the run stops with a message box: that message and every later one
 // stay on the server, everything stored before stays stored.

@@ -19,6 +19,7 @@ public:
     int NMailPop3GetMail(int, int, QString &, QString &, QString &, QString &, QString &, int, int, int) override { return -1; }
     int NMailPop3DeleteMail(int, int) override { return -1; }
     int NMailPop3Close(int) override { return 0; }
+    int NMailPop3Abandon(int) override { return 0; }
     int NMailAttachmentFileFirst(int, const QString &, const QString &, const QString &, const QString &,
                                  QString &, const QString &, const QString &, QString &, int) override { return 0; }
     int NMailAttachmentFileClose(int) override { return 0; }

@@ -37,6 +37,12 @@ public:
                                  int flag1, int flag2) = 0;
     virtual int NMailPop3DeleteMail(int handle, int number) = 0;
     virtual int NMailPop3Close(int handle) = 0;
+    // Ends the session WITHOUT committing its deletions: the connection is
+    // closed without QUIT (after an RSET where the server still answers), so
+    // every message marked by NMailPop3DeleteMail stays on the server. For
+    // when what was fetched could not be made safe on the disk. 0 = the
+    // server confirmed the reset; the session is gone either way.
+    virtual int NMailPop3Abandon(int handle) = 0;
 
     // Expands the attachments of a fetched message into `attachFolder` (a path
     // ending in a separator). `source` is the message source written to

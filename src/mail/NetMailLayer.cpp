@@ -186,6 +186,16 @@ int NetMailLayer::NMailPop3Close(int handle)
     return s->quit() ? 0 : sessionFailed(s.get());
 }
 
+int NetMailLayer::NMailPop3Abandon(int handle)
+{
+    const auto it = m_sessions.find(handle);
+    if (it == m_sessions.end())
+        return failed(QStringLiteral("POP3の接続がありません。(接続番号 %1)").arg(handle));
+    std::unique_ptr<Pop3Session> s = std::move(it->second);
+    m_sessions.erase(it);
+    return s->abandon() ? 0 : sessionFailed(s.get());
+}
+
 int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &, const QString &,
                                            const QString &header, QString &body, const QString &attachFolder,
                                            const QString &, QString &source, int)

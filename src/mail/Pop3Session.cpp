@@ -108,6 +108,7 @@ QString Pop3Session::stepName() const
     case Step::Top: return QStringLiteral("TOP");
     case Step::Retr: return QStringLiteral("RETR");
     case Step::Dele: return QStringLiteral("DELE");
+    case Step::Rset: return QStringLiteral("RSET");
     case Step::Quit: return QStringLiteral("QUIT");
     }
     return {};
@@ -431,6 +432,19 @@ bool Pop3Session::quit()
     m_socket->disconnectFromHost();
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->waitForDisconnected(qMin(m_options.readTimeoutMs, 2000));
+    m_socket->abort();
+    m_step = Step::Idle;
+    return ok;
+}
+
+bool Pop3Session::abandon()
+{
+    if (!m_socket)
+        return false;
+    bool ok = false;
+    if (!m_broken && m_socket->state() == QAbstractSocket::ConnectedState)
+        ok = command("RSET", Step::Rset);
+    // No QUIT, whatever RSET gave: a session that ends without it commits nothing.
     m_socket->abort();
     m_step = Step::Idle;
     return ok;

@@ -36,7 +36,7 @@ class Pop3Session
 {
 public:
     // What the session is waiting for; named in error texts.
-    enum class Step { Idle, Connect, Greeting, Capa, Stls, Handshake, Apop, User, Pass, Stat, List, Top, Retr, Dele, Quit };
+    enum class Step { Idle, Connect, Greeting, Capa, Stls, Handshake, Apop, User, Pass, Stat, List, Top, Retr, Dele, Rset, Quit };
 
     explicit Pop3Session(Pop3Options options);
     ~Pop3Session();
@@ -53,6 +53,10 @@ public:
     // QUIT (a bounded wait), then closes the connection. Deletions take effect
     // only when the server answers QUIT.
     bool quit();
+    // RSET (a bounded wait) where the connection still works, then drops the
+    // connection without QUIT: the server ends the session without deleting
+    // anything. Gives true when the server confirmed the reset.
+    bool abandon();
 
     bool broken() const { return m_broken; }
     bool encrypted() const;

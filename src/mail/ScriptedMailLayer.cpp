@@ -175,6 +175,18 @@ int ScriptedMailLayer::NMailPop3Close(int handle)
     return 0;
 }
 
+int ScriptedMailLayer::NMailPop3Abandon(int handle)
+{
+    int r = 0;
+    const bool failed = record(QStringLiteral("Pop3Abandon"), QString::number(handle), r);
+    // The session ends without its deletions, even when the reset "failed":
+    // the connection is dropped without QUIT. The mailbox stays as it was.
+    m_open = false;
+    m_deleted.clear();
+    m_lastFetched = nullptr;
+    return failed ? r : 0;
+}
+
 int ScriptedMailLayer::NMailAttachmentFileFirst(int, const QString &subject, const QString &, const QString &,
                                                 const QString &, QString &body, const QString &attachFolder,
                                                 const QString &tempFile, QString &source, int)

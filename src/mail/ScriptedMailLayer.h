@@ -69,6 +69,7 @@ public:
                          QString &header, QString &body, int bodySize, int flag1, int flag2) override;
     int NMailPop3DeleteMail(int handle, int number) override;
     int NMailPop3Close(int handle) override;
+    int NMailPop3Abandon(int handle) override;
     int NMailAttachmentFileFirst(int flag, const QString &subject, const QString &date, const QString &from,
                                  const QString &header, QString &body, const QString &attachFolder,
                                  const QString &tempFile, QString &source, int flag2) override;

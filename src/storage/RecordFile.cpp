@@ -89,6 +89,17 @@ int liveOffsetFor(int recordLength)
     }
 }
 
+static SyncFailureHook &syncFailureHook()
+{
+    static SyncFailureHook hook;
+    return hook;
+}
+
+void setSyncFailureHook(SyncFailureHook hook)
+{
+    syncFailureHook() = std::move(hook);
+}
+
 void setCompactionHook(CompactionHook h)
 {
     g_hook = std::move(h);
@@ -192,6 +203,17 @@ Status RecordFile::write(qint64 number, const QByteArray &bytes, bool sync)
     if (m_file.write(bytes) != m_length)
         return error(m_file.errorString());
     if (sync ? !syncFile(m_file) : !m_file.flush())
+        return error(m_file.errorString());
+    return {};
+}
+
+Status RecordFile::sync()
+{
+    if (!m_file.isOpen() || !m_file.isWritable())
+        return error(QStringLiteral("ファイルが書き込み用に開かれていません"));
+    if (syncFailureHook() && !syncFailureHook()(m_path))
+        return error(QStringLiteral("ディスクに書き込めません"));
+    if (!syncFile(m_file))
         return error(m_file.errorString());
     return {};
 }

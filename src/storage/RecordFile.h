@@ -48,6 +48,7 @@ public:
     // Opens for reading only; a missing file reads as empty.
     Status openReadOnly();
     void close();
+    bool isOpen() const { return m_file.isOpen(); }
 
     const QString &path() const { return m_path; }
     int recordLength() const { return m_length; }
@@ -59,6 +60,8 @@ public:
     // Writes `bytes` (exactly one record) as record `number`; one past the last
     // appends. With `sync` the bytes are on disk when it returns.
     Status write(qint64 number, const QByteArray &bytes, bool sync = true);
+    // Puts every record written so far on the disk.
+    Status sync();
 
 private:
     StorageError error(const QString &reason) const;
@@ -97,6 +100,11 @@ Status CompactStore(const QString &dataPath, const QString &tempPath, int record
 enum class CompactionStep { TempOpened, RecordCopied, TempSynced, Renamed };
 using CompactionHook = std::function<bool(CompactionStep, qint64 index)>;
 void setCompactionHook(CompactionHook hook);
+
+// Test hook: asked before RecordFile::sync flushes `path`; returning false
+// makes that sync fail as a full or failing disk would. Empty = none.
+using SyncFailureHook = std::function<bool(const QString &path)>;
+void setSyncFailureHook(SyncFailureHook hook);
 
 // Flushes an open file's data to the disk.
 bool syncFile(QFile &file);

@@ -45,6 +45,7 @@ public:
     }
     int NMailPop3DeleteMail(int, int) override { return -1; }
     int NMailPop3Close(int) override { return 0; }
+    int NMailPop3Abandon(int) override { return 0; }
     int NMailAttachmentFileFirst(int, const QString &, const QString &, const QString &, const QString &,
         QString &, const QString &, const QString &, QString &, int) override
     {

@@ -60,6 +60,7 @@ private Q_SLOTS:
     void noServerFailsToConnect();
     void rawBodyAndAttachmentsOfFetchedMail();
     void unfinishedSessionDeletesNothing();
+    void abandonedSessionDeletesNothing();
 };
 
 void TestPop3Dovecot::fetchesAndDeletesInServerOrder_data()
@@ -212,6 +213,28 @@ void TestPop3Dovecot::unfinishedSessionDeletesNothing()
     }
     QTest::qWait(300);
     QCOMPARE(m_box.count(), 2);
+}
+
+void TestPop3Dovecot::abandonedSessionDeletesNothing()
+{
+    m_box.put(mail(1));
+    m_box.put(mail(2));
+    auto layer = trustingLayer();
+    int handle = layer->NMailPop3Connect(m_box.plainServer());
+    QCOMPARE(layer->NMailPop3Authenticate(handle, m_box.user(), m_box.password(), -1), 2);
+    QCOMPARE(layer->NMailPop3DeleteMail(handle, 1), 0);
+    QCOMPARE(layer->NMailPop3DeleteMail(handle, 2), 0);
+    QCOMPARE(layer->NMailPop3Abandon(handle), 0); // the server confirmed RSET
+    QCOMPARE(layer->NMailPop3Close(handle), -1);  // the session is gone
+    QTest::qWait(300);
+    QCOMPARE(m_box.count(), 2);
+
+    // The same deletions closed with QUIT do take effect.
+    handle = layer->NMailPop3Connect(m_box.plainServer());
+    QCOMPARE(layer->NMailPop3Authenticate(handle, m_box.user(), m_box.password(), -1), 2);
+    QCOMPARE(layer->NMailPop3DeleteMail(handle, 1), 0);
+    QCOMPARE(layer->NMailPop3Close(handle), 0);
+    QTRY_COMPARE(m_box.count(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestPop3Dovecot)
