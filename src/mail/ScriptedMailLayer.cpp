@@ -94,6 +94,19 @@ int ScriptedMailLayer::NMailPop3Authenticate(int handle, const QString &id, cons
     return int(mailbox.size());
 }
 
+namespace {
+// The four header texts of a message, as they fit the caller's buffers.
+void fillHeaders(const ScriptedMailLayer::Message &m, QString &subject, QString &date, QString &from,
+                 QString &header)
+{
+    const int width = MailLayer::kHeaderBufferSize - 1;
+    subject = m.subject.left(width);
+    date = m.date.left(width);
+    from = m.from.left(width);
+    header = m.header.left(width);
+}
+} // namespace
+
 int ScriptedMailLayer::NMailPop3GetMailStatus(int handle, int number, QString &subject, QString &date,
                                               QString &from, QString &header, int)
 {
@@ -105,10 +118,7 @@ int ScriptedMailLayer::NMailPop3GetMailStatus(int handle, int number, QString &s
         m_lastError = errorText;
         return -1;
     }
-    subject = m->subject.left(kHeaderBufferSize - 1);
-    date = m->date.left(kHeaderBufferSize - 1);
-    from = m->from.left(kHeaderBufferSize - 1);
-    header = m->header.left(kHeaderBufferSize - 1);
+    fillHeaders(*m, subject, date, from, header);
     return 0;
 }
 
@@ -137,10 +147,7 @@ int ScriptedMailLayer::NMailPop3GetMail(int handle, int number, QString &subject
         m_lastError = errorText;
         return -1;
     }
-    subject = m->subject.left(kHeaderBufferSize - 1);
-    date = m->date.left(kHeaderBufferSize - 1);
-    from = m->from.left(kHeaderBufferSize - 1);
-    header = m->header.left(kHeaderBufferSize - 1);
+    fillHeaders(*m, subject, date, from, header);
     body = m->body.left(qMax(0, bodySize - 1));
     m_lastFetched = m;
     return 0;
