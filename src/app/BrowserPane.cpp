@@ -6,6 +6,7 @@
 #include "app/Favourites.h"
 #include "app/MainForm.h"
 #include "common/AppState.h"
+#include "common/Twips.h"
 #include "common/Text.h"
 #include "common/UserPrompt.h"
 
@@ -19,6 +20,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -176,9 +178,23 @@ bool PaneActivity::busy() const
     return m_loading || (m_pending && m_requestedAt.elapsed() < kRequestLimitMs);
 }
 
+QWebEngineView *MainForm::browserPane()
+{
+    if (brwWebBrowser)
+        return brwWebBrowser;
+    brwWebBrowser = new QWebEngineView(this);
+    brwWebBrowser->setObjectName(QStringLiteral("brwWebBrowser"));
+    setGeometryTwips(brwWebBrowser, 1560, 1200, 5040, 4575);
+    m_paneActivity = new PaneActivity(brwWebBrowser);
+    Form_Resize();
+    brwWebBrowser->show();
+    // The help box stays above the pane.
+    Text1->raise();
+    return brwWebBrowser;
+}
+
 void MainForm::setUpBrowserPane()
 {
-    m_paneActivity = new PaneActivity(brwWebBrowser);
     connect(timTimer, &QTimer::timeout, this, &MainForm::timTimer_Timer);
     const QList<QAction *> buttons = tbToolBar->actions();
     for (QAction *button : buttons)
@@ -194,14 +210,15 @@ void MainForm::navigatePane(const QUrl &url)
 {
     if (!url.isValid())
         return;
+    QWebEngineView *view = browserPane();
     m_paneActivity->requested();
-    brwWebBrowser->load(url);
+    view->load(url);
 }
 
 void MainForm::showPaneTitle()
 {
     // An empty pane has no title; the caption then keeps what it shows.
-    if (brwWebBrowser->url().isEmpty())
+    if (!brwWebBrowser || brwWebBrowser->url().isEmpty())
         return;
     setWindowTitle(brwWebBrowser->title());
 }
@@ -221,6 +238,7 @@ void MainForm::cboAddress_KeyPress(int keyAscii)
 void MainForm::tbToolBar_ButtonClick(QAction *button)
 {
     const QString key = button->objectName();
+    browserPane();
     if (key == QLatin1String("Back")) {
         timTimer->start();
         if (brwWebBrowser->history()->canGoBack()) {
@@ -254,7 +272,7 @@ void MainForm::tbToolBar_ButtonClick(QAction *button)
 
 void MainForm::timTimer_Timer()
 {
-    if (m_paneActivity->busy()) {
+    if (paneBusy()) {
         setWindowTitle(QString::fromUtf16(kBusyCaption));
         return;
     }
@@ -264,7 +282,7 @@ void MainForm::timTimer_Timer()
 
 bool MainForm::paneBusy() const
 {
-    return m_paneActivity->busy();
+    return m_paneActivity && m_paneActivity->busy();
 }
 
 int MainForm::selectedFavourite() const

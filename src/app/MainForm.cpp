@@ -148,13 +148,6 @@ void MainForm::buildControls()
     setGeometryTwips(Text3, 120, 3720, 1215, 735);
     Text3->setReadOnly(true);
 
-    brwWebBrowser = new QWebEngineView(this);
-    brwWebBrowser->setObjectName(QStringLiteral("brwWebBrowser"));
-    setGeometryTwips(brwWebBrowser, 1560, 1200, 5040, 4575);
-    // The pane starts empty: the web engine behind it starts once the window
-    // is on the screen, so that the window does not wait for it.
-    brwWebBrowser->hide();
-
     Text1 = new QPlainTextEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
     setGeometryTwips(Text1, 1560, 3960, 4815, 1815);
@@ -232,10 +225,20 @@ void MainForm::Form_Load()
     Timer1_Timer();
     Timer1->start();
 
-    QTimer::singleShot(0, brwWebBrowser, [this] {
-        brwWebBrowser->show();
-        Text1->raise();
-    });
+    // The pane comes once this window has been painted (see event()).
+    m_paneAfterFirstPaint = true;
+}
+
+bool MainForm::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    // The first paint has put the window on the screen; the web engine starts
+    // from the next round of the event loop, so the user sees the window at once.
+    if (event->type() == QEvent::Paint && m_paneAfterFirstPaint) {
+        m_paneAfterFirstPaint = false;
+        QTimer::singleShot(0, this, [this] { browserPane(); });
+    }
+    return handled;
 }
 
 void MainForm::Form_Resize()
@@ -243,7 +246,8 @@ void MainForm::Form_Resize()
     const int w = pxToTwips(width());
     const int h = pxToTwips(height());
     cboAddress->resize(twipsToPx(w / 1.5), cboAddress->height());
-    brwWebBrowser->resize(twipsToPx(w), twipsToPx(h));
+    if (brwWebBrowser)
+        brwWebBrowser->resize(twipsToPx(w), twipsToPx(h));
     Picture1->resize(Picture1->width(), twipsToPx(h));
 }
 

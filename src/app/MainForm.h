@@ -2,7 +2,6 @@
 
 #include "storage/Result.h"
 
-#include <QWebEngineView>
 #include <QWidget>
 
 class QComboBox;
@@ -15,6 +14,7 @@ class QTimer;
 class QToolBar;
 class QUrl;
 class QAction;
+class QWebEngineView;
 
 namespace kestra {
 
@@ -32,7 +32,7 @@ class PaneActivity;
 //               Command7 送信履歴, Command5 アドレス帳, Command8 設定, Command12 HP),
 //               Frame2 (Label2 "OutoLook", Command1 登録: capture a copied address),
 //               Text3 new-mail indicator
-//   brwWebBrowser  browser pane
+//   brwWebBrowser  browser pane; created once the window has been painted
 //   Text1       hover help and status box
 //   Text2       hidden clock text (also scratch); Text4 hidden clipboard scratch
 //   Command10   hidden: reloads the favourites
@@ -78,6 +78,10 @@ public:
     void Command13_Click(); // paste the clipboard into the address
     // Whether the pane counts as loading (what the busy watch looks at).
     bool paneBusy() const;
+    // The browser pane, created on first use. The pane starts empty, so start-up
+    // leaves it out until the window has been painted once: the web engine
+    // behind it takes longer to start than the rest of the window together.
+    QWebEngineView *browserPane();
 
     // Hover help for the control under the mouse.
     void hoverOver(QWidget *control);
@@ -111,6 +115,7 @@ public:
     QTimer *timTimer = nullptr;
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -124,6 +129,7 @@ private:
     int selectedFavourite() const;
 
     PaneActivity *m_paneActivity = nullptr;
+    bool m_paneAfterFirstPaint = false; // set by Form_Load, cleared once the pane is scheduled
 };
 
 // Help texts of the main window's controls, by control name; empty for none.

@@ -30,12 +30,29 @@ void installJapaneseTranslations(QCoreApplication &app)
         delete translator;
 }
 
+void chooseRendering()
+{
+#ifndef Q_OS_WIN
+    // Loading the OpenGL driver when the display connection opens costs about
+    // 50 ms, a third of the start-up, before the window can appear; the pane
+    // shows ordinary pages just as well in software. Settings the user made for
+    // Qt themselves are left alone.
+    if (qEnvironmentVariableIntValue("KESTRA_GPU") == 1)
+        return;
+    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        qputenv("QT_QUICK_BACKEND", "software");
+#endif
+}
+
 int runApplication(int argc, char *argv[])
 {
 #ifndef Q_OS_WIN
     // The web engine refuses to start its sandbox as root; only then is it switched off.
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    chooseRendering();
 #endif
     // The web engine shares its OpenGL contexts with the widgets; this must be
     // set before the application object exists.

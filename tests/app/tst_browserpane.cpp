@@ -189,7 +189,7 @@ private Q_SLOTS:
         typeAddress(m_server->url("/a"));
         QVERIFY(m_form->timTimer->isActive());
         QTRY_VERIFY(settledOn(QStringLiteral("Page A")));
-        QCOMPARE(m_form->brwWebBrowser->url().toString(), m_server->url("/a"));
+        QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/a"));
     }
 
     void choosingAFavouriteNavigates()
@@ -224,11 +224,11 @@ private Q_SLOTS:
         button("Back")->trigger();
         QVERIFY(m_form->timTimer->isActive());
         QTRY_VERIFY(settledOn(QStringLiteral("Page A")));
-        QCOMPARE(m_form->brwWebBrowser->url().toString(), m_server->url("/a"));
+        QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/a"));
 
         button("Forward")->trigger();
         QTRY_VERIFY(settledOn(QStringLiteral("Hit 2")));
-        QCOMPARE(m_form->brwWebBrowser->url().toString(), m_server->url("/count"));
+        QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/count"));
 
         button("Refresh")->trigger();
         QVERIFY(m_form->timTimer->isActive());
@@ -249,7 +249,7 @@ private Q_SLOTS:
         QVERIFY(!m_form->timTimer->isActive());
         QTRY_VERIFY(!m_form->paneBusy());
         QCOMPARE(m_form->windowTitle(), QStringLiteral("Page A"));
-        QCOMPARE(m_form->brwWebBrowser->url().toString(), m_server->url("/a"));
+        QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/a"));
     }
 
     void homeAndSearchGoToTheirPages()
@@ -271,7 +271,7 @@ private Q_SLOTS:
         QTRY_VERIFY(settledOn(QStringLiteral("ケストラ ヘルプ")));
         // A jump inside the page loads nothing; the watch still ends.
         button("Search")->trigger();
-        QTRY_COMPARE(m_form->brwWebBrowser->url(), pages.search);
+        QTRY_COMPARE(m_form->browserPane()->url(), pages.search);
         QTRY_VERIFY(settledOn(QStringLiteral("ケストラ ヘルプ")));
     }
 
@@ -290,7 +290,7 @@ private Q_SLOTS:
         button(key.toLatin1().constData())->trigger();
         QTRY_VERIFY(!m_form->timTimer->isActive());
         QCOMPARE(m_form->windowTitle(), MainForm::caption());
-        QVERIFY(m_form->brwWebBrowser->url().isEmpty());
+        QVERIFY(m_form->browserPane()->url().isEmpty());
     }
 
     void enterOnAnEmptyAddressDoesNothing()
@@ -299,7 +299,7 @@ private Q_SLOTS:
         QVERIFY(!m_form->paneBusy());
         QTRY_VERIFY(!m_form->timTimer->isActive());
         QCOMPARE(m_form->windowTitle(), MainForm::caption());
-        QVERIFY(m_form->brwWebBrowser->url().isEmpty());
+        QVERIFY(m_form->browserPane()->url().isEmpty());
     }
 };
 

@@ -240,7 +240,7 @@ private Q_SLOTS:
         m_form->Command13->click();
         QCOMPARE(m_form->cboAddress->currentText(), clipboard);
         QVERIFY(!m_form->timTimer->isActive());
-        QVERIFY(m_form->brwWebBrowser->url().isEmpty());
+        QVERIFY(m_form->browserPane()->url().isEmpty());
     }
 
     void homePageOpensTheShippedHelpPage()
@@ -257,7 +257,7 @@ private Q_SLOTS:
         QVERIFY(page.open(QIODevice::ReadOnly));
         QVERIFY(QString::fromUtf8(page.readAll()).contains(QStringLiteral("<title>ケストラ")));
         QVERIFY(m_prompt->shown().isEmpty());
-        QVERIFY(m_form->brwWebBrowser->url().isEmpty());
+        QVERIFY(m_form->browserPane()->url().isEmpty());
     }
 
     void homePageWithoutBrowserIsReported()

@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolBar>
+#include <QWebEngineView>
 #include <QPointer>
 #include <QtTest>
 
@@ -176,12 +177,12 @@ private slots:
         hover(main->lblAddress);
         QVERIFY(!main->Text1->isVisible());
         QCOMPARE(main->Text1->toPlainText(), QStringLiteral("新着メールの有無が表示されます。")); // text stays
-        hover(main->brwWebBrowser); // neither hides nor changes
+        hover(main->browserPane()); // neither hides nor changes
         QVERIFY(!main->Text1->isVisible());
         hover(main->Command8);
         QVERIFY(main->Text1->isVisible());
         QVERIFY(main->Text1->toPlainText().startsWith(QStringLiteral("ID,PASS,サーバーの設定を行います。")));
-        hover(main->brwWebBrowser);
+        hover(main->browserPane());
         QVERIFY(main->Text1->isVisible());
         for (QWidget *hides : {static_cast<QWidget *>(main->Frame1), static_cast<QWidget *>(main->Frame2),
                                main->Picture1, static_cast<QWidget *>(main->tbToolBar)}) {
@@ -201,9 +202,29 @@ private slots:
         main->resize(twipsToPx(3000), twipsToPx(4500));
         main->Form_Resize();
         QCOMPARE(main->cboAddress->width(), twipsToPx(2000)); // 3000 / 1.5, to the pixel
-        QCOMPARE(geometryTwips(main->brwWebBrowser), QRect(1560, 1200, 3000, 4500));
+        QCOMPARE(geometryTwips(main->browserPane()), QRect(1560, 1200, 3000, 4500));
         QCOMPARE(geometryTwips(main->Picture1).height(), 4500);
         QCOMPARE(geometryTwips(main->Picture1).width(), 1575);
+    }
+
+    void webEngineStartsAfterTheWindowIsPainted()
+    {
+        std::unique_ptr<MainForm> main(start());
+        // Start-up itself shows the window without the web engine.
+        QVERIFY(main->isVisible());
+        QVERIFY(!main->brwWebBrowser);
+        QVERIFY(!main->paneBusy());
+        // A resize before the pane exists still reaches it.
+        main->resize(twipsToPx(4200), twipsToPx(5100));
+        QTRY_VERIFY(main->brwWebBrowser);
+        QVERIFY(main->brwWebBrowser->isVisible());
+        QCOMPARE(geometryTwips(main->brwWebBrowser), QRect(1560, 1200, 4200, 5100));
+        QVERIFY(main->brwWebBrowser->url().isEmpty());
+        // The help box stays above the pane.
+        const QObjectList order = main->children();
+        QVERIFY(order.indexOf(main->Text1) > order.indexOf(main->brwWebBrowser));
+        // Created once: asking again gives the same pane.
+        QCOMPARE(main->browserPane(), main->brwWebBrowser);
     }
 
     void buttonsCarryTheirCaptionsAndColours()
@@ -250,6 +271,51 @@ private slots:
         installJapaneseTranslations(*QCoreApplication::instance());
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("はい(&Y)"));
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
+    }
+
+    void renderingIsSoftwareUnlessAskedOrSet_data()
+    {
+        QTest::addColumn<QByteArray>("gpu");
+        QTest::addColumn<QByteArray>("userGl");
+        QTest::addColumn<QByteArray>("userQuick");
+        QTest::addColumn<QByteArray>("wantGl");
+        QTest::addColumn<QByteArray>("wantQuick");
+        QTest::newRow("default") << QByteArray() << QByteArray() << QByteArray() << QByteArray("none")
+                                 << QByteArray("software");
+        QTest::newRow("KESTRA_GPU=1") << QByteArray("1") << QByteArray() << QByteArray() << QByteArray()
+                                      << QByteArray();
+        QTest::newRow("KESTRA_GPU=0") << QByteArray("0") << QByteArray() << QByteArray() << QByteArray("none")
+                                      << QByteArray("software");
+        QTest::newRow("user's choice kept") << QByteArray() << QByteArray("xcb_egl") << QByteArray("rhi")
+                                            << QByteArray("xcb_egl") << QByteArray("rhi");
+    }
+    void renderingIsSoftwareUnlessAskedOrSet()
+    {
+        QFETCH(QByteArray, gpu);
+        QFETCH(QByteArray, userGl);
+        QFETCH(QByteArray, userQuick);
+        QFETCH(QByteArray, wantGl);
+        QFETCH(QByteArray, wantQuick);
+        const char *names[] = {"KESTRA_GPU", "QT_XCB_GL_INTEGRATION", "QT_QUICK_BACKEND"};
+        QByteArray saved[3];
+        for (int i = 0; i < 3; ++i)
+            saved[i] = qgetenv(names[i]);
+        auto set = [](const char *name, const QByteArray &value) {
+            if (value.isEmpty())
+                qunsetenv(name);
+            else
+                qputenv(name, value);
+        };
+        set(names[0], gpu);
+        set(names[1], userGl);
+        set(names[2], userQuick);
+        chooseRendering();
+        const QByteArray gotGl = qgetenv(names[1]);
+        const QByteArray gotQuick = qgetenv(names[2]);
+        for (int i = 0; i < 3; ++i)
+            set(names[i], saved[i]);
+        QCOMPARE(gotGl, wantGl);
+        QCOMPARE(gotQuick, wantQuick);
     }
 
     void closingEndsTheMailLibraryAndEveryWindow()
