@@ -7,6 +7,7 @@
 # A crash stops the run and leaves its input in build-fuzz/artifacts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup.sh
 FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 BUILD_DIR=build-fuzz
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
@@ -17,14 +18,22 @@ if [ ${#targets[@]} -eq 0 ]; then
   targets=($(ls fuzz/fuzz_*.cpp | xargs -n1 basename | sed 's/\.cpp$//'))
 fi
 cmake --build "$BUILD_DIR" --target "${targets[@]}"
-mkdir -p "$BUILD_DIR/artifacts"
+mkdir -p "$BUILD_DIR/artifacts" "$BUILD_DIR/logs"
+# UBSan reports stop the target like a crash does.
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:${UBSAN_OPTIONS:-}"
 for t in "${targets[@]}"; do
   seeds="fuzz/corpus/${t#fuzz_}"
   work="$BUILD_DIR/corpus/$t"
+  log="$BUILD_DIR/logs/$t.log"
   mkdir -p "$work"
   echo "== $t: ${FUZZ_SECONDS}s"
+  status=0
   QT_QPA_PLATFORM=offscreen "$BUILD_DIR/fuzz/$t" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=4096 \
-    -artifact_prefix="$BUILD_DIR/artifacts/$t-" -print_final_stats=1 "$work" "$seeds" 2>&1 \
-    | grep -E "^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::average_exec_per_sec|==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)" || true
-  test "${PIPESTATUS[0]}" -eq 0
+    -artifact_prefix="$BUILD_DIR/artifacts/$t-" -print_final_stats=1 "$work" "$seeds" >"$log" 2>&1 || status=$?
+  grep -E "^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::average_exec_per_sec)" "$log" || true
+  if [ "$status" -ne 0 ]; then
+    echo "== $t stopped with status $status; the input is in $BUILD_DIR/artifacts/, the whole log in $log" >&2
+    grep -E -A40 "==[0-9]+==ERROR|runtime error|Test unit written" "$log" | head -80 >&2 || tail -40 "$log" >&2
+    exit 1
+  fi
 done

@@ -15,6 +15,8 @@ PACKAGES=(
   dovecot-pop3d python3 python3-aiosmtpd openssl ca-certificates
   # text of printed PDF files in the history editor tests
   poppler-utils
+  # libFuzzer targets
+  clang libclang-rt-14-dev
 )
 
 missing=()
