@@ -390,11 +390,46 @@ int Pop3Session::login(const QString &user, const QString &password, bool apop)
         fail(QStringLiteral("POP3サーバー %1 の応答を理解できません。(STAT に対して「%2」)").arg(m_serverText, serverReply(stat)));
         return -1;
     }
+    if (count > 0 && !readSizeTable(count))
+        return -1;
     return count;
+}
+
+bool Pop3Session::readSizeTable(int count)
+{
+    // One LIST for the whole maildrop instead of one per message: the sizes
+    // cannot change while the session holds the maildrop. A server that
+    // refuses it, or whose table is not understood, is asked message by
+    // message instead.
+    m_sizes.clear();
+    QByteArray line;
+    if (!send("LIST", Step::List) || !readStatus(line))
+        return false;
+    if (!line.startsWith("+OK"))
+        return true;
+    QByteArray table;
+    if (!readMultiline(table))
+        return false;
+    QHash<int, qint64> sizes;
+    for (const QByteArray &entry : table.split('\n')) {
+        const QList<QByteArray> fields = entry.trimmed().split(' ');
+        if (fields.size() < 2)
+            continue;
+        bool numberOk = false;
+        bool sizeOk = false;
+        const int number = fields[0].toInt(&numberOk);
+        const qint64 bytes = fields[1].toLongLong(&sizeOk);
+        if (numberOk && sizeOk && number >= 1 && number <= count && bytes >= 0)
+            sizes.insert(number, bytes);
+    }
+    m_sizes = std::move(sizes);
+    return true;
 }
 
 qint64 Pop3Session::size(int number)
 {
+    if (const auto known = m_sizes.constFind(number); known != m_sizes.cend())
+        return known.value();
     QByteArray reply;
     if (!command("LIST " + QByteArray::number(number), Step::List, &reply))
         return -1;

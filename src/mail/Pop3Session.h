@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QList>
 #include <QSslCertificate>
 #include <QSslSocket>
@@ -73,6 +74,7 @@ private:
     bool readMultiline(QByteArray &data);
     bool waitForData();
     bool command(const QByteArray &command, Step step, QByteArray *reply = nullptr);
+    bool readSizeTable(int count);
     QString stepName() const;
     QString serverReply(const QByteArray &line) const;
     bool startTls();
@@ -85,6 +87,7 @@ private:
     QString m_serverText;
     QString m_host;
     QByteArray m_timestamp; // APOP timestamp from the greeting
+    QHash<int, qint64> m_sizes; // message sizes from the LIST after login
     bool m_broken = false;
     QString m_error;
 };

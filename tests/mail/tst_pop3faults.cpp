@@ -87,8 +87,10 @@ public:
             s.readAll();
         }
     }
-    // Answers the usual log-in: CAPA without STLS, USER, PASS, STAT with `count`.
-    void loginWith(QTcpSocket &s, int count)
+    // Answers the usual log-in: CAPA without STLS, USER, PASS, STAT with
+    // `count`, and for a non-empty maildrop the size table (100 bytes each
+    // unless `list` gives the whole reply to LIST).
+    void loginWith(QTcpSocket &s, int count, QByteArray list = {})
     {
         say(s, "+OK ready <1.2@test>\r\n");
         expect(s); // CAPA
@@ -99,6 +101,16 @@ public:
         say(s, "+OK\r\n");
         expect(s); // STAT
         say(s, "+OK " + QByteArray::number(count) + " 100\r\n");
+        if (count == 0)
+            return;
+        expect(s); // LIST
+        if (list.isEmpty()) {
+            list = "+OK\r\n";
+            for (int n = 1; n <= count; ++n)
+                list += QByteArray::number(n) + " 100\r\n";
+            list += ".\r\n";
+        }
+        say(s, list);
     }
 
 protected:
@@ -156,6 +168,8 @@ private Q_SLOTS:
     void refusedStlsIsNoFallback();
     void apopWithoutTimestamp();
     void refusedRetrKeepsSession();
+    void sizesComeFromOneList();
+    void refusedListAsksMessageByMessage();
 };
 
 void TestPop3Faults::serverNames_data()
@@ -394,6 +408,48 @@ void TestPop3Faults::refusedRetrKeepsSession()
     QCOMPARE(layer->NMailPop3GetMail(h, 2, subject, date, from, header, body, 101, 0, 0), 0);
     QCOMPARE(body, QStringLiteral(".dot\r\n"));
     QCOMPARE(layer->NMailPop3Close(h), 0);
+}
+
+void TestPop3Faults::sizesComeFromOneList()
+{
+    // The table's line for message 2 is not understood: only that size is asked for.
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
+        srv.loginWith(s, 3, "+OK 3 messages\r\n1 120\r\n2 lots\r\n3 4500\r\n.\r\n");
+        srv.expect(s); // LIST 2
+        srv.say(s, "+OK 2 777\r\n");
+        srv.expect(s); // QUIT
+        srv.say(s, "+OK\r\n");
+    });
+    auto layer = shortWaits();
+    const int h = layer->NMailPop3Connect(server.address());
+    QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 3);
+    QCOMPARE(layer->NMailPop3GetMailSize(h, 1), 120);
+    QCOMPARE(layer->NMailPop3GetMailSize(h, 3), 4500);
+    QCOMPARE(layer->NMailPop3GetMailSize(h, 2), 777);
+    QCOMPARE(layer->NMailPop3Close(h), 0);
+    server.wait();
+    QCOMPARE(server.received().count("LIST"), 1);
+    QVERIFY(server.received().contains("LIST 2"));
+    QVERIFY(!server.received().contains("LIST 1"));
+    QVERIFY(!server.received().contains("LIST 3"));
+}
+
+void TestPop3Faults::refusedListAsksMessageByMessage()
+{
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
+        srv.loginWith(s, 2, "-ERR not now\r\n");
+        srv.expect(s); // LIST 2
+        srv.say(s, "+OK 2 2048\r\n");
+        srv.expect(s); // QUIT
+        srv.say(s, "+OK\r\n");
+    });
+    auto layer = shortWaits();
+    const int h = layer->NMailPop3Connect(server.address());
+    QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 2);
+    QCOMPARE(layer->NMailPop3GetMailSize(h, 2), 2048);
+    QCOMPARE(layer->NMailPop3Close(h), 0);
+    server.wait();
+    QVERIFY(server.received().contains("LIST 2"));
 }
 
 QTEST_GUILESS_MAIN(TestPop3Faults)
