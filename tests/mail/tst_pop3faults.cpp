@@ -168,8 +168,8 @@ private Q_SLOTS:
     void refusedStlsIsNoFallback();
     void apopWithoutTimestamp();
     void refusedRetrKeepsSession();
-    void sizesComeFromOneList();
-    void refusedListAsksMessageByMessage();
+    void sizeTable_data();
+    void sizeTable();
 };
 
 void TestPop3Faults::serverNames_data()
@@ -410,46 +410,49 @@ void TestPop3Faults::refusedRetrKeepsSession()
     QCOMPARE(layer->NMailPop3Close(h), 0);
 }
 
-void TestPop3Faults::sizesComeFromOneList()
+void TestPop3Faults::sizeTable_data()
 {
-    // The table's line for message 2 is not understood: only that size is asked for.
-    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
-        srv.loginWith(s, 3, "+OK 3 messages\r\n1 120\r\n2 lots\r\n3 4500\r\n.\r\n");
-        srv.expect(s); // LIST 2
-        srv.say(s, "+OK 2 777\r\n");
-        srv.expect(s); // QUIT
-        srv.say(s, "+OK\r\n");
-    });
-    auto layer = shortWaits();
-    const int h = layer->NMailPop3Connect(server.address());
-    QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 3);
-    QCOMPARE(layer->NMailPop3GetMailSize(h, 1), 120);
-    QCOMPARE(layer->NMailPop3GetMailSize(h, 3), 4500);
-    QCOMPARE(layer->NMailPop3GetMailSize(h, 2), 777);
-    QCOMPARE(layer->NMailPop3Close(h), 0);
-    server.wait();
-    QCOMPARE(server.received().count("LIST"), 1);
-    QVERIFY(server.received().contains("LIST 2"));
-    QVERIFY(!server.received().contains("LIST 1"));
-    QVERIFY(!server.received().contains("LIST 3"));
+    QTest::addColumn<QByteArray>("list");       // the reply to LIST after log-in
+    QTest::addColumn<QList<int>>("sizes");      // what GetMailSize gives for 1..n
+    QTest::addColumn<QList<QByteArray>>("asked"); // LIST n commands sent afterwards
+    QTest::newRow("one table") << QByteArray("+OK\r\n1 120\r\n2 4500\r\n.\r\n") << QList<int>{120, 4500}
+                               << QList<QByteArray>{};
+    QTest::newRow("unreadable line") << QByteArray("+OK 3 messages\r\n1 120\r\n2 lots\r\n3 4500\r\n9 1\r\n.\r\n")
+                                     << QList<int>{120, 702, 4500} << QList<QByteArray>{"LIST 2"};
+    QTest::newRow("table shorter than STAT") << QByteArray("+OK\r\n1 50\r\n.\r\n") << QList<int>{50, 702}
+                                             << QList<QByteArray>{"LIST 2"};
+    QTest::newRow("refused") << QByteArray("-ERR not now\r\n") << QList<int>{701, 702}
+                             << QList<QByteArray>{"LIST 1", "LIST 2"};
 }
 
-void TestPop3Faults::refusedListAsksMessageByMessage()
+void TestPop3Faults::sizeTable()
 {
-    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
-        srv.loginWith(s, 2, "-ERR not now\r\n");
-        srv.expect(s); // LIST 2
-        srv.say(s, "+OK 2 2048\r\n");
-        srv.expect(s); // QUIT
-        srv.say(s, "+OK\r\n");
+    QFETCH(QByteArray, list);
+    QFETCH(QList<int>, sizes);
+    QFETCH(QList<QByteArray>, asked);
+    // Message n is 700 + n bytes when asked for alone.
+    ScriptedServer server([&](ScriptedServer &srv, QTcpSocket &s) {
+        srv.loginWith(s, int(sizes.size()), list);
+        for (QByteArray line = srv.expect(s); !line.isEmpty(); line = srv.expect(s)) {
+            if (line == "QUIT") {
+                srv.say(s, "+OK\r\n");
+                break;
+            }
+            const QByteArray n = line.mid(5);
+            srv.say(s, "+OK " + n + ' ' + QByteArray::number(700 + n.toInt()) + "\r\n");
+        }
     });
     auto layer = shortWaits();
     const int h = layer->NMailPop3Connect(server.address());
-    QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 2);
-    QCOMPARE(layer->NMailPop3GetMailSize(h, 2), 2048);
+    QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), int(sizes.size()));
+    for (int n = 1; n <= sizes.size(); ++n)
+        QCOMPARE(layer->NMailPop3GetMailSize(h, n), sizes[n - 1]);
     QCOMPARE(layer->NMailPop3Close(h), 0);
     server.wait();
-    QVERIFY(server.received().contains("LIST 2"));
+    QList<QByteArray> sent = server.received();
+    QCOMPARE(sent.count("LIST"), 1);
+    sent.removeIf([](const QByteArray &line) { return !line.startsWith("LIST "); });
+    QCOMPARE(sent, asked);
 }
 
 QTEST_GUILESS_MAIN(TestPop3Faults)
