@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QQuickWindow>
 #include <QTranslator>
 #include <QStyleFactory>
 
@@ -30,20 +31,34 @@ void installJapaneseTranslations(QCoreApplication &app)
         delete translator;
 }
 
-void chooseRendering()
+RenderingChoice chooseRendering()
 {
+    RenderingChoice choice;
 #ifndef Q_OS_WIN
     // Loading the OpenGL driver when the display connection opens costs about
     // 50 ms, a third of the start-up, before the window can appear; the pane
     // shows ordinary pages just as well in software. Settings the user made for
     // Qt themselves are left alone.
     if (qEnvironmentVariableIntValue("KESTRA_GPU") == 1)
-        return;
-    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION"))
+        return choice;
+    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) {
         qputenv("QT_XCB_GL_INTEGRATION", "none");
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
-        qputenv("QT_QUICK_BACKEND", "software");
+        choice.glIntegrationSet = true;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        choice.software = true;
+    }
 #endif
+    return choice;
+}
+
+void settleRendering(const RenderingChoice &choice)
+{
+    // The display connection has read the variable; programs started from
+    // here (the system's browser, say) must not inherit it.
+    if (choice.glIntegrationSet)
+        qunsetenv("QT_XCB_GL_INTEGRATION");
 }
 
 int runApplication(int argc, char *argv[])
@@ -52,12 +67,13 @@ int runApplication(int argc, char *argv[])
     // The web engine refuses to start its sandbox as root; only then is it switched off.
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    chooseRendering();
 #endif
+    const RenderingChoice rendering = chooseRendering();
     // The web engine shares its OpenGL contexts with the widgets; this must be
     // set before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    settleRendering(rendering);
     QApplication::setApplicationName(QStringLiteral("kestra"));
     // Fusion draws push buttons in their palette colour on every platform.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QQuickWindow>
 #include <QToolBar>
 #include <QWebEngineView>
 #include <QPointer>
@@ -99,6 +100,58 @@ private slots:
         m_prompt.reset();
         m_clock.reset();
         m_folder.reset();
+    }
+
+    void renderingIsSoftwareUnlessAskedOrSet_data()
+    {
+        QTest::addColumn<QByteArray>("gpu");
+        QTest::addColumn<QByteArray>("userGl");
+        QTest::addColumn<QByteArray>("userQuick");
+        QTest::addColumn<QByteArray>("glForDisplay"); // what the display connection reads
+        QTest::addColumn<bool>("software");
+        QTest::newRow("default") << QByteArray() << QByteArray() << QByteArray() << QByteArray("none") << true;
+        QTest::newRow("KESTRA_GPU=1") << QByteArray("1") << QByteArray() << QByteArray() << QByteArray() << false;
+        QTest::newRow("KESTRA_GPU=0") << QByteArray("0") << QByteArray() << QByteArray() << QByteArray("none")
+                                      << true;
+        QTest::newRow("user's choice kept") << QByteArray() << QByteArray("xcb_egl") << QByteArray("rhi")
+                                            << QByteArray("xcb_egl") << false;
+    }
+    void renderingIsSoftwareUnlessAskedOrSet()
+    {
+        QFETCH(QByteArray, gpu);
+        QFETCH(QByteArray, userGl);
+        QFETCH(QByteArray, userQuick);
+        QFETCH(QByteArray, glForDisplay);
+        QFETCH(bool, software);
+        const char *names[] = {"KESTRA_GPU", "QT_XCB_GL_INTEGRATION", "QT_QUICK_BACKEND"};
+        QByteArray saved[3];
+        for (int i = 0; i < 3; ++i)
+            saved[i] = qgetenv(names[i]);
+        auto set = [](const char *name, const QByteArray &value) {
+            if (value.isEmpty())
+                qunsetenv(name);
+            else
+                qputenv(name, value);
+        };
+        set(names[0], gpu);
+        set(names[1], userGl);
+        set(names[2], userQuick);
+        QQuickWindow::setSceneGraphBackend(QString());
+
+        const RenderingChoice choice = chooseRendering();
+        const QByteArray gotGl = qgetenv(names[1]);
+        const bool gotSoftware = QQuickWindow::sceneGraphBackend() == QLatin1String("software");
+        settleRendering(choice);
+        // After start-up only what the user set is left for programs started from here.
+        const QByteArray inherited = qgetenv(names[1]);
+
+        for (int i = 0; i < 3; ++i)
+            set(names[i], saved[i]);
+        QQuickWindow::setSceneGraphBackend(QString());
+        QCOMPARE(gotGl, glForDisplay);
+        QCOMPARE(gotSoftware, software);
+        QCOMPARE(choice.software, software);
+        QCOMPARE(inherited, userGl);
     }
 
     void startUpReadsSettingsAndStartsTheMailLibrary()
@@ -271,51 +324,6 @@ private slots:
         installJapaneseTranslations(*QCoreApplication::instance());
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), QStringLiteral("はい(&Y)"));
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
-    }
-
-    void renderingIsSoftwareUnlessAskedOrSet_data()
-    {
-        QTest::addColumn<QByteArray>("gpu");
-        QTest::addColumn<QByteArray>("userGl");
-        QTest::addColumn<QByteArray>("userQuick");
-        QTest::addColumn<QByteArray>("wantGl");
-        QTest::addColumn<QByteArray>("wantQuick");
-        QTest::newRow("default") << QByteArray() << QByteArray() << QByteArray() << QByteArray("none")
-                                 << QByteArray("software");
-        QTest::newRow("KESTRA_GPU=1") << QByteArray("1") << QByteArray() << QByteArray() << QByteArray()
-                                      << QByteArray();
-        QTest::newRow("KESTRA_GPU=0") << QByteArray("0") << QByteArray() << QByteArray() << QByteArray("none")
-                                      << QByteArray("software");
-        QTest::newRow("user's choice kept") << QByteArray() << QByteArray("xcb_egl") << QByteArray("rhi")
-                                            << QByteArray("xcb_egl") << QByteArray("rhi");
-    }
-    void renderingIsSoftwareUnlessAskedOrSet()
-    {
-        QFETCH(QByteArray, gpu);
-        QFETCH(QByteArray, userGl);
-        QFETCH(QByteArray, userQuick);
-        QFETCH(QByteArray, wantGl);
-        QFETCH(QByteArray, wantQuick);
-        const char *names[] = {"KESTRA_GPU", "QT_XCB_GL_INTEGRATION", "QT_QUICK_BACKEND"};
-        QByteArray saved[3];
-        for (int i = 0; i < 3; ++i)
-            saved[i] = qgetenv(names[i]);
-        auto set = [](const char *name, const QByteArray &value) {
-            if (value.isEmpty())
-                qunsetenv(name);
-            else
-                qputenv(name, value);
-        };
-        set(names[0], gpu);
-        set(names[1], userGl);
-        set(names[2], userQuick);
-        chooseRendering();
-        const QByteArray gotGl = qgetenv(names[1]);
-        const QByteArray gotQuick = qgetenv(names[2]);
-        for (int i = 0; i < 3; ++i)
-            set(names[i], saved[i]);
-        QCOMPARE(gotGl, wantGl);
-        QCOMPARE(gotQuick, wantQuick);
     }
 
     void closingEndsTheMailLibraryAndEveryWindow()
