@@ -285,16 +285,21 @@ void ReceiveMail(MainForm &main)
             history->rtfEd->setPlainText(shown);
 
             // 14. Store it; a store that cannot take it ends the run before the delete.
+            if (!store.isOpen()) {
+                // A record torn by an earlier run that was killed in the middle
+                // of writing goes first; its message is still on the server.
+                Status opened = store.open();
+                if (opened)
+                    opened = store.dropTornTail();
+                if (!opened) {
+                    showStoreError(opened.error());
+                    return;
+                }
+            }
             const Result<qint16> number = AppendRecordNumber(storePath, MailRecord::kLength);
             if (!number) {
                 showStoreError(number.error());
                 return;
-            }
-            if (!store.isOpen()) {
-                if (const Status opened = store.open(); !opened) {
-                    showStoreError(opened.error());
-                    return;
-                }
             }
             if (const Status stored = store.write(number.value(), historyBoxesRecord().encode(), false); !stored) {
                 showStoreError(stored.error());

@@ -207,6 +207,19 @@ Status RecordFile::write(qint64 number, const QByteArray &bytes, bool sync)
     return {};
 }
 
+Status RecordFile::dropTornTail()
+{
+    if (!m_file.isOpen() || m_readOnlyMissing)
+        return error(QStringLiteral("ファイルが開かれていません"));
+    const qint64 size = m_file.size();
+    const qint64 torn = size % m_length;
+    if (torn == 0)
+        return {};
+    if (!m_file.resize(size - torn))
+        return error(m_file.errorString());
+    return {};
+}
+
 Status RecordFile::sync()
 {
     if (!m_file.isOpen() || !m_file.isWritable())
@@ -268,6 +281,8 @@ Result<qint16> appendRecord(const QString &path, int recordLength, const QByteAr
 {
     RecordFile file(path, recordLength);
     if (Status s = file.open(); !s)
+        return s.error();
+    if (Status s = file.dropTornTail(); !s)
         return s.error();
     Result<qint16> number = AppendRecordNumber(path, recordLength);
     if (!number)

@@ -62,6 +62,13 @@ public:
     Status write(qint64 number, const QByteArray &bytes, bool sync = true);
     // Puts every record written so far on the disk.
     Status sync();
+    // Cuts off a torn last record: the part of a record whose writing was cut
+    // short (the program killed or the disk full in the middle of it). Such a
+    // record was never confirmed, and what it held is still where it came
+    // from (a message stays on the server until its record is on the disk).
+    // Appending after it would otherwise leave a gap record or, depending on
+    // how the next record number rounds, write over it.
+    Status dropTornTail();
 
 private:
     StorageError error(const QString &reason) const;

@@ -195,6 +195,32 @@ private Q_SLOTS:
         QVERIFY(m_prompt->shown().isEmpty());
     }
 
+    // An earlier run killed while writing left part of a record; its message
+    // is still on the server and comes again, right after the whole records.
+    void tornRecordOfAKilledRunIsReplaced()
+    {
+        ScriptedMailLayer layer;
+        layer.mailbox = {scripted(1), scripted(2)};
+        setMailLayer(&layer);
+        storeOneRecord();
+        const QByteArray whole = test::readBytes(storePath());
+        QFile store(storePath());
+        QVERIFY(store.open(QIODevice::Append));
+        store.write(QByteArray(MailRecord::kLength - 100, 'x')); // more than half a record
+        store.close();
+
+        m_main->Command4_Click();
+
+        QCOMPARE(QFileInfo(storePath()).size(), 3 * qint64(MailRecord::kLength));
+        QVERIFY(test::readBytes(storePath()).startsWith(whole));
+        const QList<MailRecord> records = storedMails();
+        QCOMPARE(records.size(), 3);
+        QCOMPARE(trimmed(records[1].Subject), QStringLiteral("件名1"));
+        QCOMPARE(trimmed(records[2].Subject), QStringLiteral("件名2"));
+        QVERIFY(layer.mailbox.isEmpty());
+        QVERIFY(m_prompt->shown().isEmpty());
+    }
+
     void nothingIsContacted_data()
     {
         QTest::addColumn<QString>("server");

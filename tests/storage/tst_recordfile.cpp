@@ -140,6 +140,47 @@ private slots:
         QCOMPARE(records(p, 124).size(), 1);
     }
 
+    // A record cut short by a kill is dropped before the next append, whether
+    // the next record number would round down over it or up past it.
+    void appendAfterATornTailLeavesNoGap_data()
+    {
+        QTest::addColumn<int>("torn");
+        QTest::newRow("one byte") << 1;
+        QTest::newRow("below half") << 61;
+        QTest::newRow("above half") << 63;
+        QTest::newRow("all but one byte") << 123;
+    }
+    void appendAfterATornTailLeavesNoGap()
+    {
+        QFETCH(int, torn);
+        const QString p = path(QStringLiteral("torn.data"));
+        const QByteArray whole = addressBytes(QStringLiteral("a")) + addressBytes(QStringLiteral("b"));
+        test::writeBytes(p, whole + addressBytes(QStringLiteral("cut")).left(torn));
+        const Result<qint16> n = appendRecord(p, 124, addressBytes(QStringLiteral("c")));
+        QVERIFY(n.ok());
+        QCOMPARE(n.value(), qint16(3));
+        QCOMPARE(test::readBytes(p), whole + addressBytes(QStringLiteral("c")));
+    }
+
+    void droppingATornTailKeepsWholeRecords()
+    {
+        const QString p = path(QStringLiteral("Kstdata2.data"));
+        const QByteArray whole = mailBytes(1) + mailBytes(2);
+        test::writeBytes(p, whole);
+        RecordFile file(p, MailRecord::kLength);
+        QVERIFY(!file.dropTornTail().ok()); // not open yet
+        QVERIFY(file.open().ok());
+        QVERIFY(file.dropTornTail().ok());
+        QCOMPARE(test::readBytes(p), whole);
+        file.close();
+        test::writeBytes(p, whole + mailBytes(3).left(2000));
+        QVERIFY(file.open().ok());
+        QVERIFY(file.dropTornTail().ok());
+        QCOMPARE(file.count(), 2);
+        file.close();
+        QCOMPARE(test::readBytes(p), whole);
+    }
+
     void compactionKeepsLiveRecordsInOrder()
     {
         const QString p = path(QStringLiteral("Kstdata20.data"));
