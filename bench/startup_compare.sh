@@ -44,7 +44,7 @@ first_window_ms() {
     sleep 0.005
   done
   kill -KILL -- -"$pid" 2>/dev/null || true
-  echo "no window" >&2
+  echo "no window of $class within 15 s" >&2
   return 1
 }
 
@@ -67,11 +67,24 @@ run_sylpheed() {
 run_kestra >/dev/null
 run_sylpheed >/dev/null
 
+# A start that shows no window within 15 s (Sylpheed, now and then, on this
+# fresh profile) is tried again, up to three times.
+again() {
+  local out
+  for _ in 1 2 3; do
+    if out=$("$@"); then
+      echo "$out"
+      return 0
+    fi
+  done
+  return 1
+}
+
 k=()
 s=()
 for ((i = 1; i <= RUNS; i++)); do
-  k+=("$(run_kestra)")
-  s+=("$(run_sylpheed)")
+  k+=("$(again run_kestra)")
+  s+=("$(again run_sylpheed)")
   echo "run $i: kestra ${k[-1]} ms, sylpheed ${s[-1]} ms"
 done
 km=$(printf '%s\n' "${k[@]}" | median)
