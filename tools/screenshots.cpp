@@ -1,5 +1,7 @@
 // Renders the main, compose, history and address book windows with sample data
-// into PNG files for the README: screenshots <output folder>.
+// into PNG files for the README: screenshots <output folder>. The README's
+// pictures are taken on a virtual display:
+//   xvfb-run -a -s "-screen 0 1280x1024x24" build/tools/screenshots docs
 #include "app/MainForm.h"
 #include "app/Startup.h"
 #include "common/AppState.h"
@@ -77,7 +79,9 @@ void save(QWidget *w, const QString &folder, const char *name)
 int main(int argc, char *argv[])
 {
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    const RenderingChoice rendering = chooseRendering();
     QApplication app(argc, argv);
+    settleRendering(rendering);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     installJapaneseTranslations(app);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
