@@ -12,6 +12,8 @@
 #include <QTranslator>
 #include <QStyleFactory>
 
+#include <vector>
+
 #ifndef Q_OS_WIN
 #include <unistd.h>
 #endif
@@ -61,13 +63,31 @@ void settleRendering(const RenderingChoice &choice)
         qunsetenv("QT_XCB_GL_INTEGRATION");
 }
 
+std::vector<char *> withEngineArguments(int argc, char *argv[], bool root)
+{
+    std::vector<char *> args(argv, argv + argc);
+    // The web engine refuses to start its sandbox as root; only then is it
+    // switched off, on the command line the engine reads rather than in the
+    // environment, which programs started from here would inherit.
+    static char engineArgs[] = "--webEngineArgs";
+    static char noSandbox[] = "--no-sandbox";
+    if (root && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
+        args.push_back(engineArgs);
+        args.push_back(noSandbox);
+    }
+    args.push_back(nullptr);
+    return args;
+}
+
 int runApplication(int argc, char *argv[])
 {
 #ifndef Q_OS_WIN
-    // The web engine refuses to start its sandbox as root; only then is it switched off.
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    std::vector<char *> args = withEngineArguments(argc, argv, ::geteuid() == 0);
+#else
+    std::vector<char *> args = withEngineArguments(argc, argv, false);
 #endif
+    argc = int(args.size()) - 1;
+    argv = args.data();
     const RenderingChoice rendering = chooseRendering();
     // The web engine shares its OpenGL contexts with the widgets; this must be
     // set before the application object exists.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 class QCoreApplication;
 
 namespace kestra {
@@ -19,6 +21,11 @@ RenderingChoice chooseRendering();
 // Once the application object exists: takes back the variable that was only
 // meant for it, so that programs started from Kestra do not inherit it.
 void settleRendering(const RenderingChoice &choice);
+
+// The program's arguments for the application object, ending in a null
+// pointer: as root the web engine's sandbox is switched off on its command
+// line (unless QTWEBENGINE_DISABLE_SANDBOX already says so).
+std::vector<char *> withEngineArguments(int argc, char *argv[], bool root);
 
 // Creates the application, prepares the application folder, shows the main
 // window and runs the event loop until the main window closes.

@@ -154,6 +154,39 @@ private slots:
         QCOMPARE(inherited, userGl);
     }
 
+    void sandboxIsOffOnlyForRootOnTheEngineCommandLine()
+    {
+        char name[] = "kestra";
+        char extra[] = "-style=fusion";
+        char *argv[] = {name, extra, nullptr};
+        const QByteArray saved = qgetenv("QTWEBENGINE_DISABLE_SANDBOX");
+        auto texts = [](const std::vector<char *> &args) {
+            QStringList out;
+            for (char *a : args)
+                out << (a ? QString::fromLatin1(a) : QStringLiteral("<null>"));
+            return out;
+        };
+        qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
+        const QStringList asRoot = texts(withEngineArguments(2, argv, true));
+        // Nothing goes into the environment that programs started from here would inherit.
+        const bool variableSet = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX");
+        const QStringList asUser = texts(withEngineArguments(2, argv, false));
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        const QStringList asRootWithVariable = texts(withEngineArguments(2, argv, true));
+        if (saved.isNull())
+            qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
+        else
+            qputenv("QTWEBENGINE_DISABLE_SANDBOX", saved);
+
+        const QStringList plain{QStringLiteral("kestra"), QStringLiteral("-style=fusion"), QStringLiteral("<null>")};
+        QCOMPARE(asRoot, (QStringList{QStringLiteral("kestra"), QStringLiteral("-style=fusion"),
+                                      QStringLiteral("--webEngineArgs"), QStringLiteral("--no-sandbox"),
+                                      QStringLiteral("<null>")}));
+        QCOMPARE(asUser, plain);
+        QCOMPARE(asRootWithVariable, plain);
+        QVERIFY(!variableSet);
+    }
+
     void startUpReadsSettingsAndStartsTheMailLibrary()
     {
         std::unique_ptr<MainForm> main(start());
