@@ -249,6 +249,16 @@ bool Pop3Session::command(const QByteArray &cmd, Step step, QByteArray *reply)
     return true;
 }
 
+Pop3Session::Listing Pop3Session::listing(const QByteArray &cmd, Step step, QByteArray &data)
+{
+    QByteArray line;
+    if (!send(cmd, step) || !readStatus(line))
+        return Listing::Failed;
+    if (!line.startsWith("+OK"))
+        return Listing::Refused;
+    return readMultiline(data) ? Listing::Received : Listing::Failed;
+}
+
 bool Pop3Session::open(const QString &server)
 {
     const Pop3Address address = parsePop3Address(server);
@@ -312,14 +322,10 @@ bool Pop3Session::open(const QString &server)
 bool Pop3Session::startTls()
 {
     // Servers without CAPA answer -ERR: they offer no STLS either.
-    QByteArray line;
-    if (!send("CAPA", Step::Capa) || !readStatus(line))
-        return false;
-    if (!line.startsWith("+OK"))
-        return true;
     QByteArray capabilities;
-    if (!readMultiline(capabilities))
-        return false;
+    const Listing capa = listing("CAPA", Step::Capa, capabilities);
+    if (capa != Listing::Received)
+        return capa == Listing::Refused;
     bool offered = false;
     for (const QByteArray &cap : capabilities.split('\n')) {
         if (cap.trimmed().split(' ').value(0).compare("STLS", Qt::CaseInsensitive) == 0)
@@ -402,14 +408,10 @@ bool Pop3Session::readSizeTable(int count)
     // refuses it, or whose table is not understood, is asked message by
     // message instead.
     m_sizes.clear();
-    QByteArray line;
-    if (!send("LIST", Step::List) || !readStatus(line))
-        return false;
-    if (!line.startsWith("+OK"))
-        return true;
     QByteArray table;
-    if (!readMultiline(table))
-        return false;
+    const Listing list = listing("LIST", Step::List, table);
+    if (list != Listing::Received)
+        return list == Listing::Refused;
     QHash<int, qint64> sizes;
     for (const QByteArray &entry : table.split('\n')) {
         const QList<QByteArray> fields = entry.trimmed().split(' ');

@@ -75,6 +75,10 @@ private:
     bool waitForData();
     bool command(const QByteArray &command, Step step, QByteArray *reply = nullptr);
     bool readSizeTable(int count);
+    // A command answered with lines of data after +OK (CAPA, LIST). A refusal
+    // (-ERR) is an answer, not a failure: the session goes on.
+    enum class Listing { Received, Refused, Failed };
+    Listing listing(const QByteArray &command, Step step, QByteArray &data);
     QString stepName() const;
     QString serverReply(const QByteArray &line) const;
     bool startTls();
