@@ -55,6 +55,11 @@ QString AppPaths::kestraIni() const
     return resolveInFolder(m_appFolder, QString::fromUtf16(names::kestraIni));
 }
 
+QString AppPaths::extraIni() const
+{
+    return resolveInFolder(m_appFolder, QString::fromUtf16(names::extraIni));
+}
+
 QString AppPaths::idPassIni() const
 {
     return dataFile(QString::fromUtf16(names::idPassIni));

@@ -11,6 +11,7 @@ namespace names {
 inline constexpr char16_t dataFolder[] = u"★MAilData";
 inline constexpr char16_t attachFolder[] = u"添付フォルダ";
 inline constexpr char16_t kestraIni[] = u"kestra.ini";
+inline constexpr char16_t extraIni[] = u"kestra2.ini";
 inline constexpr char16_t idPassIni[] = u"iniIdPass.ini";
 inline constexpr char16_t receivedStore[] = u"kstdata2.data";
 inline constexpr char16_t sentStore[] = u"kstdata5.data";
@@ -42,6 +43,10 @@ public:
     QString dataFolder() const;
     QString attachFolder() const;
     QString kestraIni() const;
+    // Settings that earlier versions did not have (connection security, ports, limits,
+    // browser options). They live in a file of their own so that kestra.ini keeps
+    // exactly the four lines that earlier versions read.
+    QString extraIni() const;
     QString idPassIni() const;
     // A file in the data folder, found without regard to letter case.
     QString dataFile(const QString &name) const;
