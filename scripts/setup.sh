@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing need.
-# Does nothing when they are all present already.
+# Installs the Debian packages that are missing and does nothing when they are
+# all present already.
+#   scripts/setup.sh --run   what building and running the program need
+#   scripts/setup.sh         that, and what the tests, fuzzers and benchmarks need
 set -euo pipefail
 
 PACKAGES=(
@@ -9,8 +11,10 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev
   qt6-translations-l10n
   libgmime-3.0-dev libcurl4-openssl-dev
-  # run: Japanese fonts, a virtual display where there is no desktop
-  fonts-noto-cjk xvfb xauth
+  # run: Japanese fonts, a virtual display where there is no desktop, the system's trusted roots
+  fonts-noto-cjk xvfb xauth ca-certificates
+)
+TEST_PACKAGES=(
   # test servers and tools
   dovecot-pop3d python3 python3-aiosmtpd openssl ca-certificates
   # text of printed PDF files in the history editor tests
@@ -18,6 +22,9 @@ PACKAGES=(
   # libFuzzer targets
   clang libclang-rt-14-dev
 )
+if [ "${1:-}" != --run ]; then
+  PACKAGES+=("${TEST_PACKAGES[@]}")
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
