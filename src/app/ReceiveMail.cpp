@@ -50,12 +50,15 @@ QString receivedStorePath()
 }
 
 // The library's last error text, cut at its NUL, in the receiving error box.
+// An empty text follows a question the user answered No: nothing to add.
 void showLibraryError(MailLayer &library)
 {
     QString text(MailLayer::kMessageBufferSize, QLatin1Char(' '));
     int size = MailLayer::kMessageBufferSize;
     library.NMailGetMessage(0, text, size);
-    prompt().info(cutAtNul(text), QStringLiteral("エラー"), PromptIcon::None);
+    text = cutAtNul(text);
+    if (!trimBlanks(text).isEmpty())
+        prompt().info(text, QStringLiteral("エラー"), PromptIcon::None);
 }
 
 void showStoreError(const StorageError &error)
@@ -157,6 +160,7 @@ void ReceiveMail(MainForm &main)
     int count = 0; // messages the server reported; 0 when no log-in took place
     int received = 0; // stored and marked for deletion on the server
     bool cancelled = false;
+    bool unchecked = false; // the mailbox could not be looked at: no word on new mail
     // The received store, open for the whole run. Records are handed to the
     // system as they come but put on the disk once, before the session ends:
     // the server deletes only when it is told QUIT, so a message marked for
@@ -164,7 +168,9 @@ void ReceiveMail(MainForm &main)
     RecordFile store(receivedStorePath(), MailRecord::kLength);
 
     auto finish = [&] {
-        main.Text3->setText(count >= 1 ? QStringLiteral("新着メール有り。") : QStringLiteral("新着メール無し。"));
+        main.Text3->setText(count >= 1 ? QStringLiteral("新着メール有り。")
+                            : unchecked ? QStringLiteral("受信できませんでした。")
+                                        : QStringLiteral("新着メール無し。"));
     };
 
     // 1-2. Connect.
@@ -175,6 +181,8 @@ void ReceiveMail(MainForm &main)
     const int handle = library.NMailPop3Connect(settings.pop3Server);
     main.Text1->setPlainText(QStringLiteral("メールのチェックをしています。"));
     if (handle == -1) {
+        showLibraryError(library);
+        unchecked = true;
         finish();
         return;
     }
@@ -201,6 +209,7 @@ void ReceiveMail(MainForm &main)
             return;
         if (result < 0) {
             showLibraryError(library);
+            unchecked = true;
             return;
         }
         count = result;

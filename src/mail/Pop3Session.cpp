@@ -269,7 +269,10 @@ bool Pop3Session::open(const QString &server)
 
     m_socket = std::make_unique<QSslSocket>();
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.addCaCertificates(m_options.extraCaCertificates);
+    // Setting any list of authorities turns off Qt's loading of the system's
+    // roots on demand: extra ones are added to the system's, never instead.
+    if (!m_options.extraCaCertificates.isEmpty())
+        config.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_options.extraCaCertificates);
     config.setPeerVerifyMode(QSslSocket::VerifyPeer);
     config.setProtocol(QSsl::TlsV1_2OrLater);
     m_socket->setSslConfiguration(config);

@@ -226,26 +226,34 @@ private Q_SLOTS:
         QTest::addColumn<QString>("server");
         QTest::addColumn<bool>("connectFails");
         QTest::addColumn<QStringList>("calls");
-        QTest::newRow("no server name") << QString() << false << QStringList();
+        QTest::addColumn<QString>("indicator");
+        QTest::newRow("no server name") << QString() << false << QStringList() << QStringLiteral("新着メール無し。");
+        // The mailbox was never looked at: a box says why, and the indicator
+        // does not claim that there is no mail.
         QTest::newRow("connection fails") << QStringLiteral("pop.example.jp") << true
-                                          << QStringList{QStringLiteral("Pop3Connect")};
+                                          << QStringList{QStringLiteral("Pop3Connect"), QStringLiteral("GetMessage")}
+                                          << QStringLiteral("受信できませんでした。");
     }
     void nothingIsContacted()
     {
         QFETCH(QString, server);
         QFETCH(bool, connectFails);
         QFETCH(QStringList, calls);
+        QFETCH(QString, indicator);
         ScriptedMailLayer layer;
         layer.mailbox = {scripted(1)};
-        if (connectFails)
-            layer.failCall(QStringLiteral("Pop3Connect"));
+        const QString reason = QStringLiteral("POP3サーバー「pop.example.jp」が見つかりません。");
+        if (connectFails) {
+            layer.failCall(QStringLiteral("Pop3Connect"), 0, -1, reason);
+            m_prompt->answer(PromptAnswer::Ok);
+        }
         setMailLayer(&layer);
         appState().settings.pop3Server = server;
         m_main->Command4_Click();
         QCOMPARE(layer.callNames(), calls);
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール無し。"));
+        QCOMPARE(m_main->Text3->text(), indicator);
         QCOMPARE(layer.mailbox.size(), 1);
-        QVERIFY(m_prompt->shown().isEmpty());
+        QCOMPARE(m_prompt->texts(), connectFails ? QStringList{reason} : QStringList());
     }
 
     void missingPasswordOpensTheAccountWindow()
@@ -274,7 +282,7 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("ログインを拒否しました。(PASS: -ERR no)"));
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("エラー"));
         QCOMPARE(layer.callNames().last(), QStringLiteral("Pop3Close"));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール無し。"));
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("受信できませんでした。"));
     }
 
     void brokenFetchStopsBeforeLosingAnything()
@@ -651,7 +659,7 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("エラー"));
         QVERIFY2(m_prompt->shown()[0].text.contains(QStringLiteral("-ERR")), qPrintable(m_prompt->shown()[0].text));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール無し。"));
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("受信できませんでした。"));
         QCOMPARE(m_box.count(), 1);
         QVERIFY(storedMails().isEmpty());
     }
@@ -661,9 +669,12 @@ private Q_SLOTS:
         auto layer = dovecotLayer();
         setMailLayer(layer.get());
         appState().settings.pop3Server = QStringLiteral("127.0.0.1:21199");
+        m_prompt->answer(PromptAnswer::Ok);
         m_main->Command4_Click();
-        QVERIFY(m_prompt->shown().isEmpty());
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール無し。"));
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("エラー"));
+        QVERIFY2(m_prompt->shown()[0].text.contains(QStringLiteral("127.0.0.1")), qPrintable(m_prompt->texts().join(u'\n')));
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("受信できませんでした。"));
     }
 
     void dovecotAttachmentsLandWithSafeNames()

@@ -137,7 +137,7 @@ class Collector:
         return "250 Message accepted"
 
 
-ACCOUNTS = {USER: PASSWORD, "compose": "compose-pass"}
+ACCOUNTS = {USER: PASSWORD, "compose": "compose-pass", "trust": "trust-pass"}
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):

@@ -1,0 +1,211 @@
+// Receiving and sending with the test servers' authority reached the way a
+// real one is: through the system's trust store (tests/servers/system_trust.sh
+// runs this test in a mount namespace whose /etc/ssl/certs holds it), with the
+// settings typed into the settings windows and the mail layer the program
+// installs at start. Nothing is injected.
+
+#include "app/MainForm.h"
+#include "app/ReceiveMail.h"
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/Paths.h"
+#include "common/Text.h"
+#include "compose/WriteForm.h"
+#include "mail/NetMailLayer.h"
+#include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+#include "storage/Settings.h"
+#include "support/TestSupport.h"
+
+#include "servers/DovecotBox.h"
+#include "servers/SmtpTestServer.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace kestra;
+namespace smtp = kestra::test::smtp;
+
+namespace {
+
+// Types `text` into `box` as a user does: a click into it, select all, keys.
+void typeInto(QLineEdit *box, const QString &text)
+{
+    QTest::mouseClick(box, Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), box);
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_Delete);
+    QTest::keyClicks(QApplication::focusWidget(), text);
+}
+
+QStringList receivedSubjects()
+{
+    QStringList subjects;
+    (void)scanRecords(appPaths().dataFile(QString::fromUtf16(names::receivedStore)), MailRecord::kLength,
+        [&](qint64, const QByteArray &bytes) {
+            subjects.append(trimBlanks(MailRecord::decode(bytes).Subject));
+            return true;
+        });
+    return subjects;
+}
+
+QByteArray message(const QString &subject)
+{
+    return "From: sender@example.jp\r\nTo: trust@maildir.test\r\nSubject: =?UTF-8?B?" + subject.toUtf8().toBase64()
+        + "?=\r\nDate: Tue, 8 Dec 2026 10:00:00 +0900\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n"
+        + QStringLiteral("本文です。\r\n").toUtf8();
+}
+
+void closeWindows()
+{
+    QList<QPointer<QWidget>> windows;
+    for (QWidget *t : QApplication::topLevelWidgets())
+        windows.append(t);
+    for (const QPointer<QWidget> &t : windows)
+        if (t && !t->parentWidget())
+            delete t.data();
+}
+
+} // namespace
+
+class TestSystemTrust : public QObject
+{
+    Q_OBJECT
+
+    test::DovecotBox m_box { QStringLiteral(KESTRA_DOVECOT_DIR), QStringLiteral("trust") };
+    std::unique_ptr<test::TempAppFolder> m_app;
+    std::unique_ptr<test::FakePrompt> m_prompts;
+    std::unique_ptr<NetMailLayer> m_layer;
+
+    // The server settings and the account as the user enters them in the
+    // windows; kestra.ini is then read back as start-up reads it.
+    void configure(const QString &smtpServer, const QString &pop3Server)
+    {
+        OptionForm *options = form<OptionForm>();
+        options->show();
+        QVERIFY(QTest::qWaitForWindowExposed(options));
+        typeInto(options->SmtpText, smtpServer);
+        typeInto(options->Pop3Text, pop3Server);
+        typeInto(options->MailText, QStringLiteral("trust@example.test"));
+        QTest::mouseClick(options->OkCommand, Qt::LeftButton);
+        QVERIFY(!loadedForm<OptionForm>());
+
+        IdPassForm *account = form<IdPassForm>();
+        account->show();
+        QVERIFY(QTest::qWaitForWindowExposed(account));
+        typeInto(account->IdText, m_box.user());
+        typeInto(account->PassText, m_box.password());
+        QTest::mouseClick(account->Check1, Qt::LeftButton);
+        QVERIFY(account->Check1->isChecked());
+        QTest::mouseClick(account->OKCommand, Qt::LeftButton);
+        QVERIFY(!loadedForm<IdPassForm>());
+
+        appState().settings = SharedSettings();
+        QVERIFY(readKestraIni(appPaths().kestraIni(), appState().settings));
+    }
+
+    void send(const QString &to, const QString &subject)
+    {
+        WriteForm *w = form<WriteForm>();
+        w->show();
+        w->setToText(to);
+        w->SubjectText->setText(subject);
+        w->setBodyText(QStringLiteral("システムの信頼で送ります。"));
+        w->Command1->click();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(m_box.running(), "the Dovecot fixture is not running");
+        QVERIFY2(smtp::port(smtp::Kind::StartTls) != 0, "the SMTP fixture is not running");
+    }
+
+    void init()
+    {
+        m_box.clear();
+        m_app = std::make_unique<test::TempAppFolder>();
+        m_prompts = std::make_unique<test::FakePrompt>();
+        // As the program does at start: the real layer, nothing added to it.
+        m_layer = std::make_unique<NetMailLayer>();
+        setMailLayer(m_layer.get());
+    }
+
+    void cleanup()
+    {
+        QCOMPARE(m_prompts->unexpected(), 0);
+        closeWindows();
+        setMailLayer(nullptr);
+        m_layer.reset();
+        m_prompts.reset();
+        m_app.reset();
+    }
+
+    void receives_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("STLS") << QStringLiteral("127.0.0.1:%1").arg(m_box.plainPort());
+        QTest::newRow("POP3 over TLS, by name") << QStringLiteral("pop3s://localhost:%1").arg(m_box.tlsPort());
+    }
+
+    void receives()
+    {
+        QFETCH(QString, server);
+        configure(QString(), server);
+        m_box.put(message(QStringLiteral("一通目")));
+        m_box.put(message(QStringLiteral("二通目")));
+
+        MainForm main;
+        ReceiveMail(main);
+        QVERIFY2(m_prompts->shown().isEmpty(), qPrintable(m_prompts->texts().join(u'\n')));
+        QCOMPARE(main.Text3->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(receivedSubjects(), (QStringList { QStringLiteral("一通目"), QStringLiteral("二通目") }));
+        QTRY_COMPARE(m_box.count(), 0);
+    }
+
+    void sends_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("STARTTLS") << QStringLiteral("smtp://localhost:%1").arg(smtp::port(smtp::Kind::StartTls));
+        QTest::newRow("SMTP over TLS") << QStringLiteral("smtps://127.0.0.1:%1").arg(smtp::port(smtp::Kind::Smtps));
+    }
+
+    void sends()
+    {
+        QFETCH(QString, server);
+        configure(server, QStringLiteral("127.0.0.1:%1").arg(m_box.plainPort()));
+        const QString to = smtp::uniqueAddress();
+        send(to, QStringLiteral("信頼の確認"));
+        QVERIFY2(m_prompts->shown().isEmpty(), qPrintable(m_prompts->texts().join(u'\n')));
+        const QList<smtp::Received> got = smtp::receivedFor(to);
+        QCOMPARE(got.size(), 1);
+        QVERIFY(got[0].tls);
+        QCOMPARE(got[0].user, m_box.user());
+    }
+
+    // Written, sent over STARTTLS, delivered to the Dovecot account and
+    // received over STLS.
+    void wholeWay()
+    {
+        configure(QStringLiteral("localhost:%1").arg(smtp::port(smtp::Kind::StartTls)),
+            QStringLiteral("localhost:%1").arg(m_box.plainPort()));
+        send(m_box.user() + QStringLiteral("@maildir.test"), QStringLiteral("一周"));
+        QVERIFY2(m_prompts->shown().isEmpty(), qPrintable(m_prompts->texts().join(u'\n')));
+        QTRY_COMPARE(m_box.count(), 1);
+
+        MainForm main;
+        ReceiveMail(main);
+        QVERIFY2(m_prompts->shown().isEmpty(), qPrintable(m_prompts->texts().join(u'\n')));
+        QCOMPARE(receivedSubjects(), QStringList { QStringLiteral("一周") });
+        QTRY_COMPARE(m_box.count(), 0);
+    }
+};
+
+QTEST_MAIN(TestSystemTrust)
+#include "tst_systemtrust.moc"
