@@ -146,8 +146,7 @@ int childDelete(const QString &appFolder)
                 f->List1->count());
 
     t.restart();
-    MailRecord buffer = receivedBuffer();
-    if (Status s = markMailRecords(store, 1, 1, buffer); !s)
+    if (Status s = markRecord(store, MailRecord::kLength, 1); !s)
         return 1;
     const double mark = ms(t);
     if (Status s = CompactStore(store, historyTempPath(1), MailRecord::kLength); !s)

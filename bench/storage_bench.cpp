@@ -76,7 +76,7 @@ int main(int argc, char *argv[])
         if (!f.open() || !f.read(count / 2, record).ok())
             return 4;
     }
-    if (!markRecord(store, MailRecord::kLength, count / 2, record) || !CompactStore(store, temp, MailRecord::kLength))
+    if (!markRecord(store, MailRecord::kLength, count / 2) || !CompactStore(store, temp, MailRecord::kLength))
         return 5;
     const double compact = seconds(t);
     std::printf("compaction after marking one record: %.3f s\n", compact);

@@ -103,25 +103,20 @@ void FriendForm::Form_Load()
 void FriendForm::ReloadAddressList()
 {
     List1->clear();
+    m_rowRecords.clear();
     const QString path = addressBookPath();
-    RecordFile file(path, AddressRecord::kLength);
-    Status status = file.open(); // creates an empty book when there is none
+    // Opening creates an empty book when there is none.
+    Status status = RecordFile(path, AddressRecord::kLength).open();
     if (status) {
-        QByteArray bytes;
-        for (qint64 number = 1;; ++number) {
-            Result<bool> read = file.read(number, bytes);
-            if (!read) {
-                status = read.status();
-                break;
-            }
-            if (!read.value())
-                break;
+        // An entry marked deleted whose compaction failed is not listed.
+        status = scanLiveRecords(path, AddressRecord::kLength, [this](qint64 number, const QByteArray &bytes) {
             AddressRecord &buffer = addressBuffer();
             buffer = AddressRecord::decode(bytes);
             List1->addItem(addressListRow(buffer));
-        }
+            m_rowRecords.append(number);
+            return true;
+        });
     }
-    file.close();
     Text3->setText(QString::number(List1->count()));
     if (!status)
         showError(status.error());
@@ -184,13 +179,12 @@ void FriendForm::Command5_Click()
         prompt().info(QStringLiteral("データが選択されていません。"), appTitle());
         return;
     }
-    const qint16 number = qint16(List1->row(selected.first()) + 1);
-    appState().currentRecord = number;
+    const int row = List1->row(selected.first());
+    const qint64 number = row < m_rowRecords.size() ? m_rowRecords.at(row) : 0;
+    appState().currentRecord = qint16(qMin(number, kMaxRecords));
     Label7->setText(QStringLiteral(" "));
     if (prompt().confirm(QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"))) {
-        AddressRecord &buffer = addressBuffer();
-        buffer.Live = 0;
-        const Status marked = markRecord(addressBookPath(), AddressRecord::kLength, number, buffer.encode());
+        const Status marked = markRecord(addressBookPath(), AddressRecord::kLength, number);
         if (!marked) {
             showError(marked.error());
             Command2_Click();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QWidget>
 
 class QLabel;
@@ -65,6 +66,8 @@ public:
 
 private:
     void Form_Load();
+
+    QList<qint64> m_rowRecords; // record number of each row of List1
 };
 
 } // namespace kestra

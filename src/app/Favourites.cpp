@@ -50,8 +50,7 @@ Result<qint16> addFavourite(const QString &path, const QString &url)
 Status deleteFavourite(const QString &path, const QString &tempPath, qint64 number, bool confirmed)
 {
     if (confirmed) {
-        // Only the Live field matters in the marked record: compaction drops it.
-        if (Status s = markRecord(path, FavouriteRecord::kLength, number, FavouriteRecord().encode()); !s)
+        if (Status s = markRecord(path, FavouriteRecord::kLength, number); !s)
             return s;
     }
     return CompactStore(path, tempPath, FavouriteRecord::kLength);

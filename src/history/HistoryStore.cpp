@@ -62,23 +62,35 @@ Result<HistoryListing> readHistoryListing(const QString &path, qint16 historyMod
 {
     if (Status s = ensureStore(path); !s)
         return s.error();
-    // One read of the header fields per record: the bodies, nearly all of the
-    // file, are not read at all, except the last one, which the window shows.
+    // The bodies, nearly all of the file, are not read at all, except the last
+    // one, which the window shows.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return StorageError{path, file.errorString()};
     const qint64 records = file.size() / MailRecord::kLength;
     HistoryListing listing;
     listing.lines.reserve(records);
-    QByteArray bytes(MailRecord::kHeadersLength, Qt::Uninitialized);
-    for (qint64 i = 0; i < records; ++i) {
-        if (const QString e = readAt(file, i * MailRecord::kLength, bytes); !e.isEmpty())
+    listing.records.reserve(records);
+    // The Live field of record i lies just before the header fields of record
+    // i + 1, so one read takes both; the bodies between are not read.
+    const qint64 length = MailRecord::kLength;
+    const qint64 headers = MailRecord::kHeadersLength;
+    QByteArray bytes(2 + headers, Qt::Uninitialized);
+    QByteArray pending; // header fields of the record whose Live field comes next
+    for (qint64 i = 0; records > 0 && i <= records; ++i) {
+        const qint64 size = i == records ? 2 : (i == 0 ? headers : 2 + headers);
+        bytes.resize(size);
+        if (const QString e = readAt(file, i * length - (i == 0 ? 0 : 2), bytes); !e.isEmpty())
             return StorageError{path, e};
-        listing.lines.append(HistoryLine(mailFields(MailRecord::decodeHeaders(bytes), historyMode)));
+        if (i > 0 && liveOfRaw(bytes, 0) != 0) {
+            listing.lines.append(HistoryLine(mailFields(MailRecord::decodeHeaders(pending), historyMode)));
+            listing.records.append(i);
+        }
+        pending = bytes.right(headers);
     }
-    if (records > 0) {
+    if (!listing.records.isEmpty()) {
         bytes.resize(MailRecord::kLength);
-        if (const QString e = readAt(file, (records - 1) * MailRecord::kLength, bytes); !e.isEmpty())
+        if (const QString e = readAt(file, (listing.records.last() - 1) * MailRecord::kLength, bytes); !e.isEmpty())
             return StorageError{path, e};
         listing.last = MailRecord::decode(bytes);
     }
@@ -97,37 +109,17 @@ Result<bool> readMailRecord(const QString &path, qint64 number, MailRecord &buff
     return found;
 }
 
-Status markMailRecords(const QString &path, qint64 first, qint64 last, MailRecord &buffer)
+Result<SubjectFields> readSubjectFields(const QString &path)
 {
-    buffer.Live = 0;
-    const qint64 count = QFileInfo(path).size() / MailRecord::kLength;
-    last = qMin(last, count);
-    if (first > last)
-        return {};
-    const QByteArray bytes = buffer.encode();
-    if (first == last)
-        return markRecord(path, MailRecord::kLength, first, bytes);
-    RecordFile file(path, MailRecord::kLength);
-    if (Status s = file.open(); !s)
-        return s;
-    for (qint64 k = first; k <= last; ++k) {
-        // Flushed to the disk once, with the last record.
-        if (Status s = file.write(k, bytes, k == last); !s)
-            return s;
-    }
-    return {};
-}
-
-Result<QStringList> readSubjectFields(const QString &path)
-{
-    QStringList subjects;
-    const Status s = scanRecords(path, MailRecord::kLength, [&](qint64, const QByteArray &bytes) {
-        subjects.append(MailRecord::decodeHeaders(bytes).Subject);
+    SubjectFields fields;
+    const Status s = scanLiveRecords(path, MailRecord::kLength, [&](qint64 number, const QByteArray &bytes) {
+        fields.subjects.append(MailRecord::decodeHeaders(bytes).Subject);
+        fields.records.append(number);
         return true;
     });
     if (!s)
         return s.error();
-    return subjects;
+    return fields;
 }
 
 } // namespace kestra

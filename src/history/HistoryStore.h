@@ -15,12 +15,15 @@ const StoreKind &historyStoreKind(qint16 historyMode);
 QString historyStorePath(qint16 historyMode);
 QString historyTempPath(qint16 historyMode);
 
-// Every list line of a store, and the last record whole. Only the header fields
-// of each record are decoded, in one sequential pass; the body of the last
-// record is the only body decoded, so large stores list quickly.
+// Every list line of a store, the record number of each line, and the last
+// listed record whole. Records marked deleted (left by a compaction that
+// failed) are not listed. Only the header fields of each record are decoded,
+// in one sequential pass; the body of the last record is the only body
+// decoded, so large stores list quickly.
 struct HistoryListing {
     QStringList lines;
-    MailRecord last;      // meaningful when lines is not empty
+    QList<qint64> records; // record number of each line
+    MailRecord last;       // meaningful when lines is not empty
 };
 
 // Creates the store empty when it is missing, then lists it.
@@ -30,12 +33,12 @@ Result<HistoryListing> readHistoryListing(const QString &path, qint16 historyMod
 // store has no such record; a missing store is created empty.
 Result<bool> readMailRecord(const QString &path, qint64 number, MailRecord &buffer);
 
-// Marks records `first` to `last` deleted by writing `buffer` over them with its
-// Live field at 0. Records past the end of the store are not written, so a list
-// that is longer than the store never grows it. One open, one flush to disk.
-Status markMailRecords(const QString &path, qint64 first, qint64 last, MailRecord &buffer);
-
-// The Subject field of every record as stored: 100 characters, blanks kept.
-Result<QStringList> readSubjectFields(const QString &path);
+// The Subject field of every live record as stored (100 characters, blanks
+// kept), with the record numbers.
+struct SubjectFields {
+    QStringList subjects;
+    QList<qint64> records;
+};
+Result<SubjectFields> readSubjectFields(const QString &path);
 
 } // namespace kestra

@@ -347,6 +347,11 @@ int TyakuForm::selectedRow() const
     return List1->selectedRow();
 }
 
+qint64 TyakuForm::recordOfRow(int row) const
+{
+    return row >= 0 && row < m_rowRecords.size() && row < List1->count() ? m_rowRecords.at(row) : 0;
+}
+
 void TyakuForm::showMail(const MailFields &fields)
 {
     Text7->setText(fields.date);
@@ -371,10 +376,12 @@ void TyakuForm::FillHistoryList()
 {
     const qint16 mode = appState().historyMode;
     List1->clear();
+    m_rowRecords.clear();
     rtfEd->clear();
     Result<HistoryListing> listing = readHistoryListing(historyStorePath(mode), mode);
     if (listing) {
         List1->addItems(listing.value().lines);
+        m_rowRecords = listing.value().records;
         if (!listing.value().lines.isEmpty())
             showMail(mailFields(listing.value().last, mode));
     }
@@ -393,7 +400,7 @@ void TyakuForm::ShowSelectedMail()
     }
     const qint16 mode = appState().historyMode;
     MailRecord &buffer = mailBuffer(mode);
-    Result<bool> found = readMailRecord(historyStorePath(mode), qint64(row) + 1, buffer);
+    Result<bool> found = readMailRecord(historyStorePath(mode), recordOfRow(row), buffer);
     if (!found) {
         showStorageError(found.error());
         return;
@@ -409,19 +416,21 @@ void TyakuForm::Command1_Click()
         prompt().info(QStringLiteral("データが選択されていません。"), appTitle());
         return;
     }
-    appState().currentRecord = qint16(qMin(row + 1, int(kMaxRecords)));
+    const qint64 record = recordOfRow(row);
+    appState().currentRecord = qint16(qMin(record, kMaxRecords));
     if (!prompt().confirm(QStringLiteral("選択された（行、青色）データを削除します。よろしいですか")))
         return;
 
     const qint16 mode = appState().historyMode;
     const QString store = historyStorePath(mode);
-    if (Status s = markMailRecords(store, qint64(row) + 1, qint64(row) + 1, mailBuffer(mode)); !s) {
+    mailBuffer(mode).Live = 0;
+    if (Status s = markRecord(store, MailRecord::kLength, record); !s) {
         showStorageError(s.error());
         return;
     }
     clearMailBoxes();
-    // On failure the old store stays whole, marked record included: it is
-    // listed again and dropped by the next compaction.
+    // On failure the old store stays whole, the marked record included: it is
+    // no longer listed, and the next compaction drops it.
     const Status compacted = CompactStore(store, historyTempPath(mode), MailRecord::kLength);
     List1->clear();
     FillHistoryList();
@@ -435,22 +444,28 @@ void TyakuForm::Command5_Click()
         return;
     const qint16 mode = appState().historyMode;
     const QString store = historyStorePath(mode);
-    const int listed = List1->count();
-    if (listed > 0) {
-        if (Status s = markMailRecords(store, 1, listed, mailBuffer(mode)); !s) {
+    // Exactly the listed mails go; one received or sent after the list was
+    // filled is not listed and stays.
+    const QList<qint64> listed = m_rowRecords.mid(0, List1->count());
+    if (!listed.isEmpty()) {
+        mailBuffer(mode).Live = 0;
+        if (Status s = markRecords(store, MailRecord::kLength, listed); !s) {
             showStorageError(s.error());
             return;
         }
-        appState().currentRecord = qint16(qMin(listed, int(kMaxRecords)));
+        appState().currentRecord = qint16(qMin(listed.last(), kMaxRecords));
     }
     const Status compacted = CompactStore(store, historyTempPath(mode), MailRecord::kLength);
 
     // What survives (records added after the list was filled) is listed by its
     // subject field as stored; the count box reads 0 all the same.
     List1->clear();
-    Result<QStringList> subjects = readSubjectFields(store);
-    if (subjects)
-        List1->addItems(subjects.value());
+    m_rowRecords.clear();
+    Result<SubjectFields> subjects = readSubjectFields(store);
+    if (subjects) {
+        List1->addItems(subjects.value().subjects);
+        m_rowRecords = subjects.value().records;
+    }
     Text2->setText(QStringLiteral("0"));
     clearMailBoxes();
     if (!compacted)

@@ -94,6 +94,10 @@ public:
     // Mouse press on the list: reads the record of the selected row and shows it.
     void ShowSelectedMail();
     int selectedRow() const;
+    // Record number in the store of list row `row`, 0 for no such row. Rows
+    // are mapped when the list is filled, so a row keeps naming its own mail
+    // whatever else the store holds.
+    qint64 recordOfRow(int row) const;
 
     void Command1_Click(); // delete one
     void Command2_Click(); // home
@@ -186,6 +190,7 @@ private:
     void showStorageError(const StorageError &error);
 
     int m_findPosition = 0;
+    QList<qint64> m_rowRecords; // record number of each row of List1
 };
 
 // What the main window's history buttons do: set the history mode (1 received,

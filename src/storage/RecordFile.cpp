@@ -129,6 +129,25 @@ void syncFolder(const QString &folder)
 #endif
 }
 
+bool syncFileSystemOf(const QString &path)
+{
+#if defined(Q_OS_LINUX)
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::syncfs(fd) == 0;
+    ::close(fd);
+    return ok;
+#elif defined(Q_OS_WIN)
+    Q_UNUSED(path);
+    return true; // files are committed one by one there
+#else
+    Q_UNUSED(path);
+    ::sync();
+    return true;
+#endif
+}
+
 RecordFile::RecordFile(QString path, int recordLength)
     : m_path(std::move(path)), m_length(recordLength), m_file(m_path)
 {
@@ -259,6 +278,15 @@ Status scanRecords(const QString &path, int recordLength,
     return {};
 }
 
+Status scanLiveRecords(const QString &path, int recordLength,
+                       const std::function<bool(qint64, const QByteArray &)> &visit)
+{
+    const int live = liveOffsetFor(recordLength);
+    return scanRecords(path, recordLength, [&](qint64 number, const QByteArray &bytes) {
+        return liveOfRaw(bytes, live) == 0 || visit(number, bytes);
+    });
+}
+
 Result<qint16> AppendRecordNumber(const QString &path, int recordLength)
 {
     const QFileInfo info(path);
@@ -292,13 +320,32 @@ Result<qint16> appendRecord(const QString &path, int recordLength, const QByteAr
     return number;
 }
 
-Status markRecord(const QString &path, int recordLength, qint64 number, QByteArray buffer)
+Status markRecords(const QString &path, int recordLength, const QList<qint64> &numbers)
 {
-    buffer = buffer.leftJustified(recordLength, ' ', true);
+    if (numbers.isEmpty())
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return StorageError{path, file.errorString()};
+    const qint64 records = file.size() / recordLength;
     const int live = liveOffsetFor(recordLength);
-    buffer[live] = 0;
-    buffer[live + 1] = 0;
-    return writeRecordAt(path, recordLength, number, buffer);
+    static const char zero[2] = {0, 0};
+    for (const qint64 number : numbers) {
+        if (number < 1 || number > records)
+            continue;
+        if (!file.seek((number - 1) * recordLength + live) || file.write(zero, 2) != 2)
+            return StorageError{path, file.errorString()};
+    }
+    if (syncFailureHook() && !syncFailureHook()(path))
+        return StorageError{path, QStringLiteral("ディスクに書き込めません")};
+    if (!syncFile(file))
+        return StorageError{path, file.errorString()};
+    return {};
+}
+
+Status markRecord(const QString &path, int recordLength, qint64 number)
+{
+    return markRecords(path, recordLength, {number});
 }
 
 Status CompactStore(const QString &dataPath, const QString &tempPath, int recordLength)

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -84,6 +85,13 @@ private:
 Status scanRecords(const QString &path, int recordLength,
                    const std::function<bool(qint64, const QByteArray &)> &visit);
 
+// Like scanRecords, but only for live records: a record whose Live field is 0
+// (marked for deletion, still there because its compaction has not run or
+// failed) is passed over. `number` is the record's place in the file, the
+// number to read, mark or delete it by.
+Status scanLiveRecords(const QString &path, int recordLength,
+                       const std::function<bool(qint64 number, const QByteArray &bytes)> &visit);
+
 // Number for a new record: file size / length + 1, rounded half to even. An
 // error when the store already holds the most records it can number.
 Result<qint16> AppendRecordNumber(const QString &path, int recordLength);
@@ -93,8 +101,13 @@ Status writeRecordAt(const QString &path, int recordLength, qint64 number, const
 // Appends `bytes` at AppendRecordNumber; gives the number it used.
 Result<qint16> appendRecord(const QString &path, int recordLength, const QByteArray &bytes);
 
-// Marks record `number` deleted: writes `buffer` there with its Live field set to 0.
-Status markRecord(const QString &path, int recordLength, qint64 number, QByteArray buffer);
+// Marks records deleted by writing 0 into their Live field and nothing else,
+// so a marked record keeps its own contents: when the compaction that should
+// drop it fails, it is still itself (and skipped by every list). Numbers past
+// the end of the file are not written, so the file never grows. One open, one
+// flush to the disk.
+Status markRecords(const QString &path, int recordLength, const QList<qint64> &numbers);
+Status markRecord(const QString &path, int recordLength, qint64 number);
 
 // Rewrites the data file with its live records only, in order, copied byte for
 // byte. The compacted records go to `tempPath`, reach the disk, and the temporary
@@ -117,5 +130,9 @@ void setSyncFailureHook(SyncFailureHook hook);
 bool syncFile(QFile &file);
 // Flushes a folder's entries (after a rename) to the disk.
 void syncFolder(const QString &folder);
+// Flushes every file written on the file system that holds `path` (one call
+// instead of one per file, for the many files of a receive run). Where the
+// system has no such call, everything is flushed.
+bool syncFileSystemOf(const QString &path);
 
 } // namespace kestra

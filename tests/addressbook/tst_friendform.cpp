@@ -5,6 +5,7 @@
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "storage/Cp932.h"
+#include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "support/TestSupport.h"
 
@@ -98,6 +99,7 @@ private Q_SLOTS:
     void createdAfreshAfterHome();
     void writeFailureIsReported();
     void fullBookRefusesAdd();
+    void markedEntryOfAFailedCompactionIsNotListed();
 };
 
 void FriendFormTest::cleanup()
@@ -468,6 +470,34 @@ void FriendFormTest::fullBookRefusesAdd()
     QCOMPARE(w->Text3->text(), QStringLiteral("32767"));
     QCOMPARE(w->Text2->text(), QStringLiteral("花子"));
     QVERIFY(w->Label7->text().isEmpty());
+}
+
+void FriendFormTest::markedEntryOfAFailedCompactionIsNotListed()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    const QByteArray r1 = recordBytes("one", "1@x");
+    const QByteArray r2 = recordBytes("two", "2@x");
+    const QByteArray r3 = recordBytes("three", "3@x");
+    writeBytes(bookPath(), r1 + r2 + r3);
+    FriendForm *w = form<FriendForm>();
+    // The compaction stops as if the program had died after the mark.
+    setCompactionHook([](CompactionStep, qint64) { return false; });
+    w->List1->setCurrentRow(0);
+    prompts.answer(PromptAnswer::Yes);
+    w->Command5->click();
+    setCompactionHook({});
+    // Only the Live field changed; the entry keeps its own name and address, unlisted.
+    QCOMPARE(readBytes(bookPath()), recordBytes("one", "1@x", 0) + r2 + r3);
+    QCOMPARE(w->List1->count(), 2);
+    QVERIFY(w->List1->item(0)->text().startsWith(QStringLiteral("2@x")));
+
+    // Row 1 is record 3 now: exactly that entry goes.
+    w->List1->setCurrentRow(1);
+    prompts.answer(PromptAnswer::Yes);
+    w->Command5->click();
+    QCOMPARE(readBytes(bookPath()), r2);
+    QCOMPARE(prompts.unexpected(), 0);
 }
 
 QTEST_MAIN(FriendFormTest)

@@ -3,6 +3,7 @@
 #include "common/AppState.h"
 #include "common/Paths.h"
 #include "history/HistoryStore.h"
+#include "storage/RecordFile.h"
 #include "storage/StoreBuffers.h"
 
 #include <QApplication>
@@ -207,11 +208,12 @@ private slots:
         const ShownPrompt &error = m_prompt->shown().at(1);
         QCOMPARE(error.icon, PromptIcon::Exclamation);
         QVERIFY(error.text.contains(QStringLiteral("KSTDATA2.TMP")));
-        // Every record is still in the store; the marked one waits for the next compaction.
+        // Every record is still in the store, the marked one with its own fields,
+        // waiting for the next compaction; it is no longer listed.
         MailRecord marked = receivedMail(2);
         marked.Live = 0;
         QCOMPARE(readBytes(store(1)), storeBytes({receivedMail(1), marked, receivedMail(3)}));
-        QCOMPARE(f->List1->count(), 3);
+        QCOMPARE(listLines(f->List1), (QStringList{HistoryLine(mailFields(receivedMail(1), 1)), HistoryLine(mailFields(receivedMail(3), 1))}));
 
         QVERIFY(QDir(temp(1)).removeRecursively());
         pressRow(f->List1, 0);
@@ -220,16 +222,36 @@ private slots:
         QCOMPARE(readBytes(store(1)), storeBytes({receivedMail(3)}));
     }
 
-    void markingNeverGrowsTheStore()
+    void aDeleteAllStoppedBeforeItsCompactionListsNothing()
+    {
+        // The program dies right after marking: every mark holds, no mail
+        // takes another's fields, and no record is listed (once or twice).
+        writeBytes(store(1), storeBytes({receivedMail(1), receivedMail(2), receivedMail(3)}));
+        openHistoryWindow(1);
+        setCompactionHook([](CompactionStep, qint64) { return false; });
+        m_prompt->answer(PromptAnswer::Yes);
+        history()->Command5->click();
+        setCompactionHook({});
+        QList<MailRecord> marked{receivedMail(1), receivedMail(2), receivedMail(3)};
+        for (MailRecord &r : marked)
+            r.Live = 0;
+        QCOMPARE(readBytes(store(1)), storeBytes(marked));
+        QCOMPARE(history()->List1->count(), 0);
+        openHistoryWindow(1);
+        QCOMPARE(history()->List1->count(), 0);
+        QCOMPARE(history()->Text2->text(), QStringLiteral("0"));
+    }
+
+    void markingWritesOnlyTheLiveFieldAndNeverGrowsTheStore()
     {
         // A list longer than the store (records removed behind its back) marks only what exists.
         const QString path = store(1);
         writeBytes(path, storeBytes({receivedMail(1), receivedMail(2)}));
-        MailRecord buffer = receivedMail(7);
-        QVERIFY(markMailRecords(path, 2, 5, buffer).ok());
-        QCOMPARE(buffer.Live, qint16(0));
-        QCOMPARE(readBytes(path), storeBytes({receivedMail(1), buffer}));
-        QVERIFY(markMailRecords(path, 4, 4, buffer).ok());
+        QVERIFY(markRecords(path, MailRecord::kLength, {2, 5}).ok());
+        MailRecord marked = receivedMail(2);
+        marked.Live = 0;
+        QCOMPARE(readBytes(path), storeBytes({receivedMail(1), marked}));
+        QVERIFY(markRecord(path, MailRecord::kLength, 4).ok());
         QCOMPARE(QFileInfo(path).size(), qint64(2 * MailRecord::kLength));
     }
 };

@@ -187,7 +187,7 @@ private slots:
         const QString t = path(QStringLiteral("KSTDATA20.TMP"));
         for (int i = 1; i <= 3; ++i)
             QVERIFY(appendRecord(p, 124, addressBytes(QString::number(i))).ok());
-        QVERIFY(markRecord(p, 124, 2, addressBytes(QStringLiteral("2"))).ok());
+        QVERIFY(markRecord(p, 124, 2).ok());
         QVERIFY(CompactStore(p, t, 124).ok());
         QCOMPARE(records(p, 124), (QList<QByteArray>{addressBytes(QStringLiteral("1")), addressBytes(QStringLiteral("3"))}));
         QVERIFY(!QFileInfo::exists(t));
@@ -198,7 +198,7 @@ private slots:
         const QString p = path(QStringLiteral("kstdata2.data"));
         const QString t = path(QStringLiteral("KSTDATA2.TMP"));
         QVERIFY(appendRecord(p, MailRecord::kLength, mailBytes(1)).ok());
-        QVERIFY(markRecord(p, MailRecord::kLength, 1, mailBytes(1)).ok());
+        QVERIFY(markRecord(p, MailRecord::kLength, 1).ok());
         QVERIFY(CompactStore(p, t, MailRecord::kLength).ok());
         QVERIFY(QFileInfo::exists(p));
         QCOMPARE(QFileInfo(p).size(), qint64(0));
