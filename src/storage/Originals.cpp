@@ -1,0 +1,139 @@
+#include "storage/Originals.h"
+
+#include "common/Paths.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <filesystem>
+#include <system_error>
+
+namespace kestra::originals {
+
+namespace {
+WriteFailureHook g_writeFailure = nullptr;
+
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+} // namespace
+
+void setWriteFailureHook(WriteFailureHook hook)
+{
+    g_writeFailure = hook;
+}
+
+QString folderPath()
+{
+    return appPaths().dataFolder() + u'/' + QString::fromUtf16(folderName);
+}
+
+QString nameFor(QByteArrayView recordBytes)
+{
+    // Every field but Live: marking a record does not rename its original.
+    const QByteArrayView fields = recordBytes.first(qMin<qsizetype>(recordBytes.size(), stores::received.liveOffset));
+    return QString::fromLatin1(QCryptographicHash::hash(fields, QCryptographicHash::Sha256).toHex())
+           + QStringLiteral(".eml");
+}
+
+QString originalFor(QByteArrayView recordBytes)
+{
+    const QString path = folderPath() + u'/' + nameFor(recordBytes);
+    return QFileInfo(path).isFile() ? path : QString();
+}
+
+Status writeOriginal(QByteArrayView recordBytes, const QByteArray &message, bool sync)
+{
+    const QString folder = folderPath();
+    if (!QFileInfo(folder).isDir()) {
+        if (!QDir().mkpath(folder))
+            return StorageError{folder, QStringLiteral("フォルダを作成できません")};
+        QFile::setPermissions(folder, kOwnerOnly | QFileDevice::ExeOwner);
+    }
+    const QString name = nameFor(recordBytes);
+    const QString path = folder + u'/' + name;
+    const QString temp = path + QStringLiteral(".tmp");
+    QFile file(temp);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return StorageError{temp, file.errorString()};
+    const auto fail = [&](const QString &reason) -> Status {
+        file.close();
+        QFile::remove(temp);
+        return StorageError{path, reason};
+    };
+    if (!file.setPermissions(kOwnerOnly))
+        return fail(file.errorString());
+    if (g_writeFailure && !g_writeFailure(name))
+        return fail(QStringLiteral("ディスクに書き込めません"));
+    if (file.write(message) != message.size())
+        return fail(file.errorString());
+    if (sync ? !syncFile(file) : !file.flush())
+        return fail(file.errorString());
+    file.close();
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(temp.toStdU16String()), std::filesystem::path(path.toStdU16String()),
+                            ec);
+    if (ec) {
+        QFile::remove(temp);
+        return StorageError{path, QString::fromLocal8Bit(ec.message())};
+    }
+    if (sync)
+        kestra::syncFolder(folder);
+    return {};
+}
+
+Status syncFolder()
+{
+    const QString folder = folderPath();
+    if (!QFileInfo(folder).isDir())
+        return {};
+    // One flush of the whole file system puts every file written since on the
+    // disk; far cheaper than one per file when a run received many messages.
+    if (!syncFileSystemOf(folder))
+        return StorageError{folder, QStringLiteral("ディスクに書き込めません")};
+    kestra::syncFolder(folder);
+    return {};
+}
+
+Status compactReceivedStore(const QString &dataPath, const QString &tempPath)
+{
+    constexpr int length = MailRecord::kLength;
+    const int liveOffset = stores::received.liveOffset;
+    const QString folder = folderPath();
+    // The originals of the records about to be dropped; stores from before
+    // originals were kept have none, and then nothing more is hashed.
+    QStringList dropped;
+    const Status scanned = scanRecords(dataPath, length, [&](qint64, const QByteArray &bytes) {
+        if (liveOfRaw(bytes, liveOffset) == 0) {
+            const QString name = nameFor(bytes);
+            if (QFileInfo::exists(folder + u'/' + name))
+                dropped.append(name);
+        }
+        return true;
+    });
+    if (Status s = CompactStore(dataPath, tempPath, length); !s)
+        return s;
+    if (!scanned || dropped.isEmpty())
+        return {}; // when the scan failed, which originals to drop is unknown: all stay
+    QSet<QString> kept;
+    const Status survivors = scanRecords(dataPath, length, [&](qint64, const QByteArray &bytes) {
+        kept.insert(nameFor(bytes));
+        return true;
+    });
+    if (!survivors)
+        return {};
+    Status result;
+    for (const QString &name : std::as_const(dropped)) {
+        if (kept.contains(name))
+            continue;
+        QFile file(folder + u'/' + name);
+        if (file.exists() && !file.remove() && result)
+            result = StorageError{file.fileName(), file.errorString()};
+    }
+    return result;
+}
+
+} // namespace kestra::originals

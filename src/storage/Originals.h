@@ -1,0 +1,58 @@
+#pragma once
+
+#include "storage/Result.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+namespace kestra::originals {
+
+// The received record keeps only what code page 932 and its fixed fields can
+// hold: a long body is cut, and characters without a code are lost. The
+// message as the server sent it is therefore kept too, byte for byte, in the
+// folder 原文 of the data folder, one file per received record.
+//
+// A file is named after its record, not after the record's number (numbers
+// shift when the store is compacted): the hex SHA-256 of the record's bytes
+// without the Live field, plus ".eml". The name is the same before and after
+// a compaction and whether or not the record is marked. Two records with the
+// same bytes (the same mail received twice) share one file.
+//
+// Stores from before this have no originals: originalFor() is empty for them.
+
+inline constexpr char16_t folderName[] = u"原文";
+
+// <data folder>/原文 of the current application folder.
+QString folderPath();
+
+// File name of the original of a received record (the record's bytes, Live
+// field included or not: it is left out of the name).
+QString nameFor(QByteArrayView recordBytes);
+
+// Full path of the record's original when that file exists, else empty.
+QString originalFor(QByteArrayView recordBytes);
+
+// Writes `message` as the original of the record: into a temporary file of
+// the folder (created 0700 when missing), mode 0600, then renamed to its name,
+// so that a file under the record's name is always whole. With `sync` the file
+// and the folder entry are on the disk when it returns; without it the caller
+// must call syncFolder() before the message is deleted on the server.
+Status writeOriginal(QByteArrayView recordBytes, const QByteArray &message, bool sync = true);
+
+// Puts every original written without sync on the disk (files and folder).
+Status syncFolder();
+
+// CompactStore for the received store, deleting the originals of the records
+// it drops, except those whose name a surviving record still has. When the
+// compaction fails, every original stays (its record is still in the store).
+// A failure to delete an original is reported after the compaction is done.
+Status compactReceivedStore(const QString &dataPath, const QString &tempPath);
+
+// Test hook: asked before an original is written; returning false makes the
+// write fail as a full disk would. Empty = none.
+using WriteFailureHook = bool (*)(const QString &name);
+void setWriteFailureHook(WriteFailureHook hook);
+
+} // namespace kestra::originals

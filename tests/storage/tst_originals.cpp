@@ -1,0 +1,74 @@
+// Kept originals of received mail: stable names, whole files, removal with their records.
+#include "common/Paths.h"
+#include "storage/Originals.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+#include "support/TestSupport.h"
+
+#include <QtTest>
+
+using namespace kestra;
+
+namespace {
+QByteArray mailBytes(int i, qint16 live = 1)
+{
+    MailRecord r;
+    r.Subject = QStringLiteral("件名 %1").arg(i);
+    r.Body = QStringLiteral("本文 %1").arg(i);
+    r.Live = live;
+    return r.encode();
+}
+} // namespace
+
+class TestOriginals : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void writtenWholeOwnerOnlyAndFoundByTheRecord()
+    {
+        test::TempAppFolder folder;
+        // Bytes no record can hold: an emoji in UTF-8, a NUL, a bare CR.
+        const QByteArray message = QByteArrayLiteral("Subject: x\r\n\r\n\xf0\x9f\x98\x80 \x00\r end");
+        const QByteArray record = mailBytes(1);
+        QVERIFY(originals::originalFor(record).isEmpty()); // nothing kept yet: old stores
+        QVERIFY(originals::writeOriginal(record, message).ok());
+        const QString path = originals::originalFor(record);
+        QCOMPARE(path, originals::folderPath() + u'/' + originals::nameFor(record));
+        QVERIFY(path.endsWith(QStringLiteral(".eml")));
+        QCOMPARE(test::readBytes(path), message);
+        const QFileDevice::Permissions user = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+        QCOMPARE(QFile::permissions(path) & ~user, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        // Marking the record does not rename its original; another record has another name.
+        QCOMPARE(originals::originalFor(mailBytes(1, 0)), path);
+        QVERIFY(originals::originalFor(mailBytes(2)).isEmpty());
+        QCOMPARE(QDir(originals::folderPath()).entryList(QDir::Files).size(), 1); // no temporary left
+    }
+
+    void compactionDropsTheOriginalsOfDroppedRecordsOnly()
+    {
+        test::TempAppFolder folder;
+        const QString store = folder.dataFile(QStringLiteral("kstdata2.data"));
+        const QString temp = folder.dataFile(QStringLiteral("KSTDATA2.TMP"));
+        // Records 1 and 3 are the same mail received twice: they share one original.
+        for (const int i : {1, 2, 1, 4}) {
+            QVERIFY(appendRecord(store, MailRecord::kLength, mailBytes(i)).ok());
+            QVERIFY(originals::writeOriginal(mailBytes(i), "mail " + QByteArray::number(i)).ok());
+        }
+        QVERIFY(markRecords(store, MailRecord::kLength, {1, 2}).ok());
+        // A compaction that does not finish keeps every original.
+        setCompactionHook([](CompactionStep, qint64) { return false; });
+        QVERIFY(originals::compactReceivedStore(store, temp).ok());
+        setCompactionHook({});
+        QVERIFY(!originals::originalFor(mailBytes(2)).isEmpty());
+
+        QVERIFY(originals::compactReceivedStore(store, temp).ok());
+        QCOMPARE(test::readBytes(store), mailBytes(1) + mailBytes(4));
+        QVERIFY(originals::originalFor(mailBytes(2)).isEmpty());
+        QCOMPARE(test::readBytes(originals::originalFor(mailBytes(1))), QByteArray("mail 1"));
+        QCOMPARE(test::readBytes(originals::originalFor(mailBytes(4))), QByteArray("mail 4"));
+    }
+};
+
+QTEST_MAIN(TestOriginals)
+#include "tst_originals.moc"
