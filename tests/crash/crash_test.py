@@ -208,10 +208,17 @@ def compaction_round(opts, env, box, rnd, rng, stats):
             records.append(bytes(base))
         with open(path, "wb") as f:
             f.write(b"".join(records))
+        def marked(record):
+            return record[-2:] == b"\0\0"
+
         for _ in range(opts.compaction_deletes):
-            row = rng.randrange(len(records))
             kills = 0
             while True:
+                # A record marked by a killed delete is no longer listed: list
+                # row k shows the k-th live record.
+                live = [i for i, r in enumerate(records) if not marked(r)]
+                row = rng.randrange(len(live))
+                target = live[row]
                 if kills < opts.kills_per_round:
                     delay = rng.uniform(0.0, stats.get("compact_seconds", opts.first_run_guess))
                 else:
@@ -223,20 +230,20 @@ def compaction_round(opts, env, box, rnd, rng, stats):
                 now = split_records(store_bytes(path))
                 if len(now) == len(records):
                     # Not compacted yet: every other record as it was; the
-                    # deleted row still in its place, perhaps marked deleted
-                    # (its Live field, the last two bytes, at 0).
-                    if now[:row] != records[:row] or now[row + 1:] != records[row + 1:]:
+                    # deleted row still in its place, perhaps marked deleted:
+                    # its Live field (the last two bytes) at 0, nothing else changed.
+                    if now[:target] != records[:target] or now[target + 1:] != records[target + 1:]:
                         raise Failure("a record other than the deleted one changed")
-                    if now[row] != records[row] and now[row][-2:] != b"\0\0":
-                        raise Failure("the deleted row was overwritten but is still live")
+                    if now[target] != records[target] and now[target] != records[target][:-2] + b"\0\0":
+                        raise Failure("the deleted row was changed beyond its Live field")
                     if not killed:
                         raise Failure("a finished delete left the row in the store")
                     stats["compaction_kills"] += 1
                     kills += 1
                     records = now  # a marked row is dropped by the next compaction
                     continue
-                if now != records[:row] + records[row + 1:]:
-                    raise Failure("the compacted store is not the old one less the deleted row")
+                if now != [r for i, r in enumerate(records) if i != target and not marked(r)]:
+                    raise Failure("the compacted store is not the old one less the deleted rows")
                 if killed:
                     stats["compaction_kills"] += 1
                 else:
