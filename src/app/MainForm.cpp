@@ -77,7 +77,7 @@ MainForm::MainForm(QWidget *parent)
     setWindowTitle(caption());
     resize(twipsToPx(kDesignWidth), twipsToPx(kDesignHeight));
     buildControls();
-    appState().mainWindow = this;
+    mainWindowSlot() = this;
 }
 
 MainForm::~MainForm() = default;

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QPointer>
 #include <QString>
-#include <QWidget>
 #include <QtGlobal>
 
 namespace kestra {
@@ -37,7 +35,6 @@ struct AppState {
     int italicCount = 0;
     int underlineCount = 0;
     QString clockText;       // the main window's clock text (its hidden Text2)
-    QPointer<QWidget> mainWindow;
 };
 
 AppState &appState();

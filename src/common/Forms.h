@@ -55,4 +55,12 @@ void unloadForm()
     }
 }
 
+// The main window, which windows hand the screen back to when their task ends;
+// null before it exists and after it is gone.
+inline QPointer<QWidget> &mainWindowSlot()
+{
+    static QPointer<QWidget> slot;
+    return slot;
+}
+
 } // namespace kestra

@@ -2,6 +2,7 @@
 
 #include "common/Controls.h"
 #include "common/AppState.h"
+#include "common/Forms.h"
 #include "common/SwapWindow.h"
 #include "common/Text.h"
 #include "common/Twips.h"
@@ -130,7 +131,7 @@ void BackForm::Command2_Click()
 
 void BackForm::Command3_Click()
 {
-    SwapWindow(appState().mainWindow, this);
+    SwapWindow(mainWindowSlot(), this);
 }
 
 void BackForm::Command4_Click()

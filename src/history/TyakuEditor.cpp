@@ -2,6 +2,7 @@
 #include "history/TyakuForm.h"
 
 #include "common/AppState.h"
+#include "common/Forms.h"
 #include "common/SwapWindow.h"
 #include "common/Text.h"
 #include "common/UserPrompt.h"
@@ -255,7 +256,7 @@ void TyakuForm::ToggleUnderline()
 
 void TyakuForm::mend_Click()
 {
-    SwapWindow(appState().mainWindow, this);
+    SwapWindow(mainWindowSlot(), this);
 }
 
 void TyakuForm::tbToolBar_ButtonClick(const QString &key)

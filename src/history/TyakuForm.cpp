@@ -476,7 +476,7 @@ void TyakuForm::Command5_Click()
 
 void TyakuForm::Command2_Click()
 {
-    if (QWidget *main = appState().mainWindow) {
+    if (QWidget *main = mainWindowSlot()) {
         main->show();
         main->raise();
     }

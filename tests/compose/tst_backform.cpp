@@ -38,7 +38,7 @@ private slots:
         m_layer = std::make_unique<ScriptedMailLayer>();
         setMailLayer(m_layer.get());
         m_main = std::make_unique<QWidget>();
-        appState().mainWindow = m_main.get();
+        mainWindowSlot() = m_main.get();
         appState().settings.smtpServer = QStringLiteral("smtp.example.jp");
         appState().settings.mailAddress = QStringLiteral("me@example.jp");
     }

@@ -4,6 +4,7 @@
 
 #include "addressbook/FriendForm.h"
 #include "common/AppState.h"
+#include "common/Forms.h"
 #include "compose/BackForm.h"
 #include "mail/ScriptedMailLayer.h"
 #include "storage/RecordFile.h"
@@ -43,7 +44,7 @@ private slots:
         m_folder = std::make_unique<test::TempAppFolder>();
         m_prompt = std::make_unique<test::FakePrompt>();
         m_main = std::make_unique<QWidget>();
-        appState().mainWindow = m_main.get();
+        mainWindowSlot() = m_main.get();
     }
     void cleanup()
     {

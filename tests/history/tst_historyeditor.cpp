@@ -1,6 +1,7 @@
 #include "HistoryFixtures.h"
 
 #include "common/AppState.h"
+#include "common/Forms.h"
 #include "history/EditorText.h"
 
 #include <QAction>
@@ -392,7 +393,7 @@ private slots:
     {
         QWidget mainWindow;
         mainWindow.resize(200, 100);
-        appState().mainWindow = &mainWindow;
+        mainWindowSlot() = &mainWindow;
         TyakuForm *f = openEditor(QStringLiteral("kept"));
         f->move(120, 80);
         const QPoint where = f->pos();
@@ -402,7 +403,7 @@ private slots:
         QVERIFY(!f->isVisible());
         QCOMPARE(loadedForm<TyakuForm>(), f);
         QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("kept"));
-        appState().mainWindow = nullptr;
+        mainWindowSlot() = nullptr;
     }
 
     void folderPartKeepsTheLastSeparator_data()

@@ -1,6 +1,7 @@
 #include "HistoryFixtures.h"
 
 #include "common/AppState.h"
+#include "common/Forms.h"
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "storage/Settings.h"
@@ -303,7 +304,7 @@ private slots:
     void homeShowsTheMainWindowAndUnloads()
     {
         QWidget mainWindow;
-        appState().mainWindow = &mainWindow;
+        mainWindowSlot() = &mainWindow;
         {
             const std::unique_ptr<QSettings> s(openSettingsStore());
             s->setValue(QStringLiteral("HIST/x"), QStringLiteral("1"));
@@ -319,7 +320,7 @@ private slots:
         QVERIFY(!s->contains(QStringLiteral("OKINI/y")));
         QVERIFY(s->contains(QStringLiteral("FLAG/AUTOSAVE")));
         QCOMPARE(s->value(QStringLiteral("FLAG/AUTOSAVE")).toString(), QString());
-        appState().mainWindow = nullptr;
+        mainWindowSlot() = nullptr;
     }
 
     void missingDataFolderIsReported()
