@@ -20,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)mime::decodeQuotedPrintable(bytes, size % 2 == 0);
     (void)mime::bareAddress(bytes);
     (void)mime::summariseHeader(bytes);
+    (void)mime::htmlToText(QString::fromLatin1(bytes));
     // The first byte picks a labelled charset for the rest.
     static const char *const charsets[] = {"iso-2022-jp", "shift_jis", "cp932", "euc-jp", "utf-8",
                                            "iso-8859-1", "x-unknown", ""};

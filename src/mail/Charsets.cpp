@@ -187,33 +187,72 @@ struct EncodedWord {
     QByteArray bytes;
 };
 
-// Finds the next "=?charset?B|Q?text?=" at or after `from`.
-bool nextEncodedWord(QByteArrayView raw, qsizetype from, EncodedWord &word)
+// Finds encoded words "=?charset?B|Q?text?=" one after the other in one
+// header value. Every search remembers where it found its target, so a value
+// full of openers without closers, or of words broken by blanks, is scanned
+// once instead of once per opener.
+class EncodedWordScanner
 {
-    for (qsizetype start = raw.indexOf("=?", from); start >= 0; start = raw.indexOf("=?", start + 2)) {
-        const qsizetype q1 = raw.indexOf('?', start + 2);
-        if (q1 < 0 || q1 + 2 >= raw.size() || raw[q1 + 2] != '?')
-            continue;
-        const char enc = raw[q1 + 1];
-        if (enc != 'B' && enc != 'b' && enc != 'Q' && enc != 'q')
-            continue;
-        const qsizetype close = raw.indexOf("?=", q1 + 3);
-        if (close < 0)
-            return false;
-        const QByteArrayView charset = raw.sliced(start + 2, q1 - start - 2);
-        if (charset.isEmpty() || charset.contains(' '))
-            continue;
-        const QByteArrayView text = raw.sliced(q1 + 3, close - q1 - 3);
-        if (text.contains(' ') || text.contains('\t'))
-            continue;
-        word.begin = start;
-        word.end = close + 2;
-        word.charset = normalisedLabel(charset);
-        word.bytes = (enc == 'B' || enc == 'b') ? decodeBase64(text) : decodeQuotedPrintable(text, true);
-        return true;
+public:
+    explicit EncodedWordScanner(QByteArrayView raw) : m_raw(raw) {}
+
+    // The next word at or after `from`; `from` never goes back between calls.
+    bool next(qsizetype from, EncodedWord &word)
+    {
+        for (qsizetype start = find(m_opener, "=?", from); start >= 0; start = find(m_opener, "=?", start + 2)) {
+            const qsizetype q1 = find(m_question, "?", start + 2);
+            if (q1 < 0)
+                return false;
+            if (q1 + 2 >= m_raw.size() || m_raw[q1 + 2] != '?')
+                continue;
+            const char enc = m_raw[q1 + 1];
+            if (enc != 'B' && enc != 'b' && enc != 'Q' && enc != 'q')
+                continue;
+            const qsizetype close = find(m_closer, "?=", q1 + 3);
+            if (close < 0)
+                return false;
+            // Neither the charset nor the text may hold a blank. Charsets of
+            // successive openers do not overlap (each ends at the first "?").
+            const QByteArrayView charset = m_raw.sliced(start + 2, q1 - start - 2);
+            if (charset.isEmpty() || charset.contains(' '))
+                continue;
+            const qsizetype space = find(m_space, " ", q1 + 3);
+            const qsizetype tab = find(m_tab, "\t", q1 + 3);
+            if ((space >= 0 && space < close) || (tab >= 0 && tab < close))
+                continue;
+            const QByteArrayView text = m_raw.sliced(q1 + 3, close - q1 - 3);
+            word.begin = start;
+            word.end = close + 2;
+            word.charset = normalisedLabel(charset);
+            word.bytes = (enc == 'B' || enc == 'b') ? decodeBase64(text) : decodeQuotedPrintable(text, true);
+            return true;
+        }
+        return false;
     }
-    return false;
-}
+
+private:
+    // The first `needle` at or after `from`, remembered: `from` only grows
+    // for each needle, so a remembered hit or miss at or after it still holds.
+    struct Memo {
+        qsizetype searchedFrom = -1;
+        qsizetype found = -1;
+    };
+    qsizetype find(Memo &memo, const char *needle, qsizetype from) const
+    {
+        if (memo.searchedFrom >= 0 && memo.searchedFrom <= from && (memo.found < 0 || memo.found >= from))
+            return memo.found;
+        memo.searchedFrom = from;
+        memo.found = m_raw.indexOf(QByteArrayView(needle), from);
+        return memo.found;
+    }
+
+    QByteArrayView m_raw;
+    Memo m_opener;
+    Memo m_question;
+    Memo m_closer;
+    Memo m_space;
+    Memo m_tab;
+};
 
 bool onlyBlanks(QByteArrayView text)
 {
@@ -470,7 +509,8 @@ QString decodeHeaderValue(QByteArrayView rawValue)
         pendingCharset.clear();
     };
     bool previousWasWord = false;
-    while (nextEncodedWord(raw, pos, word)) {
+    EncodedWordScanner scanner(raw);
+    while (scanner.next(pos, word)) {
         const QByteArrayView between = QByteArrayView(raw).sliced(pos, word.begin - pos);
         // Blanks between two encoded words are folding, not text.
         if (!(previousWasWord && onlyBlanks(between))) {
