@@ -19,6 +19,29 @@ QString seconds(int ms)
 
 } // namespace
 
+QByteArray apopTimestamp(QByteArrayView greeting)
+{
+    // A msg-id: "<", printable ASCII without blanks or angle brackets holding
+    // an "@", ">". Anything else is no challenge: a server that can change
+    // what the client signs could replay an answer it saw elsewhere.
+    constexpr qsizetype kLongest = 256;
+    const qsizetype lt = greeting.indexOf('<');
+    if (lt < 0)
+        return {};
+    const qsizetype end = qMin(greeting.size(), lt + kLongest);
+    bool at = false;
+    for (qsizetype i = lt + 1; i < end; ++i) {
+        const char c = greeting[i];
+        if (c == '>')
+            return at && i > lt + 2 ? greeting.sliced(lt, i - lt + 1).toByteArray() : QByteArray();
+        if (c < 0x21 || c > 0x7E || c == '<')
+            return {};
+        if (c == '@')
+            at = true;
+    }
+    return {};
+}
+
 Pop3Address parsePop3Address(const QString &server)
 {
     Pop3Address a;
@@ -186,7 +209,14 @@ bool Pop3Session::readStatus(QByteArray &line)
 
 bool Pop3Session::readMultiline(QByteArray &data)
 {
+    return readMultiline(data, nullptr, kMaxMessage);
+}
+
+bool Pop3Session::readMultiline(QByteArray &data, QIODevice *sink, qint64 limit)
+{
     data.clear();
+    qint64 total = 0;
+    bool tooLarge = false;
     qsizetype pos = 0;
     qsizetype scan = 0;
     for (;;) {
@@ -206,12 +236,29 @@ bool Pop3Session::readMultiline(QByteArray &data)
         if (line == ".\r\n" || line == ".\n") {
             m_in.remove(0, nl + 1);
             m_scanFrom = 0;
+            if (tooLarge) {
+                // The answer was read to its end, so the session goes on.
+                m_tooLarge = true;
+                return fail(QStringLiteral("POP3サーバー %1 のメールが大きすぎます。(%2 の応答が %3 バイトを超えました)")
+                                .arg(m_serverText, stepName(), QString::number(limit)),
+                            false);
+            }
             return true;
         }
-        data.append(line.startsWith('.') ? line.sliced(1) : line);
-        if (data.size() > kMaxMessage)
+        const QByteArrayView content = line.startsWith('.') ? line.sliced(1) : line;
+        total += content.size();
+        if (total > limit && !sink)
             return fail(QStringLiteral("POP3サーバー %1 の応答が長すぎます。(%2 の応答が %3 バイトを超えました)")
-                            .arg(m_serverText, stepName(), QString::number(kMaxMessage)));
+                            .arg(m_serverText, stepName(), QString::number(limit)));
+        if (total > limit) {
+            // Over the limit: the rest is read and thrown away.
+            tooLarge = true;
+        } else if (sink) {
+            if (sink->write(content.data(), content.size()) != content.size())
+                return fail(QStringLiteral("受信したメールを一時ファイルに書き込めません。(%1)").arg(sink->errorString()));
+        } else {
+            data.append(content);
+        }
         pos = nl + 1;
         scan = pos;
     }
@@ -312,10 +359,7 @@ bool Pop3Session::open(const QString &server)
         return false;
     if (!greeting.startsWith("+OK"))
         return fail(QStringLiteral("POP3サーバー %1 が接続を拒否しました。(%2)").arg(m_serverText, serverReply(greeting)));
-    const qsizetype lt = greeting.indexOf('<');
-    const qsizetype gt = lt < 0 ? -1 : greeting.indexOf('>', lt);
-    if (lt >= 0 && gt > lt && greeting.mid(lt, gt - lt).contains('@'))
-        m_timestamp = greeting.mid(lt, gt - lt + 1);
+    m_timestamp = apopTimestamp(greeting);
 
     if (!address.implicitTls)
         return startTls();
@@ -455,6 +499,13 @@ bool Pop3Session::top(int number, QByteArray &header)
 bool Pop3Session::retrieve(int number, QByteArray &message)
 {
     return command("RETR " + QByteArray::number(number), Step::Retr) && readMultiline(message);
+}
+
+bool Pop3Session::retrieve(int number, QIODevice &sink, qint64 limit)
+{
+    m_tooLarge = false;
+    QByteArray unused;
+    return command("RETR " + QByteArray::number(number), Step::Retr) && readMultiline(unused, &sink, limit);
 }
 
 bool Pop3Session::remove(int number)

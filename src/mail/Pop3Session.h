@@ -22,6 +22,10 @@ struct Pop3Address {
 };
 Pop3Address parsePop3Address(const QString &server);
 
+// The APOP challenge of a server greeting: its first "<...>" when that is a
+// printable-ASCII msg-id with an "@" of at most 256 characters, else empty.
+QByteArray apopTimestamp(QByteArrayView greeting);
+
 struct Pop3Options {
     int connectTimeoutMs = 30000;
     int readTimeoutMs = 30000;
@@ -50,6 +54,10 @@ public:
     qint64 size(int number);
     bool top(int number, QByteArray &header);
     bool retrieve(int number, QByteArray &message);
+    // RETR written to `sink` as it arrives. A message longer than `limit` is
+    // read to its end but not kept: false with tooLarge(), the session goes on.
+    bool retrieve(int number, QIODevice &sink, qint64 limit);
+    bool tooLarge() const { return m_tooLarge; }
     bool remove(int number);
     // QUIT (a bounded wait), then closes the connection. Deletions take effect
     // only when the server answers QUIT.
@@ -72,6 +80,7 @@ private:
     bool readLine(QByteArray &line, qsizetype maxLength);
     bool readStatus(QByteArray &line);
     bool readMultiline(QByteArray &data);
+    bool readMultiline(QByteArray &data, QIODevice *sink, qint64 limit);
     bool waitForData();
     bool command(const QByteArray &command, Step step, QByteArray *reply = nullptr);
     bool readSizeTable(int count);
@@ -93,6 +102,7 @@ private:
     QByteArray m_timestamp; // APOP timestamp from the greeting
     QHash<int, qint64> m_sizes; // message sizes from the LIST after login
     bool m_broken = false;
+    bool m_tooLarge = false;
     QString m_error;
 };
 
