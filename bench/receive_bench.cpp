@@ -5,6 +5,8 @@
 //   receive_bench receive SERVER_DIR       the whole 受信 run (MainForm, store
 //                                          written and flushed per message,
 //                                          attachments expanded)
+//   receive_bench fill-hostile SERVER_DIR  three hostile mails and an ordinary one
+//   receive_bench fill-big SERVER_DIR      one message of 32 MiB
 //   receive_bench layer SERVER_DIR         the mail-layer calls of that run only
 //                                          (connect, log-in, status, size, fetch,
 //                                          expansion, delete, close)
@@ -18,6 +20,7 @@
 #include "common/UserPrompt.h"
 #include "mail/NetMailLayer.h"
 #include "servers/DovecotBox.h"
+#include "servers/HostileMail.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
@@ -109,12 +112,39 @@ public:
 int main(int argc, char *argv[])
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s fill|receive|layer SERVER_DIR [COUNT]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s fill|fill-hostile|fill-big|receive|layer SERVER_DIR [COUNT]\n", argv[0]);
         return 2;
     }
     const QByteArray mode = argv[1];
     test::DovecotBox box(QString::fromLocal8Bit(argv[2]), QStringLiteral("bench"));
 
+    if (mode == "fill-hostile") {
+        // The three hostile shapes and an ordinary mail, as a user would meet them.
+        box.clear();
+        for (const test::HostileShape &shape : test::hostileShapes())
+            box.put(shape.make(1));
+        box.put(test::ordinaryMail(1));
+        std::printf("filled 3 hostile messages and an ordinary one\n");
+        return 0;
+    }
+    if (mode == "fill-big") {
+        // One message of 32 MiB: a short text and a base64 attachment.
+        box.clear();
+        const qint64 target = 32LL * 1024 * 1024 - 4096;
+        QByteArray m = "From: big@example.jp\r\nSubject: big\r\nDate: Tue, 8 Dec 2026 10:00:00 +0900\r\n"
+                       "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+                       "Content-Type: text/plain\r\n\r\nbig\r\n--b\r\nContent-Type: application/octet-stream\r\n"
+                       "Content-Disposition: attachment; filename=big.bin\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+        QByteArray line(76, 'A');
+        line += "\r\n";
+        m.reserve(target + 100);
+        while (m.size() < target)
+            m += line;
+        m += "--b--\r\n";
+        box.put(m);
+        std::printf("filled 1 message of %.1f MiB\n", m.size() / 1048576.0);
+        return 0;
+    }
     if (mode == "fill") {
         const int count = argc > 3 ? std::atoi(argv[3]) : 1000;
         box.clear();

@@ -68,58 +68,17 @@ void showStoreError(const StorageError &error)
                   appTitle(), PromptIcon::Critical);
 }
 
-// The texts the library hands out hold raw message bytes one per character;
-// other text goes to the file as UTF-8.
-QByteArray sourceFileBytes(const QString &text, bool *oneBytePerChar)
+// What of a body the store can keep: the record's body field holds
+// MailRecord::kBodyChars characters at most, after the leading blanks that are
+// trimmed away. The window shows no more than that, so a huge message does not
+// become a huge document in the editor.
+QString storableBody(QString body)
 {
-    for (const QChar c : text) {
-        if (c.unicode() > 0xFF) {
-            *oneBytePerChar = false;
-            return text.toUtf8();
-        }
-    }
-    *oneBytePerChar = true;
-    return text.toLatin1();
-}
-
-// Writes the header and body to the temporary file and reads them back line by
-// line into the message source the attachment expansion is given. When the
-// file cannot be used the same source is formed in memory: the file is only a
-// staging place.
-QString messageSource(const QString &tempPath, const QString &header, const QString &body)
-{
-    bool oneByte = true;
-    const QByteArray bytes = sourceFileBytes(header + QStringLiteral("\r\n") + body + QStringLiteral("\r\n"), &oneByte);
-    QByteArray readBack;
-    QFile out(tempPath);
-    if (out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(bytes) == bytes.size()) {
-        out.close();
-        QFile in(tempPath);
-        if (in.open(QIODevice::ReadOnly))
-            readBack = in.readAll();
-    }
-    if (readBack.isEmpty())
-        readBack = bytes;
-    // Line by line: CR LF, CR or LF end a line; each line is followed by CR LF.
-    QByteArray joined;
-    joined.reserve(readBack.size() + readBack.size() / 32);
-    qsizetype start = 0;
-    const qsizetype n = readBack.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char c = readBack[i];
-        if (c == '\r' || c == '\n') {
-            joined.append(readBack.constData() + start, i - start);
-            joined.append("\r\n");
-            if (c == '\r' && i + 1 < n && readBack[i + 1] == '\n')
-                ++i;
-            start = i + 1;
-        }
-    }
-    if (start < n) {
-        joined.append(readBack.constData() + start, n - start);
-        joined.append("\r\n");
-    }
-    return oneByte ? QString::fromLatin1(joined) : QString::fromUtf8(joined);
+    qsizetype lead = 0;
+    while (lead < body.size() && body[lead] == u' ')
+        ++lead;
+    body.truncate(lead + MailRecord::kBodyWidth);
+    return body;
 }
 
 } // namespace
@@ -159,6 +118,7 @@ void ReceiveMail(MainForm &main)
     SharedSettings &settings = appState().settings;
     int count = 0; // messages the server reported; 0 when no log-in took place
     int received = 0; // stored and marked for deletion on the server
+    int tooLarge = 0; // over the size limit, left on the server
     bool cancelled = false;
     bool unchecked = false; // the mailbox could not be looked at: no word on new mail
     // The received store, open for the whole run. Records are handed to the
@@ -178,6 +138,11 @@ void ReceiveMail(MainForm &main)
         finish();
         return;
     }
+    // The size limit, read at every run like the account; the library
+    // enforces it too, for a server that reports one size and sends more.
+    const int limitMiB = readMaxMessageMiB(appPaths().extraIni());
+    const qint64 limit = qint64(limitMiB) * 1024 * 1024;
+    library.NMailSetOption(MailLayer::kOptionMaxMessageMiB, limitMiB);
     const int handle = library.NMailPop3Connect(settings.pop3Server);
     main.Text1->setPlainText(QStringLiteral("メールのチェックをしています。"));
     if (handle == -1) {
@@ -215,7 +180,6 @@ void ReceiveMail(MainForm &main)
         count = result;
 
         const QString attachFolder = QDir(appPaths().attachFolder()).absolutePath() + u'/';
-        const QString tempPath = attachFolder + QStringLiteral("0.txt");
         const QString storePath = receivedStorePath();
 
         // Application-modal, not only over the main window: the history
@@ -253,6 +217,11 @@ void ReceiveMail(MainForm &main)
                 showLibraryError(library);
                 return;
             }
+            // A message over the size limit is not fetched; it stays on the server.
+            if (size > limit) {
+                ++tooLarge;
+                continue;
+            }
             // The body buffer is sized by the reported size, but not filled in
             // advance: a server claiming gigabytes must not make us allocate them.
             QString body;
@@ -271,16 +240,16 @@ void ReceiveMail(MainForm &main)
             const bool attachmentMark = body.contains(QStringLiteral("attachment"));
             main.Text2->clear();
 
-            // 11-12. Attachment expansion through the temporary file.
-            QString source = messageSource(tempPath, header, body);
+            // 11-12. Attachment expansion. The library works on the message it
+            // fetched; no copy of it goes through a file.
+            QString source;
             const int expanded = library.NMailAttachmentFileFirst(0, subject, date, from, header, body, attachFolder,
-                                                                  tempPath, source, 0);
+                                                                  QString(), source, 0);
             library.NMailAttachmentFileClose(0);
             if (expanded == -5)
                 prompt().info(QStringLiteral("添付ファイルをオープンできません"), appTitle());
             else if (expanded == -6)
                 prompt().info(QStringLiteral("分割されたメールが全て揃っていません"), appTitle());
-            QFile::remove(tempPath);
 
             // 13. The history window's boxes hold the message.
             history->List1->addItem(QStringLiteral("  ") + subject + QString(10, QLatin1Char(' ')) + date
@@ -288,7 +257,8 @@ void ReceiveMail(MainForm &main)
             history->Text9->setText(subject);
             history->Text7->setText(date);
             history->Text8->setText(from);
-            QString shown = cutAtNul(body);
+            QString shown = storableBody(cutAtNul(body));
+            body = QString();
             if (attachmentMark)
                 shown += QStringLiteral("\r\n") + attachmentNotice();
             history->rtfEd->setPlainText(shown);
@@ -340,6 +310,12 @@ void ReceiveMail(MainForm &main)
     }
     store.close();
     library.NMailPop3Close(handle);
+    if (tooLarge > 0)
+        prompt().info(QStringLiteral("%1通のメールは大きすぎる (%2 MB を超える) ため受信せず、サーバーに残してあります。\r\n"
+                                     "受信するには、設定ファイル kestra2.ini の [receive] maxMessageMiB を大きくしてください。")
+                          .arg(tooLarge)
+                          .arg(limitMiB),
+                      appTitle(), PromptIcon::Exclamation);
     if (cancelled)
         main.Text1->setPlainText(QStringLiteral("受信を中止しました。%1通を受信しました。残りの%2通はサーバーに残してあります。")
                                      .arg(received)

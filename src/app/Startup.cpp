@@ -105,6 +105,9 @@ int runApplication(int argc, char *argv[])
         return 1;
     }
 
+    // A message being received when the program last crashed left its file.
+    removeReceiveLeftovers();
+
     // The real mail layer serves the whole run; it is in place before any window can use it.
     NetMailLayer netMail;
     setMailLayer(&netMail);

@@ -2,6 +2,7 @@
 
 #include "mail/MimeMessage.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -106,11 +107,13 @@ QString safeFileName(const QString &untrusted, const QString &fallback)
     return cutToBytes(name, kMaxNameBytes);
 }
 
-QString writeNewFile(const QString &folder, const QString &name, const QByteArray &data, QString *error)
+QString writeNewFile(const QString &folder, const QString &name, const QByteArray &data, QString *error,
+                     NextFreeNumbers *numbers)
 {
     const QString safe = safeFileName(name);
     QDir dir(folder);
-    for (int n = 1; n < 10000; ++n) {
+    const QString key = dir.filePath(safe);
+    for (int n = numbers ? qMax(1, numbers->value(key, 1)) : 1; n < 10000; ++n) {
         const QString candidate = n == 1 ? safe : numbered(safe, n);
         const QString path = dir.filePath(candidate);
         QFile file(path);
@@ -134,6 +137,8 @@ QString writeNewFile(const QString &folder, const QString &name, const QByteArra
             return {};
         }
         file.close();
+        if (numbers)
+            numbers->insert(key, n + 1);
         return path;
     }
     *error = QStringLiteral("%1: 同じ名前のファイルが多すぎます").arg(dir.filePath(safe));
@@ -148,55 +153,135 @@ QString PartialStore::dirFor(const QByteArray &id) const
     return QDir(m_folder).filePath(QStringLiteral(".partial/") + QString::fromLatin1(hash));
 }
 
-bool PartialStore::keep(const QByteArray &id, int number, int total, const QByteArray &piece, QString *error)
+namespace {
+
+QFileInfoList pieceFiles(const QString &dir)
 {
-    if (number < 1 || number > 10000) {
-        *error = QStringLiteral("分割メールの番号 %1 が正しくありません").arg(number);
+    return QDir(dir).entryInfoList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden);
+}
+
+bool copyStream(QIODevice &from, QIODevice &to)
+{
+    char buffer[64 * 1024];
+    for (;;) {
+        const qint64 got = from.read(buffer, sizeof buffer);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        if (to.write(buffer, got) != got)
+            return false;
+    }
+}
+
+} // namespace
+
+void PartialStore::expire(const QDateTime &now)
+{
+    const QDateTime limit = now.addDays(-kKeepDays);
+    const QDir root(QDir(m_folder).filePath(QStringLiteral(".partial")));
+    for (const QFileInfo &id : root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        const QFileInfoList pieces = pieceFiles(id.filePath());
+        for (const QFileInfo &piece : pieces) {
+            if (piece.lastModified() < limit)
+                QFile::remove(piece.filePath());
+        }
+        if (pieceFiles(id.filePath()).isEmpty())
+            QDir(id.filePath()).removeRecursively();
+    }
+}
+
+bool PartialStore::keep(const QByteArray &id, int number, int total, const QString &sender, QIODevice &piece,
+                        QString *error)
+{
+    if (number < 1 || number > kMaxPiecesPerId || total < 0 || total > kMaxPiecesPerId) {
+        *error = QStringLiteral("分割メールの番号 %1/%2 が正しくないか、分割数が %3 を超えています")
+                     .arg(number)
+                     .arg(total)
+                     .arg(kMaxPiecesPerId);
         return false;
     }
+    expire(QDateTime::currentDateTime());
     const QString dir = dirFor(id);
+    const QDir folder(dir);
+    const QByteArray from = sender.toUtf8();
+    QFile senderFile(folder.filePath(QStringLiteral("sender")));
+    if (senderFile.open(QIODevice::ReadOnly)) {
+        // Ids are easy to guess: only the first piece's sender may add more.
+        if (senderFile.readAll() != from) {
+            *error = QStringLiteral("分割メールの %1 番目の送信者 %2 が最初の部分の送信者と違います").arg(number).arg(sender);
+            return false;
+        }
+    } else {
+        int inAll = 0;
+        const QDir root(QDir(m_folder).filePath(QStringLiteral(".partial")));
+        for (const QFileInfo &other : root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
+            inAll += int(pieceFiles(other.filePath()).size());
+        if (inAll >= kMaxPiecesInAll) {
+            *error = QStringLiteral("揃っていない分割メールが多すぎます (%1 個)").arg(inAll);
+            return false;
+        }
+    }
     if (!QDir().mkpath(dir)) {
         *error = QStringLiteral("%1: フォルダを作れません").arg(dir);
         return false;
     }
-    const auto save = [&](const QString &name, const QByteArray &bytes) {
-        QSaveFile file(QDir(dir).filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    const auto save = [&](const QString &name, QIODevice &bytes) {
+        QSaveFile file(folder.filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || !copyStream(bytes, file) || !file.commit()) {
             *error = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
             return false;
         }
         return true;
     };
-    if (total > 0 && !save(QStringLiteral("total"), QByteArray::number(total)))
+    const auto saveBytes = [&](const QString &name, QByteArray bytes) {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        return save(name, buffer);
+    };
+    if (!senderFile.exists() && !saveBytes(QStringLiteral("sender"), from))
+        return false;
+    if (total > 0 && !saveBytes(QStringLiteral("total"), QByteArray::number(total)))
         return false;
     return save(QStringLiteral("%1.part").arg(number), piece);
 }
 
-QByteArray PartialStore::complete(const QByteArray &id) const
+bool PartialStore::complete(const QByteArray &id, QIODevice &out, qint64 maxBytes, QString *error) const
 {
     const QDir dir(dirFor(id));
     QFile totalFile(dir.filePath(QStringLiteral("total")));
     if (!totalFile.open(QIODevice::ReadOnly))
-        return {};
+        return false;
     bool ok = false;
-    const int total = totalFile.readAll().trimmed().toInt(&ok);
-    if (!ok || total < 1 || total > 10000)
-        return {};
+    const int total = totalFile.read(16).trimmed().toInt(&ok);
+    if (!ok || total < 1 || total > kMaxPiecesPerId)
+        return false;
     for (int n = 1; n <= total; ++n) {
         if (!QFileInfo::exists(dir.filePath(QStringLiteral("%1.part").arg(n))))
-            return {};
+            return false;
     }
     // The whole message is the pieces' bodies in order: the first body begins
-    // with the enclosed message's own header.
-    QByteArray whole;
+    // with the enclosed message's own header. One piece at a time is in memory.
+    qint64 written = 0;
     for (int n = 1; n <= total; ++n) {
         QFile file(dir.filePath(QStringLiteral("%1.part").arg(n)));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
+            return false;
+        }
         const QByteArray piece = file.readAll();
-        whole += splitMessage(piece).body.toByteArray();
+        const QByteArrayView body = splitMessage(piece).body;
+        written += body.size();
+        if (written > maxBytes) {
+            *error = QStringLiteral("分割メールを合わせると %1 バイトを超えます").arg(maxBytes);
+            return false;
+        }
+        if (out.write(body.data(), body.size()) != body.size()) {
+            *error = out.errorString();
+            return false;
+        }
     }
-    return whole;
+    return true;
 }
 
 void PartialStore::drop(const QByteArray &id)

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QIODevice>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -13,26 +16,45 @@ namespace kestra::mime {
 // nothing usable left becomes `fallback`.
 QString safeFileName(const QString &untrusted, const QString &fallback = QStringLiteral("attachment.dat"));
 
+// The next number worth trying for each file name already written, so that
+// many attachments with one name do not each try "(2)", "(3)" ... again.
+using NextFreeNumbers = QHash<QString, int>;
+
 // Writes `data` into `folder` under `name` (made safe first). An existing file
-// is never replaced: "name (2).ext", "name (3).ext" ... are tried instead. The
-// file is created new (no symbolic link is followed) and is checked to lie
-// inside the folder. Gives the path written, or an empty string with `error`.
-QString writeNewFile(const QString &folder, const QString &name, const QByteArray &data, QString *error);
+// is never replaced: "name (2).ext", "name (3).ext" ... are tried instead,
+// starting where `numbers` (when given) says the last search ended. The file
+// is created new (no symbolic link is followed) and is checked to lie inside
+// the folder. Gives the path written, or an empty string with `error`.
+QString writeNewFile(const QString &folder, const QString &name, const QByteArray &data, QString *error,
+                     NextFreeNumbers *numbers = nullptr);
 
 // Pieces of messages split with message/partial, kept in a folder until all
-// have arrived.
+// have arrived. What a stranger can make it keep is bounded: a piece joins
+// only pieces from the same sender, an id holds at most kMaxPiecesPerId
+// pieces, the folder at most kMaxPiecesInAll, and pieces not completed within
+// kKeepDays days are removed.
 class PartialStore
 {
 public:
+    static constexpr int kMaxPiecesPerId = 1000;
+    static constexpr int kMaxPiecesInAll = 2000;
+    static constexpr int kKeepDays = 30;
+
     explicit PartialStore(QString folder);
 
-    // Keeps piece `number` (its raw message bytes) of message `id`; `total` is 0
-    // when this piece does not say. Gives false with `error` when it cannot be kept.
-    bool keep(const QByteArray &id, int number, int total, const QByteArray &piece, QString *error);
-    // The reassembled message when every piece of `id` is there, else empty.
-    QByteArray complete(const QByteArray &id) const;
+    // Keeps piece `number` (its raw message bytes, read from `piece`) of
+    // message `id` sent by `sender`; `total` is 0 when this piece does not
+    // say. Gives false with `error` when it cannot or may not be kept.
+    bool keep(const QByteArray &id, int number, int total, const QString &sender, QIODevice &piece,
+              QString *error);
+    // When every piece of `id` is there, writes the reassembled message to
+    // `out` piece by piece and gives true; gives false when pieces are
+    // missing, or with `error` when the whole would exceed `maxBytes`.
+    bool complete(const QByteArray &id, QIODevice &out, qint64 maxBytes, QString *error) const;
     // Forgets every piece of `id`.
     void drop(const QByteArray &id);
+    // Removes pieces older than kKeepDays days, as of `now`.
+    void expire(const QDateTime &now);
 
 private:
     QString dirFor(const QByteArray &id) const;

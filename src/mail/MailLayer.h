@@ -17,6 +17,11 @@ class MailLayer
 public:
     static constexpr int kHeaderBufferSize = 8192;
     static constexpr int kMessageBufferSize = 8192;
+    // NMailSetOption(kOptionMaxMessageMiB, n): a message longer than n MiB is
+    // not fetched; NMailPop3GetMail fails and the message stays on the server.
+    static constexpr int kOptionMaxMessageMiB = 2;
+    static constexpr int kDefaultMaxMessageMiB = 32;
+    static constexpr int kLargestMessageMiB = 1024;
 
     virtual ~MailLayer() = default;
 

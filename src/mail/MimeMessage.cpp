@@ -4,6 +4,12 @@
 
 #include <gmime/gmime.h>
 
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <limits>
+#include <functional>
 #include <mutex>
 
 namespace kestra::mime {
@@ -43,15 +49,35 @@ QByteArray rawHeaderOf(GMimeObject *object, const char *name)
     return raw ? QByteArray(raw) : QByteArray();
 }
 
-QByteArray decodedContent(GMimePart *part)
+// The decoded content of a part, read through a decoding filter straight into
+// one buffer (at most `limit` bytes of it).
+QByteArray decodedContent(GMimePart *part, qint64 limit = std::numeric_limits<qint64>::max())
 {
     GMimeDataWrapper *wrapper = g_mime_part_get_content(part);
-    if (!wrapper)
+    GMimeStream *source = wrapper ? g_mime_data_wrapper_get_stream(wrapper) : nullptr;
+    if (!source)
         return {};
-    Ref<GMimeStream> stream(g_mime_stream_mem_new());
-    g_mime_data_wrapper_write_to_stream(wrapper, stream.get());
-    GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
-    return QByteArray(reinterpret_cast<const char *>(bytes->data), qsizetype(bytes->len));
+    g_mime_stream_reset(source);
+    Ref<GMimeStream> filtered(g_mime_stream_filter_new(source));
+    const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(wrapper);
+    if (encoding != GMIME_CONTENT_ENCODING_DEFAULT) {
+        GMimeFilter *decoder = g_mime_filter_basic_new(encoding, FALSE);
+        g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered.get()), decoder);
+        g_object_unref(decoder);
+    }
+    QByteArray out;
+    // Decoding never makes the content longer than it is encoded.
+    const gint64 encoded = g_mime_stream_length(source);
+    if (encoded > 0)
+        out.reserve(qsizetype(qMin<qint64>(encoded, limit)));
+    char buffer[64 * 1024];
+    while (out.size() < limit) {
+        const gssize got = g_mime_stream_read(filtered.get(), buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        out.append(buffer, qsizetype(qMin<qint64>(got, limit - out.size())));
+    }
+    return out;
 }
 
 QByteArray objectBytes(GMimeObject *object)
@@ -77,6 +103,15 @@ struct Collector {
     QString html;
     bool havePlain = false;
     QList<Attachment> attachments;
+    int leftOut = 0;
+
+    bool roomForAttachment()
+    {
+        if (attachments.size() < kMaxAttachments)
+            return true;
+        ++leftOut;
+        return false;
+    }
 };
 
 bool isAttachmentPart(GMimeObject *object, QString *name)
@@ -98,12 +133,13 @@ void collectPart(GMimePart *part, Collector &c)
     GMimeObject *object = GMIME_OBJECT(part);
     QString name;
     if (isAttachmentPart(object, &name)) {
-        c.attachments.append(Attachment{name, decodedContent(part)});
+        if (c.roomForAttachment())
+            c.attachments.append(Attachment{name, decodedContent(part)});
         return;
     }
     const QByteArray type = typeOf(object);
     QByteArray charset = headerParameters(rawHeaderOf(object, "Content-Type")).value("charset").toLatin1();
-    const QString text = decodeText(decodedContent(part), charset);
+    const QString text = decodeText(decodedContent(part, kMaxTextBytes), charset);
     if (type == "text/html") {
         if (c.html.isEmpty())
             c.html = text;
@@ -152,12 +188,13 @@ void walk(GMimeObject *object, Collector &c, int depth)
     }
     if (GMIME_IS_MESSAGE_PART(object)) {
         // An enclosed message is kept whole, as a file of its own.
+        if (!c.roomForAttachment())
+            return;
         GMimeMessage *inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
         QString name;
         isAttachmentPart(object, &name);
         if (name.isEmpty() && inner) {
-            const char *subject = g_mime_message_get_subject(inner);
-            name = subject ? QString::fromUtf8(subject) : QString();
+            name = decodeHeaderValue(rawHeaderOf(GMIME_OBJECT(inner), "Subject"));
             if (!name.isEmpty())
                 name += QStringLiteral(".eml");
         }
@@ -177,11 +214,19 @@ QString addressFromText(const QString &text)
         const qsizetype close = text.indexOf(u'>', open);
         return text.mid(open + 1, close < 0 ? -1 : close - open - 1).trimmed();
     }
-    QString plain = text;
-    // Drop comments: "a@b (Name)".
-    for (qsizetype p = plain.indexOf(u'('); p >= 0; p = plain.indexOf(u'(')) {
-        const qsizetype q = plain.indexOf(u')', p);
-        plain.remove(p, q < 0 ? plain.size() - p : q - p + 1);
+    // Drop comments: "a@b (Name)". One pass: removing them one by one from
+    // the front is quadratic in a value made of many "()".
+    QString plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != u'(') {
+            plain += text[i];
+            continue;
+        }
+        const qsizetype q = text.indexOf(u')', i);
+        if (q < 0)
+            break;
+        i = q;
     }
     const qsizetype comma = plain.indexOf(u',');
     return (comma < 0 ? plain : plain.left(comma)).trimmed();
@@ -273,18 +318,27 @@ HeaderSummary summariseHeader(QByteArrayView header)
     return s;
 }
 
-MessageContent parseMessage(QByteArrayView message)
+namespace {
+
+// Parses the message that `stream` holds; `whole` gives its bytes for when
+// not even a header can be made out.
+MessageContent parseStream(GMimeStream *stream, const std::function<QByteArray()> &whole)
 {
-    ensureGMime();
     MessageContent content;
-    if (message.isEmpty())
-        return content;
-    Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(message.data(), size_t(message.size())));
-    Ref<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    Ref<GMimeMessage> parsed(g_mime_parser_construct_message(parser.get(), nullptr));
+    // The parser's loose reading of encoded words looks for "?=" after every
+    // "=?", which takes quadratic time on a header value made of openers. The
+    // header texts shown are decoded here (decodeHeaderValue); the parser
+    // only has to find the structure.
+    static GMimeParserOptions *const options = [] {
+        GMimeParserOptions *o = g_mime_parser_options_new();
+        g_mime_parser_options_set_rfc2047_compliance_mode(o, GMIME_RFC_COMPLIANCE_STRICT);
+        return o;
+    }();
+    Ref<GMimeParser> parser(g_mime_parser_new_with_stream(stream));
+    Ref<GMimeMessage> parsed(g_mime_parser_construct_message(parser.get(), options));
     if (!parsed.get()) {
         // Not even a header could be made out: show what there is.
-        content.text = withCrLf(decodeGuessed(message));
+        content.text = withCrLf(decodeGuessed(whole()));
         return content;
     }
     GMimeObject *top = g_mime_message_get_mime_part(parsed.get());
@@ -295,13 +349,44 @@ MessageContent parseMessage(QByteArrayView message)
         content.piece.id = id ? QByteArray(id) : QByteArray();
         content.piece.number = g_mime_message_partial_get_number(partial);
         content.piece.total = qMax(0, g_mime_message_partial_get_total(partial));
+        content.piece.sender = firstMailbox(g_mime_message_get_from(parsed.get()), 0).toLower();
         return content;
     }
     Collector c;
     walk(top, c, 0);
     content.text = withCrLf(c.havePlain ? c.plain : htmlToText(c.html));
     content.attachments = std::move(c.attachments);
+    content.attachmentsLeftOut = c.leftOut;
     return content;
+}
+
+} // namespace
+
+MessageContent parseMessage(QByteArrayView message)
+{
+    ensureGMime();
+    if (message.isEmpty())
+        return {};
+    Ref<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(message.data(), size_t(message.size())));
+    return parseStream(stream.get(), [&] { return message.toByteArray(); });
+}
+
+MessageContent parseMessageFile(QFile &file)
+{
+    ensureGMime();
+    // The parser reads the file through its own descriptor and keeps the
+    // parts as ranges of it, so the message is not held in memory again.
+    const int fd = file.isOpen() ? ::dup(file.handle()) : -1;
+    if (fd < 0)
+        return {};
+    ::lseek(fd, 0, SEEK_SET);
+    Ref<GMimeStream> stream(g_mime_stream_fs_new(fd));
+    if (g_mime_stream_length(stream.get()) <= 0)
+        return {};
+    return parseStream(stream.get(), [&] {
+        file.seek(0);
+        return file.readAll();
+    });
 }
 
 QString withCrLf(QStringView text)
@@ -374,8 +459,13 @@ QString htmlToText(QStringView html)
             continue;
         }
         if (c == u'&') {
-            const qsizetype semi = html.indexOf(u';', i);
-            if (semi > i && semi - i <= 10) {
+            // A reference ends within a few characters; looking further for
+            // its ";" would make a page full of "&" take quadratic time.
+            constexpr qsizetype kLongestReference = 10;
+            const qsizetype window = qMin(n - i, kLongestReference + 1);
+            const qsizetype found = html.sliced(i, window).indexOf(u';');
+            const qsizetype semi = found < 0 ? -1 : i + found;
+            if (semi > i) {
                 const QStringView entity = html.sliced(i + 1, semi - i - 1);
                 QString decoded;
                 if (entity.startsWith(u'#')) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QFile>
 #include <QList>
 #include <QString>
 
@@ -40,16 +41,30 @@ struct PartialPiece {
     QByteArray id;
     int number = 0;
     int total = 0; // 0 while unknown (only the last piece must carry it)
+    QString sender; // the piece's From address
 };
+
+// Of a text part only this much is read into the text: the store keeps far
+// less, and a giant text part must not become several giant strings.
+inline constexpr qsizetype kMaxTextBytes = 1024 * 1024;
+
+// At most this many attachments of one message are decoded; the rest are
+// counted only, so a message of thousands of tiny parts costs no more than
+// its size.
+inline constexpr int kMaxAttachments = 500;
 
 // A parsed message: its readable text and its attachments, decoded.
 struct MessageContent {
     QString text;                   // the text part; line ends CR LF
-    QList<Attachment> attachments;
+    QList<Attachment> attachments;  // the first kMaxAttachments
+    int attachmentsLeftOut = 0;     // attachments beyond those
     bool isPartial = false;         // message/partial: only `piece` is set
     PartialPiece piece;
 };
 MessageContent parseMessage(QByteArrayView message);
+// The same for the message in an open file; an empty content when it cannot
+// be read.
+MessageContent parseMessageFile(QFile &file);
 
 // Readable plain text of an HTML document: tags dropped, block ends as line
 // breaks, script and style left out, character references resolved.

@@ -5,7 +5,12 @@
 #include "mail/MimeMessage.h"
 #include "mail/SmtpSender.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QTemporaryFile>
+
+#include <limits>
+#include <unistd.h>
 
 namespace kestra {
 
@@ -25,6 +30,41 @@ QString rawText(QByteArrayView bytes)
     return text;
 }
 
+// The rest of `file` as text one byte per character, NULs left out, at most
+// `maxChars` characters; read in pieces, so the bytes are never in memory
+// beside the text. With `bodyOnly` the header block is skipped first.
+QString rawTextOf(QIODevice &file, qint64 maxChars, bool bodyOnly = false)
+{
+    if (bodyOnly) {
+        while (!file.atEnd()) {
+            const QByteArray line = file.readLine(1024 * 1024);
+            if (line == "\r\n" || line == "\n" || line == "\r")
+                break;
+        }
+    }
+    const qint64 left = qMax<qint64>(0, file.size() - file.pos());
+    QString text(qsizetype(qBound<qint64>(qint64(0), qMin(left, maxChars), qint64(std::numeric_limits<int>::max()))), Qt::Uninitialized);
+    QChar *out = text.data();
+    qsizetype used = 0;
+    char buffer[64 * 1024];
+    while (used < text.size()) {
+        const qint64 got = file.read(buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        for (qint64 i = 0; i < got && used < text.size(); ++i) {
+            if (buffer[i] != '\0')
+                out[used++] = QLatin1Char(buffer[i]);
+        }
+    }
+    text.truncate(used);
+    return text;
+}
+
+QString tooLargeText(qint64 limit)
+{
+    return QStringLiteral("メールが受信できる大きさ (%1 MB) を超えています。").arg(limit / (1024 * 1024));
+}
+
 QByteArray rawBytes(const QString &text)
 {
     for (const QChar c : text) {
@@ -35,6 +75,21 @@ QByteArray rawBytes(const QString &text)
 }
 
 } // namespace
+
+int removeReceiveLeftovers()
+{
+    // Only a crash leaves one: a finished receive removes its file. A file
+    // another running copy is still receiving into stays readable to it.
+    QDir temp(QDir::tempPath());
+    QString pattern = QString::fromLatin1(NetMailLayer::kReceiveFilePattern);
+    pattern.replace(QStringLiteral("XXXXXX"), QStringLiteral("*"));
+    int removed = 0;
+    for (const QFileInfo &file : temp.entryInfoList({pattern}, QDir::Files | QDir::Hidden)) {
+        if (!file.isSymLink() && file.ownerId() == ::getuid() && QFile::remove(file.filePath()))
+            ++removed;
+    }
+    return removed;
+}
 
 NetMailLayer::NetMailLayer() = default;
 NetMailLayer::~NetMailLayer() = default;
@@ -62,8 +117,10 @@ int NetMailLayer::NMailInitializeWinSock()
     return 0;
 }
 
-int NetMailLayer::NMailSetOption(int, int)
+int NetMailLayer::NMailSetOption(int option, int value)
 {
+    if (option == kOptionMaxMessageMiB && value > 0)
+        m_maxMessageBytes = qint64(qMin(value, kLargestMessageMiB)) * 1024 * 1024;
     return 0;
 }
 
@@ -148,21 +205,38 @@ int NetMailLayer::NMailPop3GetMail(int handle, int number, QString &subject, QSt
     Pop3Session *s = session(handle);
     if (!s)
         return -1;
-    QByteArray message;
-    if (!s->retrieve(number, message)) {
-        m_lastMessage.clear();
-        m_lastHeaderOut.clear();
+    m_lastFile.reset();
+    m_lastHeaderOut.clear();
+    // The message goes to a private file as it arrives (created new, readable
+    // by the user only), not into memory.
+    auto file = std::make_unique<QTemporaryFile>(QDir(QDir::tempPath()).filePath(QString::fromLatin1(kReceiveFilePattern)));
+    if (!file->open())
+        return failed(QStringLiteral("受信したメールを置く一時ファイルを作れません。(%1)").arg(file->errorString()));
+    if (!s->retrieve(number, *file, m_maxMessageBytes)) {
+        if (s->tooLarge())
+            return failed(tooLargeText(m_maxMessageBytes));
         return sessionFailed(s);
     }
-    const mime::SplitMessage split = mime::splitMessage(message);
-    const mime::HeaderSummary summary = mime::summariseHeader(split.header);
+    if (!file->flush() || !file->seek(0))
+        return failed(QStringLiteral("受信したメールを一時ファイルから読めません。(%1)").arg(file->errorString()));
+    // The header block is read whole (it is needed for the summary); the
+    // body goes into the caller's buffer one byte per character.
+    QByteArray headerBlock;
+    while (!file->atEnd()) {
+        const QByteArray line = file->readLine();
+        if (line == "\r\n" || line == "\n" || line == "\r")
+            break;
+        headerBlock += line;
+    }
+    const mime::HeaderSummary summary = mime::summariseHeader(headerBlock);
     fill(subject, summary.subject, kHeaderBufferSize);
     fill(date, summary.date, kHeaderBufferSize);
     fill(from, summary.from, kHeaderBufferSize);
-    fill(header, rawText(split.header), kHeaderBufferSize);
-    fill(body, rawText(split.body), bodySize);
+    fill(header, rawText(headerBlock), kHeaderBufferSize);
+    headerBlock = QByteArray();
+    body = rawTextOf(*file, bodySize - 1);
     m_lastHeaderOut = header;
-    m_lastMessage = std::move(message);
+    m_lastFile = std::move(file);
     return 0;
 }
 
@@ -200,41 +274,66 @@ int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &
                                            const QString &header, QString &body, const QString &attachFolder,
                                            const QString &, QString &source, int)
 {
+    // The fetched message itself when the caller hands back the header that
+    // came with it, else the source text the caller gives.
+    std::unique_ptr<QTemporaryFile> fetched = std::move(m_lastFile);
+    if (fetched && header != m_lastHeaderOut)
+        fetched.reset();
     QByteArray raw;
-    if (!m_lastMessage.isEmpty() && header == m_lastHeaderOut)
-        raw = m_lastMessage;
-    else if (!source.isEmpty())
-        raw = rawBytes(source);
-    else
-        raw = rawBytes(header + QStringLiteral("\r\n") + body);
+    if (!fetched)
+        raw = !source.isEmpty() ? rawBytes(source) : rawBytes(header + QStringLiteral("\r\n") + body);
+    // The raw body the caller holds is no longer needed: let it go before
+    // the message is parsed.
+    body = QString();
 
-    mime::MessageContent content = mime::parseMessage(raw);
+    mime::MessageContent content = fetched ? mime::parseMessageFile(*fetched) : mime::parseMessage(raw);
     mime::PartialStore partials(attachFolder);
     QByteArray partialId;
     if (content.isPartial) {
+        const mime::PartialPiece piece = content.piece;
         QString error;
-        if (!partials.keep(content.piece.id, content.piece.number, content.piece.total, raw, &error))
-            return failed(QStringLiteral("分割されたメールの一部を保存できません。(%1)").arg(error), -5);
-        const QByteArray whole = partials.complete(content.piece.id);
-        if (whole.isEmpty()) {
-            body = mime::withCrLf(mime::decodeGuessed(mime::splitMessage(raw).body));
+        QBuffer rawPiece(&raw);
+        QIODevice &pieceBytes = fetched ? static_cast<QIODevice &>(*fetched) : rawPiece;
+        if (!pieceBytes.isOpen())
+            pieceBytes.open(QIODevice::ReadOnly);
+        pieceBytes.seek(0);
+        if (!partials.keep(piece.id, piece.number, piece.total, piece.sender, pieceBytes, &error))
+            return failed(QStringLiteral("分割されたメールの一部を保存できません。(%1)").arg(error), -6);
+        QTemporaryFile whole(QDir(QDir::tempPath()).filePath(QString::fromLatin1(kReceiveFilePattern)));
+        if (!whole.open())
+            return failed(QStringLiteral("分割されたメールを組み立てる一時ファイルを作れません。(%1)").arg(whole.errorString()), -5);
+        if (!partials.complete(piece.id, whole, m_maxMessageBytes, &error) || !whole.flush()) {
+            pieceBytes.seek(0);
+            body = rawTextOf(pieceBytes, mime::kMaxTextBytes, true);
+            if (!error.isEmpty()) {
+                partials.drop(piece.id);
+                return failed(QStringLiteral("分割されたメールを組み立てられません。(%1)").arg(error), -6);
+            }
             return failed(QStringLiteral("分割されたメールの %1 番目を受け取りました。残りが揃うまで展開できません。")
-                              .arg(content.piece.number),
+                              .arg(piece.number),
                           -6);
         }
-        partialId = content.piece.id;
-        content = mime::parseMessage(whole);
+        partialId = piece.id;
+        content = mime::parseMessageFile(whole);
     }
+    fetched.reset();
+    raw = QByteArray();
 
     body = content.text;
+    if (content.attachmentsLeftOut > 0)
+        body = QStringLiteral("（添付ファイルが多すぎるため、最初の%1個だけを添付フォルダに展開しました。残りの%2個は展開していません。）\r\n")
+                   .arg(mime::kMaxAttachments)
+                   .arg(content.attachmentsLeftOut)
+               + body;
     QStringList problems;
     int written = 0;
-    for (const mime::Attachment &a : std::as_const(content.attachments)) {
+    for (mime::Attachment &a : content.attachments) {
         QString error;
-        if (mime::writeNewFile(attachFolder, a.name, a.data, &error).isEmpty())
+        if (mime::writeNewFile(attachFolder, a.name, a.data, &error, &m_nextFreeNumbers).isEmpty())
             problems << error;
         else
             ++written;
+        a.data = QByteArray(); // written: its memory goes back at once
     }
     if (!problems.isEmpty())
         return failed(QStringLiteral("添付ファイルを保存できません。(%1)").arg(problems.join(QStringLiteral(", "))), -5);

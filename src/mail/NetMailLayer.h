@@ -1,16 +1,22 @@
 #pragma once
 
 #include "mail/MailLayer.h"
+#include "mail/AttachmentFiles.h"
 #include "mail/Pop3Session.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QSslCertificate>
+#include <QTemporaryFile>
 
 #include <map>
 #include <memory>
 
 namespace kestra {
+
+// Removes the files in which an earlier run that crashed was receiving a
+// message (in the system's temporary folder). Gives how many were removed.
+int removeReceiveLeftovers();
 
 // The program's real mail layer: POP3 sessions over the network (TLS where the
 // server name asks for it or the server offers STLS), MIME decoding of
@@ -25,6 +31,10 @@ namespace kestra {
 class NetMailLayer final : public MailLayer
 {
 public:
+    // Names of the private files that hold a message while it is received;
+    // removeReceiveLeftovers() clears those a crash left behind.
+    static constexpr char kReceiveFilePattern[] = "kestra-receive-XXXXXX.eml";
+
     NetMailLayer();
     ~NetMailLayer() override;
     NetMailLayer(const NetMailLayer &) = delete;
@@ -72,8 +82,10 @@ private:
     std::map<int, std::unique_ptr<Pop3Session>> m_sessions;
     int m_nextHandle = 1;
     QString m_lastError;
-    QByteArray m_lastMessage;   // raw bytes of the last fetched message
+    std::unique_ptr<QTemporaryFile> m_lastFile; // the last fetched message, until it is expanded
     QString m_lastHeaderOut;    // the header text handed out with it
+    qint64 m_maxMessageBytes = qint64(kDefaultMaxMessageMiB) * 1024 * 1024;
+    mime::NextFreeNumbers m_nextFreeNumbers; // where the search for a free attachment name goes on
 };
 
 } // namespace kestra

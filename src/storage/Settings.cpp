@@ -248,6 +248,28 @@ Status writeIdPass(const QString &path, const IdPass &values, bool save)
     return ProfileFile::write(path, section, QStringLiteral("NAME3"), QStringLiteral("0"));
 }
 
+namespace {
+const QString kMaxMessageKey = QStringLiteral("receive/maxMessageMiB");
+}
+
+int readMaxMessageMiB(const QString &extraIniPath)
+{
+    const QSettings ini(extraIniPath, QSettings::IniFormat);
+    bool ok = false;
+    const int mib = ini.value(kMaxMessageKey).toInt(&ok);
+    return ok ? qBound(1, mib, 1024) : kDefaultMaxMessageMiB;
+}
+
+Status writeMaxMessageMiB(const QString &extraIniPath, int mib)
+{
+    QSettings ini(extraIniPath, QSettings::IniFormat);
+    ini.setValue(kMaxMessageKey, qBound(1, mib, 1024));
+    ini.sync();
+    if (ini.status() != QSettings::NoError)
+        return StorageError{extraIniPath, QStringLiteral("設定を書き込めません")};
+    return {};
+}
+
 QSettings *openSettingsStore()
 {
     return new QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("torivane"),

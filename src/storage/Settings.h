@@ -48,6 +48,13 @@ IdPass readIdPass(const QString &path);
 // With `save`: NAME, NAME2 and NAME3 = "1" in that order; without: only NAME3 = "0".
 Status writeIdPass(const QString &path, const IdPass &values, bool save);
 
+// kestra2.ini, [receive] maxMessageMiB: the largest message, in MiB, that
+// receiving fetches; larger ones stay on the server. 32 when the file or the
+// key is missing or unreadable; kept within 1..1024.
+inline constexpr int kDefaultMaxMessageMiB = 32;
+int readMaxMessageMiB(const QString &extraIniPath);
+Status writeMaxMessageMiB(const QString &extraIniPath, int mib);
+
 // The per-user settings store of the application "torivane".
 QSettings *openSettingsStore();
 // Steps run when the history window closes: HIST and OKINI are written and

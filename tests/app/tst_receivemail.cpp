@@ -11,6 +11,7 @@
 #include "mail/NetMailLayer.h"
 #include "mail/ScriptedMailLayer.h"
 #include "servers/DovecotBox.h"
+#include "servers/HostileMail.h"
 #include "settings/IdPassForm.h"
 #include "storage/Cp932.h"
 #include "storage/RecordFile.h"
@@ -163,8 +164,9 @@ private Q_SLOTS:
 
         QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
         QCOMPARE(m_main->Text1->toPlainText(), QStringLiteral("メールのチェックをしています。"));
-        QCOMPARE(layer.calls().at(1).args, QStringLiteral("7|user|secret|-1")); // APOP asked for
-        QStringList expected{QStringLiteral("Pop3Connect"), QStringLiteral("Pop3Authenticate")};
+        QCOMPARE(layer.calls().at(0).args, QStringLiteral("2|32")); // the default size limit
+        QCOMPARE(layer.calls().at(2).args, QStringLiteral("7|user|secret|-1")); // APOP asked for
+        QStringList expected{QStringLiteral("SetOption"), QStringLiteral("Pop3Connect"), QStringLiteral("Pop3Authenticate")};
         for (int n = 1; n <= 3; ++n)
             expected << QStringLiteral("Pop3GetMailStatus") << QStringLiteral("Pop3GetMailSize")
                      << QStringLiteral("Pop3GetMail") << QStringLiteral("AttachmentFileFirst")
@@ -231,7 +233,8 @@ private Q_SLOTS:
         // The mailbox was never looked at: a box says why, and the indicator
         // does not claim that there is no mail.
         QTest::newRow("connection fails") << QStringLiteral("pop.example.jp") << true
-                                          << QStringList{QStringLiteral("Pop3Connect"), QStringLiteral("GetMessage")}
+                                          << QStringList{QStringLiteral("SetOption"), QStringLiteral("Pop3Connect"),
+                                                         QStringLiteral("GetMessage")}
                                           << QStringLiteral("受信できませんでした。");
     }
     void nothingIsContacted()
@@ -263,7 +266,8 @@ private Q_SLOTS:
         setMailLayer(&layer);
         setAccount(QStringLiteral("user"), QString());
         m_main->Command4_Click();
-        QCOMPARE(layer.callNames(), (QStringList{QStringLiteral("Pop3Connect"), QStringLiteral("Pop3Close")}));
+        QCOMPARE(layer.callNames(),
+                 (QStringList{QStringLiteral("SetOption"), QStringLiteral("Pop3Connect"), QStringLiteral("Pop3Close")}));
         IdPassForm *account = loadedForm<IdPassForm>();
         QVERIFY(account && account->isVisible());
         QCOMPARE(account->IdText->text(), QStringLiteral("user"));
@@ -376,17 +380,39 @@ private Q_SLOTS:
         QCOMPARE(trimmed(storedMails()[0].Body), QStringLiteral("See the Attachment.\r\n"));
     }
 
-    void hugeReportedSizeIsNotAllocated()
+    // A message over the size limit is neither fetched nor deleted; the run
+    // goes on, and one box at the end says how many stayed on the server.
+    // A temporary file name planted in the attachment folder is not touched.
+    void messageOverTheLimitStaysOnTheServer()
     {
+        QVERIFY(writeMaxMessageMiB(appPaths().extraIni(), 2));
+        QFile victim(m_folder->path() + QStringLiteral("/victim.txt"));
+        QVERIFY(victim.open(QIODevice::WriteOnly));
+        victim.write("keep");
+        victim.close();
+        QVERIFY(QFile::link(victim.fileName(), appPaths().attachFolder() + QStringLiteral("/0.txt")));
         ScriptedMailLayer layer;
-        ScriptedMailLayer::Message m = scripted(1);
-        m.size = 2000000000; // what a hostile server may claim
-        layer.mailbox = {m};
+        ScriptedMailLayer::Message big = scripted(1);
+        big.size = 2 * 1024 * 1024 + 1;
+        ScriptedMailLayer::Message huge = scripted(3);
+        huge.size = 2000000000; // what a hostile server may claim
+        layer.mailbox = {big, scripted(2), huge, scripted(4)};
         setMailLayer(&layer);
+        m_prompt->answer(PromptAnswer::Ok);
         m_main->Command4_Click();
-        QCOMPARE(storedMails().size(), 1);
-        QCOMPARE(trimmed(storedMails()[0].Body), QStringLiteral("本文1\r\n"));
-        QCOMPARE(layer.calls().at(4).args, QStringLiteral("7|1|2000000001"));
+        QCOMPARE(m_prompt->texts(),
+                 QStringList{QStringLiteral("2通のメールは大きすぎる (2 MB を超える) ため受信せず、サーバーに残してあります。\r\n"
+                                            "受信するには、設定ファイル kestra2.ini の [receive] maxMessageMiB を大きくしてください。")});
+        const QList<MailRecord> records = storedMails();
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(trimmed(records[0].Subject), QStringLiteral("件名2"));
+        QCOMPARE(trimmed(records[1].Subject), QStringLiteral("件名4"));
+        QCOMPARE(layer.mailbox.size(), 2);
+        QCOMPARE(layer.mailbox[0].subject, QStringLiteral("件名1"));
+        QCOMPARE(layer.mailbox[1].subject, QStringLiteral("件名3"));
+        QCOMPARE(layer.callNames().count(QStringLiteral("Pop3GetMail")), 2);
+        QCOMPARE(test::readBytes(victim.fileName()), QByteArray("keep"));
+        QVERIFY(QFileInfo(appPaths().attachFolder() + QStringLiteral("/0.txt")).isSymLink());
     }
 
     // Records go to the store unflushed and are put on the disk once, before
@@ -719,6 +745,35 @@ private Q_SLOTS:
         QCOMPARE(raw[0].left(100), cp932::encode(QString(50, QChar(u'あ'))));
         QCOMPARE(raw[0].mid(280, 12000), QByteArray(12000, 'x'));
         QCOMPARE(raw[0].mid(12280, 2), QByteArray("\r\n"));
+        // The editor holds what the record holds, not the whole body.
+        QCOMPARE(loadedForm<TyakuForm>()->rtfEd->toPlainText(), QString(12000, u'x'));
+        QTRY_COMPARE(m_box.count(), 0);
+    }
+
+    // Tried as a user would: the three hostile shapes and an ordinary mail
+    // from the test server, settings as the program writes them. Every one is
+    // stored; the crowd of attachments is cut at 500 with a note.
+    void dovecotHostileMailsAreReceived()
+    {
+        QVERIFY(m_box.running());
+        m_box.clear();
+        for (const test::HostileShape &shape : test::hostileShapes())
+            m_box.put(shape.make(1));
+        m_box.put(test::ordinaryMail(1));
+        auto layer = dovecotLayer();
+        setMailLayer(layer.get());
+        appState().settings.pop3Server = m_box.plainServer();
+        setAccount(m_box.user(), m_box.password());
+        m_main->Command4_Click();
+        const QList<MailRecord> records = storedMails();
+        QCOMPARE(records.size(), 4);
+        QVERIFY(trimmed(records[0].Subject).startsWith(QStringLiteral("=?a?B?AAAA=?a?B?")));
+        QVERIFY(trimmed(records[1].Body).startsWith(QStringLiteral("&amp &x &amp")));
+        QVERIFY2(trimmed(records[2].Body).startsWith(u"（添付ファイルが多すぎるため、最初の500個だけを添付フォルダに展開しました。残りの1500個は展開していません。）"_qs),
+                 qPrintable(records[2].Body.left(80)));
+        QCOMPARE(QDir(appPaths().attachFolder()).entryList(QDir::Files).size(), 500);
+        QCOMPARE(trimmed(records[3].Subject), u"普通のメール 1"_qs);
+        QVERIFY(m_prompt->shown().isEmpty());
         QTRY_COMPARE(m_box.count(), 0);
     }
 };

@@ -7,6 +7,7 @@
 #include "mail/NetMailLayer.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -71,6 +72,11 @@ private Q_SLOTS:
     void expandsAttachmentsSafely();
     void missingFolderGivesMinusFive();
     void reassemblesSplitMessage();
+    void hostileShapesDecode_data();
+    void hostileShapesDecode();
+    void freeNameSearchGoesOnWhereItStopped();
+    void attachmentsBeyondTheCapAreLeftOut();
+    void splitPiecesAreBounded();
 };
 
 void TestMimeDecode::headerValues_data()
@@ -420,6 +426,126 @@ void TestMimeDecode::reassemblesSplitMessage()
     QCOMPARE(fileBytes(folder + QStringLiteral("data.bin")), expected);
     // The kept pieces are gone once the message is whole.
     QCOMPARE(QDir(folder + QStringLiteral(".partial")).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+}
+
+// The shapes that made the decoders quadratic still decode right: whatever
+// surrounds them, the real words and references among them are found.
+void TestMimeDecode::hostileShapesDecode_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    const QByteArray word = b64word("UTF-8", "件名");
+    QTest::newRow("openers without closers") << QByteArray("=?a?B?AAAA").repeated(5000) + ' ' + word;
+    QTest::newRow("word after broken words") << QByteArray("=?x?B?a b ").repeated(5000) + word;
+    QTest::newRow("opener flood then word") << QByteArray("=?").repeated(20000) + ' ' + word;
+}
+
+void TestMimeDecode::hostileShapesDecode()
+{
+    QFETCH(QByteArray, header);
+    const QString decoded = decodeHeaderValue(header);
+    QVERIFY2(decoded.endsWith(u"件名"_qs), qPrintable(decoded.right(40)));
+    // The junk before the word stays text, nothing of it is lost.
+    QVERIFY(decoded.size() > header.size() / 2);
+
+    // "&" without ";" nearby is text; a reference after a flood of them is still resolved.
+    const QString html = QString(QStringLiteral("&amp &x")).repeated(20000) + QStringLiteral("&lt;end&gt;");
+    const QString text = htmlToText(html);
+    QVERIFY2(text.endsWith(QStringLiteral("<end>")), qPrintable(text.right(40)));
+    QVERIFY(text.startsWith(QStringLiteral("&amp &x&amp")));
+    // An address field of many comments keeps its address.
+    QCOMPARE(bareAddress(QByteArray("a@b.jp ") + QByteArray("()").repeated(50000) + " ("), QStringLiteral("a@b.jp"));
+}
+
+void TestMimeDecode::freeNameSearchGoesOnWhereItStopped()
+{
+    QTemporaryDir root;
+    const QString folder = root.path();
+    NextFreeNumbers numbers;
+    QString error;
+    QStringList written;
+    for (int i = 0; i < 4; ++i)
+        written << QFileInfo(writeNewFile(folder, QStringLiteral("a.txt"), "x", &error, &numbers)).fileName();
+    QCOMPARE(written, (QStringList{QStringLiteral("a.txt"), QStringLiteral("a (2).txt"), QStringLiteral("a (3).txt"),
+                                   QStringLiteral("a (4).txt")}));
+    // The search does not start again from the bottom: a gap below is left alone...
+    QVERIFY(QFile::remove(QDir(folder).filePath(QStringLiteral("a (2).txt"))));
+    QCOMPARE(QFileInfo(writeNewFile(folder, QStringLiteral("a.txt"), "y", &error, &numbers)).fileName(),
+             QStringLiteral("a (5).txt"));
+    // ...and a file that appeared above is still never overwritten.
+    QFile planted(QDir(folder).filePath(QStringLiteral("a (6).txt")));
+    QVERIFY(planted.open(QIODevice::WriteOnly));
+    planted.write("keep");
+    planted.close();
+    QCOMPARE(QFileInfo(writeNewFile(folder, QStringLiteral("a.txt"), "z", &error, &numbers)).fileName(),
+             QStringLiteral("a (7).txt"));
+    QCOMPARE(fileBytes(planted.fileName()), QByteArray("keep"));
+}
+
+void TestMimeDecode::attachmentsBeyondTheCapAreLeftOut()
+{
+    QByteArray mail = "From: a@b.jp\r\nSubject: many\r\nMIME-Version: 1.0\r\n"
+                      "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\ntext\r\n";
+    const int count = kMaxAttachments + 7;
+    for (int i = 0; i < count; ++i)
+        mail += "--b\r\nContent-Type: application/octet-stream\r\nContent-Disposition: attachment; filename=same.bin\r\n\r\nx\r\n";
+    mail += "--b--\r\n";
+    QTemporaryDir root;
+    NetMailLayer layer;
+    QString body;
+    QString source = QString::fromLatin1(mail);
+    QCOMPARE(layer.NMailAttachmentFileFirst(0, {}, {}, {}, {}, body, root.path() + u'/', {}, source, 0), 1);
+    QCOMPARE(filesIn(root.path()).size(), kMaxAttachments);
+    QVERIFY(filesIn(root.path()).contains(QStringLiteral("same (500).bin")));
+    QVERIFY2(body.startsWith(u"（添付ファイルが多すぎるため、最初の500個だけを添付フォルダに展開しました。残りの7個は展開していません。）\r\n"_qs),
+             qPrintable(body));
+    QVERIFY(body.endsWith(QStringLiteral("text")));
+}
+
+void TestMimeDecode::splitPiecesAreBounded()
+{
+    QTemporaryDir root;
+    const QString folder = root.path() + u'/';
+    NetMailLayer layer;
+    auto expand = [&](QByteArray raw, const QByteArray &sender, QString &body) {
+        raw.replace("From: Big <big@example.jp>\r\n", "From: " + sender + "\r\n");
+        QString source = QString::fromLatin1(raw);
+        return layer.NMailAttachmentFileFirst(0, {}, {}, {}, {}, body, folder, {}, source, 0);
+    };
+    QString body;
+    // Another sender cannot add to pieces someone else started.
+    QCOMPARE(expand(readData(QStringLiteral("partial_1.eml")), "big@example.jp", body), -6);
+    QCOMPARE(expand(readData(QStringLiteral("partial_3.eml")), "mallory@example.jp", body), -6);
+    QString text;
+    int size = 8192;
+    layer.NMailGetMessage(0, text, size);
+    QVERIFY2(text.contains(QStringLiteral("mallory@example.jp")), qPrintable(text));
+    QCOMPARE(expand(readData(QStringLiteral("partial_2.eml")), "big@example.jp", body), -6); // still no total
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("data.bin")));
+
+    // Pieces nobody completed within 30 days are gone at the next piece.
+    const QDateTime old = QDateTime::currentDateTime().addDays(-31);
+    QDirIterator pieces(folder + QStringLiteral(".partial"), {QStringLiteral("*.part")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+    int aged = 0;
+    while (pieces.hasNext()) {
+        QFile piece(pieces.next());
+        QVERIFY(piece.open(QIODevice::ReadWrite));
+        QVERIFY(piece.setFileTime(old, QFileDevice::FileModificationTime));
+        ++aged;
+    }
+    QCOMPARE(aged, 2);
+    QCOMPARE(expand(readData(QStringLiteral("partial_3.eml")), "big@example.jp", body), -6);
+    QDirIterator left(folder + QStringLiteral(".partial"), {QStringLiteral("*.part")}, QDir::Files,
+                      QDirIterator::Subdirectories);
+    QStringList names;
+    while (left.hasNext())
+        names << QFileInfo(left.next()).fileName();
+    QCOMPARE(names, QStringList{QStringLiteral("3.part")});
+
+    // A piece number beyond what one message may have is refused.
+    QByteArray far = readData(QStringLiteral("partial_2.eml"));
+    far.replace("number=2", "number=" + QByteArray::number(PartialStore::kMaxPiecesPerId + 1));
+    QCOMPARE(expand(far, "big@example.jp", body), -6);
 }
 
 QTEST_GUILESS_MAIN(TestMimeDecode)

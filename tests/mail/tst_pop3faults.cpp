@@ -5,6 +5,8 @@
 #include "mail/NetMailLayer.h"
 #include "mail/Pop3Session.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -167,6 +169,9 @@ private Q_SLOTS:
     void endlessLine();
     void refusedStlsIsNoFallback();
     void apopWithoutTimestamp();
+    void apopChallengeMustBeAMsgId_data();
+    void apopChallengeMustBeAMsgId();
+    void messageOverTheLimitIsSkippedWholeAndLeavesNoFile();
     void refusedRetrKeepsSession();
     void sizeTable_data();
     void sizeTable();
@@ -386,6 +391,83 @@ void TestPop3Faults::apopWithoutTimestamp()
     server.wait();
     QVERIFY(!server.receivedCommand("APOP"));
     QVERIFY(!server.receivedCommand("USER"));
+}
+
+void TestPop3Faults::apopChallengeMustBeAMsgId_data()
+{
+    QTest::addColumn<QByteArray>("greeting");
+    QTest::addColumn<QByteArray>("challenge");
+    QTest::newRow("msg-id") << QByteArray("+OK ready <1896.697170952@dbc.mtview.ca.us>")
+                            << QByteArray("<1896.697170952@dbc.mtview.ca.us>");
+    QTest::newRow("no at") << QByteArray("+OK <1896.697170952>") << QByteArray();
+    QTest::newRow("blank inside") << QByteArray("+OK <a b@c>") << QByteArray();
+    QTest::newRow("control byte") << QByteArray("+OK <a\x01@c>") << QByteArray();
+    QTest::newRow("8-bit byte") << QByteArray("+OK <a\xE3\x81\x82@c>") << QByteArray();
+    QTest::newRow("nested opener") << QByteArray("+OK <<a@c>") << QByteArray();
+    QTest::newRow("no close") << QByteArray("+OK <a@c") << QByteArray();
+    QTest::newRow("256 long") << "+OK <" + QByteArray(249, 'a') + "@c.jp>" << "<" + QByteArray(249, 'a') + "@c.jp>";
+    QTest::newRow("257 long") << "+OK <" + QByteArray(251, 'a') + "@c.jp>" << QByteArray();
+}
+
+void TestPop3Faults::apopChallengeMustBeAMsgId()
+{
+    QFETCH(QByteArray, greeting);
+    QFETCH(QByteArray, challenge);
+    QCOMPARE(apopTimestamp(greeting), challenge);
+}
+
+// A message longer than the limit is read to its end and thrown away: the
+// session goes on with the next message, and no file of it stays behind.
+void TestPop3Faults::messageOverTheLimitIsSkippedWholeAndLeavesNoFile()
+{
+    QTemporaryDir temp;
+    const QByteArray oldTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    const QByteArray line = QByteArray(998, 'x') + "\r\n";
+    ScriptedServer server([&](ScriptedServer &srv, QTcpSocket &s) {
+        srv.loginWith(s, 2);
+        srv.expect(s); // RETR 1
+        QByteArray big = "+OK\r\nSubject: big\r\n\r\n";
+        for (int i = 0; i < 1100; ++i) // 1.1 MB
+            big += line;
+        srv.say(s, big + ".\r\n");
+        srv.expect(s); // RETR 2
+        srv.say(s, "+OK\r\nSubject: small\r\n\r\nbody\r\n.\r\n");
+        srv.expect(s); // QUIT
+        srv.say(s, "+OK\r\n");
+    });
+    auto layer = shortWaits();
+    layer->NMailSetOption(MailLayer::kOptionMaxMessageMiB, 1);
+    const int h = layer->NMailPop3Connect(server.address());
+    QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 2);
+    QString subject, date, from, header, body;
+    QCOMPARE(layer->NMailPop3GetMail(h, 1, subject, date, from, header, body, 101, 0, 0), -1);
+    QVERIFY2(lastError(*layer).contains(QStringLiteral("(1 MB)")), qPrintable(lastError(*layer)));
+    QCOMPARE(layer->NMailPop3GetMail(h, 2, subject, date, from, header, body, 101, 0, 0), 0);
+    QCOMPARE(subject, QStringLiteral("small"));
+    QCOMPARE(body, QStringLiteral("body\r\n"));
+    // While the message waits for expansion its file is private (where the
+    // system allows, it has no name at all), then it is gone.
+    for (const QFileInfo &waiting : QDir(temp.path()).entryInfoList(QDir::Files | QDir::Hidden))
+        QCOMPARE(waiting.permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
+    QString source;
+    QCOMPARE(layer->NMailAttachmentFileFirst(0, subject, date, from, header, body, temp.path() + u'/', {}, source, 0), 0);
+    QCOMPARE(body, QStringLiteral("body\r\n"));
+    QCOMPARE(QDir(temp.path()).entryList(QDir::Files), QStringList());
+    QCOMPARE(layer->NMailPop3Close(h), 0);
+
+    // One a crash left behind is removed at the next start; other files stay.
+    QFile leftover(temp.filePath(QStringLiteral("kestra-receive-Ab12Cd.eml")));
+    QFile other(temp.filePath(QStringLiteral("kestra-other.eml")));
+    QVERIFY(leftover.open(QIODevice::WriteOnly) && other.open(QIODevice::WriteOnly));
+    leftover.close();
+    other.close();
+    QCOMPARE(removeReceiveLeftovers(), 1);
+    QCOMPARE(QDir(temp.path()).entryList(QDir::Files), QStringList{QStringLiteral("kestra-other.eml")});
+    if (oldTemp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", oldTemp);
 }
 
 void TestPop3Faults::refusedRetrKeepsSession()
