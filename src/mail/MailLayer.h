@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace kestra {
@@ -57,6 +58,11 @@ public:
                                          QString &body, const QString &attachFolder,
                                          const QString &tempFile, QString &source, int flag2) = 0;
     virtual int NMailAttachmentFileClose(int flag) = 0;
+
+    // The message last fetched by NMailPop3GetMail exactly as the server sent
+    // it (dot-unstuffed), for keeping the original. Empty when the layer does
+    // not keep it; callers then form it from the header and body texts.
+    virtual QByteArray lastFetchedMessage() const { return {}; }
 
     // Text of the last error; `size` is the buffer size (8192) and comes back as
     // the length of the text.

@@ -255,6 +255,7 @@ int NetMailLayer::NMailPop3Close(int handle)
         return failed(QStringLiteral("POP3の接続がありません。(接続番号 %1)").arg(handle));
     std::unique_ptr<Pop3Session> s = std::move(it->second);
     m_sessions.erase(it);
+    m_lastFile.reset();
     if (s->broken())
         return -1; // the error text of the failure stays
     return s->quit() ? 0 : sessionFailed(s.get());
@@ -267,6 +268,7 @@ int NetMailLayer::NMailPop3Abandon(int handle)
         return failed(QStringLiteral("POP3の接続がありません。(接続番号 %1)").arg(handle));
     std::unique_ptr<Pop3Session> s = std::move(it->second);
     m_sessions.erase(it);
+    m_lastFile.reset();
     return s->abandon() ? 0 : sessionFailed(s.get());
 }
 
@@ -276,9 +278,7 @@ int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &
 {
     // The fetched message itself when the caller hands back the header that
     // came with it, else the source text the caller gives.
-    std::unique_ptr<QTemporaryFile> fetched = std::move(m_lastFile);
-    if (fetched && header != m_lastHeaderOut)
-        fetched.reset();
+    QTemporaryFile *fetched = header == m_lastHeaderOut ? m_lastFile.get() : nullptr;
     QByteArray raw;
     if (!fetched)
         raw = !source.isEmpty() ? rawBytes(source) : rawBytes(header + QStringLiteral("\r\n") + body);
@@ -316,7 +316,6 @@ int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &
         partialId = piece.id;
         content = mime::parseMessageFile(whole);
     }
-    fetched.reset();
     raw = QByteArray();
 
     body = content.text;
@@ -345,6 +344,13 @@ int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &
 int NetMailLayer::NMailAttachmentFileClose(int)
 {
     return 0;
+}
+
+QByteArray NetMailLayer::lastFetchedMessage() const
+{
+    if (!m_lastFile || !m_lastFile->seek(0))
+        return {};
+    return m_lastFile->readAll();
 }
 
 int NetMailLayer::NMailGetMessage(int, QString &text, int &size)

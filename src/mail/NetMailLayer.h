@@ -66,6 +66,10 @@ public:
                                  const QString &header, QString &body, const QString &attachFolder,
                                  const QString &tempFile, QString &source, int flag2) override;
     int NMailAttachmentFileClose(int flag) override;
+    // Read from the message's temporary file, which stays until the next
+    // fetch or the end of the session; best asked after the expansion, when
+    // the caller's body text is no longer held.
+    QByteArray lastFetchedMessage() const override;
 
     int NMailGetMessage(int flag, QString &text, int &size) override;
 
@@ -82,7 +86,7 @@ private:
     std::map<int, std::unique_ptr<Pop3Session>> m_sessions;
     int m_nextHandle = 1;
     QString m_lastError;
-    std::unique_ptr<QTemporaryFile> m_lastFile; // the last fetched message, until it is expanded
+    std::unique_ptr<QTemporaryFile> m_lastFile; // the last fetched message, until the next fetch or the close
     QString m_lastHeaderOut;    // the header text handed out with it
     qint64 m_maxMessageBytes = qint64(kDefaultMaxMessageMiB) * 1024 * 1024;
     mime::NextFreeNumbers m_nextFreeNumbers; // where the search for a free attachment name goes on

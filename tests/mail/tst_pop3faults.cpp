@@ -446,15 +446,17 @@ void TestPop3Faults::messageOverTheLimitIsSkippedWholeAndLeavesNoFile()
     QCOMPARE(layer->NMailPop3GetMail(h, 2, subject, date, from, header, body, 101, 0, 0), 0);
     QCOMPARE(subject, QStringLiteral("small"));
     QCOMPARE(body, QStringLiteral("body\r\n"));
-    // While the message waits for expansion its file is private (where the
-    // system allows, it has no name at all), then it is gone.
-    for (const QFileInfo &waiting : QDir(temp.path()).entryInfoList(QDir::Files | QDir::Hidden))
-        QCOMPARE(waiting.permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
+    // Until the session ends the message's file is private (where the system
+    // allows, it has no name at all); then it is gone.
     QString source;
     QCOMPARE(layer->NMailAttachmentFileFirst(0, subject, date, from, header, body, temp.path() + u'/', {}, source, 0), 0);
     QCOMPARE(body, QStringLiteral("body\r\n"));
-    QCOMPARE(QDir(temp.path()).entryList(QDir::Files), QStringList());
+    QCOMPARE(layer->lastFetchedMessage(), QByteArray("Subject: small\r\n\r\nbody\r\n"));
+    for (const QFileInfo &waiting : QDir(temp.path()).entryInfoList(QDir::Files | QDir::Hidden))
+        QCOMPARE(waiting.permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), QFileDevice::Permissions());
     QCOMPARE(layer->NMailPop3Close(h), 0);
+    QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(layer->lastFetchedMessage(), QByteArray());
 
     // One a crash left behind is removed at the next start; other files stay.
     QFile leftover(temp.filePath(QStringLiteral("kestra-receive-Ab12Cd.eml")));
