@@ -296,15 +296,22 @@ int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &
         QIODevice &pieceBytes = fetched ? static_cast<QIODevice &>(*fetched) : rawPiece;
         if (!pieceBytes.isOpen())
             pieceBytes.open(QIODevice::ReadOnly);
+        // Until the message is whole, the piece's own text is what is shown.
+        const auto showPiece = [&] {
+            pieceBytes.seek(0);
+            const QString text = rawTextOf(pieceBytes, mime::kMaxTextBytes, true);
+            body = mime::withCrLf(mime::decodeGuessed(text.toLatin1()));
+        };
         pieceBytes.seek(0);
-        if (!partials.keep(piece.id, piece.number, piece.total, piece.sender, pieceBytes, &error))
+        if (!partials.keep(piece.id, piece.number, piece.total, piece.sender, pieceBytes, &error)) {
+            showPiece();
             return failed(QStringLiteral("分割されたメールの一部を保存できません。(%1)").arg(error), -6);
+        }
         QTemporaryFile whole(QDir(QDir::tempPath()).filePath(QString::fromLatin1(kReceiveFilePattern)));
         if (!whole.open())
             return failed(QStringLiteral("分割されたメールを組み立てる一時ファイルを作れません。(%1)").arg(whole.errorString()), -5);
         if (!partials.complete(piece.id, whole, m_maxMessageBytes, &error) || !whole.flush()) {
-            pieceBytes.seek(0);
-            body = rawTextOf(pieceBytes, mime::kMaxTextBytes, true);
+            showPiece();
             if (!error.isEmpty()) {
                 partials.drop(piece.id);
                 return failed(QStringLiteral("分割されたメールを組み立てられません。(%1)").arg(error), -6);
