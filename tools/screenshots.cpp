@@ -9,12 +9,15 @@
 #include "common/Paths.h"
 #include "compose/WriteForm.h"
 #include "addressbook/FriendForm.h"
+#include "history/SearchForm.h"
 #include "history/TyakuForm.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QStyleFactory>
@@ -107,6 +110,15 @@ int main(int argc, char *argv[])
         FriendForm *book = form<FriendForm>();
         book->show();
         save(book, out, "address-book.png");
+        openSearchWindow();
+        SearchForm *search = loadedForm<SearchForm>();
+        search->resize(760, 300);
+        search->Text1->setText(QStringLiteral("example.jp"));
+        QElapsedTimer searching;
+        searching.start();
+        while (!search->Label1->text().endsWith(QStringLiteral("件")) && searching.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        save(search, out, "search-window.png");
         QApplication::quit();
     });
     return QApplication::exec();

@@ -11,6 +11,7 @@
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
 #include "compose/WriteForm.h"
+#include "history/SearchForm.h"
 #include "history/TyakuForm.h"
 #include "mail/MailLayer.h"
 #include "settings/FormPlacement.h"
@@ -31,6 +32,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
@@ -180,6 +182,10 @@ void MainForm::buildControls()
     connect(Command8, &QPushButton::clicked, this, &MainForm::Command8_Click);
     connect(Command10, &QPushButton::clicked, this, &MainForm::Command10_Click);
     connect(Command12, &QPushButton::clicked, this, &MainForm::Command12_Click);
+    // Ctrl+Shift+F: the mail search, from anywhere in the window (the browser pane keeps Ctrl+F).
+    auto *searchKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), this);
+    searchKey->setObjectName(QStringLiteral("searchKey"));
+    connect(searchKey, &QShortcut::activated, this, &openSearchWindow);
 
     const QList<QWidget *> watched = {Command1, Command2, Command3, Command4, Command5, Command6,
                                       Command7, Command8, Command9, Command12, Command13, Text3,

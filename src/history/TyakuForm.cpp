@@ -8,6 +8,7 @@
 #include "history/EditorText.h"
 #include "history/HistoryListBox.h"
 #include "history/HistoryStore.h"
+#include "history/SearchForm.h"
 #include "storage/RecordFile.h"
 #include "storage/Settings.h"
 #include "storage/StoreBuffers.h"
@@ -24,6 +25,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QShortcut>
 #include <QTextEdit>
 #include <QToolBar>
 
@@ -162,6 +164,9 @@ void TyakuForm::buildControls()
     connect(Command4, &QPushButton::clicked, this, &TyakuForm::Command4_Click);
     // Every change of the body, typed or filled, marks the editor's text modified.
     connect(rtfEd, &QTextEdit::textChanged, this, [] { appState().editorModified = true; });
+    // Ctrl+F in the list searches all mail of both stores.
+    auto *searchKey = new QShortcut(QKeySequence::Find, List1, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(searchKey, &QShortcut::activated, this, &openSearchWindow);
 
     const QList<QWidget *> watched = {Command1, Command2, Command3, Command4, Command5, List1,
                                       List1->viewport()};

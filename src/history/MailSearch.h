@@ -1,0 +1,101 @@
+#pragma once
+
+#include "storage/Result.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace kestra {
+
+// Folds a text for searching: full-width Latin letters, digits and signs to
+// their ASCII forms, Latin letters to lower case, half-width katakana to
+// full-width (with the voiced marks joined: ｶﾞ = ガ) and the ideographic space
+// to a blank. Everything else stays as it is.
+QString foldForSearch(QStringView text);
+
+// The words of a search text, folded; blanks of either width separate them.
+QStringList searchWords(QStringView query);
+
+// True when every mail holding all of `narrower` surely holds all of `wider`,
+// so a search for `narrower` need only look at the hits of `wider`.
+bool refines(const QStringList &narrower, const QStringList &wider);
+
+// One mail of either store, as the search lists it.
+struct SearchEntry {
+    qint16 historyMode = 1; // 1 = received store, 2 = sent store
+    qint32 number = 0;      // record number in its store
+    QString dateText;       // date field as stored, trimmed
+    QDateTime when;         // the date read from it; invalid when unreadable
+    QString address;        // sender (received) or recipient (sent)
+    QString subject;
+};
+
+// When a store file was last seen: a change means record numbers may have moved.
+struct StoreStamp {
+    qint64 size = -1;
+    qint64 modifiedMs = 0;
+    bool operator==(const StoreStamp &) const = default;
+};
+StoreStamp storeStamp(const QString &path);
+
+// The two mail stores read once and held folded in memory, so a search runs
+// over memory instead of the files. Address, subject and trimmed body of each
+// record lie in one text, record after record; a search scans it once for its
+// rarest-looking (longest) word and checks the others only inside the records
+// that hold it.
+class MailSearchIndex
+{
+public:
+    // Reads both stores; a missing store has no records. `cancelled` is asked
+    // between blocks of records; when it turns true the read stops with no result.
+    static Result<std::shared_ptr<const MailSearchIndex>> build(
+        const QString &receivedPath, const QString &sentPath, const std::function<bool()> &cancelled = {});
+
+    // Entries (indexes) whose address, subject or body holds every word. With
+    // `within`, only those entries are looked at (a refined search). nullopt when
+    // `cancelled` turned true on the way. No words give no entries.
+    std::optional<QList<int>> search(const QStringList &words, const QList<int> *within = nullptr,
+                                     const std::function<bool()> &cancelled = {}) const;
+
+    int size() const { return int(m_entries.size()); }
+    const SearchEntry &entry(int index) const { return m_entries[size_t(index)]; }
+    // True while neither store has changed on disk since the index was read.
+    bool isCurrent() const;
+    const QString &receivedPath() const { return m_paths[0]; }
+    const QString &sentPath() const { return m_paths[1]; }
+
+private:
+    bool holdsAll(int index, const QStringList &words, const QString *skip) const;
+    QStringView textOf(int index) const;
+
+    std::vector<SearchEntry> m_entries;
+    QString m_text;
+    std::vector<qsizetype> m_starts; // m_starts[i]: start of entry i's text; one more at the end
+    QString m_paths[2];
+    StoreStamp m_stamps[2];
+};
+
+// The index of the current stores, shared by the searches of one window: read
+// once, read again when a store has changed. Safe to call from worker threads;
+// one read at a time, later callers wait for it and take its result.
+class MailSearchCache
+{
+public:
+    Result<std::shared_ptr<const MailSearchIndex>> current(const QString &receivedPath,
+                                                           const QString &sentPath,
+                                                           const std::function<bool()> &cancelled = {});
+
+private:
+    std::mutex m_mutex;
+    std::shared_ptr<const MailSearchIndex> m_index;
+};
+
+} // namespace kestra

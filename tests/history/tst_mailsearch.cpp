@@ -1,0 +1,265 @@
+// The mail search: finding mail of both stores as written by the record codec,
+// and handing a hit to the history window.
+#include "HistoryFixtures.h"
+
+#include "common/AppState.h"
+#include "history/MailSearch.h"
+#include "history/SearchForm.h"
+#include "storage/RecordFile.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableView>
+#include <QTextEdit>
+#include <QtTest>
+
+using namespace kestra;
+
+namespace {
+
+// Received: sender, date, subject, body. Sent: date, recipient, subject, body.
+QList<MailRecord> receivedStore()
+{
+    return {
+        test::mail(QStringLiteral("春の打ち合わせ"), QStringLiteral("yamada@example.jp"),
+                   QStringLiteral("Tue, 8 Dec 2026 10:00:00 +0900"), QStringLiteral("会議は三時からです。")),
+        test::mail(QStringLiteral("ｶﾀｶﾅのお知らせ ﾊﾟｿｺﾝ"), QStringLiteral("news@example.com"),
+                   QStringLiteral("9 Dec 2026 09:00 GMT"), QStringLiteral("ＫＥＳＴＲＡ　ニュース第①号")),
+        test::mail(QStringLiteral("㈱髙橋商事より"), QStringLiteral("Takahashi <sales@takahashi.example>"),
+                   QStringLiteral("いつか"), QStringLiteral("﨑さんへ　請求書を送ります。")),
+    };
+}
+
+QList<MailRecord> sentStore()
+{
+    return {
+        test::mail(QStringLiteral("Re: 春の打ち合わせ"), QStringLiteral("2026/12/08 11:00:00"),
+                   QStringLiteral("yamada@example.jp"), QStringLiteral("パソコンを持って行きます。")),
+    };
+}
+
+} // namespace
+
+class TestMailSearch : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::TempAppFolder> m_folder;
+    std::unique_ptr<test::FakePrompt> m_prompt;
+    std::unique_ptr<QWidget> m_main;
+
+    QString received() const { return m_folder->dataFile(QStringLiteral("kstdata2.data")); }
+    QString sent() const { return m_folder->dataFile(QStringLiteral("kstdata5.data")); }
+
+    void writeStores()
+    {
+        test::writeBytes(received(), test::storeBytes(receivedStore()));
+        test::writeBytes(sent(), test::storeBytes(sentStore()));
+    }
+
+    // Types into the widget that has the focus, as the keyboard does.
+    static void type(const QString &text)
+    {
+        for (QChar c : text)
+            QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, QString(c), {});
+    }
+
+    static SearchForm *waitForHits(int hits)
+    {
+        SearchForm *f = loadedForm<SearchForm>();
+        if (!f)
+            return nullptr;
+        const QString expected = QString::number(hits) + QStringLiteral(" 件");
+        if (!QTest::qWaitFor([&] { return f->Label1->text() == expected; }, 10000))
+            qWarning() << "hits shown:" << f->Label1->text();
+        return f;
+    }
+
+private slots:
+    void init()
+    {
+        m_folder = std::make_unique<test::TempAppFolder>();
+        m_prompt = std::make_unique<test::FakePrompt>();
+        m_main = std::make_unique<QWidget>();
+        mainWindowSlot() = m_main.get();
+        writeStores();
+    }
+    void cleanup()
+    {
+        unloadForm<SearchForm>();
+        test::unloadHistory();
+        QCOMPARE(m_prompt->unexpected(), 0);
+        m_main.reset();
+        m_prompt.reset();
+        m_folder.reset();
+    }
+
+    // Each query against the mails it finds: "r2" = received record 2, "s1" = sent record 1.
+    void findsAcrossWidthCaseAndStores_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QStringList>("hits");
+        const auto row = [](const char *name, const char16_t *query, QStringList hits) {
+            QTest::newRow(name) << QString::fromUtf16(query) << hits;
+        };
+        row("subject in both stores", u"打ち合わせ", {"r1", "s1"});
+        row("sender of received mail", u"YAMADA@", {"r1", "s1"});
+        row("body", u"三時", {"r1"});
+        row("full-width latin by ascii", u"kestra", {"r2"});
+        row("ascii by full-width latin", u"ｙａｍａｄａ", {"r1", "s1"});
+        row("half-width kana by full-width", u"カタカナ", {"r2"});
+        row("full-width kana by half-width voiced", u"ﾊﾟｿｺﾝ", {"r2", "s1"});
+        row("extension characters", u"㈱髙橋", {"r3"});
+        row("extension kanji in body", u"﨑さん", {"r3"});
+        row("circled digit", u"第①号", {"r2"});
+        row("ideographic space separates words", u"請求書　﨑", {"r3"});
+        row("every word must occur", u"春 パソコン", {"s1"});
+        row("no hit", u"存在しない", {});
+        row("blanks only", u"　 ", {});
+    }
+    void findsAcrossWidthCaseAndStores()
+    {
+        QFETCH(QString, query);
+        QFETCH(QStringList, hits);
+        Result<std::shared_ptr<const MailSearchIndex>> index = MailSearchIndex::build(received(), sent());
+        QVERIFY(index.ok());
+        std::optional<QList<int>> found = index.value()->search(searchWords(query));
+        QVERIFY(found);
+        QStringList names;
+        for (int i : *found) {
+            const SearchEntry &e = index.value()->entry(i);
+            names << (e.historyMode == 1 ? QStringLiteral("r") : QStringLiteral("s")) + QString::number(e.number);
+        }
+        names.sort();
+        QCOMPARE(names, hits);
+        // Narrowing the hits of a shorter query gives the same answer.
+        const QStringList words = searchWords(query);
+        if (!words.isEmpty() && words.first().size() > 1) {
+            const QStringList shorter = {words.first().left(1)};
+            QVERIFY(refines(words, shorter));
+            std::optional<QList<int>> wide = index.value()->search(shorter);
+            std::optional<QList<int>> narrowed = index.value()->search(words, &*wide);
+            QCOMPARE(*narrowed, *found);
+        }
+    }
+
+    void staleIndexIsReadAgain()
+    {
+        MailSearchCache cache;
+        auto first = cache.current(received(), sent());
+        QVERIFY(first.ok());
+        QCOMPARE(first.value()->size(), 4);
+        QVERIFY(appendRecord(sent(), MailRecord::kLength, test::mail(QStringLiteral("追加"), {}, {}, {}).encode()));
+        QVERIFY(!first.value()->isCurrent());
+        auto second = cache.current(received(), sent());
+        QCOMPARE(second.value()->size(), 5);
+        QCOMPARE(second.value()->search(searchWords(u"追加"))->size(), 1);
+        // A search told to stop gives no result rather than a partial one.
+        QVERIFY(!second.value()->search(searchWords(u"e"), nullptr, [] { return true; }));
+    }
+
+    // Ctrl+F in the history list, typing, sorting, and a double-click that shows the mail.
+    void hitOpensInTheHistoryWindow()
+    {
+        openHistoryWindow(1);
+        TyakuForm *history = loadedForm<TyakuForm>();
+        QVERIFY(QTest::qWaitForWindowActive(history));
+        history->List1->setFocus();
+        QCOMPARE(QApplication::focusWidget(), history->List1);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+        SearchForm *f = loadedForm<SearchForm>();
+        QVERIFY(f);
+        QCOMPARE(f->windowTitle(), QStringLiteral("メール検索"));
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        QCOMPARE(QApplication::focusWidget(), f->Text1);
+
+        type(QStringLiteral("yamada"));
+        QVERIFY(waitForHits(2));
+        // Newest first: the reply sent at 11:00 local, then the mail of 10:00 +0900.
+        const QDateTime receivedAt(QDate(2026, 12, 8), QTime(1, 0), Qt::UTC);
+        QCOMPARE(f->model->data(f->model->index(0, ColumnStore), Qt::DisplayRole).toString(), QStringLiteral("送信"));
+        QCOMPARE(f->model->data(f->model->index(1, ColumnDate), Qt::DisplayRole).toString(),
+                 receivedAt.toLocalTime().toString(QStringLiteral("yyyy/MM/dd HH:mm")));
+        QCOMPARE(f->model->data(f->model->index(1, ColumnAddress), Qt::DisplayRole).toString(),
+                 QStringLiteral("yamada@example.jp"));
+
+        // Clicks on the 件名 header sort by subject, each click the other way round.
+        QHeaderView *header = f->Grid1->horizontalHeader();
+        const QPoint title(header->sectionViewportPosition(ColumnSubject) + 5, header->height() / 2);
+        for (int click = 0; click < 2; ++click) {
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, title);
+            QCOMPARE(f->model->sortColumn(), int(ColumnSubject));
+            const bool ascending = f->model->sortOrder() == Qt::AscendingOrder;
+            QCOMPARE(f->model->data(f->model->index(0, ColumnSubject), Qt::DisplayRole).toString(),
+                     ascending ? QStringLiteral("Re: 春の打ち合わせ") : QStringLiteral("春の打ち合わせ"));
+        }
+        if (f->model->sortOrder() == Qt::AscendingOrder)
+            f->model->sort(ColumnSubject, Qt::DescendingOrder);
+
+        const QPoint cell = f->Grid1->visualRect(f->model->index(0, ColumnSubject)).center();
+        QTest::mouseClick(f->Grid1->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(f->Grid1->viewport(), Qt::LeftButton, {}, cell);
+        QCOMPARE(history->windowTitle(), QStringLiteral("着信履歴"));
+        QCOMPARE(history->selectedRow(), 0);
+        QCOMPARE(history->Text9->text(), QStringLiteral("春の打ち合わせ"));
+        QCOMPARE(history->rtfEd->toPlainText(), QStringLiteral("会議は三時からです。"));
+        QCOMPARE(m_prompt->shown().size(), 0);
+    }
+
+    void enterOpensSentMailAndUnreadableDatesStayText()
+    {
+        openSearchWindow();
+        SearchForm *f = loadedForm<SearchForm>();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        type(QStringLiteral("ﾊﾟｿｺﾝ"));
+        QVERIFY(waitForHits(2));
+        type(QStringLiteral("を"));
+        QVERIFY(waitForHits(1));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(QApplication::focusWidget(), f->Grid1);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        TyakuForm *history = loadedForm<TyakuForm>();
+        QVERIFY(history);
+        QCOMPARE(history->windowTitle(), QStringLiteral("送信履歴"));
+        QCOMPARE(history->selectedRow(), 0);
+        QCOMPARE(history->Text8->text(), QStringLiteral("yamada@example.jp"));
+
+        f->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        QTest::mouseClick(f->Text1, Qt::LeftButton);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
+        QCOMPARE(f->Text1->text(), QString());
+        QCOMPARE(f->model->rowCount(), 0);
+        type(QStringLiteral("髙橋"));
+        QVERIFY(waitForHits(1));
+        QCOMPARE(f->model->data(f->model->index(0, ColumnDate), Qt::DisplayRole).toString(), QStringLiteral("いつか"));
+    }
+
+    void changedStoreIsSearchedAgainBeforeOpening()
+    {
+        openSearchWindow();
+        SearchForm *f = loadedForm<SearchForm>();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        type(QStringLiteral("kestra"));
+        QVERIFY(waitForHits(1));
+        // Record 1 deleted elsewhere: the hit is now record 1, not 2.
+        QList<MailRecord> rest = receivedStore();
+        rest.removeFirst();
+        test::writeBytes(received(), test::storeBytes(rest));
+        m_prompt->answer(PromptAnswer::Ok);
+        f->OpenResult(0);
+        QCOMPARE(m_prompt->texts(),
+                 QStringList{QStringLiteral("検索の後でメールが変わりました。検索し直しますので、もう一度選んで下さい。")});
+        QVERIFY(!loadedForm<TyakuForm>());
+        QVERIFY(waitForHits(1));
+        QCOMPARE(f->model->entryAt(0).number, 1);
+        f->OpenResult(0);
+        QCOMPARE(loadedForm<TyakuForm>()->selectedRow(), 0);
+        QCOMPARE(loadedForm<TyakuForm>()->Text9->text(), QStringLiteral("ｶﾀｶﾅのお知らせ ﾊﾟｿｺﾝ"));
+    }
+};
+
+QTEST_MAIN(TestMailSearch)
+#include "tst_mailsearch.moc"
