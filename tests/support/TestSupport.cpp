@@ -62,6 +62,16 @@ QStringList FakePrompt::texts() const
     return out;
 }
 
+RecordingDesktop::RecordingDesktop()
+{
+    setDesktopServices(this);
+}
+
+RecordingDesktop::~RecordingDesktop()
+{
+    setDesktopServices(nullptr);
+}
+
 FixedClock::FixedClock(QDateTime when)
     : m_now(std::move(when))
 {

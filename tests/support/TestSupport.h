@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Clock.h"
+#include "common/DesktopServices.h"
 #include "common/UserPrompt.h"
 
 #include <QList>
@@ -49,6 +50,21 @@ private:
     QList<ShownPrompt> m_shown;
     int m_unexpected = 0;
     bool m_auto = false;
+};
+
+// Records what would have been handed to the desktop instead of opening it.
+class RecordingDesktop final : public DesktopServices
+{
+public:
+    RecordingDesktop();           // installs itself
+    ~RecordingDesktop() override; // restores the real desktop
+    bool openUrl(const QUrl &url) override
+    {
+        opened.append(url);
+        return succeed;
+    }
+    QList<QUrl> opened;
+    bool succeed = true;
 };
 
 // A clock standing at a fixed time until moved.
