@@ -148,10 +148,14 @@ Result<std::shared_ptr<const MailSearchIndex>> MailSearchIndex::build(const QStr
             for (qsizetype r = 0; r < records && number < 32767; ++r) {
                 const QByteArrayView bytes =
                     QByteArrayView(block).sliced(r * MailRecord::kLength, MailRecord::kLength);
+                ++number;
+                // A record marked deleted (its compaction failed) is no mail any more.
+                if (liveOfRaw(bytes, MailRecord::kLength - 2) == 0)
+                    continue;
                 const MailFields f = mailFields(MailRecord::decodeHeaders(bytes), mode);
                 SearchEntry e;
                 e.historyMode = mode;
-                e.number = ++number;
+                e.number = number;
                 e.dateText = f.date;
                 e.when = mode == 1 ? parseMailDate(f.date) : parseLocalDate(f.date);
                 e.address = f.address;

@@ -292,8 +292,12 @@ bool showMailInHistory(qint16 historyMode, qint32 number)
 {
     openHistoryWindow(historyMode);
     TyakuForm *f = form<TyakuForm>();
-    const int row = number - 1;
-    if (row < 0 || row >= f->List1->count()) {
+    int row = -1;
+    for (int r = 0; r < f->List1->count() && row < 0; ++r) {
+        if (f->recordOfRow(r) == number)
+            row = r;
+    }
+    if (row < 0) {
         prompt().info(QStringLiteral("このメールは履歴にもうありません。検索し直して下さい。"), appTitle());
         return false;
     }

@@ -237,6 +237,27 @@ private slots:
         QCOMPARE(f->model->data(f->model->index(0, ColumnDate), Qt::DisplayRole).toString(), QStringLiteral("いつか"));
     }
 
+    // A record left marked by a failed compaction is neither found nor listed;
+    // the hits after it still open on their own line.
+    void markedRecordIsSkipped()
+    {
+        QList<MailRecord> records = receivedStore();
+        records[0].Live = 0;
+        test::writeBytes(received(), test::storeBytes(records));
+        openSearchWindow();
+        SearchForm *f = loadedForm<SearchForm>();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        type(QStringLiteral("example"));
+        QVERIFY(waitForHits(3)); // received 2 and 3, sent 1
+        type(QStringLiteral(".com"));
+        QVERIFY(waitForHits(1));
+        QCOMPARE(f->model->entryAt(0).number, 2);
+        f->OpenResult(0);
+        TyakuForm *history = loadedForm<TyakuForm>();
+        QCOMPARE(history->selectedRow(), 0);
+        QCOMPARE(history->Text8->text(), QStringLiteral("news@example.com"));
+    }
+
     void changedStoreIsSearchedAgainBeforeOpening()
     {
         openSearchWindow();
