@@ -9,6 +9,7 @@
 #include "history/HistoryListBox.h"
 #include "history/HistoryStore.h"
 #include "history/SearchForm.h"
+#include "reader/OriginalForm.h"
 #include "storage/RecordFile.h"
 #include "storage/Settings.h"
 #include "storage/StoreBuffers.h"
@@ -131,6 +132,7 @@ void TyakuForm::buildControls()
     Command3 = makeButton(this, "Command3", QStringLiteral("アドレス帳登録"));
     Command4 = makeButton(this, "Command4", QStringLiteral("返事を出す"));
     Command2 = makeButton(this, "Command2", QStringLiteral("ホーム"));
+    Command6 = makeButton(this, "Command6", QStringLiteral("原文"));
     Label4 = new QLabel(QStringLiteral("件数"), this);
     Label4->setObjectName(QStringLiteral("Label4"));
     Text2 = makeBox(this, "Text2");
@@ -162,6 +164,7 @@ void TyakuForm::buildControls()
     connect(Command5, &QPushButton::clicked, this, &TyakuForm::Command5_Click);
     connect(Command3, &QPushButton::clicked, this, &TyakuForm::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &TyakuForm::Command4_Click);
+    connect(Command6, &QPushButton::clicked, this, &TyakuForm::Command6_Click);
     // Every change of the body, typed or filled, marks the editor's text modified.
     connect(rtfEd, &QTextEdit::textChanged, this, [] { appState().editorModified = true; });
     // Ctrl+F in the list searches all mail of both stores.
@@ -338,6 +341,7 @@ void TyakuForm::Form_Resize(int w, int h)
     place(Text2, 700);
     place(Label2, 800);
     place(Text1, 1500);
+    place(Command6, 600);
     Text4->raise();
 }
 
@@ -516,6 +520,16 @@ void TyakuForm::mouseMoveEvent(QMouseEvent *event)
 {
     hoverOver(this);
     QWidget::mouseMoveEvent(event);
+}
+
+void TyakuForm::Command6_Click()
+{
+    const int row = selectedRow();
+    if (row < 0) {
+        prompt().info(QStringLiteral("データが選択されていません。"), appTitle());
+        return;
+    }
+    openOriginalWindow(appState().historyMode, recordOfRow(row));
 }
 
 void TyakuForm::closeEvent(QCloseEvent *event)

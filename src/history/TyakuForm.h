@@ -65,6 +65,7 @@ void setPrintDialogRunner(PrintDialogRunner runner);
 //   Command3    アドレス帳登録, sender to the address book
 //   Command4    返事を出す, reply
 //   Command2    ホーム, back to the main window
+//   Command6    原文, the selected mail as sent, with its attachments
 //   Label4/Text2  件数, number of lines
 //   Label2/Text1  検索文字, search text of find / find next
 //   Text7, Text8, Text9  date, address, subject of the shown mail
@@ -104,6 +105,7 @@ public:
     void Command5_Click(); // delete all
     void Command3_Click(); // sender to the address book
     void Command4_Click(); // reply
+    void Command6_Click(); // original view of the selected mail
 
     // Editor commands.
     void EditorNew();
@@ -163,6 +165,7 @@ public:
     QPushButton *Command3 = nullptr;
     QPushButton *Command4 = nullptr;
     QPushButton *Command2 = nullptr;
+    QPushButton *Command6 = nullptr;
     QLabel *Label4 = nullptr;
     QLineEdit *Text2 = nullptr;
     QLabel *Label2 = nullptr;

@@ -1,0 +1,151 @@
+#include "reader/MailAttachments.h"
+
+#include "common/AppState.h"
+#include "common/DesktopServices.h"
+#include "common/Paths.h"
+#include "common/UserPrompt.h"
+#include "mail/AttachmentFiles.h"
+#include "mail/MimeMessage.h"
+#include "storage/Originals.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace kestra {
+
+QList<AttachmentItem> attachmentsOf(QByteArrayView message)
+{
+    const QMimeDatabase types;
+    QList<AttachmentItem> items;
+    const mime::MessageContent content = mime::parseMessage(message);
+    for (const mime::Attachment &a : content.attachments) {
+        AttachmentItem item;
+        item.name = a.name.isEmpty() ? QStringLiteral("添付%1.dat").arg(items.size() + 1) : a.name;
+        item.type = types.mimeTypeForFileNameAndData(item.name, a.data).name();
+        item.data = a.data;
+        items << item;
+    }
+    return items;
+}
+
+std::optional<QByteArray> originalMessage(const QByteArray &recordBytes)
+{
+    const QString path = originals::originalFor(recordBytes);
+    if (path.isEmpty())
+        return std::nullopt;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return f.readAll();
+}
+
+bool isExecutableName(const QString &name)
+{
+    static const QStringList kinds = {
+        QStringLiteral("exe"), QStringLiteral("bat"),  QStringLiteral("cmd"), QStringLiteral("com"),
+        QStringLiteral("js"),  QStringLiteral("jse"),  QStringLiteral("vbs"), QStringLiteral("vbe"),
+        QStringLiteral("wsf"), QStringLiteral("wsh"),  QStringLiteral("scr"), QStringLiteral("pif"),
+        QStringLiteral("msi"), QStringLiteral("jar"),  QStringLiteral("sh"),  QStringLiteral("bash"),
+        QStringLiteral("desktop"), QStringLiteral("ps1"), QStringLiteral("hta"), QStringLiteral("cpl"),
+        QStringLiteral("lnk"), QStringLiteral("reg"),  QStringLiteral("run"), QStringLiteral("appimage"),
+    };
+    // Trailing dots and blanks are ignored by Windows: "a.exe." runs as a.exe.
+    QString n = name;
+    while (n.endsWith(QLatin1Char('.')) || n.endsWith(QLatin1Char(' ')))
+        n.chop(1);
+    return kinds.contains(QFileInfo(n).suffix().toLower());
+}
+
+QString sizeText(qint64 bytes)
+{
+    if (bytes < 1024)
+        return QString::number(bytes) + QStringLiteral(" B");
+    if (bytes < 1024 * 1024)
+        return QString::number(double(bytes) / 1024, 'f', 1) + QStringLiteral(" KB");
+    return QString::number(double(bytes) / (1024 * 1024), 'f', 1) + QStringLiteral(" MB");
+}
+
+namespace {
+
+// Asks before a program or script is started by opening it.
+bool acceptsRunning(const QString &name)
+{
+    return prompt().message(
+               QStringLiteral("「%1」はプログラムまたはスクリプトです。開くとこのパソコンの上で動きます。"
+                              "送り主が確かで、内容を知っているときだけ開いて下さい。開きますか？")
+                   .arg(name),
+               QStringLiteral("確認"), PromptIcon::Exclamation, PromptButtons::YesNo)
+           == PromptAnswer::Yes;
+}
+
+bool handToDesktop(const QString &path)
+{
+    if (desktop().openUrl(QUrl::fromLocalFile(path)))
+        return true;
+    prompt().info(QStringLiteral("「%1」を開くアプリケーションが見つかりませんでした。"
+                                 "名前を付けて保存してから、使うアプリケーションで開いて下さい。")
+                      .arg(QFileInfo(path).fileName()),
+                  appTitle(), PromptIcon::Exclamation);
+    return false;
+}
+
+} // namespace
+
+bool openAttachment(const AttachmentItem &item)
+{
+    if (isExecutableName(item.name) && !acceptsRunning(item.name))
+        return false;
+    // A folder of this user alone; files are written new, readable only by the
+    // user and never executable.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation)
+                           + QStringLiteral("/attachments");
+    QString error;
+    QString path;
+    if (QDir().mkpath(folder)) {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        path = mime::writeNewFile(folder, item.name, item.data, &error);
+    } else {
+        error = QStringLiteral("フォルダ %1 を作れません").arg(folder);
+    }
+    if (path.isEmpty()) {
+        prompt().info(QStringLiteral("添付ファイル「%1」を開くための一時ファイルを書けませんでした（%2）。"
+                                     "ディスクの空きを確かめるか、名前を付けて保存して下さい。")
+                          .arg(item.name, error),
+                      appTitle(), PromptIcon::Exclamation);
+        return false;
+    }
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    return handToDesktop(path);
+}
+
+bool saveAttachmentAs(const AttachmentItem &item)
+{
+    const QString suggested = QDir(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation))
+                                  .filePath(mime::safeFileName(item.name));
+    const QString path = prompt().saveFileName(QStringLiteral("名前を付けて保存"), suggested, QString());
+    if (path.isEmpty())
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(item.data) != item.data.size() || !file.commit()) {
+        prompt().info(QStringLiteral("「%1」に保存できませんでした（%2）。別の場所か名前を選んで下さい。")
+                          .arg(path, file.errorString()),
+                      appTitle(), PromptIcon::Exclamation);
+        return false;
+    }
+    return true;
+}
+
+bool openAttachmentFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if ((isExecutableName(info.fileName()) || (info.isFile() && info.isExecutable()))
+        && !acceptsRunning(info.fileName()))
+        return false;
+    return handToDesktop(path);
+}
+
+} // namespace kestra

@@ -1,0 +1,305 @@
+// The original view: a mail's HTML in the locked-down web view against a
+// loopback HTTP server, links, attachments handed to a recording desktop, and
+// mail kept without its original.
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/Paths.h"
+#include "history/HistoryListBox.h"
+#include "history/TyakuForm.h"
+#include "reader/MailHtmlView.h"
+#include "reader/OriginalForm.h"
+#include "storage/Originals.h"
+#include "storage/Records.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+using namespace kestra;
+
+namespace {
+
+// Answers every request with a small image and a cookie, and keeps the request heads.
+class ImageServer final : public QObject
+{
+public:
+    ImageServer()
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                    m_pending[socket] += socket->readAll();
+                    const QByteArray request = m_pending[socket];
+                    if (!request.contains("\r\n\r\n"))
+                        return;
+                    requests << request;
+                    const QByteArray body = QByteArray::fromBase64(
+                        "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nSet-Cookie: track=1\r\n"
+                                  "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: "
+                                  + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+    }
+    bool listen() { return m_server.listen(QHostAddress::LocalHost); }
+    QString url(const char *path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1/%2").arg(m_server.serverPort()).arg(QLatin1String(path));
+    }
+    bool asked(const char *path) const
+    {
+        const QByteArray line = "GET /" + QByteArray(path) + " ";
+        return std::any_of(requests.begin(), requests.end(), [&](const QByteArray &r) { return r.startsWith(line); });
+    }
+    QList<QByteArray> requests;
+
+private:
+    QTcpServer m_server;
+    QHash<QTcpSocket *, QByteArray> m_pending;
+};
+
+QByteArray htmlMessage(const QString &html)
+{
+    return "From: =?UTF-8?B?5bGx55Sw?= <yamada@example.jp>\r\nTo: me@example.jp\r\n"
+           "Date: Tue, 8 Dec 2026 10:00:00 +0900\r\nSubject: =?ISO-2022-JP?B?GyRCJCpDTiRpJDsbKEI=?=\r\n"
+           "Message-ID: <m1@example.jp>\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: multipart/alternative; boundary=b\r\n\r\n"
+           "--b\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nplain\r\n"
+           "--b\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
+           + html.toUtf8() + "\r\n--b--\r\n";
+}
+
+QByteArray attachmentMessage()
+{
+    return "From: a@example.jp\r\nTo: me@example.jp\r\nSubject: files\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=m\r\n\r\n"
+           "--m\r\nContent-Type: text/plain\r\n\r\nsee files\r\n"
+           "--m\r\nContent-Type: text/plain; name*=UTF-8''%E5%A0%B1%E5%91%8A.txt\r\n"
+           "Content-Disposition: attachment; filename*=UTF-8''%E5%A0%B1%E5%91%8A.txt\r\n"
+           "Content-Transfer-Encoding: base64\r\n\r\n"
+           + QByteArray("report text").toBase64()
+           + "\r\n--m\r\nContent-Type: application/octet-stream\r\n"
+             "Content-Disposition: attachment; filename=\"setup.exe\"\r\n"
+             "Content-Transfer-Encoding: base64\r\n\r\n"
+           + QByteArray("MZ fake program").toBase64() + "\r\n--m--\r\n";
+}
+
+void clickOn(QWidget *window, QWidget *control, QPoint at = {})
+{
+    if (at.isNull())
+        at = control->rect().center();
+    QTest::mouseClick(control, Qt::LeftButton, {}, at);
+    Q_UNUSED(window);
+}
+
+} // namespace
+
+class TestOriginal : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::TempAppFolder> m_folder;
+    std::unique_ptr<test::FakePrompt> m_prompt;
+    std::unique_ptr<test::RecordingDesktop> m_desktop;
+    std::unique_ptr<QWidget> m_main;
+
+    // Stores one received record and, when given, its original as the receiver keeps it.
+    QByteArray storeMail(const QByteArray &original)
+    {
+        MailRecord r;
+        r.Subject = QStringLiteral("記録の件名");
+        r.Header2 = QStringLiteral("yamada@example.jp");
+        r.Header3 = QStringLiteral("Tue, 8 Dec 2026 10:00:00 +0900");
+        r.Body = QStringLiteral("記録の本文");
+        const QByteArray bytes = r.encode();
+        test::writeBytes(m_folder->dataFile(QStringLiteral("kstdata2.data")), bytes);
+        if (!original.isEmpty() && !originals::writeOriginal(bytes, original))
+            qFatal("the original could not be written");
+        return bytes;
+    }
+
+    // Selects the mail in the history window and presses "原文" there.
+    OriginalForm *openFromHistory()
+    {
+        openHistoryWindow(1);
+        TyakuForm *history = loadedForm<TyakuForm>();
+        QTest::mouseClick(history->List1->viewport(), Qt::LeftButton, {},
+                          history->List1->visualItemRect(history->List1->item(0)).center());
+        auto *original = history->findChild<QPushButton *>(QStringLiteral("Command6"));
+        if (!original)
+            return nullptr;
+        QTest::mouseClick(original, Qt::LeftButton);
+        OriginalForm *f = loadedForm<OriginalForm>();
+        if (f && !QTest::qWaitForWindowActive(f))
+            qWarning("the original view did not become active");
+        return f;
+    }
+
+private slots:
+    void init()
+    {
+        m_folder = std::make_unique<test::TempAppFolder>();
+        m_prompt = std::make_unique<test::FakePrompt>();
+        m_desktop = std::make_unique<test::RecordingDesktop>();
+        m_main = std::make_unique<QWidget>();
+        mainWindowSlot() = m_main.get();
+    }
+    void cleanup()
+    {
+        unloadForm<OriginalForm>();
+        unloadForm<TyakuForm>();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(m_prompt->unexpected(), 0);
+        m_main.reset();
+        m_desktop.reset();
+        m_prompt.reset();
+        m_folder.reset();
+    }
+
+    // Nothing leaves the page before "画像を表示"; after it remote images and
+    // style sheets load, while scripts and local files stay out and no cookie is kept.
+    void htmlLoadsNothingUntilAllowed()
+    {
+        ImageServer server;
+        QVERIFY(server.listen());
+        QTemporaryDir local;
+        test::writeBytes(local.filePath(QStringLiteral("secret.html")),
+                         QStringLiteral("<img src=\"%1\">").arg(server.url("secret-was-read")).toUtf8());
+        const QString html =
+            QStringLiteral("<html><head><link rel=\"stylesheet\" href=\"%1\"></head><body>"
+                           "<img src=\"%2\"><script>new Image().src = \"%3\";</script>"
+                           "<iframe src=\"file://%4/secret.html\"></iframe>"
+                           "<iframe src=\"%5\"></iframe><p>本文</p></body></html>")
+                .arg(server.url("style.css"), server.url("remote.png"), server.url("script-ran"), local.path(),
+                     server.url("frame.html"));
+        storeMail(htmlMessage(html));
+        OriginalForm *f = openFromHistory();
+        QVERIFY(f);
+        QVERIFY(f->Text1->toPlainText().contains(QStringLiteral("Subject: お知らせ")));
+        QVERIFY(f->Text1->toPlainText().contains(QStringLiteral("From: 山田 <yamada@example.jp>")));
+        QCOMPARE(f->Body->currentWidget(), f->Web1);
+        QSignalSpy loaded(f->Web1, &QWebEngineView::loadFinished);
+        QVERIFY(loaded.wait(20000) || loaded.size() > 0);
+        QTest::qWait(500);
+        QCOMPARE(server.requests.size(), 0);
+        QVERIFY(f->Web1->gate()->refusedRemote() > 0);
+
+        clickOn(f, f->Command1);
+        QVERIFY(QTest::qWaitFor([&] { return server.asked("remote.png") && server.asked("style.css"); }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return server.asked("frame.html"); }, 20000));
+        QTest::qWait(500);
+        QVERIFY(!server.asked("script-ran"));
+        QVERIFY(!server.asked("secret-was-read"));
+
+        // Ctrl+U shows the raw source and brings the page back.
+        const auto focused = [f] { return QApplication::focusWidget() ? QApplication::focusWidget() : f; };
+        QTest::keyClick(focused(), Qt::Key_U, Qt::ControlModifier);
+        QCOMPARE(f->Body->currentWidget(), f->Text3);
+        QVERIFY(f->Text3->toPlainText().contains(QStringLiteral("Message-ID: <m1@example.jp>")));
+        QTest::keyClick(focused(), Qt::Key_U, Qt::ControlModifier);
+        QCOMPARE(f->Body->currentWidget(), f->Web1);
+
+        // Opened again, the mail is blocked again; allowed once more, it sends
+        // no cookie from the answers it had before.
+        const qsizetype before = server.requests.size();
+        QCOMPARE(openFromHistory(), f);
+        QVERIFY(f->Command1->isEnabled());
+        QVERIFY(QTest::qWaitFor([&] { return f->Web1->gate()->refusedRemote() > 0; }, 20000));
+        QCOMPARE(server.requests.size(), before);
+        clickOn(f, f->Command1);
+        QVERIFY(QTest::qWaitFor([&] { return server.requests.size() > before; }, 20000));
+        for (const QByteArray &r : std::as_const(server.requests))
+            QVERIFY2(!r.toLower().contains("\r\ncookie:"), r.constData());
+    }
+
+    void linksShowTheirRealTargetFirst()
+    {
+        OriginalForm *f = form<OriginalForm>();
+        // A look-alike host is shown in its encoded form before anything opens.
+        m_prompt->answer(PromptAnswer::No);
+        f->linkActivated(QUrl(QString::fromUtf16(u"https://\u0435xample.com/login"))); // Cyrillic е
+        QVERIFY(m_desktop->opened.isEmpty());
+        m_prompt->answer(PromptAnswer::Yes);
+        f->linkActivated(QUrl(QStringLiteral("https://example.com/a b")));
+        QCOMPARE(m_desktop->opened, QList<QUrl>{QUrl(QStringLiteral("https://example.com/a b"))});
+        m_prompt->answer(PromptAnswer::Ok);
+        f->linkActivated(QUrl(QStringLiteral("file:///etc/passwd")));
+        QCOMPARE(m_desktop->opened.size(), 1);
+        QCOMPARE(m_prompt->texts(),
+                 (QStringList{QStringLiteral("次のアドレスをブラウザで開きます。よろしいですか？\n\nhttps://xn--xample-2of.com/login"),
+                              QStringLiteral("次のアドレスをブラウザで開きます。よろしいですか？\n\nhttps://example.com/a%20b"),
+                              QStringLiteral("このリンクは開けません。\n\nfile:///etc/passwd")}));
+    }
+
+    void attachmentsOpenAndSave()
+    {
+        storeMail(attachmentMessage());
+        OriginalForm *f = openFromHistory();
+        QVERIFY(f);
+        QCOMPARE(f->Grid1->rowCount(), 2);
+        QCOMPARE(f->Grid1->item(0, 0)->text(), QStringLiteral("報告.txt"));
+        QCOMPARE(f->Grid1->item(0, 1)->text(), QStringLiteral("text/plain"));
+        QCOMPARE(f->Grid1->item(0, 2)->text(), QStringLiteral("11 B"));
+
+        const auto clickRow = [&](int row) {
+            QTest::mouseClick(f->Grid1->viewport(), Qt::LeftButton, {},
+                              f->Grid1->visualRect(f->Grid1->model()->index(row, 0)).center());
+        };
+        clickRow(0);
+        clickOn(f, f->Command3);
+        QCOMPARE(m_desktop->opened.size(), 1);
+        const QString opened = m_desktop->opened.first().toLocalFile();
+        QCOMPARE(test::readBytes(opened), QByteArray("report text"));
+        QVERIFY(!QFileInfo(opened).isExecutable());
+
+        // A program asks first; "いいえ" opens nothing.
+        clickRow(1);
+        m_prompt->answer(PromptAnswer::No);
+        clickOn(f, f->Command3);
+        QCOMPARE(m_desktop->opened.size(), 1);
+        QCOMPARE(m_prompt->shown().last().title, QStringLiteral("確認"));
+        QVERIFY(m_prompt->shown().last().text.startsWith(QStringLiteral("「setup.exe」はプログラムまたはスクリプトです。")));
+        m_prompt->answer(PromptAnswer::Yes);
+        clickOn(f, f->Command3);
+        QCOMPARE(m_desktop->opened.size(), 2);
+
+        // The desktop has no application for it: the user is told what to do.
+        m_desktop->succeed = false;
+        clickRow(0);
+        m_prompt->answer(PromptAnswer::Ok);
+        clickOn(f, f->Command3);
+        QVERIFY(m_prompt->shown().last().text.startsWith(QStringLiteral("「報告")));
+
+        const QString target = m_folder->path() + QStringLiteral("/saved.txt");
+        m_prompt->answerFile(target);
+        clickOn(f, f->Command4);
+        QCOMPARE(test::readBytes(target), QByteArray("report text"));
+    }
+
+    void mailWithoutOriginalShowsTheRecord()
+    {
+        storeMail({});
+        OriginalForm *f = openFromHistory();
+        QVERIFY(f);
+        QVERIFY(f->Label1->text().startsWith(QStringLiteral("このメールの原文は保存されていません")));
+        QCOMPARE(f->Body->currentWidget(), f->Text2);
+        QCOMPARE(f->Text2->toPlainText(), QStringLiteral("記録の本文"));
+        QCOMPARE(f->Grid1->rowCount(), 0);
+        QVERIFY(!f->Command1->isEnabled());
+        clickOn(f, f->Command5);
+        QCOMPARE(m_desktop->opened, QList<QUrl>{QUrl::fromLocalFile(appPaths().attachFolder())});
+    }
+};
+
+QTEST_MAIN(TestOriginal)
+#include "tst_original.moc"
