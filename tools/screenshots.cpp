@@ -11,10 +11,13 @@
 #include "addressbook/FriendForm.h"
 #include "history/SearchForm.h"
 #include "history/TyakuForm.h"
+#include "reader/MailHtmlView.h"
+#include "reader/OriginalForm.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 
 #include <QApplication>
+#include "storage/Originals.h"
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -50,6 +53,28 @@ void writeSamples()
         r.Body = QString::fromUtf16(m.body);
         received += r.encode();
     }
+    // The newsletter also has its original kept, for the original view.
+    MailRecord news;
+    news.Subject = QStringLiteral("【ニュース】冬のセールのご案内");
+    news.Header2 = QStringLiteral("news@shop.example.jp");
+    news.Header3 = QStringLiteral("Tue, 8 Dec 2026 09:30:00 +0900");
+    news.Body = QStringLiteral("冬のセールのご案内\r\n12月10日から始まります。");
+    received += news.encode();
+    (void)originals::writeOriginal(news.encode(), "From: =?UTF-8?B?44K344On44OD44OX?= <news@shop.example.jp>\r\nTo: me@example.jp\r\n"
+                  "Date: Tue, 8 Dec 2026 09:30:00 +0900\r\nSubject: =?UTF-8?B?"
+                  + QStringLiteral("【ニュース】冬のセールのご案内").toUtf8().toBase64()
+                  + "?=\r\nMessage-ID: <news-1208@shop.example.jp>\r\nMIME-Version: 1.0\r\n"
+                    "Content-Type: multipart/mixed; boundary=x\r\n\r\n--x\r\n"
+                    "Content-Type: text/html; charset=utf-8\r\n\r\n"
+                  + QStringLiteral("<html><body style=\"font-family:sans-serif\"><h2 style=\"color:#c0392b\">冬のセールのご案内</h2>"
+                                   "<p>いつもご利用ありがとうございます。<b>12月10日</b>から冬のセールを始めます。</p>"
+                                   "<p><img src=\"https://shop.example.jp/banner.png\" alt=\"(外部の画像)\" width=\"300\" height=\"60\"></p>"
+                                   "<ul><li>コート 30% 引き</li><li>手袋 20% 引き</li></ul>"
+                                   "<p><a href=\"https://shop.example.jp/sale\">セール会場へ</a></p></body></html>")
+                        .toUtf8()
+                  + "\r\n--x\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment; filename=\"catalog.pdf\"\r\n"
+                    "Content-Transfer-Encoding: base64\r\n\r\n"
+                  + QByteArray("%PDF-1.4 sample").toBase64() + "\r\n--x--\r\n");
     QFile f(paths.dataFile(QString::fromUtf16(names::receivedStore)));
     if (f.open(QIODevice::WriteOnly))
         f.write(received);
@@ -119,6 +144,18 @@ int main(int argc, char *argv[])
         while (!search->Label1->text().endsWith(QStringLiteral("件")) && searching.elapsed() < 10000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         save(search, out, "search-window.png");
+        openOriginalWindow(1, 4);
+        OriginalForm *original = loadedForm<OriginalForm>();
+        original->resize(760, 640);
+        QEventLoop loading;
+        QObject::connect(original->Web1, &QWebEngineView::loadFinished, &loading, &QEventLoop::quit);
+        QTimer::singleShot(10000, &loading, &QEventLoop::quit);
+        loading.exec();
+        QElapsedTimer painting;
+        painting.start();
+        while (painting.elapsed() < 1000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        save(original, out, "original-view.png");
         QApplication::quit();
     });
     return QApplication::exec();
