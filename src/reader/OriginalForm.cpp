@@ -142,8 +142,9 @@ void OriginalForm::showRecordOnly(const QString &date, const QString &address, c
                                   const QString &body, bool sent)
 {
     m_message = {};
-    Label1->setText(QStringLiteral("このメールの原文は保存されていません（原文を保存しない以前の版で扱ったメールです）。"
-                                   "記録にある内容を表示します。受信した添付ファイルは添付フォルダにあります。"));
+    Label1->setText(sent ? QStringLiteral("送信したメールの原文は保存されていません。記録にある内容を表示します。")
+                         : QStringLiteral("このメールの原文は保存されていません（原文を保存しない以前の版で受信したメールです）。"
+                                          "記録にある内容を表示します。添付ファイルは受信のときに添付フォルダに展開されています。"));
     const QDateTime when = sent ? parseLocalDate(date) : parseMailDate(date);
     Text1->setPlainText((sent ? QStringLiteral("To: ") : QStringLiteral("From: ")) + address
                         + QStringLiteral("\nDate: ") + (when.isValid() ? localDateText(when) : date)
@@ -153,7 +154,7 @@ void OriginalForm::showRecordOnly(const QString &date, const QString &address, c
     Body->setCurrentWidget(Text2);
     Command1->setEnabled(false);
     Command2->setEnabled(false);
-    Command5->setEnabled(true);
+    Command5->setEnabled(!sent);
     listAttachments();
 }
 
