@@ -3,6 +3,7 @@
 #include "addressbook/FriendForm.h"
 #include "app/Favourites.h"
 #include "app/ReceiveMail.h"
+#include "app/SecurityPrompt.h"
 #include "common/Controls.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
@@ -77,6 +78,7 @@ MainForm::MainForm(QWidget *parent)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(caption());
+    installSecurityPrompt();
     resize(twipsToPx(kDesignWidth), twipsToPx(kDesignHeight));
     buildControls();
     mainWindowSlot() = this;

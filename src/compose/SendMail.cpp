@@ -25,7 +25,8 @@ SendResult sendOneMessage(const QString &to, const QString &subject, const QStri
     int size = MailLayer::kMessageBufferSize;
     mailLayer().NMailGetMessage(0, text, size);
     text = cutAtNul(text);
-    if (showErrorBox)
+    // An empty text follows a question the user answered No: nothing to add.
+    if (showErrorBox && !trimBlanks(text).isEmpty())
         prompt().info(text, sendErrorTitle());
     return { false, text };
 }

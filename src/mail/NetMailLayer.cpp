@@ -3,7 +3,11 @@
 #include "mail/AttachmentFiles.h"
 #include "mail/Charsets.h"
 #include "mail/MimeMessage.h"
+#include "mail/ServerSecurity.h"
 #include "mail/SmtpSender.h"
+
+#include "common/AppState.h"
+#include "common/Paths.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -153,9 +157,42 @@ Pop3Session *NetMailLayer::session(int handle)
 
 int NetMailLayer::NMailPop3Connect(const QString &server)
 {
-    auto s = std::make_unique<Pop3Session>(m_options);
-    if (!s->open(server))
+    // The connection settings of the server settings window and what the
+    // program remembers about the server; without an application folder
+    // (a bare library user) neither exists.
+    const QString ini = appState().appFolder.isEmpty() ? QString() : appPaths().extraIni();
+    const ServerConnection settings = ini.isEmpty() ? ServerConnection() : readServerConnection(ini, MailProtocol::Pop3);
+    const Pop3Address address = resolvePop3Address(server, settings.security, settings.port);
+    const ServerMemory memory(ini, MailProtocol::Pop3, address.host, address.port);
+
+    Pop3Options options = m_options;
+    options.security = settings.security;
+    options.port = settings.port;
+    if (settings.timeoutSeconds > 0)
+        options.connectTimeoutMs = options.readTimeoutMs = settings.timeoutSeconds * 1000;
+    if (!ini.isEmpty()) {
+        options.plainLogin = [&memory](const Pop3Address &, bool &allowed) {
+            return securityQuestions::plainText(memory, QStringLiteral("POP3"), allowed);
+        };
+        options.trustedFingerprint = memory.trustedFingerprint();
+    }
+
+    auto s = std::make_unique<Pop3Session>(options);
+    bool opened = s->open(server);
+    // A certificate the system does not know: the user may trust exactly
+    // this one for this server, and the connection is made again with it.
+    if (!opened && !ini.isEmpty() && !s->rejectedCertificate().isNull() && securityPrompt()) {
+        if (!securityQuestions::trustCertificate(memory, QStringLiteral("POP3"), s->rejectedCertificate(),
+                s->certificateErrors(), address.host, QStringLiteral("エラー")))
+            return failed(QString()); // the question said it all
+        options.trustedFingerprint = memory.trustedFingerprint();
+        s = std::make_unique<Pop3Session>(options);
+        opened = s->open(server);
+    }
+    if (!opened)
         return sessionFailed(s.get());
+    if (!ini.isEmpty() && s->encrypted())
+        memory.rememberTls();
     const int handle = m_nextHandle++;
     m_sessions.emplace(handle, std::move(s));
     return handle;

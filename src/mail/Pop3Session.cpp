@@ -87,11 +87,22 @@ Pop3Address parsePop3Address(const QString &server)
             return a;
         }
         a.port = quint16(port);
+        a.portGiven = true;
     }
     if (a.host.isEmpty())
         a.error = QStringLiteral("ホスト名がありません");
     else if (a.host.contains(u' ') || a.host.contains(u'\t'))
         a.error = QStringLiteral("ホスト名に空白があります");
+    return a;
+}
+
+Pop3Address resolvePop3Address(const QString &server, Security security, int port)
+{
+    Pop3Address a = parsePop3Address(server);
+    if (security == Security::Tls)
+        a.implicitTls = true;
+    if (!a.portGiven)
+        a.port = quint16(port > 0 && port <= 65535 ? port : usualPort(MailProtocol::Pop3, a.implicitTls ? Security::Tls : security));
     return a;
 }
 
@@ -166,7 +177,9 @@ bool Pop3Session::waitForData()
             return true;
         }
         if (m_socket->error() == QAbstractSocket::SocketTimeoutError)
-            return fail(QStringLiteral("POP3サーバー %1 から応答がありません。(%2 の応答を %3 秒待ちました)")
+            return fail(QStringLiteral("POP3サーバー「%1」から応答がありません（%2 の応答を %3 秒待ちました）。\r\n"
+                                       "しばらくしてからもう一度受信してください。続くときは「設定」の「POPサーバー」で"
+                                       "ポート番号と接続の保護を確かめてください。")
                             .arg(m_serverText, stepName(), seconds(m_options.readTimeoutMs)));
         return fail(QStringLiteral("POP3サーバー %1 との接続が切れました。(%2 の応答待ち: %3)")
                         .arg(m_serverText, stepName(), m_socket->errorString()));
@@ -308,11 +321,14 @@ Pop3Session::Listing Pop3Session::listing(const QByteArray &cmd, Step step, QByt
 
 bool Pop3Session::open(const QString &server)
 {
-    const Pop3Address address = parsePop3Address(server);
+    const Pop3Address address = resolvePop3Address(server, m_options.security, m_options.port);
+    m_address = address;
     m_serverText = server.trimmed();
     if (!address.error.isEmpty())
-        return fail(QStringLiteral("POP3サーバー名「%1」を読み取れません。(%2)").arg(m_serverText, address.error));
+        return fail(QStringLiteral("POP3サーバー名「%1」を読み取れません（%2）。\r\n「設定」の「POPサーバー」でサーバー名を確かめてください。")
+                        .arg(m_serverText, address.error));
     m_host = address.host;
+    m_serverText = address.host + u':' + QString::number(address.port);
 
     m_socket = std::make_unique<QSslSocket>();
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
@@ -324,33 +340,34 @@ bool Pop3Session::open(const QString &server)
     config.setProtocol(QSsl::TlsV1_2OrLater);
     m_socket->setSslConfiguration(config);
     m_socket->setPeerVerifyName(address.host);
+    QObject::connect(m_socket.get(), &QSslSocket::sslErrors, m_socket.get(), [this](const QList<QSslError> &errors) {
+        m_certificateErrors = errors;
+        m_rejected = m_socket->peerCertificate();
+        if (m_rejected.isNull() && !errors.isEmpty())
+            m_rejected = errors.first().certificate();
+        // Exactly the certificate the user trusted for this server, nothing else.
+        if (!m_options.trustedFingerprint.isEmpty() && !m_rejected.isNull()
+            && certificateFingerprint(m_rejected) == m_options.trustedFingerprint) {
+            m_socket->ignoreSslErrors(errors);
+            m_certificateErrors.clear();
+            m_rejected = QSslCertificate();
+        }
+    });
 
     m_step = Step::Connect;
     if (address.implicitTls) {
         if (!QSslSocket::supportsSsl())
-            return fail(QStringLiteral("POP3サーバー %1 に接続できません。(TLSが使えません)").arg(m_serverText));
+            return fail(QStringLiteral("POP3サーバー「%1」に暗号化して接続できません（このコンピューターでTLSが使えません）。").arg(m_serverText));
         m_socket->connectToHostEncrypted(address.host, address.port);
     } else {
         m_socket->connectToHost(address.host, address.port);
     }
-    if (!m_socket->waitForConnected(m_options.connectTimeoutMs)) {
-        const QString reason = m_socket->error() == QAbstractSocket::SocketTimeoutError
-                                   ? QStringLiteral("%1 秒待っても接続できません").arg(seconds(m_options.connectTimeoutMs))
-                                   : m_socket->errorString();
-        return fail(QStringLiteral("POP3サーバー %1 に接続できません。(%2)").arg(m_serverText, reason));
-    }
+    if (!m_socket->waitForConnected(m_options.connectTimeoutMs))
+        return connectFailed();
     if (address.implicitTls) {
         m_step = Step::Handshake;
         if (!m_socket->waitForEncrypted(m_options.connectTimeoutMs))
-            return fail(QStringLiteral("POP3サーバー %1 との暗号化通信を確立できません。(%2)")
-                            .arg(m_serverText, [this] {
-                                QStringList reasons;
-                                for (const QSslError &e : m_socket->sslHandshakeErrors())
-                                    reasons << e.errorString();
-                                return reasons.isEmpty() ? m_socket->errorString()
-                                                         : QStringLiteral("証明書の検証に失敗しました: ")
-                                                               + reasons.join(QStringLiteral(", "));
-                            }()));
+            return handshakeFailed();
     }
 
     m_step = Step::Greeting;
@@ -358,12 +375,45 @@ bool Pop3Session::open(const QString &server)
     if (!readStatus(greeting))
         return false;
     if (!greeting.startsWith("+OK"))
-        return fail(QStringLiteral("POP3サーバー %1 が接続を拒否しました。(%2)").arg(m_serverText, serverReply(greeting)));
+        return fail(QStringLiteral("POP3サーバー「%1」が接続を断りました（%2）。\r\nしばらくしてからもう一度受信してください。").arg(m_serverText, serverReply(greeting)));
     m_timestamp = apopTimestamp(greeting);
 
-    if (!address.implicitTls)
+    if (!address.implicitTls && m_options.security != Security::None)
         return startTls();
     return true;
+}
+
+bool Pop3Session::connectFailed()
+{
+    const QString port = QString::number(m_address.port);
+    const QString check = QStringLiteral("「設定」の「POPサーバー」で");
+    switch (m_socket->error()) {
+    case QAbstractSocket::HostNotFoundError:
+        return fail(QStringLiteral("POP3サーバー「%1」が見つかりません。\r\n%2サーバー名の綴りを確かめてください。"
+                                   "インターネットにつながっているかも確かめてください。")
+                        .arg(m_host, check));
+    case QAbstractSocket::ConnectionRefusedError:
+        return fail(QStringLiteral("POP3サーバー「%1」のポート %2 に接続を断られました。\r\n%3サーバー名、ポート番号、接続の保護を確かめてください。")
+                        .arg(m_host, port, check));
+    case QAbstractSocket::SocketTimeoutError:
+        return fail(QStringLiteral("POP3サーバー「%1」のポート %2 に %3 秒待っても接続できません。\r\n"
+                                   "%4サーバー名とポート番号を確かめるか、しばらくしてからもう一度受信してください。")
+                        .arg(m_host, port, seconds(m_options.connectTimeoutMs), check));
+    default:
+        return fail(QStringLiteral("POP3サーバー「%1」のポート %2 に接続できません（%3）。\r\n"
+                                   "ネットワークにつながっているか確かめ、%4サーバー名とポート番号を確かめてください。")
+                        .arg(m_host, port, m_socket->errorString(), check));
+    }
+}
+
+bool Pop3Session::handshakeFailed()
+{
+    if (!m_certificateErrors.isEmpty())
+        return fail(QStringLiteral("POP3サーバー「%1」の証明書を確認できないため、接続を中止しました。パスワードは送っていません。\r\n理由: %2。")
+                        .arg(m_serverText, certificateReasons(m_certificateErrors, m_host)));
+    return fail(QStringLiteral("POP3サーバー「%1」と暗号化通信を始められませんでした（%2）。パスワードは送っていません。\r\n"
+                               "「設定」の「POPサーバー」で接続の保護（STARTTLS か SSL/TLS）とポート番号を確かめてください。")
+                    .arg(m_serverText, m_socket->errorString()));
 }
 
 bool Pop3Session::startTls()
@@ -371,32 +421,34 @@ bool Pop3Session::startTls()
     // Servers without CAPA answer -ERR: they offer no STLS either.
     QByteArray capabilities;
     const Listing capa = listing("CAPA", Step::Capa, capabilities);
-    if (capa != Listing::Received)
-        return capa == Listing::Refused;
+    if (capa == Listing::Failed)
+        return false;
     bool offered = false;
     for (const QByteArray &cap : capabilities.split('\n')) {
         if (cap.trimmed().split(' ').value(0).compare("STLS", Qt::CaseInsensitive) == 0)
             offered = true;
     }
-    if (!offered)
-        return true;
+    if (!offered) {
+        if (m_options.security == Security::StartTls)
+            return fail(QStringLiteral("POP3サーバー「%1」は暗号化通信（STARTTLS）に対応していないため、接続を中止しました。パスワードは送っていません。\r\n"
+                                       "「設定」の「POPサーバー」で接続の保護とポート番号を確かめてください（SSL/TLS ならふつうはポート 995）。")
+                            .arg(m_serverText));
+        if (!m_options.plainLogin)
+            return true;
+        bool allowed = false;
+        const QString refusal = m_options.plainLogin(m_address, allowed);
+        return allowed ? true : fail(refusal);
+    }
     if (!QSslSocket::supportsSsl())
-        return fail(QStringLiteral("POP3サーバー %1 との暗号化通信を確立できません。(TLSが使えません)").arg(m_serverText));
+        return fail(QStringLiteral("POP3サーバー「%1」と暗号化通信を始められません（このコンピューターでTLSが使えません）。").arg(m_serverText));
     if (!command("STLS", Step::Stls))
         return fail(m_error); // no silent fall-back to plain text
     m_in.clear();
     m_scanFrom = 0;
     m_step = Step::Handshake;
     m_socket->startClientEncryption();
-    if (!m_socket->waitForEncrypted(m_options.connectTimeoutMs)) {
-        QStringList reasons;
-        for (const QSslError &e : m_socket->sslHandshakeErrors())
-            reasons << e.errorString();
-        return fail(QStringLiteral("POP3サーバー %1 との暗号化通信を確立できません。(%2)")
-                        .arg(m_serverText, reasons.isEmpty() ? m_socket->errorString()
-                                                             : QStringLiteral("証明書の検証に失敗しました: ")
-                                                                   + reasons.join(QStringLiteral(", "))));
-    }
+    if (!m_socket->waitForEncrypted(m_options.connectTimeoutMs))
+        return handshakeFailed();
     return true;
 }
 
@@ -421,7 +473,8 @@ int Pop3Session::login(const QString &user, const QString &password, bool apop)
         QByteArray reply;
         if (!command("APOP " + id + ' ' + digest, Step::Apop, &reply)) {
             if (!m_broken)
-                m_error = QStringLiteral("POP3サーバー %1 がログインを拒否しました。(%2: %3)")
+                m_error = QStringLiteral("POP3サーバー「%1」がログインを断りました（%2: %3）。\r\n"
+                                         "「設定」の「ID/PASS」でIDとパスワードを確かめてください。")
                               .arg(m_serverText, stepName(), serverReply(reply));
             return -1;
         }
@@ -429,7 +482,8 @@ int Pop3Session::login(const QString &user, const QString &password, bool apop)
         QByteArray reply;
         if (!command("USER " + id, Step::User, &reply) || !command("PASS " + pass, Step::Pass, &reply)) {
             if (!m_broken)
-                m_error = QStringLiteral("POP3サーバー %1 がログインを拒否しました。(%2: %3)")
+                m_error = QStringLiteral("POP3サーバー「%1」がログインを断りました（%2: %3）。\r\n"
+                                         "「設定」の「ID/PASS」でIDとパスワードを確かめてください。")
                               .arg(m_serverText, stepName(), serverReply(reply));
             return -1;
         }

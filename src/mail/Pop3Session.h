@@ -8,6 +8,9 @@
 #include <QSslSocket>
 #include <QString>
 
+#include "mail/ServerSecurity.h"
+
+#include <functional>
 #include <memory>
 
 namespace kestra {
@@ -18,9 +21,13 @@ struct Pop3Address {
     QString host;
     quint16 port = 110;
     bool implicitTls = false; // pop3s: TLS from the first byte
+    bool portGiven = false;   // the name carries its port
     QString error;            // non-empty when the name could not be read
 };
 Pop3Address parsePop3Address(const QString &server);
+// Where the session connects: the name, then the connection settings. A port
+// in the name wins over `port`; without either the usual port is taken.
+Pop3Address resolvePop3Address(const QString &server, Security security, int port);
 
 // The APOP challenge of a server greeting: its first "<...>" when that is a
 // printable-ASCII msg-id with an "@" of at most 256 characters, else empty.
@@ -30,11 +37,22 @@ struct Pop3Options {
     int connectTimeoutMs = 30000;
     int readTimeoutMs = 30000;
     QList<QSslCertificate> extraCaCertificates; // trusted besides the system's
+    Security security = Security::Unset;
+    int port = 0; // 0: from the name, else the usual one
+    // Asked when the server offers no STLS and no choice was stored. Sets
+    // `allowed` when the log-in may go on in plain text; otherwise the text
+    // says why not (empty when the user declined). Without it a plain log-in
+    // goes on.
+    std::function<QString(const Pop3Address &address, bool &allowed)> plainLogin;
+    // SHA-256 (hex) of a certificate the user chose to trust for this server.
+    QByteArray trustedFingerprint;
 };
 
 // One POP3 session, driven synchronously: every call sends one command and
-// waits, with a bound, for its complete answer. Plain connections switch to
-// TLS with STLS whenever the server offers it; certificates are checked.
+// waits, with a bound, for its complete answer. Certificates are checked
+// against the system's authorities (plus the extra ones). Plain connections
+// switch to TLS with STLS; a server that does not offer it gets the password
+// in clear only when the user chose that (security None or plainLogin).
 // After a failure that leaves the conversation out of step (timeout, dropped
 // connection, garbage) the session is broken and every later call fails at once.
 class Pop3Session
@@ -70,6 +88,10 @@ public:
     bool broken() const { return m_broken; }
     bool encrypted() const;
     const QString &serverName() const { return m_serverText; }
+    const Pop3Address &address() const { return m_address; }
+    // The certificate that failed the check in open(), and why; empty otherwise.
+    const QSslCertificate &rejectedCertificate() const { return m_rejected; }
+    const QList<QSslError> &certificateErrors() const { return m_certificateErrors; }
     // Readable text of the last failure, with its technical reason.
     const QString &errorText() const { return m_error; }
 
@@ -91,6 +113,8 @@ private:
     QString stepName() const;
     QString serverReply(const QByteArray &line) const;
     bool startTls();
+    bool connectFailed();
+    bool handshakeFailed();
 
     Pop3Options m_options;
     std::unique_ptr<QSslSocket> m_socket;
@@ -99,6 +123,9 @@ private:
     Step m_step = Step::Idle;
     QString m_serverText;
     QString m_host;
+    Pop3Address m_address;
+    QSslCertificate m_rejected;
+    QList<QSslError> m_certificateErrors;
     QByteArray m_timestamp; // APOP timestamp from the greeting
     QHash<int, qint64> m_sizes; // message sizes from the LIST after login
     bool m_broken = false;

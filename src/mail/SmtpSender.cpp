@@ -13,8 +13,12 @@
 #include "common/Text.h"
 #include "storage/Settings.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QSysInfo>
@@ -22,6 +26,7 @@
 #include <cerrno>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace kestra {
 
@@ -340,6 +345,7 @@ SmtpServerAddress parseSmtpServer(const QString &name)
     if (!portText.isNull()) {
         bool ok = false;
         const int port = portText.toInt(&ok);
+        a.portGiven = ok;
         if (!ok || port < 1 || port > 65535)
             return fail(badName);
         a.port = port;
@@ -544,26 +550,74 @@ SmtpSender::~SmtpSender()
 
 SendOutcome SmtpSender::send(const QString &server, const OutgoingMail &mail)
 {
-    const SmtpServerAddress address = parseSmtpServer(server);
+    SmtpServerAddress address = parseSmtpServer(server);
     if (!address.ok)
         return { false, address.error };
+    if (m_connection.security == Security::Tls)
+        address.implicitTls = true;
+    if (!address.portGiven)
+        address.port = m_connection.port > 0
+            ? m_connection.port
+            : usualPort(MailProtocol::Smtp, address.implicitTls ? Security::Tls : m_connection.security);
     const BuiltMessage message = buildMessage(mail, clock().now());
     if (!message.ok)
         return { false, message.error };
+    SendOutcome outcome = sendOver(address, message);
+    if (outcome.ok || m_memoryIni.isEmpty() || !outcome.certificateRejected || !securityPrompt())
+        return outcome;
+
+    // A certificate the system does not know: the user may trust exactly this
+    // one for this server; it is then pinned for the next try.
+    const ServerMemory memory(m_memoryIni, MailProtocol::Smtp, address.host, address.port);
+    const SmtpCertificateProbe probe = probeSmtpCertificate(address, m_limits.connectSeconds * 1000);
+    if (probe.certificate.isNull() || probe.errors.isEmpty())
+        return outcome;
+    if (certificateFingerprint(probe.certificate) != memory.trustedFingerprint()
+        && !securityQuestions::trustCertificate(memory, QStringLiteral("SMTP"), probe.certificate, probe.errors,
+            address.host, QStringLiteral("送信エラー")))
+        return { false, QString() }; // the question said it all
+    m_pinnedKey = "sha256//"
+        + QCryptographicHash::hash(probe.certificate.publicKey().toDer(), QCryptographicHash::Sha256).toBase64();
+    outcome = sendOver(address, message);
+    m_pinnedKey.clear();
+    return outcome;
+}
+
+SendOutcome SmtpSender::sendOver(const SmtpServerAddress &address, const BuiltMessage &message)
+{
+    const QString server = address.host + QLatin1Char(':') + QString::number(address.port);
     if (address.implicitTls)
         return transfer(address, message, true, nullptr);
+    if (m_connection.security == Security::None)
+        return transfer(address, message, false, nullptr); // the user's choice
 
-    // STARTTLS whenever the server offers it. Only a server that never offered
-    // it gets a plain session; a refused or failed upgrade is an error.
+    // STARTTLS. A refused or failed upgrade is an error; a server that does
+    // not offer it gets the password in clear only when the user allows it.
     bool notOffered = false;
     SendOutcome first = transfer(address, message, true, &notOffered);
+    const std::optional<ServerMemory> memory = m_memoryIni.isEmpty()
+        ? std::nullopt
+        : std::optional<ServerMemory>(std::in_place, m_memoryIni, MailProtocol::Smtp, address.host, address.port);
+    if (first.ok && memory)
+        memory->rememberTls();
     if (first.ok || !notOffered)
         return first;
+    if (m_connection.security == Security::StartTls)
+        return { false,
+            QStringLiteral("SMTPサーバー「%1」は暗号化通信（STARTTLS）に対応していないため、送信を中止しました。パスワードは送っていません。\r\n"
+                           "「設定」の「POPサーバー」でSMTPの接続の保護とポート番号を確かめてください（SSL/TLS ならふつうはポート 465）。")
+                .arg(server) };
+    if (m_account.user.isEmpty() || !memory)
+        return transfer(address, message, false, nullptr, false); // no password goes out
+    bool allowed = false;
+    const QString refusal = securityQuestions::plainText(*memory, QStringLiteral("SMTP"), allowed);
+    if (!allowed)
+        return { false, refusal };
     return transfer(address, message, false, nullptr);
 }
 
-SendOutcome SmtpSender::transfer(
-    const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls, bool *startTlsNotOffered)
+SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
+    bool *startTlsNotOffered, bool logIn)
 {
     if (!m_curl)
         m_curl = curl_easy_init();
@@ -607,7 +661,14 @@ SendOutcome SmtpSender::transfer(
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!caFile.isEmpty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
-    if (!user.isEmpty()) {
+    if (!m_pinnedKey.isEmpty()) {
+        // The user accepted this very certificate, name and all, for this
+        // server: its key stands in for both the authorities and the name check.
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+        curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, m_pinnedKey.constData());
+    }
+    if (!user.isEmpty() && logIn) {
         curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
     }
@@ -640,19 +701,27 @@ SendOutcome SmtpSender::transfer(
     QString text;
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
-        text = QStringLiteral("SMTPサーバー「%1」が見つかりません。").arg(address.host);
+        text = QStringLiteral("SMTPサーバー「%1」が見つかりません。\r\n"
+                              "「設定」の「POPサーバー」でSMTPサーバー名の綴りを確かめてください。インターネットにつながっているかも確かめてください。")
+                   .arg(address.host);
         break;
     case CURLE_COULDNT_CONNECT:
-        text = QStringLiteral("SMTPサーバー「%1」に接続できません。").arg(server);
+        text = QStringLiteral("SMTPサーバー「%1」に接続できません。\r\n"
+                              "「設定」の「POPサーバー」でSMTPサーバー名、ポート番号、接続の保護を確かめてください。")
+                   .arg(server);
         break;
     case CURLE_OPERATION_TIMEDOUT:
-        text = QStringLiteral("SMTPサーバー「%1」が時間内に応答しません。").arg(server);
+        text = QStringLiteral("SMTPサーバー「%1」が時間内に応答しません。\r\n"
+                              "しばらくしてからもう一度送信してください。続くときは「設定」の「POPサーバー」でポート番号と接続の保護を確かめてください。")
+                   .arg(server);
         break;
     case CURLE_PEER_FAILED_VERIFICATION:
-        text = QStringLiteral("SMTPサーバー「%1」の証明書を確認できません。").arg(server);
+        text = QStringLiteral("SMTPサーバー「%1」の証明書を確認できないため、送信を中止しました。パスワードは送っていません。").arg(server);
         break;
     case CURLE_SSL_CONNECT_ERROR:
-        text = QStringLiteral("SMTPサーバー「%1」と暗号化通信（TLS）を確立できません。").arg(server);
+        text = QStringLiteral("SMTPサーバー「%1」と暗号化通信（TLS）を確立できません。パスワードは送っていません。\r\n"
+                              "「設定」の「POPサーバー」で接続の保護（STARTTLS か SSL/TLS）とポート番号を確かめてください。")
+                   .arg(server);
         break;
     case CURLE_USE_SSL_FAILED:
         text = QStringLiteral("SMTPサーバー「%1」で暗号化通信（STARTTLS）に切り替えられません。").arg(server);
@@ -689,7 +758,56 @@ SendOutcome SmtpSender::transfer(
     text += QStringLiteral("\r\n詳細: ") + detail;
     if (!t.lastReply.isEmpty() && code != CURLE_COULDNT_CONNECT && code != CURLE_COULDNT_RESOLVE_HOST)
         text += QStringLiteral("\r\nサーバーの応答: ") + t.lastReply;
-    return { false, text };
+    return { false, text, code == CURLE_PEER_FAILED_VERIFICATION };
+}
+
+SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs)
+{
+    SmtpCertificateProbe probe;
+    QSslSocket socket;
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    if (!g_trustedCaFile.isEmpty())
+        config.setCaCertificates(QSslConfiguration::systemCaCertificates() + QSslCertificate::fromPath(g_trustedCaFile));
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    socket.setSslConfiguration(config);
+    socket.setPeerVerifyName(address.host);
+    QObject::connect(&socket, &QSslSocket::sslErrors, &socket, [&](const QList<QSslError> &errors) {
+        probe.errors = errors;
+        probe.certificate = socket.peerCertificate();
+        socket.abort(); // only looked at: nothing is sent over it
+    });
+    // One reply: its last line starts with the code and a blank.
+    const auto reply = [&](const char *code) {
+        QByteArray line;
+        while (socket.state() == QAbstractSocket::ConnectedState) {
+            if (!socket.canReadLine() && !socket.waitForReadyRead(timeoutMs))
+                return false;
+            while (socket.canReadLine()) {
+                line = socket.readLine();
+                if (line.size() >= 4 && line[3] == ' ')
+                    return line.startsWith(code);
+            }
+        }
+        return false;
+    };
+    if (address.implicitTls) {
+        socket.connectToHostEncrypted(address.host, quint16(address.port));
+        socket.waitForEncrypted(timeoutMs);
+    } else {
+        socket.connectToHost(address.host, quint16(address.port));
+        if (!socket.waitForConnected(timeoutMs) || !reply("220"))
+            return probe;
+        socket.write("EHLO localhost\r\n");
+        if (!reply("250"))
+            return probe;
+        socket.write("STARTTLS\r\n");
+        if (!reply("220"))
+            return probe;
+        socket.startClientEncryption();
+        socket.waitForEncrypted(timeoutMs);
+    }
+    socket.abort();
+    return probe;
 }
 
 void setSmtpTrustedCaFile(const QString &path)
@@ -709,6 +827,11 @@ SmtpLimits smtpDefaultLimits()
 
 SmtpAccount savedSmtpAccount()
 {
+    if (!appState().appFolder.isEmpty()) {
+        const ServerConnection own = readServerConnection(appPaths().extraIni(), MailProtocol::Smtp);
+        if (!own.user.isEmpty())
+            return { own.user, own.password };
+    }
     const SharedSettings &s = appState().settings;
     if (!s.pop3Id.isEmpty())
         return { s.pop3Id, s.pop3Password };
@@ -723,7 +846,15 @@ int smtpSendMail(const QString &server, const QString &to, const QString &cc, co
     // One sender for the run, so that a bulk send keeps its connection.
     static SmtpSender sender;
     sender.setAccount(savedSmtpAccount());
-    sender.setLimits(g_defaultLimits);
+    SmtpLimits limits = g_defaultLimits;
+    if (!appState().appFolder.isEmpty()) {
+        const QString ini = appPaths().extraIni();
+        const ServerConnection connection = readServerConnection(ini, MailProtocol::Smtp);
+        sender.setConnection(connection, ini);
+        if (connection.timeoutSeconds > 0)
+            limits.connectSeconds = limits.responseSeconds = limits.stallSeconds = connection.timeoutSeconds;
+    }
+    sender.setLimits(limits);
     OutgoingMail mail;
     mail.from = from;
     mail.to = to;

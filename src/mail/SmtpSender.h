@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "mail/ServerSecurity.h"
+
 namespace kestra {
 
 // Where an SMTP server name points. Accepted forms: "host", "host:port",
@@ -17,6 +19,7 @@ struct SmtpServerAddress {
     bool implicitTls = false;
     QString host; // without brackets
     int port = 25;
+    bool portGiven = false; // the name carries its port
 
     // The URL handed to the transport, e.g. "smtp://127.0.0.1:25/helo.name".
     QString url(const QString &heloName) const;
@@ -77,7 +80,16 @@ struct SmtpAccount {
 struct SendOutcome {
     bool ok = false;
     QString error; // readable Japanese text when !ok
+    bool certificateRejected = false; // the server's certificate failed the check
 };
+
+// The certificate an SMTP server shows (after STARTTLS unless the address
+// asks for TLS from the start) and why it fails the system's check.
+struct SmtpCertificateProbe {
+    QSslCertificate certificate;
+    QList<QSslError> errors;
+};
+SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs);
 
 // Sends mail over SMTP with libcurl. The server's certificate is checked
 // against the system's authorities (and the trusted file of setSmtpTrustedCaFile,
@@ -95,6 +107,14 @@ public:
 
     void setAccount(const SmtpAccount &account) { m_account = account; }
     void setLimits(const SmtpLimits &limits) { m_limits = limits; }
+    // The choices of the server settings window, and the kestra2.ini in which
+    // the sender remembers servers (empty: nothing is asked or remembered,
+    // and no password goes over a connection without TLS).
+    void setConnection(const ServerConnection &connection, const QString &memoryIni)
+    {
+        m_connection = connection;
+        m_memoryIni = memoryIni;
+    }
 
     SendOutcome send(const QString &server, const OutgoingMail &mail);
 
@@ -106,11 +126,15 @@ private:
     // With `startTlsNotOffered`, a server that did not offer STARTTLS sets it
     // instead of failing with an error text.
     SendOutcome transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
-        bool *startTlsNotOffered);
+        bool *startTlsNotOffered, bool logIn = true);
+    SendOutcome sendOver(const SmtpServerAddress &address, const BuiltMessage &message);
 
     void *m_curl = nullptr;
     SmtpAccount m_account;
     SmtpLimits m_limits;
+    ServerConnection m_connection;
+    QString m_memoryIni;
+    QByteArray m_pinnedKey; // "sha256//..." of a certificate the user trusts, for one transfer
     bool m_lastEncrypted = false;
 };
 
@@ -121,9 +145,9 @@ void setSmtpTrustedCaFile(const QString &path);
 void setSmtpDefaultLimits(const SmtpLimits &limits);
 SmtpLimits smtpDefaultLimits();
 
-// The account the program logs in with: the ID and password in force this run
-// (set by receiving or by the ID/password window), else the saved ones of
-// iniIdPass.ini.
+// The account the program logs in with: the SMTP log-in of the server settings
+// window when one is set, else the ID and password in force this run (set by
+// receiving or by the ID/password window), else the saved ones of iniIdPass.ini.
 SmtpAccount savedSmtpAccount();
 
 // The mail layer's send call: sends with the program's saved account and

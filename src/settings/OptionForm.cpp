@@ -5,15 +5,21 @@
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
+#include "mail/ServerSecurity.h"
 #include "settings/FormPlacement.h"
 #include "storage/Settings.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QIntValidator>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+
+#include <algorithm>
+#include <memory>
 
 namespace kestra {
 
@@ -36,6 +42,50 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int to
     // The access key in the caption moves the focus to the box below.
     label->setBuddy(buddy);
     return label;
+}
+
+// The choices in the order of the boxes.
+constexpr Security kChoices[] = {Security::StartTls, Security::Tls, Security::None};
+
+QComboBox *makeSecurityBox(QWidget *parent, const char *name, int top)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->addItems({QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS"), QStringLiteral("なし（暗号化しない）")});
+    setGeometryTwips(box, 3120, top, 1800, 300);
+    return box;
+}
+
+QLineEdit *makePortBox(QWidget *parent, const char *name, int top)
+{
+    auto *box = new QLineEdit(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setValidator(new QIntValidator(1, 65535, box));
+    setGeometryTwips(box, 5040, top, 960, 300);
+    return box;
+}
+
+Security chosen(const QComboBox *box)
+{
+    return kChoices[qBound(0, box->currentIndex(), 2)];
+}
+
+void showChoice(QComboBox *box, QLineEdit *port, MailProtocol protocol, const ServerConnection &c)
+{
+    const Security shown = c.security == Security::Unset ? Security::StartTls : c.security;
+    box->setCurrentIndex(int(std::find(std::begin(kChoices), std::end(kChoices), shown) - std::begin(kChoices)));
+    port->setText(QString::number(c.port > 0 ? c.port : usualPort(protocol, c.security)));
+}
+
+// A new choice brings its usual port, unless the user typed a port of his own.
+void followChoice(QComboBox *box, QLineEdit *port, MailProtocol protocol, Security &before)
+{
+    const Security now = chosen(box);
+    const QString text = port->text();
+    if (text.isEmpty() || text == QString::number(usualPort(protocol, before))
+        || text == QString::number(usualPort(protocol, Security::Unset)))
+        port->setText(QString::number(usualPort(protocol, now)));
+    before = now;
 }
 
 } // namespace
@@ -68,12 +118,39 @@ OptionForm::OptionForm(QWidget *parent)
     CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
     setGeometryTwips(CancelCommand, 1560, 2520, 1200, 375);
 
-    // Tab order: MailText, CancelCommand, OkCommand, ApopCheck, Pop3Text, SmtpText.
+    SmtpSecurity = makeSecurityBox(this, "SmtpSecurity", 375);
+    SmtpPort = makePortBox(this, "SmtpPort", 375);
+    SmtpSecurityLabel = makeLabel(this, "SmtpSecurityLabel", QStringLiteral("SMTPの接続の保護(&T)とポート"), 120, SmtpSecurity);
+    Pop3Security = makeSecurityBox(this, "Pop3Security", 1020);
+    Pop3Port = makePortBox(this, "Pop3Port", 1020);
+    Pop3SecurityLabel = makeLabel(this, "Pop3SecurityLabel", QStringLiteral("POP3の接続の保護(&O)とポート"), 765, Pop3Security);
+    SmtpUser = new QLineEdit(this);
+    SmtpUser->setObjectName(QStringLiteral("SmtpUser"));
+    setGeometryTwips(SmtpUser, 3120, 1665, 1380, 300);
+    SmtpPass = new QLineEdit(this);
+    SmtpPass->setObjectName(QStringLiteral("SmtpPass"));
+    SmtpPass->setEchoMode(QLineEdit::Password);
+    SmtpPass->setAttribute(Qt::WA_InputMethodEnabled, false);
+    setGeometryTwips(SmtpPass, 4620, 1665, 1380, 300);
+    SmtpLoginLabel = makeLabel(this, "SmtpLoginLabel", QStringLiteral("SMTPのID(&I)とパスワード（空欄ならPOP3と同じ）"), 1410, SmtpUser);
+    // The second column's labels stand above their boxes like the first's.
+    setGeometryTwips(SmtpSecurityLabel, 3120, 120, 2880, 255);
+    setGeometryTwips(Pop3SecurityLabel, 3120, 765, 2880, 255);
+    setGeometryTwips(SmtpLoginLabel, 3120, 1410, 2880, 255);
+
+    // Tab order: MailText, CancelCommand, OkCommand, ApopCheck, Pop3Text, SmtpText,
+    // then the connection settings.
     setTabOrder(MailText, CancelCommand);
     setTabOrder(CancelCommand, OkCommand);
     setTabOrder(OkCommand, ApopCheck);
     setTabOrder(ApopCheck, Pop3Text);
     setTabOrder(Pop3Text, SmtpText);
+    setTabOrder(SmtpText, SmtpSecurity);
+    setTabOrder(SmtpSecurity, SmtpPort);
+    setTabOrder(SmtpPort, Pop3Security);
+    setTabOrder(Pop3Security, Pop3Port);
+    setTabOrder(Pop3Port, SmtpUser);
+    setTabOrder(SmtpUser, SmtpPass);
 
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
@@ -94,6 +171,27 @@ void OptionForm::Form_Load()
     Pop3Text->setText(s.pop3Server);
     MailText->setText(s.mailAddress);
     ApopCheck->setChecked(s.apop == 1);
+
+    const QString ini = appPaths().extraIni();
+    const ServerConnection smtp = readServerConnection(ini, MailProtocol::Smtp);
+    const ServerConnection pop3 = readServerConnection(ini, MailProtocol::Pop3);
+    m_smtpChosen = smtp.security != Security::Unset;
+    m_pop3Chosen = pop3.security != Security::Unset;
+    showChoice(SmtpSecurity, SmtpPort, MailProtocol::Smtp, smtp);
+    showChoice(Pop3Security, Pop3Port, MailProtocol::Pop3, pop3);
+    SmtpUser->setText(smtp.user);
+    SmtpPass->setText(smtp.password);
+    // Only a choice the user makes replaces "STARTTLS when offered".
+    auto smtpBefore = std::make_shared<Security>(smtp.security);
+    auto pop3Before = std::make_shared<Security>(pop3.security);
+    connect(SmtpSecurity, &QComboBox::activated, this, [this, smtpBefore] {
+        m_smtpChosen = true;
+        followChoice(SmtpSecurity, SmtpPort, MailProtocol::Smtp, *smtpBefore);
+    });
+    connect(Pop3Security, &QComboBox::activated, this, [this, pop3Before] {
+        m_pop3Chosen = true;
+        followChoice(Pop3Security, Pop3Port, MailProtocol::Pop3, *pop3Before);
+    });
     MailText->setFocus();
 }
 
@@ -108,6 +206,25 @@ void OptionForm::OkCommand_Click()
         // The values hold for this run; the window stays so that the user can
         // try again or leave with "中止" knowing the file was not written.
         prompt().info(st.error().message(), appTitle(), PromptIcon::Exclamation);
+        return;
+    }
+    // The connection settings go to a file of their own: kestra.ini keeps the
+    // four lines that earlier versions read. A port equal to the usual one
+    // is not stored, so that it follows the choice.
+    const auto connection = [](bool chosenHere, const QComboBox *box, const QLineEdit *port, MailProtocol protocol) {
+        ServerConnection c;
+        c.security = chosenHere ? chosen(box) : Security::Unset;
+        const int typed = port->text().toInt();
+        c.port = typed == usualPort(protocol, c.security) ? 0 : typed;
+        return c;
+    };
+    const QString ini = appPaths().extraIni();
+    ServerConnection smtp = connection(m_smtpChosen, SmtpSecurity, SmtpPort, MailProtocol::Smtp);
+    smtp.user = SmtpUser->text();
+    smtp.password = SmtpPass->text();
+    const ServerConnection pop3 = connection(m_pop3Chosen, Pop3Security, Pop3Port, MailProtocol::Pop3);
+    if (!writeServerConnection(ini, MailProtocol::Smtp, smtp) || !writeServerConnection(ini, MailProtocol::Pop3, pop3)) {
+        prompt().info(QStringLiteral("接続の設定を %1 に保存できません。").arg(ini), appTitle(), PromptIcon::Exclamation);
         return;
     }
     unloadSelf(this);

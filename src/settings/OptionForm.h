@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -21,13 +22,17 @@ namespace kestra {
 //   ApopCheck           "APOP を使用する(&A)" [3]
 //   OkCommand           "設定" [2]
 //   CancelCommand       "中止", also Esc [1]
+// Connection settings, in a second column, kept in kestra2.ini:
+//   SmtpSecurity / SmtpPort   SMTP connection security (STARTTLS, SSL/TLS, none) and port [6, 7]
+//   Pop3Security / Pop3Port   the same for POP3 [8, 9]
+//   SmtpUser / SmtpPass       SMTP log-in; empty: the POP3 ID and password [10, 11]
 class OptionForm final : public QWidget
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(OptionForm)
 
 public:
-    static constexpr int kClientWidth = 3000; // twips
+    static constexpr int kClientWidth = 6120; // twips
     static constexpr int kClientHeight = 3015;
 
     explicit OptionForm(QWidget *parent = nullptr);
@@ -45,9 +50,23 @@ public:
     QCheckBox *ApopCheck = nullptr;
     QPushButton *OkCommand = nullptr;
     QPushButton *CancelCommand = nullptr;
+    QLabel *SmtpSecurityLabel = nullptr;
+    QComboBox *SmtpSecurity = nullptr;
+    QLineEdit *SmtpPort = nullptr;
+    QLabel *Pop3SecurityLabel = nullptr;
+    QComboBox *Pop3Security = nullptr;
+    QLineEdit *Pop3Port = nullptr;
+    QLabel *SmtpLoginLabel = nullptr;
+    QLineEdit *SmtpUser = nullptr;
+    QLineEdit *SmtpPass = nullptr;
 
 private:
     void Form_Load();
+
+    // A choice stored by an earlier OK; false for settings of earlier versions,
+    // which keep "STARTTLS when offered" until the user picks a choice here.
+    bool m_smtpChosen = false;
+    bool m_pop3Chosen = false;
 };
 
 } // namespace kestra

@@ -24,6 +24,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -85,7 +86,9 @@ class TestSystemTrust : public QObject
 
     // The server settings and the account as the user enters them in the
     // windows; kestra.ini is then read back as start-up reads it.
-    void configure(const QString &smtpServer, const QString &pop3Server)
+    // With `pop3sPort`, POP3 is set to SSL/TLS on that port in the window's
+    // connection settings (the server name then carries no port).
+    void configure(const QString &smtpServer, const QString &pop3Server, int pop3sPort = 0)
     {
         OptionForm *options = form<OptionForm>();
         options->show();
@@ -93,6 +96,13 @@ class TestSystemTrust : public QObject
         typeInto(options->SmtpText, smtpServer);
         typeInto(options->Pop3Text, pop3Server);
         typeInto(options->MailText, QStringLiteral("trust@example.test"));
+        if (pop3sPort) {
+            options->Pop3Security->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+            QCOMPARE(options->Pop3Security->currentText(), QStringLiteral("SSL/TLS"));
+            QCOMPARE(options->Pop3Port->text(), QStringLiteral("995"));
+            typeInto(options->Pop3Port, QString::number(pop3sPort));
+        }
         QTest::mouseClick(options->OkCommand, Qt::LeftButton);
         QVERIFY(!loadedForm<OptionForm>());
 
@@ -150,14 +160,17 @@ private Q_SLOTS:
     void receives_data()
     {
         QTest::addColumn<QString>("server");
-        QTest::newRow("STLS") << QStringLiteral("127.0.0.1:%1").arg(m_box.plainPort());
-        QTest::newRow("POP3 over TLS, by name") << QStringLiteral("pop3s://localhost:%1").arg(m_box.tlsPort());
+        QTest::addColumn<int>("pop3sPort");
+        QTest::newRow("STLS") << QStringLiteral("127.0.0.1:%1").arg(m_box.plainPort()) << 0;
+        QTest::newRow("POP3 over TLS, by name") << QStringLiteral("pop3s://localhost:%1").arg(m_box.tlsPort()) << 0;
+        QTest::newRow("SSL/TLS chosen in the window") << QStringLiteral("localhost") << int(m_box.tlsPort());
     }
 
     void receives()
     {
         QFETCH(QString, server);
-        configure(QString(), server);
+        QFETCH(int, pop3sPort);
+        configure(QString(), server, pop3sPort);
         m_box.put(message(QStringLiteral("一通目")));
         m_box.put(message(QStringLiteral("二通目")));
 

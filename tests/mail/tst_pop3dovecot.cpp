@@ -137,7 +137,7 @@ void TestPop3Dovecot::untrustedCertificateIsAnError()
     layer.setTimeouts(10000, 10000);
     QCOMPARE(layer.NMailPop3Connect(server), -1);
     const QString text = lastError(layer);
-    QVERIFY2(text.contains(QStringLiteral("暗号化通信を確立できません")) && text.contains(QStringLiteral("証明書")),
+    QVERIFY2(text.contains(QStringLiteral("証明書を確認できない")) && text.contains(QStringLiteral("発行者がこのコンピューターで信頼されていません")),
              qPrintable(text));
     QCOMPARE(m_box.count(), 1);
 }
@@ -158,7 +158,7 @@ void TestPop3Dovecot::wrongPasswordGivesServersReason()
     QVERIFY(handle > 0);
     QVERIFY(layer->NMailPop3Authenticate(handle, m_box.user(), QStringLiteral("wrong"), apop) < 0);
     const QString text = lastError(*layer);
-    QVERIFY2(text.contains(QStringLiteral("ログインを拒否しました")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("ログインを断りました")) && text.contains(QStringLiteral("「ID/PASS」")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("-ERR")), qPrintable(text)); // the server's own words
     layer->NMailPop3Close(handle);
     QCOMPARE(m_box.count(), 1);
@@ -169,7 +169,7 @@ void TestPop3Dovecot::noServerFailsToConnect()
     NetMailLayer layer;
     layer.setTimeouts(5000, 5000);
     QCOMPARE(layer.NMailPop3Connect(QStringLiteral("127.0.0.1:21199")), -1);
-    QVERIFY2(lastError(layer).contains(QStringLiteral("接続できません")), qPrintable(lastError(layer)));
+    QVERIFY2(lastError(layer).contains(QStringLiteral("接続を断られました")), qPrintable(lastError(layer)));
     QCOMPARE(layer.NMailPop3Connect(QStringLiteral("127.0.0.1:99999")), -1);
     QVERIFY2(lastError(layer).contains(QStringLiteral("ポート番号")), qPrintable(lastError(layer)));
 }

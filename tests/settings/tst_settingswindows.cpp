@@ -9,10 +9,13 @@
 #include "storage/Settings.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QtTest>
 
 using namespace kestra;
@@ -54,6 +57,8 @@ private Q_SLOTS:
     void optionCancelLeavesValuesAndFile();
     void optionOkWritesFourLines_data();
     void optionOkWritesFourLines();
+    void connectionChoicesGoToTheirOwnFile_data();
+    void connectionChoicesGoToTheirOwnFile();
     void optionWriteFailureIsReported();
     void lineBreaksNeverReachTheFiles();
 
@@ -162,8 +167,8 @@ void SettingsTest::optionFormLayoutAndKeys()
     QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
     QVERIFY(!(w->windowFlags() & Qt::WindowMinimizeButtonHint));
     QCOMPARE(w->windowTitle(), QStringLiteral("サーバー設定"));
-    QCOMPARE(pxToTwips(w->width()), 3000);
-    QCOMPARE(pxToTwips(w->height()), 3015);
+    QCOMPARE(pxToTwips(w->width()), OptionForm::kClientWidth);
+    QCOMPARE(pxToTwips(w->height()), OptionForm::kClientHeight);
 
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
@@ -261,6 +266,56 @@ void SettingsTest::optionOkWritesFourLines()
     QCOMPARE(reread.smtpServer, s.smtpServer);
     QCOMPARE(reread.mailAddress, s.mailAddress);
     QCOMPARE(reread.apop, s.apop);
+}
+
+// Settings of an earlier version: kestra.ini keeps its four lines byte for
+// byte, and "STARTTLS when offered" stays until the user picks a choice. A
+// choice goes to kestra2.ini only, with the usual port of the choice.
+void SettingsTest::connectionChoicesGoToTheirOwnFile_data()
+{
+    QTest::addColumn<int>("downKeys"); // presses of the down key in the POP3 box; 0 = untouched
+    QTest::addColumn<QString>("security");
+    QTest::addColumn<QString>("port");
+    QTest::newRow("untouched") << 0 << QString() << QStringLiteral("110");
+    QTest::newRow("SSL/TLS") << 1 << QStringLiteral("tls") << QStringLiteral("995");
+    QTest::newRow("none") << 2 << QStringLiteral("none") << QStringLiteral("110");
+}
+
+void SettingsTest::connectionChoicesGoToTheirOwnFile()
+{
+    QFETCH(int, downKeys);
+    QFETCH(QString, security);
+    QFETCH(QString, port);
+    TempAppFolder folder;
+    FakePrompt prompts;
+    const QByteArray before = "SMTP=smtp.example.jp\r\nPOP3=pop.example.jp\r\nMAIL=me@example.jp\r\nAPOP=1\r\n";
+    writeBytes(appPaths().kestraIni(), before);
+    QVERIFY(readKestraIni(appPaths().kestraIni(), appState().settings).ok());
+
+    OptionForm *w = form<OptionForm>();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QCOMPARE(w->Pop3Security->currentText(), QStringLiteral("STARTTLS"));
+    QCOMPARE(w->Pop3Port->text(), QStringLiteral("110"));
+    w->Pop3Security->setFocus();
+    for (int i = 0; i < downKeys; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QCOMPARE(w->Pop3Port->text(), port);
+    QTest::mouseClick(w->OkCommand, Qt::LeftButton);
+    QVERIFY(!loadedForm<OptionForm>());
+
+    QCOMPARE(readBytes(appPaths().kestraIni()), before);
+    QSettings extra(appPaths().extraIni(), QSettings::IniFormat);
+    QCOMPARE(extra.value(QStringLiteral("pop3/security")).toString(), security);
+    QCOMPARE(extra.value(QStringLiteral("pop3/port")).toInt(), 0); // the usual port follows the choice
+    QCOMPARE(extra.value(QStringLiteral("smtp/security")).toString(), QString());
+    QCOMPARE(prompts.shown().size(), 0);
+
+    // The next load shows what was stored.
+    OptionForm *again = form<OptionForm>();
+    QCOMPARE(again->Pop3Port->text(), port);
+    QCOMPARE(again->Pop3Security->currentIndex(), downKeys);
+    unloadForm<OptionForm>();
 }
 
 void SettingsTest::optionWriteFailureIsReported()
