@@ -12,6 +12,7 @@
 #include "mail/MimeMessage.h"
 #include "settings/FormPlacement.h"
 #include "settings/IdPassForm.h"
+#include "storage/Originals.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
@@ -127,6 +128,11 @@ void ReceiveMail(MainForm &main)
     // deletion whose record never reached the disk is still on the server.
     RecordFile store(receivedStorePath(), MailRecord::kLength);
 
+    // An open history lists exactly what its store holds after the run.
+    const auto refillHistory = [] {
+        if (TyakuForm *history = loadedForm<TyakuForm>(); history && history->isVisible())
+            history->FillHistoryList();
+    };
     auto finish = [&] {
         main.Text3->setText(count >= 1 ? QStringLiteral("新着メール有り。")
                             : unchecked ? QStringLiteral("受信できませんでした。")
@@ -165,9 +171,9 @@ void ReceiveMail(MainForm &main)
             return;
         }
 
-        // 5-7. Log in.
+        // 5-7. Log in. The history window's boxes are the working fields of
+        // each message; its list is refilled from the store after the run.
         TyakuForm *history = form<TyakuForm>();
-        history->List1->clear();
         const int result = library.NMailPop3Authenticate(handle, settings.pop3Id, settings.pop3Password,
                                                          settings.apop != 0 ? -1 : 0);
         if (result == 0)
@@ -230,6 +236,12 @@ void ReceiveMail(MainForm &main)
                 showLibraryError(library);
                 return;
             }
+            // The message as the server sent it, kept beside its record.
+            QByteArray original = library.lastFetchedMessage();
+            if (original.isEmpty()) {
+                bool oneByte = true;
+                original = sourceFileBytes(header + QStringLiteral("\r\n") + body, &oneByte);
+            }
             subject = cutAtNul(subject);
             date = cutAtNul(date);
             from = cutAtNul(from);
@@ -252,8 +264,6 @@ void ReceiveMail(MainForm &main)
                 prompt().info(QStringLiteral("分割されたメールが全て揃っていません"), appTitle());
 
             // 13. The history window's boxes hold the message.
-            history->List1->addItem(QStringLiteral("  ") + subject + QString(10, QLatin1Char(' ')) + date
-                                    + QString(10, QLatin1Char(' ')) + from);
             history->Text9->setText(subject);
             history->Text7->setText(date);
             history->Text8->setText(from);
@@ -280,7 +290,13 @@ void ReceiveMail(MainForm &main)
                 showStoreError(number.error());
                 return;
             }
-            if (const Status stored = store.write(number.value(), historyBoxesRecord().encode(), false); !stored) {
+            // The original first: every record on the disk has its original.
+            const QByteArray record = historyBoxesRecord().encode();
+            if (const Status kept = originals::writeOriginal(record, original, false); !kept) {
+                showStoreError(kept.error());
+                return;
+            }
+            if (const Status stored = store.write(number.value(), record, false); !stored) {
                 showStoreError(stored.error());
                 return;
             }
@@ -297,13 +313,17 @@ void ReceiveMail(MainForm &main)
     // there the session ends without QUIT: every message stays on the server,
     // and the next run receives again what this one could not keep.
     if (received > 0) {
-        if (const Status synced = store.sync(); !synced) {
+        Status synced = store.sync();
+        if (synced)
+            synced = originals::syncFolder();
+        if (!synced) {
             library.NMailPop3Abandon(handle);
             store.close();
             prompt().info(QStringLiteral("受信したメールをディスクに書き込めません。今回受信したメールはすべてサーバーに残してあります。\r\n")
                               + synced.error().message(),
                           appTitle(), PromptIcon::Critical);
             main.Text1->setPlainText(QStringLiteral("受信したメールを保存できませんでした。メールはサーバーに残してあります。"));
+            refillHistory();
             finish();
             return;
         }
@@ -320,6 +340,7 @@ void ReceiveMail(MainForm &main)
         main.Text1->setPlainText(QStringLiteral("受信を中止しました。%1通を受信しました。残りの%2通はサーバーに残してあります。")
                                      .arg(received)
                                      .arg(count - received));
+    refillHistory();
     finish();
 }
 

@@ -10,6 +10,7 @@
 #include "history/HistoryStore.h"
 #include "history/SearchForm.h"
 #include "reader/OriginalForm.h"
+#include "storage/Originals.h"
 #include "storage/RecordFile.h"
 #include "storage/Settings.h"
 #include "storage/StoreBuffers.h"
@@ -17,6 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -57,6 +59,14 @@ const HelpEntry kHelp[] = {
     {"Command4", u"受信したメールに返事を出します。リストからメールを選択（クリック）してから実行して下さい。"},
     {"Command5", u"受信したメール全件削除します。"},
 };
+
+// Compacts the store of the history mode; the received store's compaction
+// also deletes the originals of the records it drops.
+Status compactHistoryStore(qint16 mode)
+{
+    return mode == 1 ? originals::compactReceivedStore(historyStorePath(1), historyTempPath(1))
+                     : CompactStore(historyStorePath(mode), historyTempPath(mode), MailRecord::kLength);
+}
 
 QString helpTextFor(const QString &controlName)
 {
@@ -440,7 +450,7 @@ void TyakuForm::Command1_Click()
     clearMailBoxes();
     // On failure the old store stays whole, the marked record included: it is
     // no longer listed, and the next compaction drops it.
-    const Status compacted = CompactStore(store, historyTempPath(mode), MailRecord::kLength);
+    const Status compacted = compactHistoryStore(mode);
     List1->clear();
     FillHistoryList();
     if (!compacted)
@@ -464,7 +474,7 @@ void TyakuForm::Command5_Click()
         }
         appState().currentRecord = qint16(qMin(listed.last(), kMaxRecords));
     }
-    const Status compacted = CompactStore(store, historyTempPath(mode), MailRecord::kLength);
+    const Status compacted = compactHistoryStore(mode);
 
     // What survives (records added after the list was filled) is listed by its
     // subject field as stored; the count box reads 0 all the same.

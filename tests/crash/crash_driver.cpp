@@ -11,7 +11,8 @@
 //       prints the path of the received store
 //   crash_driver check FOLDER [tail-ok]
 //       checks that the received store is whole and prints one line per
-//       record: its live flag, a tab and its subject; with tail-ok a torn
+//       record: its live flag, a tab, its subject, a tab and the path of its
+//       kept original (empty when it has none); with tail-ok a torn
 //       last record (a kill in the middle of writing it) is reported on
 //       standard error and the whole records before it are checked
 //
@@ -28,6 +29,7 @@
 #include "history/TyakuForm.h"
 #include "mail/MailLayer.h"
 #include "mail/NetMailLayer.h"
+#include "storage/Originals.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
@@ -105,7 +107,7 @@ int check(bool tailAllowed)
         QString subject = r.Subject;
         while (subject.endsWith(u' '))
             subject.chop(1);
-        out << r.Live << '\t' << subject << '\n';
+        out << r.Live << '\t' << subject << '\t' << originals::originalFor(bytes) << '\n';
     }
     return 0;
 }

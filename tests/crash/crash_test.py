@@ -7,7 +7,8 @@ Receiving: 200 messages, each with its own subject and Message-ID, wait in the
 test Dovecot's "crash" account. crash_driver receives them; it is killed at a
 random instant, checked, and started again until a run ends by itself. Every
 message must then be in the received store or still on the server at every
-check, and all of them in the store at the end. A kill after a message was
+check, and all of them in the store at the end; every record in the store
+must have its kept original, the message byte for byte. A kill after a message was
 stored but before the session's QUIT leaves that message on the server as well
 (the server only deletes at QUIT), so the next run stores it again: such
 duplicates are counted and allowed, losses are not.
@@ -58,7 +59,20 @@ def check_store(driver, folder, env, stats=None):
     if stats is not None and b"torn tail" in r.stderr:
         stats["torn_tails"] += 1
     lines = r.stdout.decode("utf-8").splitlines()
-    return [(int(l.split("\t", 1)[0]), l.split("\t", 1)[1]) for l in lines]
+    return [(int(live), subject) for live, subject, _ in (l.split("\t", 2) for l in lines)]
+
+
+def check_originals(driver, folder, env, messages):
+    """Every record of the store has its kept original, and that is the
+    message as it was put on the server, byte for byte."""
+    r = run_driver(driver, ["check", folder, "tail-ok"], env)
+    for line in r.stdout.decode("utf-8").splitlines():
+        _, subject, original = line.split("\t", 2)
+        if not original:
+            raise Failure("record %s has no original" % subject)
+        with open(original, "rb") as f:
+            if f.read() != messages[subject]:
+                raise Failure("the original of %s is not the message" % subject)
 
 
 def store_path(driver, folder, env):
@@ -135,13 +149,15 @@ class Maildir:
 def receive_round(opts, env, box, rnd, rng, stats):
     box.clear()
     expected = []
+    messages = {}
     for n in range(1, MESSAGES + 1):
         subject = "crash %d-%03d" % (rnd, n)
         expected.append(subject)
-        box.put(("From: Sender <sender%d@example.jp>\r\nTo: crash@example.jp\r\nSubject: %s\r\n"
+        messages[subject] = (("From: Sender <sender%d@example.jp>\r\nTo: crash@example.jp\r\nSubject: %s\r\n"
                  "Message-ID: <%d-%03d@crash.test>\r\nDate: Tue, 8 Dec 2026 10:00:00 +0900\r\n"
                  "Content-Type: text/plain; charset=UTF-8\r\n\r\nbody of %s\r\n"
                  % (n, subject, rnd, n, subject)).encode())
+        box.put(messages[subject])
     folder = tempfile.mkdtemp(prefix="kestra-crash-recv-")
     args = ["receive", folder, "127.0.0.1:%d" % box.plain_port, "crash", "crash-pass",
             os.path.join(opts.dovecot_dir, "ca.crt")]
@@ -177,6 +193,8 @@ def receive_round(opts, env, box, rnd, rng, stats):
             lost = [s for s in expected if s not in set(stored) and s not in set(on_server)]
             if lost:
                 raise Failure("messages lost after kill %d: %s" % (kills, lost[:5]))
+            # Every message gone from the server has its record (above) and its original.
+            check_originals(opts.driver, folder, env, messages)
             if not killed:
                 break
         left = box.subjects()
