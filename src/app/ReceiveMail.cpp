@@ -50,16 +50,63 @@ QString receivedStorePath()
     return appPaths().dataFile(QString::fromUtf16(stores::received.fileName));
 }
 
-// The library's last error text, cut at its NUL, in the receiving error box.
-// An empty text follows a question the user answered No: nothing to add.
-void showLibraryError(MailLayer &library)
+// The texts the library hands out hold raw message bytes one per character;
+// other text is taken as UTF-8.
+QByteArray textBytes(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() > 0xFF)
+            return text.toUtf8();
+    }
+    return text.toLatin1();
+}
+
+// The library's last error text, cut at its NUL.
+QString libraryError(MailLayer &library)
 {
     QString text(MailLayer::kMessageBufferSize, QLatin1Char(' '));
     int size = MailLayer::kMessageBufferSize;
     library.NMailGetMessage(0, text, size);
-    text = cutAtNul(text);
+    return cutAtNul(text);
+}
+
+// The library's last error text in the receiving error box. An empty text
+// follows a question the user answered No: nothing to add.
+void showLibraryErrorText(const QString &text)
+{
     if (!trimBlanks(text).isEmpty())
         prompt().info(text, QStringLiteral("エラー"), PromptIcon::None);
+}
+
+void showLibraryError(MailLayer &library)
+{
+    showLibraryErrorText(libraryError(library));
+}
+
+// A message this run left on the server, and why.
+struct StayedMessage {
+    int number;
+    QString subject;
+    QString from;
+    QString reason;
+};
+
+// The one box at the end of a run that lists the messages left on the server.
+QString stayedMessagesText(const QList<StayedMessage> &stayed)
+{
+    constexpr int kListed = 20;
+    QString text = QStringLiteral("次のメールは受信できなかったため、サーバーに残してあります。"
+                                  "原因を取り除いてから、もう一度「受信」を押して下さい。\r\n");
+    for (int i = 0; i < stayed.size() && i < kListed; ++i) {
+        const StayedMessage &m = stayed.at(i);
+        const QString subject = trimBlanks(m.subject);
+        text += QStringLiteral("\r\n・%1通目　%2　%3\r\n　%4")
+                    .arg(m.number)
+                    .arg(subject.isEmpty() ? QStringLiteral("（件名なし）") : subject, trimBlanks(m.from), m.reason);
+    }
+    if (stayed.size() > kListed)
+        text += QStringLiteral("\r\nほか%1通").arg(stayed.size() - kListed);
+    return text;
 }
 
 void showStoreError(const StorageError &error)
@@ -121,6 +168,7 @@ void ReceiveMail(MainForm &main)
     int received = 0; // stored and marked for deletion on the server
     int tooLarge = 0; // over the size limit, left on the server
     bool cancelled = false;
+    QList<StayedMessage> stayed; // left on the server, told once at the end
     bool unchecked = false; // the mailbox could not be looked at: no word on new mail
     // The received store, open for the whole run. Records are handed to the
     // system as they come but put on the disk once, before the session ends:
@@ -218,14 +266,31 @@ void ReceiveMail(MainForm &main)
             QString from(MailLayer::kHeaderBufferSize, QLatin1Char(' '));
             QString header(MailLayer::kHeaderBufferSize, QLatin1Char(' '));
             library.NMailPop3GetMailStatus(handle, n, subject, date, from, header, 0);
+            const auto leaveOnServer = [&](const QString &reason) {
+                stayed.append({n, cutAtNul(subject), cutAtNul(from), reason});
+            };
+            // A message the server refuses stays there and the run goes on
+            // with the next one. When the connection itself is gone (the size
+            // of the same message can no longer be asked) the run stops.
+            const auto refused = [&] {
+                const QString reason = libraryError(library);
+                if (library.NMailPop3GetMailSize(handle, n) < 0) {
+                    showLibraryErrorText(reason);
+                    return false;
+                }
+                leaveOnServer(reason);
+                return true;
+            };
             const int size = library.NMailPop3GetMailSize(handle, n);
             if (size < 0) {
-                showLibraryError(library);
+                if (refused())
+                    continue;
                 return;
             }
             // A message over the size limit is not fetched; it stays on the server.
             if (size > limit) {
                 ++tooLarge;
+                leaveOnServer(QStringLiteral("%1 MB を超えているため受信しませんでした").arg(limitMiB));
                 continue;
             }
             // The body buffer is sized by the reported size, but not filled in
@@ -233,15 +298,11 @@ void ReceiveMail(MainForm &main)
             QString body;
             // A message that could not be fetched whole is neither stored nor deleted.
             if (library.NMailPop3GetMail(handle, n, subject, date, from, header, body, size + 1, 0, 0) < 0) {
-                showLibraryError(library);
+                if (refused())
+                    continue;
                 return;
             }
-            // The message as the server sent it, kept beside its record.
-            QByteArray original = library.lastFetchedMessage();
-            if (original.isEmpty()) {
-                bool oneByte = true;
-                original = sourceFileBytes(header + QStringLiteral("\r\n") + body, &oneByte);
-            }
+            const QString fetchedBody = body; // shared, not copied: for a layer that keeps no original
             subject = cutAtNul(subject);
             date = cutAtNul(date);
             from = cutAtNul(from);
@@ -258,9 +319,18 @@ void ReceiveMail(MainForm &main)
             const int expanded = library.NMailAttachmentFileFirst(0, subject, date, from, header, body, attachFolder,
                                                                   QString(), source, 0);
             library.NMailAttachmentFileClose(0);
-            if (expanded == -5)
-                prompt().info(QStringLiteral("添付ファイルをオープンできません"), appTitle());
-            else if (expanded == -6)
+            // The message as the server sent it, kept beside its record.
+            QByteArray original = library.lastFetchedMessage();
+            if (original.isEmpty())
+                original = textBytes(header + QStringLiteral("\r\n") + cutAtNul(fetchedBody));
+            if (expanded == -5) {
+                // An attachment (or a piece of a split message) that could not
+                // be written: the message stays on the server, to be received
+                // once the cause is gone.
+                leaveOnServer(QStringLiteral("添付ファイルをオープンできません\r\n　") + libraryError(library));
+                continue;
+            }
+            if (expanded == -6)
                 prompt().info(QStringLiteral("分割されたメールが全て揃っていません"), appTitle());
 
             // 13. The history window's boxes hold the message.
@@ -330,16 +400,16 @@ void ReceiveMail(MainForm &main)
     }
     store.close();
     library.NMailPop3Close(handle);
-    if (tooLarge > 0)
-        prompt().info(QStringLiteral("%1通のメールは大きすぎる (%2 MB を超える) ため受信せず、サーバーに残してあります。\r\n"
-                                     "受信するには、設定ファイル kestra2.ini の [receive] maxMessageMiB を大きくしてください。")
-                          .arg(tooLarge)
-                          .arg(limitMiB),
-                      appTitle(), PromptIcon::Exclamation);
     if (cancelled)
         main.Text1->setPlainText(QStringLiteral("受信を中止しました。%1通を受信しました。残りの%2通はサーバーに残してあります。")
                                      .arg(received)
                                      .arg(count - received));
+    if (!stayed.isEmpty()) {
+        QString text = stayedMessagesText(stayed);
+        if (tooLarge > 0)
+            text += QStringLiteral("\r\n\r\n大きすぎるメールを受信するには、設定ファイル kestra2.ini の [receive] maxMessageMiB を大きくしてください。");
+        prompt().info(text, appTitle(), PromptIcon::Exclamation);
+    }
     refillHistory();
     finish();
 }

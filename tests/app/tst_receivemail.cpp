@@ -336,6 +336,8 @@ private Q_SLOTS:
         ScriptedMailLayer layer;
         layer.mailbox = {scripted(1), scripted(2), scripted(3)};
         layer.failCall(QStringLiteral("Pop3GetMail"), 2, -1, QStringLiteral("接続が切れました。"));
+        // The connection is gone: asking the size of the same message fails too.
+        layer.failCall(QStringLiteral("Pop3GetMailSize"), 3, -1, QStringLiteral("接続がありません。"));
         setMailLayer(&layer);
         m_prompt->answer(PromptAnswer::Ok);
         m_main->Command4_Click();
@@ -384,12 +386,40 @@ private Q_SLOTS:
             QCOMPARE(QFileInfo(storePath()).size(), qint64(32767) * MailRecord::kLength);
     }
 
+    // A message the server refuses, or whose attachment cannot be written,
+    // stays on the server; the later ones are received, and one box at the
+    // end lists what stayed.
+    void refusedOrUnwritableMessageStaysAndTheRunGoesOn()
+    {
+        ScriptedMailLayer layer;
+        layer.mailbox = {scripted(1), scripted(2), scripted(3), scripted(4)};
+        layer.failCall(QStringLiteral("Pop3GetMail"), 2, -1, QStringLiteral("-ERR メッセージを送れません"));
+        layer.failCall(QStringLiteral("AttachmentFileFirst"), 2, -5, QStringLiteral("添付ファイルを保存できません。(a.txt)"));
+        setMailLayer(&layer);
+        m_prompt->answer(PromptAnswer::Ok);
+        m_main->Command4_Click();
+
+        QStringList subjects;
+        for (const MailRecord &r : storedMails())
+            subjects << trimmed(r.Subject);
+        QCOMPARE(subjects, (QStringList{QStringLiteral("件名1"), QStringLiteral("件名4")}));
+        QCOMPARE(layer.mailbox.size(), 2);
+        QCOMPARE(layer.mailbox[0].subject, QStringLiteral("件名2"));
+        QCOMPARE(layer.mailbox[1].subject, QStringLiteral("件名3"));
+        QCOMPARE(m_prompt->texts(),
+                 QStringList{QStringLiteral("次のメールは受信できなかったため、サーバーに残してあります。"
+                                            "原因を取り除いてから、もう一度「受信」を押して下さい。\r\n"
+                                            "\r\n・2通目　件名2　sender2@example.jp\r\n　-ERR メッセージを送れません"
+                                            "\r\n・3通目　件名3　sender3@example.jp\r\n　添付ファイルをオープンできません"
+                                            "\r\n　添付ファイルを保存できません。(a.txt)")});
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+    }
+
     void attachmentResults_data()
     {
         QTest::addColumn<int>("result");
         QTest::addColumn<QString>("box");
         QTest::newRow("expanded") << 1 << QString();
-        QTest::newRow("cannot open") << -5 << QStringLiteral("添付ファイルをオープンできません");
         QTest::newRow("split incomplete") << -6 << QStringLiteral("分割されたメールが全て揃っていません");
         QTest::newRow("nothing to expand") << 0 << QString();
     }
@@ -443,8 +473,11 @@ private Q_SLOTS:
         m_prompt->answer(PromptAnswer::Ok);
         m_main->Command4_Click();
         QCOMPARE(m_prompt->texts(),
-                 QStringList{QStringLiteral("2通のメールは大きすぎる (2 MB を超える) ため受信せず、サーバーに残してあります。\r\n"
-                                            "受信するには、設定ファイル kestra2.ini の [receive] maxMessageMiB を大きくしてください。")});
+                 QStringList{QStringLiteral("次のメールは受信できなかったため、サーバーに残してあります。"
+                                            "原因を取り除いてから、もう一度「受信」を押して下さい。\r\n"
+                                            "\r\n・1通目　件名1　sender1@example.jp\r\n　2 MB を超えているため受信しませんでした"
+                                            "\r\n・3通目　件名3　sender3@example.jp\r\n　2 MB を超えているため受信しませんでした"
+                                            "\r\n\r\n大きすぎるメールを受信するには、設定ファイル kestra2.ini の [receive] maxMessageMiB を大きくしてください。")});
         const QList<MailRecord> records = storedMails();
         QCOMPARE(records.size(), 2);
         QCOMPARE(trimmed(records[0].Subject), QStringLiteral("件名2"));
@@ -768,6 +801,33 @@ private Q_SLOTS:
         QCOMPARE(trimmed(storedMails()[0].Body), QStringLiteral("資料を添付します。\r\n") + kNotice);
         QCOMPARE(trimmed(storedMails()[0].Subject), QStringLiteral("資料送付"));
         QTRY_COMPARE(m_box.count(), 0);
+    }
+
+    void dovecotUnwritableAttachmentStaysOnTheServer()
+    {
+        QVERIFY(m_box.running());
+        m_box.clear();
+        QFile f(QStringLiteral(KESTRA_MAIL_TESTDATA "/multipart_attach.eml"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        m_box.put(plainMail(1));
+        m_box.put(f.readAll());
+        m_box.put(plainMail(3));
+        // The attachment folder is a file: no attachment can be written there.
+        QVERIFY(QDir(appPaths().attachFolder()).removeRecursively());
+        test::writeBytes(appPaths().attachFolder(), "not a folder");
+        auto layer = dovecotLayer();
+        setMailLayer(layer.get());
+        appState().settings.pop3Server = m_box.plainServer();
+        setAccount(m_box.user(), m_box.password());
+        m_prompt->answer(PromptAnswer::Ok);
+        m_main->Command4_Click();
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QVERIFY2(m_prompt->shown()[0].text.contains(QStringLiteral("・2通目　資料送付")), qPrintable(m_prompt->texts().join(u'\n')));
+        QStringList subjects;
+        for (const MailRecord &r : storedMails())
+            subjects << trimmed(r.Subject);
+        QCOMPARE(subjects, (QStringList{QStringLiteral("件名1"), QStringLiteral("件名3")}));
+        QTRY_COMPARE(m_box.count(), 1);
     }
 
     void dovecotLongSubjectAndBodyAreCut()
