@@ -157,7 +157,9 @@ void FriendForm::Command4_Click()
         prompt().info(QStringLiteral("メールアドレスが入力されていません。"), appTitle());
         return;
     }
-    const Result<qint16> number = AppendRecordNumber(addressBookPath(), AddressRecord::kLength);
+    const Status whole = dropTornTail(addressBookPath(), AddressRecord::kLength);
+    const Result<qint16> number = whole ? AppendRecordNumber(addressBookPath(), AddressRecord::kLength)
+                                        : Result<qint16>(whole.error());
     if (!number) {
         showError(number.error());
         return;

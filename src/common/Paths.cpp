@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -77,6 +78,8 @@ QString AppPaths::ensureFolders() const
             continue;
         if (!QDir().mkpath(folder))
             return QStringLiteral("フォルダを作成できません: %1").arg(folder);
+        // Mail and the address book are nobody else's business.
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     return {};
 }

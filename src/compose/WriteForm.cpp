@@ -552,7 +552,10 @@ void WriteForm::Command1_Click()
 
         ++wentOut;
         // Only a mail that went out enters the sent history.
-        const Result<qint16> number = AppendRecordNumber(sentPath, MailRecord::kLength);
+        // A record torn by a run that was killed while writing it goes first,
+        // as in the received store: otherwise the new one lands after a gap.
+        const Status whole = dropTornTail(sentPath, MailRecord::kLength);
+        const Result<qint16> number = whole ? AppendRecordNumber(sentPath, MailRecord::kLength) : Result<qint16>(whole.error());
         const Status stored = number ? StoreSentMail(number.value(), to) : number.status();
         if (!stored && !storeErrorShown) {
             storeErrorShown = true;

@@ -166,7 +166,11 @@ StorageError RecordFile::error(const QString &reason) const
 Status RecordFile::open()
 {
     close();
+    const bool created = !m_file.exists();
     if (!m_file.open(QIODevice::ReadWrite))
+        return error(m_file.errorString());
+    // A new store is readable by its owner only.
+    if (created && !m_file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return error(m_file.errorString());
     return {};
 }
@@ -305,6 +309,14 @@ Status writeRecordAt(const QString &path, int recordLength, qint64 number, const
     return file.write(number, bytes);
 }
 
+Status dropTornTail(const QString &path, int recordLength)
+{
+    RecordFile file(path, recordLength);
+    if (Status s = file.open(); !s)
+        return s;
+    return file.dropTornTail();
+}
+
 Result<qint16> appendRecord(const QString &path, int recordLength, const QByteArray &bytes)
 {
     RecordFile file(path, recordLength);
@@ -402,6 +414,9 @@ Status CompactStore(const QString &dataPath, const QString &tempPath, int record
             return {};
     }
     data.close();
+    // The rewritten store keeps the mode the store had.
+    if (!temp.setPermissions(QFile::permissions(dataPath)))
+        return fail(tempPath, temp.errorString());
     if (!syncFile(temp))
         return fail(tempPath, temp.errorString());
     temp.close();

@@ -98,7 +98,10 @@ Result<qint16> AppendRecordNumber(const QString &path, int recordLength);
 
 // Opens the store, writes `bytes` as record `number` and closes it again.
 Status writeRecordAt(const QString &path, int recordLength, qint64 number, const QByteArray &bytes);
-// Appends `bytes` at AppendRecordNumber; gives the number it used.
+// Cuts a torn last record off the file (RecordFile::dropTornTail); a missing
+// file is created empty. Every append of a new record goes through this first.
+Status dropTornTail(const QString &path, int recordLength);
+// Appends `bytes` at AppendRecordNumber after dropping a torn tail; gives the number it used.
 Result<qint16> appendRecord(const QString &path, int recordLength, const QByteArray &bytes);
 
 // Marks records deleted by writing 0 into their Live field and nothing else,

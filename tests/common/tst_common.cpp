@@ -83,6 +83,9 @@ private slots:
                  dir.path() + QStringLiteral("/★MailData/Kstdata90.data"));
         QVERIFY(paths.ensureFolders().isEmpty());
         QVERIFY(QFileInfo(paths.attachFolder()).isDir());
+        // A folder it creates is the owner's only.
+        QCOMPARE(QFile::permissions(paths.attachFolder()) & 0x7077,
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         // The existing data folder is reused, not created again with the other spelling.
         QCOMPARE(QDir(dir.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
     }

@@ -304,6 +304,23 @@ private slots:
                 }).ok());
         QCOMPARE(seen, (QList<qint64>{1, 2, 3}));
     }
+
+    void newStoresAreOwnerOnlyAndCompactionKeepsTheMode()
+    {
+        const QFileDevice::Permissions user = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+        const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        const QString p = path(QStringLiteral("kstdata2.data"));
+        QVERIFY(appendRecord(p, MailRecord::kLength, mailBytes(1)).ok());
+        QCOMPARE(QFile::permissions(p) & ~user, ownerOnly);
+        // A mode the user chose survives the rewrite.
+        const QFileDevice::Permissions chosen = ownerOnly | QFileDevice::ReadGroup;
+        QVERIFY(QFile::setPermissions(p, chosen));
+        QVERIFY(appendRecord(p, MailRecord::kLength, mailBytes(2)).ok());
+        QVERIFY(markRecord(p, MailRecord::kLength, 1).ok());
+        QVERIFY(CompactStore(p, path(QStringLiteral("KSTDATA2.TMP")), MailRecord::kLength).ok());
+        QCOMPARE(records(p, MailRecord::kLength), QList<QByteArray>{mailBytes(2)});
+        QCOMPARE(QFile::permissions(p) & ~user, chosen);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRecordFile)
