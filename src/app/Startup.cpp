@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "app/MainForm.h"
+#include "app/SingleInstance.h"
 #include "common/AppState.h"
 #include "common/Paths.h"
 #include "common/UserPrompt.h"
@@ -104,6 +105,14 @@ int runApplication(int argc, char *argv[])
         prompt().info(problem, appTitle(), PromptIcon::Critical);
         return 1;
     }
+    // One copy per application folder: a second start shows the first one's window.
+    SingleInstance instance(appState().appFolder);
+    if (!instance.acquire()) {
+        if (!instance.activateRunning())
+            prompt().info(QStringLiteral("このプログラムはすでに起動しています。先に起動したウィンドウを使って下さい。"),
+                          appTitle(), PromptIcon::Information);
+        return 0;
+    }
 
     // A message being received when the program last crashed left its file.
     removeReceiveLeftovers();
@@ -118,6 +127,7 @@ int runApplication(int argc, char *argv[])
     auto *main = new MainForm;
     main->setAttribute(Qt::WA_DeleteOnClose);
     main->Form_Load();
+    instance.setWindow(main);
     return QApplication::exec();
 }
 
