@@ -1,6 +1,12 @@
 #include "common/UserPrompt.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -32,9 +38,51 @@ void setPrompt(UserPrompt *p)
     g_installed = p;
 }
 
+namespace {
+// A message too long for the screen (a list of many addresses, say) is shown
+// in a box that scrolls, with the first line above it.
+constexpr int kMaxPlainLines = 15;
+
+PromptAnswer scrollingMessage(const QString &text, const QString &title, PromptButtons buttons)
+{
+    QStringList lines = text.split(QStringLiteral("\r\n"));
+    QDialog dialog(dialogParent());
+    dialog.setWindowTitle(title);
+    auto *layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(lines.takeFirst(), &dialog));
+    auto *list = new QPlainTextEdit(lines.join(QLatin1Char('\n')), &dialog);
+    list->setReadOnly(true);
+    list->setLineWrapMode(QPlainTextEdit::NoWrap);
+    layout->addWidget(list);
+    auto *box = new QDialogButtonBox(buttons == PromptButtons::Ok ? QDialogButtonBox::Ok
+                                     : buttons == PromptButtons::OkCancel
+                                         ? QDialogButtonBox::Ok | QDialogButtonBox::Cancel
+                                         : QDialogButtonBox::Yes | QDialogButtonBox::No,
+        &dialog);
+    PromptAnswer answer = buttons == PromptButtons::YesNo ? PromptAnswer::No
+                          : buttons == PromptButtons::OkCancel ? PromptAnswer::Cancel
+                                                               : PromptAnswer::Ok;
+    QObject::connect(box, &QDialogButtonBox::clicked, &dialog, [&](QAbstractButton *b) {
+        switch (box->standardButton(b)) {
+        case QDialogButtonBox::Yes: answer = PromptAnswer::Yes; break;
+        case QDialogButtonBox::No: answer = PromptAnswer::No; break;
+        case QDialogButtonBox::Cancel: answer = PromptAnswer::Cancel; break;
+        default: answer = PromptAnswer::Ok; break;
+        }
+        dialog.accept();
+    });
+    layout->addWidget(box);
+    dialog.resize(dialog.sizeHint().width() * 2, dialog.sizeHint().height() * 2);
+    dialog.exec();
+    return answer;
+}
+} // namespace
+
 PromptAnswer DialogPrompt::message(const QString &text, const QString &title, PromptIcon icon,
                                    PromptButtons buttons)
 {
+    if (text.count(QStringLiteral("\r\n")) >= kMaxPlainLines)
+        return scrollingMessage(text, title, buttons);
     QMessageBox box(dialogParent());
     box.setText(text);
     box.setWindowTitle(title);

@@ -20,7 +20,9 @@ void AttachmentRow::pickFirst() const
     more->setEnabled(true);
     const QString path = pickFile();
     if (!path.isEmpty()) {
-        paths->setText(path);
+        // Files attached before stay attached: the box and the list keep
+        // naming the same files.
+        paths->setText(paths->text().isEmpty() ? path : paths->text() + QLatin1Char(',') + path);
         list->addItem(path);
     }
     first->setEnabled(false);

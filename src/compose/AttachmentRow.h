@@ -17,7 +17,7 @@ struct AttachmentRow {
     QLineEdit *paths;
     QListWidget *list;
 
-    // Enables "more", asks for a file (the first pick replaces the paths), and
+    // Enables "more", asks for a file (added after any paths already there), and
     // disables itself whatever the dialog returned.
     void pickFirst() const;
     // Shows the list; asks for a further file only while a path exists.

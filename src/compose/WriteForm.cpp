@@ -28,6 +28,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTextCursor>
 
 namespace kestra {
 
@@ -103,17 +104,33 @@ QString firstLine(const QString &text)
     return end < 0 ? text : text.left(end);
 }
 
-// The text of the one box after a bulk send with failures. A long list is cut
-// so that the box still fits on the screen.
+// The text of the one box after a bulk send with failures: every address
+// that did not get the mail (the box scrolls when the list is long).
 QString failureList(const QStringList &failed)
 {
-    constexpr int kShown = 20;
-    QString text = QStringLiteral("次の宛先へは送信できませんでした。");
-    for (int i = 0; i < failed.size() && i < kShown; ++i)
-        text += QStringLiteral("\r\n") + failed.at(i);
-    if (failed.size() > kShown)
-        text += QStringLiteral("\r\n…ほか %1 件").arg(failed.size() - kShown);
-    return text;
+    return QStringLiteral("次の宛先へは送信できませんでした。") + QStringLiteral("\r\n") + failed.join(QStringLiteral("\r\n"));
+}
+
+// An address-book entry with the number of its record.
+struct BookEntry {
+    qint16 number;
+    AddressRecord record;
+};
+
+// The live entries of an address-book file, in file order. Deleting in the
+// address book window only marks a record (Live 0) until the file is
+// compacted; such records are skipped.
+Status readLiveEntries(const QString &path, QList<BookEntry> &out)
+{
+    out.clear();
+    return scanRecords(path, AddressRecord::kLength, [&out](qint64 number, const QByteArray &bytes) {
+        if (number > kMaxRecords)
+            return false;
+        AddressRecord record = AddressRecord::decode(bytes);
+        if (record.Live != 0)
+            out.append({ qint16(number), std::move(record) });
+        return true;
+    });
 }
 
 } // namespace
@@ -298,15 +315,13 @@ void WriteForm::fillAddressList(const QString &path)
 {
     AddressIndex = { 0 };
     List1->clear();
-    const Status s
-        = scanRecords(path, AddressRecord::kLength, [this](qint64 number, const QByteArray &bytes) {
-              if (number > kMaxRecords)
-                  return false;
-              List1->addItem(AddressRecord::decode(bytes).Name);
-              AddressIndex.last() = qint16(number);
-              AddressIndex.append(0);
-              return true;
-          });
+    QList<BookEntry> entries;
+    const Status s = readLiveEntries(path, entries);
+    for (const BookEntry &e : entries) {
+        List1->addItem(e.record.Name);
+        AddressIndex.last() = e.number;
+        AddressIndex.append(0);
+    }
     Text1->setText(QString::number(List1->count()));
     if (!s)
         prompt().info(s.error().message(), appTitle(), PromptIcon::Exclamation);
@@ -372,6 +387,9 @@ void WriteForm::Command4_Click()
 void WriteForm::Command6_Click()
 {
     setWidthAndCentre(kNarrowWidth);
+    // With the panel hidden nothing shows that the mail would go to the whole
+    // address book, so bulk mode ends here.
+    clearBulkOption();
     setListColour(false);
 }
 
@@ -392,9 +410,16 @@ void WriteForm::List1_MouseDown()
         prompt().info(found.error().message(), appTitle(), PromptIcon::Exclamation);
         return;
     }
-    if (!found.value())
-        return; // the book shrank since the list was filled
-    setToText(trimBlanks(AddressRecord::decode(bytes).Address));
+    const AddressRecord entry = found.value() ? AddressRecord::decode(bytes) : AddressRecord();
+    if (!found.value() || entry.Live == 0 || entry.Name != List1->item(row)->text()) {
+        // The book changed since the list was filled (an entry deleted, the file
+        // compacted or replaced): the line no longer names this record.
+        fillAddressList(book.path());
+        prompt().info(QStringLiteral("アドレス帳が変更されていました。一覧を読み直しましたので、もう一度名前を選んで下さい。"),
+            appTitle(), PromptIcon::Exclamation);
+        return;
+    }
+    setToText(trimBlanks(entry.Address));
 }
 
 void WriteForm::Option2_Click()
@@ -420,7 +445,15 @@ void WriteForm::Command5_Click()
 
 void WriteForm::Combo1_LostFocus()
 {
-    setBodyText(Combo1->currentText());
+    // The greeting becomes the opening line of the body; what was typed stays
+    // below it, and Ctrl+Z in the body takes the insertion back.
+    const QString greeting = withoutCr(Combo1->currentText());
+    const QString body = BodyText->toPlainText();
+    if (greeting.isEmpty() || body.startsWith(greeting))
+        return;
+    QTextCursor cursor(BodyText->document());
+    cursor.movePosition(QTextCursor::Start);
+    cursor.insertText(body.isEmpty() ? greeting : greeting + QLatin1Char('\n'));
 }
 
 void WriteForm::AttachCommand_Click()
@@ -462,13 +495,6 @@ void WriteForm::clearBulkOption()
     Option2->setAutoExclusive(true);
 }
 
-void WriteForm::resetAttachmentRow()
-{
-    Command9->setEnabled(false);
-    List2->hide();
-    AttachCommand->setEnabled(true);
-}
-
 Status WriteForm::StoreSentMail(qint16 number, const QString &recipient)
 {
     MailRecord record;
@@ -482,21 +508,46 @@ Status WriteForm::StoreSentMail(qint16 number, const QString &recipient)
 
 void WriteForm::Command1_Click()
 {
-    resetAttachmentRow();
-    Label7->setText(sendingText());
-
+    // The attachment row stays as it is: after a failed send the paths, the
+    // list and the buttons still agree.
     const bool bulk = Option2->isChecked();
-    const int count = bulk ? List1->count() : 1;
     const QString subject = SubjectText->text();
     const QString body = bodyText();
     const QString attachments = AttachText->text();
-    const QString bookPath = appPaths().dataFile(QString::fromUtf16(names::addressBook));
     const QString sentPath = appPaths().dataFile(QString::fromUtf16(names::sentStore));
+
+    QStringList recipients;
+    if (bulk) {
+        QList<BookEntry> entries;
+        const Status s = readLiveEntries(appPaths().dataFile(QString::fromUtf16(names::addressBook)), entries);
+        if (!s) {
+            prompt().info(s.error().message(), appTitle(), PromptIcon::Exclamation);
+            return;
+        }
+        for (const BookEntry &e : entries) {
+            const QString address = trimRightBlanks(e.record.Address);
+            if (!trimBlanks(address).isEmpty())
+                recipients.append(address);
+        }
+        if (recipients.isEmpty()) {
+            prompt().info(QStringLiteral("アドレス帳にメールアドレスの登録がないため、一括送信の送り先がありません。"
+                                         "アドレス帳に登録するか、「取消」で一括送信をやめて宛先を入れて下さい。"),
+                appTitle(), PromptIcon::Exclamation);
+            return;
+        }
+        if (!prompt().confirm(
+                QStringLiteral("アドレス帳の %1 件に送信します。よろしいですか？").arg(recipients.size())))
+            return;
+    } else {
+        recipients.append(toText());
+    }
+    const int count = int(recipients.size());
+    Label7->setText(sendingText());
 
     // A bulk run shows "n / N" in a modal dialog that keeps the windows painted,
     // blocks other input and lets the user stop between two mails.
     std::unique_ptr<QProgressDialog> progress;
-    if (bulk && count > 0) {
+    if (bulk) {
         progress = std::make_unique<QProgressDialog>(bulkProgressLabel(0, count), QStringLiteral("キャンセル"), 0,
                                                      count, this);
         progress->setObjectName(QStringLiteral("BulkProgress"));
@@ -512,7 +563,7 @@ void WriteForm::Command1_Click()
     bool storeErrorShown = false;
     int wentOut = 0;
     bool stopped = false;
-    for (int i = 1; i <= count && i <= kMaxRecords; ++i) {
+    for (int i = 1; i <= count; ++i) {
         if (progress) {
             progress->setLabelText(bulkProgressLabel(i, count));
             progress->setValue(i - 1);
@@ -524,19 +575,7 @@ void WriteForm::Command1_Click()
                 break;
             }
         }
-        QString to = toText();
-        if (bulk) {
-            RecordFile book(bookPath, AddressRecord::kLength);
-            QByteArray bytes;
-            const Status s = book.openReadOnly();
-            const Result<bool> found = s ? book.read(i, bytes) : Result<bool>(s.error());
-            if (!found || !found.value()) {
-                failed.append(QStringLiteral("アドレス帳の %1 件目：").arg(i)
-                    + (found ? QStringLiteral("読み込めません。") : found.error().message()));
-                continue;
-            }
-            to = trimRightBlanks(AddressRecord::decode(bytes).Address);
-        }
+        const QString &to = recipients.at(i - 1);
         Label7->setText(sendingText());
         Label7->repaint(); // the run does not return to the event loop until it ends
 
@@ -571,15 +610,18 @@ void WriteForm::Command1_Click()
         Label7->setText(QStringLiteral("送信を中止しました。（%1 件中 %2 件送信）").arg(count).arg(wentOut));
         return;
     }
-    if (!failed.isEmpty() && !bulk) {
+    if (!failed.isEmpty()) {
         // Nothing the user typed is lost: the window stays for another try.
-        Label7->setText(QStringLiteral("送信できませんでした。"));
+        if (bulk) {
+            prompt().info(failureList(failed), sendErrorTitle());
+            Label7->setText(
+                QStringLiteral("送信できなかった宛先があります。（%1 件中 %2 件送信）").arg(count).arg(wentOut));
+        } else {
+            Label7->setText(QStringLiteral("送信できませんでした。"));
+        }
         return;
     }
-    if (failed.isEmpty())
-        Label7->setText(QStringLiteral("送信完了です。"));
-    else
-        prompt().info(failureList(failed), sendErrorTitle());
+    Label7->setText(QStringLiteral("送信完了です。"));
 
     setToText(QString());
     SubjectText->clear();
@@ -631,8 +673,13 @@ void WriteForm::hoverOver(QWidget *control)
 bool WriteForm::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == Combo1 && event->type() == QEvent::FocusOut) {
-        // Opening the drop-down list is not leaving the box.
-        if (static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
+        // Only moving on to another control of this window puts the greeting
+        // in: not opening the drop-down list, not switching to another
+        // application or window.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        QWidget *next = QApplication::focusWidget();
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason && next && next != Combo1
+            && isAncestorOf(next))
             Combo1_LostFocus();
     } else if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove) {
         hoverOver(qobject_cast<QWidget *>(watched));

@@ -156,7 +156,6 @@ private:
     void fillAddressList(const QString &path);
     void setListColour(bool bulk);
     void setWidthAndCentre(int widthTwips);
-    void resetAttachmentRow();
     AttachmentRow attachmentRow() const;
     void clearBulkOption();
     void limitToText();

@@ -169,6 +169,7 @@ private Q_SLOTS:
         WriteForm *w = openForm(QString(), QStringLiteral("一斉のお知らせ"), QStringLiteral("皆様へ"));
         w->Command4->click();
         w->Option2->click();
+        m_prompt->answer(PromptAnswer::Yes);
         w->Command1->click();
         for (const QString &a : addresses) {
             const QList<smtp::Received> got = smtp::receivedFor(a);
@@ -177,7 +178,53 @@ private Q_SLOTS:
             QCOMPARE(test::parseMail(got[0].source).to, QStringList { a });
         }
         QCOMPARE(sentRecordCount(), 3);
-        QVERIFY(m_prompt->shown().isEmpty());
+        QCOMPARE(m_prompt->shown().size(), 1); // the question before the run
+        QVERIFY(!loadedForm<WriteForm>());
+    }
+
+    // A bulk run where mails fail (the server stopped, or one recipient
+    // refused): one box lists each failed address, the window stays with the
+    // mail, and only mails that went out are recorded.
+    void bulkWithFailures_data()
+    {
+        QTest::addColumn<bool>("serverDown");
+        QTest::newRow("server stopped") << true;
+        QTest::newRow("one recipient refused") << false;
+    }
+    void bulkWithFailures()
+    {
+        QFETCH(bool, serverDown);
+        const QStringList addresses
+            = { smtp::uniqueAddress(), smtp::uniqueAddress(QStringLiteral("refuse")), smtp::uniqueAddress() };
+        QByteArray book;
+        for (const QString &a : addresses) {
+            AddressRecord r;
+            r.Name = a.left(8);
+            r.Address = a;
+            book += r.encode();
+        }
+        test::writeBytes(dataPath(names::addressBook), book);
+        if (serverDown)
+            appState().settings.smtpServer = QStringLiteral("127.0.0.1:%1").arg(smtp::closedPort());
+        m_prompt->setAutoAnswer(true);
+        WriteForm *w = openForm(QString(), QStringLiteral("一斉のお知らせ"), QStringLiteral("大事な本文"));
+        w->Command4->click();
+        w->Option2->click();
+        w->Command1->click();
+
+        QCOMPARE(m_prompt->shown().size(), 2);
+        const test::ShownPrompt box = m_prompt->shown().at(1);
+        QCOMPARE(box.title, QStringLiteral("送信エラー"));
+        const QStringList failed = serverDown ? addresses : QStringList { addresses[1] };
+        QCOMPARE(box.text.count(QStringLiteral("\r\n")), failed.size());
+        for (const QString &a : addresses) {
+            QCOMPARE(box.text.contains(a), failed.contains(a));
+            QCOMPARE(smtp::receivedFor(a).size(), failed.contains(a) ? 0 : 1);
+        }
+        QCOMPARE(sentRecordCount(), int(addresses.size() - failed.size()));
+        QCOMPARE(loadedForm<WriteForm>(), w);
+        QCOMPARE(w->SubjectText->text(), QStringLiteral("一斉のお知らせ"));
+        QCOMPARE(w->bodyText(), QStringLiteral("大事な本文"));
     }
 
     void refusedRecipient()

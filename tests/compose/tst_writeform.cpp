@@ -38,14 +38,17 @@ QString dataPath(const char16_t *name)
     return appPaths().dataFile(QString::fromUtf16(name));
 }
 
-void writeAddressBook(
-    const QList<QPair<QString, QString>> &entries, const char16_t *file = names::addressBook)
+// Entries whose position is in `deleted` are written with Live 0, as the
+// address book window leaves a deleted entry until the file is compacted.
+void writeAddressBook(const QList<QPair<QString, QString>> &entries,
+    const char16_t *file = names::addressBook, const QList<int> &deleted = {})
 {
     QByteArray bytes;
     for (const auto &e : entries) {
         AddressRecord r;
         r.Name = e.first;
         r.Address = e.second;
+        r.Live = deleted.contains(int(bytes.size() / AddressRecord::kLength)) ? 0 : 1;
         bytes += r.encode();
     }
     test::writeBytes(dataPath(file), bytes);
@@ -135,27 +138,61 @@ private Q_SLOTS:
         QCOMPARE(w->Combo1->itemText(3), QStringLiteral("いつもお世話になっております。"));
         QCOMPARE(w->Combo1->itemText(7), QStringLiteral("こんにちわ。お変わりなく、お元気ですか？"));
 
-        // Leaving the box replaces the body with its text, also with nothing.
+        // Leaving the box puts its text in as the opening line; an empty box
+        // and a body that already opens with the greeting change nothing.
         w->setBodyText(QStringLiteral("前の本文"));
         w->Combo1->setCurrentIndex(3);
         w->Combo1_LostFocus();
-        QCOMPARE(w->bodyText(), QStringLiteral("いつもお世話になっております。"));
+        QCOMPARE(w->bodyText(), QStringLiteral("いつもお世話になっております。\r\n前の本文"));
+        w->Combo1_LostFocus();
+        QCOMPARE(w->bodyText(), QStringLiteral("いつもお世話になっております。\r\n前の本文"));
         w->Combo1->setEditText(QString());
         w->Combo1_LostFocus();
-        QCOMPARE(w->bodyText(), QString());
+        QCOMPARE(w->bodyText(), QStringLiteral("いつもお世話になっております。\r\n前の本文"));
+        w->setBodyText(QString());
+        w->Combo1->setCurrentIndex(3);
+        w->Combo1_LostFocus();
+        QCOMPARE(w->bodyText(), QStringLiteral("いつもお世話になっております。"));
     }
 
-    // The focus really leaving the greeting box runs the same step.
+    // The greeting goes in when the focus moves to another control of the
+    // window (Tab, a click), not when the user switches to another
+    // application; Ctrl+Z takes it back; pressing 送信 sends greeting and body.
     void greetingOnFocusChange()
     {
         WriteForm *w = openForm();
-        QApplication::setActiveWindow(w);
+        w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w));
+        w->setToText(QStringLiteral("you@example.test"));
         w->setBodyText(QStringLiteral("本文"));
-        w->Combo1->setFocus();
-        w->Combo1->setEditText(QStringLiteral("自分で書いた挨拶"));
-        w->BodyText->setFocus();
-        QTRY_COMPARE(w->bodyText(), QStringLiteral("自分で書いた挨拶"));
+        w->Combo1->setFocus(Qt::MouseFocusReason);
+        QCOMPARE(QApplication::focusWidget(), w->Combo1);
+        test::typeText(QStringLiteral("拝啓"));
+        QCOMPARE(w->Combo1->currentText(), QStringLiteral("拝啓"));
+
+        QLineEdit other; // another program's window, its box taking the focus
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QCOMPARE(w->bodyText(), QStringLiteral("本文"));
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QCOMPARE(QApplication::focusWidget(), w->Combo1);
+        QCOMPARE(w->bodyText(), QStringLiteral("本文"));
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(QApplication::focusWidget() != w->Combo1);
+        QCOMPARE(w->bodyText(), QStringLiteral("拝啓\r\n本文"));
+        QTest::mouseClick(w->BodyText->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(QApplication::focusWidget(), w->BodyText);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(w->bodyText(), QStringLiteral("本文"));
+
+        // The greeting still stands in the box; a click on 送信 leaves the box.
+        w->Combo1->setFocus(Qt::MouseFocusReason);
+        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        QCOMPARE(m_layer->calls.size(), 1);
+        QCOMPARE(m_layer->calls[0].body, QStringLiteral("拝啓\r\n本文"));
     }
 
     void fortuneDraw_data()
@@ -348,7 +385,9 @@ private Q_SLOTS:
         QCOMPARE(w->width(), twipsToPx(7100));
         QCOMPARE(w->pos(), centred(7100));
         QCOMPARE(w->List1->palette().color(QPalette::Base), QColor(255, 255, 255));
-        QVERIFY(w->Option2->isChecked());
+        // With the panel hidden the mail must not go to the whole book.
+        QVERIFY(!w->Option2->isChecked());
+        w->Option2->click();
 
         // "取消" leaves bulk mode and empties the recipient, even a typed one.
         w->Command4->click();
@@ -385,12 +424,42 @@ private Q_SLOTS:
         const QPoint third = w->List1->visualItemRect(w->List1->item(2)).center();
         QTest::mouseClick(w->List1->viewport(), Qt::LeftButton, {}, third);
         QCOMPARE(w->toText(), address60);
+        QVERIFY(m_prompt->shown().isEmpty());
 
         // Typing stops at 60 characters.
         w->setToText(QString());
         w->ToText->setFocus();
         QTest::keyClicks(w->ToText, QString(70, QLatin1Char('x')));
         QCOMPARE(w->toText(), QString(60, QLatin1Char('x')));
+    }
+
+    // Deleted entries are not listed; a line whose record changed after the
+    // list was filled never gives another entry's address.
+    void addressListAfterBookChanged()
+    {
+        writeAddressBook({ { QStringLiteral("削除済み"), QStringLiteral("gone@example.test") },
+                             { QStringLiteral("二郎"), QStringLiteral("jiro@example.test") },
+                             { QStringLiteral("三郎"), QStringLiteral("saburo@example.test") } },
+            names::addressBook, { 0 });
+        WriteForm *w = openForm();
+        w->Command4->click();
+        QCOMPARE(w->List1->count(), 2);
+        QCOMPARE(w->AddressIndex, (QList<qint16> { 2, 3, 0 }));
+        QCOMPARE(w->Text1->text(), QStringLiteral("2"));
+
+        // The book is compacted and 二郎 deleted meanwhile: record 2 is now 三郎.
+        writeAddressBook({ { QStringLiteral("三郎"), QStringLiteral("saburo@example.test") } });
+        m_prompt->answer(PromptAnswer::Ok);
+        QTest::mouseClick(w->List1->viewport(), Qt::LeftButton, {},
+            w->List1->visualItemRect(w->List1->item(0)).center());
+        QCOMPARE(w->toText(), QString());
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown()[0].text,
+            QStringLiteral("アドレス帳が変更されていました。一覧を読み直しましたので、もう一度名前を選んで下さい。"));
+        QCOMPARE(w->List1->count(), 1);
+        QTest::mouseClick(w->List1->viewport(), Qt::LeftButton, {},
+            w->List1->visualItemRect(w->List1->item(0)).center());
+        QCOMPARE(w->toText(), QStringLiteral("saburo@example.test"));
     }
 
     void pressWithoutCurrentLine()
@@ -595,6 +664,33 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->shown().size(), 2); // the file dialogs only
     }
 
+    // After a failed send the row, the list and the paths agree, and a further
+    // pick adds to the files already attached.
+    void attachmentsAfterFailedSend()
+    {
+        m_layer->refused.insert(QStringLiteral("bad@example.test"));
+        m_prompt->setAutoAnswer(true);
+        WriteForm *w = openForm();
+        w->setToText(QStringLiteral("bad@example.test"));
+        m_prompt->answerFile(QStringLiteral("/tmp/a.txt"));
+        w->AttachCommand->click();
+        w->Command1->click();
+        QCOMPARE(loadedForm<WriteForm>(), w);
+        QVERIFY(!w->AttachCommand->isEnabled());
+        QVERIFY(w->Command9->isEnabled());
+        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt"));
+        QCOMPARE(w->List2->count(), 1);
+        m_prompt->answerFile(QStringLiteral("/tmp/b.txt"));
+        w->Command9->click();
+        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt,/tmp/b.txt"));
+        QCOMPARE(w->List2->count(), 2);
+        QCOMPARE(w->List2->item(1)->text(), QStringLiteral("/tmp/b.txt"));
+        w->setToText(QStringLiteral("good@example.test"));
+        w->Command1->click();
+        QCOMPARE(m_layer->calls.last().attachments, QStringLiteral("/tmp/a.txt,/tmp/b.txt"));
+        QVERIFY(!loadedForm<WriteForm>());
+    }
+
     void sendLongTexts()
     {
         WriteForm *w = openForm();
@@ -660,6 +756,16 @@ private Q_SLOTS:
         w->setToText(QStringLiteral("typed@example.test"));
         w->SubjectText->setText(QStringLiteral("お知らせ"));
         w->setBodyText(QStringLiteral("皆様へ"));
+        // Asked first; "いいえ" sends nothing and keeps the window.
+        m_prompt->answer(PromptAnswer::No);
+        w->Command1->click();
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("アドレス帳の 3 件に送信します。よろしいですか？"));
+        QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("確認"));
+        QCOMPARE(m_prompt->shown()[0].buttons, PromptButtons::YesNo);
+        QVERIFY(m_layer->calls.isEmpty());
+        QCOMPARE(loadedForm<WriteForm>(), w);
+        m_prompt->answer(PromptAnswer::Yes);
         w->Command1->click();
 
         QCOMPARE(m_layer->calls.size(), 3);
@@ -673,7 +779,7 @@ private Q_SLOTS:
         QCOMPARE(trimmedField(records[2].Header3), QStringLiteral("three@example.test"));
         QCOMPARE(trimmedField(records[1].Body), QStringLiteral("皆様へ"));
         QCOMPARE(w->Label7->text(), QStringLiteral("送信完了です。"));
-        QVERIFY(m_prompt->shown().isEmpty());
+        QCOMPARE(m_prompt->shown().size(), 2);
         QVERIFY(!loadedForm<WriteForm>());
     }
 
@@ -690,6 +796,7 @@ private Q_SLOTS:
         w->Option2->click();
         w->SubjectText->setText(QStringLiteral("お知らせ"));
         w->setBodyText(QStringLiteral("皆様へ"));
+        m_prompt->answer(PromptAnswer::Yes);
         QStringList seen;
         setBulkProgressHook([&](QProgressDialog &dialog, int n, int count) {
             seen << dialog.labelText();
@@ -710,76 +817,78 @@ private Q_SLOTS:
         QCOMPARE(loadedForm<WriteForm>(), w);
         QCOMPARE(w->SubjectText->text(), QStringLiteral("お知らせ"));
         QCOMPARE(w->Label7->text(), QStringLiteral("送信を中止しました。（4 件中 2 件送信）"));
-        QVERIFY(m_prompt->shown().isEmpty());
+        QCOMPARE(m_prompt->shown().size(), 1); // the question before the run
         QVERIFY(!w->findChild<QProgressDialog *>());
     }
 
-    void sendBulkEmptyList()
+    // Nobody to send to: said so, nothing sent, the window keeps the mail.
+    void sendBulkNobody_data()
     {
+        QTest::addColumn<bool>("withBook");
+        QTest::newRow("no address book") << false;
+        QTest::newRow("deleted and blank entries only") << true;
+    }
+    void sendBulkNobody()
+    {
+        QFETCH(bool, withBook);
+        if (withBook)
+            writeAddressBook({ { QStringLiteral("削除済み"), QStringLiteral("gone@example.test") },
+                                 { QStringLiteral("空"), QStringLiteral("   ") } },
+                names::addressBook, { 0 });
         WriteForm *w = openForm();
         w->Command4->click();
         w->Option2->click();
+        w->setBodyText(QStringLiteral("大事な本文"));
+        m_prompt->answer(PromptAnswer::Ok);
         w->Command1->click();
         QVERIFY(m_layer->calls.isEmpty());
         QVERIFY(sentRecords().isEmpty());
-        QCOMPARE(w->Label7->text(), QStringLiteral("送信完了です。"));
-        QVERIFY(m_prompt->shown().isEmpty());
-        QVERIFY(!loadedForm<WriteForm>());
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown()[0].text,
+            QStringLiteral("アドレス帳にメールアドレスの登録がないため、一括送信の送り先がありません。"
+                           "アドレス帳に登録するか、「取消」で一括送信をやめて宛先を入れて下さい。"));
+        QCOMPARE(loadedForm<WriteForm>(), w);
+        QCOMPARE(w->bodyText(), QStringLiteral("大事な本文"));
+        QVERIFY(w->Label7->text() != QStringLiteral("送信完了です。"));
     }
 
-    // An empty address fails its pass; the others still go out; one box lists it.
+    // Deleted and blank entries are skipped; every failed address is listed in
+    // one box; the window stays with the mail.
     void sendBulkWithFailures()
     {
-        writeAddressBook({ { QStringLiteral("一"), QStringLiteral("one@example.test") },
-            { QStringLiteral("空"), QString() },
-            { QStringLiteral("拒否"), QStringLiteral("refused@example.test") },
-            { QStringLiteral("四"), QStringLiteral("four@example.test") } });
-        m_layer->refused.insert(QStringLiteral("refused@example.test"));
-        m_prompt->setAutoAnswer(true);
-        WriteForm *w = openForm();
-        w->Command4->click();
-        w->Option2->click();
-        w->Command1->click();
-
-        QCOMPARE(m_layer->calls.size(), 4);
-        QCOMPARE(m_layer->calls[1].to, QString()); // the library still decides
-        const QList<MailRecord> records = sentRecords();
-        QCOMPARE(records.size(), 2);
-        QCOMPARE(trimmedField(records[0].Header3), QStringLiteral("one@example.test"));
-        QCOMPARE(trimmedField(records[1].Header3), QStringLiteral("four@example.test"));
-        QCOMPARE(m_prompt->shown().size(), 1);
-        const test::ShownPrompt box = m_prompt->shown().first();
-        QCOMPARE(box.title, QStringLiteral("送信エラー"));
-        QVERIFY(box.text.contains(QStringLiteral("（宛先なし）：宛先が指定されていません。")));
-        QVERIFY(box.text.contains(QStringLiteral("refused@example.test：")));
-        QVERIFY(!box.text.contains(QStringLiteral("one@example.test")));
-        QVERIFY(w->Label7->text() != QStringLiteral("送信完了です。"));
-        QVERIFY(!loadedForm<WriteForm>());
-    }
-
-    // Many failures still make one box, short enough to fit on the screen.
-    void sendBulkManyFailures()
-    {
-        QList<QPair<QString, QString>> book;
+        QList<QPair<QString, QString>> book = { { QStringLiteral("一"), QStringLiteral("one@example.test") },
+            { QStringLiteral("空"), QString() }, { QStringLiteral("削除"), QStringLiteral("gone@example.test") },
+            { QStringLiteral("四"), QStringLiteral("four@example.test") } };
         for (int i = 1; i <= 25; ++i) {
             const QString address = QStringLiteral("bad%1@example.test").arg(i);
             book.append({ QStringLiteral("名前%1").arg(i), address });
             m_layer->refused.insert(address);
         }
-        writeAddressBook(book);
+        writeAddressBook(book, names::addressBook, { 2 });
         m_prompt->setAutoAnswer(true);
         WriteForm *w = openForm();
         w->Command4->click();
         w->Option2->click();
+        w->SubjectText->setText(QStringLiteral("お知らせ"));
         w->Command1->click();
-        QCOMPARE(m_layer->calls.size(), 25);
-        QCOMPARE(m_prompt->shown().size(), 1);
-        const QString text = m_prompt->shown()[0].text;
-        QCOMPARE(text.count(QStringLiteral("\r\n")), 21);
-        QVERIFY(text.contains(QStringLiteral("bad20@example.test")));
-        QVERIFY(!text.contains(QStringLiteral("bad21@example.test")));
-        QVERIFY(text.endsWith(QStringLiteral("ほか 5 件")));
-        QVERIFY(sentRecords().isEmpty());
+
+        QCOMPARE(m_prompt->shown().size(), 2);
+        QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("アドレス帳の 27 件に送信します。よろしいですか？"));
+        QCOMPARE(m_layer->calls.size(), 27);
+        QCOMPARE(m_layer->calls[1].to, QStringLiteral("four@example.test"));
+        const QList<MailRecord> records = sentRecords();
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(trimmedField(records[1].Header3), QStringLiteral("four@example.test"));
+        const test::ShownPrompt box = m_prompt->shown().at(1);
+        QCOMPARE(box.title, QStringLiteral("送信エラー"));
+        QVERIFY(box.text.startsWith(QStringLiteral("次の宛先へは送信できませんでした。\r\n")));
+        QCOMPARE(box.text.count(QStringLiteral("\r\n")), 25);
+        for (int i = 1; i <= 25; ++i)
+            QVERIFY(box.text.contains(QStringLiteral("bad%1@example.test：").arg(i)));
+        QVERIFY(!box.text.contains(QStringLiteral("one@example.test")));
+        QCOMPARE(loadedForm<WriteForm>(), w);
+        QCOMPARE(w->SubjectText->text(), QStringLiteral("お知らせ"));
+        QCOMPARE(w->Label7->text(), QStringLiteral("送信できなかった宛先があります。（27 件中 2 件送信）"));
     }
 
     void sendWithFortuneSingle()
@@ -819,6 +928,7 @@ private Q_SLOTS:
         w->setBodyText(QStringLiteral("本文"));
         w->Check1->setChecked(true);
         w->setRandomSource(sequence({ 0.0f, 0.5f, 0.99f }));
+        m_prompt->answer(PromptAnswer::Yes);
         w->Command1->click();
         QCOMPARE(m_layer->calls.size(), 3);
         const int expected[3] = { 0, 6, 11 };
@@ -830,8 +940,8 @@ private Q_SLOTS:
             QCOMPARE(trimmedField(r.Body), QStringLiteral("本文"));
     }
 
-    // "元のサイズ" after choosing bulk mode: the send is still a bulk send.
-    void narrowedBulkStillBulk()
+    // "元のサイズ" after choosing bulk mode: the mail goes to the recipient only.
+    void narrowingEndsBulkMode()
     {
         writeAddressBook({ { QStringLiteral("一"), QStringLiteral("one@example.test") },
             { QStringLiteral("二"), QStringLiteral("two@example.test") } });
@@ -839,8 +949,11 @@ private Q_SLOTS:
         w->Command4->click();
         w->Option2->click();
         w->Command6->click();
+        w->setToText(QStringLiteral("solo@example.test"));
         w->Command1->click();
-        QCOMPARE(m_layer->calls.size(), 2);
+        QCOMPARE(m_layer->calls.size(), 1);
+        QCOMPARE(m_layer->calls[0].to, QStringLiteral("solo@example.test"));
+        QVERIFY(m_prompt->shown().isEmpty());
     }
 };
 

@@ -120,4 +120,16 @@ QByteArray readBytes(const QString &path)
     return f.readAll();
 }
 
+void typeText(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        QWidget *target = QApplication::focusWidget();
+        if (!target)
+            return;
+        QTest::sendKeyEvent(QTest::Click, target, Qt::Key_unknown, text.mid(i, n), Qt::NoModifier);
+        i += n - 1;
+    }
+}
+
 } // namespace kestra::test

@@ -95,6 +95,11 @@ private:
     QTemporaryDir m_dir;
 };
 
+// Types `text` into the widget that has the focus, one key press per character
+// (a surrogate pair is one character), as a keyboard or an input method sends
+// it. QTest::keyClicks takes ASCII only.
+void typeText(const QString &text);
+
 // Writes raw bytes to a file, replacing it.
 void writeBytes(const QString &path, const QByteArray &bytes);
 QByteArray readBytes(const QString &path);
