@@ -10,7 +10,6 @@
 #include "compose/AttachmentRow.h"
 #include "compose/SendMail.h"
 #include "settings/FormPlacement.h"
-#include "storage/StoreBuffers.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -18,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTextCursor>
 #include <QTextEdit>
 
 namespace kestra {
@@ -134,15 +134,35 @@ void BackForm::Command3_Click()
     SwapWindow(mainWindowSlot(), this);
 }
 
+void BackForm::startReply(const QString &to, const QString &subject, const QString &body)
+{
+    ToText->setText(to);
+    SubjectText->setText(subject);
+    BodyText->setPlainText(body);
+    AttachmentRow{AttachCommand, Command9, Command10, AttachText, List2}.drop();
+    // A new reply starts with every attachment button usable, as at load.
+    Command9->setEnabled(true);
+    Command10->setEnabled(true);
+}
+
 void BackForm::Command4_Click()
 {
-    QClipboard *clipboard = QApplication::clipboard();
-    const QString combined =
-        clipboard->text() + replyPasteSeparator() + trimBlanks(receivedBuffer().Body);
-    BodyText->setPlainText(combined);
-    clipboard->clear();
-    clipboard->setText(BodyText->toPlainText());
-    BodyText->setPlainText(trimBlanks(clipboard->text()));
+    // The clipboard text goes in at the cursor, as one step that Ctrl+Z takes
+    // back; what the user wrote stays and the clipboard keeps its text. At the
+    // start of the body (where a new reply puts the cursor) the answered mail
+    // stays a few lines below the pasted text.
+    QTextCursor cursor = BodyText->textCursor();
+    QString text = QApplication::clipboard()->text();
+    if (text.isEmpty())
+        return;
+    if (cursor.atStart() && !BodyText->document()->isEmpty()) {
+        QString separator = replyPasteSeparator();
+        separator.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        separator.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        text += separator;
+    }
+    cursor.insertText(text);
+    BodyText->setTextCursor(cursor);
 }
 
 void BackForm::AttachCommand_Click()

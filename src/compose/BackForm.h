@@ -45,6 +45,11 @@ public:
     void Command9_Click();
     void Command10_Click();
 
+    // Fills the window for a new reply: recipient, subject and body of the
+    // answered mail and no attachments, also when the window was only hidden
+    // by "送信中止" and still holds an earlier reply's files.
+    void startReply(const QString &to, const QString &subject, const QString &body);
+
     QPushButton *Command1 = nullptr;
     QPushButton *Command2 = nullptr;
     QPushButton *Command3 = nullptr;

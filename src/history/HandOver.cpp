@@ -42,9 +42,8 @@ void TyakuForm::Command4_Click()
         return;
     BackForm *reply = form<BackForm>();
     // "Re:" goes in front every time, also before an existing "Re:".
-    reply->SubjectText->setText(QStringLiteral("Re:  ") + trimBlanks(Text9->text()));
-    reply->ToText->setText(trimBlanks(Text8->text()));
-    reply->BodyText->setPlainText(trimBlanks(rtfEd->toPlainText()));
+    reply->startReply(trimBlanks(Text8->text()), QStringLiteral("Re:  ") + trimBlanks(Text9->text()),
+                      trimBlanks(rtfEd->toPlainText()));
     SwapWindow(reply, this);
 }
 

@@ -10,6 +10,8 @@
 #include "storage/RecordFile.h"
 
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTextEdit>
 #include <QtTest>
 
@@ -122,7 +124,9 @@ private slots:
         QVERIFY(history->isVisible());
     }
 
-    void stoppedReplyKeepsItsAttachmentsForTheNextReply()
+    // A reply stopped with "送信中止" and a new reply: the new one starts
+    // without the earlier reply's attachments.
+    void newReplyStartsWithoutAttachments()
     {
         TyakuForm *history = openWith(1, {test::receivedMail(1), test::receivedMail(2)});
         test::pressRow(history->List1, 0);
@@ -139,7 +143,9 @@ private slots:
         QCOMPARE(loadedForm<BackForm>(), reply);
         QCOMPARE(reply->SubjectText->text(), QStringLiteral("Re:  件名2"));
         QCOMPARE(reply->ToText->text(), QStringLiteral("sender2@example.com"));
-        QCOMPARE(reply->AttachText->text(), QStringLiteral("/tmp/plan.pdf"));
+        QCOMPARE(reply->AttachText->text(), QString());
+        QCOMPARE(reply->List2->count(), 0);
+        QVERIFY(reply->AttachCommand->isEnabled() && reply->Command9->isEnabled() && reply->Command10->isEnabled());
     }
 
     void replyUsesTheMailClickedLast()
