@@ -8,11 +8,13 @@
 #include "common/UserPrompt.h"
 #include "history/EditorText.h"
 #include "history/HistoryListBox.h"
+#include "storage/Cp932.h"
 #include "storage/Settings.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -88,11 +90,27 @@ void TyakuForm::EditorNew()
     AppState &state = appState();
     if (state.editorFile.contains(newFileName()))
         return;
+    // Text typed into the box (not a mail the history put there) is thrown
+    // away only when the user says so.
+    if (rtfEd->document()->isModified() && !rtfEd->toPlainText().isEmpty()
+        && !prompt().confirm(QStringLiteral("編集中の文章は保存されていません。破棄して新規作成しますか？")))
+        return;
     if (state.editorModified)
         SaveEditorFile();
+    const QString path = FolderPart(state.editorFile) + newFileName();
+    const QString shown = QFileInfo(path).absoluteFilePath();
+    if (QFileInfo::exists(path)
+        && !prompt().confirm(QStringLiteral("「%1」は既にあります。中身を消して新規作成しますか？").arg(shown)))
+        return;
+    // The new file is made before anything changes: a folder that cannot be
+    // written leaves the text, the caption and the current file as they were.
+    if (const Status made = writeFileAtomically(path, QByteArray()); !made) {
+        prompt().info(QStringLiteral("新しいファイルを作れませんでした。\r\n") + made.error().message(), appTitle(),
+                      PromptIcon::Exclamation);
+        return;
+    }
     rtfEd->clear();
-    state.editorFile = FolderPart(state.editorFile) + newFileName();
-    SaveEditorFile();
+    state.editorFile = path;
     state.editorModified = false;
     setWindowTitle(newFileName() + QStringLiteral("      ") + state.editorFile);
 }
@@ -102,10 +120,15 @@ void TyakuForm::EditorOpen()
     const QString path = prompt().openFileName(QStringLiteral("開く"), QString(), textFileFilter());
     if (path.isEmpty())
         return;
-    setWindowTitle(path);
     Result<QString> text = readEditorTextFile(path);
-    if (text)
-        rtfEd->setPlainText(text.value());
+    if (!text) {
+        // The caption keeps naming what the box shows.
+        prompt().info(QStringLiteral("ファイルを開けませんでした。\r\n") + text.error().message(), appTitle(),
+                      PromptIcon::Exclamation);
+        return;
+    }
+    setWindowTitle(path);
+    rtfEd->setPlainText(text.value());
 }
 
 void TyakuForm::EditorSaveAs()
@@ -113,8 +136,14 @@ void TyakuForm::EditorSaveAs()
     const QString path = prompt().saveFileName(QStringLiteral("名前を付けて保存"), QString(), textFileFilter());
     if (path.isEmpty())
         return;
-    setWindowTitle(path);
-    SaveEditorText(path);
+    const QString lost = cp932::firstUnencodable(rtfEd->toPlainText());
+    if (!lost.isEmpty()
+        && !prompt().confirm(QStringLiteral("この文章には Shift_JIS で保存できない文字（「%1」など）があります。"
+                                            "保存するとその文字は「?」になります。保存しますか？")
+                                 .arg(lost)))
+        return;
+    if (SaveEditorText(path))
+        setWindowTitle(path);
 }
 
 void TyakuForm::EditorPrint()

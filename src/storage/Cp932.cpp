@@ -165,6 +165,18 @@ bool canEncode(QStringView text)
     return true;
 }
 
+QString firstUnencodable(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            return text.mid(i, 2).toString();
+        if (c.isSurrogate() || (c.unicode() != 0 && codeOf(c.unicode()) == kNoCode))
+            return QString(c);
+    }
+    return QString();
+}
+
 QByteArray encodeField(QStringView text, int width)
 {
     // Encode at most `width` characters: each takes at least one byte.

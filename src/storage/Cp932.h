@@ -36,4 +36,8 @@ QString decodeField(QByteArrayView bytes);
 // True when every character of `text` has a code in code page 932.
 bool canEncode(QStringView text);
 
+// The first character of `text` that code page 932 cannot hold (both halves of
+// a surrogate pair), or an empty text when there is none.
+QString firstUnencodable(QStringView text);
+
 } // namespace kestra::cp932

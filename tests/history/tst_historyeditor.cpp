@@ -233,6 +233,82 @@ private slots:
         QCOMPARE(sizeAfterSecondNew, 0);
     }
 
+    // New asks before throwing away typed text or emptying an existing file,
+    // and changes nothing when the file cannot be made; a failed Open says so
+    // and keeps the caption; Save As warns about characters code page 932
+    // cannot hold.
+    void editorCommandsNeverLoseText()
+    {
+        QTemporaryDir current;
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(current.path()));
+        const QString existing = current.filePath(QStringLiteral("新規作成.TXT"));
+        writeBytes(existing, QByteArray("old content"));
+        TyakuForm *f = openEditor(QStringLiteral("本文"));
+        f->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        f->rtfEd->setFocus(Qt::MouseFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_End, Qt::ControlModifier);
+        test::typeText(QStringLiteral("追記"));
+        f->setWindowTitle(QStringLiteral("caption"));
+
+        m_prompt->answer(PromptAnswer::No); // keep the typed text
+        f->mnew->trigger();
+        m_prompt->answer(PromptAnswer::Yes); // discard it
+        m_prompt->answer(PromptAnswer::No);  // but do not empty the existing file
+        f->mnew->trigger();
+        const QStringList asked = m_prompt->texts();
+        const QByteArray fileAfter = readBytes(existing);
+        const QString fileShown = QFileInfo(existing).absoluteFilePath();
+
+        // A folder that cannot be written (here: gone).
+        QTemporaryDir gone;
+        QVERIFY(QDir::setCurrent(gone.path()));
+        QVERIFY(gone.remove());
+        m_prompt->clear();
+        m_prompt->answer(PromptAnswer::Yes);
+        m_prompt->answer(PromptAnswer::Ok);
+        f->mnew->trigger();
+        const QStringList failedNew = m_prompt->texts();
+        QDir::setCurrent(before);
+
+        QCOMPARE(asked.size(), 3);
+        QCOMPARE(asked[0], QStringLiteral("編集中の文章は保存されていません。破棄して新規作成しますか？"));
+        QCOMPARE(asked[2], QStringLiteral("「%1」は既にあります。中身を消して新規作成しますか？").arg(fileShown));
+        QCOMPARE(fileAfter, QByteArray("old content"));
+        QCOMPARE(failedNew.size(), 2);
+        QVERIFY2(failedNew[1].startsWith(QStringLiteral("新しいファイルを作れませんでした。\r\n")), qPrintable(failedNew[1]));
+        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("本文追記"));
+        QCOMPARE(f->windowTitle(), QStringLiteral("caption"));
+        QVERIFY(appState().editorFile.isEmpty());
+
+        m_prompt->clear();
+        m_prompt->answerFile(m_folder->path() + QStringLiteral("/missing.txt"));
+        m_prompt->answer(PromptAnswer::Ok);
+        f->mopen->trigger();
+        QCOMPARE(m_prompt->shown().size(), 2);
+        QVERIFY(m_prompt->shown()[1].text.startsWith(QStringLiteral("ファイルを開けませんでした。\r\n")));
+        QVERIFY(m_prompt->shown()[1].text.contains(QStringLiteral("missing.txt")));
+        QCOMPARE(f->windowTitle(), QStringLiteral("caption"));
+        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("本文追記"));
+
+        const QString out = m_folder->path() + QStringLiteral("/out.txt");
+        f->rtfEd->setPlainText(QStringLiteral("絵😀"));
+        for (const PromptAnswer a : {PromptAnswer::No, PromptAnswer::Yes}) {
+            m_prompt->clear();
+            m_prompt->answerFile(out);
+            m_prompt->answer(a);
+            f->msave->trigger();
+            QCOMPARE(m_prompt->shown().size(), 2);
+            QCOMPARE(m_prompt->shown()[1].text,
+                     QStringLiteral("この文章には Shift_JIS で保存できない文字（「😀」など）があります。"
+                                    "保存するとその文字は「?」になります。保存しますか？"));
+            QCOMPARE(QFileInfo::exists(out), a == PromptAnswer::Yes);
+        }
+        QCOMPARE(readBytes(out), QByteArray("\x8a\x47?\r\n"));
+        QCOMPARE(f->windowTitle(), out);
+    }
+
     void openReadsCodePage932Lines()
     {
         const QString path = m_folder->path() + QStringLiteral("/in.txt");
