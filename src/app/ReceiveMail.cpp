@@ -207,10 +207,13 @@ void ReceiveMail(MainForm &main)
     }
 
     [&] {
-        // 3-4. ID and password, read afresh at every run.
-        const IdPass saved = readIdPass(appPaths().idPassIni());
-        settings.pop3Id = saved.id.left(255);
-        settings.pop3Password = saved.password.left(255);
+        // 3-4. ID and password: those confirmed in the account window during
+        // this run, else the saved ones, read afresh at every run.
+        if (!settings.accountConfirmed) {
+            const IdPass saved = readIdPass(appPaths().idPassIni());
+            settings.pop3Id = saved.id.left(255);
+            settings.pop3Password = saved.password.left(255);
+        }
         IdPassForm *account = form<IdPassForm>();
         account->IdText->setText(settings.pop3Id);
         account->PassText->setText(settings.pop3Password);

@@ -20,6 +20,9 @@ struct SharedSettings {
     qint16 apop = 0; // non-zero asks for APOP authentication
     QString pop3Id;
     QString pop3Password;
+    // Set by "OK" in the account window: the ID and password typed there are
+    // used for the rest of the run, also when they were not saved to the file.
+    bool accountConfirmed = false;
 };
 
 // Program-wide state: one instance, owned by the process. Windows read and

@@ -5,6 +5,7 @@
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
 #include "settings/FormPlacement.h"
+#include "storage/Cp932.h"
 #include "storage/Settings.h"
 
 #include <QCheckBox>
@@ -104,11 +105,36 @@ void IdPassForm::enterPressed()
 void IdPassForm::OKCommand_Click()
 {
     const IdPass values{IdText->text(), PassText->text()};
+    if (Check1->isChecked()) {
+        // The file holds code page 932: a character it has no code for would
+        // be saved as "?", and the saved account would never log in.
+        const struct {
+            QLineEdit *box;
+            QString name;
+        } fields[] = {{IdText, QStringLiteral("ID")}, {PassText, QStringLiteral("パスワード")}};
+        for (const auto &field : fields) {
+            const QString lost = cp932::firstUnencodable(field.box->text());
+            if (lost.isEmpty())
+                continue;
+            // A password is not shown, not even one character of it.
+            const QString shown = field.box == PassText ? QString() : QStringLiteral("「%1」").arg(lost);
+            prompt().info(QStringLiteral("%1に、保存できない文字%2があります。保存すると「?」に変わり、受信でログインできなくなります。\r\n"
+                                         "%1を確かめるか、「IDパスワードを保存する」を外して、今回の起動中だけ使って下さい。")
+                              .arg(field.name, shown),
+                          appTitle(), PromptIcon::Exclamation);
+            field.box->setFocus();
+            return;
+        }
+    }
     if (Status s = writeIdPass(appPaths().idPassIni(), values, Check1->isChecked()); !s) {
         // The window stays open with what was typed, so nothing is lost silently.
         prompt().info(s.error().message(), appTitle(), PromptIcon::Exclamation);
         return;
     }
+    SharedSettings &settings = appState().settings;
+    settings.pop3Id = values.id.left(255);
+    settings.pop3Password = values.password.left(255);
+    settings.accountConfirmed = true;
     unloadSelf(this);
 }
 

@@ -767,6 +767,36 @@ private Q_SLOTS:
         QVERIFY(storedMails().isEmpty());
     }
 
+    // The account window's "OK" with the save switch clear: the ID and
+    // password typed there log in for the rest of the run; the file keeps the
+    // old (here wrong) ones.
+    void dovecotTypedAccountIsUsedWithoutSaving()
+    {
+        QVERIFY(m_box.running());
+        m_box.clear();
+        m_box.put(plainMail(1));
+        auto layer = dovecotLayer();
+        setMailLayer(layer.get());
+        appState().settings.pop3Server = m_box.plainServer();
+        setAccount(m_box.user(), QStringLiteral("wrong"));
+
+        IdPassForm *account = form<IdPassForm>();
+        account->show();
+        account->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(account));
+        account->PassText->setFocus(Qt::TabFocusReason);
+        account->PassText->selectAll();
+        QTest::keyClicks(QApplication::focusWidget(), m_box.password());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!loadedForm<IdPassForm>());
+
+        m_main->Command4_Click();
+        QVERIFY2(m_prompt->shown().isEmpty(), qPrintable(m_prompt->texts().join(u'\n')));
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(storedMails().size(), 1);
+        QCOMPARE(readIdPass(appPaths().idPassIni()).password, QStringLiteral("wrong"));
+    }
+
     void dovecotNoServer()
     {
         auto layer = dovecotLayer();

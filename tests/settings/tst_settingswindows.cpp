@@ -70,6 +70,7 @@ private Q_SLOTS:
     void idPassKeys();
     void idPassPasswordBox();
     void idPassWriteFailureIsReported();
+    void idPassUnsavableCharacterIsWarned();
 };
 
 void SettingsTest::cleanup()
@@ -417,6 +418,40 @@ void SettingsTest::idPassOkWithSaveWritesAll()
     QCOMPARE(back.id, QStringLiteral("taro"));
     QCOMPARE(back.password, QStringLiteral("秘密pw"));
     QCOMPARE(prompts.shown().size(), 0);
+}
+
+// A password with a character code page 932 has no code for is not saved as
+// "?": a box says so and the window stays; unticked, it is used for this run.
+void SettingsTest::idPassUnsavableCharacterIsWarned()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    writeBytes(appPaths().idPassIni(), "[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
+    IdPassForm *w = form<IdPassForm>();
+    w->show();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    w->PassText->setFocus(Qt::TabFocusReason);
+    w->PassText->clear();
+    test::typeText(QStringLiteral("pw€😀"));
+    w->Check1->setChecked(true);
+    prompts.answer(PromptAnswer::Ok);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(prompts.shown().size(), 1);
+    QCOMPARE(prompts.shown()[0].text,
+             QStringLiteral("パスワードに、保存できない文字があります。保存すると「?」に変わり、受信でログインできなくなります。\r\n"
+                            "パスワードを確かめるか、「IDパスワードを保存する」を外して、今回の起動中だけ使って下さい。"));
+    QCOMPARE(prompts.shown()[0].icon, PromptIcon::Exclamation);
+    QCOMPARE(loadedForm<IdPassForm>(), w);
+    QCOMPARE(QApplication::focusWidget(), w->PassText);
+    QCOMPARE(readBytes(appPaths().idPassIni()), QByteArray("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n"));
+
+    w->Check1->setChecked(false);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QVERIFY(!loadedForm<IdPassForm>());
+    QCOMPARE(appState().settings.pop3Password, QStringLiteral("pw€😀"));
+    QCOMPARE(appState().settings.pop3Id, QStringLiteral("old"));
+    QVERIFY(appState().settings.accountConfirmed);
 }
 
 void SettingsTest::idPassOkWithoutSaveWritesOnlyName3()
