@@ -11,6 +11,7 @@
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
+#include "compose/BackForm.h"
 #include "compose/WriteForm.h"
 #include "history/SearchForm.h"
 #include "history/TyakuForm.h"
@@ -34,6 +35,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTextEdit>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
@@ -358,8 +360,39 @@ bool MainForm::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+namespace {
+
+// What closing the program would throw away, one line per window.
+QStringList unsavedWork()
+{
+    QStringList lines;
+    if (const WriteForm *compose = loadedForm<WriteForm>()) {
+        const bool typed = !compose->toText().isEmpty() || !compose->SubjectText->text().isEmpty()
+                           || !compose->bodyText().isEmpty() || !compose->AttachText->text().isEmpty();
+        if (typed)
+            lines << QStringLiteral("・送信していないメール（新規作成・送信）");
+    }
+    if (loadedForm<BackForm>())
+        lines << QStringLiteral("・送信していない返事（返事を書く）");
+    if (const TyakuForm *history = loadedForm<TyakuForm>()) {
+        // Text typed into the editor; a mail the history put there is not the user's.
+        if (history->rtfEd->document()->isModified() && !history->rtfEd->toPlainText().isEmpty())
+            lines << QStringLiteral("・保存していない編集中の文章（%1）").arg(history->windowTitle());
+    }
+    return lines;
+}
+
+} // namespace
+
 void MainForm::closeEvent(QCloseEvent *event)
 {
+    const QStringList unsaved = unsavedWork();
+    if (!unsaved.isEmpty()
+        && !prompt().confirm(QStringLiteral("終了すると、次の内容は失われます。\r\n") + unsaved.join(QStringLiteral("\r\n"))
+                             + QStringLiteral("\r\n終了しますか？"))) {
+        event->ignore();
+        return;
+    }
     mailLayer().NMailEndWinSock();
     Timer1->stop();
     // Every other window, shown or only loaded, ends with the program.

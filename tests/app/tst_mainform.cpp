@@ -2,7 +2,10 @@
 #include "app/MainForm.h"
 #include "app/Startup.h"
 #include "common/AppState.h"
+#include "common/Forms.h"
 #include "common/Twips.h"
+#include "compose/WriteForm.h"
+#include "history/TyakuForm.h"
 #include "mail/MailLayer.h"
 #include "storage/Records.h"
 #include "support/TestSupport.h"
@@ -14,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QPushButton>
 #include <QQuickWindow>
 #include <QToolBar>
@@ -373,6 +377,56 @@ private slots:
         QVERIFY(hidden.isNull());
         delete other;
         delete main;
+    }
+
+    // An unsent mail and text typed into the editor: one question lists both;
+    // "いいえ" keeps everything open. A mail the history put in the editor is
+    // not counted.
+    void closingAsksOnceAboutUnsentAndUnsavedWork()
+    {
+        MainForm *main = start();
+        main->show();
+        main->Command6->click(); // the history window, its editor holding a mail
+        TyakuForm *history = loadedForm<TyakuForm>();
+        QVERIFY(history);
+        history->rtfEd->setPlainText(QStringLiteral("受信したメール"));
+        main->close(); // nothing typed yet: no question
+        QVERIFY(m_prompt->shown().isEmpty());
+        delete main;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        main = start();
+        main->show();
+        main->Command3->click();
+        WriteForm *compose = loadedForm<WriteForm>();
+        compose->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(compose));
+        compose->BodyText->setFocus(Qt::MouseFocusReason);
+        test::typeText(QStringLiteral("書きかけ"));
+        main->Command6->click();
+        history = loadedForm<TyakuForm>();
+        history->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(history));
+        history->rtfEd->setFocus(Qt::MouseFocusReason);
+        test::typeText(QStringLiteral("メモ"));
+        const QString title = history->windowTitle();
+
+        m_prompt->answer(PromptAnswer::No);
+        main->close();
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown()[0].text,
+                 QStringLiteral("終了すると、次の内容は失われます。\r\n・送信していないメール（新規作成・送信）\r\n"
+                                "・保存していない編集中の文章（%1）\r\n終了しますか？")
+                     .arg(title));
+        QCOMPARE(m_prompt->shown()[0].buttons, PromptButtons::YesNo);
+        QVERIFY(main->isVisible());
+        QCOMPARE(loadedForm<WriteForm>(), compose);
+        QCOMPARE(compose->bodyText(), QStringLiteral("書きかけ"));
+
+        m_prompt->answer(PromptAnswer::Yes);
+        main->close();
+        QCOMPARE(m_prompt->shown().size(), 2);
+        QVERIFY(!main->isVisible());
+        QCOMPARE(m_layer.calls.last(), QStringLiteral("end"));
     }
 };
 
