@@ -117,18 +117,15 @@ struct BookEntry {
     AddressRecord record;
 };
 
-// The live entries of an address-book file, in file order. Deleting in the
-// address book window only marks a record (Live 0) until the file is
-// compacted; such records are skipped.
+// The live entries of an address-book file, in file order: an entry deleted
+// in the address book window but not yet compacted away is passed over.
 Status readLiveEntries(const QString &path, QList<BookEntry> &out)
 {
     out.clear();
-    return scanRecords(path, AddressRecord::kLength, [&out](qint64 number, const QByteArray &bytes) {
+    return scanLiveRecords(path, AddressRecord::kLength, [&out](qint64 number, const QByteArray &bytes) {
         if (number > kMaxRecords)
             return false;
-        AddressRecord record = AddressRecord::decode(bytes);
-        if (record.Live != 0)
-            out.append({ qint16(number), std::move(record) });
+        out.append({ qint16(number), AddressRecord::decode(bytes) });
         return true;
     });
 }
