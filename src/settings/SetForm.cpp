@@ -2,6 +2,7 @@
 
 #include "common/Forms.h"
 #include "common/Twips.h"
+#include "settings/BrowserOptionForm.h"
 #include "settings/FormPlacement.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
@@ -25,9 +26,13 @@ SetForm::SetForm(QWidget *parent)
     Command2 = new QPushButton(QStringLiteral("POPサーバー"), this);
     Command2->setObjectName(QStringLiteral("Command2"));
     setGeometryTwips(Command2, 1665, 120, 1410, 375);
+    Command3 = new QPushButton(QStringLiteral("ブラウザ"), this);
+    Command3->setObjectName(QStringLiteral("Command3"));
+    setGeometryTwips(Command3, 120, 615, 2955, 375);
 
     connect(Command1, &QPushButton::clicked, this, &SetForm::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &SetForm::Command3_Click);
 
     centreOnScreen(this);
 }
@@ -42,6 +47,11 @@ void SetForm::Command1_Click()
 void SetForm::Command2_Click()
 {
     showInFront(form<OptionForm>());
+}
+
+void SetForm::Command3_Click()
+{
+    showInFront(form<BrowserOptionForm>());
 }
 
 } // namespace kestra

@@ -12,6 +12,7 @@ namespace kestra {
 // Controls:
 //   Command1  "ID/PASS": shows IdPassForm
 //   Command2  "POPサーバー": shows OptionForm
+//   Command3  "ブラウザ": shows BrowserOptionForm (search address)
 class SetForm final : public QWidget
 {
     Q_OBJECT
@@ -19,16 +20,18 @@ class SetForm final : public QWidget
 
 public:
     static constexpr int kClientWidth = 3195; // twips
-    static constexpr int kClientHeight = 615;
+    static constexpr int kClientHeight = 1110; // a second row holds the browser settings key
 
     explicit SetForm(QWidget *parent = nullptr);
     ~SetForm() override;
 
     void Command1_Click();
     void Command2_Click();
+    void Command3_Click();
 
     QPushButton *Command1 = nullptr;
     QPushButton *Command2 = nullptr;
+    QPushButton *Command3 = nullptr;
 };
 
 } // namespace kestra
