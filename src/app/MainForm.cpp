@@ -256,8 +256,9 @@ void MainForm::Form_Resize()
     const int w = pxToTwips(width());
     const int h = pxToTwips(height());
     cboAddress->resize(twipsToPx(w / 1.5), cboAddress->height());
-    if (brwWebBrowser)
-        brwWebBrowser->resize(twipsToPx(w), twipsToPx(h));
+    // The address bar grows with its box, or the box's drop-down arrow is cut off.
+    picAddress->resize(qMax(width(), cboAddress->geometry().right() + 1), picAddress->height());
+    layoutBrowserPane();
     Picture1->resize(Picture1->width(), twipsToPx(h));
 }
 

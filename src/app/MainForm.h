@@ -2,6 +2,7 @@
 
 #include "storage/Result.h"
 
+#include <QUrl>
 #include <QWidget>
 
 class QComboBox;
@@ -12,12 +13,15 @@ class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 class QToolBar;
-class QUrl;
 class QAction;
+class QWebEngineLoadingInfo;
+class QWebEngineNewWindowRequest;
 class QWebEngineView;
 
 namespace kestra {
 
+class DownloadBar;
+class FindBar;
 class PaneActivity;
 
 // The main window: browser pane with toolbar and address bar, the button column
@@ -32,7 +36,10 @@ class PaneActivity;
 //               Command7 送信履歴, Command5 アドレス帳, Command8 設定, Command12 HP),
 //               Frame2 (Label2 "OutoLook", Command1 登録: capture a copied address),
 //               Text3 new-mail indicator
-//   brwWebBrowser  browser pane; created once the window has been painted
+//   brwWebBrowser  browser pane; created once the window has been painted; fills
+//               the window right of the button column and below the address bar
+//   picFind     find in page (Ctrl+F), picDownload download progress with "中止":
+//               below the pane while shown
 //   Text1       hover help and status box
 //   Text2       hidden clock text (also scratch); Text4 hidden clipboard scratch
 //   Command10   hidden: reloads the favourites
@@ -124,11 +131,21 @@ private:
     void buildControls();
     void showStorageError(const StorageError &error);
     void setUpBrowserPane();
+    void setUpBrowserKeys(); // Alt+arrows, F5, Esc, Ctrl+L, Ctrl+F, zoom
+    void layoutBrowserPane();
     void navigatePane(const QUrl &url);
     void showPaneTitle();
+    void showRefusedAddress(const QString &address);
+    void paneUrlChanged(const QUrl &url);
+    void paneLoadingChanged(const QWebEngineLoadingInfo &info);
+    void paneNewWindowRequested(QWebEngineNewWindowRequest &request);
+    void zoomPane(int step); // one step in (1) or out (-1), or back to 100 % (0); remembered
     int selectedFavourite() const;
 
     PaneActivity *m_paneActivity = nullptr;
+    FindBar *m_findBar = nullptr;
+    DownloadBar *m_downloadBar = nullptr;
+    QUrl m_httpsGuess; // an address typed without a scheme, tried with https first
     bool m_paneAfterFirstPaint = false; // set by Form_Load, cleared once the pane is scheduled
 };
 
