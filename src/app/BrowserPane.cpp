@@ -527,13 +527,14 @@ QWebEngineView *MainForm::browserPane()
     brwWebBrowser->show();
     // The help box stays above the pane.
     Text1->raise();
-    static bool sandboxTold = false;
-    if (engineSandboxOff() && !sandboxTold) {
-        sandboxTold = true;
-        Text1->setPlainText(sandboxNotice());
-        Text1->show();
-    }
     return brwWebBrowser;
+}
+
+void MainForm::showSandboxNotice()
+{
+    Text1->setPlainText(sandboxNotice());
+    Text1->show();
+    Text1->raise();
 }
 
 void MainForm::layoutBrowserPane()

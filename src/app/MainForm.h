@@ -90,6 +90,10 @@ public:
     // behind it takes longer to start than the rest of the window together.
     QWebEngineView *browserPane();
 
+    // Tells the user in the status box that web pages run without the engine's
+    // sandbox (the program was started as root); start-up calls it once.
+    void showSandboxNotice();
+
     // Hover help for the control under the mouse.
     void hoverOver(QWidget *control);
 

@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "app/BrowserPane.h"
 #include "app/MainForm.h"
 #include "app/SingleInstance.h"
 #include "common/AppState.h"
@@ -128,6 +129,8 @@ int runApplication(int argc, char *argv[])
     main->setAttribute(Qt::WA_DeleteOnClose);
     main->Form_Load();
     instance.setWindow(main);
+    if (engineSandboxOff())
+        main->showSandboxNotice();
     return QApplication::exec();
 }
 
