@@ -8,6 +8,7 @@
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/Forms.h"
+#include "common/HoverHelp.h"
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
@@ -191,13 +192,9 @@ void MainForm::buildControls()
     searchKey->setObjectName(QStringLiteral("searchKey"));
     connect(searchKey, &QShortcut::activated, this, &openSearchWindow);
 
-    const QList<QWidget *> watched = {Command1, Command2, Command3, Command4, Command5, Command6,
-                                      Command7, Command8, Command9, Command12, Command13, Text3,
-                                      Frame1, Frame2, Picture1, lblAddress, tbToolBar};
-    for (QWidget *w : watched) {
-        w->setMouseTracking(true);
-        w->installEventFilter(this);
-    }
+    auto *hover = new HoverHelp(this, [this](QWidget *control) { hoverOver(control); });
+    hover->watch({Command1, Command2, Command3, Command4, Command5, Command6, Command7, Command8, Command9,
+                  Command12, Command13, Text3, Frame1, Frame2, Picture1, lblAddress, tbToolBar});
     setUpBrowserPane();
 }
 
@@ -352,13 +349,6 @@ void MainForm::hoverOver(QWidget *control)
         return;
     Text1->show();
     Text1->setPlainText(help);
-}
-
-bool MainForm::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove)
-        hoverOver(qobject_cast<QWidget *>(watched));
-    return QWidget::eventFilter(watched, event);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include "common/Controls.h"
 #include "common/AppState.h"
 #include "common/Forms.h"
+#include "common/HoverHelp.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
 #include "history/EditorText.h"
@@ -112,7 +113,6 @@ TyakuForm::TyakuForm(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("TyakuForm"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setMouseTracking(true);
     resize(twipsToPx(kDesignWidth), twipsToPx(kDesignHeight));
     buildControls();
     Form_Load();
@@ -135,7 +135,6 @@ void TyakuForm::buildControls()
     List1 = new HistoryListBox(this);
     List1->setObjectName(QStringLiteral("List1"));
     List1->setGeometry(twipsRect(kListLeft, kListTop, kDesignWidth, kDesignHeight / 4));
-    List1->viewport()->setMouseTracking(true);
 
     Command1 = makeButton(this, "Command1", QStringLiteral("１件削除"));
     Command5 = makeButton(this, "Command5", QStringLiteral("全件削除"));
@@ -181,12 +180,9 @@ void TyakuForm::buildControls()
     auto *searchKey = new QShortcut(QKeySequence::Find, List1, nullptr, nullptr, Qt::WidgetShortcut);
     connect(searchKey, &QShortcut::activated, this, &openSearchWindow);
 
-    const QList<QWidget *> watched = {Command1, Command2, Command3, Command4, Command5, List1,
-                                      List1->viewport()};
-    for (QWidget *w : watched) {
-        w->setMouseTracking(true);
-        w->installEventFilter(this);
-    }
+    // Over the window's background and the list the help goes away.
+    auto *hover = new HoverHelp(this, [this](QWidget *control) { hoverOver(control); });
+    hover->watch({this, Command1, Command2, Command3, Command4, Command5, List1, List1->viewport()});
 }
 
 void TyakuForm::buildMenus()
@@ -517,19 +513,6 @@ void TyakuForm::hoverOver(QWidget *control)
     Text4->setPlainText(help);
     Text4->show();
     Text4->raise();
-}
-
-bool TyakuForm::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove)
-        hoverOver(qobject_cast<QWidget *>(watched));
-    return QWidget::eventFilter(watched, event);
-}
-
-void TyakuForm::mouseMoveEvent(QMouseEvent *event)
-{
-    hoverOver(this);
-    QWidget::mouseMoveEvent(event);
 }
 
 void TyakuForm::Command6_Click()

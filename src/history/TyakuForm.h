@@ -178,8 +178,6 @@ public:
     QListWidget *lstLst = nullptr;
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 

@@ -53,12 +53,6 @@ public:
                           const QString &, const QString &, const QString &, const QString &, int) override { return -1; }
 };
 
-void hover(QWidget *w)
-{
-    QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
-    QApplication::sendEvent(w, &enter);
-}
-
 } // namespace
 
 class TestMainForm : public QObject
@@ -256,34 +250,49 @@ private slots:
         QCOMPARE(main->Timer1->interval(), 1000);
     }
 
-    void hoverHelpShowsAndHides()
+    // Hover help with the pointer moved over the real widgets: each button of
+    // the column shows its text, also when the pointer comes to it from the
+    // frame around it; the frames, the panel, the address label and the
+    // toolbar hide the box; the browser pane leaves it alone.
+    void hoverHelpFollowsThePointer()
     {
         std::unique_ptr<MainForm> main(start());
-        hover(main->Command3);
-        QVERIFY(main->Text1->isVisible());
-        QCOMPARE(main->Text1->toPlainText(), QStringLiteral("メールの新規作成・送信を行います。"));
-        hover(main->Text3);
+        QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+        const QPoint frameBackground = main->Frame1->mapTo(main.get(), QPoint(twipsToPx(60), twipsToPx(120)));
+        QCOMPARE(main->childAt(frameBackground), main->Frame1);
+        for (const char *name : {"Command3", "Command4", "Command6", "Command7", "Command5", "Command8",
+                                 "Command12", "Command1"}) {
+            auto *button = main->findChild<QPushButton *>(QLatin1String(name));
+            QTest::mouseMove(main.get(), frameBackground);
+            QVERIFY2(!main->Text1->isVisible(), name);
+            test::pointAt(button);
+            QVERIFY2(main->Text1->isVisible(), name);
+            QCOMPARE(main->Text1->toPlainText(), mainHelpText(QLatin1String(name)));
+            QVERIFY(!main->Text1->toPlainText().isEmpty());
+        }
+        QCOMPARE(main->Text1->toPlainText(), QStringLiteral("あるサイトでのメールアドレスを自分のアドレス帳に追加したい時に使用します。OutLookが起動した状態でのメールアドレスをアドレス帳に登録します。OutLookで、コピーをまず行ってからにして下さい。アドレス帳が開きましたら、メールアドレスが自動入力されていますので、任意の名称（名前）を入力してアドレス帳の登録ボタンを押して下さい。"));
+        test::pointAt(main->Text3);
         QCOMPARE(main->Text1->toPlainText(), QStringLiteral("新着メールの有無が表示されます。"));
-        hover(main->lblAddress);
+        test::pointAt(main->Command2);
+        QCOMPARE(main->Text1->toPlainText(), QStringLiteral("表示されたサイトをお気に入りに追加します。"));
+        QTest::mouseMove(main.get(), main->lblAddress->mapTo(main.get(), QPoint(2, 2)));
         QVERIFY(!main->Text1->isVisible());
-        QCOMPARE(main->Text1->toPlainText(), QStringLiteral("新着メールの有無が表示されます。")); // text stays
-        hover(main->browserPane()); // neither hides nor changes
-        QVERIFY(!main->Text1->isVisible());
-        hover(main->Command8);
+        QCOMPARE(main->Text1->toPlainText(), QStringLiteral("表示されたサイトをお気に入りに追加します。")); // text stays
+        test::pointAt(main->Command8);
         QVERIFY(main->Text1->isVisible());
         QVERIFY(main->Text1->toPlainText().startsWith(QStringLiteral("ID,PASS,サーバーの設定を行います。")));
-        hover(main->browserPane());
-        QVERIFY(main->Text1->isVisible());
-        for (QWidget *hides : {static_cast<QWidget *>(main->Frame1), static_cast<QWidget *>(main->Frame2),
-                               main->Picture1, static_cast<QWidget *>(main->tbToolBar)}) {
-            hover(main->Command12);
-            QVERIFY(main->Text1->isVisible());
-            hover(hides);
-            QVERIFY2(!main->Text1->isVisible(), qPrintable(hides->objectName()));
-        }
-        for (const char *name : {"Command1", "Command2", "Command4", "Command5", "Command6", "Command7", "Command9",
-                                 "Command12", "Command13"})
-            QVERIFY2(!mainHelpText(QLatin1String(name)).isEmpty(), name);
+        QWebEngineView *pane = main->browserPane();
+        QTest::mouseMove(main.get(), pane->mapTo(main.get(), QPoint(twipsToPx(2000), twipsToPx(300))));
+        QVERIFY(main->Text1->isVisible()); // the pane neither hides nor changes it
+        QVERIFY(main->Text1->toPlainText().startsWith(QStringLiteral("ID,PASS,サーバーの設定を行います。")));
+        QTest::mouseMove(main.get(), main->tbToolBar->geometry().center());
+        QVERIFY(!main->Text1->isVisible());
+        test::pointAt(main->Command13);
+        QCOMPARE(main->Text1->toPlainText(), mainHelpText(QStringLiteral("Command13")));
+        const QPoint panel = main->Picture1->mapTo(main.get(), QPoint(2, 10));
+        QCOMPARE(main->childAt(panel), main->Picture1);
+        QTest::mouseMove(main.get(), panel);
+        QVERIFY(!main->Text1->isVisible());
     }
 
     void resizeRulesInTwips()

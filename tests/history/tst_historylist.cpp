@@ -284,20 +284,40 @@ private slots:
         QVERIFY(m_prompt->shown().isEmpty());
     }
 
-    void hoverHelpShowsOverButtonsAndHidesOverTheList()
+    // Hover help with the pointer moved over the real widgets: the buttons
+    // show their texts (the move they do not take passes on to the window
+    // behind them), the list and the window's background hide and empty the box.
+    void hoverHelpFollowsThePointer()
     {
         openHistoryWindow(1);
         TyakuForm *f = history();
-        QEvent enter(QEvent::Enter);
-        QApplication::sendEvent(f->Command1, &enter);
-        QVERIFY(f->Text4->isVisibleTo(f));
+        QVERIFY(QTest::qWaitForWindowExposed(f));
+        const QPoint background(1, f->Command1->geometry().center().y());
+        QCOMPARE(f->childAt(background), nullptr);
+        const QPoint overList = f->List1->geometry().center();
+        for (QPushButton *b : {f->Command1, f->Command5, f->Command3, f->Command4}) {
+            QTest::mouseMove(f, overList);
+            QVERIFY(!f->Text4->isVisible());
+            test::pointAt(b);
+            QVERIFY2(f->Text4->isVisible(), qPrintable(b->text()));
+        }
+        QCOMPARE(f->Text4->toPlainText(),
+                 QStringLiteral("受信したメールに返事を出します。リストからメールを選択（クリック）してから実行して下さい。"));
+        test::pointAt(f->Command1);
         QCOMPARE(f->Text4->toPlainText(),
                  QStringLiteral("メールを１件ずつ削除します。リストでメールを選択（クリック）してから実行して下さい。"));
-        QApplication::sendEvent(f->Command5, &enter);
+        test::pointAt(f->Command3);
+        QCOMPARE(f->Text4->toPlainText(),
+                 QStringLiteral("メールアドレスをアドレス帳に登録します。リストからメールを選択（クリック）してから実行して下さい。"));
+        test::pointAt(f->Command5);
         QCOMPARE(f->Text4->toPlainText(), QStringLiteral("受信したメール全件削除します。"));
-        QTest::mouseMove(f->List1->viewport(), QPoint(5, 5));
-        QApplication::sendEvent(f->List1->viewport(), &enter);
-        QVERIFY(!f->Text4->isVisibleTo(f));
+        QTest::mouseMove(f, background);
+        QVERIFY(!f->Text4->isVisible());
+        QVERIFY(f->Text4->toPlainText().isEmpty());
+        test::pointAt(f->Command5);
+        QVERIFY(f->Text4->isVisible());
+        QTest::mouseMove(f, overList);
+        QVERIFY(!f->Text4->isVisible());
         QVERIFY(f->Text4->toPlainText().isEmpty());
     }
 

@@ -5,6 +5,7 @@
 #include "storage/StoreBuffers.h"
 
 #include <QFile>
+#include <QWidget>
 #include <QtTest>
 
 namespace kestra::test {
@@ -103,6 +104,26 @@ TempAppFolder::~TempAppFolder()
 QString TempAppFolder::dataFile(const QString &name) const
 {
     return appPaths().dataFile(name);
+}
+
+QPoint centreIn(QWidget *control)
+{
+    return control->mapTo(control->window(), control->rect().center());
+}
+
+void pointAt(QWidget *control)
+{
+    QTest::mouseMove(control->window(), centreIn(control));
+}
+
+void clickAt(QWidget *window, QPoint pos)
+{
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, pos);
+}
+
+void clickOn(QWidget *control)
+{
+    clickAt(control->window(), centreIn(control));
 }
 
 void writeBytes(const QString &path, const QByteArray &bytes)

@@ -5,8 +5,11 @@
 #include "common/UserPrompt.h"
 
 #include <QList>
+#include <QPoint>
 #include <QString>
 #include <QTemporaryDir>
+
+class QWidget;
 
 namespace kestra::test {
 
@@ -99,6 +102,14 @@ private:
 // (a surrogate pair is one character), as a keyboard or an input method sends
 // it. QTest::keyClicks takes ASCII only.
 void typeText(const QString &text);
+
+// Pointer input as the window system delivers it: events go to the window at
+// a place in it, and Qt hands them to whatever widget lies there. The window
+// must be shown.
+QPoint centreIn(QWidget *control); // the control's centre in its window
+void pointAt(QWidget *control);    // the pointer comes to rest on the control
+void clickAt(QWidget *window, QPoint pos);
+void clickOn(QWidget *control);
 
 // Writes raw bytes to a file, replacing it.
 void writeBytes(const QString &path, const QByteArray &bytes);
