@@ -75,9 +75,11 @@ BackForm::BackForm(QWidget *parent)
     BodyText->setObjectName(QStringLiteral("BodyText"));
     BodyText->setAcceptRichText(false);
     setGeometryTwips(BodyText, 0, 1680, 7215, 5415);
+    // The list lies over the body, right below the attachment row, so that
+    // "添付", "追加" and "取り消し" stay where the pointer can reach them while it shows.
     List2 = new QListWidget(this);
     List2->setObjectName(QStringLiteral("List2"));
-    setGeometryTwips(List2, 960, 1320, 3975, 1860);
+    setGeometryTwips(List2, 960, 1680, 3975, 1860);
 
     // Load: the attachment box at its design width, the list hidden.
     AttachText->resize(twipsToPx(2800), AttachText->height());

@@ -114,12 +114,31 @@ private slots:
         QVERIFY(w->AttachCommand->isEnabled() && !w->Command9->isEnabled() && !w->Command10->isEnabled());
     }
 
-    void furtherAttachmentWithoutAFirstOnlyShowsTheList()
+    void everyButtonStaysReachableWhileTheListShows_data()
     {
+        QTest::addColumn<int>("widthTwips");
+        QTest::newRow("design size") << 7080;
+        QTest::newRow("wider") << 11000;
+    }
+    void everyButtonStaysReachableWhileTheListShows()
+    {
+        QFETCH(int, widthTwips);
         BackForm *w = form<BackForm>();
-        w->Command9_Click(); // enabled from the start, but no path yet: no dialog
+        w->resize(twipsToPx(widthTwips), twipsToPx(7065));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        test::clickOn(w->Command9); // enabled from the start, but no path yet: no dialog
         QVERIFY(w->List2->isVisibleTo(w));
         QCOMPARE(m_prompt->shown().size(), 0);
+        for (QPushButton *b : {w->Command1, w->Command2, w->Command3, w->Command4, w->AttachCommand,
+                               w->Command9, w->Command10})
+            QVERIFY2(w->childAt(test::centreIn(b)) == b, qPrintable(b->text()));
+        // A click on "添付" reaches the button and opens the file dialog.
+        m_prompt->answerFile(QStringLiteral("/tmp/a.txt"));
+        test::clickOn(w->AttachCommand);
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt"));
+        QCOMPARE(w->List2->count(), 1);
     }
 
     // The clipboard text goes in at the cursor and Ctrl+Z takes it back; at
