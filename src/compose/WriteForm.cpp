@@ -176,9 +176,13 @@ void WriteForm::buildControls()
     Command11 = makeButton(this, "Command11", QStringLiteral("クリア"), 4920, 600, 1335, 375);
 
     LabelTo = makeLabel(this, "LabelTo", QStringLiteral("宛先"), 240, 1200, 1095, 300);
+    // One line high: an address runs on in that line instead of wrapping
+    // into a second line that the box has no room to show.
     ToText = new QPlainTextEdit(this);
     ToText->setObjectName(QStringLiteral("ToText"));
     ToText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ToText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ToText->setLineWrapMode(QPlainTextEdit::NoWrap);
     ToText->setTabChangesFocus(true);
     setGeometryTwips(ToText, 1320, 1200, 5415, 300);
     LabelSubject = makeLabel(this, "LabelSubject", QStringLiteral("件名"), 240, 1560, 1095, 300);
@@ -354,6 +358,9 @@ void WriteForm::setToText(const QString &text)
     m_settingTo = true;
     ToText->setPlainText(withoutCr(text));
     m_settingTo = false;
+    // The view goes back to the start, where the new address begins.
+    ToText->moveCursor(QTextCursor::Start);
+    ToText->ensureCursorVisible();
 }
 
 void WriteForm::setBodyText(const QString &text)

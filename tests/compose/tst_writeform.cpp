@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QtTest>
 
 using namespace kestra;
@@ -472,6 +473,47 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("データが選択されていません"));
         QCOMPARE(m_prompt->shown()[0].icon, PromptIcon::Exclamation);
         QCOMPARE(w->toText(), QString());
+    }
+
+    // The one-line recipient box shows the address it holds after every kind
+    // of change, also after a long typed address had scrolled the view.
+    void recipientStaysInView_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("クリア then typing") << QStringLiteral("clear");
+        QTest::newRow("宛先に貼付") << QStringLiteral("paste");
+        QTest::newRow("name from the address panel") << QStringLiteral("pick");
+    }
+    void recipientStaysInView()
+    {
+        QFETCH(QString, how);
+        writeAddressBook({ { QStringLiteral("山田太郎"), QStringLiteral("yamada@example.test") } });
+        WriteForm *w = openForm();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        w->Command4->click(); // widened: the panel's list is in the window
+        test::clickOn(w->ToText);
+        QCOMPARE(QApplication::focusWidget(), w->ToText);
+        QTest::keyClicks(QApplication::focusWidget(), QString(47, QLatin1Char('a')) + QStringLiteral("@example.test"));
+        QString expected = QStringLiteral("yamada@example.test");
+        if (how == QLatin1String("clear")) {
+            test::clickOn(w->Command11);
+            test::clickOn(w->ToText);
+            expected = QStringLiteral("b@example.test");
+            QTest::keyClicks(QApplication::focusWidget(), expected);
+        } else if (how == QLatin1String("paste")) {
+            QApplication::clipboard()->setText(expected);
+            test::clickOn(w->Command7);
+        } else {
+            test::clickAt(w, w->List1->viewport()->mapTo(w, w->List1->visualItemRect(w->List1->item(0)).center()));
+        }
+        QCOMPARE(w->toText(), expected);
+        // The box's one line holds the start of the address: the place before
+        // its first character lies inside the visible part of the box.
+        QTextCursor start(w->ToText->document());
+        const QRect first = w->ToText->cursorRect(start);
+        QVERIFY2(w->ToText->viewport()->rect().contains(first.center()),
+            qPrintable(QStringLiteral("first character at %1,%2").arg(first.x()).arg(first.y())));
+        QCOMPARE(w->ToText->verticalScrollBar()->value(), 0);
     }
 
     void pasteButtons()
