@@ -12,10 +12,11 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
+#include <QStyledItemDelegate>
 #include <QPushButton>
 
 namespace kestra {
@@ -27,7 +28,65 @@ void showError(const StorageError &error)
     prompt().info(error.message(), appTitle(), PromptIcon::Exclamation);
 }
 
+// The padding of a field for the eye only: trailing blanks and ideographic spaces.
+QString withoutPadding(const QString &field)
+{
+    qsizetype end = field.size();
+    while (end > 0 && (field.at(end - 1) == QLatin1Char(' ') || field.at(end - 1) == QChar(0x3000)))
+        --end;
+    return field.left(end);
+}
+
+// Draws the address list's rows in two columns (see addressRowLook), so that a
+// name stands in view beside a 60-character address and an entry without an
+// address does not look like an empty line.
+class AddressRowDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QString rowText = opt.text;
+        opt.text.clear();
+        QStyle *style = opt.widget ? opt.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget); // background, selection
+        const AddressRowLook look = addressRowLook(rowText, opt.rect, opt.fontMetrics);
+        painter->save();
+        painter->setFont(opt.font);
+        painter->setPen(opt.palette.color(opt.state & QStyle::State_Selected ? QPalette::HighlightedText
+                                                                              : QPalette::Text));
+        painter->drawText(look.addressRect, Qt::AlignLeft | Qt::AlignVCenter, look.address);
+        painter->drawText(look.nameRect, Qt::AlignLeft | Qt::AlignVCenter, look.name);
+        painter->restore();
+    }
+
+    // As wide as the list: nothing to scroll sideways.
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return {1, QStyledItemDelegate::sizeHint(option, index).height()};
+    }
+};
+
 } // namespace
+
+AddressRowLook addressRowLook(const QString &rowText, const QRect &row, const QFontMetrics &metrics)
+{
+    constexpr int kMargin = 3;
+    const QRect inner = row.adjusted(kMargin, 0, -kMargin, 0);
+    // The name column begins a little past the middle: addresses are the longer part.
+    const int split = inner.left() + inner.width() * 11 / 20;
+    AddressRowLook look;
+    look.addressRect = QRect(QPoint(inner.left(), inner.top()), QPoint(split - 2 * kMargin, inner.bottom()));
+    look.nameRect = QRect(QPoint(split, inner.top()), inner.bottomRight());
+    look.address = metrics.elidedText(withoutPadding(rowText.left(kAddressChars)), Qt::ElideRight,
+                                      look.addressRect.width());
+    look.name = metrics.elidedText(withoutPadding(rowText.mid(kAddressChars + 2)), Qt::ElideRight,
+                                   look.nameRect.width());
+    return look;
+}
 
 FriendForm::FriendForm(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -39,19 +98,25 @@ FriendForm::FriendForm(QWidget *parent)
     setClientSizeTwips(this, kClientWidth, kClientHeight);
 
     // Address row.
+    // The label column is as wide as "メールアドレス" needs in the window's font;
+    // the two boxes start right of it and end where the design has them end.
     Label1 = makeLabel(this, "Label1", QStringLiteral("メールアドレス"), 120, 165, 1200, 255);
+    const int labelWidth = qMax(1200, pxToTwips(Label1->sizeHint().width()) + 30);
+    Label1->resize(twipsToPx(labelWidth), Label1->height());
+    const int boxLeft = qMax(1380, 120 + labelWidth + 60);
+    const int boxWidth = 1380 + 3960 - boxLeft;
     Text4 = new QLineEdit(this);
     Text4->setObjectName(QStringLiteral("Text4"));
-    setGeometryTwips(Text4, 1380, 120, 3960, 300);
+    setGeometryTwips(Text4, boxLeft, 120, boxWidth, 300);
     Text4->setMaxLength(kAddressChars);
     keepSingleLine(Text4);
     Command1 = makeButton(this, "Command1", QStringLiteral("貼付"), 5460, 120, 780, 300);
 
     // Name row.
-    Label2 = makeLabel(this, "Label2", QStringLiteral("名前"), 120, 585, 1200, 255);
+    Label2 = makeLabel(this, "Label2", QStringLiteral("名前"), 120, 585, labelWidth, 255);
     Text2 = new QLineEdit(this);
     Text2->setObjectName(QStringLiteral("Text2"));
-    setGeometryTwips(Text2, 1380, 540, 3960, 300);
+    setGeometryTwips(Text2, boxLeft, 540, boxWidth, 300);
     Text2->setMaxLength(kNameChars);
     keepSingleLine(Text2);
 
@@ -66,13 +131,13 @@ FriendForm::FriendForm(QWidget *parent)
     Text3->setReadOnly(true);
     Text3->setAttribute(Qt::WA_InputMethodEnabled, false);
 
-    // The list fills the width; rows are padded texts, so a fixed-pitch font
-    // keeps the names in one column.
+    // The list fills the width; its rows are drawn in an address and a name column.
     List1 = new QListWidget(this);
     List1->setObjectName(QStringLiteral("List1"));
     setGeometryTwips(List1, 120, 1560, 6120, 4920);
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
-    List1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    List1->setItemDelegate(new AddressRowDelegate(List1));
+    List1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     Label7 = makeLabel(this, "Label7", QString(), 0, 6600, kClientWidth, 360);
     Label7->setFrameStyle(QFrame::Panel | QFrame::Sunken);

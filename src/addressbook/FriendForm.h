@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QList>
+#include <QRect>
 #include <QWidget>
 
+class QFontMetrics;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -69,5 +71,17 @@ private:
 
     QList<qint64> m_rowRecords; // record number of each row of List1
 };
+
+// How one row of the address list is drawn inside `row`: the address part of
+// the row text in the left column, cut with "…" when it does not fit, and the
+// name part in the right column, both without their blank padding. The row's
+// text itself stays as it is.
+struct AddressRowLook {
+    QRect addressRect;
+    QString address;
+    QRect nameRect;
+    QString name;
+};
+AddressRowLook addressRowLook(const QString &rowText, const QRect &row, const QFontMetrics &metrics);
 
 } // namespace kestra

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QtTest>
 
 using namespace kestra;
@@ -96,6 +97,7 @@ private Q_SLOTS:
     void boxLimitsCountCharacters();
     void paste();
     void loadListsFileAndReloadButtonIsHidden();
+    void namesInViewBesideLongAddresses();
     void createdAfreshAfterHome();
     void writeFailureIsReported();
     void fullBookRefusesAdd();
@@ -407,6 +409,47 @@ void FriendFormTest::loadListsFileAndReloadButtonIsHidden()
     w->Command2->click();
     QCOMPARE(w->List1->count(), 1);
     QCOMPARE(w->Text3->text(), QStringLiteral("1"));
+}
+
+void FriendFormTest::namesInViewBesideLongAddresses()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    const QString address60 = QString(47, QLatin1Char('a')) + QStringLiteral("@example.test");
+    addEntry(QStringLiteral("山田太郎"), address60);
+    FriendForm *w = addEntry(QStringLiteral("鈴木"), QStringLiteral(" ")); // blanks count as an address
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+
+    // The label is as wide as its text and the box starts right of it.
+    QVERIFY(w->Label1->width() >= w->Label1->sizeHint().width());
+    QVERIFY(w->Text4->x() > w->Label1->geometry().right());
+    QVERIFY(w->Text4->geometry().right() < w->Command1->x());
+    QCOMPARE(w->Text2->x(), w->Text4->x());
+
+    // The rows keep their text; the names show in full inside the list, with nothing to scroll.
+    QVERIFY(rows(w).at(0).startsWith(address60 + QStringLiteral("  山田太郎")));
+    QVERIFY(rows(w).at(1).startsWith(QString(60, QLatin1Char(' ')) + QStringLiteral("  鈴木")));
+    QCOMPARE(w->List1->horizontalScrollBar()->maximum(), 0);
+    const QStringList names{QStringLiteral("山田太郎"), QStringLiteral("鈴木")};
+    for (int row = 0; row < 2; ++row) {
+        QListWidgetItem *item = w->List1->item(row);
+        const AddressRowLook look =
+            addressRowLook(item->text(), w->List1->visualItemRect(item), w->List1->fontMetrics());
+        QCOMPARE(look.name, names.at(row));
+        QVERIFY(w->List1->viewport()->rect().contains(look.nameRect));
+        QVERIFY(!look.addressRect.intersects(look.nameRect));
+    }
+    QVERIFY(addressRowLook(rows(w).at(0), w->List1->visualItemRect(w->List1->item(0)), w->List1->fontMetrics())
+                .address.startsWith(QStringLiteral("aaaa")));
+
+    // A click on the name of the entry without an address selects that entry.
+    QListWidgetItem *second = w->List1->item(1);
+    const AddressRowLook look =
+        addressRowLook(second->text(), w->List1->visualItemRect(second), w->List1->fontMetrics());
+    test::clickAt(w, w->List1->viewport()->mapTo(w, look.nameRect.center()));
+    QCOMPARE(w->List1->currentRow(), 1);
+    QVERIFY(second->isSelected());
 }
 
 void FriendFormTest::createdAfreshAfterHome()
