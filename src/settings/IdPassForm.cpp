@@ -41,6 +41,8 @@ IdPassForm::IdPassForm(QWidget *parent)
     PassText->setObjectName(QStringLiteral("PassText"));
     setGeometryTwips(PassText, 1080, 540, 1785, 300);
     PassText->setEchoMode(QLineEdit::Password);
+    // Each typed character shows as "*" (the style's own mask would be a dot).
+    PassText->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     keepSingleLine(PassText);
     // Setting the echo mode decides about the input method again, so it is
     // switched off afterwards: a password is typed key by key, never composed.

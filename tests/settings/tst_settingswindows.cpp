@@ -506,6 +506,15 @@ void SettingsTest::idPassPasswordBox()
 {
     TempAppFolder folder;
     IdPassForm *w = form<IdPassForm>();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    w->activateWindow();
+    // Typed as the user does: a click into the box, keys to whatever has the focus.
+    test::clickOn(w->PassText);
+    QCOMPARE(QApplication::focusWidget(), w->PassText);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("pw1"));
+    QCOMPARE(w->PassText->text(), QStringLiteral("pw1"));
+    QCOMPARE(w->PassText->displayText(), QStringLiteral("***"));
     QCOMPARE(w->PassText->echoMode(), QLineEdit::Password);
     QVERIFY(!w->PassText->testAttribute(Qt::WA_InputMethodEnabled));
     QVERIFY(w->PassText->inputMethodHints() & Qt::ImhHiddenText);
