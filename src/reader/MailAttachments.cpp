@@ -3,6 +3,7 @@
 #include "common/AppState.h"
 #include "common/DesktopServices.h"
 #include "common/Paths.h"
+#include "common/RiskyFiles.h"
 #include "common/UserPrompt.h"
 #include "mail/AttachmentFiles.h"
 #include "mail/MimeMessage.h"
@@ -43,23 +44,6 @@ std::optional<QByteArray> originalMessage(const QByteArray &recordBytes)
     return f.readAll();
 }
 
-bool isExecutableName(const QString &name)
-{
-    static const QStringList kinds = {
-        QStringLiteral("exe"), QStringLiteral("bat"),  QStringLiteral("cmd"), QStringLiteral("com"),
-        QStringLiteral("js"),  QStringLiteral("jse"),  QStringLiteral("vbs"), QStringLiteral("vbe"),
-        QStringLiteral("wsf"), QStringLiteral("wsh"),  QStringLiteral("scr"), QStringLiteral("pif"),
-        QStringLiteral("msi"), QStringLiteral("jar"),  QStringLiteral("sh"),  QStringLiteral("bash"),
-        QStringLiteral("desktop"), QStringLiteral("ps1"), QStringLiteral("hta"), QStringLiteral("cpl"),
-        QStringLiteral("lnk"), QStringLiteral("reg"),  QStringLiteral("run"), QStringLiteral("appimage"),
-    };
-    // Trailing dots and blanks are ignored by Windows: "a.exe." runs as a.exe.
-    QString n = name;
-    while (n.endsWith(QLatin1Char('.')) || n.endsWith(QLatin1Char(' ')))
-        n.chop(1);
-    return kinds.contains(QFileInfo(n).suffix().toLower());
-}
-
 QString sizeText(qint64 bytes)
 {
     if (bytes < 1024)
@@ -97,7 +81,7 @@ bool handToDesktop(const QString &path)
 
 bool openAttachment(const AttachmentItem &item)
 {
-    if (isExecutableName(item.name) && !acceptsRunning(item.name))
+    if (isRiskyFileName(item.name) && !acceptsRunning(item.name))
         return false;
     // A folder of this user alone; files are written new, readable only by the
     // user and never executable.
@@ -137,15 +121,6 @@ bool saveAttachmentAs(const AttachmentItem &item)
         return false;
     }
     return true;
-}
-
-bool openAttachmentFile(const QString &path)
-{
-    const QFileInfo info(path);
-    if ((isExecutableName(info.fileName()) || (info.isFile() && info.isExecutable()))
-        && !acceptsRunning(info.fileName()))
-        return false;
-    return handToDesktop(path);
 }
 
 } // namespace kestra

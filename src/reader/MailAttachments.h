@@ -24,25 +24,16 @@ QList<AttachmentItem> attachmentsOf(QByteArrayView message);
 // versions that did not keep originals.
 std::optional<QByteArray> originalMessage(const QByteArray &recordBytes);
 
-// True for names that run code when opened: .exe, .bat, .cmd, .js, .vbs,
-// .scr, .jar, .sh, .desktop and the other program and script types, in any
-// letter case.
-bool isExecutableName(const QString &name);
-
 // A size as the list shows it: bytes, KB or MB.
 QString sizeText(qint64 bytes);
 
 // Opens an attachment with the system's application: it is written into a
 // folder of this user alone (never executable), and after a warning the user
-// must accept for program and script types (or a file with the executable bit).
+// must accept for program and script types (isRiskyFileName).
 // Every failure is shown in a message box. True when it was handed to the desktop.
 bool openAttachment(const AttachmentItem &item);
 
 // Asks for a file name and writes the attachment there. True when written.
 bool saveAttachmentAs(const AttachmentItem &item);
-
-// Opens a file already on disk (the attachment folder's files), with the same
-// warning for program and script types and for files with the executable bit.
-bool openAttachmentFile(const QString &path);
 
 } // namespace kestra
