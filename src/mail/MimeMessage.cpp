@@ -3,6 +3,7 @@
 #include "mail/Charsets.h"
 
 #include <gmime/gmime.h>
+#include "mail/GObjectRef.h"
 
 #include <QFile>
 
@@ -21,21 +22,6 @@ void ensureGMime()
     static std::once_flag once;
     std::call_once(once, [] { g_mime_init(); });
 }
-
-// Owns one GObject reference.
-template <typename T>
-struct Ref {
-    T *p = nullptr;
-    explicit Ref(T *object) : p(object) {}
-    ~Ref()
-    {
-        if (p)
-            g_object_unref(p);
-    }
-    Ref(const Ref &) = delete;
-    Ref &operator=(const Ref &) = delete;
-    T *get() const { return p; }
-};
 
 QByteArray rawHeaderOf(GMimeObject *object, const char *name)
 {

@@ -5,26 +5,13 @@
 #include "mail/Charsets.h"
 
 #include <gmime/gmime.h>
+#include "mail/GObjectRef.h"
 
 #include <mutex>
 
 namespace kestra {
 
 namespace {
-
-template <typename T>
-struct Ref {
-    T *p = nullptr;
-    explicit Ref(T *object) : p(object) {}
-    ~Ref()
-    {
-        if (p)
-            g_object_unref(p);
-    }
-    Ref(const Ref &) = delete;
-    Ref &operator=(const Ref &) = delete;
-    T *get() const { return p; }
-};
 
 bool isHtml(GMimeObject *object)
 {
