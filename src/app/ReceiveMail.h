@@ -4,43 +4,33 @@
 
 #include <QtGlobal>
 
-#include <functional>
-
-class QProgressDialog;
-
 namespace kestra {
 
 class MainForm;
+struct ReceivedMail;
 
-// Receives every message waiting on the POP3 server: each one is stored as a
-// record of the received store, its attachments are expanded into the
-// attachment folder, and only then is it deleted on the server. Sets the main
-// window's new-mail indicator at the end.
+// Receives every message waiting on the POP3 server (a ReceiveRun, on a
+// worker thread): each one is stored as a record of the received store, its
+// attachments are expanded into the attachment folder, and only then is it
+// deleted on the server. Sets the main window's status text and new-mail
+// indicator, fills the history window's boxes with the last message, shows
+// the boxes the run owes and lists an open history again.
 //
-// While messages are fetched a modal progress dialog shows "n / N" and keeps
-// the windows painted; other input is blocked until the run ends. Its cancel
-// stops the run between two messages: every message stored so far is deleted
-// on the server, every later one stays there, and the status box says how
-// many of each.
-//
-// A message is deleted on the server only once its record is on the disk:
-// deletions take effect when the session ends with QUIT, and the store is put
-// on the disk once just before that. When that fails the session is dropped
-// without QUIT, so every message of the run stays on the server (records
-// already handed to the store may then be received a second time). When
-// the store cannot be written, or the connection fails while a message is being
-// fetched, the run stops with a message box: that message and every later one
-// stay on the server, everything stored before stays stored.
+// For the whole run an application-modal progress dialog shows "n / N" while
+// the windows repaint and the clock ticks. Its cancel stops the run at once:
+// between two messages every message stored so far is deleted on the server
+// and every later one stays there; while the program waits for the server
+// the session is dropped without committing anything and the records of the
+// run are taken back, so every message stays on the server. The status box
+// says how many of each.
 void ReceiveMail(MainForm &main);
 
 // Writes the mail shown in the history window's boxes (subject, sender, date,
 // body) as record `recordNumber` of the received store, flushed to the disk.
 Status StoreReceivedMail(qint16 recordNumber);
 
-// Test hook: called each time the progress dialog has been set to message `n`
-// of `count`, before that message is fetched. Tests cancel the dialog from it
-// or look at it. An empty hook removes it.
-using ReceiveProgressHook = std::function<void(QProgressDialog &dialog, int n, int count)>;
-void setReceiveProgressHook(ReceiveProgressHook hook);
+// Puts a received mail into the history window's boxes (Text9, Text7, Text8,
+// rtfEd), loading that window hidden when needed.
+void showInHistoryBoxes(const ReceivedMail &mail);
 
 } // namespace kestra

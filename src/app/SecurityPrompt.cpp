@@ -1,6 +1,7 @@
 #include "app/SecurityPrompt.h"
 
 #include "common/UserPrompt.h"
+#include "common/WorkerThread.h"
 #include "mail/ServerSecurity.h"
 
 namespace kestra {
@@ -10,11 +11,17 @@ namespace {
 class BoxSecurityPrompt final : public SecurityPrompt
 {
 public:
+    // Asked by the mail layer on the thread that receives or sends; the box
+    // is shown by the main thread, which waits in the run's event loop.
     bool ask(const QString &text, const QString &title, bool warning) override
     {
-        return prompt().message(text, title, warning ? PromptIcon::Exclamation : PromptIcon::Question,
-                                PromptButtons::YesNo)
-               == PromptAnswer::Yes;
+        bool yes = false;
+        runOnMainThread([&] {
+            yes = prompt().message(text, title, warning ? PromptIcon::Exclamation : PromptIcon::Question,
+                                   PromptButtons::YesNo)
+                  == PromptAnswer::Yes;
+        });
+        return yes;
     }
 };
 

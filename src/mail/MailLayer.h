@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace kestra {
 
 // The program's mail library: POP3 receiving, attachment expansion and SMTP
@@ -25,6 +27,11 @@ public:
     static constexpr int kLargestMessageMiB = 1024;
 
     virtual ~MailLayer() = default;
+
+    // `check` is asked while a call waits for a server; when it answers true
+    // the call ends at once and fails (its session is gone). An empty check
+    // removes it. The layers that never wait ignore it.
+    virtual void setCancelCheck(std::function<bool()> check) { (void)check; }
 
     virtual int NMailInitializeWinSock() = 0;
     virtual int NMailSetOption(int option, int value) = 0;

@@ -404,13 +404,20 @@ int NetMailLayer::NMailGetMessage(int, QString &text, int &size)
     return size;
 }
 
+void NetMailLayer::setCancelCheck(std::function<bool()> check)
+{
+    m_options.cancelRequested = std::move(check);
+}
+
 int NetMailLayer::NMailSmtpSendMail(const QString &server, const QString &to, const QString &cc,
                                     const QString &bcc, const QString &from, const QString &subject,
                                     const QString &body, const QString &extraHeader,
                                     const QString &attachments, int)
 {
     QString error;
-    if (smtpSendMail(server, to, cc, bcc, from, subject, body, extraHeader, attachments, error) < 0)
+    if (smtpSendMail(server, to, cc, bcc, from, subject, body, extraHeader, attachments, error,
+                     m_options.cancelRequested)
+        < 0)
         return failed(error);
     return 0;
 }

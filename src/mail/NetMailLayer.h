@@ -47,6 +47,8 @@ public:
     // Reads PEM certificates from a file; false when there are none.
     bool addTrustedCaFile(const QString &path);
 
+    void setCancelCheck(std::function<bool()> check) override;
+
     int NMailInitializeWinSock() override;
     int NMailSetOption(int option, int value) override;
     int NMailEndWinSock() override;

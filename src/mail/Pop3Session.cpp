@@ -1,7 +1,9 @@
 #include "mail/Pop3Session.h"
 
 #include <QCryptographicHash>
+#include <QEventLoop>
 #include <QSslConfiguration>
+#include <QTimer>
 #include <QUrl>
 
 namespace kestra {
@@ -11,6 +13,8 @@ namespace {
 constexpr qsizetype kMaxStatusLine = 64 * 1024;
 constexpr qsizetype kMaxDataLine = 16 * 1024 * 1024;
 constexpr qsizetype kMaxMessage = 256 * 1024 * 1024;
+// Longest stretch of a wait in which a cancel goes unnoticed.
+constexpr int kWaitSliceMs = 100;
 
 QString seconds(int ms)
 {
@@ -163,6 +167,82 @@ bool Pop3Session::encrypted() const
     return m_socket && m_socket->isEncrypted();
 }
 
+Pop3Session::Wait Pop3Session::waitInSlices(int boundMs, const std::function<bool(int)> &wait)
+{
+    const QDeadlineTimer bound(boundMs);
+    for (;;) {
+        if (m_options.cancelRequested && m_options.cancelRequested())
+            return Wait::Canceled;
+        if (m_commandDeadline.hasExpired())
+            return Wait::Overdue;
+        if (bound.hasExpired())
+            return Wait::TimedOut;
+        qint64 slice = qMin<qint64>(kWaitSliceMs, bound.remainingTime());
+        if (!m_commandDeadline.isForever())
+            slice = qMin(slice, m_commandDeadline.remainingTime());
+        if (wait(int(qMax<qint64>(1, slice))))
+            return Wait::Done;
+        // A slice that ran out leaves the socket connected; anything else closed it.
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            return Wait::Failed;
+    }
+}
+
+Pop3Session::Wait Pop3Session::waitUntil(int boundMs, const std::function<bool()> &done)
+{
+    const QDeadlineTimer bound(boundMs);
+    QEventLoop loop;
+    Wait how = Wait::Done;
+    const auto check = [&] {
+        if (done())
+            how = Wait::Done;
+        else if (m_socket->state() == QAbstractSocket::UnconnectedState)
+            how = Wait::Failed;
+        else if (m_options.cancelRequested && m_options.cancelRequested())
+            how = Wait::Canceled;
+        else if (m_commandDeadline.hasExpired())
+            how = Wait::Overdue;
+        else if (bound.hasExpired())
+            how = Wait::TimedOut;
+        else
+            return false;
+        loop.quit();
+        return true;
+    };
+    if (check())
+        return how;
+    QTimer tick;
+    tick.setInterval(kWaitSliceMs);
+    QObject::connect(&tick, &QTimer::timeout, &loop, check);
+    QObject::connect(m_socket.get(), &QAbstractSocket::connected, &loop, check);
+    QObject::connect(m_socket.get(), &QSslSocket::encrypted, &loop, check);
+    QObject::connect(m_socket.get(), &QAbstractSocket::errorOccurred, &loop, check);
+    QObject::connect(m_socket.get(), &QAbstractSocket::stateChanged, &loop, check);
+    tick.start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return how;
+}
+
+bool Pop3Session::waitFailed(Wait how, const QString &timedOut)
+{
+    switch (how) {
+    case Wait::Canceled:
+        m_canceled = true;
+        return fail(QStringLiteral("受信を中止しました。"));
+    case Wait::Overdue:
+        return fail(QStringLiteral("POP3サーバー「%1」の応答が遅すぎるため、接続を切りました（%2 に %3 秒を超えました）。\r\n"
+                                   "しばらくしてからもう一度受信してください。")
+                        .arg(m_serverText, stepName(), seconds(m_options.commandTimeoutMs)));
+    case Wait::TimedOut:
+        return fail(timedOut);
+    case Wait::Done:
+    case Wait::Failed:
+        break;
+    }
+    return fail(QStringLiteral("POP3サーバー %1 との接続が切れました。(%2 の応答待ち: %3)")
+                    .arg(m_serverText, stepName(), m_socket->errorString()));
+}
+
 bool Pop3Session::waitForData()
 {
     if (m_socket->bytesAvailable() > 0) {
@@ -171,21 +251,16 @@ bool Pop3Session::waitForData()
     }
     if (m_socket->state() != QAbstractSocket::ConnectedState)
         return fail(QStringLiteral("POP3サーバー %1 との接続が切れました。(%2 の応答待ち)").arg(m_serverText, stepName()));
-    if (!m_socket->waitForReadyRead(m_options.readTimeoutMs)) {
-        if (m_socket->bytesAvailable() > 0) {
-            m_in += m_socket->readAll();
-            return true;
-        }
-        if (m_socket->error() == QAbstractSocket::SocketTimeoutError)
-            return fail(QStringLiteral("POP3サーバー「%1」から応答がありません（%2 の応答を %3 秒待ちました）。\r\n"
-                                       "しばらくしてからもう一度受信してください。続くときは「設定」の「POPサーバー」で"
-                                       "ポート番号と接続の保護を確かめてください。")
-                            .arg(m_serverText, stepName(), seconds(m_options.readTimeoutMs)));
-        return fail(QStringLiteral("POP3サーバー %1 との接続が切れました。(%2 の応答待ち: %3)")
-                        .arg(m_serverText, stepName(), m_socket->errorString()));
+    const Wait how = waitInSlices(m_options.readTimeoutMs, [this](int ms) { return m_socket->waitForReadyRead(ms); });
+    if (m_socket->bytesAvailable() > 0) {
+        m_in += m_socket->readAll();
+        return true;
     }
-    m_in += m_socket->readAll();
-    return true;
+    return waitFailed(how == Wait::Done ? Wait::Failed : how,
+                      QStringLiteral("POP3サーバー「%1」から応答がありません（%2 の応答を %3 秒待ちました）。\r\n"
+                                     "しばらくしてからもう一度受信してください。続くときは「設定」の「POPサーバー」で"
+                                     "ポート番号と接続の保護を確かめてください。")
+                          .arg(m_serverText, stepName(), seconds(m_options.readTimeoutMs)));
 }
 
 bool Pop3Session::readLine(QByteArray &line, qsizetype maxLength)
@@ -286,10 +361,15 @@ bool Pop3Session::send(const QByteArray &command, Step step)
         m_broken = true;
         return false;
     }
+    m_commandDeadline.setRemainingTime(m_options.commandTimeoutMs);
     m_socket->write(command + "\r\n");
-    QDeadlineTimer deadline(m_options.readTimeoutMs);
+    const QDeadlineTimer deadline(m_options.readTimeoutMs);
     while (m_socket->bytesToWrite() > 0) {
-        if (deadline.hasExpired() || !m_socket->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
+        const Wait how = waitInSlices(int(qMax<qint64>(1, deadline.remainingTime())),
+                                      [this](int ms) { return m_socket->waitForBytesWritten(ms); });
+        if (how == Wait::Canceled || how == Wait::Overdue)
+            return waitFailed(how, {});
+        if (how != Wait::Done)
             return fail(QStringLiteral("POP3サーバー %1 に送信できません。(%2: %3)")
                             .arg(m_serverText, stepName(), m_socket->errorString()));
     }
@@ -355,6 +435,7 @@ bool Pop3Session::open(const QString &server)
     });
 
     m_step = Step::Connect;
+    m_commandDeadline.setRemainingTime(m_options.commandTimeoutMs);
     if (address.implicitTls) {
         if (!QSslSocket::supportsSsl())
             return fail(QStringLiteral("POP3サーバー「%1」に暗号化して接続できません（このコンピューターでTLSが使えません）。").arg(m_serverText));
@@ -362,12 +443,15 @@ bool Pop3Session::open(const QString &server)
     } else {
         m_socket->connectToHost(address.host, address.port);
     }
-    if (!m_socket->waitForConnected(m_options.connectTimeoutMs))
-        return connectFailed();
+    Wait how = waitUntil(m_options.connectTimeoutMs,
+                         [this] { return m_socket->state() == QAbstractSocket::ConnectedState; });
+    if (how != Wait::Done)
+        return connectFailed(how);
     if (address.implicitTls) {
         m_step = Step::Handshake;
-        if (!m_socket->waitForEncrypted(m_options.connectTimeoutMs))
-            return handshakeFailed();
+        how = waitUntil(m_options.connectTimeoutMs, [this] { return m_socket->isEncrypted(); });
+        if (how != Wait::Done)
+            return handshakeFailed(how);
     }
 
     m_step = Step::Greeting;
@@ -383,11 +467,13 @@ bool Pop3Session::open(const QString &server)
     return true;
 }
 
-bool Pop3Session::connectFailed()
+bool Pop3Session::connectFailed(Wait how)
 {
     const QString port = QString::number(m_address.port);
     const QString check = QStringLiteral("「設定」の「POPサーバー」で");
-    switch (m_socket->error()) {
+    if (how == Wait::Canceled || how == Wait::Overdue)
+        return waitFailed(how, {});
+    switch (how == Wait::TimedOut ? QAbstractSocket::SocketTimeoutError : m_socket->error()) {
     case QAbstractSocket::HostNotFoundError:
         return fail(QStringLiteral("POP3サーバー「%1」が見つかりません。\r\n%2サーバー名の綴りを確かめてください。"
                                    "インターネットにつながっているかも確かめてください。")
@@ -406,8 +492,10 @@ bool Pop3Session::connectFailed()
     }
 }
 
-bool Pop3Session::handshakeFailed()
+bool Pop3Session::handshakeFailed(Wait how)
 {
+    if (how == Wait::Canceled || how == Wait::Overdue)
+        return waitFailed(how, {});
     if (!m_certificateErrors.isEmpty())
         return fail(QStringLiteral("POP3サーバー「%1」の証明書を確認できないため、接続を中止しました。パスワードは送っていません。\r\n理由: %2。")
                         .arg(m_serverText, certificateReasons(m_certificateErrors, m_host)));
@@ -447,8 +535,9 @@ bool Pop3Session::startTls()
     m_scanFrom = 0;
     m_step = Step::Handshake;
     m_socket->startClientEncryption();
-    if (!m_socket->waitForEncrypted(m_options.connectTimeoutMs))
-        return handshakeFailed();
+    if (const Wait how = waitUntil(m_options.connectTimeoutMs, [this] { return m_socket->isEncrypted(); });
+        how != Wait::Done)
+        return handshakeFailed(how);
     return true;
 }
 

@@ -36,6 +36,14 @@ QByteArray apopTimestamp(QByteArrayView greeting);
 struct Pop3Options {
     int connectTimeoutMs = 30000;
     int readTimeoutMs = 30000;
+    // Bound of one whole command, from sending it to the end of its answer
+    // (of the connection, from the first attempt to the greeting): a server
+    // that trickles a byte now and then cannot hold the session for longer.
+    int commandTimeoutMs = 5 * 60 * 1000;
+    // Asked while waiting, several times a second: true ends the wait at
+    // once, the session is broken and canceled() is set. Called on the
+    // thread that drives the session.
+    std::function<bool()> cancelRequested;
     QList<QSslCertificate> extraCaCertificates; // trusted besides the system's
     Security security = Security::Unset;
     int port = 0; // 0: from the name, else the usual one
@@ -86,6 +94,8 @@ public:
     bool abandon();
 
     bool broken() const { return m_broken; }
+    // A wait ended because cancelRequested said so.
+    bool canceled() const { return m_canceled; }
     bool encrypted() const;
     const QString &serverName() const { return m_serverText; }
     const Pop3Address &address() const { return m_address; }
@@ -104,6 +114,17 @@ private:
     bool readMultiline(QByteArray &data);
     bool readMultiline(QByteArray &data, QIODevice *sink, qint64 limit);
     bool waitForData();
+    // How a bounded wait ended.
+    enum class Wait { Done, Failed, TimedOut, Overdue, Canceled };
+    // Calls `wait` (a blocking wait of the socket taking a bound in ms) in
+    // short slices until it succeeds, fails, `boundMs` or the command's
+    // deadline passes, or the caller cancels.
+    Wait waitInSlices(int boundMs, const std::function<bool(int)> &wait);
+    // Runs the thread's event loop until `done` holds, the socket fails or
+    // the bound passes: a connection attempt and a handshake go on while the
+    // cancel and the deadline are looked at.
+    Wait waitUntil(int boundMs, const std::function<bool()> &done);
+    bool waitFailed(Wait how, const QString &timedOut);
     bool command(const QByteArray &command, Step step, QByteArray *reply = nullptr);
     bool readSizeTable(int count);
     // A command answered with lines of data after +OK (CAPA, LIST). A refusal
@@ -113,8 +134,8 @@ private:
     QString stepName() const;
     QString serverReply(const QByteArray &line) const;
     bool startTls();
-    bool connectFailed();
-    bool handshakeFailed();
+    bool connectFailed(Wait how);
+    bool handshakeFailed(Wait how);
 
     Pop3Options m_options;
     std::unique_ptr<QSslSocket> m_socket;
@@ -129,6 +150,8 @@ private:
     QByteArray m_timestamp; // APOP timestamp from the greeting
     QHash<int, qint64> m_sizes; // message sizes from the LIST after login
     bool m_broken = false;
+    bool m_canceled = false;
+    QDeadlineTimer m_commandDeadline{QDeadlineTimer::Forever};
     bool m_tooLarge = false;
     QString m_error;
 };

@@ -497,6 +497,15 @@ struct SmtpSender::Transfer {
     QString failedCommand; // the command the server answered with an error
     int lastReplyCode = 0; // the code of that error answer
     QString refusedRecipient;
+    const std::function<bool()> *cancelRequested = nullptr;
+
+    // libcurl asks this several times a second, also while it waits for the
+    // server: a non-zero answer ends the transfer at once.
+    static int progress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        const auto *t = static_cast<const Transfer *>(user);
+        return t->cancelRequested && *t->cancelRequested && (*t->cancelRequested)() ? 1 : 0;
+    }
 
     static size_t read(char *buffer, size_t size, size_t count, void *user)
     {
@@ -677,6 +686,10 @@ SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMe
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(m_limits.stallSeconds));
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, long(m_limits.totalSeconds));
+    t.cancelRequested = &m_cancelRequested;
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Transfer::progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
 
     const CURLcode code = curl_easy_perform(curl);
     // The handle keeps its connection for the next mail, and libcurl may still
@@ -700,6 +713,9 @@ SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMe
     const QString server = address.host + QLatin1Char(':') + QString::number(address.port);
     QString text;
     switch (code) {
+    case CURLE_ABORTED_BY_CALLBACK:
+        text = QStringLiteral("送信を中止しました。");
+        break;
     case CURLE_COULDNT_RESOLVE_HOST:
         text = QStringLiteral("SMTPサーバー「%1」が見つかりません。\r\n"
                               "「設定」の「POPサーバー」でSMTPサーバー名の綴りを確かめてください。インターネットにつながっているかも確かめてください。")
@@ -841,11 +857,12 @@ SmtpAccount savedSmtpAccount()
 
 int smtpSendMail(const QString &server, const QString &to, const QString &cc, const QString &bcc,
     const QString &from, const QString &subject, const QString &body, const QString &extraHeader,
-    const QString &attachments, QString &errorText)
+    const QString &attachments, QString &errorText, const std::function<bool()> &cancelRequested)
 {
     // One sender for the run, so that a bulk send keeps its connection.
     static SmtpSender sender;
     sender.setAccount(savedSmtpAccount());
+    sender.setCancelCheck(cancelRequested);
     SmtpLimits limits = g_defaultLimits;
     if (!appState().appFolder.isEmpty()) {
         const QString ini = appPaths().extraIni();

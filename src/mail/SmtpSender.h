@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include "mail/ServerSecurity.h"
 
 namespace kestra {
@@ -116,6 +118,10 @@ public:
         m_memoryIni = memoryIni;
     }
 
+    // Asked several times a second during a transfer, on the sending thread;
+    // true ends it at once with the text "送信を中止しました。".
+    void setCancelCheck(std::function<bool()> check) { m_cancelRequested = std::move(check); }
+
     SendOutcome send(const QString &server, const OutgoingMail &mail);
 
     // Whether the last successful session ran over TLS (STARTTLS or smtps).
@@ -136,6 +142,7 @@ private:
     QString m_memoryIni;
     QByteArray m_pinnedKey; // "sha256//..." of a certificate the user trusts, for one transfer
     bool m_lastEncrypted = false;
+    std::function<bool()> m_cancelRequested;
 };
 
 // Trusts the authority in `pemPath` instead of the system's list (tests use a
@@ -155,6 +162,6 @@ SmtpAccount savedSmtpAccount();
 // text for the user. `attachments` is the comma-separated list of paths.
 int smtpSendMail(const QString &server, const QString &to, const QString &cc, const QString &bcc,
     const QString &from, const QString &subject, const QString &body, const QString &extraHeader,
-    const QString &attachments, QString &errorText);
+    const QString &attachments, QString &errorText, const std::function<bool()> &cancelRequested = {});
 
 } // namespace kestra

@@ -243,6 +243,15 @@ Status RecordFile::dropTornTail()
     return {};
 }
 
+Status RecordFile::truncate(qint64 count)
+{
+    if (!m_file.isOpen() || !m_file.isWritable())
+        return error(QStringLiteral("ファイルが書き込み用に開かれていません"));
+    if (m_file.size() > count * m_length && !m_file.resize(count * m_length))
+        return error(m_file.errorString());
+    return {};
+}
+
 Status RecordFile::sync()
 {
     if (!m_file.isOpen() || !m_file.isWritable())

@@ -70,6 +70,9 @@ public:
     // Appending after it would otherwise leave a gap record or, depending on
     // how the next record number rounds, write over it.
     Status dropTornTail();
+    // Cuts the file back to its first `count` records: records written and
+    // then given up before they were confirmed.
+    Status truncate(qint64 count);
 
 private:
     StorageError error(const QString &reason) const;

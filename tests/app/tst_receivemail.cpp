@@ -9,7 +9,7 @@
 #include "history/HistoryListBox.h"
 #include "history/TyakuForm.h"
 #include "mail/NetMailLayer.h"
-#include "mail/ScriptedMailLayer.h"
+#include "support/ScriptedMailLayer.h"
 #include "servers/DovecotBox.h"
 #include "servers/HostileMail.h"
 #include "settings/IdPassForm.h"

@@ -4,7 +4,7 @@
 #include "common/Forms.h"
 #include "common/Twips.h"
 #include "compose/BackForm.h"
-#include "mail/ScriptedMailLayer.h"
+#include "support/ScriptedMailLayer.h"
 #include "storage/StoreBuffers.h"
 #include "support/TestSupport.h"
 

@@ -6,7 +6,7 @@
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "compose/BackForm.h"
-#include "mail/ScriptedMailLayer.h"
+#include "support/ScriptedMailLayer.h"
 #include "storage/RecordFile.h"
 
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "mail/ScriptedMailLayer.h"
+#include "support/ScriptedMailLayer.h"
 
 #include <algorithm>
 
@@ -33,6 +33,16 @@ int ScriptedMailLayer::count(const QString &name) const
 bool ScriptedMailLayer::record(const QString &name, const QString &args, int &result)
 {
     m_calls.append({name, args});
+    if (onCall)
+        onCall(name);
+    // A call that talks to the server notices a cancel as a real one would
+    // while waiting: it fails, and the session is out of step.
+    if (m_cancelCheck && m_cancelCheck() && (name.startsWith(QLatin1String("Pop3")) || name == QLatin1String("SmtpSendMail"))
+        && name != QLatin1String("Pop3Close") && name != QLatin1String("Pop3Abandon")) {
+        result = -1;
+        m_lastError = QStringLiteral("中止しました。");
+        return true;
+    }
     const int n = count(name);
     for (const auto &[occurrence, value] : m_failures.value(name)) {
         if (occurrence == 0 || occurrence == n) {

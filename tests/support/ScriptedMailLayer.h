@@ -7,10 +7,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace kestra {
 
 // A mail layer that plays a script instead of talking to servers, for tests of
-// the windows: a mailbox of ready-made messages, a record of every call, and
+// the engines and the windows: a mailbox of ready-made messages, a record of every call, and
 // chosen calls made to fail. Messages deleted in a session leave the mailbox
 // when that session is closed, as on a POP3 server.
 class ScriptedMailLayer final : public MailLayer
@@ -51,12 +53,17 @@ public:
     // occurrence 0 = every call.
     void failCall(const QString &name, int occurrence = 0, int result = -1, const QString &text = {});
 
+    // Called with each call's name as it is made (on the caller's thread),
+    // before its result is decided: tests cancel a run from here.
+    std::function<void(const QString &name)> onCall;
+
     const QList<Call> &calls() const { return m_calls; }
     QStringList callNames() const;
     int count(const QString &name) const;
     const QList<SentMail> &sent() const { return m_sent; }
     bool connectionOpen() const { return m_open; }
 
+    void setCancelCheck(std::function<bool()> check) override { m_cancelCheck = std::move(check); }
     int NMailInitializeWinSock() override;
     int NMailSetOption(int option, int value) override;
     int NMailEndWinSock() override;
@@ -92,6 +99,7 @@ private:
     QString m_lastError;
     const Message *m_lastFetched = nullptr;
     bool m_open = false;
+    std::function<bool()> m_cancelCheck;
 };
 
 } // namespace kestra

@@ -1,0 +1,248 @@
+// The receive run on its own, without a window: the calls it makes, what it
+// stores, its progress, and where a cancel or a failing store leaves the
+// server and the store. Against the scripted mail layer.
+#include "common/AppState.h"
+#include "common/Paths.h"
+#include "mail/ReceiveRun.h"
+#include "storage/Originals.h"
+#include "storage/RecordFile.h"
+#include "support/ScriptedMailLayer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace kestra;
+
+namespace {
+
+ScriptedMailLayer::Message scripted(int n)
+{
+    ScriptedMailLayer::Message m;
+    m.subject = QStringLiteral("件名%1").arg(n);
+    m.date = QStringLiteral("Tue, 8 Dec 2026 10:0%1:00 +0900").arg(n);
+    m.from = QStringLiteral("sender%1@example.jp").arg(n);
+    m.header = QStringLiteral("From: sender%1@example.jp\r\n").arg(n);
+    m.body = QStringLiteral("本文%1\r\n").arg(n);
+    return m;
+}
+
+// Records what the run reports: "n/N" before each fetch with the number of
+// fetches made by then, and each message as it is about to be stored.
+class Recorder final : public ReceiveObserver
+{
+public:
+    explicit Recorder(ScriptedMailLayer &layer) : m_layer(layer) {}
+    QStringList events;
+    std::function<void(int n)> atProgress;
+    void checking() override { events << QStringLiteral("checking"); }
+    void progress(int n, int count) override
+    {
+        events << QStringLiteral("%1/%2 after %3").arg(n).arg(count).arg(m_layer.count(QStringLiteral("Pop3GetMail")));
+        if (atProgress)
+            atProgress(n);
+    }
+    void fetched(int, const ReceivedMail &mail) override { events << mail.subject; }
+
+private:
+    ScriptedMailLayer &m_layer;
+};
+
+} // namespace
+
+class TestReceiveRun : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ScriptedMailLayer> m_layer;
+
+    ReceiveInputs inputs() const
+    {
+        ReceiveInputs in;
+        in.server = QStringLiteral("pop.example.jp");
+        in.id = QStringLiteral("user");
+        in.password = QStringLiteral("secret");
+        in.storePath = appPaths().dataFile(QString::fromUtf16(stores::received.fileName));
+        in.attachFolder = appPaths().attachFolder() + u'/';
+        return in;
+    }
+    QStringList storedSubjects() const
+    {
+        QStringList subjects;
+        if (!scanRecords(inputs().storePath, MailRecord::kLength, [&](qint64, const QByteArray &bytes) {
+                QString s = MailRecord::decode(bytes).Subject;
+                while (s.endsWith(u' '))
+                    s.chop(1);
+                subjects << s;
+                return true;
+            }))
+            qWarning("cannot read the store");
+        return subjects;
+    }
+    void storeOld()
+    {
+        MailRecord old;
+        old.Subject = QStringLiteral("以前のメール");
+        QVERIFY(appendRecord(inputs().storePath, MailRecord::kLength, old.encode()));
+    }
+    int originalCount() const
+    {
+        return int(QDir(originals::folderPath()).entryList(QDir::Files).size());
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        resetAppState();
+        appState().appFolder = m_dir->path();
+        QVERIFY(appPaths().ensureFolders().isEmpty());
+        m_layer = std::make_unique<ScriptedMailLayer>();
+        for (int n = 1; n <= 3; ++n)
+            m_layer->mailbox.append(scripted(n));
+    }
+    void cleanup()
+    {
+        setSyncFailureHook({});
+        m_layer.reset();
+        resetAppState();
+        m_dir.reset();
+    }
+
+    void runsTheCallsInOrderAndStoresEachMessage()
+    {
+        storeOld();
+        Recorder recorder(*m_layer);
+        ReceiveInputs in = inputs();
+        in.apop = true;
+        ReceiveRun run(*m_layer, in, &recorder);
+        const ReceiveResult result = run.run();
+
+        QStringList expected{QStringLiteral("SetOption"), QStringLiteral("Pop3Connect"), QStringLiteral("Pop3Authenticate")};
+        for (int n = 1; n <= 3; ++n)
+            expected << QStringLiteral("Pop3GetMailStatus") << QStringLiteral("Pop3GetMailSize")
+                     << QStringLiteral("Pop3GetMail") << QStringLiteral("AttachmentFileFirst")
+                     << QStringLiteral("AttachmentFileClose") << QStringLiteral("Pop3DeleteMail");
+        expected << QStringLiteral("Pop3Close");
+        QCOMPARE(m_layer->callNames(), expected);
+        QCOMPARE(m_layer->calls().at(2).args, QStringLiteral("7|user|secret|-1"));
+        QCOMPARE(recorder.events, (QStringList{QStringLiteral("checking"), QStringLiteral("1/3 after 0"), QStringLiteral("件名1"),
+                                               QStringLiteral("2/3 after 1"), QStringLiteral("件名2"),
+                                               QStringLiteral("3/3 after 2"), QStringLiteral("件名3")}));
+        QCOMPARE(storedSubjects(), (QStringList{QStringLiteral("以前のメール"), QStringLiteral("件名1"),
+                                                QStringLiteral("件名2"), QStringLiteral("件名3")}));
+        QVERIFY(m_layer->mailbox.isEmpty());
+        QCOMPARE(result.count, 3);
+        QCOMPARE(result.received, 3);
+        QVERIFY(result.notices.isEmpty() && result.stayed.isEmpty() && !result.canceled);
+        QCOMPARE(result.last->subject, QStringLiteral("件名3"));
+        QCOMPARE(originalCount(), 3);
+    }
+
+    void missingAccountOnlyConnects()
+    {
+        ReceiveInputs in = inputs();
+        in.password.clear();
+        const ReceiveResult result = ReceiveRun(*m_layer, in).run();
+        QVERIFY(result.connected && result.accountMissing);
+        QCOMPARE(m_layer->callNames(),
+                 (QStringList{QStringLiteral("SetOption"), QStringLiteral("Pop3Connect"), QStringLiteral("Pop3Close")}));
+    }
+
+    // A cancel seen before message `at`: the ones before are stored and
+    // deleted with a normal close, the rest were never fetched.
+    void cancelBetweenTwoMessages_data()
+    {
+        QTest::addColumn<int>("at");
+        QTest::newRow("before the first") << 1;
+        QTest::newRow("before the second") << 2;
+        QTest::newRow("before the last") << 3;
+    }
+    void cancelBetweenTwoMessages()
+    {
+        QFETCH(int, at);
+        storeOld();
+        Recorder recorder(*m_layer);
+        ReceiveRun run(*m_layer, inputs(), &recorder);
+        recorder.atProgress = [&](int n) {
+            if (n == at)
+                run.cancel();
+        };
+        const ReceiveResult result = run.run();
+        const int stored = at - 1;
+        QVERIFY(result.canceled);
+        QCOMPARE(result.received, stored);
+        QCOMPARE(m_layer->count(QStringLiteral("Pop3GetMail")), stored);
+        QCOMPARE(m_layer->callNames().last(), QStringLiteral("Pop3Close"));
+        QCOMPARE(m_layer->mailbox.size(), 3 - stored);
+        QCOMPARE(storedSubjects().size(), 1 + stored);
+        QVERIFY(result.notices.isEmpty());
+    }
+
+    // A cancel while a call waits for the server leaves the session out of
+    // step: nothing can be committed, so the run's records go again and
+    // everything stays on the server, to be received once by the next run.
+    void cancelDuringACallTakesTheRunBack()
+    {
+        storeOld();
+        const QByteArray before = [&] {
+            QFile f(inputs().storePath);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        ReceiveRun run(*m_layer, inputs());
+        m_layer->onCall = [&](const QString &name) {
+            if (name == QLatin1String("Pop3GetMail") && m_layer->count(name) == 3)
+                run.cancel();
+        };
+        const ReceiveResult result = run.run();
+        QVERIFY(result.canceled);
+        QCOMPARE(result.received, 0);
+        QVERIFY(result.notices.isEmpty());
+        QCOMPARE(m_layer->callNames().last(), QStringLiteral("Pop3Abandon"));
+        QCOMPARE(m_layer->count(QStringLiteral("Pop3Close")), 0);
+        QCOMPARE(m_layer->mailbox.size(), 3);
+        QFile f(inputs().storePath);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+        QCOMPARE(originalCount(), 0);
+
+        // The next run takes all three, once.
+        m_layer->onCall = {};
+        QCOMPARE(ReceiveRun(*m_layer, inputs()).run().received, 3);
+        QCOMPARE(storedSubjects(), (QStringList{QStringLiteral("以前のメール"), QStringLiteral("件名1"),
+                                                QStringLiteral("件名2"), QStringLiteral("件名3")}));
+    }
+
+    // A store write that fails stops the run; what was written before is
+    // flushed once and only those messages are deleted.
+    void failedWriteFlushesWhatCameBefore()
+    {
+        int syncs = 0;
+        setSyncFailureHook([&](const QString &) {
+            ++syncs;
+            return true;
+        });
+        Recorder recorder(*m_layer);
+        // The second message finds a store full to the last record number.
+        recorder.atProgress = [&](int n) {
+            if (n == 2) {
+                QFile store(inputs().storePath);
+                QVERIFY(store.open(QIODevice::ReadWrite));
+                QVERIFY(store.resize(qint64(32767) * MailRecord::kLength));
+            }
+        };
+        const ReceiveResult result = ReceiveRun(*m_layer, inputs(), &recorder).run();
+        QCOMPARE(syncs, 1);
+        QCOMPARE(result.notices.size(), 1);
+        QCOMPARE(result.notices[0].kind, ReceiveNotice::Kind::StoreError);
+        QCOMPARE(m_layer->count(QStringLiteral("Pop3DeleteMail")), 1);
+        QCOMPARE(m_layer->callNames().last(), QStringLiteral("Pop3Close"));
+        QCOMPARE(m_layer->mailbox.size(), 2);
+        QCOMPARE(m_layer->mailbox.first().subject, QStringLiteral("件名2"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReceiveRun)
+#include "tst_receiverun.moc"
