@@ -166,6 +166,8 @@ int NetMailLayer::NMailPop3Connect(const QString &server)
     const ServerMemory memory(ini, MailProtocol::Pop3, address.host, address.port);
 
     Pop3Options options = m_options;
+    // The sessions ask whatever check is in force at the moment they wait.
+    options.cancelRequested = [this] { return m_cancelCheck && m_cancelCheck(); };
     options.security = settings.security;
     options.port = settings.port;
     if (settings.timeoutSeconds > 0)
@@ -406,7 +408,7 @@ int NetMailLayer::NMailGetMessage(int, QString &text, int &size)
 
 void NetMailLayer::setCancelCheck(std::function<bool()> check)
 {
-    m_options.cancelRequested = std::move(check);
+    m_cancelCheck = std::move(check);
 }
 
 int NetMailLayer::NMailSmtpSendMail(const QString &server, const QString &to, const QString &cc,
@@ -416,7 +418,7 @@ int NetMailLayer::NMailSmtpSendMail(const QString &server, const QString &to, co
 {
     QString error;
     if (smtpSendMail(server, to, cc, bcc, from, subject, body, extraHeader, attachments, error,
-                     m_options.cancelRequested)
+                     m_cancelCheck)
         < 0)
         return failed(error);
     return 0;

@@ -85,6 +85,7 @@ private:
     int sessionFailed(Pop3Session *s, int result = -1);
 
     Pop3Options m_options;
+    std::function<bool()> m_cancelCheck;
     std::map<int, std::unique_ptr<Pop3Session>> m_sessions;
     int m_nextHandle = 1;
     QString m_lastError;

@@ -132,6 +132,9 @@ ReceiveResult ReceiveRun::run()
     // for deletion whose record never reached the disk is still on the server.
     RecordFile store(m_in.storePath, MailRecord::kLength);
     const bool inStep = receiveAll(handle, store);
+    // A cancel seen between two messages still ends the session properly:
+    // its QUIT commits the deletions of what was stored.
+    m_library.setCancelCheck({});
 
     // A cancel while a call waited left the conversation out of step: no
     // QUIT can commit the deletions, so the records of this run go again
@@ -141,7 +144,6 @@ ReceiveResult ReceiveRun::run()
         m_result.received = 0;
         store.close();
         m_library.NMailPop3Abandon(handle);
-        m_library.setCancelCheck({});
         return m_result;
     }
 
@@ -158,13 +160,11 @@ ReceiveResult ReceiveRun::run()
             store.close();
             m_result.syncFailed = true;
             notice(ReceiveNotice::Kind::SyncError, synced.error().message());
-            m_library.setCancelCheck({});
             return m_result;
         }
     }
     store.close();
     m_library.NMailPop3Close(handle);
-    m_library.setCancelCheck({});
     return m_result;
 }
 

@@ -5,7 +5,9 @@
 #include "mail/NetMailLayer.h"
 #include "mail/Pop3Session.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -162,6 +164,8 @@ private Q_SLOTS:
     void serverNames();
     void silentServerTimesOut();
     void silenceInTheMiddleOfRetr();
+    void tricklingAnswerMeetsTheCommandBound();
+    void cancelEndsASilentWait();
     void dropInTheMiddleOfRetr();
     void garbageReply_data();
     void garbageReply();
@@ -242,6 +246,62 @@ void TestPop3Faults::silenceInTheMiddleOfRetr()
     QVERIFY(layer->NMailPop3DeleteMail(h, 1) < 0);
     layer->NMailPop3Close(h);
     QVERIFY(!server.receivedCommand("DELE"));
+}
+
+// A byte now and then, each well within the read bound: the bound of the
+// whole command ends it.
+void TestPop3Faults::tricklingAnswerMeetsTheCommandBound()
+{
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
+        srv.loginWith(s, 1);
+        srv.expect(s); // RETR 1
+        srv.say(s, "+OK\r\n");
+        for (int i = 0; i < 100 && s.state() == QAbstractSocket::ConnectedState; ++i) {
+            srv.say(s, "x");
+            QThread::msleep(100);
+        }
+    });
+    Pop3Options options;
+    options.readTimeoutMs = 400;
+    options.commandTimeoutMs = 1500;
+    Pop3Session session(options);
+    QVERIFY2(session.open(server.address()), qPrintable(session.errorText()));
+    QCOMPARE(session.login(QStringLiteral("u"), QStringLiteral("p"), false), 1);
+    QBuffer sink;
+    QVERIFY(sink.open(QIODevice::WriteOnly));
+    QVERIFY(!session.retrieve(1, sink, 1 << 20));
+    QVERIFY(session.broken());
+    QVERIFY2(session.errorText().contains(QStringLiteral("応答が遅すぎる")) && session.errorText().contains(QStringLiteral("RETR")),
+             qPrintable(session.errorText()));
+    QVERIFY(!session.canceled());
+}
+
+// A cancel ends a wait the read bound would let go on for long; the session
+// is then finished and sends nothing more.
+void TestPop3Faults::cancelEndsASilentWait()
+{
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
+        srv.loginWith(s, 1);
+        srv.expect(s); // RETR 1
+        srv.stayQuiet(s);
+    });
+    QElapsedTimer waiting;
+    Pop3Options options;
+    options.readTimeoutMs = 60000;
+    options.cancelRequested = [&] { return waiting.isValid() && waiting.elapsed() > 300; };
+    Pop3Session session(options);
+    QVERIFY2(session.open(server.address()), qPrintable(session.errorText()));
+    QCOMPARE(session.login(QStringLiteral("u"), QStringLiteral("p"), false), 1);
+    QBuffer sink;
+    QVERIFY(sink.open(QIODevice::WriteOnly));
+    waiting.start();
+    QVERIFY(!session.retrieve(1, sink, 1 << 20));
+    QVERIFY(session.canceled());
+    QVERIFY(session.broken());
+    QVERIFY(!session.remove(1));
+    QVERIFY(!session.quit());
+    QVERIFY(!server.receivedCommand("DELE"));
+    QVERIFY(!server.receivedCommand("QUIT"));
 }
 
 void TestPop3Faults::dropInTheMiddleOfRetr()

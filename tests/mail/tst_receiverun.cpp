@@ -1,9 +1,12 @@
 // The receive run on its own, without a window: the calls it makes, what it
 // stores, its progress, and where a cancel or a failing store leaves the
-// server and the store. Against the scripted mail layer.
+// server and the store. Against the scripted mail layer, and the cancels
+// against the test Dovecot server with the real layer.
 #include "common/AppState.h"
 #include "common/Paths.h"
+#include "mail/NetMailLayer.h"
 #include "mail/ReceiveRun.h"
+#include "servers/DovecotBox.h"
 #include "storage/Originals.h"
 #include "storage/RecordFile.h"
 #include "support/ScriptedMailLayer.h"
@@ -26,6 +29,13 @@ ScriptedMailLayer::Message scripted(int n)
     m.header = QStringLiteral("From: sender%1@example.jp\r\n").arg(n);
     m.body = QStringLiteral("本文%1\r\n").arg(n);
     return m;
+}
+
+QByteArray plainMail(int n)
+{
+    return "From: <sender" + QByteArray::number(n) + "@example.jp>\r\nSubject: =?UTF-8?B?"
+           + QStringLiteral("件名%1").arg(n).toUtf8().toBase64()
+           + "?=\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\nbody\r\n";
 }
 
 // Records what the run reports: "n/N" before each fetch with the number of
@@ -241,6 +251,68 @@ private Q_SLOTS:
         QCOMPARE(m_layer->callNames().last(), QStringLiteral("Pop3Close"));
         QCOMPARE(m_layer->mailbox.size(), 2);
         QCOMPARE(m_layer->mailbox.first().subject, QStringLiteral("件名2"));
+    }
+
+    // --- the real layer and the test Dovecot server ---
+
+    // Between two messages: three stored and deleted, seven left, and the
+    // next run takes those seven in order, none lost, none twice. In the
+    // middle of a call: nothing committed, nothing kept, all ten next time.
+    void dovecotCancels_data()
+    {
+        QTest::addColumn<bool>("inACall");
+        QTest::newRow("between two messages") << false;
+        QTest::newRow("while a call waits") << true;
+    }
+    void dovecotCancels()
+    {
+        QFETCH(bool, inACall);
+        test::DovecotBox box{QStringLiteral(KESTRA_DOVECOT_DIR), QStringLiteral("engine")};
+        QVERIFY2(box.running(), "the Dovecot fixture is not running");
+        box.clear();
+        for (int n = 1; n <= 10; ++n)
+            box.put(plainMail(n));
+        NetMailLayer layer;
+        layer.setTimeouts(10000, 10000);
+        layer.addTrustedCaFile(box.caFile());
+        ReceiveInputs in = inputs();
+        in.server = box.plainServer();
+        in.id = box.user();
+        in.password = box.password();
+
+        struct Canceler final : ReceiveObserver {
+            ReceiveRun *run = nullptr;
+            bool inACall = false;
+            void progress(int n, int) override
+            {
+                if (!inACall && n == 4)
+                    run->cancel();
+            }
+            // Seen by the delete that follows: its wait ends at once.
+            void fetched(int n, const ReceivedMail &) override
+            {
+                if (inACall && n == 4)
+                    run->cancel();
+            }
+        } canceler;
+        canceler.inACall = inACall;
+        ReceiveRun run(layer, in, &canceler);
+        canceler.run = &run;
+        const ReceiveResult result = run.run();
+        QVERIFY(result.canceled);
+        QVERIFY2(result.notices.isEmpty(), qPrintable(result.notices.value(0).text));
+        QCOMPARE(result.received, inACall ? 0 : 3);
+        QCOMPARE(storedSubjects().size(), inACall ? 0 : 3);
+        QTRY_COMPARE(box.count(), inACall ? 10 : 7);
+
+        const ReceiveResult next = ReceiveRun(layer, in).run();
+        QCOMPARE(next.received, inACall ? 10 : 7);
+        const QStringList subjects = storedSubjects();
+        QCOMPARE(subjects.size(), 10);
+        for (int n = 1; n <= 10; ++n)
+            QCOMPARE(subjects[n - 1], QStringLiteral("件名%1").arg(n));
+        QCOMPARE(originalCount(), 10);
+        QTRY_COMPARE(box.count(), 0);
     }
 };
 
