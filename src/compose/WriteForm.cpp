@@ -7,7 +7,10 @@
 #include "common/Text.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
+#include "common/WorkerThread.h"
+#include "mail/MailLayer.h"
 #include "compose/AttachmentRow.h"
+#include "compose/BulkSend.h"
 #include "compose/SendMail.h"
 #include "settings/FormPlacement.h"
 #include "storage/RecordFile.h"
@@ -56,12 +59,6 @@ const QColor kWhite(255, 255, 255); // palette entry 15
 const QColor kGreen(0, 128, 0); // palette entry 2
 const QColor kLightCyan(192, 255, 255);
 
-BulkProgressHook &bulkProgressHook()
-{
-    static BulkProgressHook hook;
-    return hook;
-}
-
 QString bulkProgressLabel(int n, int count)
 {
     return QStringLiteral("メールを送信しています。（%1 / %2）").arg(n).arg(count);
@@ -95,13 +92,6 @@ QString withoutCr(const QString &text)
     out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return out;
-}
-
-QString firstLine(const QString &text)
-{
-    static const QRegularExpression lineEnd(QStringLiteral("[\r\n]"));
-    const qsizetype end = text.indexOf(lineEnd);
-    return end < 0 ? text : text.left(end);
 }
 
 // The text of the one box after a bulk send with failures: every address
@@ -501,126 +491,117 @@ void WriteForm::clearBulkOption()
 
 Status WriteForm::StoreSentMail(qint16 number, const QString &recipient)
 {
-    MailRecord record;
-    record.Subject = trimBlanks(SubjectText->text());
-    record.Header2 = appState().clockText;
-    record.Header3 = trimBlanks(recipient);
-    record.Body = trimBlanks(bodyText());
-    return writeRecordAt(appPaths().dataFile(QString::fromUtf16(names::sentStore)), MailRecord::kLength,
-        number, record.encode());
+    return writeRecordAt(appPaths().dataFile(QString::fromUtf16(names::sentStore)), MailRecord::kLength, number,
+        sentRecord(SubjectText->text(), appState().clockText, recipient, bodyText()).encode());
 }
+
+namespace {
+
+// Carries the send's progress from the worker thread into the dialog.
+class DialogObserver final : public BulkSendObserver
+{
+public:
+    explicit DialogObserver(QProgressDialog &dialog) : m_dialog(dialog) {}
+    void progress(int n, int count) override
+    {
+        QMetaObject::invokeMethod(&m_dialog, [dialog = &m_dialog, n, count] {
+            dialog->setLabelText(bulkProgressLabel(n, count));
+            dialog->setValue(n - 1);
+        }, Qt::QueuedConnection);
+    }
+
+private:
+    QProgressDialog &m_dialog;
+};
+
+} // namespace
 
 void WriteForm::Command1_Click()
 {
     // The attachment row stays as it is: after a failed send the paths, the
     // list and the buttons still agree.
     const bool bulk = Option2->isChecked();
-    const QString subject = SubjectText->text();
-    const QString body = bodyText();
-    const QString attachments = AttachText->text();
-    const QString sentPath = appPaths().dataFile(QString::fromUtf16(names::sentStore));
+    const SharedSettings &settings = appState().settings;
+    BulkSendInputs inputs;
+    inputs.server = settings.smtpServer;
+    inputs.from = settings.mailAddress;
+    inputs.subject = SubjectText->text();
+    inputs.body = bodyText();
+    inputs.attachments = AttachText->text();
+    inputs.sentStorePath = appPaths().dataFile(QString::fromUtf16(names::sentStore));
+    // The main window's clock text as each mail goes out.
+    inputs.dateText = [] {
+        QString text;
+        runOnMainThread([&text] { text = appState().clockText; });
+        return text;
+    };
 
-    QStringList recipients;
     if (bulk) {
-        QList<BookEntry> entries;
-        const Status s = readLiveEntries(appPaths().dataFile(QString::fromUtf16(names::addressBook)), entries);
-        if (!s) {
-            prompt().info(s.error().message(), appTitle(), PromptIcon::Exclamation);
+        const Result<QStringList> recipients
+            = bulkRecipients(appPaths().dataFile(QString::fromUtf16(names::addressBook)));
+        if (!recipients) {
+            prompt().info(recipients.error().message(), appTitle(), PromptIcon::Exclamation);
             return;
         }
-        for (const BookEntry &e : entries) {
-            const QString address = trimRightBlanks(e.record.Address);
-            if (!trimBlanks(address).isEmpty())
-                recipients.append(address);
-        }
-        if (recipients.isEmpty()) {
+        inputs.recipients = recipients.value();
+        if (inputs.recipients.isEmpty()) {
             prompt().info(QStringLiteral("アドレス帳にメールアドレスの登録がないため、一括送信の送り先がありません。"
                                          "アドレス帳に登録するか、「取消」で一括送信をやめて宛先を入れて下さい。"),
                 appTitle(), PromptIcon::Exclamation);
             return;
         }
         if (!prompt().confirm(
-                QStringLiteral("アドレス帳の %1 件に送信します。よろしいですか？").arg(recipients.size())))
+                QStringLiteral("アドレス帳の %1 件に送信します。よろしいですか？").arg(inputs.recipients.size())))
             return;
     } else {
-        recipients.append(toText());
+        inputs.recipients.append(toText());
     }
-    const int count = int(recipients.size());
+    const int count = int(inputs.recipients.size());
+    if (Check1->isChecked()) {
+        for (int i = 0; i < count; ++i)
+            inputs.fortunes.append(drawFortuneNumber(m_random));
+    }
     Label7->setText(sendingText());
 
-    // A bulk run shows "n / N" in a modal dialog that keeps the windows painted,
-    // blocks other input and lets the user stop between two mails.
-    std::unique_ptr<QProgressDialog> progress;
-    if (bulk) {
-        progress = std::make_unique<QProgressDialog>(bulkProgressLabel(0, count), QStringLiteral("キャンセル"), 0,
-                                                     count, this);
-        progress->setObjectName(QStringLiteral("BulkProgress"));
-        progress->setWindowTitle(caption());
-        progress->setWindowModality(Qt::ApplicationModal);
-        progress->setMinimumDuration(0);
-        progress->setAutoClose(false);
-        progress->setAutoReset(false);
-        progress->show();
-    }
+    // The mails go out on a worker thread while an application-modal dialog
+    // shows "n / N", the windows repaint and the cancel button stops the run
+    // at once: before the next mail, or in the middle of a transfer.
+    QProgressDialog progress(bulkProgressLabel(0, count), QStringLiteral("キャンセル"), 0, count, this);
+    progress.setObjectName(QStringLiteral("BulkProgress"));
+    progress.setWindowTitle(caption());
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setMinimumDuration(0);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    DialogObserver observer(progress);
+    BulkSend send(mailLayer(), inputs, &observer);
+    connect(&progress, &QProgressDialog::canceled, &progress, [&send] { send.cancel(); });
+    progress.show();
+    BulkSendResult result;
+    runOnWorkerThread([&] { result = send.run(); });
+    QCoreApplication::removePostedEvents(&progress, QEvent::MetaCall);
+    progress.hide();
 
-    QStringList failed; // one line per mail that did not go out
-    bool storeErrorShown = false;
-    int wentOut = 0;
-    bool stopped = false;
-    for (int i = 1; i <= count; ++i) {
-        if (progress) {
-            progress->setLabelText(bulkProgressLabel(i, count));
-            progress->setValue(i - 1);
-            if (bulkProgressHook())
-                bulkProgressHook()(*progress, i, count);
-            QCoreApplication::processEvents();
-            if (progress->wasCanceled()) {
-                stopped = true;
-                break;
-            }
-        }
-        const QString &to = recipients.at(i - 1);
-        Label7->setText(sendingText());
-        Label7->repaint(); // the run does not return to the event loop until it ends
-
-        // Each mail carries one fortune of its own; the body in the window stays as typed.
-        const QString mailBody = Check1->isChecked() ? withFortune(body, drawFortuneNumber(m_random)) : body;
-        // A single mail reports its failure at once; a bulk run lists them at the end.
-        const SendResult sent = sendOneMessage(to, subject, mailBody, attachments, !bulk);
-        if (!sent.ok) {
-            const QString who = trimBlanks(to).isEmpty() ? QStringLiteral("（宛先なし）") : trimBlanks(to);
-            failed.append(who + QStringLiteral("：") + firstLine(sent.error));
-            continue;
-        }
-
-        ++wentOut;
-        // Only a mail that went out enters the sent history.
-        // A record torn by a run that was killed while writing it goes first,
-        // as in the received store: otherwise the new one lands after a gap.
-        const Status whole = dropTornTail(sentPath, MailRecord::kLength);
-        const Result<qint16> number = whole ? AppendRecordNumber(sentPath, MailRecord::kLength) : Result<qint16>(whole.error());
-        const Status stored = number ? StoreSentMail(number.value(), to) : number.status();
-        if (!stored && !storeErrorShown) {
-            storeErrorShown = true;
-            prompt().info(stored.error().message(), appTitle(), PromptIcon::Exclamation);
-        }
-    }
-
-    progress.reset();
-    if (stopped) {
+    if (result.storeError)
+        prompt().info(result.storeError->message(), appTitle(), PromptIcon::Exclamation);
+    if (result.stopped) {
         // The window keeps everything; the status says how far the run came.
-        if (!failed.isEmpty())
-            prompt().info(failureList(failed), sendErrorTitle());
-        Label7->setText(QStringLiteral("送信を中止しました。（%1 件中 %2 件送信）").arg(count).arg(wentOut));
+        if (!result.failed.isEmpty())
+            prompt().info(failureList(result.failed), sendErrorTitle());
+        Label7->setText(QStringLiteral("送信を中止しました。（%1 件中 %2 件送信）").arg(count).arg(result.sent));
         return;
     }
-    if (!failed.isEmpty()) {
+    if (!result.failed.isEmpty()) {
         // Nothing the user typed is lost: the window stays for another try.
         if (bulk) {
-            prompt().info(failureList(failed), sendErrorTitle());
+            prompt().info(failureList(result.failed), sendErrorTitle());
             Label7->setText(
-                QStringLiteral("送信できなかった宛先があります。（%1 件中 %2 件送信）").arg(count).arg(wentOut));
+                QStringLiteral("送信できなかった宛先があります。（%1 件中 %2 件送信）").arg(count).arg(result.sent));
         } else {
+            // A single mail reports the library's whole text. An empty text
+            // follows a question the user answered No: nothing to add.
+            if (!trimBlanks(result.lastError).isEmpty())
+                prompt().info(result.lastError, sendErrorTitle());
             Label7->setText(QStringLiteral("送信できませんでした。"));
         }
         return;
@@ -634,11 +615,6 @@ void WriteForm::Command1_Click()
     AttachText->clear();
     clearBulkOption();
     unload();
-}
-
-void setBulkProgressHook(BulkProgressHook hook)
-{
-    bulkProgressHook() = std::move(hook);
 }
 
 void WriteForm::Command3_Click()

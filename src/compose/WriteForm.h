@@ -168,10 +168,4 @@ private:
 // The hover-help text of a compose-window control, by name; empty for none.
 QString writeHelpText(const QString &controlName);
 
-// Test hook: called each time the bulk send's progress dialog has been set to
-// mail `n` of `count`, before that mail goes out. Tests cancel the dialog from
-// it. An empty hook removes it.
-using BulkProgressHook = std::function<void(QProgressDialog &dialog, int n, int count)>;
-void setBulkProgressHook(BulkProgressHook hook);
-
 } // namespace kestra

@@ -27,6 +27,9 @@ public:
 
     QList<Call> calls;
     QSet<QString> refused;
+    // Called with the number of each send (from 1) as it is made, on the
+    // sending thread: window tests look at the progress dialog from here.
+    std::function<void(int n)> onSend;
 
     int NMailInitializeWinSock() override { return 0; }
     int NMailSetOption(int, int) override { return 0; }
@@ -66,6 +69,8 @@ public:
         const QString &attachments, int flag) override
     {
         calls.append({ server, to, cc, bcc, from, subject, body, extraHeader, attachments, flag });
+        if (onSend)
+            onSend(int(calls.size()));
         if (to.trimmed().isEmpty()) {
             m_lastError = QStringLiteral("宛先が指定されていません。");
             return -1;

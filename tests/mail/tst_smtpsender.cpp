@@ -411,22 +411,32 @@ private Q_SLOTS:
     }
 
     // A server that accepts the connection and then says nothing: the wait ends
-    // at the response limit instead of hanging.
+    // at the response limit instead of hanging, or at once when it is canceled.
+    void silentServer_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("response limit") << false;
+        QTest::newRow("canceled") << true;
+    }
     void silentServer()
     {
+        QFETCH(bool, cancel);
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost));
         SmtpSender sender;
         SmtpLimits limits;
-        limits.connectSeconds = 2;
-        limits.responseSeconds = 2;
-        limits.stallSeconds = 2;
-        limits.totalSeconds = 10;
+        limits.connectSeconds = limits.responseSeconds = limits.stallSeconds = cancel ? 60 : 2;
+        limits.totalSeconds = cancel ? 120 : 10;
         sender.setLimits(limits);
+        QElapsedTimer waiting;
+        waiting.start();
+        if (cancel)
+            sender.setCancelCheck([&] { return waiting.elapsed() > 300; });
         const SendOutcome outcome = sender.send(
             QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()), simpleMail(smtp::uniqueAddress()));
         QVERIFY(!outcome.ok);
-        QVERIFY2(outcome.error.contains(QStringLiteral("時間内に応答しません")), qPrintable(outcome.error));
+        QVERIFY2(outcome.error.contains(cancel ? QStringLiteral("送信を中止しました") : QStringLiteral("時間内に応答しません")),
+                 qPrintable(outcome.error));
     }
 
     // The mail layer's entry: account from the ID/password file, error text out.
