@@ -115,12 +115,12 @@ ReceiveResult ReceiveRun::run()
     if (m_observer)
         m_observer->checking();
     if (handle == -1) {
-        if (cancelRequested()) {
+        // The mailbox was not looked at; a cancel needs no box.
+        m_result.unchecked = true;
+        if (cancelRequested())
             m_result.canceled = true;
-        } else {
+        else
             libraryErrorNotice();
-            m_result.unchecked = true;
-        }
         m_library.setCancelCheck({});
         return m_result;
     }
@@ -201,12 +201,12 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
     if (result == 0)
         return true;
     if (result < 0) {
+        m_result.unchecked = true;
         if (cancelRequested()) {
             m_result.canceled = true;
             return false;
         }
         libraryErrorNotice();
-        m_result.unchecked = true;
         return true;
     }
     const int count = result;

@@ -58,7 +58,7 @@ struct ReceiveResult {
     bool contacted = false;     // a connection was attempted
     bool connected = false;     // ... and made
     bool accountMissing = false; // no ID or password: closed right after connecting
-    bool unchecked = false;     // the mailbox could not be looked at
+    bool unchecked = false;     // the mailbox was not looked at (failure or cancel before the log-in)
     int count = 0;              // messages the server reported; 0 without a log-in
     int received = 0;           // stored, and deleted on the server when the run was closed
     int tooLarge = 0;           // over the size limit, left on the server

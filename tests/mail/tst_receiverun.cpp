@@ -161,6 +161,33 @@ private Q_SLOTS:
                  (QStringList{QStringLiteral("SetOption"), QStringLiteral("Pop3Connect"), QStringLiteral("Pop3Close")}));
     }
 
+    // Canceled while connecting or logging in: no box, the mailbox counts as
+    // not looked at, and nothing is fetched.
+    void cancelBeforeTheLogIn_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("connect") << QStringLiteral("Pop3Connect") << QStringLiteral("Pop3Connect");
+        QTest::newRow("log-in") << QStringLiteral("Pop3Authenticate") << QStringLiteral("Pop3Abandon");
+    }
+    void cancelBeforeTheLogIn()
+    {
+        QFETCH(QString, call);
+        QFETCH(QString, last);
+        ReceiveRun run(*m_layer, inputs());
+        m_layer->onCall = [&](const QString &name) {
+            if (name == call)
+                run.cancel();
+        };
+        const ReceiveResult result = run.run();
+        QVERIFY(result.canceled && result.unchecked);
+        QVERIFY(result.notices.isEmpty());
+        QCOMPARE(result.count, 0);
+        QCOMPARE(m_layer->callNames().last(), last);
+        QCOMPARE(m_layer->count(QStringLiteral("Pop3GetMail")), 0);
+        QCOMPARE(m_layer->mailbox.size(), 3);
+    }
+
     // A cancel seen before message `at`: the ones before are stored and
     // deleted with a normal close, the rest were never fetched.
     void cancelBetweenTwoMessages_data()
