@@ -215,6 +215,21 @@ int NetMailLayer::NMailPop3GetMailStatus(int handle, int number, QString &subjec
     Pop3Session *s = session(handle);
     if (!s)
         return -1;
+    // A message the size limit lets through is fetched whole now: the fetch
+    // that follows then needs no exchange with the server, and the header
+    // costs no TOP of its own.
+    const qint64 size = s->size(number);
+    if (size >= 0 && size <= m_maxMessageBytes) {
+        if (fetch(handle, s, number) < 0)
+            return -1;
+        fill(subject, m_fetched.summary.subject, kHeaderBufferSize);
+        fill(date, m_fetched.summary.date, kHeaderBufferSize);
+        fill(from, m_fetched.summary.from, kHeaderBufferSize);
+        fill(header, rawText(m_fetched.headerBlock), kHeaderBufferSize);
+        return 0;
+    }
+    if (size < 0 && s->broken())
+        return sessionFailed(s);
     QByteArray top;
     if (!s->top(number, top))
         return sessionFailed(s);
@@ -238,44 +253,73 @@ int NetMailLayer::NMailPop3GetMailSize(int handle, int number)
     return int(qMin<qint64>(size, std::numeric_limits<int>::max() - 1));
 }
 
+void NetMailLayer::forgetFetched()
+{
+    m_fetched = Fetched();
+    m_lastHeaderOut.clear();
+}
+
+int NetMailLayer::fetch(int handle, Pop3Session *s, int number)
+{
+    if (m_fetched.handle == handle && m_fetched.number == number)
+        return m_fetched.ok ? 0 : failed(m_fetched.error); // fetched already, or refused already
+    forgetFetched();
+    m_fetched.handle = handle;
+    m_fetched.number = number;
+    // The message goes to a private file as it arrives (created new, readable
+    // by the user only), not into memory; one file serves the whole session.
+    if (!m_lastFile) {
+        auto file = std::make_unique<QTemporaryFile>(QDir(QDir::tempPath()).filePath(QString::fromLatin1(kReceiveFilePattern)));
+        if (!file->open()) {
+            m_fetched = Fetched(); // the next call tries again
+            return failed(QStringLiteral("受信したメールを置く一時ファイルを作れません。(%1)").arg(file->errorString()));
+        }
+        m_lastFile = std::move(file);
+    }
+    QTemporaryFile &file = *m_lastFile;
+    const auto refused = [&](const QString &text) {
+        m_fetched.error = text;
+        // A broken session is asked again, to fail at once; a refusal stays.
+        if (s->broken())
+            m_fetched = Fetched();
+        return failed(text);
+    };
+    if (!file.seek(0) || !file.resize(0))
+        return refused(QStringLiteral("受信したメールを一時ファイルに書き込めません。(%1)").arg(file.errorString()));
+    if (!s->retrieve(number, file, m_maxMessageBytes))
+        return refused(s->tooLarge() ? tooLargeText(m_maxMessageBytes) : s->errorText());
+    if (!file.flush() || !file.seek(0))
+        return refused(QStringLiteral("受信したメールを一時ファイルから読めません。(%1)").arg(file.errorString()));
+    // The header block is read whole (it is needed for the summary).
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        if (line == "\r\n" || line == "\n" || line == "\r")
+            break;
+        m_fetched.headerBlock += line;
+    }
+    m_fetched.bodyOffset = file.pos();
+    m_fetched.summary = mime::summariseHeader(m_fetched.headerBlock);
+    m_fetched.ok = true;
+    return 0;
+}
+
 int NetMailLayer::NMailPop3GetMail(int handle, int number, QString &subject, QString &date, QString &from,
                                    QString &header, QString &body, int bodySize, int, int)
 {
     Pop3Session *s = session(handle);
     if (!s)
         return -1;
-    m_lastFile.reset();
-    m_lastHeaderOut.clear();
-    // The message goes to a private file as it arrives (created new, readable
-    // by the user only), not into memory.
-    auto file = std::make_unique<QTemporaryFile>(QDir(QDir::tempPath()).filePath(QString::fromLatin1(kReceiveFilePattern)));
-    if (!file->open())
-        return failed(QStringLiteral("受信したメールを置く一時ファイルを作れません。(%1)").arg(file->errorString()));
-    if (!s->retrieve(number, *file, m_maxMessageBytes)) {
-        if (s->tooLarge())
-            return failed(tooLargeText(m_maxMessageBytes));
-        return sessionFailed(s);
-    }
-    if (!file->flush() || !file->seek(0))
-        return failed(QStringLiteral("受信したメールを一時ファイルから読めません。(%1)").arg(file->errorString()));
-    // The header block is read whole (it is needed for the summary); the
-    // body goes into the caller's buffer one byte per character.
-    QByteArray headerBlock;
-    while (!file->atEnd()) {
-        const QByteArray line = file->readLine();
-        if (line == "\r\n" || line == "\n" || line == "\r")
-            break;
-        headerBlock += line;
-    }
-    const mime::HeaderSummary summary = mime::summariseHeader(headerBlock);
-    fill(subject, summary.subject, kHeaderBufferSize);
-    fill(date, summary.date, kHeaderBufferSize);
-    fill(from, summary.from, kHeaderBufferSize);
-    fill(header, rawText(headerBlock), kHeaderBufferSize);
-    headerBlock = QByteArray();
-    body = rawTextOf(*file, bodySize - 1);
+    if (fetch(handle, s, number) < 0)
+        return -1;
+    fill(subject, m_fetched.summary.subject, kHeaderBufferSize);
+    fill(date, m_fetched.summary.date, kHeaderBufferSize);
+    fill(from, m_fetched.summary.from, kHeaderBufferSize);
+    fill(header, rawText(m_fetched.headerBlock), kHeaderBufferSize);
+    // The body goes into the caller's buffer one byte per character.
+    if (!m_lastFile->seek(m_fetched.bodyOffset))
+        return failed(QStringLiteral("受信したメールを一時ファイルから読めません。(%1)").arg(m_lastFile->errorString()));
+    body = rawTextOf(*m_lastFile, bodySize - 1);
     m_lastHeaderOut = header;
-    m_lastFile = std::move(file);
     return 0;
 }
 
@@ -295,6 +339,7 @@ int NetMailLayer::NMailPop3Close(int handle)
     std::unique_ptr<Pop3Session> s = std::move(it->second);
     m_sessions.erase(it);
     m_lastFile.reset();
+    forgetFetched();
     if (s->broken())
         return -1; // the error text of the failure stays
     return s->quit() ? 0 : sessionFailed(s.get());
@@ -308,6 +353,7 @@ int NetMailLayer::NMailPop3Abandon(int handle)
     std::unique_ptr<Pop3Session> s = std::move(it->second);
     m_sessions.erase(it);
     m_lastFile.reset();
+    forgetFetched();
     return s->abandon() ? 0 : sessionFailed(s.get());
 }
 

@@ -2,6 +2,7 @@
 
 #include "mail/MailLayer.h"
 #include "mail/AttachmentFiles.h"
+#include "mail/MimeMessage.h"
 #include "mail/Pop3Session.h"
 
 #include <QByteArray>
@@ -83,6 +84,9 @@ private:
     Pop3Session *session(int handle);
     int failed(const QString &text, int result = -1);
     int sessionFailed(Pop3Session *s, int result = -1);
+    // RETR of message `number` into the private file, its header block read.
+    int fetch(int handle, Pop3Session *s, int number);
+    void forgetFetched();
 
     Pop3Options m_options;
     std::function<bool()> m_cancelCheck;
@@ -91,6 +95,17 @@ private:
     QString m_lastError;
     std::unique_ptr<QTemporaryFile> m_lastFile; // the last fetched message, until the next fetch or the close
     QString m_lastHeaderOut;    // the header text handed out with it
+    // The message in m_lastFile: fetched whole when its status was asked, so
+    // that fetching it costs no second exchange with the server.
+    struct Fetched {
+        int handle = 0;
+        int number = 0;
+        bool ok = false;
+        QString error;              // why it could not be fetched, when not ok
+        QByteArray headerBlock;
+        mime::HeaderSummary summary;
+        qint64 bodyOffset = 0;
+    } m_fetched;
     qint64 m_maxMessageBytes = qint64(kDefaultMaxMessageMiB) * 1024 * 1024;
     mime::NextFreeNumbers m_nextFreeNumbers; // where the search for a free attachment name goes on
 };

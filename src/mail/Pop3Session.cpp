@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <utility>
+
 namespace kestra {
 
 namespace {
@@ -354,6 +356,8 @@ bool Pop3Session::readMultiline(QByteArray &data, QIODevice *sink, qint64 limit)
 
 bool Pop3Session::send(const QByteArray &command, Step step)
 {
+    if (m_ahead != 0 && !dropAhead())
+        return false;
     m_step = step;
     if (m_broken || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
         if (m_error.isEmpty())
@@ -504,18 +508,28 @@ bool Pop3Session::handshakeFailed(Wait how)
                     .arg(m_serverText, m_socket->errorString()));
 }
 
-bool Pop3Session::startTls()
+bool Pop3Session::readCapabilities(QByteArrayList &names)
 {
-    // Servers without CAPA answer -ERR: they offer no STLS either.
+    // Servers without CAPA answer -ERR: they announce nothing.
+    names.clear();
     QByteArray capabilities;
     const Listing capa = listing("CAPA", Step::Capa, capabilities);
     if (capa == Listing::Failed)
         return false;
-    bool offered = false;
     for (const QByteArray &cap : capabilities.split('\n')) {
-        if (cap.trimmed().split(' ').value(0).compare("STLS", Qt::CaseInsensitive) == 0)
-            offered = true;
+        const QByteArray name = cap.trimmed().split(' ').value(0).toUpper();
+        if (!name.isEmpty())
+            names.append(name);
     }
+    return true;
+}
+
+bool Pop3Session::startTls()
+{
+    QByteArrayList capabilities;
+    if (!readCapabilities(capabilities))
+        return false;
+    const bool offered = capabilities.contains("STLS");
     if (!offered) {
         if (m_options.security == Security::StartTls)
             return fail(QStringLiteral("POP3サーバー「%1」は暗号化通信（STARTTLS）に対応していないため、接続を中止しました。パスワードは送っていません。\r\n"
@@ -588,6 +602,12 @@ int Pop3Session::login(const QString &user, const QString &password, bool apop)
     }
     if (count > 0 && !readSizeTable(count))
         return -1;
+    // What the server offers once logged in (it may differ from before).
+    QByteArrayList capabilities;
+    if (count > 0 && !readCapabilities(capabilities))
+        return -1;
+    m_pipelining = capabilities.contains("PIPELINING");
+    m_count = count;
     return count;
 }
 
@@ -620,6 +640,9 @@ bool Pop3Session::readSizeTable(int count)
 
 qint64 Pop3Session::size(int number)
 {
+    // Like every call after a failure that broke the session: at once.
+    if (m_broken)
+        return -1;
     if (const auto known = m_sizes.constFind(number); known != m_sizes.cend())
         return known.value();
     QByteArray reply;
@@ -644,16 +667,83 @@ bool Pop3Session::retrieve(int number, QByteArray &message)
     return command("RETR " + QByteArray::number(number), Step::Retr) && readMultiline(message);
 }
 
+bool Pop3Session::dropAhead()
+{
+    const int number = std::exchange(m_ahead, 0);
+    m_step = Step::Retr;
+    QByteArray line;
+    if (!readStatus(line))
+        return false;
+    if (line.startsWith("-ERR"))
+        return true;
+    QByteArray unused;
+    return readMultiline(unused, nullptr, qMax<qint64>(m_sizes.value(number) * 2 + 1024, 64 * 1024));
+}
+
 bool Pop3Session::retrieve(int number, QIODevice &sink, qint64 limit)
 {
+    // Only messages this small are asked ahead: an answer not asked for is
+    // read into memory to be thrown away.
+    constexpr qint64 kAheadLargest = 1024 * 1024;
     m_tooLarge = false;
+    const QByteArray retr = "RETR " + QByteArray::number(number);
+    QByteArray line;
+    if (m_ahead == number) {
+        m_ahead = 0;
+        m_step = Step::Retr;
+    } else if (!send(retr, Step::Retr)) {
+        return false;
+    }
+    const int next = number + 1;
+    const qint64 nextSize = m_sizes.value(next, -1);
+    if (m_pipelining && !m_broken && next <= m_count && nextSize >= 0 && nextSize <= qMin(limit, kAheadLargest)) {
+        m_socket->write("RETR " + QByteArray::number(next) + "\r\n");
+        m_socket->flush();
+        m_ahead = next;
+    }
+    if (!readStatus(line))
+        return false;
+    if (line.startsWith("-ERR"))
+        return fail(QStringLiteral("POP3サーバー %1 が %2 を拒否しました。(%3)").arg(m_serverText, stepName(), serverReply(line)),
+                    false);
     QByteArray unused;
-    return command("RETR " + QByteArray::number(number), Step::Retr) && readMultiline(unused, &sink, limit);
+    return readMultiline(unused, &sink, limit);
 }
 
 bool Pop3Session::remove(int number)
 {
+    if (m_pipelining && !m_broken) {
+        m_heldDeletions.append(number);
+        return true;
+    }
     return command("DELE " + QByteArray::number(number), Step::Dele);
+}
+
+bool Pop3Session::flushDeletions()
+{
+    // Sent in windows, each read back before the next goes: the server's
+    // answers must never fill the connection while we are still writing.
+    constexpr qsizetype kWindow = 256;
+    const QList<int> held = std::exchange(m_heldDeletions, {});
+    QString refused;
+    for (qsizetype from = 0; from < held.size(); from += kWindow) {
+        const qsizetype n = qMin(kWindow, held.size() - from);
+        QByteArray commands;
+        for (qsizetype i = 0; i < n; ++i)
+            commands += "DELE " + QByteArray::number(held.at(from + i)) + "\r\n";
+        commands.chop(2);
+        if (!send(commands, Step::Dele))
+            return false;
+        for (qsizetype i = 0; i < n; ++i) {
+            QByteArray line;
+            if (!readStatus(line))
+                return false;
+            if (line.startsWith("-ERR") && refused.isEmpty())
+                refused = QStringLiteral("POP3サーバー %1 が %2 番のメールの削除を拒否しました。(%3)")
+                              .arg(m_serverText, QString::number(held.at(from + i)), serverReply(line));
+        }
+    }
+    return refused.isEmpty() || fail(refused, false);
 }
 
 bool Pop3Session::quit()
@@ -661,8 +751,11 @@ bool Pop3Session::quit()
     if (!m_socket)
         return false;
     bool ok = false;
-    if (!m_broken && m_socket->state() == QAbstractSocket::ConnectedState)
-        ok = command("QUIT", Step::Quit);
+    if (!m_broken && m_socket->state() == QAbstractSocket::ConnectedState) {
+        // A refused mark does not hold back the others: QUIT commits them.
+        const bool marked = flushDeletions();
+        ok = !m_broken && command("QUIT", Step::Quit) && marked;
+    }
     m_socket->disconnectFromHost();
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->waitForDisconnected(qMin(m_options.readTimeoutMs, 2000));
@@ -676,6 +769,7 @@ bool Pop3Session::abandon()
     if (!m_socket)
         return false;
     bool ok = false;
+    m_heldDeletions.clear(); // never sent: nothing to take back for them
     if (!m_broken && m_socket->state() == QAbstractSocket::ConnectedState)
         ok = command("RSET", Step::Rset);
     // No QUIT, whatever RSET gave: a session that ends without it commits nothing.

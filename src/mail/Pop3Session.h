@@ -82,9 +82,19 @@ public:
     bool retrieve(int number, QByteArray &message);
     // RETR written to `sink` as it arrives. A message longer than `limit` is
     // read to its end but not kept: false with tooLarge(), the session goes on.
+    // With a server that announces PIPELINING the RETR of the next message
+    // (when the size table shows it small) goes out before this one is read,
+    // so the server prepares it while the caller works on this one; any other
+    // command first reads that answer away.
     bool retrieve(int number, QIODevice &sink, qint64 limit);
     bool tooLarge() const { return m_tooLarge; }
+    // Marks a message for deletion. A server that announces PIPELINING gets
+    // the marks later, all together just before QUIT: they take effect only
+    // with QUIT either way, and one exchange replaces one per message.
     bool remove(int number);
+    // Sends the marks still held back (see remove()); false when the
+    // connection failed or the server refused one of them.
+    bool flushDeletions();
     // QUIT (a bounded wait), then closes the connection. Deletions take effect
     // only when the server answers QUIT.
     bool quit();
@@ -92,6 +102,10 @@ public:
     // connection without QUIT: the server ends the session without deleting
     // anything. Gives true when the server confirmed the reset.
     bool abandon();
+    // The server announced PIPELINING (RFC 2449) after the log-in.
+    bool pipelining() const { return m_pipelining; }
+    // Deletion marks held back, not yet sent.
+    qsizetype heldDeletions() const { return m_heldDeletions.size(); }
 
     bool broken() const { return m_broken; }
     // A wait ended because cancelRequested said so.
@@ -127,6 +141,9 @@ private:
     bool waitFailed(Wait how, const QString &timedOut);
     bool command(const QByteArray &command, Step step, QByteArray *reply = nullptr);
     bool readSizeTable(int count);
+    // Reads away the answer to a RETR sent ahead that was not asked for.
+    bool dropAhead();
+    bool readCapabilities(QByteArrayList &names);
     // A command answered with lines of data after +OK (CAPA, LIST). A refusal
     // (-ERR) is an answer, not a failure: the session goes on.
     enum class Listing { Received, Refused, Failed };
@@ -149,6 +166,10 @@ private:
     QList<QSslError> m_certificateErrors;
     QByteArray m_timestamp; // APOP timestamp from the greeting
     QHash<int, qint64> m_sizes; // message sizes from the LIST after login
+    QList<int> m_heldDeletions; // marks not yet sent (servers with PIPELINING)
+    bool m_pipelining = false;
+    int m_count = 0;  // messages in the maildrop (STAT)
+    int m_ahead = 0;  // message whose RETR was sent ahead, unanswered
     bool m_broken = false;
     bool m_canceled = false;
     QDeadlineTimer m_commandDeadline{QDeadlineTimer::Forever};

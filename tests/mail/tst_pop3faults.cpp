@@ -93,8 +93,9 @@ public:
     }
     // Answers the usual log-in: CAPA without STLS, USER, PASS, STAT with
     // `count`, and for a non-empty maildrop the size table (100 bytes each
-    // unless `list` gives the whole reply to LIST).
-    void loginWith(QTcpSocket &s, int count, QByteArray list = {})
+    // unless `list` gives the whole reply to LIST) and CAPA again, with
+    // PIPELINING when `pipelining`.
+    void loginWith(QTcpSocket &s, int count, QByteArray list = {}, bool pipelining = false)
     {
         say(s, "+OK ready <1.2@test>\r\n");
         expect(s); // CAPA
@@ -115,6 +116,8 @@ public:
             list += ".\r\n";
         }
         say(s, list);
+        expect(s); // CAPA
+        say(s, pipelining ? "+OK\r\nUSER\r\nPIPELINING\r\n.\r\n" : "+OK\r\nUSER\r\n.\r\n");
     }
 
 protected:
@@ -177,6 +180,8 @@ private Q_SLOTS:
     void apopChallengeMustBeAMsgId();
     void messageOverTheLimitIsSkippedWholeAndLeavesNoFile();
     void refusedRetrKeepsSession();
+    void pipelinedSession_data();
+    void pipelinedSession();
     void sizeTable_data();
     void sizeTable();
 };
@@ -597,6 +602,67 @@ void TestPop3Faults::sizeTable()
     QCOMPARE(sent.count("LIST"), 1);
     sent.removeIf([](const QByteArray &line) { return !line.startsWith("LIST "); });
     QCOMPARE(sent, asked);
+}
+
+void TestPop3Faults::pipelinedSession_data()
+{
+    QTest::addColumn<int>("fetched");
+    QTest::addColumn<bool>("abandon");
+    QTest::addColumn<QList<QByteArray>>("sent"); // after the log-in
+    QTest::newRow("closed") << 3 << false
+                            << QList<QByteArray>{"RETR 1", "RETR 2", "RETR 3", "DELE 1", "DELE 3", "QUIT"};
+    QTest::newRow("abandoned") << 3 << true << QList<QByteArray>{"RETR 1", "RETR 2", "RETR 3", "RSET"};
+    // The RETR of message 2 went ahead; its answer is read away first.
+    QTest::newRow("stopped after one") << 1 << false << QList<QByteArray>{"RETR 1", "RETR 2", "DELE 1", "QUIT"};
+}
+
+// A server with PIPELINING: asking a message's status fetches it whole (no
+// TOP), the fetch then asks nothing more, the next message is asked for
+// ahead, and the deletion marks go together just before QUIT. A refused mark
+// is told at the close; an abandoned session sends no mark at all.
+void TestPop3Faults::pipelinedSession()
+{
+    QFETCH(int, fetched);
+    QFETCH(bool, abandon);
+    QFETCH(QList<QByteArray>, sent);
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
+        srv.loginWith(s, 3, {}, true);
+        for (QByteArray line = srv.expect(s); !line.isEmpty(); line = srv.expect(s)) {
+            if (line.startsWith("RETR "))
+                srv.say(s, "+OK\r\nSubject: m" + line.mid(5) + "\r\n\r\nbody\r\n.\r\n");
+            else
+                srv.say(s, line == "DELE 3" ? "-ERR already gone\r\n" : "+OK\r\n");
+            if (line == "QUIT" || line == "RSET")
+                break;
+        }
+    });
+    auto layer = shortWaits();
+    const int h = layer->NMailPop3Connect(server.address());
+    QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 3);
+    for (int n = 1; n <= fetched; ++n) {
+        const QString expected = QStringLiteral("m%1").arg(n);
+        QString subject, date, from, header, body;
+        QCOMPARE(layer->NMailPop3GetMailStatus(h, n, subject, date, from, header, 0), 0);
+        QCOMPARE(subject, expected);
+        QCOMPARE(layer->NMailPop3GetMail(h, n, subject, date, from, header, body, 101, 0, 0), 0);
+        QCOMPARE(subject, expected);
+        QCOMPARE(body, QStringLiteral("body\r\n"));
+        QCOMPARE(layer->lastFetchedMessage(), "Subject: " + expected.toLatin1() + "\r\n\r\nbody\r\n");
+    }
+    QCOMPARE(layer->NMailPop3DeleteMail(h, 1), 0);
+    if (fetched == 3)
+        QCOMPARE(layer->NMailPop3DeleteMail(h, 3), 0);
+    if (abandon) {
+        QCOMPARE(layer->NMailPop3Abandon(h), 0);
+    } else if (fetched == 3) {
+        QCOMPARE(layer->NMailPop3Close(h), -1);
+        QVERIFY2(lastError(*layer).contains(QStringLiteral("3 番")) && lastError(*layer).contains(QStringLiteral("already gone")),
+                 qPrintable(lastError(*layer)));
+    } else {
+        QCOMPARE(layer->NMailPop3Close(h), 0);
+    }
+    server.wait();
+    QCOMPARE(server.received().mid(6), sent); // after CAPA USER PASS STAT LIST CAPA
 }
 
 QTEST_GUILESS_MAIN(TestPop3Faults)
