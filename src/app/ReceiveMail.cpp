@@ -113,7 +113,7 @@ MailRecord historyBoxesRecord()
     record.Subject = trimBlanks(history->Text9->text());
     record.Header2 = trimBlanks(history->Text8->text());
     record.Header3 = trimBlanks(history->Text7->text());
-    record.Body = trimBlanks(mime::withCrLf(history->rtfEd->toPlainText()));
+    record.Body = trimBlanks(toCrLf(history->rtfEd->toPlainText()));
     record.LineEnd = QStringLiteral("\r\n");
     record.Live = 1;
     return record;

@@ -32,6 +32,25 @@ QString cutAtNul(const QString &text)
     return nul < 0 ? text : text.left(nul);
 }
 
+QString toCrLf(QStringView text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 32);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r') {
+            out += QLatin1String("\r\n");
+            if (i + 1 < text.size() && text[i + 1] == u'\n')
+                ++i;
+        } else if (c == u'\n') {
+            out += QLatin1String("\r\n");
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 qint16 roundHalfEvenToInt16(double value)
 {
     if (std::isnan(value))

@@ -14,6 +14,10 @@ QString trimRightBlanks(const QString &text);
 // The text up to (not including) its first NUL character.
 QString cutAtNul(const QString &text);
 
+// Every line end (CR LF, a lone LF or a lone CR) as CR LF: the line ends of
+// the record files, of this program's text boxes and of mail on the wire.
+QString toCrLf(QStringView text);
+
 // Rounds to the nearest integer, halves to the even neighbour, and clamps the
 // result into the signed 16-bit range.
 qint16 roundHalfEvenToInt16(double value);

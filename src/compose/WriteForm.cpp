@@ -77,15 +77,6 @@ void paint(QWidget *w, QPalette::ColorRole role, const QColor &colour)
     w->setAutoFillBackground(true);
 }
 
-// Text boxes of this program hold CR LF line ends.
-QString withCrLf(const QString &plain)
-{
-    QString out = plain;
-    out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    out.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    return out;
-}
-
 QString withoutCr(const QString &text)
 {
     QString out = text;
@@ -335,12 +326,12 @@ void WriteForm::setWidthAndCentre(int widthTwips)
 
 QString WriteForm::toText() const
 {
-    return withCrLf(ToText->toPlainText());
+    return toCrLf(ToText->toPlainText());
 }
 
 QString WriteForm::bodyText() const
 {
-    return withCrLf(BodyText->toPlainText());
+    return toCrLf(BodyText->toPlainText());
 }
 
 void WriteForm::setToText(const QString &text)

@@ -1,5 +1,6 @@
 #include "mail/MimeMessage.h"
 
+#include "common/Text.h"
 #include "mail/Charsets.h"
 
 #include <gmime/gmime.h>
@@ -324,7 +325,7 @@ MessageContent parseStream(GMimeStream *stream, const std::function<QByteArray()
     Ref<GMimeMessage> parsed(g_mime_parser_construct_message(parser.get(), options));
     if (!parsed.get()) {
         // Not even a header could be made out: show what there is.
-        content.text = withCrLf(decodeGuessed(whole()));
+        content.text = toCrLf(decodeGuessed(whole()));
         return content;
     }
     GMimeObject *top = g_mime_message_get_mime_part(parsed.get());
@@ -340,7 +341,7 @@ MessageContent parseStream(GMimeStream *stream, const std::function<QByteArray()
     }
     Collector c;
     walk(top, c, 0);
-    content.text = withCrLf(c.havePlain ? c.plain : htmlToText(c.html));
+    content.text = toCrLf(c.havePlain ? c.plain : htmlToText(c.html));
     content.attachments = std::move(c.attachments);
     content.attachmentsLeftOut = c.leftOut;
     return content;
@@ -373,25 +374,6 @@ MessageContent parseMessageFile(QFile &file)
         file.seek(0);
         return file.readAll();
     });
-}
-
-QString withCrLf(QStringView text)
-{
-    QString out;
-    out.reserve(text.size() + text.size() / 32);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == u'\r') {
-            out += QStringLiteral("\r\n");
-            if (i + 1 < text.size() && text[i + 1] == u'\n')
-                ++i;
-        } else if (c == u'\n') {
-            out += QStringLiteral("\r\n");
-        } else {
-            out += c;
-        }
-    }
-    return out;
 }
 
 QString htmlToText(QStringView html)

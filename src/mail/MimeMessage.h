@@ -70,7 +70,4 @@ MessageContent parseMessageFile(QFile &file);
 // breaks, script and style left out, character references resolved.
 QString htmlToText(QStringView html);
 
-// Makes every line end CR LF.
-QString withCrLf(QStringView text);
-
 } // namespace kestra::mime

@@ -1,5 +1,6 @@
 #include "mail/NetMailLayer.h"
 
+#include "common/Text.h"
 #include "mail/AttachmentFiles.h"
 #include "mail/Charsets.h"
 #include "mail/MimeMessage.h"
@@ -385,7 +386,7 @@ int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &
         const auto showPiece = [&] {
             pieceBytes.seek(0);
             const QString text = rawTextOf(pieceBytes, mime::kMaxTextBytes, true);
-            body = mime::withCrLf(mime::decodeGuessed(text.toLatin1()));
+            body = toCrLf(mime::decodeGuessed(text.toLatin1()));
         };
         pieceBytes.seek(0);
         if (!partials.keep(piece.id, piece.number, piece.total, piece.sender, pieceBytes, &error)) {

@@ -82,26 +82,6 @@ bool iconvEncode(const QString &text, const char *charset, QByteArray &out)
     return ok && inLeft == 0;
 }
 
-// Every line end as CR LF: a lone CR or a lone LF cannot travel through SMTP.
-QString withCrLf(const QString &text)
-{
-    QString out;
-    out.reserve(text.size() + text.size() / 32);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('\r')) {
-            out += QLatin1String("\r\n");
-            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
-                ++i;
-        } else if (c == QLatin1Char('\n')) {
-            out += QLatin1String("\r\n");
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 bool hasLongLine(const QByteArray &bytes, int limit)
 {
     qsizetype start = 0;
@@ -265,7 +245,7 @@ GMimePart *attachmentPart(const QString &fileName, const QByteArray &bytes)
 
 GMimePart *bodyPart(const QString &body, QString &charset)
 {
-    const QString text = withCrLf(body);
+    const QString text = toCrLf(body);
     QByteArray bytes;
     GMimeContentEncoding encoding = GMIME_CONTENT_ENCODING_7BIT;
     if (iconvEncode(text, "ISO-2022-JP", bytes)) {
@@ -297,63 +277,17 @@ QString SmtpServerAddress::url(const QString &heloName) const
 
 SmtpServerAddress parseSmtpServer(const QString &name)
 {
+    const ServerAddress parsed = parseServerAddress(name, MailProtocol::Smtp);
     SmtpServerAddress a;
-    QString rest = trimBlanks(name);
-    const QString shown = rest;
-    auto fail = [&](const QString &why) {
-        a.ok = false;
-        a.error = why;
-        return a;
-    };
-    const QString badName = QStringLiteral("SMTPサーバー名「%1」が正しくありません。").arg(shown);
-    if (rest.isEmpty())
-        return fail(QStringLiteral("SMTPサーバー名が設定されていません。"));
-
-    const qsizetype schemeEnd = rest.indexOf(QLatin1String("://"));
-    if (schemeEnd >= 0) {
-        const QString scheme = rest.left(schemeEnd).toLower();
-        if (scheme == QLatin1String("smtps"))
-            a.implicitTls = true;
-        else if (scheme != QLatin1String("smtp"))
-            return fail(badName);
-        rest = rest.mid(schemeEnd + 3);
-        if (rest.endsWith(QLatin1Char('/')))
-            rest.chop(1);
-    }
-    a.port = a.implicitTls ? 465 : 25;
-    if (rest.contains(QLatin1Char('/')) || rest.contains(QLatin1Char('@')) || rest.isEmpty())
-        return fail(badName);
-
-    QString portText;
-    if (rest.startsWith(QLatin1Char('['))) {
-        const qsizetype close = rest.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            return fail(badName);
-        a.host = rest.mid(1, close - 1);
-        const QString after = rest.mid(close + 1);
-        if (!after.isEmpty()) {
-            if (!after.startsWith(QLatin1Char(':')))
-                return fail(badName);
-            portText = after.mid(1);
-        }
-    } else if (rest.count(QLatin1Char(':')) == 1) {
-        a.host = rest.section(QLatin1Char(':'), 0, 0);
-        portText = rest.section(QLatin1Char(':'), 1);
-    } else {
-        a.host = rest; // a name, or an IPv6 literal without a port
-    }
-    if (!portText.isNull()) {
-        bool ok = false;
-        const int port = portText.toInt(&ok);
-        a.portGiven = ok;
-        if (!ok || port < 1 || port > 65535)
-            return fail(badName);
-        a.port = port;
-    }
-    static const QRegularExpression hostPattern(QStringLiteral("^[A-Za-z0-9._\\-:]+$"));
-    if (a.host.isEmpty() || !hostPattern.match(a.host).hasMatch())
-        return fail(badName);
-    a.ok = true;
+    a.ok = parsed.error.isEmpty();
+    a.implicitTls = parsed.implicitTls;
+    a.host = parsed.host;
+    a.port = parsed.port;
+    a.portGiven = parsed.portGiven;
+    if (trimBlanks(name).isEmpty())
+        a.error = QStringLiteral("SMTPサーバー名が設定されていません。");
+    else if (!a.ok)
+        a.error = QStringLiteral("SMTPサーバー名「%1」が正しくありません（%2）。").arg(trimBlanks(name), parsed.error);
     return a;
 }
 
@@ -450,7 +384,7 @@ BuiltMessage buildMessage(const OutgoingMail &mail, const QDateTime &date)
     g_free(messageId);
     g_mime_object_set_header(object, "MIME-Version", "1.0", nullptr);
 
-    const QStringList extra = withCrLf(mail.extraHeader).split(QLatin1String("\r\n"), Qt::SkipEmptyParts);
+    const QStringList extra = toCrLf(mail.extraHeader).split(QLatin1String("\r\n"), Qt::SkipEmptyParts);
     static const QRegularExpression headerLine(QStringLiteral("^([!-9;-~]+):[ ]?(.*)$"));
     for (const QString &line : extra) {
         const QRegularExpressionMatch m = headerLine.match(line);

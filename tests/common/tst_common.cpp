@@ -31,6 +31,13 @@ private slots:
         QCOMPARE(cutAtNul(QString(3, QChar(u'\0'))), QString());
     }
 
+    void everyLineEndBecomesCrLf()
+    {
+        QCOMPARE(toCrLf(u"a\nb\r\nc\rd\n\n"), QStringLiteral("a\r\nb\r\nc\r\nd\r\n\r\n"));
+        QCOMPARE(toCrLf(u"\r\r\n"), QStringLiteral("\r\n\r\n")); // a lone CR, then a pair
+        QCOMPARE(toCrLf(u"日本語"), QStringLiteral("日本語"));
+    }
+
     void roundingIsHalfToEvenAndClamped_data()
     {
         QTest::addColumn<double>("value");
