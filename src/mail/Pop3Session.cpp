@@ -1,5 +1,7 @@
 #include "mail/Pop3Session.h"
 
+#include "common/Text.h"
+
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QSslConfiguration>
@@ -50,56 +52,7 @@ QByteArray apopTimestamp(QByteArrayView greeting)
 
 Pop3Address parsePop3Address(const QString &server)
 {
-    Pop3Address a;
-    QString rest = server.trimmed();
-    if (rest.startsWith(QLatin1String("pop3s://"), Qt::CaseInsensitive)) {
-        a.implicitTls = true;
-        a.port = 995;
-        rest = rest.mid(8);
-    } else if (rest.startsWith(QLatin1String("pop3://"), Qt::CaseInsensitive)) {
-        rest = rest.mid(7);
-    } else if (rest.contains(QLatin1String("://"))) {
-        a.error = QStringLiteral("pop3:// か pop3s:// 以外の形式です");
-        return a;
-    }
-    if (const qsizetype slash = rest.indexOf(u'/'); slash >= 0)
-        rest.truncate(slash);
-    QString portText;
-    if (rest.startsWith(u'[')) {
-        const qsizetype close = rest.indexOf(u']');
-        if (close < 0) {
-            a.error = QStringLiteral("IPv6アドレスの ] がありません");
-            return a;
-        }
-        a.host = rest.mid(1, close - 1);
-        const QString after = rest.mid(close + 1);
-        if (after.startsWith(u':'))
-            portText = after.mid(1);
-        else if (!after.isEmpty()) {
-            a.error = QStringLiteral("] の後に余分な文字があります");
-            return a;
-        }
-    } else if (rest.count(u':') == 1) {
-        a.host = rest.section(u':', 0, 0);
-        portText = rest.section(u':', 1);
-    } else {
-        a.host = rest; // a host name, or an IPv6 address without a port
-    }
-    if (!portText.isEmpty()) {
-        bool ok = false;
-        const uint port = portText.toUInt(&ok);
-        if (!ok || port == 0 || port > 65535) {
-            a.error = QStringLiteral("ポート番号「%1」が正しくありません").arg(portText);
-            return a;
-        }
-        a.port = quint16(port);
-        a.portGiven = true;
-    }
-    if (a.host.isEmpty())
-        a.error = QStringLiteral("ホスト名がありません");
-    else if (a.host.contains(u' ') || a.host.contains(u'\t'))
-        a.error = QStringLiteral("ホスト名に空白があります");
-    return a;
+    return parseServerAddress(server, MailProtocol::Pop3);
 }
 
 Pop3Address resolvePop3Address(const QString &server, Security security, int port)
@@ -407,7 +360,7 @@ bool Pop3Session::open(const QString &server)
 {
     const Pop3Address address = resolvePop3Address(server, m_options.security, m_options.port);
     m_address = address;
-    m_serverText = server.trimmed();
+    m_serverText = trimBlanks(server);
     if (!address.error.isEmpty())
         return fail(QStringLiteral("POP3サーバー名「%1」を読み取れません（%2）。\r\n「設定」の「POPサーバー」でサーバー名を確かめてください。")
                         .arg(m_serverText, address.error));
@@ -443,9 +396,9 @@ bool Pop3Session::open(const QString &server)
     if (address.implicitTls) {
         if (!QSslSocket::supportsSsl())
             return fail(QStringLiteral("POP3サーバー「%1」に暗号化して接続できません（このコンピューターでTLSが使えません）。").arg(m_serverText));
-        m_socket->connectToHostEncrypted(address.host, address.port);
+        m_socket->connectToHostEncrypted(address.host, quint16(address.port));
     } else {
-        m_socket->connectToHost(address.host, address.port);
+        m_socket->connectToHost(address.host, quint16(address.port));
     }
     Wait how = waitUntil(m_options.connectTimeoutMs,
                          [this] { return m_socket->state() == QAbstractSocket::ConnectedState; });

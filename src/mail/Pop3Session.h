@@ -15,15 +15,9 @@
 
 namespace kestra {
 
-// Where a POP3 server is: parsed from "host", "host:port", "pop3://host[:port]"
-// or "pop3s://host[:port]" ("[::1]:port" for IPv6).
-struct Pop3Address {
-    QString host;
-    quint16 port = 110;
-    bool implicitTls = false; // pop3s: TLS from the first byte
-    bool portGiven = false;   // the name carries its port
-    QString error;            // non-empty when the name could not be read
-};
+// Where a POP3 server is: "host", "host:port", "pop3://host[:port]" or
+// "pop3s://host[:port]" ("[::1]:port" for IPv6).
+using Pop3Address = ServerAddress;
 Pop3Address parsePop3Address(const QString &server);
 // Where the session connects: the name, then the connection settings. A port
 // in the name wins over `port`; without either the usual port is taken.

@@ -1,5 +1,7 @@
 #include "mail/ServerSecurity.h"
 
+#include "common/Text.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QSettings>
@@ -53,6 +55,67 @@ void setSecurityPrompt(SecurityPrompt *prompt)
 SecurityPrompt *securityPrompt()
 {
     return g_prompt;
+}
+
+ServerAddress parseServerAddress(const QString &name, MailProtocol protocol)
+{
+    const bool pop3 = protocol == MailProtocol::Pop3;
+    ServerAddress a;
+    const auto fail = [&a](const QString &why) {
+        a.error = why;
+        return a;
+    };
+    QString rest = trimBlanks(name);
+    if (rest.isEmpty())
+        return fail(QStringLiteral("サーバー名がありません"));
+    if (const qsizetype schemeEnd = rest.indexOf(QLatin1String("://")); schemeEnd >= 0) {
+        const QString scheme = rest.left(schemeEnd).toLower();
+        const QString plain = pop3 ? QStringLiteral("pop3") : QStringLiteral("smtp");
+        if (scheme == plain + u's')
+            a.implicitTls = true;
+        else if (scheme != plain)
+            return fail(QStringLiteral("%1:// か %1s:// 以外の形式です").arg(plain));
+        rest = rest.mid(schemeEnd + 3);
+        if (rest.endsWith(u'/'))
+            rest.chop(1);
+    }
+    a.port = usualPort(protocol, a.implicitTls ? Security::Tls : Security::Unset);
+    if (rest.contains(u'/') || rest.contains(u'@'))
+        return fail(QStringLiteral("サーバー名のほかに余分な部分（/ や @）があります"));
+
+    QString portText;
+    if (rest.startsWith(u'[')) {
+        const qsizetype close = rest.indexOf(u']');
+        if (close < 0)
+            return fail(QStringLiteral("IPv6アドレスの ] がありません"));
+        a.host = rest.mid(1, close - 1);
+        const QString after = rest.mid(close + 1);
+        if (after.startsWith(u':'))
+            portText = after.mid(1);
+        else if (!after.isEmpty())
+            return fail(QStringLiteral("] の後に余分な文字があります"));
+    } else if (rest.count(u':') == 1) {
+        a.host = rest.section(u':', 0, 0);
+        portText = rest.section(u':', 1);
+    } else {
+        a.host = rest; // a host name, or an IPv6 address without a port
+    }
+    if (!portText.isNull()) {
+        bool ok = false;
+        const uint port = portText.toUInt(&ok);
+        if (!ok || port == 0 || port > 65535)
+            return fail(QStringLiteral("ポート番号「%1」が正しくありません").arg(portText));
+        a.port = int(port);
+        a.portGiven = true;
+    }
+    if (a.host.isEmpty())
+        return fail(QStringLiteral("ホスト名がありません"));
+    for (const QChar c : std::as_const(a.host)) {
+        if (!c.isLetterOrNumber() && c != u'.' && c != u'-' && c != u'_' && c != u':')
+            return fail(c.isSpace() ? QStringLiteral("ホスト名に空白があります")
+                                    : QStringLiteral("ホスト名に使えない文字「%1」があります").arg(c));
+    }
+    return a;
 }
 
 int usualPort(MailProtocol protocol, Security security)

@@ -18,6 +18,19 @@ enum class Security {
 
 enum class MailProtocol { Pop3, Smtp };
 
+// Where a mail server is, read from the name the user typed: "host",
+// "host:port", "[v6]:port", a bare IPv6 address, or a URL of the protocol
+// ("pop3://" and "pop3s://", "smtp://" and "smtps://"; the second of each is
+// TLS from the first byte), with at most a "/" after it.
+struct ServerAddress {
+    QString host;             // without brackets
+    int port = 0;             // from the name, else the usual one of the scheme
+    bool implicitTls = false; // pop3s, smtps
+    bool portGiven = false;   // the name carries its port
+    QString error;            // why the name cannot be used; empty when it can
+};
+ServerAddress parseServerAddress(const QString &name, MailProtocol protocol);
+
 // What the server settings window adds to kestra.ini, kept in kestra2.ini
 // ([pop3] and [smtp]) so that earlier versions still read kestra.ini.
 struct ServerConnection {

@@ -206,6 +206,9 @@ void TestPop3Faults::serverNames_data()
     QTest::newRow("port out of range") << "localhost:70000" << "" << 0 << false << false;
     QTest::newRow("empty") << "" << "" << 0 << false << false;
     QTest::newRow("blank inside") << "mail example" << "" << 0 << false << false;
+    QTest::newRow("path") << "pop3://localhost/inbox" << "" << 0 << false << false;
+    QTest::newRow("credentials") << "pop3://user@localhost" << "" << 0 << false << false;
+    QTest::newRow("smtp scheme") << "smtp://localhost" << "" << 0 << false << false;
 }
 
 void TestPop3Faults::serverNames()
