@@ -81,7 +81,7 @@ MailRecord receivedRecord(const ReceivedMail &mail)
     record.Subject = trimBlanks(mail.subject);
     record.Header2 = trimBlanks(mail.from);
     record.Header3 = trimBlanks(mail.date);
-    record.Body = trimBlanks(mime::withCrLf(asEditorGivesItBack(mail.body)));
+    record.Body = trimBlanks(toCrLf(asEditorGivesItBack(mail.body)));
     record.LineEnd = QStringLiteral("\r\n");
     record.Live = 1;
     return record;
