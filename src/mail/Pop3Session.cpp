@@ -624,6 +624,7 @@ bool Pop3Session::dropAhead()
 {
     const int number = std::exchange(m_ahead, 0);
     m_step = Step::Retr;
+    m_commandDeadline.setRemainingTime(m_options.commandTimeoutMs);
     QByteArray line;
     if (!readStatus(line))
         return false;
@@ -644,6 +645,7 @@ bool Pop3Session::retrieve(int number, QIODevice &sink, qint64 limit)
     if (m_ahead == number) {
         m_ahead = 0;
         m_step = Step::Retr;
+        m_commandDeadline.setRemainingTime(m_options.commandTimeoutMs);
     } else if (!send(retr, Step::Retr)) {
         return false;
     }
