@@ -30,7 +30,7 @@ function(kestra_test name)
   kestra_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;LANG=C.UTF-8"
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;LANG=C.UTF-8;XDG_DATA_DIRS=${PROJECT_BINARY_DIR}/share:/usr/local/share:/usr/share"
     TIMEOUT 600)
   if(ARG_FIXTURES)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${ARG_FIXTURES}")

@@ -23,6 +23,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -47,10 +48,6 @@
 
 #ifndef Q_OS_WIN
 #include <unistd.h>
-#endif
-
-#ifndef KESTRA_BUILD_SHARE_DIR
-#define KESTRA_BUILD_SHARE_DIR ""
 #endif
 
 namespace kestra {
@@ -180,19 +177,13 @@ bool paneMayOpen(const QUrl &url)
 
 QUrl helpPageUrl()
 {
-    const QString relative = QStringLiteral("help/index.html");
-    const QStringList folders = {
-        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/kestra"),
-        QString::fromUtf8(KESTRA_BUILD_SHARE_DIR),
-    };
-    for (const QString &folder : folders) {
-        if (folder.isEmpty())
-            continue;
-        const QFileInfo page(QDir(folder), relative);
-        if (page.isFile())
-            return QUrl::fromLocalFile(page.canonicalFilePath());
-    }
-    return {};
+    // Beside the program (<prefix>/bin/../share/kestra, also the build
+    // tree's layout), else in the system's data folders (XDG_DATA_DIRS).
+    const QString relative = QStringLiteral("kestra/help/index.html");
+    QFileInfo page(QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/../share")), relative);
+    if (!page.isFile())
+        page.setFile(QStandardPaths::locate(QStandardPaths::GenericDataLocation, relative));
+    return page.isFile() ? QUrl::fromLocalFile(page.canonicalFilePath()) : QUrl();
 }
 
 QUrl browserHomePage()
