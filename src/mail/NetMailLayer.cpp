@@ -65,6 +65,16 @@ QString rawTextOf(QIODevice &file, qint64 maxChars, bool bodyOnly = false)
     return text;
 }
 
+// The header texts of a fetch, each as a buffer of the header size holds it.
+void fillHeaderTexts(const mime::HeaderSummary &summary, QByteArrayView headerBlock, QString &subject, QString &date,
+                     QString &from, QString &header)
+{
+    fill(subject, summary.subject, MailLayer::kHeaderBufferSize);
+    fill(date, summary.date, MailLayer::kHeaderBufferSize);
+    fill(from, summary.from, MailLayer::kHeaderBufferSize);
+    fill(header, rawText(headerBlock), MailLayer::kHeaderBufferSize);
+}
+
 QString tooLargeText(qint64 limit)
 {
     return QStringLiteral("メールが受信できる大きさ (%1 MB) を超えています。").arg(limit / (1024 * 1024));
@@ -223,10 +233,7 @@ int NetMailLayer::NMailPop3GetMailStatus(int handle, int number, QString &subjec
     if (size >= 0 && size <= m_maxMessageBytes) {
         if (fetch(handle, s, number) < 0)
             return -1;
-        fill(subject, m_fetched.summary.subject, kHeaderBufferSize);
-        fill(date, m_fetched.summary.date, kHeaderBufferSize);
-        fill(from, m_fetched.summary.from, kHeaderBufferSize);
-        fill(header, rawText(m_fetched.headerBlock), kHeaderBufferSize);
+        fillHeaderTexts(m_fetched.summary, m_fetched.headerBlock, subject, date, from, header);
         return 0;
     }
     if (size < 0 && s->broken())
@@ -235,11 +242,7 @@ int NetMailLayer::NMailPop3GetMailStatus(int handle, int number, QString &subjec
     if (!s->top(number, top))
         return sessionFailed(s);
     const mime::SplitMessage split = mime::splitMessage(top);
-    const mime::HeaderSummary summary = mime::summariseHeader(split.header);
-    fill(subject, summary.subject, kHeaderBufferSize);
-    fill(date, summary.date, kHeaderBufferSize);
-    fill(from, summary.from, kHeaderBufferSize);
-    fill(header, rawText(split.header), kHeaderBufferSize);
+    fillHeaderTexts(mime::summariseHeader(split.header), split.header, subject, date, from, header);
     return 0;
 }
 
@@ -312,10 +315,7 @@ int NetMailLayer::NMailPop3GetMail(int handle, int number, QString &subject, QSt
         return -1;
     if (fetch(handle, s, number) < 0)
         return -1;
-    fill(subject, m_fetched.summary.subject, kHeaderBufferSize);
-    fill(date, m_fetched.summary.date, kHeaderBufferSize);
-    fill(from, m_fetched.summary.from, kHeaderBufferSize);
-    fill(header, rawText(m_fetched.headerBlock), kHeaderBufferSize);
+    fillHeaderTexts(m_fetched.summary, m_fetched.headerBlock, subject, date, from, header);
     // The body goes into the caller's buffer one byte per character.
     if (!m_lastFile->seek(m_fetched.bodyOffset))
         return failed(QStringLiteral("受信したメールを一時ファイルから読めません。(%1)").arg(m_lastFile->errorString()));
