@@ -6,11 +6,13 @@
 #include "common/AppState.h"
 #include "common/Paths.h"
 #include "common/UserPrompt.h"
+#include "compose/DraftKeeper.h"
 #include "mail/NetMailLayer.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QQuickWindow>
+#include <QTimer>
 #include <QTranslator>
 #include <QStyleFactory>
 
@@ -131,6 +133,9 @@ int runApplication(int argc, char *argv[])
     instance.setWindow(main);
     if (engineSandboxOff())
         main->showSandboxNotice();
+    // A compose or reply window left with text by a crash, a kill or a close
+    // without sending is offered back once the main window is up.
+    QTimer::singleShot(0, main, &offerDraftRestore);
     return QApplication::exec();
 }
 

@@ -51,4 +51,15 @@ void AttachmentRow::drop() const
     first->setEnabled(true);
 }
 
+void AttachmentRow::restore(const QString &joined) const
+{
+    if (joined.isEmpty())
+        return;
+    paths->setText(joined);
+    list->addItems(joined.split(QLatin1Char(',')));
+    first->setEnabled(false);
+    more->setEnabled(true);
+    dropAll->setEnabled(true);
+}
+
 } // namespace kestra

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -25,6 +27,9 @@ struct AttachmentRow {
     // Empties the paths and the list, hides the list, disables "more" and
     // "drop", enables "first".
     void drop() const;
+    // After drop(): the files of `joined` (paths joined by ",") attached again,
+    // the buttons as after picking them.
+    void restore(const QString &joined) const;
 };
 
 } // namespace kestra

@@ -8,6 +8,7 @@
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
 #include "compose/AttachmentRow.h"
+#include "compose/DraftKeeper.h"
 #include "compose/SendMail.h"
 #include "settings/FormPlacement.h"
 
@@ -55,7 +56,7 @@ BackForm::BackForm(QWidget *parent)
 {
     setObjectName(QStringLiteral("BackForm"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("返事を書く"));
+    setWindowTitle(caption());
     resize(twipsToPx(kDesignWidth), twipsToPx(kDesignHeight));
 
     Command1 = makeButton(this, "Command1", QStringLiteral("ホーム"), 120, 120, 1215, 375);
@@ -92,6 +93,33 @@ BackForm::BackForm(QWidget *parent)
     connect(AttachCommand, &QPushButton::clicked, this, &BackForm::AttachCommand_Click);
     connect(Command9, &QPushButton::clicked, this, &BackForm::Command9_Click);
     connect(Command10, &QPushButton::clicked, this, &BackForm::Command10_Click);
+    m_drafts = new DraftKeeper(this, QStringLiteral("BackForm"), [this] { return draft(); });
+}
+
+BackForm::~BackForm()
+{
+    // The fields are going: the hiding that follows is no change of the draft.
+    m_drafts->stop();
+}
+
+QString BackForm::caption()
+{
+    return QStringLiteral("返事を書く");
+}
+
+Draft BackForm::draft() const
+{
+    return Draft{ToText->text(), SubjectText->text(), BodyText->toPlainText(), AttachText->text()};
+}
+
+void BackForm::restoreDraft(const Draft &draft)
+{
+    ToText->setText(draft.to);
+    SubjectText->setText(draft.subject);
+    BodyText->setPlainText(draft.body);
+    const AttachmentRow row{AttachCommand, Command9, Command10, AttachText, List2};
+    row.drop();
+    row.restore(draft.attachments);
 }
 
 void BackForm::resizeEvent(QResizeEvent *event)
@@ -127,8 +155,10 @@ void BackForm::Command2_Click()
         sendOneMessage(ToText->text(), SubjectText->text(), BodyText->toPlainText(), AttachText->text());
     // A reply that did not go out stays on the screen with everything the user
     // wrote, after the failure box, so it can be corrected and sent again.
-    if (result.ok)
+    if (result.ok) {
+        m_drafts->discard();
         unloadSelf(this);
+    }
 }
 
 void BackForm::Command3_Click()
@@ -145,6 +175,8 @@ void BackForm::startReply(const QString &to, const QString &subject, const QStri
     // A new reply starts with every attachment button usable, as at load.
     Command9->setEnabled(true);
     Command10->setEnabled(true);
+    // The answered mail as filled in is nothing to keep until the user writes.
+    m_drafts->setBaseline();
 }
 
 void BackForm::Command4_Click()

@@ -10,6 +10,9 @@ class QTextEdit;
 
 namespace kestra {
 
+class DraftKeeper;
+struct Draft;
+
 // The reply window "返事を書く": the history window fills recipient, subject
 // and body from the mail being answered; the user edits them, may attach files
 // and put clipboard text above the answered mail, and sends. No sent record,
@@ -35,6 +38,9 @@ public:
     static constexpr int kDesignHeight = 7065;
 
     explicit BackForm(QWidget *parent = nullptr);
+    ~BackForm() override;
+
+    static QString caption();
 
     void Form_Resize();
     void Command1_Click();
@@ -49,6 +55,11 @@ public:
     // answered mail and no attachments, also when the window was only hidden
     // by "送信中止" and still holds an earlier reply's files.
     void startReply(const QString &to, const QString &subject, const QString &body);
+
+    // The fields a draft keeps, and the window filled from a kept draft.
+    Draft draft() const;
+    void restoreDraft(const Draft &draft);
+    DraftKeeper *drafts() const { return m_drafts; }
 
     QPushButton *Command1 = nullptr;
     QPushButton *Command2 = nullptr;
@@ -68,6 +79,9 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+
+private:
+    DraftKeeper *m_drafts = nullptr;
 };
 
 // The line ends put between pasted text and the answered mail: CR LF CR LF CR LF CR.

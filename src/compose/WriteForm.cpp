@@ -11,6 +11,7 @@
 #include "mail/MailLayer.h"
 #include "compose/AttachmentRow.h"
 #include "compose/BulkSend.h"
+#include "compose/DraftKeeper.h"
 #include "compose/SendMail.h"
 #include "settings/FormPlacement.h"
 #include "storage/RecordFile.h"
@@ -141,9 +142,28 @@ WriteForm::WriteForm(QWidget *parent)
     // The window has no position of its own until it is widened or narrowed:
     // it starts in the middle of the screen.
     setWidthAndCentre(kNarrowWidth);
+    m_drafts = new DraftKeeper(this, QStringLiteral("WriteForm"), [this] { return draft(); });
 }
 
-WriteForm::~WriteForm() = default;
+Draft WriteForm::draft() const
+{
+    return Draft{toText(), SubjectText->text(), bodyText(), AttachText->text()};
+}
+
+void WriteForm::restoreDraft(const Draft &draft)
+{
+    setToText(draft.to);
+    SubjectText->setText(draft.subject);
+    setBodyText(draft.body);
+    attachmentRow().drop();
+    attachmentRow().restore(draft.attachments);
+}
+
+WriteForm::~WriteForm()
+{
+    // The fields are going: the hiding that follows is no change of the draft.
+    m_drafts->stop();
+}
 
 void WriteForm::buildControls()
 {
@@ -465,6 +485,8 @@ void WriteForm::Command11_Click()
     attachmentRow().drop();
     Check1->setChecked(false);
     setListColour(false);
+    // Clearing throws the mail away: its kept draft goes too.
+    m_drafts->discard();
 }
 
 AttachmentRow WriteForm::attachmentRow() const
@@ -605,6 +627,7 @@ void WriteForm::Command1_Click()
     Check1->setChecked(false);
     AttachText->clear();
     clearBulkOption();
+    m_drafts->discard();
     unload();
 }
 

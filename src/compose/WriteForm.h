@@ -24,6 +24,9 @@ class QRadioButton;
 
 namespace kestra {
 
+class DraftKeeper;
+struct Draft;
+
 // A list box that reports a mouse press after the press has moved the
 // current line, the way the address list reacts to a press.
 class PressList final : public QListWidget
@@ -147,6 +150,11 @@ public:
     void setToText(const QString &text);
     void setBodyText(const QString &text);
 
+    // The fields a draft keeps, and the window filled from a kept draft.
+    Draft draft() const;
+    void restoreDraft(const Draft &draft);
+    DraftKeeper *drafts() const { return m_drafts; }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -163,6 +171,7 @@ private:
 
     RandomSource m_random;
     bool m_settingTo = false;
+    DraftKeeper *m_drafts = nullptr;
 };
 
 // The hover-help text of a compose-window control, by name; empty for none.

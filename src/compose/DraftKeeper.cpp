@@ -1,0 +1,116 @@
+#include "compose/DraftKeeper.h"
+
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "common/UserPrompt.h"
+#include "compose/BackForm.h"
+#include "compose/WriteForm.h"
+#include "settings/FormPlacement.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QWidget>
+
+namespace kestra {
+
+namespace {
+
+int &intervalOverride()
+{
+    static int ms = 0;
+    return ms;
+}
+
+} // namespace
+
+void setDraftIntervalForTests(int ms)
+{
+    intervalOverride() = ms;
+}
+
+DraftKeeper::DraftKeeper(QWidget *window, QString name, std::function<Draft()> fields)
+    : QObject(window)
+    , m_window(window)
+    , m_name(std::move(name))
+    , m_fields(std::move(fields))
+{
+    window->installEventFilter(this);
+    m_timer.setInterval(intervalOverride() > 0 ? intervalOverride() : kIntervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &DraftKeeper::save);
+    m_timer.start();
+    // A program that ends with the window open keeps what was typed last.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &DraftKeeper::save);
+}
+
+void DraftKeeper::stop()
+{
+    m_timer.stop();
+    if (m_window)
+        m_window->removeEventFilter(this);
+    disconnect(QCoreApplication::instance(), nullptr, this, nullptr);
+    m_window = nullptr;
+}
+
+void DraftKeeper::save()
+{
+    if (!m_window)
+        return;
+    Draft now = m_fields();
+    if (now == m_baseline)
+        now = Draft{};
+    if (now == m_kept)
+        return;
+    if (DraftFile(DraftFile::defaultPath()).save(m_name, now))
+        m_kept = now;
+}
+
+void DraftKeeper::discard()
+{
+    m_baseline = m_fields();
+    if (DraftFile(DraftFile::defaultPath()).remove(m_name))
+        m_kept = Draft{};
+}
+
+void DraftKeeper::setBaseline()
+{
+    m_baseline = m_fields();
+    save();
+}
+
+bool DraftKeeper::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window && (event->type() == QEvent::Close || event->type() == QEvent::Hide))
+        save();
+    return QObject::eventFilter(watched, event);
+}
+
+void offerDraftRestore()
+{
+    const DraftFile file(DraftFile::defaultPath());
+    const QMap<QString, Draft> drafts = file.readAll();
+    for (auto it = drafts.begin(); it != drafts.end(); ++it) {
+        const Draft &d = it.value();
+        QWidget *window = nullptr;
+        if (it.key() == QLatin1String("WriteForm")) {
+            if (prompt().message(QStringLiteral("下書きを復元しますか？"), WriteForm::caption(), PromptIcon::Question,
+                                 PromptButtons::YesNo) == PromptAnswer::Yes) {
+                WriteForm *w = form<WriteForm>();
+                w->restoreDraft(d);
+                window = w;
+            }
+        } else if (it.key() == QLatin1String("BackForm")) {
+            if (prompt().message(QStringLiteral("下書きを復元しますか？"), BackForm::caption(), PromptIcon::Question,
+                                 PromptButtons::YesNo) == PromptAnswer::Yes) {
+                BackForm *w = form<BackForm>();
+                w->restoreDraft(d);
+                window = w;
+            }
+        }
+        if (window)
+            showInFront(window);
+        else
+            (void)file.remove(it.key());
+    }
+}
+
+} // namespace kestra

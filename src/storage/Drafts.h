@@ -1,0 +1,46 @@
+#pragma once
+
+#include "storage/Result.h"
+
+#include <QMap>
+#include <QString>
+
+namespace kestra {
+
+// What a compose or reply window holds: enough to open the window again with
+// the same text after the program ended without sending it.
+struct Draft {
+    QString to;
+    QString subject;
+    QString body;
+    QString attachments; // full paths joined by ","
+
+    bool isEmpty() const { return to.isEmpty() && subject.isEmpty() && body.isEmpty() && attachments.isEmpty(); }
+    friend bool operator==(const Draft &, const Draft &) = default;
+};
+
+// The drafts file in the data folder: one draft per window, by the window's
+// name. Every change rewrites the whole file through a temporary file renamed
+// over it, so a kill at any instant leaves either the old or the new drafts,
+// never a torn file. It holds what the user wrote: readable by the owner only.
+class DraftFile
+{
+public:
+    explicit DraftFile(QString path) : m_path(std::move(path)) {}
+
+    // The file in the data folder of the program-wide application folder.
+    static QString defaultPath();
+
+    // Every draft in the file; empty when there is none or the file cannot be read.
+    QMap<QString, Draft> readAll() const;
+    // Puts `draft` in as the draft of `window`; an empty draft removes it.
+    Status save(const QString &window, const Draft &draft) const;
+    Status remove(const QString &window) const { return save(window, Draft{}); }
+
+    const QString &path() const { return m_path; }
+
+private:
+    QString m_path;
+};
+
+} // namespace kestra

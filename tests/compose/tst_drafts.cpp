@@ -1,0 +1,197 @@
+// Drafts of the compose and reply windows: what was typed survives a kill of
+// the program and is offered back at the next start; sending or throwing the
+// mail away removes it.
+#include "common/AppState.h"
+#include "common/Forms.h"
+#include "compose/BackForm.h"
+#include "compose/DraftKeeper.h"
+#include "compose/WriteForm.h"
+#include "support/ScriptedMailLayer.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+
+#include <cstdio>
+
+using namespace kestra;
+
+namespace {
+
+const QString kTo = QStringLiteral("you@example.test");
+const QString kBody = QStringLiteral("長い手紙の途中です。\r\n二行目");
+
+void typeInto(QWidget *control, const QString &text)
+{
+    control->setFocus(Qt::MouseFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), control);
+    test::typeText(text);
+}
+
+// The child process: opens the compose window in FOLDER, types into it as a
+// user would, says "saved" once the draft is on the disk and waits to be killed.
+int runChild(const QString &folder)
+{
+    appState().appFolder = folder;
+    setDraftIntervalForTests(20);
+    WriteForm *w = form<WriteForm>();
+    w->show();
+    w->activateWindow();
+    if (!QTest::qWaitForWindowActive(w))
+        return 3;
+    typeInto(w->ToText, kTo);
+    typeInto(w->BodyText, QStringLiteral("長い手紙の途中です。"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    test::typeText(QStringLiteral("二行目"));
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (DraftFile(DraftFile::defaultPath()).readAll().value(QStringLiteral("WriteForm")).body == kBody) {
+            std::printf("saved\n");
+            std::fflush(stdout);
+            poll.stop();
+        }
+    });
+    poll.start(10);
+    return QApplication::exec();
+}
+
+} // namespace
+
+class TestDrafts : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::TempAppFolder> m_folder;
+    std::unique_ptr<test::FakePrompt> m_prompt;
+    std::unique_ptr<ScriptedMailLayer> m_layer;
+
+    static void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+    static QMap<QString, Draft> kept() { return DraftFile(DraftFile::defaultPath()).readAll(); }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_folder = std::make_unique<test::TempAppFolder>();
+        m_prompt = std::make_unique<test::FakePrompt>();
+        m_layer = std::make_unique<ScriptedMailLayer>();
+        setMailLayer(m_layer.get());
+        appState().settings.smtpServer = QStringLiteral("smtp.example.jp");
+        appState().settings.mailAddress = QStringLiteral("me@example.jp");
+    }
+    void cleanup()
+    {
+        unloadForm<WriteForm>();
+        unloadForm<BackForm>();
+        flushDeletes();
+        setMailLayer(nullptr);
+        QCOMPARE(m_prompt->unexpected(), 0);
+        m_layer.reset();
+        m_prompt.reset();
+        m_folder.reset();
+    }
+
+    // A program killed while the compose window holds text: the next start
+    // asks, and Yes opens the window with the text; the file is the owner's only.
+    void killedComposeTextComesBack()
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--child"), m_folder->path()});
+        QVERIFY(child.waitForStarted());
+        QByteArray said;
+        QTRY_VERIFY2_WITH_TIMEOUT((said += child.readAllStandardOutput()).contains("saved"),
+                                  child.readAllStandardError().constData(), 20000);
+        child.kill(); // SIGKILL: nothing of the program runs after it
+        QVERIFY(child.waitForFinished());
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(QFile::permissions(DraftFile::defaultPath()) & 0x0077, QFileDevice::Permissions());
+
+        m_prompt->answer(PromptAnswer::Yes);
+        offerDraftRestore();
+        QCOMPARE(m_prompt->texts(), QStringList{QStringLiteral("下書きを復元しますか？")});
+        WriteForm *w = loadedForm<WriteForm>();
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(w->toText(), kTo);
+        QCOMPARE(w->bodyText(), kBody);
+    }
+
+    // Closing keeps the draft (a close by mistake loses nothing); クリア and a
+    // sent mail remove it; No at the start throws it away.
+    void composeDraftLifetime()
+    {
+        WriteForm *w = form<WriteForm>();
+        w->setToText(kTo);
+        w->SubjectText->setText(QStringLiteral("件名"));
+        w->AttachText->setText(QStringLiteral("/tmp/a.txt,/tmp/b.txt"));
+        unloadForm<WriteForm>();
+        flushDeletes();
+        QCOMPARE(kept().value(QStringLiteral("WriteForm")),
+                 (Draft{kTo, QStringLiteral("件名"), QString(), QStringLiteral("/tmp/a.txt,/tmp/b.txt")}));
+
+        m_prompt->answer(PromptAnswer::Yes);
+        offerDraftRestore();
+        w = loadedForm<WriteForm>();
+        QVERIFY(w);
+        QCOMPARE(w->List2->count(), 2);
+        QVERIFY(w->Command10->isEnabled());
+        w->Command11->click();
+        QVERIFY(kept().isEmpty());
+
+        w->setToText(kTo);
+        w->setBodyText(kBody);
+        w->drafts()->save();
+        QCOMPARE(kept().size(), 1);
+        w->Command1->click();
+        QCOMPARE(m_layer->count(QStringLiteral("SmtpSendMail")), 1);
+        flushDeletes();
+        QVERIFY(kept().isEmpty());
+
+        w = form<WriteForm>();
+        w->setBodyText(kBody);
+        unloadForm<WriteForm>();
+        flushDeletes();
+        m_prompt->answer(PromptAnswer::No);
+        offerDraftRestore();
+        QVERIFY(!loadedForm<WriteForm>());
+        QVERIFY(kept().isEmpty());
+    }
+
+    // A new reply's quoted mail is no draft until the user writes; a sent
+    // reply leaves none; a reply that did not go out keeps its draft.
+    void replyDraftLifetime()
+    {
+        BackForm *w = form<BackForm>();
+        w->startReply(kTo, QStringLiteral("Re:  件名"), QStringLiteral("> 元のメール"));
+        w->drafts()->save();
+        QVERIFY(kept().isEmpty());
+        w->BodyText->setPlainText(QStringLiteral("お返事です。\n> 元のメール"));
+        w->drafts()->save();
+        QCOMPARE(kept().value(QStringLiteral("BackForm")).body, QStringLiteral("お返事です。\n> 元のメール"));
+
+        m_layer->failCall(QStringLiteral("SmtpSendMail"), 1, -1, QStringLiteral("550 宛先が見つかりません"));
+        m_prompt->setAutoAnswer(true);
+        w->Command2->click();
+        QCOMPARE(kept().size(), 1);
+        w->Command2->click();
+        flushDeletes();
+        QVERIFY(!loadedForm<BackForm>());
+        QVERIFY(kept().isEmpty());
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--child")
+        return runChild(QString::fromLocal8Bit(argv[2]));
+    TestDrafts test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_drafts.moc"
