@@ -14,6 +14,7 @@
 #include "mail/ReceiveRun.h"
 #include "settings/FormPlacement.h"
 #include "settings/IdPassForm.h"
+#include "storage/FetchedUidls.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
@@ -70,6 +71,9 @@ void showNotice(const ReceiveNotice &notice)
         prompt().info(QStringLiteral("受信したメールを保存できません。このメールと残りのメールはサーバーに残してあります。\r\n")
                           + notice.text,
                       appTitle(), PromptIcon::Critical);
+        break;
+    case ReceiveNotice::Kind::Information:
+        prompt().info(notice.text, appTitle(), PromptIcon::Information);
         break;
     case ReceiveNotice::Kind::SyncError:
         prompt().info(QStringLiteral("受信したメールをディスクに書き込めません。今回受信したメールはすべてサーバーに残してあります。\r\n")
@@ -140,7 +144,7 @@ void ReceiveMail(MainForm &main)
 {
     SharedSettings &settings = appState().settings;
     const auto finish = [&](const ReceiveResult &result) {
-        main.Text3->setText(result.count >= 1 ? QStringLiteral("新着メール有り。")
+        main.Text3->setText(result.unseen >= 1 ? QStringLiteral("新着メール有り。")
                             : result.unchecked ? QStringLiteral("受信できませんでした。")
                                                : QStringLiteral("新着メール無し。"));
     };
@@ -168,6 +172,9 @@ void ReceiveMail(MainForm &main)
     inputs.maxMessageMiB = readMaxMessageMiB(appPaths().extraIni());
     inputs.storePath = receivedStorePath();
     inputs.attachFolder = QDir(appPaths().attachFolder()).absolutePath() + u'/';
+    inputs.options = readReceiveOptions(appPaths().extraIni());
+    inputs.fetchedListPath = FetchedUidls::defaultPath();
+    inputs.extraIniPath = appPaths().extraIni();
 
     // Application-modal for the whole run: the history window must not
     // delete or compact the store while records are being appended to it,

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -56,6 +57,17 @@ public:
     // when what was fetched could not be made safe on the disk. 0 = the
     // server confirmed the reset; the session is gone either way.
     virtual int NMailPop3Abandon(int handle) = 0;
+    // The unique id (UIDL) of every waiting message: ids[n - 1] belongs to
+    // message n, empty where the server gave none. 0 = listed, 1 = the
+    // server (or the layer) has no unique ids, negative = failure. A layer
+    // without them answers 1, and callers then receive the way they always
+    // did.
+    virtual int NMailPop3UniqueIds(int handle, QStringList &ids)
+    {
+        Q_UNUSED(handle);
+        ids.clear();
+        return 1;
+    }
 
     // Expands the attachments of a fetched message into `attachFolder` (a path
     // ending in a separator). `source` is the message source written to

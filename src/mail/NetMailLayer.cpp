@@ -332,6 +332,29 @@ int NetMailLayer::NMailPop3DeleteMail(int handle, int number)
     return s->remove(number) ? 0 : sessionFailed(s);
 }
 
+int NetMailLayer::NMailPop3UniqueIds(int handle, QStringList &ids)
+{
+    ids.clear();
+    Pop3Session *s = session(handle);
+    if (!s)
+        return -1;
+    QHash<int, QByteArray> byNumber;
+    switch (s->uniqueIds(byNumber)) {
+    case Pop3Session::UniqueIds::Failed:
+        return sessionFailed(s);
+    case Pop3Session::UniqueIds::Unsupported:
+        return 1;
+    case Pop3Session::UniqueIds::Listed:
+        break;
+    }
+    int last = 0;
+    for (auto it = byNumber.cbegin(); it != byNumber.cend(); ++it)
+        last = qMax(last, it.key());
+    for (int n = 1; n <= last; ++n)
+        ids.append(QString::fromLatin1(byNumber.value(n)));
+    return 0;
+}
+
 int NetMailLayer::NMailPop3Close(int handle)
 {
     const auto it = m_sessions.find(handle);

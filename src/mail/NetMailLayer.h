@@ -64,6 +64,7 @@ public:
     int NMailPop3DeleteMail(int handle, int number) override;
     int NMailPop3Close(int handle) override;
     int NMailPop3Abandon(int handle) override;
+    int NMailPop3UniqueIds(int handle, QStringList &ids) override;
 
     int NMailAttachmentFileFirst(int flag, const QString &subject, const QString &date, const QString &from,
                                  const QString &header, QString &body, const QString &attachFolder,

@@ -2,6 +2,8 @@
 
 #include "common/Text.h"
 
+#include <algorithm>
+
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QSslConfiguration>
@@ -103,6 +105,7 @@ QString Pop3Session::stepName() const
     case Step::Dele: return QStringLiteral("DELE");
     case Step::Rset: return QStringLiteral("RSET");
     case Step::Quit: return QStringLiteral("QUIT");
+    case Step::Uidl: return QStringLiteral("UIDL");
     }
     return {};
 }
@@ -663,6 +666,29 @@ bool Pop3Session::retrieve(int number, QIODevice &sink, qint64 limit)
                     false);
     QByteArray unused;
     return readMultiline(unused, &sink, limit);
+}
+
+Pop3Session::UniqueIds Pop3Session::uniqueIds(QHash<int, QByteArray> &ids)
+{
+    ids.clear();
+    QByteArray table;
+    const Listing list = listing("UIDL", Step::Uidl, table);
+    if (list == Listing::Failed)
+        return UniqueIds::Failed;
+    if (list == Listing::Refused)
+        return UniqueIds::Unsupported;
+    for (const QByteArray &entry : table.split('\n')) {
+        const QList<QByteArray> fields = entry.trimmed().split(' ');
+        if (fields.size() != 2)
+            continue;
+        bool ok = false;
+        const int number = fields[0].toInt(&ok);
+        const QByteArray &id = fields[1];
+        const bool printable = std::all_of(id.begin(), id.end(), [](char c) { return c >= 0x21 && c <= 0x7E; });
+        if (ok && number >= 1 && number <= m_count && !id.isEmpty() && id.size() <= 70 && printable)
+            ids.insert(number, id);
+    }
+    return UniqueIds::Listed;
 }
 
 bool Pop3Session::remove(int number)

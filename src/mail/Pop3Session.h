@@ -61,7 +61,7 @@ class Pop3Session
 {
 public:
     // What the session is waiting for; named in error texts.
-    enum class Step { Idle, Connect, Greeting, Capa, Stls, Handshake, Apop, User, Pass, Stat, List, Top, Retr, Dele, Rset, Quit };
+    enum class Step { Idle, Connect, Greeting, Capa, Stls, Handshake, Apop, User, Pass, Stat, List, Top, Retr, Dele, Rset, Quit, Uidl };
 
     explicit Pop3Session(Pop3Options options);
     ~Pop3Session();
@@ -82,6 +82,12 @@ public:
     // command first reads that answer away.
     bool retrieve(int number, QIODevice &sink, qint64 limit);
     bool tooLarge() const { return m_tooLarge; }
+    // UIDL for the whole maildrop: the unique id of each message by its
+    // number. A server without the command answers Unsupported and the
+    // session goes on; ids that are not printable ASCII of 1..70 characters,
+    // and numbers beyond the count of the log-in, are left out.
+    enum class UniqueIds { Listed, Unsupported, Failed };
+    UniqueIds uniqueIds(QHash<int, QByteArray> &ids);
     // Marks a message for deletion. A server that announces PIPELINING gets
     // the marks later, all together just before QUIT: they take effect only
     // with QUIT either way, and one exchange replaces one per message.

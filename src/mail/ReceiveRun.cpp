@@ -88,7 +88,11 @@ MailRecord receivedRecord(const ReceivedMail &mail)
 }
 
 ReceiveRun::ReceiveRun(MailLayer &library, ReceiveInputs inputs, ReceiveObserver *observer)
-    : m_library(library), m_in(std::move(inputs)), m_observer(observer)
+    : m_library(library)
+    , m_in(std::move(inputs))
+    , m_observer(observer)
+    , m_keep(m_in.fetchedListPath.isEmpty() ? ReceiveOptions{} : m_in.options, m_in.fetchedListPath, m_in.storePath,
+             MailRecord::kLength, m_in.server, m_in.extraIniPath)
 {
 }
 
@@ -155,6 +159,8 @@ ReceiveResult ReceiveRun::run()
         Status synced = store.sync();
         if (synced)
             synced = originals::syncFolder();
+        if (synced)
+            synced = m_keep.commit();
         if (!synced) {
             m_library.NMailPop3Abandon(handle);
             store.close();
@@ -211,6 +217,7 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
     }
     const int count = result;
     m_result.count = count;
+    m_result.unseen = count;
     const qint64 limit = qint64(m_in.maxMessageMiB) * 1024 * 1024;
 
     // Whether a call failed because the user canceled while it waited.
@@ -220,6 +227,17 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
         m_result.canceled = true;
         return true;
     };
+
+    // Leave on server: unique ids, and the kept messages now due for deletion.
+    if (!m_keep.begin(m_library, handle, count)) {
+        if (canceledInCall())
+            return false;
+        libraryErrorNotice();
+        return true;
+    }
+    if (!m_keep.notice().isEmpty())
+        notice(ReceiveNotice::Kind::Information, m_keep.notice());
+    m_result.unseen = m_keep.newMessages(count);
 
     // 8-16. Each message in server order.
     for (int n = 1; n <= count; ++n) {
@@ -231,6 +249,8 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
             m_result.canceled = true;
             return true;
         }
+        if (m_keep.skip(n)) // left on the server by an earlier run
+            continue;
         QString subject(MailLayer::kHeaderBufferSize, QLatin1Char(' '));
         QString date(MailLayer::kHeaderBufferSize, QLatin1Char(' '));
         QString from(MailLayer::kHeaderBufferSize, QLatin1Char(' '));
@@ -343,13 +363,17 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
         }
         if (newOriginal)
             m_newOriginals.append(originals::originalFor(record));
+        if (const Status journalled = m_keep.storing(n, number.value(), record); !journalled) {
+            notice(ReceiveNotice::Kind::StoreError, journalled.error().message());
+            return true;
+        }
         if (const Status stored = store.write(number.value(), record, false); !stored) {
             notice(ReceiveNotice::Kind::StoreError, stored.error().message());
             return true;
         }
 
         // 15. Only now is it deleted on the server.
-        if (m_library.NMailPop3DeleteMail(handle, n) < 0 && canceledInCall())
+        if (m_keep.deleteAfterStoring() && m_library.NMailPop3DeleteMail(handle, n) < 0 && canceledInCall())
             return false;
         ++m_result.received;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mail/LeaveOnServer.h"
 #include "mail/MailLayer.h"
 #include "storage/Records.h"
 
@@ -23,6 +24,11 @@ struct ReceiveInputs {
     int maxMessageMiB = MailLayer::kDefaultMaxMessageMiB;
     QString storePath;    // the received store (kstdata2.data)
     QString attachFolder; // the attachment folder, ending in '/'
+    // Leaving the mail on the server (off by default): the options, the list
+    // of what earlier runs fetched, and kestra2.ini for the one-time notice.
+    ReceiveOptions options;
+    QString fetchedListPath;
+    QString extraIniPath;
 };
 
 // A received message as the history window's boxes show it: cut at NUL, the
@@ -49,6 +55,7 @@ struct ReceiveNotice {
         SplitIncomplete, // "分割されたメールが全て揃っていません"
         StoreError,      // the store cannot take a record; the rest stays on the server
         SyncError,       // the records cannot reach the disk; everything stays on the server
+        Information,     // a word about how the run receives (a server without UIDL)
     };
     Kind kind;
     QString text;
@@ -60,6 +67,7 @@ struct ReceiveResult {
     bool accountMissing = false; // no ID or password: closed right after connecting
     bool unchecked = false;     // the mailbox was not looked at (failure or cancel before the log-in)
     int count = 0;              // messages the server reported; 0 without a log-in
+    int unseen = 0;             // of them, those no earlier run fetched (all unless mail is left on the server)
     int received = 0;           // stored, and deleted on the server when the run was closed
     int tooLarge = 0;           // over the size limit, left on the server
     bool canceled = false;
@@ -128,6 +136,7 @@ private:
     MailLayer &m_library;
     ReceiveInputs m_in;
     ReceiveObserver *m_observer;
+    LeaveOnServer m_keep;
     ReceiveResult m_result;
     std::atomic_bool m_cancel{false};
     qint64 m_startCount = -1;    // records in the store before the run's first

@@ -270,6 +270,38 @@ Status writeMaxMessageMiB(const QString &extraIniPath, int mib)
     return {};
 }
 
+ReceiveOptions readReceiveOptions(const QString &extraIniPath)
+{
+    const QSettings ini(extraIniPath, QSettings::IniFormat);
+    const auto number = [&ini](const char *key, int largest) {
+        bool ok = false;
+        const int n = ini.value(QLatin1String(key)).toInt(&ok);
+        return ok ? qBound(0, n, largest) : 0;
+    };
+    ReceiveOptions o;
+    o.leaveOnServer = ini.value(QStringLiteral("receive/leaveOnServer"), false).toBool();
+    o.deleteAfterDays = number("receive/deleteAfterDays", kLargestDeleteAfterDays);
+    o.deleteWithHistory = ini.value(QStringLiteral("receive/deleteWithHistory"), false).toBool();
+    o.checkEveryMinutes = number("receive/checkEveryMinutes", kLargestCheckMinutes);
+    return o;
+}
+
+Status writeReceiveOptions(const QString &extraIniPath, const ReceiveOptions &options)
+{
+    {
+        QSettings ini(extraIniPath, QSettings::IniFormat);
+        ini.setValue(QStringLiteral("receive/leaveOnServer"), options.leaveOnServer);
+        ini.setValue(QStringLiteral("receive/deleteAfterDays"), qBound(0, options.deleteAfterDays, kLargestDeleteAfterDays));
+        ini.setValue(QStringLiteral("receive/deleteWithHistory"), options.deleteWithHistory);
+        ini.setValue(QStringLiteral("receive/checkEveryMinutes"), qBound(0, options.checkEveryMinutes, kLargestCheckMinutes));
+        ini.sync();
+        if (ini.status() != QSettings::NoError)
+            return StorageError{extraIniPath, QStringLiteral("設定を書き込めません")};
+    }
+    QFile::setPermissions(extraIniPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return {};
+}
+
 QSettings *openSettingsStore()
 {
     return new QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("torivane"),

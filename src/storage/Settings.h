@@ -55,6 +55,22 @@ inline constexpr int kDefaultMaxMessageMiB = 32;
 int readMaxMessageMiB(const QString &extraIniPath);
 Status writeMaxMessageMiB(const QString &extraIniPath, int mib);
 
+// kestra2.ini, [receive]: options of receiving that earlier versions did not
+// have. Missing keys (and so a missing file) give the defaults, under which
+// receiving works exactly as it always did: every stored message is deleted
+// on the server and mail is received only when the user asks.
+struct ReceiveOptions {
+    bool leaveOnServer = false;     // leaveOnServer: keep fetched mail on the server
+    int deleteAfterDays = 0;        // deleteAfterDays: delete kept mail after so many days; 0 = never
+    bool deleteWithHistory = false; // deleteWithHistory: a record deleted in the history goes on the server too
+    int checkEveryMinutes = 0;      // checkEveryMinutes: receive automatically; 0 = never
+};
+inline constexpr int kLargestDeleteAfterDays = 3650;
+inline constexpr int kLargestCheckMinutes = 1440;
+ReceiveOptions readReceiveOptions(const QString &extraIniPath);
+// Written owner-only, like the rest of the file.
+Status writeReceiveOptions(const QString &extraIniPath, const ReceiveOptions &options);
+
 // The per-user settings store of the application "torivane".
 QSettings *openSettingsStore();
 // Steps run when the history window closes: HIST and OKINI are written and

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "storage/FetchedUidls.h"
+#include "storage/Settings.h"
+
+#include <QStringList>
+
+namespace kestra {
+
+class MailLayer;
+
+// Receiving that leaves the mail on the server: the small set of steps the
+// receive run calls. While the option is off, or the server has no unique
+// ids, it changes nothing: every message is fetched and deleted after storing.
+//
+//   begin()     after the log-in: reads the fetched list, asks the server for
+//               the unique ids and marks for deletion the kept messages that
+//               are due (older than the chosen days, or deleted in the history)
+//   skip(n)     message n was fetched by an earlier run
+//   storing()   just before the record of message n is written
+//   deleteAfterStoring()  whether the run deletes what it stored (off: yes)
+//   commit()    after the store is on the disk, before the session ends
+class LeaveOnServer
+{
+public:
+    LeaveOnServer(const ReceiveOptions &options, QString listPath, QString storePath, int recordLength,
+                  QString server, QString extraIniPath);
+
+    // False when the server connection failed while asking (the library has
+    // the error text); the run then ends as after any failed command.
+    bool begin(MailLayer &library, int handle, int count);
+    bool active() const { return m_active; }
+    bool skip(int n) const;
+    // Messages of the `count` waiting ones that no earlier run fetched: all of them when inactive.
+    int newMessages(int count) const;
+    Status storing(int n, qint64 record, const QByteArray &recordBytes);
+    bool deleteAfterStoring() const { return !m_active; }
+    Status commit();
+    // Messages begin() marked for deletion on the server.
+    int deleted() const { return m_deleted; }
+    // Non-empty once per server without unique ids while the option is on:
+    // the run falls back to deleting what it stores and says so.
+    QString notice() const { return m_notice; }
+
+private:
+    ReceiveOptions m_options;
+    FetchedUidls m_list;
+    QString m_storePath;
+    int m_recordLength;
+    QString m_server;
+    QString m_extraIni;
+    QStringList m_ids; // by message number - 1
+    bool m_active = false;
+    int m_deleted = 0;
+    int m_fresh = 0; // messages not fetched before this run
+    QString m_notice;
+};
+
+// The server without unique ids whose notice was shown (kestra2.ini,
+// [receive] noUidlServer), so that it is shown once.
+QString noUidlNoticeServer(const QString &extraIniPath);
+void setNoUidlNoticeServer(const QString &extraIniPath, const QString &server);
+
+} // namespace kestra

@@ -1,0 +1,159 @@
+#include "storage/FetchedUidls.h"
+
+#include "common/Paths.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+#include "storage/Settings.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+
+namespace kestra {
+
+QString FetchedUidls::defaultPath()
+{
+    return appPaths().dataFile(QStringLiteral("fetched-uidls.txt"));
+}
+
+QByteArray FetchedUidls::recordHash(const QByteArray &recordBytes)
+{
+    const MailRecord r = MailRecord::decode(recordBytes);
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    for (const QString *field : {&r.Subject, &r.Header2, &r.Header3, &r.Body}) {
+        h.addData(field->toUtf8());
+        h.addData(QByteArrayView("\0", 1));
+    }
+    return h.result().toHex();
+}
+
+Status FetchedUidls::load(const QString &storePath, int recordLength)
+{
+    m_entries.clear();
+    QFile file(m_path);
+    if (!file.exists())
+        return {};
+    if (!file.open(QIODevice::ReadOnly))
+        return StorageError{m_path, file.errorString()};
+    const QByteArray all = file.readAll();
+    // A line without its line end was cut short by a kill: it never counted.
+    const QList<QByteArray> lines = all.left(all.lastIndexOf('\n') + 1).split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> f = line.split(' ');
+        const QString uidl = QString::fromLatin1(f.value(1));
+        if (uidl.isEmpty())
+            continue;
+        if (f[0] == "D" && f.size() == 2) {
+            if (const auto it = m_entries.find(uidl); it != m_entries.end())
+                it->deleteAsked = true;
+        } else if ((f[0] == "P" || f[0] == "F") && f.size() == 5) {
+            Entry e;
+            e.fetched = QDateTime::fromSecsSinceEpoch(f[2].toLongLong(), Qt::UTC);
+            e.record = f[3].toLongLong();
+            e.hash = f[4];
+            e.pending = f[0] == "P";
+            m_entries.insert(uidl, e);
+        }
+    }
+    return confirmPending(storePath, recordLength);
+}
+
+Status FetchedUidls::confirmPending(const QString &storePath, int recordLength)
+{
+    RecordFile store(storePath, recordLength);
+    bool opened = false;
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        if (!it->pending) {
+            ++it;
+            continue;
+        }
+        if (!opened) {
+            if (Status s = store.openReadOnly(); !s)
+                return s;
+            opened = true;
+        }
+        QByteArray bytes;
+        const Result<bool> got = store.read(it->record, bytes);
+        if (got && got.value() && recordHash(bytes) == it->hash) {
+            it->pending = false;
+            ++it;
+        } else {
+            it = m_entries.erase(it);
+        }
+    }
+    return {};
+}
+
+Status FetchedUidls::append(const QByteArray &line)
+{
+    QFile file(m_path);
+    const bool created = !file.exists();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return StorageError{m_path, file.errorString()};
+    if (created)
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // Flushed: in the system's hands, so a kill of the program cannot lose it.
+    if (file.write(line) != line.size() || !file.flush())
+        return StorageError{m_path, file.errorString()};
+    return {};
+}
+
+Status FetchedUidls::addPending(const QString &uidl, qint64 record, const QByteArray &recordBytes,
+                                const QDateTime &when)
+{
+    Entry e;
+    e.fetched = when;
+    e.record = record;
+    e.hash = recordHash(recordBytes);
+    e.pending = true;
+    const QByteArray line = "P " + uidl.toLatin1() + ' ' + QByteArray::number(when.toSecsSinceEpoch()) + ' '
+        + QByteArray::number(record) + ' ' + e.hash + '\n';
+    if (Status s = append(line); !s)
+        return s;
+    m_entries.insert(uidl, e);
+    return {};
+}
+
+void FetchedUidls::retainOnly(const QSet<QString> &onServer)
+{
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        if (onServer.contains(it.key()))
+            ++it;
+        else
+            it = m_entries.erase(it);
+    }
+}
+
+Status FetchedUidls::commit(const QString &storePath, int recordLength)
+{
+    if (Status s = confirmPending(storePath, recordLength); !s)
+        return s;
+    QByteArray out;
+    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
+        out += "F " + it.key().toLatin1() + ' ' + QByteArray::number(it->fetched.toSecsSinceEpoch()) + ' '
+            + QByteArray::number(it->record) + ' ' + it->hash + '\n';
+        if (it->deleteAsked)
+            out += "D " + it.key().toLatin1() + '\n';
+    }
+    return writeFileAtomically(m_path, out, true);
+}
+
+Status FetchedUidls::askDeletion(const QByteArray &recordBytes)
+{
+    if (!QFile::exists(m_path))
+        return {};
+    // The file as it is, without checking pending lines against the store:
+    // only fetched entries are matched.
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return StorageError{m_path, file.errorString()};
+    const QByteArray hash = recordHash(recordBytes);
+    QByteArray marks;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> f = line.split(' ');
+        if (f.size() == 5 && (f[0] == "F" || f[0] == "P") && f[4] == hash)
+            marks += "D " + f[1] + '\n';
+    }
+    return marks.isEmpty() ? Status{} : append(marks);
+}
+
+} // namespace kestra
