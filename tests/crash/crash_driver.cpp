@@ -4,6 +4,9 @@
 //   crash_driver receive FOLDER SERVER USER PASSWORD CAFILE
 //       receives every waiting message into FOLDER's received store through
 //       the main window's receive step and the real POP3 layer
+//   crash_driver receive-keep FOLDER SERVER USER PASSWORD CAFILE
+//       the same with the mail left on the server: only messages no earlier
+//       run fetched are received
 //   crash_driver delete FOLDER ROW
 //       deletes row ROW (from 0) of the received store through the history
 //       window's delete button (mark, then compaction)
@@ -136,8 +139,12 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    if (mode == u"receive" && args.size() == 7) {
+    if ((mode == u"receive" || mode == u"receive-keep") && args.size() == 7) {
         if (!writeIdPass(appPaths().idPassIni(), IdPass{args.at(4), args.at(5)}, true))
+            return 1;
+        ReceiveOptions options;
+        options.leaveOnServer = mode == u"receive-keep";
+        if (!writeReceiveOptions(appPaths().extraIni(), options))
             return 1;
         NetMailLayer layer;
         layer.setTimeouts(10000, 10000);

@@ -13,6 +13,13 @@ stored but before the session's QUIT leaves that message on the server as well
 (the server only deletes at QUIT), so the next run stores it again: such
 duplicates are counted and allowed, losses are not.
 
+Leaving the mail on the server: batches of messages arrive in the "crash"
+account and crash_driver receives them with the mail left on the server,
+killed at a random instant after each batch. At every check no message is in
+the store twice and none is missing from both the store and the server (the
+server keeps them all); a last run that ends by itself stores exactly every
+message, each once.
+
 Compaction: a store of a few thousand records; crash_driver deletes one row
 through the history window's delete button and is killed while it marks and
 compacts. Every record but the deleted one must survive, in order and byte for
@@ -208,6 +215,46 @@ def receive_round(opts, env, box, rnd, rng, stats):
         shutil.rmtree(folder, ignore_errors=True)
 
 
+def keep_round(opts, env, box, rnd, rng, stats):
+    box.clear()
+    expected = []
+    folder = tempfile.mkdtemp(prefix="kestra-crash-keep-")
+    args = ["receive-keep", folder, "127.0.0.1:%d" % box.plain_port, "crash", "crash-pass",
+            os.path.join(opts.dovecot_dir, "ca.crt")]
+    batch = MESSAGES // (opts.kills_per_round + 1)
+    try:
+        for b in range(opts.kills_per_round + 2):
+            last = b == opts.kills_per_round + 1
+            if not last:
+                for n in range(batch):
+                    subject = "keep %d-%d-%03d" % (rnd, b, n)
+                    expected.append(subject)
+                    box.put(("From: sender@example.jp\r\nSubject: %s\r\nMessage-ID: <%s@keep.test>\r\n"
+                             "Date: Tue, 8 Dec 2026 10:00:00 +0900\r\n\r\nbody of %s\r\n"
+                             % (subject, subject.replace(" ", "."), subject)).encode())
+            delay = 600.0 if last else rng.uniform(0.0, stats.get("keep_seconds", opts.first_run_guess))
+            killed, code, err, seconds = kill_at_random(opts.driver, args, env, delay)
+            if killed:
+                stats["keep_kills"] += 1
+            elif code != 0:
+                raise Failure("leave-on-server run failed (%d): %s" % (code, err))
+            else:
+                stats["keep_seconds"] = max(0.05, seconds)
+            stored = [s for live, s in check_store(opts.driver, folder, env, stats if killed else None)]
+            twice = sorted(set(s for s in stored if stored.count(s) > 1))
+            if twice:
+                raise Failure("stored twice after leave-on-server run %d: %s" % (b, twice[:5]))
+            on_server = set(box.subjects())
+            lost = [s for s in expected if s not in on_server]
+            if lost:
+                raise Failure("leave-on-server deleted messages on the server: %s" % lost[:5])
+            if last and sorted(stored) != sorted(expected):
+                missing = sorted(set(expected) - set(stored))
+                raise Failure("a finished leave-on-server run missed %d messages: %s" % (len(missing), missing[:5]))
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def split_records(data):
     return [data[i:i + RECORD_LENGTH] for i in range(0, len(data), RECORD_LENGTH)]
 
@@ -306,20 +353,22 @@ def main():
     rng = random.Random(opts.seed)
     box = Maildir(opts.dovecot_dir, "crash")
     stats = {"receive_kills": 0, "receive_duplicates": 0, "torn_tails": 0, "compaction_kills": 0,
-             "compaction_deletes": 0}
+             "compaction_deletes": 0, "keep_kills": 0}
     print("seed %d, %d rounds" % (opts.seed, opts.rounds), flush=True)
     try:
         for rnd in range(1, opts.rounds + 1):
             receive_round(opts, env, box, rnd, rng, stats)
+            keep_round(opts, env, box, rnd, rng, stats)
             compaction_round(opts, env, box, rnd, rng, stats)
             print("round %d: %s" % (rnd, stats), flush=True)
     except Failure as f:
         print("FAIL (seed %d): %s" % (opts.seed, f), flush=True)
         return 1
     print("PASS: survived %d kills while receiving %d x %d messages (%d duplicates stored, %d torn last"
-          " records cut off by the next run) and %d kills during %d deletions from a %d-record store"
+          " records cut off by the next run), %d kills while leaving mail on the server (no message"
+          " stored twice or missed) and %d kills during %d deletions from a %d-record store"
           % (stats["receive_kills"], opts.rounds, MESSAGES, stats["receive_duplicates"], stats["torn_tails"],
-             stats["compaction_kills"], stats["compaction_deletes"], opts.records), flush=True)
+             stats["keep_kills"], stats["compaction_kills"], stats["compaction_deletes"], opts.records), flush=True)
     return 0
 
 
