@@ -11,6 +11,7 @@
 #include "history/HistoryStore.h"
 #include "history/SearchForm.h"
 #include "reader/OriginalForm.h"
+#include "storage/FetchedUidls.h"
 #include "storage/Originals.h"
 #include "storage/RecordFile.h"
 #include "storage/Settings.h"
@@ -438,6 +439,11 @@ void TyakuForm::Command1_Click()
 
     const qint16 mode = appState().historyMode;
     const QString store = historyStorePath(mode);
+    // A received mail left on the server may go there too (an option).
+    if (Status s = mode == 1 ? askServerDeletion(store, {record}) : Status{}; !s) {
+        showStorageError(s.error());
+        return;
+    }
     mailBuffer(mode).Live = 0;
     if (Status s = markRecord(store, MailRecord::kLength, record); !s) {
         showStorageError(s.error());
@@ -463,6 +469,10 @@ void TyakuForm::Command5_Click()
     // filled is not listed and stays.
     const QList<qint64> listed = m_rowRecords.mid(0, List1->count());
     if (!listed.isEmpty()) {
+        if (Status s = mode == 1 ? askServerDeletion(store, listed) : Status{}; !s) {
+            showStorageError(s.error());
+            return;
+        }
         mailBuffer(mode).Live = 0;
         if (Status s = markRecords(store, MailRecord::kLength, listed); !s) {
             showStorageError(s.error());

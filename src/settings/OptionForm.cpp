@@ -138,6 +138,38 @@ OptionForm::OptionForm(QWidget *parent)
     setGeometryTwips(Pop3SecurityLabel, 3120, 765, 2880, 255);
     setGeometryTwips(SmtpLoginLabel, 3120, 1410, 2880, 255);
 
+    // Receiving options: the defaults (all off) receive the way the program always did.
+    const auto numberBox = [this](const char *name, int top, int largest) {
+        auto *box = new QLineEdit(this);
+        box->setObjectName(QLatin1String(name));
+        box->setValidator(new QIntValidator(0, largest, box));
+        box->setAlignment(Qt::AlignRight);
+        setGeometryTwips(box, 3120, top, 600, 300);
+        return box;
+    };
+    const auto numberLabel = [this](const char *name, const QString &text, int top, QWidget *buddy) {
+        auto *label = new QLabel(text, this);
+        label->setObjectName(QLatin1String(name));
+        label->setBuddy(buddy);
+        setGeometryTwips(label, 3780, top, 2280, 300);
+        return label;
+    };
+    KeepCheck = new QCheckBox(QStringLiteral("受信したメールをサーバーに残す(&K)"), this);
+    KeepCheck->setObjectName(QStringLiteral("KeepCheck"));
+    setGeometryTwips(KeepCheck, 3120, 2070, 2940, 300);
+    DeleteDaysText = numberBox("DeleteDaysText", 2400, kLargestDeleteAfterDays);
+    DeleteDaysLabel = numberLabel("DeleteDaysLabel", QStringLiteral("日後に削除（0 = 削除しない）"), 2400, DeleteDaysText);
+    HistoryDeleteCheck = new QCheckBox(QStringLiteral("履歴で削除したらサーバーからも削除"), this);
+    HistoryDeleteCheck->setObjectName(QStringLiteral("HistoryDeleteCheck"));
+    setGeometryTwips(HistoryDeleteCheck, 3120, 2730, 2940, 300);
+    CheckMinutesText = numberBox("CheckMinutesText", 3060, kLargestCheckMinutes);
+    CheckMinutesLabel = numberLabel("CheckMinutesLabel", QStringLiteral("分ごとに自動受信（0 = しない）(&U)"), 3060,
+                                    CheckMinutesText);
+    connect(KeepCheck, &QCheckBox::toggled, this, [this](bool on) {
+        DeleteDaysText->setEnabled(on);
+        HistoryDeleteCheck->setEnabled(on);
+    });
+
     // Tab order: MailText, CancelCommand, OkCommand, ApopCheck, Pop3Text, SmtpText,
     // then the connection settings.
     setTabOrder(MailText, CancelCommand);
@@ -151,6 +183,10 @@ OptionForm::OptionForm(QWidget *parent)
     setTabOrder(Pop3Security, Pop3Port);
     setTabOrder(Pop3Port, SmtpUser);
     setTabOrder(SmtpUser, SmtpPass);
+    setTabOrder(SmtpPass, KeepCheck);
+    setTabOrder(KeepCheck, DeleteDaysText);
+    setTabOrder(DeleteDaysText, HistoryDeleteCheck);
+    setTabOrder(HistoryDeleteCheck, CheckMinutesText);
 
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
@@ -181,6 +217,13 @@ void OptionForm::Form_Load()
     showChoice(Pop3Security, Pop3Port, MailProtocol::Pop3, pop3);
     SmtpUser->setText(smtp.user);
     SmtpPass->setText(smtp.password);
+    m_receive = readReceiveOptions(ini);
+    KeepCheck->setChecked(m_receive.leaveOnServer);
+    DeleteDaysText->setText(QString::number(m_receive.deleteAfterDays));
+    HistoryDeleteCheck->setChecked(m_receive.deleteWithHistory);
+    DeleteDaysText->setEnabled(m_receive.leaveOnServer);
+    HistoryDeleteCheck->setEnabled(m_receive.leaveOnServer);
+    CheckMinutesText->setText(QString::number(m_receive.checkEveryMinutes));
     // Only a choice the user makes replaces "STARTTLS when offered".
     auto smtpBefore = std::make_shared<Security>(smtp.security);
     auto pop3Before = std::make_shared<Security>(pop3.security);
@@ -226,6 +269,20 @@ void OptionForm::OkCommand_Click()
     if (!writeServerConnection(ini, MailProtocol::Smtp, smtp) || !writeServerConnection(ini, MailProtocol::Pop3, pop3)) {
         prompt().info(QStringLiteral("接続の設定を %1 に保存できません。").arg(ini), appTitle(), PromptIcon::Exclamation);
         return;
+    }
+    ReceiveOptions receive;
+    receive.leaveOnServer = KeepCheck->isChecked();
+    receive.deleteAfterDays = DeleteDaysText->text().toInt();
+    receive.deleteWithHistory = HistoryDeleteCheck->isChecked();
+    receive.checkEveryMinutes = CheckMinutesText->text().toInt();
+    // Written only when changed, so that settings nobody touched stay out of the file.
+    if (receive.leaveOnServer != m_receive.leaveOnServer || receive.deleteAfterDays != m_receive.deleteAfterDays
+        || receive.deleteWithHistory != m_receive.deleteWithHistory
+        || receive.checkEveryMinutes != m_receive.checkEveryMinutes) {
+        if (Status st = writeReceiveOptions(ini, receive); !st) {
+            prompt().info(QStringLiteral("受信の設定を %1 に保存できません。").arg(ini), appTitle(), PromptIcon::Exclamation);
+            return;
+        }
     }
     unloadSelf(this);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storage/Settings.h"
+
 #include <QWidget>
 
 class QCheckBox;
@@ -26,6 +28,11 @@ namespace kestra {
 //   SmtpSecurity / SmtpPort   SMTP connection security (STARTTLS, SSL/TLS, none) and port [6, 7]
 //   Pop3Security / Pop3Port   the same for POP3 [8, 9]
 //   SmtpUser / SmtpPass       SMTP log-in; empty: the POP3 ID and password [10, 11]
+// Receiving options, below them, kept in kestra2.ini [receive] (all off by default):
+//   KeepCheck                 leave received mail on the server [12]
+//   DeleteDaysText            delete kept mail after so many days, 0 = never [13]
+//   HistoryDeleteCheck        a mail deleted in the history goes on the server too [14]
+//   CheckMinutesText          receive automatically every so many minutes, 0 = never [15]
 class OptionForm final : public QWidget
 {
     Q_OBJECT
@@ -33,7 +40,7 @@ class OptionForm final : public QWidget
 
 public:
     static constexpr int kClientWidth = 6120; // twips
-    static constexpr int kClientHeight = 3015;
+    static constexpr int kClientHeight = 3480;
 
     explicit OptionForm(QWidget *parent = nullptr);
     ~OptionForm() override;
@@ -59,6 +66,12 @@ public:
     QLabel *SmtpLoginLabel = nullptr;
     QLineEdit *SmtpUser = nullptr;
     QLineEdit *SmtpPass = nullptr;
+    QCheckBox *KeepCheck = nullptr;
+    QLineEdit *DeleteDaysText = nullptr;
+    QLabel *DeleteDaysLabel = nullptr;
+    QCheckBox *HistoryDeleteCheck = nullptr;
+    QLineEdit *CheckMinutesText = nullptr;
+    QLabel *CheckMinutesLabel = nullptr;
 
 private:
     void Form_Load();
@@ -67,6 +80,7 @@ private:
     // which keep "STARTTLS when offered" until the user picks a choice here.
     bool m_smtpChosen = false;
     bool m_pop3Chosen = false;
+    ReceiveOptions m_receive; // as read at load
 };
 
 } // namespace kestra

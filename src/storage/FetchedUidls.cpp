@@ -156,4 +156,26 @@ Status FetchedUidls::askDeletion(const QByteArray &recordBytes)
     return marks.isEmpty() ? Status{} : append(marks);
 }
 
+Status askServerDeletion(const QString &storePath, const QList<qint64> &records)
+{
+    const ReceiveOptions options = readReceiveOptions(appPaths().extraIni());
+    if (!options.leaveOnServer || !options.deleteWithHistory || !QFile::exists(FetchedUidls::defaultPath()))
+        return {};
+    RecordFile store(storePath, MailRecord::kLength);
+    if (Status s = store.openReadOnly(); !s)
+        return s;
+    FetchedUidls list(FetchedUidls::defaultPath());
+    for (const qint64 number : records) {
+        QByteArray bytes;
+        const Result<bool> got = store.read(number, bytes);
+        if (!got)
+            return got.status();
+        if (got.value()) {
+            if (Status s = list.askDeletion(bytes); !s)
+                return s;
+        }
+    }
+    return {};
+}
+
 } // namespace kestra

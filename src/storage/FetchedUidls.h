@@ -68,4 +68,9 @@ private:
     QHash<QString, Entry> m_entries;
 };
 
+// Records `records` of the received store `storePath` are about to be deleted
+// in the history: when the mail is left on the server and the user chose so,
+// their messages are marked for deletion there at the next run.
+Status askServerDeletion(const QString &storePath, const QList<qint64> &records);
+
 } // namespace kestra

@@ -59,6 +59,7 @@ private Q_SLOTS:
     void optionOkWritesFourLines();
     void connectionChoicesGoToTheirOwnFile_data();
     void connectionChoicesGoToTheirOwnFile();
+    void receiveOptionsStayOffUntilChosen();
     void optionWriteFailureIsReported();
     void lineBreaksNeverReachTheFiles();
 
@@ -272,6 +273,40 @@ void SettingsTest::optionOkWritesFourLines()
 // Settings of an earlier version: kestra.ini keeps its four lines byte for
 // byte, and "STARTTLS when offered" stays until the user picks a choice. A
 // choice goes to kestra2.ini only, with the usual port of the choice.
+// The receiving options start off; an OK that changes none of them writes
+// none, one that ticks them stores them in kestra2.ini, never in kestra.ini.
+void SettingsTest::receiveOptionsStayOffUntilChosen()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    OptionForm *w = form<OptionForm>();
+    QVERIFY(!w->KeepCheck->isChecked());
+    QVERIFY(!w->DeleteDaysText->isEnabled());
+    QCOMPARE(w->CheckMinutesText->text(), QStringLiteral("0"));
+    w->OkCommand->click();
+    QVERIFY(!QSettings(appPaths().extraIni(), QSettings::IniFormat).contains(QStringLiteral("receive/leaveOnServer")));
+
+    w = form<OptionForm>();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QTest::mouseClick(w->KeepCheck, Qt::LeftButton, {}, QPoint(5, w->KeepCheck->height() / 2));
+    QVERIFY(w->DeleteDaysText->isEnabled());
+    w->DeleteDaysText->setFocus();
+    QTest::keyClick(w->DeleteDaysText, Qt::Key_Backspace);
+    QTest::keyClicks(w->DeleteDaysText, QStringLiteral("14"));
+    w->HistoryDeleteCheck->setChecked(true);
+    w->CheckMinutesText->selectAll();
+    QTest::keyClicks(w->CheckMinutesText, QStringLiteral("10"));
+    w->OkCommand->click();
+    const ReceiveOptions o = readReceiveOptions(appPaths().extraIni());
+    QVERIFY(o.leaveOnServer && o.deleteWithHistory);
+    QCOMPARE(o.deleteAfterDays, 14);
+    QCOMPARE(o.checkEveryMinutes, 10);
+    QCOMPARE(readBytes(appPaths().kestraIni()).count('\n'), 4);
+    QCOMPARE(QFile::permissions(appPaths().extraIni()) & 0x0077, QFileDevice::Permissions());
+    QCOMPARE(prompts.shown().size(), 0);
+}
+
 void SettingsTest::connectionChoicesGoToTheirOwnFile_data()
 {
     QTest::addColumn<int>("downKeys"); // presses of the down key in the POP3 box; 0 = untouched
