@@ -142,6 +142,7 @@ void showInHistoryBoxes(const ReceivedMail &mail)
 
 void ReceiveMail(MainForm &main)
 {
+    const MailBusy busy; // the automatic check waits while this runs
     SharedSettings &settings = appState().settings;
     const auto finish = [&](const ReceiveResult &result) {
         main.Text3->setText(result.unseen >= 1 ? QStringLiteral("新着メール有り。")

@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "app/AutoCheck.h"
 #include "app/BrowserPane.h"
 #include "app/MainForm.h"
 #include "app/SingleInstance.h"
@@ -136,6 +137,8 @@ int runApplication(int argc, char *argv[])
     // A compose or reply window left with text by a crash, a kill or a close
     // without sending is offered back once the main window is up.
     QTimer::singleShot(0, main, &offerDraftRestore);
+    // Receiving every N minutes, when the user chose it (off by default).
+    new AutoCheck(*main);
     return QApplication::exec();
 }
 

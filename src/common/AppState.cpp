@@ -13,4 +13,14 @@ void resetAppState()
     appState() = AppState{};
 }
 
+MailBusy::MailBusy()
+{
+    ++appState().mailBusy;
+}
+
+MailBusy::~MailBusy()
+{
+    --appState().mailBusy;
+}
+
 } // namespace kestra

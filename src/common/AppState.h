@@ -38,9 +38,21 @@ struct AppState {
     int italicCount = 0;
     int underlineCount = 0;
     QString clockText;       // the main window's clock text (its hidden Text2)
+    int mailBusy = 0;        // sending and receiving runs under way (MailBusy)
 };
 
 AppState &appState();
+
+// Marks a sending or receiving run as under way for its lifetime, so that
+// the automatic check waits for it to end.
+class MailBusy
+{
+public:
+    MailBusy();
+    ~MailBusy();
+    MailBusy(const MailBusy &) = delete;
+    MailBusy &operator=(const MailBusy &) = delete;
+};
 
 // Restores the state to what the program starts with (tests use it between cases).
 void resetAppState();

@@ -15,6 +15,7 @@ QString sendErrorTitle()
 SendResult sendOneMessage(const QString &to, const QString &subject, const QString &body,
     const QString &attachments, bool showErrorBox)
 {
+    const MailBusy busy;
     const SharedSettings &s = appState().settings;
     const int result = mailLayer().NMailSmtpSendMail(
         s.smtpServer, to, QString(), QString(), s.mailAddress, subject, body, QString(), attachments, 0);

@@ -591,7 +591,10 @@ void WriteForm::Command1_Click()
     connect(&progress, &QProgressDialog::canceled, &progress, [&send] { send.cancel(); });
     progress.show();
     BulkSendResult result;
-    runOnWorkerThread([&] { result = send.run(); });
+    {
+        const MailBusy busy; // the automatic check waits while mail goes out
+        runOnWorkerThread([&] { result = send.run(); });
+    }
     QCoreApplication::removePostedEvents(&progress, QEvent::MetaCall);
     progress.hide();
 

@@ -1,0 +1,215 @@
+#include "app/AutoCheck.h"
+
+#include "app/MainForm.h"
+#include "app/ReceiveMail.h"
+#include "common/AppState.h"
+#include "common/Clock.h"
+#include "common/Paths.h"
+#include "common/Text.h"
+#include "common/UserPrompt.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+#include "storage/Settings.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QLineEdit>
+#include <QSystemTrayIcon>
+
+namespace kestra {
+
+namespace {
+
+// Collects what a run would have shown; questions get the cautious answer.
+class CollectingPrompt final : public UserPrompt
+{
+public:
+    QStringList texts;
+    PromptAnswer message(const QString &text, const QString &, PromptIcon, PromptButtons buttons) override
+    {
+        if (!trimBlanks(text).isEmpty())
+            texts.append(text);
+        switch (buttons) {
+        case PromptButtons::YesNo: return PromptAnswer::No;
+        case PromptButtons::OkCancel: return PromptAnswer::Cancel;
+        case PromptButtons::Ok: break;
+        }
+        return PromptAnswer::Ok;
+    }
+    QString openFileName(const QString &, const QString &, const QString &) override { return {}; }
+    QString saveFileName(const QString &, const QString &, const QString &) override { return {}; }
+};
+
+QString receivedStorePath()
+{
+    return appPaths().dataFile(QString::fromUtf16(stores::received.fileName));
+}
+
+qint64 storedCount()
+{
+    RecordFile store(receivedStorePath(), MailRecord::kLength);
+    return store.openReadOnly() ? store.count() : 0;
+}
+
+// The senders of the live records after `from`, in the order received.
+QStringList sendersAfter(qint64 from)
+{
+    QStringList senders;
+    RecordFile store(receivedStorePath(), MailRecord::kLength);
+    if (!store.openReadOnly())
+        return senders;
+    for (qint64 n = from + 1; n <= store.count(); ++n) {
+        QByteArray bytes;
+        const Result<bool> got = store.read(n, bytes);
+        if (!got || !got.value())
+            break;
+        const MailRecord r = MailRecord::decodeHeaders(bytes);
+        senders.append(trimBlanks(r.Header2));
+    }
+    return senders;
+}
+
+const QString &errorIndicator()
+{
+    static const QString text = QStringLiteral("自動受信でエラーがありました。（クリックで表示）");
+    return text;
+}
+
+} // namespace
+
+TrayNotifier::TrayNotifier(std::function<void()> clicked)
+    : m_icon(std::make_unique<QSystemTrayIcon>(QApplication::windowIcon()))
+{
+    QObject::connect(m_icon.get(), &QSystemTrayIcon::activated, m_icon.get(),
+                     [clicked = std::move(clicked)](QSystemTrayIcon::ActivationReason) { clicked(); });
+    QObject::connect(m_icon.get(), &QSystemTrayIcon::messageClicked, m_icon.get(), [clicked] { clicked(); });
+    m_icon->show();
+}
+
+TrayNotifier::~TrayNotifier() = default;
+
+void TrayNotifier::setStatus(const QString &text)
+{
+    m_icon->setToolTip(text);
+}
+
+void TrayNotifier::notify(const QString &title, const QString &text)
+{
+    m_icon->showMessage(title, text, QSystemTrayIcon::Information);
+}
+
+AutoCheck::AutoCheck(MainForm &main, NotifierFactory factory)
+    : QObject(&main)
+    , m_main(&main)
+    , m_factory(std::move(factory))
+{
+    if (!m_factory) {
+        m_factory = [](std::function<void()> clicked) -> std::unique_ptr<Notifier> {
+            if (!QSystemTrayIcon::isSystemTrayAvailable())
+                return nullptr;
+            return std::make_unique<TrayNotifier>(std::move(clicked));
+        };
+    }
+    main.Text3->installEventFilter(this);
+    connect(main.Text3, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (m_notifier)
+            m_notifier->setStatus(text);
+    });
+    m_timer.setInterval(kTickMs);
+    connect(&m_timer, &QTimer::timeout, this, &AutoCheck::tick);
+    m_timer.start();
+}
+
+AutoCheck::~AutoCheck() = default;
+
+bool AutoCheck::busy() const
+{
+    return appState().mailBusy > 0 || QApplication::activeModalWidget() != nullptr;
+}
+
+void AutoCheck::tick()
+{
+    const int minutes = readReceiveOptions(appPaths().extraIni()).checkEveryMinutes;
+    const QDateTime now = clock().now();
+    if (minutes != m_minutes) {
+        // Switched on, off or to another interval: the count starts afresh.
+        m_minutes = minutes;
+        m_due = minutes > 0 ? now.addSecs(qint64(minutes) * 60) : QDateTime();
+        if (minutes > 0 && !m_notifier && m_main) {
+            m_notifier = m_factory([this] { showErrors(); });
+            if (m_notifier)
+                m_notifier->setStatus(m_main->Text3->text());
+        } else if (minutes == 0) {
+            m_notifier.reset();
+        }
+    }
+    // A run that is due waits for the next tick while the user sends or receives.
+    if (m_minutes <= 0 || !m_main || now < m_due || busy())
+        return;
+    m_due = now.addSecs(qint64(m_minutes) * 60);
+    run();
+}
+
+void AutoCheck::run()
+{
+    SharedSettings &settings = appState().settings;
+    if (settings.pop3Server.isEmpty())
+        return;
+    m_errors.clear();
+    // Without a saved account the run would open the account window.
+    if (!settings.accountConfirmed) {
+        const IdPass saved = readIdPass(appPaths().idPassIni());
+        if (saved.id.isEmpty() || saved.password.isEmpty()) {
+            m_errors.append(QStringLiteral("IDとパスワードが保存されていないため、自動受信できません。"
+                                           "「受信」を押してIDとパスワードを入れて下さい。"));
+            m_main->Text3->setText(errorIndicator());
+            return;
+        }
+    }
+    const qint64 before = storedCount();
+    CollectingPrompt collecting;
+    UserPrompt &previous = prompt();
+    setPrompt(&collecting);
+    ReceiveMail(*m_main);
+    setPrompt(&previous);
+    m_errors = collecting.texts;
+
+    const QStringList senders = sendersAfter(before);
+    if (!senders.isEmpty() && m_notifier) {
+        constexpr int kNamed = 3;
+        QString text = QStringLiteral("新着メール %1 通").arg(senders.size());
+        text += QStringLiteral("\n") + QStringList(senders.mid(0, kNamed)).join(QStringLiteral("、"));
+        if (senders.size() > kNamed)
+            text += QStringLiteral(" ほか");
+        m_notifier->notify(appTitle(), text);
+    }
+    if (!m_errors.isEmpty()) {
+        m_main->Text3->setText(errorIndicator());
+        if (m_notifier)
+            m_notifier->notify(appTitle(), errorIndicator());
+    }
+}
+
+void AutoCheck::showErrors()
+{
+    if (m_errors.isEmpty()) {
+        if (m_main) {
+            m_main->showNormal();
+            m_main->raise();
+            m_main->activateWindow();
+        }
+        return;
+    }
+    const QString text = m_errors.join(QStringLiteral("\r\n\r\n"));
+    m_errors.clear();
+    prompt().info(text, appTitle(), PromptIcon::Exclamation);
+}
+
+bool AutoCheck::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_main && watched == m_main->Text3 && event->type() == QEvent::MouseButtonRelease && !m_errors.isEmpty())
+        QMetaObject::invokeMethod(this, &AutoCheck::showErrors, Qt::QueuedConnection);
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace kestra

@@ -1,0 +1,161 @@
+// The automatic check: due by the clock, held back while mail is being sent
+// or received, no message box during its run, new mail announced.
+#include "app/AutoCheck.h"
+#include "app/MainForm.h"
+#include "common/AppState.h"
+#include "common/Paths.h"
+#include "support/ScriptedMailLayer.h"
+#include "storage/Settings.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPointer>
+#include <QtTest>
+
+using namespace kestra;
+
+namespace {
+
+struct RecordingNotifier final : Notifier {
+    QStringList *notes;
+    QString *status;
+    RecordingNotifier(QStringList *n, QString *s) : notes(n), status(s) {}
+    void setStatus(const QString &text) override { *status = text; }
+    void notify(const QString &, const QString &text) override { notes->append(text); }
+};
+
+ScriptedMailLayer::Message message(int n)
+{
+    ScriptedMailLayer::Message m;
+    m.subject = QStringLiteral("件名%1").arg(n);
+    m.from = QStringLiteral("sender%1@example.jp").arg(n);
+    m.header = QStringLiteral("From: sender%1@example.jp\r\n").arg(n);
+    m.body = QStringLiteral("本文\r\n");
+    return m;
+}
+
+} // namespace
+
+class TestAutoCheck : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::TempAppFolder> m_folder;
+    std::unique_ptr<test::FakePrompt> m_prompt;
+    std::unique_ptr<test::FixedClock> m_clock;
+    std::unique_ptr<ScriptedMailLayer> m_layer;
+    std::unique_ptr<MainForm> m_main;
+    AutoCheck *m_check = nullptr;
+    QStringList m_notes;
+    QString m_status;
+    const QDateTime m_start{QDate(2026, 12, 8), QTime(9, 0), Qt::UTC};
+
+    void every(int minutes)
+    {
+        ReceiveOptions o;
+        o.checkEveryMinutes = minutes;
+        QVERIFY(writeReceiveOptions(appPaths().extraIni(), o));
+    }
+    void at(int minutes)
+    {
+        m_clock->set(m_start.addSecs(minutes * 60));
+        m_check->tick();
+    }
+    int runs() const { return m_layer->count(QStringLiteral("Pop3Connect")); }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_folder = std::make_unique<test::TempAppFolder>();
+        m_prompt = std::make_unique<test::FakePrompt>();
+        m_clock = std::make_unique<test::FixedClock>(m_start);
+        m_layer = std::make_unique<ScriptedMailLayer>();
+        setMailLayer(m_layer.get());
+        m_main = std::make_unique<MainForm>();
+        appState().settings.pop3Server = QStringLiteral("pop.example.jp");
+        QVERIFY(writeIdPass(appPaths().idPassIni(), IdPass{QStringLiteral("user"), QStringLiteral("secret")}, true));
+        m_notes.clear();
+        m_status.clear();
+        m_check = new AutoCheck(*m_main, [this](std::function<void()>) {
+            return std::make_unique<RecordingNotifier>(&m_notes, &m_status);
+        });
+    }
+    void cleanup()
+    {
+        setMailLayer(nullptr);
+        m_main.reset();
+        QList<QPointer<QWidget>> windows;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            windows.append(w);
+        for (const QPointer<QWidget> &w : windows)
+            delete w.data();
+        QCOMPARE(m_prompt->unexpected(), 0);
+        m_layer.reset();
+        m_clock.reset();
+        m_prompt.reset();
+        m_folder.reset();
+    }
+
+    // Off by default: a day of ticks receives nothing and makes no tray icon.
+    void offByDefault()
+    {
+        for (int m = 0; m <= 24 * 60; m += 60)
+            at(m);
+        QCOMPARE(runs(), 0);
+        QVERIFY(!m_check->notifier());
+    }
+
+    // Every 10 minutes by the clock; a due run waits while a mail is being
+    // sent; new mail is announced with its first senders and the tray shows
+    // the indicator.
+    void runsWhenDueAndNotBusy()
+    {
+        every(10);
+        at(0);
+        QVERIFY(m_check->notifier());
+        for (int n = 1; n <= 4; ++n)
+            m_layer->mailbox.append(message(n));
+        at(9);
+        QCOMPARE(runs(), 0);
+        {
+            const MailBusy sending;
+            at(10);
+            QCOMPARE(runs(), 0);
+        }
+        at(11);
+        QCOMPARE(runs(), 1);
+        QCOMPARE(m_notes, QStringList{QStringLiteral("新着メール 4 通\nsender1@example.jp、sender2@example.jp、"
+                                                     "sender3@example.jp ほか")});
+        QCOMPARE(m_status, QStringLiteral("新着メール有り。"));
+        at(20);
+        QCOMPARE(runs(), 1);
+        at(21);
+        QCOMPARE(runs(), 2);
+        QCOMPARE(m_notes.size(), 1); // nothing new, nothing announced
+        QVERIFY(m_prompt->shown().isEmpty());
+    }
+
+    // A failing run shows no box; the indicator says so and a click on it
+    // shows what happened.
+    void errorsWaitForAClick()
+    {
+        every(5);
+        at(0);
+        m_layer->failCall(QStringLiteral("Pop3Connect"), 0, -1, QStringLiteral("サーバーに接続できません"));
+        at(5);
+        QCOMPARE(runs(), 1);
+        QVERIFY(m_prompt->shown().isEmpty());
+        QCOMPARE(m_main->Text3->text(), QStringLiteral("自動受信でエラーがありました。（クリックで表示）"));
+        QCOMPARE(m_status, m_main->Text3->text());
+
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+        m_prompt->answer(PromptAnswer::Ok);
+        test::clickOn(m_main->Text3);
+        QTRY_COMPARE(m_prompt->texts(), QStringList{QStringLiteral("サーバーに接続できません")});
+    }
+};
+
+QTEST_MAIN(TestAutoCheck)
+#include "tst_autocheck.moc"
