@@ -18,7 +18,7 @@ class MailLayer;
 //               are due (older than the chosen days, or deleted in the history)
 //   skip(n)     message n was fetched by an earlier run
 //   storing()   just before the record of message n is written
-//   deleteAfterStoring()  whether the run deletes what it stored (off: yes)
+//   deleteAfterStoring(n) whether the run deletes what it stored (off: yes)
 //   commit()    after the store is on the disk, before the session ends
 class LeaveOnServer
 {
@@ -34,7 +34,10 @@ public:
     // Messages of the `count` waiting ones that no earlier run fetched: all of them when inactive.
     int newMessages(int count) const;
     Status storing(int n, qint64 record, const QByteArray &recordBytes);
-    bool deleteAfterStoring() const { return !m_active; }
+    // Whether message n is deleted once stored: always while inactive, and
+    // for a message the server gave no unique id (it could not be told apart
+    // from new mail at the next run).
+    bool deleteAfterStoring(int n) const { return !m_active || m_ids.value(n - 1).isEmpty(); }
     Status commit();
     // Messages begin() marked for deletion on the server.
     int deleted() const { return m_deleted; }

@@ -373,7 +373,7 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
         }
 
         // 15. Only now is it deleted on the server.
-        if (m_keep.deleteAfterStoring() && m_library.NMailPop3DeleteMail(handle, n) < 0 && canceledInCall())
+        if (m_keep.deleteAfterStoring(n) && m_library.NMailPop3DeleteMail(handle, n) < 0 && canceledInCall())
             return false;
         ++m_result.received;
     }

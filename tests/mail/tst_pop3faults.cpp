@@ -184,6 +184,7 @@ private Q_SLOTS:
     void pipelinedSession();
     void sizeTable_data();
     void sizeTable();
+    void uniqueIdTable();
 };
 
 void TestPop3Faults::serverNames_data()
@@ -666,6 +667,35 @@ void TestPop3Faults::pipelinedSession()
     }
     server.wait();
     QCOMPARE(server.received().mid(6), sent); // after CAPA USER PASS STAT LIST CAPA
+}
+
+// UIDL: ids that are not printable ASCII, and numbers beyond the count, are
+// left out; a server without the command leaves the session usable.
+void TestPop3Faults::uniqueIdTable()
+{
+    for (const bool supported : {true, false}) {
+        ScriptedServer server([&](ScriptedServer &srv, QTcpSocket &s) {
+            srv.loginWith(s, 3, "+OK\r\n1 1\r\n2 1\r\n3 1\r\n.\r\n");
+            for (QByteArray line = srv.expect(s); !line.isEmpty(); line = srv.expect(s)) {
+                if (line == "QUIT") {
+                    srv.say(s, "+OK\r\n");
+                    break;
+                }
+                if (!supported)
+                    srv.say(s, "-ERR unknown command\r\n");
+                else
+                    srv.say(s, "+OK\r\n1 abc\r\n2 two words\r\n3 \x01" "bad\r\n99999 big\r\n.\r\n");
+            }
+        });
+        auto layer = shortWaits();
+        const int h = layer->NMailPop3Connect(server.address());
+        QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 3);
+        QStringList ids;
+        QCOMPARE(layer->NMailPop3UniqueIds(h, ids), supported ? 0 : 1);
+        QCOMPARE(ids, supported ? QStringList{QStringLiteral("abc")} : QStringList{});
+        QCOMPARE(layer->NMailPop3Close(h), 0);
+        server.wait();
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPop3Faults)
