@@ -56,8 +56,8 @@ bool LeaveOnServer::begin(MailLayer &library, int handle, int count)
         const bool expired = m_options.deleteAfterDays > 0 && now >= it->fetched.addDays(m_options.deleteAfterDays);
         const bool deletedHere = m_options.deleteWithHistory && it->deleteAsked;
         // A stored message: its deletion takes effect only when the session ends with QUIT.
-        if ((expired || deletedHere) && library.NMailPop3DeleteMail(handle, n) >= 0)
-            ++m_deleted;
+        if (expired || deletedHere)
+            library.NMailPop3DeleteMail(handle, n);
     }
     m_list.retainOnly(onServer);
     for (int n = 1; n <= count; ++n)

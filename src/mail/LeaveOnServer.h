@@ -29,7 +29,6 @@ public:
     // False when the server connection failed while asking (the library has
     // the error text); the run then ends as after any failed command.
     bool begin(MailLayer &library, int handle, int count);
-    bool active() const { return m_active; }
     bool skip(int n) const;
     // Messages of the `count` waiting ones that no earlier run fetched: all of them when inactive.
     int newMessages(int count) const;
@@ -39,8 +38,6 @@ public:
     // from new mail at the next run).
     bool deleteAfterStoring(int n) const { return !m_active || m_ids.value(n - 1).isEmpty(); }
     Status commit();
-    // Messages begin() marked for deletion on the server.
-    int deleted() const { return m_deleted; }
     // Non-empty once per server without unique ids while the option is on:
     // the run falls back to deleting what it stores and says so.
     QString notice() const { return m_notice; }
@@ -54,7 +51,6 @@ private:
     QString m_extraIni;
     QStringList m_ids; // by message number - 1
     bool m_active = false;
-    int m_deleted = 0;
     int m_fresh = 0; // messages not fetched before this run
     QString m_notice;
 };
