@@ -23,6 +23,10 @@ struct ReceivedMail;
 // the session is dropped without committing anything and the records of the
 // run are taken back, so every message stays on the server. The status box
 // says how many of each.
+//
+// With the mail left on the server (an option of kestra2.ini, see
+// LeaveOnServer) the messages an earlier run fetched are skipped, nothing is
+// deleted after storing, and kept messages that are due are deleted instead.
 void ReceiveMail(MainForm &main);
 
 // Writes the mail shown in the history window's boxes (subject, sender, date,
