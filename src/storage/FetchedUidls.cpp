@@ -42,7 +42,8 @@ Status FetchedUidls::load(const QString &storePath, int recordLength)
         const QString uidl = QString::fromLatin1(f.value(1));
         if (uidl.isEmpty())
             continue;
-        if (f[0] == "D" && f.size() == 2) {
+        // "D uidl ." : the closing dot tells a whole line from one cut short.
+        if (f[0] == "D" && f.size() == 3 && f[2] == ".") {
             if (const auto it = m_entries.find(uidl); it != m_entries.end())
                 it->deleteAsked = true;
         } else if ((f[0] == "P" || f[0] == "F") && f.size() == 5) {
@@ -87,12 +88,22 @@ Status FetchedUidls::append(const QByteArray &line)
 {
     QFile file(m_path);
     const bool created = !file.exists();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
         return StorageError{m_path, file.errorString()};
     if (created)
         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // A line cut short by a kill ends where the new one starts: it is closed
+    // first, so that it stays unreadable on its own and the new line whole.
+    QByteArray out = line;
+    if (const qint64 size = file.size(); size > 0) {
+        char last = '\n';
+        if (!file.seek(size - 1) || !file.getChar(&last))
+            return StorageError{m_path, file.errorString()};
+        if (last != '\n')
+            out.prepend('\n');
+    }
     // Flushed: in the system's hands, so a kill of the program cannot lose it.
-    if (file.write(line) != line.size() || !file.flush())
+    if (file.write(out) != out.size() || !file.flush())
         return StorageError{m_path, file.errorString()};
     return {};
 }
@@ -132,7 +143,7 @@ Status FetchedUidls::commit(const QString &storePath, int recordLength)
         out += "F " + it.key().toLatin1() + ' ' + QByteArray::number(it->fetched.toSecsSinceEpoch()) + ' '
             + QByteArray::number(it->record) + ' ' + it->hash + '\n';
         if (it->deleteAsked)
-            out += "D " + it.key().toLatin1() + '\n';
+            out += "D " + it.key().toLatin1() + " .\n";
     }
     return writeFileAtomically(m_path, out, true);
 }
@@ -151,7 +162,7 @@ Status FetchedUidls::askDeletion(const QByteArray &recordBytes)
     for (const QByteArray &line : file.readAll().split('\n')) {
         const QList<QByteArray> f = line.split(' ');
         if (f.size() == 5 && (f[0] == "F" || f[0] == "P") && f[4] == hash)
-            marks += "D " + f[1] + '\n';
+            marks += "D " + f[1] + " .\n";
     }
     return marks.isEmpty() ? Status{} : append(marks);
 }

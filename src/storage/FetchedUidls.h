@@ -15,7 +15,7 @@ namespace kestra {
 // of them once only.
 //
 // The file is a journal of lines "P|F uidl fetched-at record hash" and
-// "D uidl". A message about to be stored is journalled as pending (P) before
+// "D uidl .". A message about to be stored is journalled as pending (P) before
 // its record is written, and the line is handed to the system at once, so a
 // kill at any later instant leaves it behind. A pending message counts as
 // fetched only when the store's record at its number is the one written (same

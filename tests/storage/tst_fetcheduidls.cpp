@@ -1,0 +1,64 @@
+// The journal of messages left on the server: a pending id counts only when
+// the store holds its record, whatever instant a kill came at.
+#include "storage/FetchedUidls.h"
+#include "storage/RecordFile.h"
+#include "storage/Records.h"
+#include "support/TestSupport.h"
+
+#include <QtTest>
+
+using namespace kestra;
+
+class TestFetchedUidls : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void pendingIdsCountOnlyWithTheirRecord()
+    {
+        QTemporaryDir dir;
+        const QString store = dir.filePath(QStringLiteral("store"));
+        const QString list = dir.filePath(QStringLiteral("uidls"));
+        const auto record = [](const QString &subject) {
+            MailRecord r;
+            r.Subject = subject;
+            r.Body = QStringLiteral("body");
+            return r.encode();
+        };
+        const QDateTime when(QDate(2026, 12, 8), QTime(9, 0), Qt::UTC);
+        FetchedUidls ids(list);
+        QVERIFY(ids.load(store, MailRecord::kLength));
+        // "a": journalled and written; "b": journalled, killed before its
+        // record was written; "c": journalled, its record torn.
+        QVERIFY(ids.addPending(QStringLiteral("a"), 1, record(QStringLiteral("a")), when));
+        QVERIFY(appendRecord(store, MailRecord::kLength, record(QStringLiteral("a"))));
+        QVERIFY(ids.addPending(QStringLiteral("b"), 2, record(QStringLiteral("b")), when));
+        QVERIFY(ids.addPending(QStringLiteral("c"), 2, record(QStringLiteral("c")), when));
+        QFile f(store);
+        QVERIFY(f.open(QIODevice::Append));
+        f.write(record(QStringLiteral("c")).left(100));
+        f.close();
+        // A line cut short by the kill.
+        f.setFileName(list);
+        QVERIFY(f.open(QIODevice::Append));
+        f.write("P d 0 3 abc");
+        f.close();
+
+        FetchedUidls reread(list);
+        QVERIFY(reread.load(store, MailRecord::kLength));
+        QCOMPARE(reread.entries().keys(), QList<QString>{QStringLiteral("a")});
+        QCOMPARE(reread.entries().value(QStringLiteral("a")).fetched, when);
+
+        // Deleted in the history: the mark survives a rewrite.
+        QVERIFY(reread.askDeletion(record(QStringLiteral("a"))));
+        QVERIFY(reread.load(store, MailRecord::kLength));
+        QVERIFY(reread.commit(store, MailRecord::kLength));
+        FetchedUidls after(list);
+        QVERIFY(after.load(store, MailRecord::kLength));
+        QVERIFY(after.entries().value(QStringLiteral("a")).deleteAsked);
+        QVERIFY(!after.entries().value(QStringLiteral("a")).pending);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFetchedUidls)
+#include "tst_fetcheduidls.moc"
