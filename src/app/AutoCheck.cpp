@@ -110,6 +110,7 @@ AutoCheck::AutoCheck(MainForm &main, NotifierFactory factory)
             return std::make_unique<TrayNotifier>(std::move(clicked));
         };
     }
+    m_indicator = main.Text3;
     main.Text3->installEventFilter(this);
     connect(main.Text3, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (m_notifier)
@@ -207,7 +208,7 @@ void AutoCheck::showErrors()
 
 bool AutoCheck::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_main && watched == m_main->Text3 && event->type() == QEvent::MouseButtonRelease && !m_errors.isEmpty())
+    if (watched == m_indicator && event->type() == QEvent::MouseButtonRelease && !m_errors.isEmpty())
         QMetaObject::invokeMethod(this, &AutoCheck::showErrors, Qt::QueuedConnection);
     return QObject::eventFilter(watched, event);
 }

@@ -75,6 +75,9 @@ private:
     void run();
 
     QPointer<MainForm> m_main;
+    // The indicator, compared only: its events may come while the main window
+    // is being destroyed.
+    const QObject *m_indicator = nullptr;
     NotifierFactory m_factory;
     std::unique_ptr<Notifier> m_notifier;
     QTimer m_timer;
