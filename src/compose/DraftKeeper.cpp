@@ -2,10 +2,12 @@
 
 #include "common/AppState.h"
 #include "common/Forms.h"
+#include "common/Paths.h"
 #include "common/UserPrompt.h"
 #include "compose/BackForm.h"
 #include "compose/WriteForm.h"
 #include "settings/FormPlacement.h"
+#include "storage/Settings.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -53,7 +55,8 @@ void DraftKeeper::stop()
 
 void DraftKeeper::save()
 {
-    if (!m_window)
+    // Read at every save: the option takes effect in windows already open.
+    if (!m_window || !readKeepDrafts(appPaths().extraIni()))
         return;
     Draft now = m_fields();
     if (now == m_baseline)
@@ -86,6 +89,8 @@ bool DraftKeeper::eventFilter(QObject *watched, QEvent *event)
 
 void offerDraftRestore()
 {
+    if (!readKeepDrafts(appPaths().extraIni()))
+        return;
     const DraftFile file(DraftFile::defaultPath());
     const QMap<QString, Draft> drafts = file.readAll();
     for (auto it = drafts.begin(); it != drafts.end(); ++it) {

@@ -165,6 +165,9 @@ OptionForm::OptionForm(QWidget *parent)
     CheckMinutesText = numberBox("CheckMinutesText", 3060, kLargestCheckMinutes);
     CheckMinutesLabel = numberLabel("CheckMinutesLabel", QStringLiteral("分ごとに自動受信（0 = しない）(&U)"), 3060,
                                     CheckMinutesText);
+    DraftsCheck = new QCheckBox(QStringLiteral("書きかけのメールを下書きとして残す(&D)"), this);
+    DraftsCheck->setObjectName(QStringLiteral("DraftsCheck"));
+    setGeometryTwips(DraftsCheck, 3120, 3390, 2940, 300);
     connect(KeepCheck, &QCheckBox::toggled, this, [this](bool on) {
         DeleteDaysText->setEnabled(on);
         HistoryDeleteCheck->setEnabled(on);
@@ -187,6 +190,7 @@ OptionForm::OptionForm(QWidget *parent)
     setTabOrder(KeepCheck, DeleteDaysText);
     setTabOrder(DeleteDaysText, HistoryDeleteCheck);
     setTabOrder(HistoryDeleteCheck, CheckMinutesText);
+    setTabOrder(CheckMinutesText, DraftsCheck);
 
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
@@ -224,6 +228,8 @@ void OptionForm::Form_Load()
     DeleteDaysText->setEnabled(m_receive.leaveOnServer);
     HistoryDeleteCheck->setEnabled(m_receive.leaveOnServer);
     CheckMinutesText->setText(QString::number(m_receive.checkEveryMinutes));
+    m_keepDrafts = readKeepDrafts(ini);
+    DraftsCheck->setChecked(m_keepDrafts);
     // Only a choice the user makes replaces "STARTTLS when offered".
     auto smtpBefore = std::make_shared<Security>(smtp.security);
     auto pop3Before = std::make_shared<Security>(pop3.security);
@@ -281,6 +287,12 @@ void OptionForm::OkCommand_Click()
         || receive.checkEveryMinutes != m_receive.checkEveryMinutes) {
         if (Status st = writeReceiveOptions(ini, receive); !st) {
             prompt().info(QStringLiteral("受信の設定を %1 に保存できません。").arg(ini), appTitle(), PromptIcon::Exclamation);
+            return;
+        }
+    }
+    if (DraftsCheck->isChecked() != m_keepDrafts) {
+        if (Status st = writeKeepDrafts(ini, DraftsCheck->isChecked()); !st) {
+            prompt().info(QStringLiteral("下書きの設定を %1 に保存できません。").arg(ini), appTitle(), PromptIcon::Exclamation);
             return;
         }
     }

@@ -33,6 +33,7 @@ namespace kestra {
 //   DeleteDaysText            delete kept mail after so many days, 0 = never [13]
 //   HistoryDeleteCheck        a mail deleted in the history goes on the server too [14]
 //   CheckMinutesText          receive automatically every so many minutes, 0 = never [15]
+//   DraftsCheck               keep what is being written as a draft (kestra2.ini [compose]) [16]
 class OptionForm final : public QWidget
 {
     Q_OBJECT
@@ -40,7 +41,7 @@ class OptionForm final : public QWidget
 
 public:
     static constexpr int kClientWidth = 6120; // twips
-    static constexpr int kClientHeight = 3480;
+    static constexpr int kClientHeight = 3810;
 
     explicit OptionForm(QWidget *parent = nullptr);
     ~OptionForm() override;
@@ -72,6 +73,7 @@ public:
     QCheckBox *HistoryDeleteCheck = nullptr;
     QLineEdit *CheckMinutesText = nullptr;
     QLabel *CheckMinutesLabel = nullptr;
+    QCheckBox *DraftsCheck = nullptr;
 
 private:
     void Form_Load();
@@ -81,6 +83,7 @@ private:
     bool m_smtpChosen = false;
     bool m_pop3Chosen = false;
     ReceiveOptions m_receive; // as read at load
+    bool m_keepDrafts = false;
 };
 
 } // namespace kestra

@@ -302,6 +302,24 @@ Status writeReceiveOptions(const QString &extraIniPath, const ReceiveOptions &op
     return {};
 }
 
+bool readKeepDrafts(const QString &extraIniPath)
+{
+    return QSettings(extraIniPath, QSettings::IniFormat).value(QStringLiteral("compose/keepDrafts"), false).toBool();
+}
+
+Status writeKeepDrafts(const QString &extraIniPath, bool keep)
+{
+    {
+        QSettings ini(extraIniPath, QSettings::IniFormat);
+        ini.setValue(QStringLiteral("compose/keepDrafts"), keep);
+        ini.sync();
+        if (ini.status() != QSettings::NoError)
+            return StorageError{extraIniPath, QStringLiteral("設定を書き込めません")};
+    }
+    QFile::setPermissions(extraIniPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return {};
+}
+
 QSettings *openSettingsStore()
 {
     return new QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("torivane"),

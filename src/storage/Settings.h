@@ -71,6 +71,12 @@ ReceiveOptions readReceiveOptions(const QString &extraIniPath);
 // Written owner-only, like the rest of the file.
 Status writeReceiveOptions(const QString &extraIniPath, const ReceiveOptions &options);
 
+// kestra2.ini, [compose] keepDrafts: the compose and reply windows keep what
+// is being written in a drafts file, offered back at the next start. Off
+// unless the user turns it on: a closed window's text goes, as it always did.
+bool readKeepDrafts(const QString &extraIniPath);
+Status writeKeepDrafts(const QString &extraIniPath, bool keep);
+
 // The per-user settings store of the application "torivane".
 QSettings *openSettingsStore();
 // Steps run when the history window closes: HIST and OKINI are written and

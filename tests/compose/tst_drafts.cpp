@@ -3,10 +3,12 @@
 // mail away removes it.
 #include "common/AppState.h"
 #include "common/Forms.h"
+#include "common/Paths.h"
 #include "compose/BackForm.h"
 #include "compose/DraftKeeper.h"
 #include "compose/WriteForm.h"
 #include "support/ScriptedMailLayer.h"
+#include "storage/Settings.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -40,6 +42,8 @@ void typeInto(QWidget *control, const QString &text)
 int runChild(const QString &folder)
 {
     appState().appFolder = folder;
+    if (!writeKeepDrafts(appPaths().extraIni(), true))
+        return 4;
     setDraftIntervalForTests(20);
     WriteForm *w = form<WriteForm>();
     w->show();
@@ -79,6 +83,7 @@ private Q_SLOTS:
     void init()
     {
         m_folder = std::make_unique<test::TempAppFolder>();
+        QVERIFY(writeKeepDrafts(appPaths().extraIni(), true));
         m_prompt = std::make_unique<test::FakePrompt>();
         m_layer = std::make_unique<ScriptedMailLayer>();
         setMailLayer(m_layer.get());
@@ -119,6 +124,23 @@ private Q_SLOTS:
         QVERIFY(w && w->isVisible());
         QCOMPARE(w->toText(), kTo);
         QCOMPARE(w->bodyText(), kBody);
+    }
+
+    // Without the option the windows work as they always did: a closed
+    // window's text goes, and the next start offers nothing.
+    void noDraftsUnlessChosen()
+    {
+        QVERIFY(writeKeepDrafts(appPaths().extraIni(), false));
+        WriteForm *w = form<WriteForm>();
+        w->setToText(kTo);
+        w->setBodyText(kBody);
+        w->drafts()->save();
+        unloadForm<WriteForm>();
+        flushDeletes();
+        QVERIFY(kept().isEmpty());
+        QVERIFY(!QFile::exists(DraftFile::defaultPath()));
+        offerDraftRestore(); // an unexpected question would fail the test
+        QVERIFY(!loadedForm<WriteForm>());
     }
 
     // Closing keeps the draft (a close by mistake loses nothing); クリア and a

@@ -283,8 +283,10 @@ void SettingsTest::receiveOptionsStayOffUntilChosen()
     QVERIFY(!w->KeepCheck->isChecked());
     QVERIFY(!w->DeleteDaysText->isEnabled());
     QCOMPARE(w->CheckMinutesText->text(), QStringLiteral("0"));
+    QVERIFY(!w->DraftsCheck->isChecked());
     w->OkCommand->click();
     QVERIFY(!QSettings(appPaths().extraIni(), QSettings::IniFormat).contains(QStringLiteral("receive/leaveOnServer")));
+    QVERIFY(!QSettings(appPaths().extraIni(), QSettings::IniFormat).contains(QStringLiteral("compose/keepDrafts")));
 
     w = form<OptionForm>();
     w->show();
@@ -297,7 +299,9 @@ void SettingsTest::receiveOptionsStayOffUntilChosen()
     w->HistoryDeleteCheck->setChecked(true);
     w->CheckMinutesText->selectAll();
     QTest::keyClicks(w->CheckMinutesText, QStringLiteral("10"));
+    QTest::mouseClick(w->DraftsCheck, Qt::LeftButton, {}, QPoint(5, w->DraftsCheck->height() / 2));
     w->OkCommand->click();
+    QVERIFY(readKeepDrafts(appPaths().extraIni()));
     const ReceiveOptions o = readReceiveOptions(appPaths().extraIni());
     QVERIFY(o.leaveOnServer && o.deleteWithHistory);
     QCOMPARE(o.deleteAfterDays, 14);
