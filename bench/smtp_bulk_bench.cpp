@@ -77,7 +77,7 @@ int main(int argc, char *argv[])
     setPrompt(&printing);
     NetMailLayer layer;
     setMailLayer(&layer);
-    setSmtpTrustedCaFile(args[2]);
+    layer.setSmtpTrustedCaFile(args[2]);
     SharedSettings &s = appState().settings;
     s.smtpServer = args[1];
     s.mailAddress = QStringLiteral("bench@example.test");

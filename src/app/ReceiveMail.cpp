@@ -190,6 +190,9 @@ void ReceiveMail(MainForm &main)
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     DialogObserver observer(progress, main);
+    // The server settings in force, read here: the layer reads no program-wide
+    // state on the worker thread.
+    mailLayer().setOptions(mailOptionsInForce());
     ReceiveRun run(mailLayer(), inputs, &observer);
     QObject::connect(&progress, &QProgressDialog::canceled, &progress, [&run] { run.cancel(); });
     progress.show();

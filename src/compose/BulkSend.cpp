@@ -83,6 +83,8 @@ BulkSendResult BulkSend::run()
             continue;
         }
         ++result.sent;
+        if (m_in.sentStorePath.isEmpty())
+            continue; // a reply: no sent record
         // Only a mail that went out enters the sent history. A record torn
         // by a run that was killed while writing it goes first: otherwise
         // the new one lands after a gap.

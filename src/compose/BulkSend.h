@@ -21,7 +21,8 @@ Result<QStringList> bulkRecipients(const QString &addressBookPath);
 // The sent store's record of a mail that went out.
 MailRecord sentRecord(const QString &subject, const QString &date, const QString &to, const QString &body);
 
-// What one send of the compose window needs, read from the window beforehand.
+// What one send of the compose or the reply window needs, read from the
+// window beforehand.
 struct BulkSendInputs {
     QString server;         // SMTP server
     QString from;           // the user's own address
@@ -32,7 +33,7 @@ struct BulkSendInputs {
     // Per mail, the number of the fortune appended to its body (withFortune);
     // empty: no fortune.
     QList<int> fortunes;
-    QString sentStorePath;  // kstdata5.data
+    QString sentStorePath;  // kstdata5.data; empty: no sent record is kept (the reply window's send)
     // The date of a sent record, asked as each mail goes out (the main
     // window's clock text). Called on the thread that runs the send.
     std::function<QString()> dateText;

@@ -1,35 +1,102 @@
 #include "compose/SendMail.h"
 
-#include "common/AppState.h"
 #include "common/Text.h"
 #include "common/UserPrompt.h"
+#include "common/WorkerThread.h"
 #include "mail/MailLayer.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QProgressDialog>
+
 namespace kestra {
+
+namespace {
+
+QString progressLabel(int n, int count)
+{
+    return QStringLiteral("メールを送信しています。（%1 / %2）").arg(n).arg(count);
+}
+
+// Carries the send's progress from the worker thread into the dialog.
+class DialogObserver final : public BulkSendObserver
+{
+public:
+    explicit DialogObserver(QProgressDialog &dialog) : m_dialog(dialog) {}
+    void progress(int n, int count) override
+    {
+        QMetaObject::invokeMethod(&m_dialog, [dialog = &m_dialog, n, count] {
+            dialog->setLabelText(progressLabel(n, count));
+            dialog->setValue(n - 1);
+        }, Qt::QueuedConnection);
+    }
+
+private:
+    QProgressDialog &m_dialog;
+};
+
+} // namespace
 
 QString sendErrorTitle()
 {
     return QStringLiteral("送信エラー");
 }
 
-SendResult sendOneMessage(const QString &to, const QString &subject, const QString &body,
-    const QString &attachments, bool showErrorBox)
+QString sendStoppedText()
 {
-    const MailBusy busy;
-    const SharedSettings &s = appState().settings;
-    const int result = mailLayer().NMailSmtpSendMail(
-        s.smtpServer, to, QString(), QString(), s.mailAddress, subject, body, QString(), attachments, 0);
-    if (result >= 0)
-        return { true, {} };
+    return QStringLiteral("送信を中止しました。");
+}
 
-    QString text(MailLayer::kMessageBufferSize, QLatin1Char(' '));
-    int size = MailLayer::kMessageBufferSize;
-    mailLayer().NMailGetMessage(0, text, size);
-    text = cutAtNul(text);
+BulkSendResult sendWithProgress(const BulkSendInputs &inputs, QWidget *parent, const QString &title)
+{
+    MailLayer &layer = mailLayer();
+    layer.setOptions(mailOptionsInForce());
+
+    const int count = int(inputs.recipients.size());
+    QProgressDialog progress(progressLabel(0, count), QStringLiteral("キャンセル"), 0, count, parent);
+    progress.setObjectName(QStringLiteral("BulkProgress"));
+    progress.setWindowTitle(title);
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setMinimumDuration(0);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    DialogObserver observer(progress);
+    BulkSend send(layer, inputs, &observer);
+    QObject::connect(&progress, &QProgressDialog::canceled, &progress, [&send] { send.cancel(); });
+    progress.show();
+    BulkSendResult result;
+    {
+        const MailBusy busy; // the automatic check waits while mail goes out
+        runOnWorkerThread([&] { result = send.run(); });
+    }
+    // Progress still on its way to the dialog goes with it.
+    QCoreApplication::removePostedEvents(&progress, QEvent::MetaCall);
+    progress.hide();
+    return result;
+}
+
+SendResult sendOneMessage(const QString &to, const QString &subject, const QString &body,
+    const QString &attachments, QWidget *parent, const QString &title)
+{
+    const SharedSettings &s = appState().settings;
+    BulkSendInputs inputs;
+    inputs.server = s.smtpServer;
+    inputs.from = s.mailAddress;
+    inputs.recipients = QStringList { to };
+    inputs.subject = subject;
+    inputs.body = body;
+    inputs.attachments = attachments;
+    const BulkSendResult result = sendWithProgress(inputs, parent, title);
+    if (result.stopped) {
+        prompt().info(sendStoppedText(), title, PromptIcon::Information);
+        return { false, true, {} };
+    }
+    if (result.sent == 1)
+        return { true, false, {} };
     // An empty text follows a question the user answered No: nothing to add.
-    if (showErrorBox && !trimBlanks(text).isEmpty())
-        prompt().info(text, sendErrorTitle());
-    return { false, text };
+    if (!trimBlanks(result.lastError).isEmpty())
+        prompt().info(result.lastError, sendErrorTitle());
+    return { false, false, result.lastError };
 }
 
 } // namespace kestra

@@ -8,7 +8,6 @@
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
 #include "common/WorkerThread.h"
-#include "mail/MailLayer.h"
 #include "compose/AttachmentRow.h"
 #include "compose/BulkSend.h"
 #include "compose/DraftKeeper.h"
@@ -18,7 +17,6 @@
 #include "storage/Records.h"
 
 #include <QApplication>
-#include <QProgressDialog>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -59,11 +57,6 @@ const QColor kRed(255, 0, 0);
 const QColor kWhite(255, 255, 255); // palette entry 15
 const QColor kGreen(0, 128, 0); // palette entry 2
 const QColor kLightCyan(192, 255, 255);
-
-QString bulkProgressLabel(int n, int count)
-{
-    return QStringLiteral("メールを送信しています。（%1 / %2）").arg(n).arg(count);
-}
 
 QString sendingText()
 {
@@ -508,27 +501,6 @@ Status WriteForm::StoreSentMail(qint16 number, const QString &recipient)
         sentRecord(SubjectText->text(), appState().clockText, recipient, bodyText()).encode());
 }
 
-namespace {
-
-// Carries the send's progress from the worker thread into the dialog.
-class DialogObserver final : public BulkSendObserver
-{
-public:
-    explicit DialogObserver(QProgressDialog &dialog) : m_dialog(dialog) {}
-    void progress(int n, int count) override
-    {
-        QMetaObject::invokeMethod(&m_dialog, [dialog = &m_dialog, n, count] {
-            dialog->setLabelText(bulkProgressLabel(n, count));
-            dialog->setValue(n - 1);
-        }, Qt::QueuedConnection);
-    }
-
-private:
-    QProgressDialog &m_dialog;
-};
-
-} // namespace
-
 void WriteForm::Command1_Click()
 {
     // The attachment row stays as it is: after a failed send the paths, the
@@ -576,27 +548,7 @@ void WriteForm::Command1_Click()
     }
     Label7->setText(sendingText());
 
-    // The mails go out on a worker thread while an application-modal dialog
-    // shows "n / N", the windows repaint and the cancel button stops the run
-    // at once: before the next mail, or in the middle of a transfer.
-    QProgressDialog progress(bulkProgressLabel(0, count), QStringLiteral("キャンセル"), 0, count, this);
-    progress.setObjectName(QStringLiteral("BulkProgress"));
-    progress.setWindowTitle(caption());
-    progress.setWindowModality(Qt::ApplicationModal);
-    progress.setMinimumDuration(0);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    DialogObserver observer(progress);
-    BulkSend send(mailLayer(), inputs, &observer);
-    connect(&progress, &QProgressDialog::canceled, &progress, [&send] { send.cancel(); });
-    progress.show();
-    BulkSendResult result;
-    {
-        const MailBusy busy; // the automatic check waits while mail goes out
-        runOnWorkerThread([&] { result = send.run(); });
-    }
-    QCoreApplication::removePostedEvents(&progress, QEvent::MetaCall);
-    progress.hide();
+    const BulkSendResult result = sendWithProgress(inputs, this, caption());
 
     if (result.storeError)
         prompt().info(result.storeError->message(), appTitle(), PromptIcon::Exclamation);

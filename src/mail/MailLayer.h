@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mail/MailOptions.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -33,6 +35,10 @@ public:
     // the call ends at once and fails (its session is gone). An empty check
     // removes it. The layers that never wait ignore it.
     virtual void setCancelCheck(std::function<bool()> check) { (void)check; }
+    // The user's server settings and account for the calls that follow,
+    // read by the caller before a run (mailOptionsInForce). The layers that
+    // contact no server ignore them.
+    virtual void setOptions(const MailOptions &options) { (void)options; }
 
     virtual int NMailInitializeWinSock() = 0;
     virtual int NMailSetOption(int option, int value) = 0;

@@ -7,9 +7,6 @@
 #include "mail/ServerSecurity.h"
 #include "mail/SmtpSender.h"
 
-#include "common/AppState.h"
-#include "common/Paths.h"
-
 #include <QBuffer>
 #include <QDir>
 #include <QTemporaryFile>
@@ -169,10 +166,9 @@ Pop3Session *NetMailLayer::session(int handle)
 int NetMailLayer::NMailPop3Connect(const QString &server)
 {
     // The connection settings of the server settings window and what the
-    // program remembers about the server; without an application folder
-    // (a bare library user) neither exists.
-    const QString ini = appState().appFolder.isEmpty() ? QString() : appPaths().extraIni();
-    const ServerConnection settings = ini.isEmpty() ? ServerConnection() : readServerConnection(ini, MailProtocol::Pop3);
+    // program remembers about the server, as the caller handed them in.
+    const QString &ini = m_mailOptions.memoryIni;
+    const ServerConnection &settings = m_mailOptions.pop3;
     const Pop3Address address = resolvePop3Address(server, settings.security, settings.port);
     const ServerMemory memory(ini, MailProtocol::Pop3, address.host, address.port);
 
@@ -481,17 +477,40 @@ void NetMailLayer::setCancelCheck(std::function<bool()> check)
     m_cancelCheck = std::move(check);
 }
 
+void NetMailLayer::setOptions(const MailOptions &options)
+{
+    m_mailOptions = options;
+}
+
 int NetMailLayer::NMailSmtpSendMail(const QString &server, const QString &to, const QString &cc,
                                     const QString &bcc, const QString &from, const QString &subject,
                                     const QString &body, const QString &extraHeader,
                                     const QString &attachments, int)
 {
-    QString error;
-    if (smtpSendMail(server, to, cc, bcc, from, subject, body, extraHeader, attachments, error,
-                     m_cancelCheck)
-        < 0)
-        return failed(error);
-    return 0;
+    if (!m_smtp)
+        m_smtp = std::make_unique<SmtpSender>();
+    SmtpSender &sender = *m_smtp;
+    sender.setAccount(m_mailOptions.smtpAccount);
+    sender.setConnection(m_mailOptions.smtp, m_mailOptions.memoryIni);
+    sender.setTrustedCaFile(m_smtpCaFile);
+    SmtpLimits limits = m_smtpLimits;
+    if (m_mailOptions.smtp.timeoutSeconds > 0)
+        limits.connectSeconds = limits.responseSeconds = limits.stallSeconds = m_mailOptions.smtp.timeoutSeconds;
+    sender.setLimits(limits);
+    // The transfer asks whatever check is in force at the moment it waits.
+    sender.setCancelCheck([this] { return m_cancelCheck && m_cancelCheck(); });
+
+    OutgoingMail mail;
+    mail.from = from;
+    mail.to = to;
+    mail.cc = cc;
+    mail.bcc = bcc;
+    mail.subject = subject;
+    mail.body = body;
+    mail.extraHeader = extraHeader;
+    mail.attachmentPaths = splitAttachmentPaths(attachments);
+    const SendOutcome outcome = sender.send(server, mail);
+    return outcome.ok ? 0 : failed(outcome.error);
 }
 
 } // namespace kestra

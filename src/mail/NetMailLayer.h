@@ -4,6 +4,7 @@
 #include "mail/AttachmentFiles.h"
 #include "mail/MimeMessage.h"
 #include "mail/Pop3Session.h"
+#include "mail/SmtpSender.h"
 
 #include <QByteArray>
 #include <QList>
@@ -47,8 +48,14 @@ public:
     void addTrustedCaCertificates(const QList<QSslCertificate> &certificates);
     // Reads PEM certificates from a file; false when there are none.
     bool addTrustedCaFile(const QString &path);
+    // Sending: trusts the authorities in `pemPath` instead of the system's
+    // list (empty: the system's), and bounds its waits by `limits` where the
+    // server settings give no time limit of their own.
+    void setSmtpTrustedCaFile(const QString &pemPath) { m_smtpCaFile = pemPath; }
+    void setSmtpLimits(const SmtpLimits &limits) { m_smtpLimits = limits; }
 
     void setCancelCheck(std::function<bool()> check) override;
+    void setOptions(const MailOptions &options) override;
 
     int NMailInitializeWinSock() override;
     int NMailSetOption(int option, int value) override;
@@ -90,7 +97,12 @@ private:
     void forgetFetched();
 
     Pop3Options m_options;
+    MailOptions m_mailOptions;
     std::function<bool()> m_cancelCheck;
+    // One sender for the layer's life, so that a bulk send keeps its connection.
+    std::unique_ptr<SmtpSender> m_smtp;
+    SmtpLimits m_smtpLimits;
+    QString m_smtpCaFile;
     std::map<int, std::unique_ptr<Pop3Session>> m_sessions;
     int m_nextHandle = 1;
     QString m_lastError;

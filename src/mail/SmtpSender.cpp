@@ -7,11 +7,8 @@
 
 #include "mail/SmtpSender.h"
 
-#include "common/AppState.h"
 #include "common/Clock.h"
-#include "common/Paths.h"
 #include "common/Text.h"
-#include "storage/Settings.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -31,9 +28,6 @@
 namespace kestra {
 
 namespace {
-
-QString g_trustedCaFile;
-SmtpLimits g_defaultLimits;
 
 void initLibraries()
 {
@@ -482,7 +476,6 @@ struct SmtpSender::Transfer {
 SmtpSender::SmtpSender()
 {
     initLibraries();
-    m_limits = g_defaultLimits;
 }
 
 SmtpSender::~SmtpSender()
@@ -512,7 +505,7 @@ SendOutcome SmtpSender::send(const QString &server, const OutgoingMail &mail)
     // A certificate the system does not know: the user may trust exactly this
     // one for this server; it is then pinned for the next try.
     const ServerMemory memory(m_memoryIni, MailProtocol::Smtp, address.host, address.port);
-    const SmtpCertificateProbe probe = probeSmtpCertificate(address, m_limits.connectSeconds * 1000);
+    const SmtpCertificateProbe probe = probeSmtpCertificate(address, m_limits.connectSeconds * 1000, m_trustedCaFile);
     if (probe.certificate.isNull() || probe.errors.isEmpty())
         return outcome;
     if (certificateFingerprint(probe.certificate) != memory.trustedFingerprint()
@@ -584,7 +577,7 @@ SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMe
         recipients = curl_slist_append(recipients, QByteArray('<' + r + '>').constData());
     const QByteArray user = m_account.user.toUtf8();
     const QByteArray password = m_account.password.toUtf8();
-    const QByteArray caFile = QFile::encodeName(g_trustedCaFile);
+    const QByteArray caFile = QFile::encodeName(m_trustedCaFile);
 
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
@@ -711,13 +704,13 @@ SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMe
     return { false, text, code == CURLE_PEER_FAILED_VERIFICATION };
 }
 
-SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs)
+SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs, const QString &caFile)
 {
     SmtpCertificateProbe probe;
     QSslSocket socket;
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    if (!g_trustedCaFile.isEmpty())
-        config.setCaCertificates(QSslConfiguration::systemCaCertificates() + QSslCertificate::fromPath(g_trustedCaFile));
+    if (!caFile.isEmpty())
+        config.setCaCertificates(QSslConfiguration::systemCaCertificates() + QSslCertificate::fromPath(caFile));
     config.setPeerVerifyMode(QSslSocket::VerifyPeer);
     socket.setSslConfiguration(config);
     socket.setPeerVerifyName(address.host);
@@ -758,66 +751,6 @@ SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int 
     }
     socket.abort();
     return probe;
-}
-
-void setSmtpTrustedCaFile(const QString &path)
-{
-    g_trustedCaFile = path;
-}
-
-void setSmtpDefaultLimits(const SmtpLimits &limits)
-{
-    g_defaultLimits = limits;
-}
-
-SmtpLimits smtpDefaultLimits()
-{
-    return g_defaultLimits;
-}
-
-SmtpAccount savedSmtpAccount()
-{
-    if (!appState().appFolder.isEmpty()) {
-        const ServerConnection own = readServerConnection(appPaths().extraIni(), MailProtocol::Smtp);
-        if (!own.user.isEmpty())
-            return { own.user, own.password };
-    }
-    const SharedSettings &s = appState().settings;
-    if (!s.pop3Id.isEmpty())
-        return { s.pop3Id, s.pop3Password };
-    const IdPass saved = readIdPass(appPaths().idPassIni());
-    return { saved.id, saved.password };
-}
-
-int smtpSendMail(const QString &server, const QString &to, const QString &cc, const QString &bcc,
-    const QString &from, const QString &subject, const QString &body, const QString &extraHeader,
-    const QString &attachments, QString &errorText, const std::function<bool()> &cancelRequested)
-{
-    // One sender for the run, so that a bulk send keeps its connection.
-    static SmtpSender sender;
-    sender.setAccount(savedSmtpAccount());
-    sender.setCancelCheck(cancelRequested);
-    SmtpLimits limits = g_defaultLimits;
-    if (!appState().appFolder.isEmpty()) {
-        const QString ini = appPaths().extraIni();
-        const ServerConnection connection = readServerConnection(ini, MailProtocol::Smtp);
-        sender.setConnection(connection, ini);
-        if (connection.timeoutSeconds > 0)
-            limits.connectSeconds = limits.responseSeconds = limits.stallSeconds = connection.timeoutSeconds;
-    }
-    sender.setLimits(limits);
-    OutgoingMail mail;
-    mail.from = from;
-    mail.to = to;
-    mail.cc = cc;
-    mail.bcc = bcc;
-    mail.subject = subject;
-    mail.body = body;
-    mail.extraHeader = extraHeader;
-    mail.attachmentPaths = splitAttachmentPaths(attachments);
-    const SendOutcome outcome = sender.send(server, mail);
-    errorText = outcome.ok ? QString() : outcome.error;
-    return outcome.ok ? 0 : -1;
 }
 
 } // namespace kestra

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "mail/MailOptions.h"
 #include "mail/ServerSecurity.h"
 
 namespace kestra {
@@ -74,11 +75,6 @@ struct SmtpLimits {
     int totalSeconds = 900; // the whole session
 };
 
-struct SmtpAccount {
-    QString user;
-    QString password;
-};
-
 struct SendOutcome {
     bool ok = false;
     QString error; // readable Japanese text when !ok
@@ -86,16 +82,18 @@ struct SendOutcome {
 };
 
 // The certificate an SMTP server shows (after STARTTLS unless the address
-// asks for TLS from the start) and why it fails the system's check.
+// asks for TLS from the start) and why it fails the check: against the
+// system's authorities and, when `caFile` names one, the authorities in it.
 struct SmtpCertificateProbe {
     QSslCertificate certificate;
     QList<QSslError> errors;
 };
-SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs);
+SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs,
+    const QString &caFile = QString());
 
 // Sends mail over SMTP with libcurl. The server's certificate is checked
-// against the system's authorities (and the trusted file of setSmtpTrustedCaFile,
-// when one is set); there is no silent fall-back to a plain connection once
+// against the system's authorities (or the file of setTrustedCaFile, when one
+// is set); there is no silent fall-back to a plain connection once
 // STARTTLS was offered. When the server offers AUTH and the account has a
 // user, the session logs in. One sender keeps its connection for the next mail
 // to the same server.
@@ -109,6 +107,9 @@ public:
 
     void setAccount(const SmtpAccount &account) { m_account = account; }
     void setLimits(const SmtpLimits &limits) { m_limits = limits; }
+    // Trusts the authorities in `pemPath` instead of the system's list (a
+    // private server's own CA); empty: the system's list.
+    void setTrustedCaFile(const QString &pemPath) { m_trustedCaFile = pemPath; }
     // The choices of the server settings window, and the kestra2.ini in which
     // the sender remembers servers (empty: nothing is asked or remembered,
     // and no password goes over a connection without TLS).
@@ -140,28 +141,10 @@ private:
     SmtpLimits m_limits;
     ServerConnection m_connection;
     QString m_memoryIni;
+    QString m_trustedCaFile;
     QByteArray m_pinnedKey; // "sha256//..." of a certificate the user trusts, for one transfer
     bool m_lastEncrypted = false;
     std::function<bool()> m_cancelRequested;
 };
-
-// Trusts the authority in `pemPath` instead of the system's list (tests use a
-// throw-away authority); an empty path restores the system's list.
-void setSmtpTrustedCaFile(const QString &path);
-// Replaces the default limits of the program's own sends (tests shorten them).
-void setSmtpDefaultLimits(const SmtpLimits &limits);
-SmtpLimits smtpDefaultLimits();
-
-// The account the program logs in with: the SMTP log-in of the server settings
-// window when one is set, else the ID and password in force this run (set by
-// receiving or by the ID/password window), else the saved ones of iniIdPass.ini.
-SmtpAccount savedSmtpAccount();
-
-// The mail layer's send call: sends with the program's saved account and
-// default limits. Gives 0 on success, -1 on failure with `errorText` set to a
-// text for the user. `attachments` is the comma-separated list of paths.
-int smtpSendMail(const QString &server, const QString &to, const QString &cc, const QString &bcc,
-    const QString &from, const QString &subject, const QString &body, const QString &extraHeader,
-    const QString &attachments, QString &errorText, const std::function<bool()> &cancelRequested = {});
 
 } // namespace kestra

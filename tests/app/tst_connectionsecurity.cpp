@@ -152,7 +152,7 @@ private Q_SLOTS:
         m_layer = std::make_unique<NetMailLayer>();
         m_layer->addTrustedCaFile(m_box.caFile());
         setMailLayer(m_layer.get());
-        setSmtpTrustedCaFile(smtp::caFile());
+        m_layer->setSmtpTrustedCaFile(smtp::caFile());
         QVERIFY(writeIdPass(appPaths().idPassIni(), IdPass{m_box.user(), m_box.password()}, true));
         m_main = std::make_unique<MainForm>();
     }
@@ -163,7 +163,6 @@ private Q_SLOTS:
         QCOMPARE(m_prompts->pendingAnswers(), 0);
         m_main.reset();
         setMailLayer(nullptr);
-        setSmtpTrustedCaFile(QString());
         m_layer.reset();
         m_prompts.reset();
         m_app.reset();
@@ -283,7 +282,7 @@ private Q_SLOTS:
         appState().settings.mailAddress = QStringLiteral("me@example.test");
         const QString first = smtp::uniqueAddress();
         m_prompts->answer(PromptAnswer::Yes);
-        QVERIFY(sendOneMessage(first, QStringLiteral("s"), QStringLiteral("b"), QString(), true).ok);
+        QVERIFY(sendOneMessage(first, QStringLiteral("s"), QStringLiteral("b"), QString()).ok);
         QCOMPARE(m_prompts->shown().size(), 1);
         QCOMPARE(m_prompts->shown()[0].title, QStringLiteral("送信エラー"));
         QVERIFY2(m_prompts->shown()[0].text.contains(QStringLiteral("SMTPサーバー「127.0.0.1:%1」の証明書").arg(proxy.port())),
@@ -292,7 +291,7 @@ private Q_SLOTS:
 
         m_prompts->clear();
         const QString second = smtp::uniqueAddress();
-        QVERIFY(sendOneMessage(second, QStringLiteral("s"), QStringLiteral("b"), QString(), true).ok);
+        QVERIFY(sendOneMessage(second, QStringLiteral("s"), QStringLiteral("b"), QString()).ok);
         QCOMPARE(m_prompts->texts(), QStringList());
         QCOMPARE(smtp::receivedFor(second).size(), 1);
     }
@@ -365,7 +364,7 @@ private Q_SLOTS:
                 return QStringList{QStringLiteral("cannot write")};
             m_prompts->clear();
             to = smtp::uniqueAddress();
-            sendOneMessage(to, QStringLiteral("s"), QStringLiteral("b"), QString(), true);
+            sendOneMessage(to, QStringLiteral("s"), QStringLiteral("b"), QString());
             return m_prompts->texts();
         };
         int port = 0;

@@ -46,7 +46,7 @@ private Q_SLOTS:
         layer.setTimeouts(10000, 10000);
         layer.addTrustedCaFile(m_box.caFile());
         setMailLayer(&layer);
-        setSmtpTrustedCaFile(smtp::caFile());
+        layer.setSmtpTrustedCaFile(smtp::caFile());
         // One saved account for both servers: SMTP logs in with it too.
         QVERIFY(writeIdPass(appPaths().idPassIni(), IdPass { m_box.user(), m_box.password() }, true));
         SharedSettings &s = appState().settings;
@@ -103,7 +103,6 @@ private Q_SLOTS:
         QCOMPARE(test::readBytes(folder + QStringLiteral("memo.txt")), QByteArray("first\r\nsecond\r\n"));
 
         setMailLayer(nullptr);
-        setSmtpTrustedCaFile(QString());
         main.reset();
         QList<QPointer<QWidget>> windows;
         for (QWidget *t : QApplication::topLevelWidgets())

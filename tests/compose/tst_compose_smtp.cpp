@@ -74,11 +74,11 @@ private Q_SLOTS:
         m_prompt = std::make_unique<test::FakePrompt>();
         m_layer = std::make_unique<NetMailLayer>();
         setMailLayer(m_layer.get());
-        setSmtpTrustedCaFile(smtp::caFile());
+        m_layer->setSmtpTrustedCaFile(smtp::caFile());
         SmtpLimits limits;
         limits.connectSeconds = limits.responseSeconds = limits.stallSeconds = 5;
         limits.totalSeconds = 30;
-        setSmtpDefaultLimits(limits);
+        m_layer->setSmtpLimits(limits);
         SharedSettings &s = appState().settings;
         s.smtpServer = smtp::server(smtp::Kind::StartTls);
         s.mailAddress = QStringLiteral("me@example.test");
@@ -97,7 +97,6 @@ private Q_SLOTS:
         m_prompt.reset();
         m_app.reset();
         QCOMPARE(unexpected, 0);
-        setSmtpTrustedCaFile(QString());
     }
 
     // A Japanese mail with two attachments picked in turn arrives whole.

@@ -6,6 +6,8 @@
 
 #include "common/AppState.h"
 #include "common/Paths.h"
+#include "mail/MailOptions.h"
+#include "mail/NetMailLayer.h"
 #include "mail/SmtpSender.h"
 #include "storage/Settings.h"
 #include "support/TestSupport.h"
@@ -39,6 +41,16 @@ OutgoingMail simpleMail(const QString &to)
     return m;
 }
 
+// Trusts the test servers' authority; waits bounded by a few seconds.
+void prepare(SmtpSender &sender)
+{
+    sender.setTrustedCaFile(smtp::caFile());
+    SmtpLimits limits;
+    limits.connectSeconds = limits.responseSeconds = limits.stallSeconds = 5;
+    limits.totalSeconds = 30;
+    sender.setLimits(limits);
+}
+
 } // namespace
 
 class TestSmtpSender : public QObject
@@ -46,18 +58,6 @@ class TestSmtpSender : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init()
-    {
-        setSmtpTrustedCaFile(smtp::caFile());
-        SmtpLimits limits;
-        limits.connectSeconds = 5;
-        limits.responseSeconds = 5;
-        limits.stallSeconds = 5;
-        limits.totalSeconds = 30;
-        setSmtpDefaultLimits(limits);
-    }
-    void cleanup() { setSmtpTrustedCaFile(QString()); }
-
     void serverNames_data()
     {
         QTest::addColumn<QString>("name");
@@ -285,6 +285,7 @@ private Q_SLOTS:
         m.attachmentPaths = { binPath, pdfPath };
 
         SmtpSender sender;
+        prepare(sender);
         sender.setAccount({ QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword) });
         const SendOutcome outcome = sender.send(smtp::server(smtp::Kind::StartTls), m);
         QVERIFY2(outcome.ok, qPrintable(outcome.error));
@@ -321,6 +322,7 @@ private Q_SLOTS:
     void secondMailOnSameSender()
     {
         SmtpSender sender;
+        prepare(sender);
         sender.setAccount({ QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword) });
         const QString a = smtp::uniqueAddress(), b = smtp::uniqueAddress();
         QVERIFY(sender.send(smtp::server(smtp::Kind::StartTls), simpleMail(a)).ok);
@@ -332,6 +334,7 @@ private Q_SLOTS:
     void sendOverSmtps()
     {
         SmtpSender sender;
+        prepare(sender);
         sender.setAccount({ QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword) });
         const QString to = smtp::uniqueAddress();
         const SendOutcome outcome = sender.send(
@@ -347,6 +350,7 @@ private Q_SLOTS:
     void plainServerWithoutStartTls()
     {
         SmtpSender sender;
+        prepare(sender);
         sender.setAccount({ QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword) });
         const QString to = smtp::uniqueAddress();
         const SendOutcome outcome = sender.send(
@@ -398,9 +402,10 @@ private Q_SLOTS:
         QFETCH(QString, password);
         QFETCH(QString, recipientPrefix);
         QFETCH(QString, expected);
-        if (!trustCa)
-            setSmtpTrustedCaFile(QString());
         SmtpSender sender;
+        prepare(sender);
+        if (!trustCa)
+            sender.setTrustedCaFile(QString());
         if (!password.isEmpty())
             sender.setAccount({ QString::fromLatin1(smtp::kUser), password });
         const QString to = smtp::uniqueAddress(recipientPrefix);
@@ -439,30 +444,45 @@ private Q_SLOTS:
                  qPrintable(outcome.error));
     }
 
-    // The mail layer's entry: account from the ID/password file, error text out.
-    void layerEntryUsesSavedAccount()
+    // The layer sends with the account it was handed, read beforehand from
+    // the settings in force: the ID/password file's, then the ID of this run,
+    // then the SMTP log-in of the server settings window. A change of the
+    // program's state after the options were handed in does not reach it.
+    void layerSendsWithTheOptionsHandedIn()
     {
         test::TempAppFolder app;
         QVERIFY(writeIdPass(appPaths().idPassIni(),
             { QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword) }, true));
-        const QString to = smtp::uniqueAddress();
-        QString error;
-        QCOMPARE(smtpSendMail(smtp::server(smtp::Kind::StartTls), to, QString(), QString(),
-                     QStringLiteral("me@example.test"), QStringLiteral("件名"), QStringLiteral("本文"),
-                     QString(), QString(), error),
-            0);
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-        QCOMPARE(smtp::receivedFor(to).size(), 1);
-        QCOMPARE(smtp::receivedFor(to)[0].user, QString::fromLatin1(smtp::kUser));
-
-        // The ID in force for this run wins over the saved one.
+        NetMailLayer layer;
+        layer.setSmtpTrustedCaFile(smtp::caFile());
+        const auto send = [&layer](const QString &to, QString &error) {
+            const int result = layer.NMailSmtpSendMail(smtp::server(smtp::Kind::StartTls), to, QString(), QString(),
+                QStringLiteral("me@example.test"), QStringLiteral("件名"), QStringLiteral("本文"), QString(), QString(), 0);
+            int size = MailLayer::kMessageBufferSize;
+            error = QString(size, QLatin1Char(' '));
+            layer.NMailGetMessage(0, error, size);
+            return result;
+        };
+        layer.setOptions(mailOptionsInForce());
         appState().settings.pop3Id = QStringLiteral("someone-else");
         appState().settings.pop3Password = QStringLiteral("x");
-        QCOMPARE(smtpSendMail(smtp::server(smtp::Kind::StartTls), smtp::uniqueAddress(), QString(), QString(),
-                     QStringLiteral("me@example.test"), QStringLiteral("件名"), QStringLiteral("本文"),
-                     QString(), QString(), error),
-            -1);
+        const QString to = smtp::uniqueAddress();
+        QString error;
+        QCOMPARE(send(to, error), 0);
+        QCOMPARE(smtp::receivedFor(to).value(0).user, QString::fromLatin1(smtp::kUser));
+
+        layer.setOptions(mailOptionsInForce()); // the ID in force for this run wins over the saved one
+        QCOMPARE(send(smtp::uniqueAddress(), error), -1);
         QVERIFY2(error.contains(QStringLiteral("認証に失敗")), qPrintable(error));
+
+        ServerConnection own;
+        own.user = QString::fromLatin1(smtp::kUser);
+        own.password = QString::fromLatin1(smtp::kPassword);
+        QVERIFY(writeServerConnection(appPaths().extraIni(), MailProtocol::Smtp, own));
+        layer.setOptions(mailOptionsInForce());
+        const QString third = smtp::uniqueAddress();
+        QCOMPARE(send(third, error), 0);
+        QCOMPARE(smtp::receivedFor(third).value(0).user, QString::fromLatin1(smtp::kUser));
     }
 };
 
