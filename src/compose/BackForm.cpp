@@ -151,10 +151,12 @@ void BackForm::Command1_Click()
 
 void BackForm::Command2_Click()
 {
-    const SendResult result =
-        sendOneMessage(ToText->text(), SubjectText->text(), BodyText->toPlainText(), AttachText->text());
-    // A reply that did not go out stays on the screen with everything the user
-    // wrote, after the failure box, so it can be corrected and sent again.
+    // The mail goes out on a worker thread behind a progress dialog whose
+    // "キャンセル" ends the transfer at once; the windows stay responsive.
+    const SendResult result = sendOneMessage(ToText->text(), SubjectText->text(), BodyText->toPlainText(),
+        AttachText->text(), this, caption());
+    // A reply that did not go out (failed or stopped) stays on the screen
+    // with everything the user wrote, after the box, so it can be sent again.
     if (result.ok) {
         m_drafts->discard();
         unloadSelf(this);

@@ -4,13 +4,21 @@
 
 #include "common/AppState.h"
 #include "common/Forms.h"
+#include "common/Paths.h"
 #include "compose/BackForm.h"
 #include "mail/NetMailLayer.h"
 #include "mail/SmtpSender.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTcpServer>
 #include <QTextEdit>
+#include <QTimer>
 #include <QtTest>
 
 using namespace kestra;
@@ -41,11 +49,11 @@ private Q_SLOTS:
         m_prompt = std::make_unique<test::FakePrompt>();
         m_layer = std::make_unique<NetMailLayer>();
         setMailLayer(m_layer.get());
-        setSmtpTrustedCaFile(smtp::caFile());
+        m_layer->setSmtpTrustedCaFile(smtp::caFile());
         SmtpLimits limits;
         limits.connectSeconds = limits.responseSeconds = limits.stallSeconds = 5;
         limits.totalSeconds = 30;
-        setSmtpDefaultLimits(limits);
+        m_layer->setSmtpLimits(limits);
         SharedSettings &s = appState().settings;
         s.smtpServer = smtp::server(smtp::Kind::StartTls);
         s.mailAddress = QStringLiteral("me@example.test");
@@ -62,7 +70,6 @@ private Q_SLOTS:
         m_layer.reset();
         m_prompt.reset();
         m_app.reset();
-        setSmtpTrustedCaFile(QString());
         QCOMPARE(unexpected, 0);
     }
 
@@ -99,6 +106,49 @@ private Q_SLOTS:
         QCOMPARE(loadedForm<BackForm>(), w);
         QCOMPARE(w->BodyText->toPlainText(), QStringLiteral("消えては困る返事"));
         QCOMPARE(w->ToText->text(), to);
+    }
+
+    // A server that takes the connection and then says nothing, with limits
+    // of a minute: "キャンセル" in the progress dialog, clicked while the
+    // transfer waits, ends the send long before any limit. Nothing is sent or
+    // stored, the box says the send was stopped, and the reply stays.
+    void cancelWhileTheServerIsSilent()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        appState().settings.smtpServer = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+        SmtpLimits patient;
+        patient.connectSeconds = patient.responseSeconds = patient.stallSeconds = 60;
+        patient.totalSeconds = 120;
+        m_layer->setSmtpLimits(patient);
+        m_prompt->setAutoAnswer(true);
+        BackForm *w = reply(smtp::uniqueAddress(), QStringLiteral("Re:  件名"), QStringLiteral("消えては困る返事"));
+
+        // Looked at from the event loop that runs while the mail goes out.
+        QElapsedTimer sinceCancel;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &poll, [&] {
+            auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+            if (sinceCancel.isValid() || !dialog || !dialog->isVisible() || !silent.hasPendingConnections())
+                return;
+            sinceCancel.start();
+            QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
+        });
+        poll.start(20);
+        QTest::mouseClick(w->Command2, Qt::LeftButton);
+        const qint64 afterCancel = sinceCancel.isValid() ? sinceCancel.elapsed() : -1;
+        poll.stop();
+
+        QVERIFY2(afterCancel >= 0, "the send ended before the dialog's cancel was clicked");
+        QVERIFY2(afterCancel < patient.responseSeconds * 1000 / 2, qPrintable(QString::number(afterCancel)));
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("送信を中止しました。"));
+        QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("返事を書く"));
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QCOMPARE(loadedForm<BackForm>(), w);
+        QCOMPARE(w->BodyText->toPlainText(), QStringLiteral("消えては困る返事"));
+        const QFileInfo sent(appPaths().dataFile(QString::fromUtf16(names::sentStore)));
+        QVERIFY(!sent.exists() || sent.size() == 0);
     }
 };
 
