@@ -292,6 +292,15 @@ QByteArray percentDecode(QByteArrayView text)
 
 } // namespace
 
+QByteArray rawTextBytes(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() > 0xFF)
+            return text.toUtf8();
+    }
+    return text.toLatin1();
+}
+
 QByteArray decodeBase64(QByteArrayView text)
 {
     QByteArray clean;

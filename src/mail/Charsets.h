@@ -38,6 +38,10 @@ QMap<QByteArray, QString> headerParameters(QByteArrayView raw);
 // The value's leading token ("text/plain", "attachment"), lower case.
 QByteArray headerToken(QByteArrayView raw);
 
+// The bytes of a text that holds raw message bytes one per character (as the
+// mail layer hands them out); a text with wider characters is taken as UTF-8.
+QByteArray rawTextBytes(const QString &text);
+
 // Bytes of a base64 or quoted-printable text, decoded leniently.
 QByteArray decodeBase64(QByteArrayView text);
 QByteArray decodeQuotedPrintable(QByteArrayView text, bool headerWord = false);

@@ -77,15 +77,6 @@ QString tooLargeText(qint64 limit)
     return QStringLiteral("メールが受信できる大きさ (%1 MB) を超えています。").arg(limit / (1024 * 1024));
 }
 
-QByteArray rawBytes(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c.unicode() > 0xFF)
-            return text.toUtf8();
-    }
-    return text.toLatin1();
-}
-
 } // namespace
 
 int removeReceiveLeftovers()
@@ -386,7 +377,7 @@ int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &
     QTemporaryFile *fetched = header == m_lastHeaderOut ? m_lastFile.get() : nullptr;
     QByteArray raw;
     if (!fetched)
-        raw = !source.isEmpty() ? rawBytes(source) : rawBytes(header + QStringLiteral("\r\n") + body);
+        raw = !source.isEmpty() ? mime::rawTextBytes(source) : mime::rawTextBytes(header + QStringLiteral("\r\n") + body);
     // The raw body the caller holds is no longer needed: let it go before
     // the message is parsed.
     body = QString();

@@ -1,6 +1,7 @@
 #include "mail/ReceiveRun.h"
 
 #include "common/Text.h"
+#include "mail/Charsets.h"
 #include "mail/MimeMessage.h"
 #include "storage/Originals.h"
 #include "storage/RecordFile.h"
@@ -10,17 +11,6 @@
 namespace kestra {
 
 namespace {
-
-// The texts the library hands out hold raw message bytes one per character;
-// other text is taken as UTF-8.
-QByteArray textBytes(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c.unicode() > 0xFF)
-            return text.toUtf8();
-    }
-    return text.toLatin1();
-}
 
 // What of a body the store can keep: the record's body field holds
 // MailRecord::kBodyChars characters at most, after the leading blanks that are
@@ -316,7 +306,7 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
         // The message as the server sent it, kept beside its record.
         QByteArray original = m_library.lastFetchedMessage();
         if (original.isEmpty())
-            original = textBytes(header + QStringLiteral("\r\n") + cutAtNul(fetchedBody));
+            original = mime::rawTextBytes(header + QStringLiteral("\r\n") + cutAtNul(fetchedBody));
         if (expanded == -5) {
             // An attachment (or a piece of a split message) that could not
             // be written: the message stays on the server, to be received

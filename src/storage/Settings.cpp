@@ -8,6 +8,8 @@
 #include <QSaveFile>
 #include <QSettings>
 
+#include <functional>
+
 namespace kestra {
 
 namespace {
@@ -286,20 +288,33 @@ ReceiveOptions readReceiveOptions(const QString &extraIniPath)
     return o;
 }
 
-Status writeReceiveOptions(const QString &extraIniPath, const ReceiveOptions &options)
+namespace {
+
+// Sets values of kestra2.ini and puts them on the disk; the file stays
+// readable by its owner only.
+Status writeOwnerOnlyIni(const QString &extraIniPath, const std::function<void(QSettings &)> &set)
 {
     {
         QSettings ini(extraIniPath, QSettings::IniFormat);
-        ini.setValue(QStringLiteral("receive/leaveOnServer"), options.leaveOnServer);
-        ini.setValue(QStringLiteral("receive/deleteAfterDays"), qBound(0, options.deleteAfterDays, kLargestDeleteAfterDays));
-        ini.setValue(QStringLiteral("receive/deleteWithHistory"), options.deleteWithHistory);
-        ini.setValue(QStringLiteral("receive/checkEveryMinutes"), qBound(0, options.checkEveryMinutes, kLargestCheckMinutes));
+        set(ini);
         ini.sync();
         if (ini.status() != QSettings::NoError)
             return StorageError{extraIniPath, QStringLiteral("設定を書き込めません")};
     }
     QFile::setPermissions(extraIniPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return {};
+}
+
+} // namespace
+
+Status writeReceiveOptions(const QString &extraIniPath, const ReceiveOptions &options)
+{
+    return writeOwnerOnlyIni(extraIniPath, [&options](QSettings &ini) {
+        ini.setValue(QStringLiteral("receive/leaveOnServer"), options.leaveOnServer);
+        ini.setValue(QStringLiteral("receive/deleteAfterDays"), qBound(0, options.deleteAfterDays, kLargestDeleteAfterDays));
+        ini.setValue(QStringLiteral("receive/deleteWithHistory"), options.deleteWithHistory);
+        ini.setValue(QStringLiteral("receive/checkEveryMinutes"), qBound(0, options.checkEveryMinutes, kLargestCheckMinutes));
+    });
 }
 
 bool readKeepDrafts(const QString &extraIniPath)
@@ -309,15 +324,7 @@ bool readKeepDrafts(const QString &extraIniPath)
 
 Status writeKeepDrafts(const QString &extraIniPath, bool keep)
 {
-    {
-        QSettings ini(extraIniPath, QSettings::IniFormat);
-        ini.setValue(QStringLiteral("compose/keepDrafts"), keep);
-        ini.sync();
-        if (ini.status() != QSettings::NoError)
-            return StorageError{extraIniPath, QStringLiteral("設定を書き込めません")};
-    }
-    QFile::setPermissions(extraIniPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return {};
+    return writeOwnerOnlyIni(extraIniPath, [keep](QSettings &ini) { ini.setValue(QStringLiteral("compose/keepDrafts"), keep); });
 }
 
 QSettings *openSettingsStore()
