@@ -63,8 +63,23 @@ void DraftKeeper::save()
         now = Draft{};
     if (now == m_kept)
         return;
-    if (DraftFile(DraftFile::defaultPath()).save(m_name, now))
+    const Status saved = DraftFile(DraftFile::defaultPath()).save(m_name, now);
+    if (saved) {
         m_kept = now;
+        m_failureTold = false;
+        return;
+    }
+    if (m_failureTold)
+        return;
+    m_failureTold = true;
+    // After the event that asked for the save (a close, a hide) has been handled.
+    const QString title = m_window->windowTitle();
+    QTimer::singleShot(0, this, [title, text = saved.error().message()] {
+        prompt().info(QStringLiteral("下書きを保存できません。書いている文面は保存されていません。"
+                                     "ディスクの空きと「★MAilData」フォルダを確かめてください。\r\n")
+                          + text,
+                      title, PromptIcon::Exclamation);
+    });
 }
 
 void DraftKeeper::discard()

@@ -26,7 +26,8 @@ public:
     DraftKeeper(QWidget *window, QString name, std::function<Draft()> fields);
 
     // Writes the fields now unless they are what is already kept. A failure
-    // is not shown: the window goes on, and the next save tries again.
+    // is told in a box once, until a save works again (not at every try);
+    // the window goes on, and the next save tries again.
     void save();
     // The mail went out or the user threw it away: the kept draft goes, and
     // the fields as they are now count as nothing to keep.
@@ -49,6 +50,7 @@ private:
     Draft m_baseline;
     Draft m_kept; // what the drafts file holds for this window
     QTimer m_timer;
+    bool m_failureTold = false;
 };
 
 // Test hook: the interval of every keeper created afterwards (0: the usual one).

@@ -12,6 +12,7 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -141,6 +142,27 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(DraftFile::defaultPath()));
         offerDraftRestore(); // an unexpected question would fail the test
         QVERIFY(!loadedForm<WriteForm>());
+    }
+
+    // A draft that cannot be written is told once, not at every try; once a
+    // save works again, the draft is there.
+    void aFailedSaveIsToldOnce()
+    {
+        const QString path = DraftFile::defaultPath();
+        QVERIFY(QDir().mkpath(path)); // a folder where the file should go
+        WriteForm *w = form<WriteForm>();
+        w->setBodyText(kBody);
+        w->drafts()->save();
+        w->setToText(kTo);
+        w->drafts()->save();
+        QTRY_COMPARE(m_prompt->shown().size(), 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QVERIFY2(m_prompt->shown().first().text.contains(QStringLiteral("下書きを保存できません")),
+                 qPrintable(m_prompt->shown().first().text));
+        QVERIFY(QDir().rmdir(path));
+        w->drafts()->save();
+        QCOMPARE(kept().value(QStringLiteral("WriteForm")).body, w->draft().body);
     }
 
     // Closing keeps the draft (a close by mistake loses nothing); クリア and a
