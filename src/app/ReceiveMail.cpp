@@ -26,6 +26,8 @@
 #include <QProgressDialog>
 #include <QTextEdit>
 
+#include <atomic>
+
 namespace kestra {
 
 namespace {
@@ -97,16 +99,28 @@ public:
     }
     void progress(int n, int count) override
     {
-        QMetaObject::invokeMethod(&m_dialog, [dialog = &m_dialog, n, count] {
-            dialog->setMaximum(count);
-            dialog->setLabelText(progressLabel(n, count));
-            dialog->setValue(n - 1);
+        m_n.store(n);
+        m_count.store(count);
+        // At most one update waits for the window at a time, and it shows the
+        // latest figures: a fast run does not queue a repaint per message.
+        if (m_pending.exchange(true))
+            return;
+        QMetaObject::invokeMethod(&m_dialog, [this] {
+            m_pending.store(false);
+            const int n = m_n.load();
+            const int count = m_count.load();
+            m_dialog.setMaximum(count);
+            m_dialog.setLabelText(progressLabel(n, count));
+            m_dialog.setValue(n - 1);
         }, Qt::QueuedConnection);
     }
 
 private:
     QProgressDialog &m_dialog;
     MainForm &m_main;
+    std::atomic<bool> m_pending{false};
+    std::atomic<int> m_n{0};
+    std::atomic<int> m_count{0};
 };
 
 // The record of the mail shown in the history window's boxes.

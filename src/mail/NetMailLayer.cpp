@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QTemporaryFile>
 
+#include <functional>
 #include <limits>
 #include <unistd.h>
 
@@ -71,6 +72,48 @@ void fillHeaderTexts(const mime::HeaderSummary &summary, QByteArrayView headerBl
     fill(from, summary.from, MailLayer::kHeaderBufferSize);
     fill(header, rawText(headerBlock), MailLayer::kHeaderBufferSize);
 }
+
+// Keeps what is written in `bytes` until it would outgrow `largest`, then
+// moves it into the file `openFile` gives and goes on there: however much a
+// server sends (whatever its size table said), memory holds at most that.
+class SpillingSink final : public QIODevice
+{
+public:
+    SpillingSink(QByteArray &bytes, qint64 largest, std::function<QFileDevice *()> openFile)
+        : m_bytes(bytes), m_largest(largest), m_openFile(std::move(openFile))
+    {
+    }
+    bool spilled() const { return m_file != nullptr; }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 length) override
+    {
+        if (!m_file && m_bytes.size() + length > m_largest) {
+            m_file = m_openFile();
+            if (!m_file || m_file->write(m_bytes) != m_bytes.size())
+                return failed();
+            m_bytes.clear();
+        }
+        if (!m_file) {
+            m_bytes.append(data, length);
+            return length;
+        }
+        return m_file->write(data, length) == length ? length : failed();
+    }
+
+private:
+    qint64 failed()
+    {
+        setErrorString(m_file ? m_file->errorString() : QString());
+        return -1;
+    }
+
+    QByteArray &m_bytes;
+    qint64 m_largest;
+    std::function<QFileDevice *()> m_openFile;
+    QFileDevice *m_file = nullptr;
+};
 
 QString tooLargeText(qint64 limit)
 {
@@ -247,6 +290,7 @@ int NetMailLayer::NMailPop3GetMailSize(int handle, int number)
 void NetMailLayer::forgetFetched()
 {
     m_fetched = Fetched();
+    m_lastMessage = nullptr;
     m_lastHeaderOut.clear();
 }
 
@@ -257,17 +301,29 @@ int NetMailLayer::fetch(int handle, Pop3Session *s, int number)
     forgetFetched();
     m_fetched.handle = handle;
     m_fetched.number = number;
-    // The message goes to a private file as it arrives (created new, readable
-    // by the user only), not into memory; one file serves the whole session.
-    if (!m_lastFile) {
-        auto file = std::make_unique<QTemporaryFile>(QDir(QDir::tempPath()).filePath(QString::fromLatin1(kReceiveFilePattern)));
-        if (!file->open()) {
-            m_fetched = Fetched(); // the next call tries again
-            return failed(QStringLiteral("受信したメールを置く一時ファイルを作れません。(%1)").arg(file->errorString()));
+    // The message goes into memory as it arrives, and moves to a private
+    // file (created new, readable by the user only; one serves the whole
+    // session) once it outgrows kInMemoryLargest.
+    m_lastBuffer.close();
+    m_lastBytes.resize(0); // keeps its room for the next message
+    QString fileError;
+    SpillingSink sink(m_lastBytes, kInMemoryLargest, [&]() -> QFileDevice * {
+        if (!m_lastFile) {
+            auto file = std::make_unique<QTemporaryFile>(
+                QDir(QDir::tempPath()).filePath(QString::fromLatin1(kReceiveFilePattern)));
+            if (!file->open()) {
+                fileError = QStringLiteral("受信したメールを置く一時ファイルを作れません。(%1)").arg(file->errorString());
+                return nullptr;
+            }
+            m_lastFile = std::move(file);
         }
-        m_lastFile = std::move(file);
-    }
-    QTemporaryFile &file = *m_lastFile;
+        if (!m_lastFile->seek(0) || !m_lastFile->resize(0)) {
+            fileError = QStringLiteral("受信したメールを一時ファイルに書き込めません。(%1)").arg(m_lastFile->errorString());
+            return nullptr;
+        }
+        return m_lastFile.get();
+    });
+    sink.open(QIODevice::WriteOnly);
     const auto refused = [&](const QString &text) {
         m_fetched.error = text;
         // A broken session is asked again, to fail at once; a refusal stays.
@@ -275,12 +331,26 @@ int NetMailLayer::fetch(int handle, Pop3Session *s, int number)
             m_fetched = Fetched();
         return failed(text);
     };
-    if (!file.seek(0) || !file.resize(0))
-        return refused(QStringLiteral("受信したメールを一時ファイルに書き込めません。(%1)").arg(file.errorString()));
-    if (!s->retrieve(number, file, m_maxMessageBytes))
+    if (!s->retrieve(number, sink, m_maxMessageBytes)) {
+        if (!fileError.isEmpty()) {
+            m_fetched = Fetched(); // the next call tries again
+            return failed(fileError);
+        }
         return refused(s->tooLarge() ? tooLargeText(m_maxMessageBytes) : s->errorText());
-    if (!file.flush() || !file.seek(0))
-        return refused(QStringLiteral("受信したメールを一時ファイルから読めません。(%1)").arg(file.errorString()));
+    }
+    QIODevice *message = &m_lastBuffer;
+    if (sink.spilled()) {
+        message = m_lastFile.get();
+        if (!m_lastFile->flush())
+            return refused(QStringLiteral("受信したメールを一時ファイルから読めません。(%1)").arg(m_lastFile->errorString()));
+    } else {
+        m_lastBuffer.setBuffer(&m_lastBytes);
+        m_lastBuffer.open(QIODevice::ReadOnly);
+    }
+    if (!message->seek(0))
+        return refused(QStringLiteral("受信したメールを一時ファイルから読めません。(%1)").arg(message->errorString()));
+    m_lastMessage = message;
+    QIODevice &file = *message;
     // The header block is read whole (it is needed for the summary).
     while (!file.atEnd()) {
         const QByteArray line = file.readLine();
@@ -304,9 +374,9 @@ int NetMailLayer::NMailPop3GetMail(int handle, int number, QString &subject, QSt
         return -1;
     fillHeaderTexts(m_fetched.summary, m_fetched.headerBlock, subject, date, from, header);
     // The body goes into the caller's buffer one byte per character.
-    if (!m_lastFile->seek(m_fetched.bodyOffset))
-        return failed(QStringLiteral("受信したメールを一時ファイルから読めません。(%1)").arg(m_lastFile->errorString()));
-    body = rawTextOf(*m_lastFile, bodySize - 1);
+    if (!m_lastMessage->seek(m_fetched.bodyOffset))
+        return failed(QStringLiteral("受信したメールを一時ファイルから読めません。(%1)").arg(m_lastMessage->errorString()));
+    body = rawTextOf(*m_lastMessage, bodySize - 1);
     m_lastHeaderOut = header;
     return 0;
 }
@@ -349,8 +419,10 @@ int NetMailLayer::NMailPop3Close(int handle)
         return failed(QStringLiteral("POP3の接続がありません。(接続番号 %1)").arg(handle));
     std::unique_ptr<Pop3Session> s = std::move(it->second);
     m_sessions.erase(it);
-    m_lastFile.reset();
     forgetFetched();
+    m_lastFile.reset();
+    m_lastBuffer.close();
+    m_lastBytes = QByteArray();
     if (s->broken())
         return -1; // the error text of the failure stays
     return s->quit() ? 0 : sessionFailed(s.get());
@@ -363,8 +435,10 @@ int NetMailLayer::NMailPop3Abandon(int handle)
         return failed(QStringLiteral("POP3の接続がありません。(接続番号 %1)").arg(handle));
     std::unique_ptr<Pop3Session> s = std::move(it->second);
     m_sessions.erase(it);
-    m_lastFile.reset();
     forgetFetched();
+    m_lastFile.reset();
+    m_lastBuffer.close();
+    m_lastBytes = QByteArray();
     return s->abandon() ? 0 : sessionFailed(s.get());
 }
 
@@ -374,7 +448,8 @@ int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &
 {
     // The fetched message itself when the caller hands back the header that
     // came with it, else the source text the caller gives.
-    QTemporaryFile *fetched = header == m_lastHeaderOut ? m_lastFile.get() : nullptr;
+    QIODevice *fetched = header == m_lastHeaderOut ? m_lastMessage : nullptr;
+    const bool fetchedInMemory = fetched == &m_lastBuffer;
     QByteArray raw;
     if (!fetched)
         raw = !source.isEmpty() ? mime::rawTextBytes(source) : mime::rawTextBytes(header + QStringLiteral("\r\n") + body);
@@ -382,14 +457,16 @@ int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &
     // the message is parsed.
     body = QString();
 
-    mime::MessageContent content = fetched ? mime::parseMessageFile(*fetched) : mime::parseMessage(raw);
+    mime::MessageContent content = !fetched          ? mime::parseMessage(raw)
+                                   : fetchedInMemory ? mime::parseMessage(m_lastBytes)
+                                                     : mime::parseMessageFile(*m_lastFile);
     mime::PartialStore partials(attachFolder);
     QByteArray partialId;
     if (content.isPartial) {
         const mime::PartialPiece piece = content.piece;
         QString error;
         QBuffer rawPiece(&raw);
-        QIODevice &pieceBytes = fetched ? static_cast<QIODevice &>(*fetched) : rawPiece;
+        QIODevice &pieceBytes = fetched ? *fetched : rawPiece;
         if (!pieceBytes.isOpen())
             pieceBytes.open(QIODevice::ReadOnly);
         // Until the message is whole, the piece's own text is what is shown.
@@ -451,9 +528,11 @@ int NetMailLayer::NMailAttachmentFileClose(int)
 
 QByteArray NetMailLayer::lastFetchedMessage() const
 {
-    if (!m_lastFile || !m_lastFile->seek(0))
+    if (m_lastMessage == &m_lastBuffer)
+        return m_lastBytes; // shared, not copied
+    if (!m_lastMessage || !m_lastMessage->seek(0))
         return {};
-    return m_lastFile->readAll();
+    return m_lastMessage->readAll();
 }
 
 int NetMailLayer::NMailGetMessage(int, QString &text, int &size)

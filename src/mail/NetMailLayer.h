@@ -6,6 +6,7 @@
 #include "mail/Pop3Session.h"
 #include "mail/SmtpSender.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QList>
 #include <QSslCertificate>
@@ -36,6 +37,10 @@ public:
     // Names of the private files that hold a message while it is received;
     // removeReceiveLeftovers() clears those a crash left behind.
     static constexpr char kReceiveFilePattern[] = "kestra-receive-XXXXXX.eml";
+    // A message is fetched into memory while it is at most this large: no
+    // file is written, cut and read back for each of the many small ones.
+    // A larger one goes on in a private file.
+    static constexpr qint64 kInMemoryLargest = 4 * 1024 * 1024;
 
     NetMailLayer();
     ~NetMailLayer() override;
@@ -106,10 +111,16 @@ private:
     std::map<int, std::unique_ptr<Pop3Session>> m_sessions;
     int m_nextHandle = 1;
     QString m_lastError;
-    std::unique_ptr<QTemporaryFile> m_lastFile; // the last fetched message, until the next fetch or the close
+    // The last fetched message, until the next fetch or the close: in memory
+    // when small, else in a private file (created for the first large one,
+    // kept for the session).
+    QByteArray m_lastBytes;
+    QBuffer m_lastBuffer;
+    std::unique_ptr<QTemporaryFile> m_lastFile;
+    QIODevice *m_lastMessage = nullptr; // &m_lastBuffer, m_lastFile or none
     QString m_lastHeaderOut;    // the header text handed out with it
-    // The message in m_lastFile: fetched whole when its status was asked, so
-    // that fetching it costs no second exchange with the server.
+    // The last message: fetched whole when its status was asked, so that
+    // fetching it costs no second exchange with the server.
     struct Fetched {
         int handle = 0;
         int number = 0;

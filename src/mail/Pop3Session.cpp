@@ -312,7 +312,7 @@ bool Pop3Session::readMultiline(QByteArray &data, QIODevice *sink, qint64 limit)
 
 bool Pop3Session::send(const QByteArray &command, Step step)
 {
-    if (m_ahead != 0 && !dropAhead())
+    if (!m_ahead.isEmpty() && !dropAhead())
         return false;
     m_step = step;
     if (m_broken || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
@@ -623,42 +623,69 @@ bool Pop3Session::retrieve(int number, QByteArray &message)
     return command("RETR " + QByteArray::number(number), Step::Retr) && readMultiline(message);
 }
 
-bool Pop3Session::dropAhead()
+bool Pop3Session::dropAhead(int keep)
 {
-    const int number = std::exchange(m_ahead, 0);
-    m_step = Step::Retr;
-    m_commandDeadline.setRemainingTime(m_options.commandTimeoutMs);
-    QByteArray line;
-    if (!readStatus(line))
-        return false;
-    if (line.startsWith("-ERR"))
-        return true;
-    QByteArray unused;
-    return readMultiline(unused, nullptr, qMax<qint64>(m_sizes.value(number) * 2 + 1024, 64 * 1024));
+    while (!m_ahead.isEmpty() && m_ahead.first() != keep) {
+        const int number = m_ahead.takeFirst();
+        m_step = Step::Retr;
+        m_commandDeadline.setRemainingTime(m_options.commandTimeoutMs);
+        QByteArray line;
+        if (!readStatus(line))
+            return false;
+        if (line.startsWith("-ERR"))
+            continue;
+        QByteArray unused;
+        if (!readMultiline(unused, nullptr, qMax<qint64>(m_sizes.value(number) * 2 + 1024, 64 * 1024)))
+            return false;
+    }
+    return true;
+}
+
+void Pop3Session::askAhead(int number, qint64 limit)
+{
+    // Only small messages are asked ahead, and only so many bytes of them at
+    // a time: an answer not asked for in the end is read into memory to be
+    // thrown away, and a cancel has at most this much to wait for.
+    constexpr qint64 kAheadLargest = 1024 * 1024;
+    constexpr qint64 kAheadBytes = 2 * 1024 * 1024;
+    constexpr qsizetype kAheadCount = 8;
+    if (!m_pipelining || m_broken)
+        return;
+    qint64 bytes = 0;
+    for (const int waiting : std::as_const(m_ahead))
+        bytes += m_sizes.value(waiting);
+    QByteArray commands;
+    for (int next = m_ahead.isEmpty() ? number + 1 : m_ahead.last() + 1;
+         next <= m_count && m_ahead.size() < kAheadCount; ++next) {
+        const qint64 size = m_sizes.value(next, -1);
+        if (size < 0 || size > qMin(limit, kAheadLargest) || bytes + size > kAheadBytes)
+            break;
+        commands += "RETR " + QByteArray::number(next) + "\r\n";
+        m_ahead.append(next);
+        bytes += size;
+    }
+    if (!commands.isEmpty()) {
+        m_socket->write(commands);
+        m_socket->flush();
+    }
 }
 
 bool Pop3Session::retrieve(int number, QIODevice &sink, qint64 limit)
 {
-    // Only messages this small are asked ahead: an answer not asked for is
-    // read into memory to be thrown away.
-    constexpr qint64 kAheadLargest = 1024 * 1024;
     m_tooLarge = false;
-    const QByteArray retr = "RETR " + QByteArray::number(number);
-    QByteArray line;
-    if (m_ahead == number) {
-        m_ahead = 0;
+    // Answers to messages asked ahead and no longer wanted come first.
+    if (!dropAhead(number))
+        return false;
+    if (!m_ahead.isEmpty()) { // asked already: its answer is next
+        m_ahead.removeFirst();
         m_step = Step::Retr;
         m_commandDeadline.setRemainingTime(m_options.commandTimeoutMs);
-    } else if (!send(retr, Step::Retr)) {
+    } else if (!send("RETR " + QByteArray::number(number), Step::Retr)) {
         return false;
     }
-    const int next = number + 1;
-    const qint64 nextSize = m_sizes.value(next, -1);
-    if (m_pipelining && !m_broken && next <= m_count && nextSize >= 0 && nextSize <= qMin(limit, kAheadLargest)) {
-        m_socket->write("RETR " + QByteArray::number(next) + "\r\n");
-        m_socket->flush();
-        m_ahead = next;
-    }
+    // The server prepares the next messages while this one is read and stored.
+    askAhead(number, limit);
+    QByteArray line;
     if (!readStatus(line))
         return false;
     if (line.startsWith("-ERR"))

@@ -76,10 +76,11 @@ public:
     bool retrieve(int number, QByteArray &message);
     // RETR written to `sink` as it arrives. A message longer than `limit` is
     // read to its end but not kept: false with tooLarge(), the session goes on.
-    // With a server that announces PIPELINING the RETR of the next message
-    // (when the size table shows it small) goes out before this one is read,
-    // so the server prepares it while the caller works on this one; any other
-    // command first reads that answer away.
+    // With a server that announces PIPELINING the RETRs of the next few
+    // messages (those the size table shows small, up to a few MiB together)
+    // go out before this one is read, so the server prepares them while the
+    // caller works on this one; any other command, or a RETR of another
+    // message, first reads the answers before it away.
     bool retrieve(int number, QIODevice &sink, qint64 limit);
     bool tooLarge() const { return m_tooLarge; }
     // UIDL for the whole maildrop: the unique id of each message by its
@@ -141,8 +142,12 @@ private:
     bool waitFailed(Wait how, const QString &timedOut);
     bool command(const QByteArray &command, Step step, QByteArray *reply = nullptr);
     bool readSizeTable(int count);
-    // Reads away the answer to a RETR sent ahead that was not asked for.
-    bool dropAhead();
+    // Reads away the answers to RETRs sent ahead, oldest first, until the
+    // oldest still waiting is that of `keep` (0: all of them).
+    bool dropAhead(int keep = 0);
+    // With PIPELINING, the RETRs of the messages after `number` (or after the
+    // last one asked ahead), as far as their sizes allow.
+    void askAhead(int number, qint64 limit);
     bool readCapabilities(QByteArrayList &names);
     // A command answered with lines of data after +OK (CAPA, LIST). A refusal
     // (-ERR) is an answer, not a failure: the session goes on.
@@ -169,7 +174,7 @@ private:
     QList<int> m_heldDeletions; // marks not yet sent (servers with PIPELINING)
     bool m_pipelining = false;
     int m_count = 0;  // messages in the maildrop (STAT)
-    int m_ahead = 0;  // message whose RETR was sent ahead, unanswered
+    QList<int> m_ahead; // messages whose RETR was sent ahead, unanswered, in order
     bool m_broken = false;
     bool m_canceled = false;
     QDeadlineTimer m_commandDeadline{QDeadlineTimer::Forever};

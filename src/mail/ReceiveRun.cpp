@@ -7,6 +7,7 @@
 #include "storage/RecordFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace kestra {
 
@@ -346,13 +347,15 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
             return true;
         }
         // The original first: every record on the disk has its original.
-        const bool newOriginal = originals::originalFor(record).isEmpty();
-        if (const Status kept = originals::writeOriginal(record, original, false); !kept) {
+        const QString originalName = originals::nameFor(record);
+        const QString originalPath = originals::folderPath() + u'/' + originalName;
+        const bool newOriginal = !QFileInfo::exists(originalPath);
+        if (const Status kept = originals::writeOriginalNamed(originalName, original, false); !kept) {
             notice(ReceiveNotice::Kind::StoreError, kept.error().message());
             return true;
         }
         if (newOriginal)
-            m_newOriginals.append(originals::originalFor(record));
+            m_newOriginals.append(originalPath);
         if (const Status journalled = m_keep.storing(n, number.value(), record); !journalled) {
             notice(ReceiveNotice::Kind::StoreError, journalled.error().message());
             return true;

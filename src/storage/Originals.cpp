@@ -47,13 +47,17 @@ QString originalFor(QByteArrayView recordBytes)
 
 Status writeOriginal(QByteArrayView recordBytes, const QByteArray &message, bool sync)
 {
+    return writeOriginalNamed(nameFor(recordBytes), message, sync);
+}
+
+Status writeOriginalNamed(const QString &name, const QByteArray &message, bool sync)
+{
     const QString folder = folderPath();
     if (!QFileInfo(folder).isDir()) {
         if (!QDir().mkpath(folder))
             return StorageError{folder, QStringLiteral("フォルダを作成できません")};
         QFile::setPermissions(folder, kOwnerOnly | QFileDevice::ExeOwner);
     }
-    const QString name = nameFor(recordBytes);
     const QString path = folder + u'/' + name;
     const QString temp = path + QStringLiteral(".tmp");
     QFile file(temp);

@@ -40,6 +40,9 @@ QString originalFor(QByteArrayView recordBytes);
 // and the folder entry are on the disk when it returns; without it the caller
 // must call syncFolder() before the message is deleted on the server.
 Status writeOriginal(QByteArrayView recordBytes, const QByteArray &message, bool sync = true);
+// The same under a name nameFor() gave: a caller that needs the name anyway
+// hashes the record once.
+Status writeOriginalNamed(const QString &name, const QByteArray &message, bool sync = true);
 
 // Puts every original written without sync on the disk (files and folder).
 Status syncFolder();
