@@ -260,7 +260,7 @@ void FriendForm::Command5_Click()
         Label7->setText(QStringLiteral("削除が完了しました"));
     }
     // The book is compacted after either answer; after "No" it keeps every record.
-    const Status compacted = CompactStore(addressBookPath(), addressBookTempPath(), AddressRecord::kLength);
+    const Status compacted = CompactStore(addressBookPath(), addressBookTempPath(), AddressRecord::kLength, m_storeFaults);
     if (!compacted)
         showError(compacted.error());
     Command2_Click();

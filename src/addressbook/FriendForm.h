@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storage/StoreFaults.h"
+
 #include <QList>
 #include <QRect>
 #include <QWidget>
@@ -51,6 +53,9 @@ public:
     // Fills the address buffer from the boxes and writes it as record `recordNumber`.
     bool SaveAddressRecord(qint16 recordNumber);
 
+    // Faults for the compaction after a deletion (none: the real disk).
+    void setStoreFaults(StoreFaults faults) { m_storeFaults = std::move(faults); }
+
     QLabel *Label1 = nullptr;
     QLineEdit *Text4 = nullptr;
     QPushButton *Command1 = nullptr;
@@ -70,6 +75,7 @@ private:
     void Form_Load();
 
     QList<qint64> m_rowRecords; // record number of each row of List1
+    StoreFaults m_storeFaults;
 };
 
 // How one row of the address list is drawn inside `row`: the address part of

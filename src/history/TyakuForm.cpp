@@ -64,10 +64,10 @@ const HelpEntry kHelp[] = {
 
 // Compacts the store of the history mode; the received store's compaction
 // also deletes the originals of the records it drops.
-Status compactHistoryStore(qint16 mode)
+Status compactHistoryStore(qint16 mode, const StoreFaults &faults)
 {
-    return mode == 1 ? originals::compactReceivedStore(historyStorePath(1), historyTempPath(1))
-                     : CompactStore(historyStorePath(mode), historyTempPath(mode), MailRecord::kLength);
+    return mode == 1 ? originals::compactReceivedStore(historyStorePath(1), historyTempPath(1), faults)
+                     : CompactStore(historyStorePath(mode), historyTempPath(mode), MailRecord::kLength, faults);
 }
 
 QString helpTextFor(const QString &controlName)
@@ -452,7 +452,7 @@ void TyakuForm::Command1_Click()
     clearMailBoxes();
     // On failure the old store stays whole, the marked record included: it is
     // no longer listed, and the next compaction drops it.
-    const Status compacted = compactHistoryStore(mode);
+    const Status compacted = compactHistoryStore(mode, m_storeFaults);
     List1->clear();
     FillHistoryList();
     if (!compacted)
@@ -480,7 +480,7 @@ void TyakuForm::Command5_Click()
         }
         appState().currentRecord = qint16(qMin(listed.last(), kMaxRecords));
     }
-    const Status compacted = compactHistoryStore(mode);
+    const Status compacted = compactHistoryStore(mode, m_storeFaults);
 
     // What survives (records added after the list was filled) is listed by its
     // subject field as stored; the count box reads 0 all the same.

@@ -2,6 +2,7 @@
 
 #include "storage/MailFields.h"
 #include "storage/Result.h"
+#include "storage/StoreFaults.h"
 
 #include <QRect>
 #include <QWidget>
@@ -135,6 +136,9 @@ public:
     // Hover help for the control under the mouse.
     void hoverOver(QWidget *control);
 
+    // Faults for the compaction after a deletion (none: the real disk).
+    void setStoreFaults(StoreFaults faults) { m_storeFaults = std::move(faults); }
+
     QMenuBar *menuBar = nullptr;
     QMenu *mFile = nullptr;
     QAction *mnew = nullptr;
@@ -192,6 +196,7 @@ private:
 
     int m_findPosition = 0;
     QList<qint64> m_rowRecords; // record number of each row of List1
+    StoreFaults m_storeFaults;
 };
 
 // What the main window's history buttons do: set the history mode (1 received,

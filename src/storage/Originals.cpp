@@ -102,7 +102,7 @@ Status syncFolder()
     return {};
 }
 
-Status compactReceivedStore(const QString &dataPath, const QString &tempPath)
+Status compactReceivedStore(const QString &dataPath, const QString &tempPath, const StoreFaults &faults)
 {
     constexpr int length = MailRecord::kLength;
     const int liveOffset = stores::received.liveOffset;
@@ -118,7 +118,7 @@ Status compactReceivedStore(const QString &dataPath, const QString &tempPath)
         }
         return true;
     });
-    if (Status s = CompactStore(dataPath, tempPath, length); !s)
+    if (Status s = CompactStore(dataPath, tempPath, length, faults); !s)
         return s;
     if (!scanned || dropped.isEmpty())
         return {}; // when the scan failed, which originals to drop is unknown: all stay

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/Result.h"
+#include "storage/StoreFaults.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -51,7 +52,8 @@ Status syncFolder();
 // it drops, except those whose name a surviving record still has. When the
 // compaction fails, every original stays (its record is still in the store).
 // A failure to delete an original is reported after the compaction is done.
-Status compactReceivedStore(const QString &dataPath, const QString &tempPath);
+// `faults` go to CompactStore.
+Status compactReceivedStore(const QString &dataPath, const QString &tempPath, const StoreFaults &faults = {});
 
 // Test hook: asked before an original is written; returning false makes the
 // write fail as a full disk would. Empty = none.

@@ -27,13 +27,6 @@ const StoreKind favourites{u"Kstdata90.data", u"KSTDATA90.TMP", FavouriteRecord:
 } // namespace stores
 
 namespace {
-CompactionHook g_hook;
-
-bool hook(CompactionStep step, qint64 index)
-{
-    return !g_hook || g_hook(step, index);
-}
-
 // Appends `length` bytes of `from`, starting at `offset`, to `to`. Uses the
 // kernel's file-to-file copy where there is one, else reads and writes.
 bool copyRange(QFile &from, qint64 offset, QFile &to, qint64 length, QByteArray &buffer)
@@ -98,11 +91,6 @@ static SyncFailureHook &syncFailureHook()
 void setSyncFailureHook(SyncFailureHook hook)
 {
     syncFailureHook() = std::move(hook);
-}
-
-void setCompactionHook(CompactionHook h)
-{
-    g_hook = std::move(h);
 }
 
 bool syncFile(QFile &file)
@@ -369,8 +357,11 @@ Status markRecord(const QString &path, int recordLength, qint64 number)
     return markRecords(path, recordLength, {number});
 }
 
-Status CompactStore(const QString &dataPath, const QString &tempPath, int recordLength)
+Status CompactStore(const QString &dataPath, const QString &tempPath, int recordLength, const StoreFaults &faults)
 {
+    const auto hook = [&faults](CompactionStep step, qint64 index) {
+        return !faults.compaction || faults.compaction(step, index);
+    };
     QFile data(dataPath);
     if (!data.exists())
         return {};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/Result.h"
+#include "storage/StoreFaults.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -118,14 +119,10 @@ Status markRecord(const QString &path, int recordLength, qint64 number);
 // Rewrites the data file with its live records only, in order, copied byte for
 // byte. The compacted records go to `tempPath`, reach the disk, and the temporary
 // file is renamed over the data file, so the store on disk is complete at every
-// instant: the old one until the rename, the new one after it.
-Status CompactStore(const QString &dataPath, const QString &tempPath, int recordLength);
-
-// Test hook: called at each step of CompactStore. Returning false stops the
-// compaction on the spot, as if the program had died there (nothing is cleaned up).
-enum class CompactionStep { TempOpened, RecordCopied, TempSynced, Renamed };
-using CompactionHook = std::function<bool(CompactionStep, qint64 index)>;
-void setCompactionHook(CompactionHook hook);
+// instant: the old one until the rename, the new one after it. `faults`
+// are asked at each step (none: the compaction runs to its end).
+Status CompactStore(const QString &dataPath, const QString &tempPath, int recordLength,
+                    const StoreFaults &faults = {});
 
 // Test hook: asked before RecordFile::sync flushes `path`; returning false
 // makes that sync fail as a full or failing disk would. Empty = none.

@@ -525,11 +525,13 @@ void FriendFormTest::markedEntryOfAFailedCompactionIsNotListed()
     writeBytes(bookPath(), r1 + r2 + r3);
     FriendForm *w = form<FriendForm>();
     // The compaction stops as if the program had died after the mark.
-    setCompactionHook([](CompactionStep, qint64) { return false; });
+    StoreFaults dies;
+    dies.compaction = [](CompactionStep, qint64) { return false; };
+    w->setStoreFaults(dies);
     w->List1->setCurrentRow(0);
     prompts.answer(PromptAnswer::Yes);
     w->Command5->click();
-    setCompactionHook({});
+    w->setStoreFaults({});
     // Only the Live field changed; the entry keeps its own name and address, unlisted.
     QCOMPARE(readBytes(bookPath()), recordBytes("one", "1@x", 0) + r2 + r3);
     QCOMPARE(w->List1->count(), 2);

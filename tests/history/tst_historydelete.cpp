@@ -228,10 +228,12 @@ private slots:
         // takes another's fields, and no record is listed (once or twice).
         writeBytes(store(1), storeBytes({receivedMail(1), receivedMail(2), receivedMail(3)}));
         openHistoryWindow(1);
-        setCompactionHook([](CompactionStep, qint64) { return false; });
+        StoreFaults dies;
+        dies.compaction = [](CompactionStep, qint64) { return false; };
+        history()->setStoreFaults(dies);
         m_prompt->answer(PromptAnswer::Yes);
         history()->Command5->click();
-        setCompactionHook({});
+        history()->setStoreFaults({});
         QList<MailRecord> marked{receivedMail(1), receivedMail(2), receivedMail(3)};
         for (MailRecord &r : marked)
             r.Live = 0;

@@ -57,9 +57,9 @@ private slots:
         }
         QVERIFY(markRecords(store, MailRecord::kLength, {1, 2}).ok());
         // A compaction that does not finish keeps every original.
-        setCompactionHook([](CompactionStep, qint64) { return false; });
-        QVERIFY(originals::compactReceivedStore(store, temp).ok());
-        setCompactionHook({});
+        StoreFaults dies;
+        dies.compaction = [](CompactionStep, qint64) { return false; };
+        QVERIFY(originals::compactReceivedStore(store, temp, dies).ok());
         QVERIFY(!originals::originalFor(mailBytes(2)).isEmpty());
 
         QVERIFY(originals::compactReceivedStore(store, temp).ok());

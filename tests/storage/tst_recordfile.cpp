@@ -51,7 +51,6 @@ class TestRecordFile : public QObject
 private slots:
     void init()
     {
-        setCompactionHook({});
         for (const QString &f : QDir(m_dir.path()).entryList(QDir::Files))
             QFile::remove(path(f));
     }
@@ -252,23 +251,24 @@ private slots:
         // Count the steps of one full run.
         test::writeBytes(p, before);
         int steps = 0;
-        setCompactionHook([&](CompactionStep, qint64) {
+        StoreFaults counted;
+        counted.compaction = [&](CompactionStep, qint64) {
             ++steps;
             return true;
-        });
-        QVERIFY(CompactStore(p, t, MailRecord::kLength).ok());
+        };
+        QVERIFY(CompactStore(p, t, MailRecord::kLength, counted).ok());
         QCOMPARE(test::readBytes(p), after);
         QVERIFY(steps >= 5);
 
         for (int stopAt = 1; stopAt <= steps; ++stopAt) {
             test::writeBytes(p, before);
             int step = 0;
-            setCompactionHook([&](CompactionStep, qint64) { return ++step < stopAt; });
-            QVERIFY(CompactStore(p, t, MailRecord::kLength).ok());
+            StoreFaults dies;
+            dies.compaction = [&](CompactionStep, qint64) { return ++step < stopAt; };
+            QVERIFY(CompactStore(p, t, MailRecord::kLength, dies).ok());
             const QByteArray onDisk = test::readBytes(p);
             QVERIFY2(onDisk == before || onDisk == after, qPrintable(QStringLiteral("step %1").arg(stopAt)));
             // The next compaction after the "crash" finishes the job.
-            setCompactionHook({});
             QVERIFY(CompactStore(p, t, MailRecord::kLength).ok());
             QCOMPARE(test::readBytes(p), after);
             QVERIFY(!QFileInfo::exists(t));
