@@ -1,6 +1,7 @@
 #pragma once
 
 #include "storage/Result.h"
+#include "storage/StoreFaults.h"
 
 #include <QUrl>
 #include <QWidget>
@@ -97,6 +98,10 @@ public:
     // Hover help for the control under the mouse.
     void hoverOver(QWidget *control);
 
+    // Faults for the store of the receive runs this window starts (none: the real disk).
+    void setStoreFaults(StoreFaults faults) { m_storeFaults = std::move(faults); }
+    const StoreFaults &storeFaults() const { return m_storeFaults; }
+
     QToolBar *tbToolBar = nullptr;
     QWidget *picAddress = nullptr;
     QLabel *lblAddress = nullptr;
@@ -150,6 +155,7 @@ private:
     DownloadBar *m_downloadBar = nullptr;
     QUrl m_httpsGuess; // an address typed without a scheme, tried with https first
     bool m_paneAfterFirstPaint = false; // set by Form_Load, cleared once the pane is scheduled
+    StoreFaults m_storeFaults;
 };
 
 // Help texts of the main window's controls, by control name; empty for none.

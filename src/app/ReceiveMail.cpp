@@ -190,6 +190,7 @@ void ReceiveMail(MainForm &main)
     inputs.options = readReceiveOptions(appPaths().extraIni());
     inputs.fetchedListPath = FetchedUidls::defaultPath();
     inputs.extraIniPath = appPaths().extraIni();
+    inputs.faults = main.storeFaults();
 
     // Application-modal for the whole run: the history window must not
     // delete or compact the store while records are being appended to it,

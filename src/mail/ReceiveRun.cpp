@@ -125,7 +125,7 @@ ReceiveResult ReceiveRun::run()
     // the system as they come but put on the disk once, before the session
     // ends: the server deletes only when it is told QUIT, so a message marked
     // for deletion whose record never reached the disk is still on the server.
-    RecordFile store(m_in.storePath, MailRecord::kLength);
+    RecordFile store(m_in.storePath, MailRecord::kLength, m_in.faults);
     const bool inStep = receiveAll(handle, store);
     // A cancel seen between two messages still ends the session properly:
     // its QUIT commits the deletions of what was stored.
@@ -350,7 +350,7 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
         const QString originalName = originals::nameFor(record);
         const QString originalPath = originals::folderPath() + u'/' + originalName;
         const bool newOriginal = !QFileInfo::exists(originalPath);
-        if (const Status kept = originals::writeOriginalNamed(originalName, original, false); !kept) {
+        if (const Status kept = originals::writeOriginalNamed(originalName, original, false, m_in.faults); !kept) {
             notice(ReceiveNotice::Kind::StoreError, kept.error().message());
             return true;
         }

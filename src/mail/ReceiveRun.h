@@ -3,6 +3,7 @@
 #include "mail/LeaveOnServer.h"
 #include "mail/MailLayer.h"
 #include "storage/Records.h"
+#include "storage/StoreFaults.h"
 
 #include <QList>
 #include <QString>
@@ -29,6 +30,8 @@ struct ReceiveInputs {
     ReceiveOptions options;
     QString fetchedListPath;
     QString extraIniPath;
+    // Faults for the store's flush and the originals' writes (none: the real disk).
+    StoreFaults faults;
 };
 
 // A received message as the history window's boxes show it: cut at NUL, the

@@ -16,15 +16,8 @@
 namespace kestra::originals {
 
 namespace {
-WriteFailureHook g_writeFailure = nullptr;
-
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 } // namespace
-
-void setWriteFailureHook(WriteFailureHook hook)
-{
-    g_writeFailure = hook;
-}
 
 QString folderPath()
 {
@@ -45,12 +38,12 @@ QString originalFor(QByteArrayView recordBytes)
     return QFileInfo(path).isFile() ? path : QString();
 }
 
-Status writeOriginal(QByteArrayView recordBytes, const QByteArray &message, bool sync)
+Status writeOriginal(QByteArrayView recordBytes, const QByteArray &message, bool sync, const StoreFaults &faults)
 {
-    return writeOriginalNamed(nameFor(recordBytes), message, sync);
+    return writeOriginalNamed(nameFor(recordBytes), message, sync, faults);
 }
 
-Status writeOriginalNamed(const QString &name, const QByteArray &message, bool sync)
+Status writeOriginalNamed(const QString &name, const QByteArray &message, bool sync, const StoreFaults &faults)
 {
     const QString folder = folderPath();
     if (!QFileInfo(folder).isDir()) {
@@ -70,7 +63,7 @@ Status writeOriginalNamed(const QString &name, const QByteArray &message, bool s
     };
     if (!file.setPermissions(kOwnerOnly))
         return fail(file.errorString());
-    if (g_writeFailure && !g_writeFailure(name))
+    if (faults.originalWrite && !faults.originalWrite(name))
         return fail(QStringLiteral("ディスクに書き込めません"));
     if (file.write(message) != message.size())
         return fail(file.errorString());

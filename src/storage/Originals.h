@@ -40,10 +40,13 @@ QString originalFor(QByteArrayView recordBytes);
 // so that a file under the record's name is always whole. With `sync` the file
 // and the folder entry are on the disk when it returns; without it the caller
 // must call syncFolder() before the message is deleted on the server.
-Status writeOriginal(QByteArrayView recordBytes, const QByteArray &message, bool sync = true);
+// `faults.originalWrite` is asked before the file is written.
+Status writeOriginal(QByteArrayView recordBytes, const QByteArray &message, bool sync = true,
+                     const StoreFaults &faults = {});
 // The same under a name nameFor() gave: a caller that needs the name anyway
 // hashes the record once.
-Status writeOriginalNamed(const QString &name, const QByteArray &message, bool sync = true);
+Status writeOriginalNamed(const QString &name, const QByteArray &message, bool sync = true,
+                          const StoreFaults &faults = {});
 
 // Puts every original written without sync on the disk (files and folder).
 Status syncFolder();
@@ -54,10 +57,5 @@ Status syncFolder();
 // A failure to delete an original is reported after the compaction is done.
 // `faults` go to CompactStore.
 Status compactReceivedStore(const QString &dataPath, const QString &tempPath, const StoreFaults &faults = {});
-
-// Test hook: asked before an original is written; returning false makes the
-// write fail as a full disk would. Empty = none.
-using WriteFailureHook = bool (*)(const QString &name);
-void setWriteFailureHook(WriteFailureHook hook);
 
 } // namespace kestra::originals

@@ -82,17 +82,6 @@ int liveOffsetFor(int recordLength)
     }
 }
 
-static SyncFailureHook &syncFailureHook()
-{
-    static SyncFailureHook hook;
-    return hook;
-}
-
-void setSyncFailureHook(SyncFailureHook hook)
-{
-    syncFailureHook() = std::move(hook);
-}
-
 bool syncFile(QFile &file)
 {
     if (!file.flush())
@@ -136,8 +125,8 @@ bool syncFileSystemOf(const QString &path)
 #endif
 }
 
-RecordFile::RecordFile(QString path, int recordLength)
-    : m_path(std::move(path)), m_length(recordLength), m_file(m_path)
+RecordFile::RecordFile(QString path, int recordLength, StoreFaults faults)
+    : m_path(std::move(path)), m_length(recordLength), m_file(m_path), m_faults(std::move(faults))
 {
 }
 
@@ -244,7 +233,7 @@ Status RecordFile::sync()
 {
     if (!m_file.isOpen() || !m_file.isWritable())
         return error(QStringLiteral("ファイルが書き込み用に開かれていません"));
-    if (syncFailureHook() && !syncFailureHook()(m_path))
+    if (m_faults.sync && !m_faults.sync(m_path))
         return error(QStringLiteral("ディスクに書き込めません"));
     if (!syncFile(m_file))
         return error(m_file.errorString());
@@ -345,8 +334,6 @@ Status markRecords(const QString &path, int recordLength, const QList<qint64> &n
         if (!file.seek((number - 1) * recordLength + live) || file.write(zero, 2) != 2)
             return StorageError{path, file.errorString()};
     }
-    if (syncFailureHook() && !syncFailureHook()(path))
-        return StorageError{path, QStringLiteral("ディスクに書き込めません")};
     if (!syncFile(file))
         return StorageError{path, file.errorString()};
     return {};

@@ -40,7 +40,8 @@ int liveOffsetFor(int recordLength);
 class RecordFile
 {
 public:
-    RecordFile(QString path, int recordLength);
+    // `faults` reach sync() (none: the real disk).
+    RecordFile(QString path, int recordLength, StoreFaults faults = {});
     ~RecordFile();
     RecordFile(const RecordFile &) = delete;
     RecordFile &operator=(const RecordFile &) = delete;
@@ -82,6 +83,7 @@ private:
     int m_length;
     QFile m_file;
     bool m_readOnlyMissing = false;
+    StoreFaults m_faults;
 };
 
 // Calls `visit(number, bytes)` for record 1, 2, ... until the end of the file
@@ -123,11 +125,6 @@ Status markRecord(const QString &path, int recordLength, qint64 number);
 // are asked at each step (none: the compaction runs to its end).
 Status CompactStore(const QString &dataPath, const QString &tempPath, int recordLength,
                     const StoreFaults &faults = {});
-
-// Test hook: asked before RecordFile::sync flushes `path`; returning false
-// makes that sync fail as a full or failing disk would. Empty = none.
-using SyncFailureHook = std::function<bool(const QString &path)>;
-void setSyncFailureHook(SyncFailureHook hook);
 
 // Flushes an open file's data to the disk.
 bool syncFile(QFile &file);

@@ -18,6 +18,12 @@ struct StoreFaults {
     // At each step of CompactStore: false stops the compaction on the spot,
     // as if the program had died there (nothing is cleaned up).
     std::function<bool(CompactionStep step, qint64 index)> compaction;
+    // Before RecordFile::sync flushes `path`: false makes that sync fail as a
+    // full or failing disk would.
+    std::function<bool(const QString &path)> sync;
+    // Before the original named `name` is written: false makes the write fail
+    // as a full disk would.
+    std::function<bool(const QString &name)> originalWrite;
 };
 
 } // namespace kestra

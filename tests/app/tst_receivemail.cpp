@@ -170,6 +170,14 @@ private:
     QList<QByteArray> m_received;
 };
 
+// The store of a receive run cannot be put on the disk.
+StoreFaults diskFails()
+{
+    StoreFaults faults;
+    faults.sync = [](const QString &) { return false; };
+    return faults;
+}
+
 } // namespace
 
 class TestReceiveMail : public QObject
@@ -214,7 +222,6 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        setSyncFailureHook({});
         setMailLayer(nullptr);
         m_main.reset();
         // Deleting one window may delete others (its menus): hold them by guarded pointers.
@@ -572,12 +579,14 @@ private Q_SLOTS:
         QStringList synced;
         int deletedBefore = -1;
         bool openBefore = false;
-        setSyncFailureHook([&](const QString &path) {
+        StoreFaults watched;
+        watched.sync = [&](const QString &path) {
             synced << path;
             deletedBefore = layer.count(QStringLiteral("Pop3DeleteMail"));
             openBefore = layer.connectionOpen();
             return true;
-        });
+        };
+        m_main->setStoreFaults(watched);
         m_main->Command4_Click();
         QCOMPARE(synced, QStringList{storePath()});
         QCOMPARE(deletedBefore, 3);
@@ -592,7 +601,7 @@ private Q_SLOTS:
         ScriptedMailLayer layer;
         layer.mailbox = {scripted(1), scripted(2), scripted(3)};
         setMailLayer(&layer);
-        setSyncFailureHook([](const QString &) { return false; });
+        m_main->setStoreFaults(diskFails());
         m_prompt->answer(PromptAnswer::Ok);
 
         m_main->Command4_Click();
@@ -776,7 +785,7 @@ private Q_SLOTS:
         setMailLayer(layer.get());
         appState().settings.pop3Server = m_box.plainServer();
         setAccount(m_box.user(), m_box.password());
-        setSyncFailureHook([](const QString &) { return false; });
+        m_main->setStoreFaults(diskFails());
         m_prompt->answer(PromptAnswer::Ok);
 
         m_main->Command4_Click();
@@ -786,7 +795,7 @@ private Q_SLOTS:
         QCOMPARE(m_box.count(), 3);
         // The next run takes them again; the unflushed records of the failed
         // run were handed to the system and may be there twice.
-        setSyncFailureHook({});
+        m_main->setStoreFaults({});
         m_main->Command4_Click();
         QTRY_COMPARE(m_box.count(), 0);
         QStringList subjects;

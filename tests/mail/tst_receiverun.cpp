@@ -115,7 +115,6 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        setSyncFailureHook({});
         m_layer.reset();
         resetAppState();
         m_dir.reset();
@@ -257,10 +256,11 @@ private Q_SLOTS:
     void failedWriteFlushesWhatCameBefore()
     {
         int syncs = 0;
-        setSyncFailureHook([&](const QString &) {
+        ReceiveInputs in = inputs();
+        in.faults.sync = [&](const QString &) {
             ++syncs;
             return true;
-        });
+        };
         Recorder recorder(*m_layer);
         // The second message finds a store full to the last record number.
         recorder.atProgress = [&](int n) {
@@ -270,7 +270,7 @@ private Q_SLOTS:
                 QVERIFY(store.resize(qint64(32767) * MailRecord::kLength));
             }
         };
-        const ReceiveResult result = ReceiveRun(*m_layer, inputs(), &recorder).run();
+        const ReceiveResult result = ReceiveRun(*m_layer, in, &recorder).run();
         QCOMPARE(syncs, 1);
         QCOMPARE(result.notices.size(), 1);
         QCOMPARE(result.notices[0].kind, ReceiveNotice::Kind::StoreError);
