@@ -280,6 +280,25 @@ private Q_SLOTS:
         QCOMPARE(m_layer->mailbox.first().subject, QStringLiteral("件名2"));
     }
 
+    // An original that cannot be written stops the run before its record:
+    // that message and the rest stay on the server, no half-written original
+    // is left, and every stored record has its original.
+    void failedOriginalKeepsTheMessageOnTheServer()
+    {
+        ReceiveInputs in = inputs();
+        int writes = 0;
+        in.faults.originalWrite = [&](const QString &) { return ++writes < 2; };
+        const ReceiveResult result = ReceiveRun(*m_layer, in).run();
+        QCOMPARE(result.notices.size(), 1);
+        QCOMPARE(result.notices[0].kind, ReceiveNotice::Kind::StoreError);
+        QCOMPARE(result.received, 1);
+        QCOMPARE(storedSubjects(), QStringList{QStringLiteral("件名1")});
+        QCOMPARE(originalCount(), 1);
+        QCOMPARE(m_layer->callNames().last(), QStringLiteral("Pop3Close"));
+        QCOMPARE(m_layer->mailbox.size(), 2);
+        QCOMPARE(m_layer->mailbox.first().subject, QStringLiteral("件名2"));
+    }
+
     // --- the real layer and the test Dovecot server ---
 
     // Cancels against the real layer: what was stored is deleted, the rest
