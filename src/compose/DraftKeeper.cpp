@@ -15,21 +15,6 @@
 
 namespace kestra {
 
-namespace {
-
-int &intervalOverride()
-{
-    static int ms = 0;
-    return ms;
-}
-
-} // namespace
-
-void setDraftIntervalForTests(int ms)
-{
-    intervalOverride() = ms;
-}
-
 DraftKeeper::DraftKeeper(QWidget *window, QString name, std::function<Draft()> fields)
     : QObject(window)
     , m_window(window)
@@ -37,7 +22,7 @@ DraftKeeper::DraftKeeper(QWidget *window, QString name, std::function<Draft()> f
     , m_fields(std::move(fields))
 {
     window->installEventFilter(this);
-    m_timer.setInterval(intervalOverride() > 0 ? intervalOverride() : kIntervalMs);
+    m_timer.setInterval(kIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &DraftKeeper::save);
     m_timer.start();
     // A program that ends with the window open keeps what was typed last.

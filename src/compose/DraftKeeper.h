@@ -37,6 +37,8 @@ public:
     void setBaseline();
     // No more saving: the window is being destroyed.
     void stop();
+    // Time between two saves, kIntervalMs unless changed here; the wait starts again.
+    void setInterval(int ms) { m_timer.setInterval(ms); }
 
     const QString &name() const { return m_name; }
 
@@ -52,9 +54,6 @@ private:
     QTimer m_timer;
     bool m_failureTold = false;
 };
-
-// Test hook: the interval of every keeper created afterwards (0: the usual one).
-void setDraftIntervalForTests(int ms);
 
 // At start-up: for each window whose draft was left behind by a crash, a kill
 // or a close without sending, asks "下書きを復元しますか？". Yes opens the window

@@ -45,8 +45,8 @@ int runChild(const QString &folder)
     appState().appFolder = folder;
     if (!writeKeepDrafts(appPaths().extraIni(), true))
         return 4;
-    setDraftIntervalForTests(20);
     WriteForm *w = form<WriteForm>();
+    w->drafts()->setInterval(20);
     w->show();
     w->activateWindow();
     if (!QTest::qWaitForWindowActive(w))
