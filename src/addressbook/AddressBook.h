@@ -1,7 +1,7 @@
 #pragma once
 
 #include "storage/Records.h"
-#include "storage/Result.h"
+#include "common/Result.h"
 
 #include <QString>
 

@@ -23,7 +23,7 @@ namespace kestra {
 
 namespace {
 
-void showError(const StorageError &error)
+void showError(const Error &error)
 {
     prompt().info(error.message(), appTitle(), PromptIcon::Exclamation);
 }

@@ -396,7 +396,7 @@ void MainForm::closeEvent(QCloseEvent *event)
     QApplication::quit();
 }
 
-void MainForm::showStorageError(const StorageError &error)
+void MainForm::showStorageError(const Error &error)
 {
     prompt().info(error.message(), appTitle(), PromptIcon::Exclamation);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "storage/Result.h"
+#include "common/Result.h"
 #include "storage/StoreFaults.h"
 
 #include <QUrl>
@@ -137,7 +137,7 @@ protected:
 
 private:
     void buildControls();
-    void showStorageError(const StorageError &error);
+    void showStorageError(const Error &error);
     void setUpBrowserPane();
     void setUpBrowserKeys(); // Alt+arrows, F5, Esc, Ctrl+L, Ctrl+F, zoom
     void layoutBrowserPane();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "storage/Result.h"
+#include "common/Result.h"
 
 #include <QtGlobal>
 

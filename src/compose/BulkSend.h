@@ -2,7 +2,7 @@
 
 #include "mail/MailLayer.h"
 #include "storage/Records.h"
-#include "storage/Result.h"
+#include "common/Result.h"
 
 #include <QList>
 #include <QString>
@@ -45,7 +45,7 @@ struct BulkSendResult {
     bool stopped = false;      // canceled before every mail was tried
     QStringList failed;        // "address：first line of the reason", per mail that did not go out
     QString lastError;         // the library's whole text of the last failure
-    std::optional<StorageError> storeError; // the first sent record that could not be written
+    std::optional<Error> storeError; // the first sent record that could not be written
 };
 
 // Told of the send's progress, on the thread that runs it.

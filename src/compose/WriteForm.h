@@ -2,7 +2,7 @@
 
 #include "compose/AttachmentRow.h"
 #include "compose/Greetings.h"
-#include "storage/Result.h"
+#include "common/Result.h"
 
 #include <QList>
 

@@ -26,10 +26,10 @@ Result<QString> readEditorTextFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return StorageError{path, file.errorString()};
+        return Error::fileOperation(path, file.errorString());
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return StorageError{path, file.errorString()};
+        return Error::fileOperation(path, file.errorString());
 
     QString text;
     text.reserve(bytes.size() + bytes.size() / 8);
@@ -56,10 +56,10 @@ Result<QString> readCp932File(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return StorageError{path, file.errorString()};
+        return Error::fileOperation(path, file.errorString());
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return StorageError{path, file.errorString()};
+        return Error::fileOperation(path, file.errorString());
     return cp932::decode(bytes);
 }
 

@@ -66,7 +66,7 @@ Result<HistoryListing> readHistoryListing(const QString &path, qint16 historyMod
     // one, which the window shows.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return StorageError{path, file.errorString()};
+        return Error::fileOperation(path, file.errorString());
     const qint64 records = file.size() / MailRecord::kLength;
     HistoryListing listing;
     listing.lines.reserve(records);
@@ -81,7 +81,7 @@ Result<HistoryListing> readHistoryListing(const QString &path, qint16 historyMod
         const qint64 size = i == records ? 2 : (i == 0 ? headers : 2 + headers);
         bytes.resize(size);
         if (const QString e = readAt(file, i * length - (i == 0 ? 0 : 2), bytes); !e.isEmpty())
-            return StorageError{path, e};
+            return Error::fileOperation(path, e);
         if (i > 0 && liveOfRaw(bytes, 0) != 0) {
             listing.lines.append(HistoryLine(mailFields(MailRecord::decodeHeaders(pending), historyMode)));
             listing.records.append(i);
@@ -91,7 +91,7 @@ Result<HistoryListing> readHistoryListing(const QString &path, qint16 historyMod
     if (!listing.records.isEmpty()) {
         bytes.resize(MailRecord::kLength);
         if (const QString e = readAt(file, (listing.records.last() - 1) * MailRecord::kLength, bytes); !e.isEmpty())
-            return StorageError{path, e};
+            return Error::fileOperation(path, e);
         listing.last = MailRecord::decode(bytes);
     }
     return listing;

@@ -2,7 +2,7 @@
 
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
-#include "storage/Result.h"
+#include "common/Result.h"
 
 #include <QByteArray>
 #include <QString>

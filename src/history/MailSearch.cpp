@@ -135,15 +135,15 @@ Result<std::shared_ptr<const MailSearchIndex>> MailSearchIndex::build(const QStr
         if (!file.exists())
             continue;
         if (!file.open(QIODevice::ReadOnly))
-            return StorageError{file.fileName(), file.errorString()};
+            return Error::fileOperation(file.fileName(), file.errorString());
         qint32 number = 0;
         QByteArray block;
         for (;;) {
             if (cancelled && cancelled())
-                return StorageError{file.fileName(), QStringLiteral("中止しました")};
+                return Error::fileOperation(file.fileName(), QStringLiteral("中止しました"));
             block = file.read(qint64(kBlock) * MailRecord::kLength);
             if (block.isEmpty() && file.error() != QFileDevice::NoError)
-                return StorageError{file.fileName(), file.errorString()};
+                return Error::fileOperation(file.fileName(), file.errorString());
             const qsizetype records = block.size() / MailRecord::kLength;
             for (qsizetype r = 0; r < records && number < 32767; ++r) {
                 const QByteArrayView bytes =

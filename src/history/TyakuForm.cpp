@@ -542,7 +542,7 @@ void TyakuForm::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void TyakuForm::showStorageError(const StorageError &error)
+void TyakuForm::showStorageError(const Error &error)
 {
     prompt().info(error.message(), appTitle(), PromptIcon::Exclamation);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "storage/MailFields.h"
-#include "storage/Result.h"
+#include "common/Result.h"
 #include "storage/StoreFaults.h"
 
 #include <QRect>
@@ -192,7 +192,7 @@ private:
     void showMail(const MailFields &fields);
     void clearMailBoxes();
     void selectFindHit(int length);
-    void showStorageError(const StorageError &error);
+    void showStorageError(const Error &error);
 
     int m_findPosition = 0;
     QList<qint64> m_rowRecords; // record number of each row of List1

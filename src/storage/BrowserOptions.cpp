@@ -16,7 +16,7 @@ Status writeValue(const QString &iniPath, const QString &key, const QVariant &va
     ini.setValue(key, value);
     ini.sync();
     if (ini.status() != QSettings::NoError)
-        return StorageError{iniPath, QStringLiteral("設定を書き込めませんでした。")};
+        return Error::fileOperation(iniPath, QStringLiteral("設定を書き込めませんでした。"));
     return {};
 }
 

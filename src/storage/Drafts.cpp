@@ -61,7 +61,7 @@ Status DraftFile::save(const QString &window, const Draft &draft) const
         all.insert(window, toJson(draft));
     if (all.isEmpty()) {
         if (QFile::exists(m_path) && !QFile::remove(m_path))
-            return StorageError{m_path, QStringLiteral("下書きを消せません")};
+            return Error::fileOperation(m_path, QStringLiteral("下書きを消せません"));
         return {};
     }
     return writeFileAtomically(m_path, QJsonDocument(all).toJson(QJsonDocument::Compact), true);

@@ -33,7 +33,7 @@ Status FetchedUidls::load(const QString &storePath, int recordLength)
     if (!file.exists())
         return {};
     if (!file.open(QIODevice::ReadOnly))
-        return StorageError{m_path, file.errorString()};
+        return Error::fileOperation(m_path, file.errorString());
     const QByteArray all = file.readAll();
     // A line without its line end was cut short by a kill: it never counted.
     const QList<QByteArray> lines = all.left(all.lastIndexOf('\n') + 1).split('\n');
@@ -89,7 +89,7 @@ Status FetchedUidls::append(const QByteArray &line)
     QFile file(m_path);
     const bool created = !file.exists();
     if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
-        return StorageError{m_path, file.errorString()};
+        return Error::fileOperation(m_path, file.errorString());
     if (created)
         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     // A line cut short by a kill ends where the new one starts: it is closed
@@ -98,13 +98,13 @@ Status FetchedUidls::append(const QByteArray &line)
     if (const qint64 size = file.size(); size > 0) {
         char last = '\n';
         if (!file.seek(size - 1) || !file.getChar(&last))
-            return StorageError{m_path, file.errorString()};
+            return Error::fileOperation(m_path, file.errorString());
         if (last != '\n')
             out.prepend('\n');
     }
     // Flushed: in the system's hands, so a kill of the program cannot lose it.
     if (file.write(out) != out.size() || !file.flush())
-        return StorageError{m_path, file.errorString()};
+        return Error::fileOperation(m_path, file.errorString());
     return {};
 }
 
@@ -156,7 +156,7 @@ Status FetchedUidls::askDeletion(const QByteArray &recordBytes)
     // only fetched entries are matched.
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly))
-        return StorageError{m_path, file.errorString()};
+        return Error::fileOperation(m_path, file.errorString());
     const QByteArray hash = recordHash(recordBytes);
     QByteArray marks;
     for (const QByteArray &line : file.readAll().split('\n')) {

@@ -48,18 +48,18 @@ Status writeOriginalNamed(const QString &name, const QByteArray &message, bool s
     const QString folder = folderPath();
     if (!QFileInfo(folder).isDir()) {
         if (!QDir().mkpath(folder))
-            return StorageError{folder, QStringLiteral("フォルダを作成できません")};
+            return Error::fileOperation(folder, QStringLiteral("フォルダを作成できません"));
         QFile::setPermissions(folder, kOwnerOnly | QFileDevice::ExeOwner);
     }
     const QString path = folder + u'/' + name;
     const QString temp = path + QStringLiteral(".tmp");
     QFile file(temp);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return StorageError{temp, file.errorString()};
+        return Error::fileOperation(temp, file.errorString());
     const auto fail = [&](const QString &reason) -> Status {
         file.close();
         QFile::remove(temp);
-        return StorageError{path, reason};
+        return Error::fileOperation(path, reason);
     };
     if (!file.setPermissions(kOwnerOnly))
         return fail(file.errorString());
@@ -75,7 +75,7 @@ Status writeOriginalNamed(const QString &name, const QByteArray &message, bool s
                             ec);
     if (ec) {
         QFile::remove(temp);
-        return StorageError{path, QString::fromLocal8Bit(ec.message())};
+        return Error::fileOperation(path, QString::fromLocal8Bit(ec.message()));
     }
     if (sync)
         kestra::syncFolder(folder);
@@ -90,7 +90,7 @@ Status syncFolder()
     // One flush of the whole file system puts every file written since on the
     // disk; far cheaper than one per file when a run received many messages.
     if (!syncFileSystemOf(folder))
-        return StorageError{folder, QStringLiteral("ディスクに書き込めません")};
+        return Error::fileOperation(folder, QStringLiteral("ディスクに書き込めません"));
     kestra::syncFolder(folder);
     return {};
 }
@@ -128,7 +128,7 @@ Status compactReceivedStore(const QString &dataPath, const QString &tempPath, co
             continue;
         QFile file(folder + u'/' + name);
         if (file.exists() && !file.remove() && result)
-            result = StorageError{file.fileName(), file.errorString()};
+            result = Error::fileOperation(file.fileName(), file.errorString());
     }
     return result;
 }

@@ -68,11 +68,6 @@ bool copyRange(QFile &from, qint64 offset, QFile &to, qint64 length, QByteArray 
 }
 } // namespace
 
-QString StorageError::message() const
-{
-    return QStringLiteral("ファイルの操作に失敗しました。\r\n%1\r\n%2").arg(QDir::toNativeSeparators(file), reason);
-}
-
 int liveOffsetFor(int recordLength)
 {
     switch (recordLength) {
@@ -135,9 +130,9 @@ RecordFile::~RecordFile()
     close();
 }
 
-StorageError RecordFile::error(const QString &reason) const
+Error RecordFile::error(const QString &reason) const
 {
-    return StorageError{m_path, reason};
+    return Error::fileOperation(m_path, reason);
 }
 
 Status RecordFile::open()
@@ -247,7 +242,7 @@ Status scanRecords(const QString &path, int recordLength,
     if (!file.exists())
         return {};
     if (!file.open(QIODevice::ReadOnly))
-        return StorageError{path, file.errorString()};
+        return Error::fileOperation(path, file.errorString());
     // Read many records at a time: one sequential pass over the file.
     const qint64 records = file.size() / recordLength;
     const qint64 perChunk = qMax<qint64>(1, (4 << 20) / recordLength);
@@ -258,7 +253,7 @@ Status scanRecords(const QString &path, int recordLength,
         const qint64 n = qMin(perChunk, records - number + 1);
         chunk.resize(n * recordLength);
         if (file.read(chunk.data(), chunk.size()) != chunk.size())
-            return StorageError{path, file.errorString()};
+            return Error::fileOperation(path, file.errorString());
         for (qint64 i = 0; i < n; ++i, ++number) {
             record = chunk.mid(i * recordLength, recordLength);
             if (!visit(number, record))
@@ -283,7 +278,7 @@ Result<qint16> AppendRecordNumber(const QString &path, int recordLength)
     const qint64 size = info.exists() ? info.size() : 0;
     const double number = double(size) / recordLength + 1.0;
     if (number > double(kMaxRecords) + 0.5)
-        return StorageError{path, QStringLiteral("記録できる件数（%1件）の上限に達しています").arg(kMaxRecords)};
+        return Error::fileOperation(path, QStringLiteral("記録できる件数（%1件）の上限に達しています").arg(kMaxRecords));
     return roundHalfEvenToInt16(number);
 }
 
@@ -324,7 +319,7 @@ Status markRecords(const QString &path, int recordLength, const QList<qint64> &n
         return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite))
-        return StorageError{path, file.errorString()};
+        return Error::fileOperation(path, file.errorString());
     const qint64 records = file.size() / recordLength;
     const int live = liveOffsetFor(recordLength);
     static const char zero[2] = {0, 0};
@@ -332,10 +327,10 @@ Status markRecords(const QString &path, int recordLength, const QList<qint64> &n
         if (number < 1 || number > records)
             continue;
         if (!file.seek((number - 1) * recordLength + live) || file.write(zero, 2) != 2)
-            return StorageError{path, file.errorString()};
+            return Error::fileOperation(path, file.errorString());
     }
     if (!syncFile(file))
-        return StorageError{path, file.errorString()};
+        return Error::fileOperation(path, file.errorString());
     return {};
 }
 
@@ -354,18 +349,18 @@ Status CompactStore(const QString &dataPath, const QString &tempPath, int record
         return {};
     // Unbuffered: the scan below reads two bytes per record at scattered offsets.
     if (!data.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return StorageError{dataPath, data.errorString()};
+        return Error::fileOperation(dataPath, data.errorString());
 
     QFile temp(tempPath);
     if (!temp.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return StorageError{tempPath, temp.errorString()};
+        return Error::fileOperation(tempPath, temp.errorString());
     if (!hook(CompactionStep::TempOpened, 0))
         return {};
 
     const auto fail = [&](const QString &file, const QString &reason) -> Status {
         temp.close();
         QFile::remove(tempPath);
-        return StorageError{file, reason};
+        return Error::fileOperation(file, reason);
     };
 
     // First find the runs of consecutive live records from their Live fields
@@ -415,7 +410,7 @@ Status CompactStore(const QString &dataPath, const QString &tempPath, int record
                             std::filesystem::path(dataPath.toStdU16String()), ec);
     if (ec) {
         QFile::remove(tempPath);
-        return StorageError{dataPath, QString::fromLocal8Bit(ec.message())};
+        return Error::fileOperation(dataPath, QString::fromLocal8Bit(ec.message()));
     }
     if (!hook(CompactionStep::Renamed, 0))
         return {};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "storage/Result.h"
+#include "common/Result.h"
 #include "storage/StoreFaults.h"
 
 #include <QByteArray>
@@ -77,7 +77,7 @@ public:
     Status truncate(qint64 count);
 
 private:
-    StorageError error(const QString &reason) const;
+    Error error(const QString &reason) const;
 
     QString m_path;
     int m_length;

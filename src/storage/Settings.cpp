@@ -127,7 +127,7 @@ Status readKestraIni(const QString &path, SharedSettings &settings)
     if (!file.exists())
         return {};
     if (!file.open(QIODevice::ReadOnly))
-        return StorageError{path, file.errorString()};
+        return Error::fileOperation(path, file.errorString());
     parseKestraIni(file.readAll(), settings);
     return {};
 }
@@ -219,7 +219,7 @@ Status ProfileFile::write(const QString &path, const QString &section, const QSt
     QFile file(path);
     if (file.exists()) {
         if (!file.open(QIODevice::ReadOnly))
-            return StorageError{path, file.errorString()};
+            return Error::fileOperation(path, file.errorString());
         contents = file.readAll();
         file.close();
     }
@@ -268,7 +268,7 @@ Status writeMaxMessageMiB(const QString &extraIniPath, int mib)
     ini.setValue(kMaxMessageKey, qBound(1, mib, 1024));
     ini.sync();
     if (ini.status() != QSettings::NoError)
-        return StorageError{extraIniPath, QStringLiteral("設定を書き込めません")};
+        return Error::fileOperation(extraIniPath, QStringLiteral("設定を書き込めません"));
     return {};
 }
 
@@ -299,7 +299,7 @@ Status writeOwnerOnlyIni(const QString &extraIniPath, const std::function<void(Q
         set(ini);
         ini.sync();
         if (ini.status() != QSettings::NoError)
-            return StorageError{extraIniPath, QStringLiteral("設定を書き込めません")};
+            return Error::fileOperation(extraIniPath, QStringLiteral("設定を書き込めません"));
     }
     QFile::setPermissions(extraIniPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return {};
@@ -347,16 +347,16 @@ Status writeFileAtomically(const QString &path, const QByteArray &bytes, bool ow
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return StorageError{path, file.errorString()};
+        return Error::fileOperation(path, file.errorString());
     if (ownerOnly)
         file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (file.write(bytes) != bytes.size()) {
         const QString reason = file.errorString();
         file.cancelWriting();
-        return StorageError{path, reason};
+        return Error::fileOperation(path, reason);
     }
     if (!file.commit())
-        return StorageError{path, file.errorString()};
+        return Error::fileOperation(path, file.errorString());
     return {};
 }
 

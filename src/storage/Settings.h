@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/AppState.h"
-#include "storage/Result.h"
+#include "common/Result.h"
 
 #include <QByteArray>
 #include <QString>
