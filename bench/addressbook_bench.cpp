@@ -52,7 +52,7 @@ int main(int argc, char *argv[])
     const int count = argc > 1 ? QByteArray(argv[1]).toInt() : 32766;
     QTemporaryDir dir;
     appState().appFolder = dir.path();
-    if (!appPaths().ensureFolders().isEmpty())
+    if (!appPaths().ensureFolders())
         return 1;
     YesPrompt prompts;
     setPrompt(&prompts);

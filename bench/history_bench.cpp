@@ -184,7 +184,7 @@ int main(int argc, char *argv[])
     if (!dir.autoRemove())
         std::printf("kept: %s\n", qPrintable(dir.path()));
     appState().appFolder = dir.path();
-    if (!appPaths().ensureFolders().isEmpty())
+    if (!appPaths().ensureFolders())
         return 1;
     const QString store = storePath(dir.path());
     if (!generate(store, count)) {

@@ -163,8 +163,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QTemporaryDir folder;
     appState().appFolder = folder.path();
-    if (const QString problem = appPaths().ensureFolders(); !problem.isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(problem));
+    if (const Status made = appPaths().ensureFolders(); !made) {
+        std::fprintf(stderr, "%s\n", qPrintable(made.error().message()));
         return 1;
     }
     NetMailLayer layer;

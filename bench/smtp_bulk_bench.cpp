@@ -57,8 +57,8 @@ int main(int argc, char *argv[])
 
     QTemporaryDir dir;
     appState().appFolder = dir.path();
-    if (const QString problem = appPaths().ensureFolders(); !problem.isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(problem));
+    if (const Status made = appPaths().ensureFolders(); !made) {
+        std::fprintf(stderr, "%s\n", qPrintable(made.error().message()));
         return 1;
     }
     QByteArray book;

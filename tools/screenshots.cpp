@@ -117,7 +117,7 @@ int main(int argc, char *argv[])
 
     QTemporaryDir folder;
     appState().appFolder = folder.path();
-    appPaths().ensureFolders();
+    (void)appPaths().ensureFolders();
     writeSamples();
 
     auto *main = new MainForm;

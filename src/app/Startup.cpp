@@ -105,8 +105,8 @@ int runApplication(int argc, char *argv[])
     installJapaneseTranslations(app);
 
     appState().appFolder = defaultAppFolder();
-    if (const QString problem = appPaths().ensureFolders(); !problem.isEmpty()) {
-        prompt().info(problem, appTitle(), PromptIcon::Critical);
+    if (const Status made = appPaths().ensureFolders(); !made) {
+        prompt().info(made.error().message(), appTitle(), PromptIcon::Critical);
         return 1;
     }
     // One copy per application folder: a second start shows the first one's window.

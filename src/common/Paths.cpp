@@ -71,13 +71,13 @@ QString AppPaths::dataFile(const QString &name) const
     return resolveInFolder(dataFolder(), name);
 }
 
-QString AppPaths::ensureFolders() const
+Status AppPaths::ensureFolders() const
 {
     for (const QString &folder : {m_appFolder, dataFolder(), attachFolder()}) {
         if (QFileInfo(folder).isDir())
             continue;
         if (!QDir().mkpath(folder))
-            return QStringLiteral("フォルダを作成できません: %1").arg(folder);
+            return Error(QStringLiteral("フォルダを作成できません: %1").arg(folder));
         // Mail and the address book are nobody else's business.
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Result.h"
+
 #include <QString>
 
 namespace kestra {
@@ -52,8 +54,7 @@ public:
     QString dataFile(const QString &name) const;
 
     // Creates the application, data and attachment folders when missing.
-    // Returns an empty text on success, otherwise what went wrong.
-    QString ensureFolders() const;
+    Status ensureFolders() const;
 
 private:
     QString m_appFolder;

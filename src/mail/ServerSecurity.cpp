@@ -162,7 +162,7 @@ ServerConnection readServerConnection(const QString &iniPath, MailProtocol proto
     return c;
 }
 
-bool writeServerConnection(const QString &iniPath, MailProtocol protocol, const ServerConnection &c)
+Status writeServerConnection(const QString &iniPath, MailProtocol protocol, const ServerConnection &c)
 {
     {
         QSettings ini(iniPath, QSettings::IniFormat);
@@ -176,10 +176,10 @@ bool writeServerConnection(const QString &iniPath, MailProtocol protocol, const 
         ini.endGroup();
         ini.sync();
         if (ini.status() != QSettings::NoError)
-            return false;
+            return Error(QStringLiteral("接続の設定を %1 に保存できません。").arg(iniPath));
     }
     ownerOnly(iniPath);
-    return true;
+    return {};
 }
 
 QByteArray certificateFingerprint(const QSslCertificate &certificate)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Result.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QSslCertificate>
@@ -49,7 +51,7 @@ Security securityFromKey(const QString &key);
 
 ServerConnection readServerConnection(const QString &iniPath, MailProtocol protocol);
 // The file may hold the SMTP password: it is readable by its owner only.
-bool writeServerConnection(const QString &iniPath, MailProtocol protocol, const ServerConnection &connection);
+Status writeServerConnection(const QString &iniPath, MailProtocol protocol, const ServerConnection &connection);
 
 // What one certificate is, for the user to judge.
 struct CertificateFacts {

@@ -272,8 +272,11 @@ void OptionForm::OkCommand_Click()
     smtp.user = SmtpUser->text();
     smtp.password = SmtpPass->text();
     const ServerConnection pop3 = connection(m_pop3Chosen, Pop3Security, Pop3Port, MailProtocol::Pop3);
-    if (!writeServerConnection(ini, MailProtocol::Smtp, smtp) || !writeServerConnection(ini, MailProtocol::Pop3, pop3)) {
-        prompt().info(QStringLiteral("接続の設定を %1 に保存できません。").arg(ini), appTitle(), PromptIcon::Exclamation);
+    Status saved = writeServerConnection(ini, MailProtocol::Smtp, smtp);
+    if (saved)
+        saved = writeServerConnection(ini, MailProtocol::Pop3, pop3);
+    if (!saved) {
+        prompt().info(saved.error().message(), appTitle(), PromptIcon::Exclamation);
         return;
     }
     ReceiveOptions receive;

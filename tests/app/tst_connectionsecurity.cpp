@@ -125,7 +125,7 @@ class TestConnectionSecurity : public QObject
     {
         ServerConnection c;
         c.security = security;
-        QVERIFY(writeServerConnection(appPaths().extraIni(), protocol, c));
+        QVERIFY(writeServerConnection(appPaths().extraIni(), protocol, c).ok());
         if (timeoutSeconds) {
             QSettings ini(appPaths().extraIni(), QSettings::IniFormat);
             ini.setValue(QStringLiteral("%1/timeout").arg(protocol == MailProtocol::Pop3 ? u"pop3" : u"smtp"), timeoutSeconds);
@@ -277,7 +277,7 @@ private Q_SLOTS:
         ServerConnection tls;
         tls.security = Security::Tls;
         tls.port = proxy.port();
-        QVERIFY(writeServerConnection(appPaths().extraIni(), MailProtocol::Smtp, tls));
+        QVERIFY(writeServerConnection(appPaths().extraIni(), MailProtocol::Smtp, tls).ok());
         appState().settings.smtpServer = QStringLiteral("127.0.0.1");
         appState().settings.mailAddress = QStringLiteral("me@example.test");
         const QString first = smtp::uniqueAddress();

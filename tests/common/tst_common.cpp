@@ -88,7 +88,7 @@ private slots:
         // A file that does not exist gets the spelling asked for.
         QCOMPARE(paths.dataFile(QStringLiteral("Kstdata90.data")),
                  dir.path() + QStringLiteral("/★MailData/Kstdata90.data"));
-        QVERIFY(paths.ensureFolders().isEmpty());
+        QVERIFY(paths.ensureFolders().ok());
         QVERIFY(QFileInfo(paths.attachFolder()).isDir());
         // A folder it creates is the owner's only.
         QCOMPARE(QFile::permissions(paths.attachFolder()) & 0x7077,

@@ -125,8 +125,8 @@ int main(int argc, char **argv)
         return 1;
     const QString mode = args.at(1);
     appState().appFolder = args.at(2);
-    if (const QString problem = appPaths().ensureFolders(); !problem.isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(problem));
+    if (const Status made = appPaths().ensureFolders(); !made) {
+        std::fprintf(stderr, "%s\n", qPrintable(made.error().message()));
         return 1;
     }
     AnsweringPrompt answers;

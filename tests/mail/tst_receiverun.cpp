@@ -108,7 +108,7 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         resetAppState();
         appState().appFolder = m_dir->path();
-        QVERIFY(appPaths().ensureFolders().isEmpty());
+        QVERIFY(appPaths().ensureFolders().ok());
         m_layer = std::make_unique<ScriptedMailLayer>();
         for (int n = 1; n <= 3; ++n)
             m_layer->mailbox.append(scripted(n));

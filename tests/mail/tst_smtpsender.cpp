@@ -478,7 +478,7 @@ private Q_SLOTS:
         ServerConnection own;
         own.user = QString::fromLatin1(smtp::kUser);
         own.password = QString::fromLatin1(smtp::kPassword);
-        QVERIFY(writeServerConnection(appPaths().extraIni(), MailProtocol::Smtp, own));
+        QVERIFY(writeServerConnection(appPaths().extraIni(), MailProtocol::Smtp, own).ok());
         layer.setOptions(mailOptionsInForce());
         const QString third = smtp::uniqueAddress();
         QCOMPARE(send(third, error), 0);

@@ -90,9 +90,8 @@ TempAppFolder::TempAppFolder()
     resetAppState();
     resetStoreBuffers();
     appState().appFolder = m_dir.path();
-    const QString problem = appPaths().ensureFolders();
-    if (!problem.isEmpty())
-        qFatal("cannot prepare the test folder: %s", qPrintable(problem));
+    if (const Status made = appPaths().ensureFolders(); !made)
+        qFatal("cannot prepare the test folder: %s", qPrintable(made.error().message()));
 }
 
 TempAppFolder::~TempAppFolder()
