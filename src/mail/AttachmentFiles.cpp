@@ -107,8 +107,8 @@ QString safeFileName(const QString &untrusted, const QString &fallback)
     return cutToBytes(name, kMaxNameBytes);
 }
 
-QString writeNewFile(const QString &folder, const QString &name, const QByteArray &data, QString *error,
-                     NextFreeNumbers *numbers)
+Result<QString> writeNewFile(const QString &folder, const QString &name, const QByteArray &data,
+                             NextFreeNumbers *numbers)
 {
     const QString safe = safeFileName(name);
     QDir dir(folder);
@@ -121,28 +121,25 @@ QString writeNewFile(const QString &folder, const QString &name, const QByteArra
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
                 continue;
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
-            return {};
+            return Error(QStringLiteral("%1: %2").arg(path, file.errorString()));
         }
         if (!insideFolder(folder, path)) {
             file.close();
             file.remove();
-            *error = QStringLiteral("%1: 添付フォルダの外を指しています").arg(path);
-            return {};
+            return Error(QStringLiteral("%1: 添付フォルダの外を指しています").arg(path));
         }
         if (file.write(data) != data.size() || !file.flush()) {
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+            Error failed(QStringLiteral("%1: %2").arg(path, file.errorString()));
             file.close();
             file.remove();
-            return {};
+            return failed;
         }
         file.close();
         if (numbers)
             numbers->insert(key, n + 1);
         return path;
     }
-    *error = QStringLiteral("%1: 同じ名前のファイルが多すぎます").arg(dir.filePath(safe));
-    return {};
+    return Error(QStringLiteral("%1: 同じ名前のファイルが多すぎます").arg(dir.filePath(safe)));
 }
 
 PartialStore::PartialStore(QString folder) : m_folder(std::move(folder)) {}
@@ -191,15 +188,13 @@ void PartialStore::expire(const QDateTime &now)
     }
 }
 
-bool PartialStore::keep(const QByteArray &id, int number, int total, const QString &sender, QIODevice &piece,
-                        QString *error)
+Status PartialStore::keep(const QByteArray &id, int number, int total, const QString &sender, QIODevice &piece)
 {
     if (number < 1 || number > kMaxPiecesPerId || total < 0 || total > kMaxPiecesPerId) {
-        *error = QStringLiteral("分割メールの番号 %1/%2 が正しくないか、分割数が %3 を超えています")
-                     .arg(number)
-                     .arg(total)
-                     .arg(kMaxPiecesPerId);
-        return false;
+        return Error(QStringLiteral("分割メールの番号 %1/%2 が正しくないか、分割数が %3 を超えています")
+                         .arg(number)
+                         .arg(total)
+                         .arg(kMaxPiecesPerId));
     }
     expire(QDateTime::currentDateTime());
     const QString dir = dirFor(id);
@@ -209,8 +204,7 @@ bool PartialStore::keep(const QByteArray &id, int number, int total, const QStri
     if (senderFile.open(QIODevice::ReadOnly)) {
         // Ids are easy to guess: only the first piece's sender may add more.
         if (senderFile.readAll() != from) {
-            *error = QStringLiteral("分割メールの %1 番目の送信者 %2 が最初の部分の送信者と違います").arg(number).arg(sender);
-            return false;
+            return Error(QStringLiteral("分割メールの %1 番目の送信者 %2 が最初の部分の送信者と違います").arg(number).arg(sender));
         }
     } else {
         int inAll = 0;
@@ -218,35 +212,35 @@ bool PartialStore::keep(const QByteArray &id, int number, int total, const QStri
         for (const QFileInfo &other : root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
             inAll += int(pieceFiles(other.filePath()).size());
         if (inAll >= kMaxPiecesInAll) {
-            *error = QStringLiteral("揃っていない分割メールが多すぎます (%1 個)").arg(inAll);
-            return false;
+            return Error(QStringLiteral("揃っていない分割メールが多すぎます (%1 個)").arg(inAll));
         }
     }
     if (!QDir().mkpath(dir)) {
-        *error = QStringLiteral("%1: フォルダを作れません").arg(dir);
-        return false;
+        return Error(QStringLiteral("%1: フォルダを作れません").arg(dir));
     }
-    const auto save = [&](const QString &name, QIODevice &bytes) {
+    const auto save = [&](const QString &name, QIODevice &bytes) -> Status {
         QSaveFile file(folder.filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || !copyStream(bytes, file) || !file.commit()) {
-            *error = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
-            return false;
-        }
-        return true;
+        if (!file.open(QIODevice::WriteOnly) || !copyStream(bytes, file) || !file.commit())
+            return Error(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
+        return {};
     };
     const auto saveBytes = [&](const QString &name, QByteArray bytes) {
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);
         return save(name, buffer);
     };
-    if (!senderFile.exists() && !saveBytes(QStringLiteral("sender"), from))
-        return false;
-    if (total > 0 && !saveBytes(QStringLiteral("total"), QByteArray::number(total)))
-        return false;
+    if (!senderFile.exists()) {
+        if (Status saved = saveBytes(QStringLiteral("sender"), from); !saved)
+            return saved;
+    }
+    if (total > 0) {
+        if (Status saved = saveBytes(QStringLiteral("total"), QByteArray::number(total)); !saved)
+            return saved;
+    }
     return save(QStringLiteral("%1.part").arg(number), piece);
 }
 
-bool PartialStore::complete(const QByteArray &id, QIODevice &out, qint64 maxBytes, QString *error) const
+Result<bool> PartialStore::complete(const QByteArray &id, QIODevice &out, qint64 maxBytes) const
 {
     const QDir dir(dirFor(id));
     QFile totalFile(dir.filePath(QStringLiteral("total")));
@@ -265,21 +259,15 @@ bool PartialStore::complete(const QByteArray &id, QIODevice &out, qint64 maxByte
     qint64 written = 0;
     for (int n = 1; n <= total; ++n) {
         QFile file(dir.filePath(QStringLiteral("%1.part").arg(n)));
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("%1: %2").arg(file.fileName(), file.errorString());
-            return false;
-        }
+        if (!file.open(QIODevice::ReadOnly))
+            return Error(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
         const QByteArray piece = file.readAll();
         const QByteArrayView body = splitMessage(piece).body;
         written += body.size();
-        if (written > maxBytes) {
-            *error = QStringLiteral("分割メールを合わせると %1 バイトを超えます").arg(maxBytes);
-            return false;
-        }
-        if (out.write(body.data(), body.size()) != body.size()) {
-            *error = out.errorString();
-            return false;
-        }
+        if (written > maxBytes)
+            return Error(QStringLiteral("分割メールを合わせると %1 バイトを超えます").arg(maxBytes));
+        if (out.write(body.data(), body.size()) != body.size())
+            return Error(out.errorString());
     }
     return true;
 }

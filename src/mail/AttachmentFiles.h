@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Result.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QIODevice>
@@ -24,9 +26,9 @@ using NextFreeNumbers = QHash<QString, int>;
 // is never replaced: "name (2).ext", "name (3).ext" ... are tried instead,
 // starting where `numbers` (when given) says the last search ended. The file
 // is created new (no symbolic link is followed) and is checked to lie inside
-// the folder. Gives the path written, or an empty string with `error`.
-QString writeNewFile(const QString &folder, const QString &name, const QByteArray &data, QString *error,
-                     NextFreeNumbers *numbers = nullptr);
+// the folder. Gives the path written.
+Result<QString> writeNewFile(const QString &folder, const QString &name, const QByteArray &data,
+                             NextFreeNumbers *numbers = nullptr);
 
 // Pieces of messages split with message/partial, kept in a folder until all
 // have arrived. What a stranger can make it keep is bounded: a piece joins
@@ -44,13 +46,12 @@ public:
 
     // Keeps piece `number` (its raw message bytes, read from `piece`) of
     // message `id` sent by `sender`; `total` is 0 when this piece does not
-    // say. Gives false with `error` when it cannot or may not be kept.
-    bool keep(const QByteArray &id, int number, int total, const QString &sender, QIODevice &piece,
-              QString *error);
+    // say. An error when it cannot or may not be kept.
+    Status keep(const QByteArray &id, int number, int total, const QString &sender, QIODevice &piece);
     // When every piece of `id` is there, writes the reassembled message to
     // `out` piece by piece and gives true; gives false when pieces are
-    // missing, or with `error` when the whole would exceed `maxBytes`.
-    bool complete(const QByteArray &id, QIODevice &out, qint64 maxBytes, QString *error) const;
+    // missing, and an error when the whole would exceed `maxBytes`.
+    Result<bool> complete(const QByteArray &id, QIODevice &out, qint64 maxBytes) const;
     // Forgets every piece of `id`.
     void drop(const QByteArray &id);
     // Removes pieces older than kKeepDays days, as of `now`.

@@ -464,7 +464,6 @@ int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &
     QByteArray partialId;
     if (content.isPartial) {
         const mime::PartialPiece piece = content.piece;
-        QString error;
         QBuffer rawPiece(&raw);
         QIODevice &pieceBytes = fetched ? *fetched : rawPiece;
         if (!pieceBytes.isOpen())
@@ -476,18 +475,20 @@ int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &
             body = toCrLf(mime::decodeGuessed(text.toLatin1()));
         };
         pieceBytes.seek(0);
-        if (!partials.keep(piece.id, piece.number, piece.total, piece.sender, pieceBytes, &error)) {
+        if (const Status kept = partials.keep(piece.id, piece.number, piece.total, piece.sender, pieceBytes); !kept) {
             showPiece();
-            return failed(QStringLiteral("分割されたメールの一部を保存できません。(%1)").arg(error), -6);
+            return failed(QStringLiteral("分割されたメールの一部を保存できません。(%1)").arg(kept.error().message()), -6);
         }
         QTemporaryFile whole(QDir(QDir::tempPath()).filePath(QString::fromLatin1(kReceiveFilePattern)));
         if (!whole.open())
             return failed(QStringLiteral("分割されたメールを組み立てる一時ファイルを作れません。(%1)").arg(whole.errorString()), -5);
-        if (!partials.complete(piece.id, whole, m_maxMessageBytes, &error) || !whole.flush()) {
+        const Result<bool> completed = partials.complete(piece.id, whole, m_maxMessageBytes);
+        if (!completed || !completed.value() || !whole.flush()) {
             showPiece();
-            if (!error.isEmpty()) {
+            if (!completed) {
                 partials.drop(piece.id);
-                return failed(QStringLiteral("分割されたメールを組み立てられません。(%1)").arg(error), -6);
+                return failed(
+                    QStringLiteral("分割されたメールを組み立てられません。(%1)").arg(completed.error().message()), -6);
             }
             return failed(QStringLiteral("分割されたメールの %1 番目を受け取りました。残りが揃うまで展開できません。")
                               .arg(piece.number),
@@ -507,9 +508,8 @@ int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &
     QStringList problems;
     int written = 0;
     for (mime::Attachment &a : content.attachments) {
-        QString error;
-        if (mime::writeNewFile(attachFolder, a.name, a.data, &error, &m_nextFreeNumbers).isEmpty())
-            problems << error;
+        if (const Result<QString> path = mime::writeNewFile(attachFolder, a.name, a.data, &m_nextFreeNumbers); !path)
+            problems << path.error().message();
         else
             ++written;
         a.data = QByteArray(); // written: its memory goes back at once

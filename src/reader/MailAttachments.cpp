@@ -91,7 +91,10 @@ bool openAttachment(const AttachmentItem &item)
     QString path;
     if (QDir().mkpath(folder)) {
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        path = mime::writeNewFile(folder, item.name, item.data, &error);
+        if (const Result<QString> written = mime::writeNewFile(folder, item.name, item.data))
+            path = written.value();
+        else
+            error = written.error().message();
     } else {
         error = QStringLiteral("フォルダ %1 を作れません").arg(folder);
     }
