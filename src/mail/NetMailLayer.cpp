@@ -215,7 +215,9 @@ int NetMailLayer::NMailPop3Connect(const QString &server)
         options.connectTimeoutMs = options.readTimeoutMs = settings.timeoutSeconds * 1000;
     if (!ini.isEmpty()) {
         options.plainLogin = [&memory](const Pop3Address &, bool &allowed) {
-            return securityQuestions::plainText(memory, QStringLiteral("POP3"), allowed);
+            const Status asked = securityQuestions::plainLogin(memory, QStringLiteral("POP3"));
+            allowed = asked.ok();
+            return asked ? QString() : asked.error().message();
         };
         options.trustedFingerprint = memory.trustedFingerprint();
     }
@@ -297,7 +299,7 @@ void NetMailLayer::forgetFetched()
 int NetMailLayer::fetch(int handle, Pop3Session *s, int number)
 {
     if (m_fetched.handle == handle && m_fetched.number == number)
-        return m_fetched.ok ? 0 : failed(m_fetched.error); // fetched already, or refused already
+        return m_fetched.outcome ? 0 : failed(m_fetched.outcome.error().message()); // fetched already, or refused already
     forgetFetched();
     m_fetched.handle = handle;
     m_fetched.number = number;
@@ -325,7 +327,7 @@ int NetMailLayer::fetch(int handle, Pop3Session *s, int number)
     });
     sink.open(QIODevice::WriteOnly);
     const auto refused = [&](const QString &text) {
-        m_fetched.error = text;
+        m_fetched.outcome = Error(text);
         // A broken session is asked again, to fail at once; a refusal stays.
         if (s->broken())
             m_fetched = Fetched();
@@ -360,7 +362,7 @@ int NetMailLayer::fetch(int handle, Pop3Session *s, int number)
     }
     m_fetched.bodyOffset = file.pos();
     m_fetched.summary = mime::summariseHeader(m_fetched.headerBlock);
-    m_fetched.ok = true;
+    m_fetched.outcome = {};
     return 0;
 }
 
@@ -579,8 +581,8 @@ int NetMailLayer::NMailSmtpSendMail(const QString &server, const QString &to, co
     mail.body = body;
     mail.extraHeader = extraHeader;
     mail.attachmentPaths = splitAttachmentPaths(attachments);
-    const SendOutcome outcome = sender.send(server, mail);
-    return outcome.ok ? 0 : failed(outcome.error);
+    const Status sent = sender.send(server, mail);
+    return sent ? 0 : failed(sent.error().message());
 }
 
 } // namespace kestra

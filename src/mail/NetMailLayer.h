@@ -124,8 +124,7 @@ private:
     struct Fetched {
         int handle = 0;
         int number = 0;
-        bool ok = false;
-        QString error;              // why it could not be fetched, when not ok
+        Status outcome = Error();   // until fetched whole: why it could not be
         QByteArray headerBlock;
         mime::HeaderSummary summary;
         qint64 bodyOffset = 0;

@@ -294,35 +294,35 @@ void ServerMemory::trust(const QSslCertificate &certificate) const
 
 namespace securityQuestions {
 
-QString plainText(const ServerMemory &memory, const QString &protocolName, bool &allowed)
+Status plainLogin(const ServerMemory &memory, const QString &protocolName)
 {
-    allowed = false;
     const QString server = memory.serverText();
     if (memory.tlsSeen())
-        return QStringLiteral("%1サーバー「%2」は以前は暗号化通信に対応していましたが、今回は対応していないと答えました。"
+        return Error(QStringLiteral("%1サーバー「%2」は以前は暗号化通信に対応していましたが、今回は対応していないと答えました。"
                               "通信が途中で書き換えられているおそれがあるため、接続を中止しました。パスワードは送っていません。\r\n"
                               "しばらくしてからもう一度試してください。続くときはプロバイダーかネットワークの管理者に確かめてください。")
-            .arg(protocolName, server);
+            .arg(protocolName, server));
     switch (memory.plainAnswer()) {
     case 1:
-        allowed = true;
         return {};
     case -1:
-        return QStringLiteral("%1サーバー「%2」は暗号化通信に対応していません。以前のお答えに従い、パスワードは送らずに接続を中止しました。\r\n"
+        return Error(QStringLiteral("%1サーバー「%2」は暗号化通信に対応していません。以前のお答えに従い、パスワードは送らずに接続を中止しました。\r\n"
                               "暗号化なしで使うときは、「設定」の「POPサーバー」で接続の保護を「なし」にしてください。")
-            .arg(protocolName, server);
+            .arg(protocolName, server));
     default:
         break;
     }
     if (!g_prompt)
-        return QStringLiteral("%1サーバー「%2」は暗号化通信に対応していないため、接続を中止しました。パスワードは送っていません。")
-            .arg(protocolName, server);
-    allowed = g_prompt->ask(
+        return Error(QStringLiteral("%1サーバー「%2」は暗号化通信に対応していないため、接続を中止しました。パスワードは送っていません。")
+            .arg(protocolName, server));
+    const bool allowed = g_prompt->ask(
         QStringLiteral("%1サーバー「%2」は暗号化通信に対応していません。このお答えはこのサーバーについて覚えておき、次からは尋ねません。\r\n"
                        "このまま続けると、IDとパスワードが暗号化されずに送られます。続けますか？")
             .arg(protocolName, server),
         QStringLiteral("確認"), false);
     memory.rememberPlainAnswer(allowed);
+    if (!allowed)
+        return Error::answered();
     return {};
 }
 

@@ -110,13 +110,12 @@ SecurityPrompt *securityPrompt();
 
 // The decisions only the user can take, asked through the program's message
 // boxes under `title` ("エラー" when receiving, "送信エラー" when sending).
-// Both give what is then to be shown: an empty text when the connection may go
-// on (or the user declined, which needs no further box).
 namespace securityQuestions {
 // The server offers no encryption and no choice was stored: asks once per
 // server and remembers the answer; refuses a server that offered TLS before.
-// `allowed` tells whether the password may go in clear.
-QString plainText(const ServerMemory &memory, const QString &protocolName, bool &allowed);
+// Success when the password may go in clear; otherwise the error says why
+// not, or is Answered when the user declined (no further box is needed).
+Status plainLogin(const ServerMemory &memory, const QString &protocolName);
 // The certificate is not trusted: shows its facts and asks whether to trust
 // exactly this certificate for this server. True when the user trusted it
 // (it is then remembered).

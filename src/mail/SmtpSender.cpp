@@ -269,19 +269,18 @@ QString SmtpServerAddress::url(const QString &heloName) const
         + QString::number(port) + QLatin1Char('/') + heloName;
 }
 
-SmtpServerAddress parseSmtpServer(const QString &name)
+Result<SmtpServerAddress> parseSmtpServer(const QString &name)
 {
+    if (trimBlanks(name).isEmpty())
+        return Error(QStringLiteral("SMTPサーバー名が設定されていません。"));
     const ServerAddress parsed = parseServerAddress(name, MailProtocol::Smtp);
+    if (!parsed.error.isEmpty())
+        return Error(QStringLiteral("SMTPサーバー名「%1」が正しくありません（%2）。").arg(trimBlanks(name), parsed.error));
     SmtpServerAddress a;
-    a.ok = parsed.error.isEmpty();
     a.implicitTls = parsed.implicitTls;
     a.host = parsed.host;
     a.port = parsed.port;
     a.portGiven = parsed.portGiven;
-    if (trimBlanks(name).isEmpty())
-        a.error = QStringLiteral("SMTPサーバー名が設定されていません。");
-    else if (!a.ok)
-        a.error = QStringLiteral("SMTPサーバー名「%1」が正しくありません（%2）。").arg(trimBlanks(name), parsed.error);
     return a;
 }
 
@@ -302,16 +301,11 @@ bool fitsIso2022Jp(const QString &text)
     return iconvEncode(text, "ISO-2022-JP", ignored);
 }
 
-BuiltMessage buildMessage(const OutgoingMail &mail, const QDateTime &date)
+Result<BuiltMessage> buildMessage(const OutgoingMail &mail, const QDateTime &date)
 {
     initLibraries();
     BuiltMessage out;
-    auto fail = [&](const QString &why) {
-        out.ok = false;
-        out.error = why;
-        out.source.clear();
-        return out;
-    };
+    const auto fail = [](const QString &why) { return Error(why); };
 
     // Attachments first: nothing is sent when one of them cannot be read.
     QList<QPair<QString, QByteArray>> files;
@@ -410,7 +404,6 @@ BuiltMessage buildMessage(const OutgoingMail &mail, const QDateTime &date)
         return fail(QStringLiteral("メールを組み立てられません。"));
     GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
     out.source = QByteArray(reinterpret_cast<const char *>(bytes->data), qsizetype(bytes->len));
-    out.ok = true;
     return out;
 }
 
@@ -484,22 +477,24 @@ SmtpSender::~SmtpSender()
         curl_easy_cleanup(static_cast<CURL *>(m_curl));
 }
 
-SendOutcome SmtpSender::send(const QString &server, const OutgoingMail &mail)
+Status SmtpSender::send(const QString &server, const OutgoingMail &mail)
 {
-    SmtpServerAddress address = parseSmtpServer(server);
-    if (!address.ok)
-        return { false, address.error };
+    Result<SmtpServerAddress> parsed = parseSmtpServer(server);
+    if (!parsed)
+        return parsed.error();
+    SmtpServerAddress &address = parsed.value();
     if (m_connection.security == Security::Tls)
         address.implicitTls = true;
     if (!address.portGiven)
         address.port = m_connection.port > 0
             ? m_connection.port
             : usualPort(MailProtocol::Smtp, address.implicitTls ? Security::Tls : m_connection.security);
-    const BuiltMessage message = buildMessage(mail, clock().now());
-    if (!message.ok)
-        return { false, message.error };
-    SendOutcome outcome = sendOver(address, message);
-    if (outcome.ok || m_memoryIni.isEmpty() || !outcome.certificateRejected || !securityPrompt())
+    const Result<BuiltMessage> built = buildMessage(mail, clock().now());
+    if (!built)
+        return built.error();
+    const BuiltMessage &message = built.value();
+    Status outcome = sendOver(address, message);
+    if (outcome || m_memoryIni.isEmpty() || !outcome.error().is(Error::Kind::CertificateRejected) || !securityPrompt())
         return outcome;
 
     // A certificate the system does not know: the user may trust exactly this
@@ -511,7 +506,7 @@ SendOutcome SmtpSender::send(const QString &server, const OutgoingMail &mail)
     if (certificateFingerprint(probe.certificate) != memory.trustedFingerprint()
         && !securityQuestions::trustCertificate(memory, QStringLiteral("SMTP"), probe.certificate, probe.errors,
             address.host, QStringLiteral("送信エラー")))
-        return { false, QString() }; // the question said it all
+        return Error::answered(); // the question said it all
     m_pinnedKey = "sha256//"
         + QCryptographicHash::hash(probe.certificate.publicKey().toDer(), QCryptographicHash::Sha256).toBase64();
     outcome = sendOver(address, message);
@@ -519,7 +514,7 @@ SendOutcome SmtpSender::send(const QString &server, const OutgoingMail &mail)
     return outcome;
 }
 
-SendOutcome SmtpSender::sendOver(const SmtpServerAddress &address, const BuiltMessage &message)
+Status SmtpSender::sendOver(const SmtpServerAddress &address, const BuiltMessage &message)
 {
     const QString server = address.host + QLatin1Char(':') + QString::number(address.port);
     if (address.implicitTls)
@@ -530,36 +525,34 @@ SendOutcome SmtpSender::sendOver(const SmtpServerAddress &address, const BuiltMe
     // STARTTLS. A refused or failed upgrade is an error; a server that does
     // not offer it gets the password in clear only when the user allows it.
     bool notOffered = false;
-    SendOutcome first = transfer(address, message, true, &notOffered);
+    Status first = transfer(address, message, true, &notOffered);
     const std::optional<ServerMemory> memory = m_memoryIni.isEmpty()
         ? std::nullopt
         : std::optional<ServerMemory>(std::in_place, m_memoryIni, MailProtocol::Smtp, address.host, address.port);
-    if (first.ok && memory)
+    if (first && memory)
         memory->rememberTls();
-    if (first.ok || !notOffered)
+    if (first || !notOffered)
         return first;
     if (m_connection.security == Security::StartTls)
-        return { false,
+        return Error(
             QStringLiteral("SMTPサーバー「%1」は暗号化通信（STARTTLS）に対応していないため、送信を中止しました。パスワードは送っていません。\r\n"
                            "「設定」の「POPサーバー」でSMTPの接続の保護とポート番号を確かめてください（SSL/TLS ならふつうはポート 465）。")
-                .arg(server) };
+                .arg(server));
     if (m_account.user.isEmpty() || !memory)
         return transfer(address, message, false, nullptr, false); // no password goes out
-    bool allowed = false;
-    const QString refusal = securityQuestions::plainText(*memory, QStringLiteral("SMTP"), allowed);
-    if (!allowed)
-        return { false, refusal };
+    if (Status allowed = securityQuestions::plainLogin(*memory, QStringLiteral("SMTP")); !allowed)
+        return allowed;
     return transfer(address, message, false, nullptr);
 }
 
-SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
+Status SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
     bool *startTlsNotOffered, bool logIn)
 {
     if (!m_curl)
         m_curl = curl_easy_init();
     CURL *curl = static_cast<CURL *>(m_curl);
     if (!curl)
-        return { false, QStringLiteral("メールを送信する準備ができません。") };
+        return Error(QStringLiteral("メールを送信する準備ができません。"));
     curl_easy_reset(curl);
 
     QString helo = QSysInfo::machineHostName();
@@ -628,13 +621,13 @@ SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMe
     if (code == CURLE_OK) {
         // With CURLUSESSL_ALL a session that succeeded ran over TLS.
         m_lastEncrypted = requireTls;
-        return { true, {} };
+        return {};
     }
 
     // A fresh session that never saw STARTTLS offered: the caller may go plain.
     if (startTlsNotOffered && code == CURLE_USE_SSL_FAILED && t.sawEhlo && !t.offeredStartTls) {
         *startTlsNotOffered = true;
-        return { false, QStringLiteral("STARTTLS") };
+        return Error(QStringLiteral("STARTTLS"));
     }
 
     const QString server = address.host + QLatin1Char(':') + QString::number(address.port);
@@ -701,7 +694,10 @@ SendOutcome SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMe
     text += QStringLiteral("\r\n詳細: ") + detail;
     if (!t.lastReply.isEmpty() && code != CURLE_COULDNT_CONNECT && code != CURLE_COULDNT_RESOLVE_HOST)
         text += QStringLiteral("\r\nサーバーの応答: ") + t.lastReply;
-    return { false, text, code == CURLE_PEER_FAILED_VERIFICATION };
+    const Error::Kind kind = code == CURLE_PEER_FAILED_VERIFICATION ? Error::Kind::CertificateRejected
+        : code == CURLE_ABORTED_BY_CALLBACK                         ? Error::Kind::Canceled
+                                                                    : Error::Kind::Failed;
+    return Error(text, kind);
 }
 
 SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs, const QString &caFile)

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "common/Result.h"
 #include "mail/MailOptions.h"
 #include "mail/ServerSecurity.h"
 
@@ -17,8 +18,6 @@ namespace kestra {
 // whenever the server offers it) and "smtps://host[:port]" (TLS from the first
 // byte). IPv6 literals are written in brackets: "[::1]:2525".
 struct SmtpServerAddress {
-    bool ok = false;
-    QString error; // why the name cannot be used, when !ok
     bool implicitTls = false;
     QString host; // without brackets
     int port = 25;
@@ -28,7 +27,8 @@ struct SmtpServerAddress {
     QString url(const QString &heloName) const;
 };
 
-SmtpServerAddress parseSmtpServer(const QString &name);
+// An error says why the name cannot be used.
+Result<SmtpServerAddress> parseSmtpServer(const QString &name);
 
 // One outgoing mail as the windows give it.
 struct OutgoingMail {
@@ -48,8 +48,6 @@ QStringList splitAttachmentPaths(const QString &joined);
 
 // The message source with CR LF line ends, and the envelope.
 struct BuiltMessage {
-    bool ok = false;
-    QString error; // readable text when !ok
     QByteArray source;
     QByteArray envelopeFrom; // bare address
     QList<QByteArray> recipients; // bare addresses of To, Cc and Bcc
@@ -62,7 +60,7 @@ struct BuiltMessage {
 // RFC 2231 parameters and as RFC 2047 words (which older mailers read), and a
 // content type from the file's extension. Every attachment is read here, so a
 // path that cannot be read fails before anything is sent.
-BuiltMessage buildMessage(const OutgoingMail &mail, const QDateTime &date);
+Result<BuiltMessage> buildMessage(const OutgoingMail &mail, const QDateTime &date);
 
 // True when `text` can be written in ISO-2022-JP (ASCII and JIS X 0208).
 bool fitsIso2022Jp(const QString &text);
@@ -73,12 +71,6 @@ struct SmtpLimits {
     int responseSeconds = 60; // each server reply
     int stallSeconds = 60; // no byte moving at all
     int totalSeconds = 900; // the whole session
-};
-
-struct SendOutcome {
-    bool ok = false;
-    QString error; // readable Japanese text when !ok
-    bool certificateRejected = false; // the server's certificate failed the check
 };
 
 // The certificate an SMTP server shows (after STARTTLS unless the address
@@ -123,7 +115,10 @@ public:
     // true ends it at once with the text "送信を中止しました。".
     void setCancelCheck(std::function<bool()> check) { m_cancelRequested = std::move(check); }
 
-    SendOutcome send(const QString &server, const OutgoingMail &mail);
+    // The error's kind tells a certificate that failed the check
+    // (CertificateRejected), a stop by the cancel check (Canceled) and a
+    // question the user answered No (Answered, without a text).
+    Status send(const QString &server, const OutgoingMail &mail);
 
     // Whether the last successful session ran over TLS (STARTTLS or smtps).
     bool lastSessionEncrypted() const { return m_lastEncrypted; }
@@ -132,9 +127,9 @@ private:
     struct Transfer;
     // With `startTlsNotOffered`, a server that did not offer STARTTLS sets it
     // instead of failing with an error text.
-    SendOutcome transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
+    Status transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
         bool *startTlsNotOffered, bool logIn = true);
-    SendOutcome sendOver(const SmtpServerAddress &address, const BuiltMessage &message);
+    Status sendOver(const SmtpServerAddress &address, const BuiltMessage &message);
 
     void *m_curl = nullptr;
     SmtpAccount m_account;
