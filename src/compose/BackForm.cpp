@@ -153,11 +153,11 @@ void BackForm::Command2_Click()
 {
     // The mail goes out on a worker thread behind a progress dialog whose
     // "キャンセル" ends the transfer at once; the windows stay responsive.
-    const SendResult result = sendOneMessage(ToText->text(), SubjectText->text(), BodyText->toPlainText(),
+    const Status sent = sendOneMessage(ToText->text(), SubjectText->text(), BodyText->toPlainText(),
         AttachText->text(), this, caption());
     // A reply that did not go out (failed or stopped) stays on the screen
     // with everything the user wrote, after the box, so it can be sent again.
-    if (result.ok) {
+    if (sent) {
         m_drafts->discard();
         unloadSelf(this);
     }

@@ -68,18 +68,15 @@ BulkSendResult BulkSend::run()
         const int sent = m_library.NMailSmtpSendMail(m_in.server, to, QString(), QString(), m_in.from, m_in.subject,
                                                      body, QString(), m_in.attachments, 0);
         if (sent < 0) {
-            QString text(MailLayer::kMessageBufferSize, QLatin1Char(' '));
-            int size = MailLayer::kMessageBufferSize;
-            m_library.NMailGetMessage(0, text, size);
-            text = cutAtNul(text);
+            Error error = lastLayerError(m_library);
             // A transfer ended by the cancel did not fail: the run stops here.
             if (cancelRequested()) {
                 result.stopped = true;
                 break;
             }
-            result.lastError = text;
             const QString who = trimBlanks(to).isEmpty() ? QStringLiteral("（宛先なし）") : trimBlanks(to);
-            result.failed.append(who + QStringLiteral("：") + firstLine(text));
+            result.failed.append(who + QStringLiteral("：") + firstLine(error.message()));
+            result.lastError = std::move(error);
             continue;
         }
         ++result.sent;

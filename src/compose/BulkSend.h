@@ -44,7 +44,7 @@ struct BulkSendResult {
     int sent = 0;
     bool stopped = false;      // canceled before every mail was tried
     QStringList failed;        // "address：first line of the reason", per mail that did not go out
-    QString lastError;         // the library's whole text of the last failure
+    std::optional<Error> lastError; // the library's whole text of the last failure
     std::optional<Error> storeError; // the first sent record that could not be written
 };
 

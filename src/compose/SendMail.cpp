@@ -75,7 +75,7 @@ BulkSendResult sendWithProgress(const BulkSendInputs &inputs, QWidget *parent, c
     return result;
 }
 
-SendResult sendOneMessage(const QString &to, const QString &subject, const QString &body,
+Status sendOneMessage(const QString &to, const QString &subject, const QString &body,
     const QString &attachments, QWidget *parent, const QString &title)
 {
     const SharedSettings &s = appState().settings;
@@ -89,14 +89,15 @@ SendResult sendOneMessage(const QString &to, const QString &subject, const QStri
     const BulkSendResult result = sendWithProgress(inputs, parent, title);
     if (result.stopped) {
         prompt().info(sendStoppedText(), title, PromptIcon::Information);
-        return { false, true, {} };
+        return Error::canceled(sendStoppedText());
     }
     if (result.sent == 1)
-        return { true, false, {} };
-    // An empty text follows a question the user answered No: nothing to add.
-    if (!trimBlanks(result.lastError).isEmpty())
-        prompt().info(result.lastError, sendErrorTitle());
-    return { false, false, result.lastError };
+        return {};
+    // After a question the user answered No there is nothing to add.
+    const Error error = result.lastError.value_or(Error::answered());
+    if (!error.is(Error::Kind::Answered))
+        prompt().info(error.message(), sendErrorTitle());
+    return error;
 }
 
 } // namespace kestra

@@ -18,19 +18,13 @@ namespace kestra {
 // both send through here.
 BulkSendResult sendWithProgress(const BulkSendInputs &inputs, QWidget *parent, const QString &title);
 
-struct SendResult {
-    bool ok = false;
-    bool stopped = false; // the user ended the send with "キャンセル"
-    QString error;        // the mail layer's text, cut at its first NUL, when it failed
-};
-
 // The reply window's send: one message through the mail layer with the SMTP
 // server and the own address from the settings in force, no Cc, Bcc or extra
 // header, flag 0, and no sent record. `attachments` is the comma-separated
 // list of full paths (or empty). A failure shows the layer's text in the
-// "送信エラー" box (OK only); a send the user stopped says so in a box titled
-// `title`.
-SendResult sendOneMessage(const QString &to, const QString &subject, const QString &body,
+// "送信エラー" box (OK only) and comes back as that error; a send the user
+// stopped says so in a box titled `title` and comes back Canceled.
+Status sendOneMessage(const QString &to, const QString &subject, const QString &body,
     const QString &attachments, QWidget *parent = nullptr, const QString &title = appTitle());
 
 // The title of the failure box.

@@ -566,10 +566,10 @@ void WriteForm::Command1_Click()
             Label7->setText(
                 QStringLiteral("送信できなかった宛先があります。（%1 件中 %2 件送信）").arg(count).arg(result.sent));
         } else {
-            // A single mail reports the library's whole text. An empty text
-            // follows a question the user answered No: nothing to add.
-            if (!trimBlanks(result.lastError).isEmpty())
-                prompt().info(result.lastError, sendErrorTitle());
+            // A single mail reports the library's whole text; after a
+            // question the user answered No there is nothing to add.
+            if (result.lastError && !result.lastError->is(Error::Kind::Answered))
+                prompt().info(result.lastError->message(), sendErrorTitle());
             Label7->setText(QStringLiteral("送信できませんでした。"));
         }
         return;

@@ -20,13 +20,13 @@ LeaveOnServer::LeaveOnServer(const ReceiveOptions &options, QString listPath, QS
 {
 }
 
-bool LeaveOnServer::begin(MailLayer &library, int handle, int count)
+Status LeaveOnServer::begin(MailLayer &library, int handle, int count)
 {
     if (!m_options.leaveOnServer || count <= 0)
-        return true;
+        return {};
     const int listed = library.NMailPop3UniqueIds(handle, m_ids);
     if (listed < 0)
-        return false;
+        return lastLayerError(library);
     const QString &server = m_server;
     if (listed > 0) {
         if (noUidlNoticeServer(m_extraIni) != server) {
@@ -35,14 +35,14 @@ bool LeaveOnServer::begin(MailLayer &library, int handle, int count)
                            .arg(server);
             setNoUidlNoticeServer(m_extraIni, server);
         }
-        return true;
+        return {};
     }
     // A list that cannot be read would make every kept message be fetched
     // again: the run receives the old way instead and says why.
     if (Status loaded = m_list.load(m_storePath, m_recordLength); !loaded) {
         m_notice = QStringLiteral("受信済みメールの一覧を読めないため、今回は受信したメールをサーバーから削除します。\r\n")
             + loaded.error().message();
-        return true;
+        return {};
     }
     m_active = true;
     QSet<QString> onServer;
@@ -62,7 +62,7 @@ bool LeaveOnServer::begin(MailLayer &library, int handle, int count)
     m_list.retainOnly(onServer);
     for (int n = 1; n <= count; ++n)
         m_fresh += skip(n) ? 0 : 1;
-    return true;
+    return {};
 }
 
 bool LeaveOnServer::skip(int n) const

@@ -26,9 +26,9 @@ public:
     LeaveOnServer(const ReceiveOptions &options, QString listPath, QString storePath, int recordLength,
                   QString server, QString extraIniPath);
 
-    // False when the server connection failed while asking (the library has
-    // the error text); the run then ends as after any failed command.
-    bool begin(MailLayer &library, int handle, int count);
+    // The library's error when the server connection failed while asking;
+    // the run then ends as after any failed command.
+    Status begin(MailLayer &library, int handle, int count);
     bool skip(int n) const;
     // Messages of the `count` waiting ones that no earlier run fetched: all of them when inactive.
     int newMessages(int count) const;

@@ -1,5 +1,7 @@
 #include "mail/MailLayer.h"
 
+#include "common/Text.h"
+
 namespace kestra {
 
 namespace {
@@ -49,6 +51,17 @@ MailLayer &mailLayer()
 void setMailLayer(MailLayer *layer)
 {
     g_installed = layer;
+}
+
+Error lastLayerError(MailLayer &library)
+{
+    QString text(MailLayer::kMessageBufferSize, QLatin1Char(' '));
+    int size = MailLayer::kMessageBufferSize;
+    library.NMailGetMessage(0, text, size);
+    text = cutAtNul(text);
+    if (trimBlanks(text).isEmpty())
+        return Error::answered();
+    return Error(text);
 }
 
 } // namespace kestra

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Result.h"
 #include "mail/MailOptions.h"
 
 #include <QByteArray>
@@ -106,5 +107,10 @@ public:
 MailLayer &mailLayer();
 // Installs `layer` (not owned); nullptr restores the default.
 void setMailLayer(MailLayer *layer);
+
+// The text of the last failure of `library` (NMailGetMessage), cut at its
+// first NUL. A blank text follows a question the user answered No: it comes
+// back as Answered, with nothing more to show.
+Error lastLayerError(MailLayer &library);
 
 } // namespace kestra

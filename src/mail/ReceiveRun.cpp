@@ -87,14 +87,6 @@ ReceiveRun::ReceiveRun(MailLayer &library, ReceiveInputs inputs, ReceiveObserver
 {
 }
 
-QString ReceiveRun::libraryError()
-{
-    QString text(MailLayer::kMessageBufferSize, QLatin1Char(' '));
-    int size = MailLayer::kMessageBufferSize;
-    m_library.NMailGetMessage(0, text, size);
-    return cutAtNul(text);
-}
-
 ReceiveResult ReceiveRun::run()
 {
     m_result = ReceiveResult();
@@ -167,14 +159,14 @@ ReceiveResult ReceiveRun::run()
 
 void ReceiveRun::libraryErrorNotice()
 {
-    libraryErrorNotice(libraryError());
+    libraryErrorNotice(lastLayerError(m_library));
 }
 
-void ReceiveRun::libraryErrorNotice(const QString &text)
+void ReceiveRun::libraryErrorNotice(const Error &error)
 {
-    // An empty text follows a question the user answered No: nothing to add.
-    if (!trimBlanks(text).isEmpty())
-        notice(ReceiveNotice::Kind::LibraryError, text);
+    // After a question the user answered No there is nothing to add.
+    if (!error.is(Error::Kind::Answered))
+        notice(ReceiveNotice::Kind::LibraryError, error.message());
 }
 
 void ReceiveRun::rollBack(RecordFile &store)
@@ -220,10 +212,10 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
     };
 
     // Leave on server: unique ids, and the kept messages now due for deletion.
-    if (!m_keep.begin(m_library, handle, count)) {
+    if (const Status began = m_keep.begin(m_library, handle, count); !began) {
         if (canceledInCall())
             return false;
-        libraryErrorNotice();
+        libraryErrorNotice(began.error());
         return true;
     }
     if (!m_keep.notice().isEmpty())
@@ -255,12 +247,12 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
         // the next one. When the connection itself is gone (the size of the
         // same message can no longer be asked) the run stops.
         const auto refused = [&] {
-            const QString reason = libraryError();
+            const Error reason = lastLayerError(m_library);
             if (m_library.NMailPop3GetMailSize(handle, n) < 0) {
                 libraryErrorNotice(reason);
                 return false;
             }
-            leaveOnServer(reason);
+            leaveOnServer(reason.message());
             return true;
         };
         const int size = m_library.NMailPop3GetMailSize(handle, n);
@@ -312,7 +304,7 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
             // An attachment (or a piece of a split message) that could not
             // be written: the message stays on the server, to be received
             // once the cause is gone.
-            leaveOnServer(QStringLiteral("添付ファイルをオープンできません\r\n　") + libraryError());
+            leaveOnServer(QStringLiteral("添付ファイルをオープンできません\r\n　") + lastLayerError(m_library).message());
             continue;
         }
         if (expanded == -6)

@@ -129,9 +129,8 @@ public:
 private:
     // Steps 3 to 16. False when a cancel left the session out of step.
     bool receiveAll(int handle, RecordFile &store);
-    QString libraryError();
     void libraryErrorNotice();
-    void libraryErrorNotice(const QString &text);
+    void libraryErrorNotice(const Error &error);
     void notice(ReceiveNotice::Kind kind, const QString &text) { m_result.notices.append({kind, text}); }
     // Takes this run's records and new originals out again.
     void rollBack(RecordFile &store);

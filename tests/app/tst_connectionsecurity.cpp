@@ -282,7 +282,7 @@ private Q_SLOTS:
         appState().settings.mailAddress = QStringLiteral("me@example.test");
         const QString first = smtp::uniqueAddress();
         m_prompts->answer(PromptAnswer::Yes);
-        QVERIFY(sendOneMessage(first, QStringLiteral("s"), QStringLiteral("b"), QString()).ok);
+        QVERIFY(sendOneMessage(first, QStringLiteral("s"), QStringLiteral("b"), QString()).ok());
         QCOMPARE(m_prompts->shown().size(), 1);
         QCOMPARE(m_prompts->shown()[0].title, QStringLiteral("送信エラー"));
         QVERIFY2(m_prompts->shown()[0].text.contains(QStringLiteral("SMTPサーバー「127.0.0.1:%1」の証明書").arg(proxy.port())),
@@ -291,7 +291,7 @@ private Q_SLOTS:
 
         m_prompts->clear();
         const QString second = smtp::uniqueAddress();
-        QVERIFY(sendOneMessage(second, QStringLiteral("s"), QStringLiteral("b"), QString()).ok);
+        QVERIFY(sendOneMessage(second, QStringLiteral("s"), QStringLiteral("b"), QString()).ok());
         QCOMPARE(m_prompts->texts(), QStringList());
         QCOMPARE(smtp::receivedFor(second).size(), 1);
     }
@@ -364,7 +364,7 @@ private Q_SLOTS:
                 return QStringList{QStringLiteral("cannot write")};
             m_prompts->clear();
             to = smtp::uniqueAddress();
-            sendOneMessage(to, QStringLiteral("s"), QStringLiteral("b"), QString());
+            (void)sendOneMessage(to, QStringLiteral("s"), QStringLiteral("b"), QString());
             return m_prompts->texts();
         };
         int port = 0;

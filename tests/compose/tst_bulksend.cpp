@@ -71,7 +71,8 @@ private Q_SLOTS:
         QCOMPARE(result.sent, 2);
         QVERIFY(!result.stopped);
         QCOMPARE(result.failed, QStringList{QStringLiteral("two@example.test：宛先を受け付けません。")});
-        QCOMPARE(result.lastError, QStringLiteral("宛先を受け付けません。\r\n詳しくは..."));
+        QVERIFY(result.lastError);
+        QCOMPARE(result.lastError->message(), QStringLiteral("宛先を受け付けません。\r\n詳しくは..."));
         QCOMPARE(layer.sent().size(), 2);
         QCOMPARE(layer.sent()[1].to, QStringLiteral("three@example.test"));
         QCOMPARE(layer.sent()[1].body, withFortune(QStringLiteral("皆様へ"), 11));
