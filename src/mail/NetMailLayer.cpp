@@ -203,7 +203,9 @@ int NetMailLayer::NMailPop3Connect(const QString &server)
     // program remembers about the server, as the caller handed them in.
     const QString &ini = m_mailOptions.memoryIni;
     const ServerConnection &settings = m_mailOptions.pop3;
-    const Pop3Address address = resolvePop3Address(server, settings.security, settings.port);
+    // A name that cannot be read fails in the session's open(), with its reason.
+    const Result<Pop3Address> resolved = resolvePop3Address(server, settings.security, settings.port);
+    const Pop3Address address = resolved ? resolved.value() : Pop3Address();
     const ServerMemory memory(ini, MailProtocol::Pop3, address.host, address.port);
 
     Pop3Options options = m_options;

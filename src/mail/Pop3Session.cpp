@@ -52,19 +52,22 @@ QByteArray apopTimestamp(QByteArrayView greeting)
     return {};
 }
 
-Pop3Address parsePop3Address(const QString &server)
+Result<Pop3Address> parsePop3Address(const QString &server)
 {
     return parseServerAddress(server, MailProtocol::Pop3);
 }
 
-Pop3Address resolvePop3Address(const QString &server, Security security, int port)
+Result<Pop3Address> resolvePop3Address(const QString &server, Security security, int port)
 {
-    Pop3Address a = parsePop3Address(server);
+    Result<Pop3Address> parsed = parsePop3Address(server);
+    if (!parsed)
+        return parsed;
+    Pop3Address &a = parsed.value();
     if (security == Security::Tls)
         a.implicitTls = true;
     if (!a.portGiven)
         a.port = quint16(port > 0 && port <= 65535 ? port : usualPort(MailProtocol::Pop3, a.implicitTls ? Security::Tls : security));
-    return a;
+    return parsed;
 }
 
 Pop3Session::Pop3Session(Pop3Options options) : m_options(std::move(options)) {}
@@ -361,12 +364,13 @@ Pop3Session::Listing Pop3Session::listing(const QByteArray &cmd, Step step, QByt
 
 bool Pop3Session::open(const QString &server)
 {
-    const Pop3Address address = resolvePop3Address(server, m_options.security, m_options.port);
-    m_address = address;
+    const Result<Pop3Address> resolved = resolvePop3Address(server, m_options.security, m_options.port);
     m_serverText = trimBlanks(server);
-    if (!address.error.isEmpty())
+    if (!resolved)
         return fail(QStringLiteral("POP3サーバー名「%1」を読み取れません（%2）。\r\n「設定」の「POPサーバー」でサーバー名を確かめてください。")
-                        .arg(m_serverText, address.error));
+                        .arg(m_serverText, resolved.error().message()));
+    const Pop3Address &address = resolved.value();
+    m_address = address;
     m_host = address.host;
     m_serverText = address.host + u':' + QString::number(address.port);
 

@@ -18,10 +18,10 @@ namespace kestra {
 // Where a POP3 server is: "host", "host:port", "pop3://host[:port]" or
 // "pop3s://host[:port]" ("[::1]:port" for IPv6).
 using Pop3Address = ServerAddress;
-Pop3Address parsePop3Address(const QString &server);
+Result<Pop3Address> parsePop3Address(const QString &server);
 // Where the session connects: the name, then the connection settings. A port
 // in the name wins over `port`; without either the usual port is taken.
-Pop3Address resolvePop3Address(const QString &server, Security security, int port);
+Result<Pop3Address> resolvePop3Address(const QString &server, Security security, int port);
 
 // The APOP challenge of a server greeting: its first "<...>" when that is a
 // printable-ASCII msg-id with an "@" of at most 256 characters, else empty.

@@ -57,14 +57,11 @@ SecurityPrompt *securityPrompt()
     return g_prompt;
 }
 
-ServerAddress parseServerAddress(const QString &name, MailProtocol protocol)
+Result<ServerAddress> parseServerAddress(const QString &name, MailProtocol protocol)
 {
     const bool pop3 = protocol == MailProtocol::Pop3;
     ServerAddress a;
-    const auto fail = [&a](const QString &why) {
-        a.error = why;
-        return a;
-    };
+    const auto fail = [](const QString &why) { return Error(why); };
     QString rest = trimBlanks(name);
     if (rest.isEmpty())
         return fail(QStringLiteral("サーバー名がありません"));

@@ -29,9 +29,9 @@ struct ServerAddress {
     int port = 0;             // from the name, else the usual one of the scheme
     bool implicitTls = false; // pop3s, smtps
     bool portGiven = false;   // the name carries its port
-    QString error;            // why the name cannot be used; empty when it can
 };
-ServerAddress parseServerAddress(const QString &name, MailProtocol protocol);
+// An error says why the name cannot be used.
+Result<ServerAddress> parseServerAddress(const QString &name, MailProtocol protocol);
 
 // What the server settings window adds to kestra.ini, kept in kestra2.ini
 // ([pop3] and [smtp]) so that earlier versions still read kestra.ini.

@@ -273,14 +273,15 @@ Result<SmtpServerAddress> parseSmtpServer(const QString &name)
 {
     if (trimBlanks(name).isEmpty())
         return Error(QStringLiteral("SMTPサーバー名が設定されていません。"));
-    const ServerAddress parsed = parseServerAddress(name, MailProtocol::Smtp);
-    if (!parsed.error.isEmpty())
-        return Error(QStringLiteral("SMTPサーバー名「%1」が正しくありません（%2）。").arg(trimBlanks(name), parsed.error));
+    const Result<ServerAddress> parsed = parseServerAddress(name, MailProtocol::Smtp);
+    if (!parsed)
+        return Error(QStringLiteral("SMTPサーバー名「%1」が正しくありません（%2）。")
+                         .arg(trimBlanks(name), parsed.error().message()));
     SmtpServerAddress a;
-    a.implicitTls = parsed.implicitTls;
-    a.host = parsed.host;
-    a.port = parsed.port;
-    a.portGiven = parsed.portGiven;
+    a.implicitTls = parsed.value().implicitTls;
+    a.host = parsed.value().host;
+    a.port = parsed.value().port;
+    a.portGiven = parsed.value().portGiven;
     return a;
 }
 

@@ -219,10 +219,11 @@ void TestPop3Faults::serverNames()
     QFETCH(int, port);
     QFETCH(bool, tls);
     QFETCH(bool, valid);
-    const Pop3Address a = parsePop3Address(name);
-    QCOMPARE(a.error.isEmpty(), valid);
+    const Result<Pop3Address> parsed = parsePop3Address(name);
+    QCOMPARE(parsed.ok(), valid);
     if (!valid)
         return;
+    const Pop3Address &a = parsed.value();
     QCOMPARE(a.host, host);
     QCOMPARE(int(a.port), port);
     QCOMPARE(a.implicitTls, tls);
