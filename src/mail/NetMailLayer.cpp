@@ -182,11 +182,6 @@ int NetMailLayer::failed(const QString &text, int result)
     return result;
 }
 
-int NetMailLayer::sessionFailed(Pop3Session *s, int result)
-{
-    return failed(s->errorText(), result);
-}
-
 Pop3Session *NetMailLayer::session(int handle)
 {
     const auto it = m_sessions.find(handle);
@@ -216,19 +211,17 @@ int NetMailLayer::NMailPop3Connect(const QString &server)
     if (settings.timeoutSeconds > 0)
         options.connectTimeoutMs = options.readTimeoutMs = settings.timeoutSeconds * 1000;
     if (!ini.isEmpty()) {
-        options.plainLogin = [&memory](const Pop3Address &, bool &allowed) {
-            const Status asked = securityQuestions::plainLogin(memory, QStringLiteral("POP3"));
-            allowed = asked.ok();
-            return asked ? QString() : asked.error().message();
+        options.plainLogin = [&memory](const Pop3Address &) {
+            return securityQuestions::plainLogin(memory, QStringLiteral("POP3"));
         };
         options.trustedFingerprint = memory.trustedFingerprint();
     }
 
     auto s = std::make_unique<Pop3Session>(options);
-    bool opened = s->open(server);
+    Status opened = s->open(server);
     // A certificate the system does not know: the user may trust exactly
     // this one for this server, and the connection is made again with it.
-    if (!opened && !ini.isEmpty() && !s->rejectedCertificate().isNull() && securityPrompt()) {
+    if (!opened && opened.error().is(Error::Kind::CertificateRejected) && !ini.isEmpty() && securityPrompt()) {
         if (!securityQuestions::trustCertificate(memory, QStringLiteral("POP3"), s->rejectedCertificate(),
                 s->certificateErrors(), address.host, QStringLiteral("エラー")))
             return failed(QString()); // the question said it all
@@ -237,7 +230,7 @@ int NetMailLayer::NMailPop3Connect(const QString &server)
         opened = s->open(server);
     }
     if (!opened)
-        return sessionFailed(s.get());
+        return failed(opened.error());
     if (!ini.isEmpty() && s->encrypted())
         memory.rememberTls();
     const int handle = m_nextHandle++;
@@ -250,8 +243,8 @@ int NetMailLayer::NMailPop3Authenticate(int handle, const QString &id, const QSt
     Pop3Session *s = session(handle);
     if (!s)
         return -1;
-    const int count = s->login(id, password, apop != 0);
-    return count < 0 ? sessionFailed(s) : count;
+    const Result<int> count = s->login(id, password, apop != 0);
+    return count ? count.value() : failed(count.error());
 }
 
 int NetMailLayer::NMailPop3GetMailStatus(int handle, int number, QString &subject, QString &date, QString &from,
@@ -263,18 +256,18 @@ int NetMailLayer::NMailPop3GetMailStatus(int handle, int number, QString &subjec
     // A message the size limit lets through is fetched whole now: the fetch
     // that follows then needs no exchange with the server, and the header
     // costs no TOP of its own.
-    const qint64 size = s->size(number);
-    if (size >= 0 && size <= m_maxMessageBytes) {
+    const Result<qint64> size = s->size(number);
+    if (size && size.value() <= m_maxMessageBytes) {
         if (fetch(handle, s, number) < 0)
             return -1;
         fillHeaderTexts(m_fetched.summary, m_fetched.headerBlock, subject, date, from, header);
         return 0;
     }
-    if (size < 0 && s->broken())
-        return sessionFailed(s);
+    if (!size && s->broken())
+        return failed(size.error());
     QByteArray top;
-    if (!s->top(number, top))
-        return sessionFailed(s);
+    if (const Status got = s->top(number, top); !got)
+        return failed(got.error());
     const mime::SplitMessage split = mime::splitMessage(top);
     fillHeaderTexts(mime::summariseHeader(split.header), split.header, subject, date, from, header);
     return 0;
@@ -285,10 +278,10 @@ int NetMailLayer::NMailPop3GetMailSize(int handle, int number)
     Pop3Session *s = session(handle);
     if (!s)
         return -1;
-    const qint64 size = s->size(number);
-    if (size < 0)
-        return sessionFailed(s);
-    return int(qMin<qint64>(size, std::numeric_limits<int>::max() - 1));
+    const Result<qint64> size = s->size(number);
+    if (!size)
+        return failed(size.error());
+    return int(qMin<qint64>(size.value(), std::numeric_limits<int>::max() - 1));
 }
 
 void NetMailLayer::forgetFetched()
@@ -335,12 +328,12 @@ int NetMailLayer::fetch(int handle, Pop3Session *s, int number)
             m_fetched = Fetched();
         return failed(text);
     };
-    if (!s->retrieve(number, sink, m_maxMessageBytes)) {
+    if (const Status got = s->retrieve(number, sink, m_maxMessageBytes); !got) {
         if (!fileError.isEmpty()) {
             m_fetched = Fetched(); // the next call tries again
             return failed(fileError);
         }
-        return refused(s->tooLarge() ? tooLargeText(m_maxMessageBytes) : s->errorText());
+        return refused(s->tooLarge() ? tooLargeText(m_maxMessageBytes) : got.error().message());
     }
     QIODevice *message = &m_lastBuffer;
     if (sink.spilled()) {
@@ -390,7 +383,8 @@ int NetMailLayer::NMailPop3DeleteMail(int handle, int number)
     Pop3Session *s = session(handle);
     if (!s)
         return -1;
-    return s->remove(number) ? 0 : sessionFailed(s);
+    const Status marked = s->remove(number);
+    return marked ? 0 : failed(marked.error());
 }
 
 int NetMailLayer::NMailPop3UniqueIds(int handle, QStringList &ids)
@@ -400,9 +394,10 @@ int NetMailLayer::NMailPop3UniqueIds(int handle, QStringList &ids)
     if (!s)
         return -1;
     QHash<int, QByteArray> byNumber;
-    switch (s->uniqueIds(byNumber)) {
-    case Pop3Session::UniqueIds::Failed:
-        return sessionFailed(s);
+    const Result<Pop3Session::UniqueIds> listed = s->uniqueIds(byNumber);
+    if (!listed)
+        return failed(listed.error());
+    switch (listed.value()) {
     case Pop3Session::UniqueIds::Unsupported:
         return 1;
     case Pop3Session::UniqueIds::Listed:
@@ -429,7 +424,8 @@ int NetMailLayer::NMailPop3Close(int handle)
     m_lastBytes = QByteArray();
     if (s->broken())
         return -1; // the error text of the failure stays
-    return s->quit() ? 0 : sessionFailed(s.get());
+    const Status quit = s->quit();
+    return quit ? 0 : failed(quit.error());
 }
 
 int NetMailLayer::NMailPop3Abandon(int handle)
@@ -443,7 +439,8 @@ int NetMailLayer::NMailPop3Abandon(int handle)
     m_lastFile.reset();
     m_lastBuffer.close();
     m_lastBytes = QByteArray();
-    return s->abandon() ? 0 : sessionFailed(s.get());
+    const Status abandoned = s->abandon();
+    return abandoned ? 0 : failed(abandoned.error());
 }
 
 int NetMailLayer::NMailAttachmentFileFirst(int, const QString &, const QString &, const QString &,

@@ -96,7 +96,7 @@ public:
 private:
     Pop3Session *session(int handle);
     int failed(const QString &text, int result = -1);
-    int sessionFailed(Pop3Session *s, int result = -1);
+    int failed(const Error &error, int result = -1) { return failed(error.message(), result); }
     // RETR of message `number` into the private file, its header block read.
     int fetch(int handle, Pop3Session *s, int number);
     void forgetFetched();

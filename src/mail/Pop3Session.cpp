@@ -89,6 +89,14 @@ bool Pop3Session::fail(const QString &text, bool breaks)
     return false;
 }
 
+Error Pop3Session::failure() const
+{
+    const Error::Kind kind = !m_rejected.isNull() ? Error::Kind::CertificateRejected
+        : m_canceled                               ? Error::Kind::Canceled
+                                                   : Error::Kind::Failed;
+    return Error(m_error, kind);
+}
+
 QString Pop3Session::stepName() const
 {
     switch (m_step) {
@@ -362,13 +370,13 @@ Pop3Session::Listing Pop3Session::listing(const QByteArray &cmd, Step step, QByt
     return readMultiline(data) ? Listing::Received : Listing::Failed;
 }
 
-bool Pop3Session::open(const QString &server)
+Status Pop3Session::open(const QString &server)
 {
     const Result<Pop3Address> resolved = resolvePop3Address(server, m_options.security, m_options.port);
     m_serverText = trimBlanks(server);
     if (!resolved)
-        return fail(QStringLiteral("POP3サーバー名「%1」を読み取れません（%2）。\r\n「設定」の「POPサーバー」でサーバー名を確かめてください。")
-                        .arg(m_serverText, resolved.error().message()));
+        return status(fail(QStringLiteral("POP3サーバー名「%1」を読み取れません（%2）。\r\n「設定」の「POPサーバー」でサーバー名を確かめてください。")
+                        .arg(m_serverText, resolved.error().message())));
     const Pop3Address &address = resolved.value();
     m_address = address;
     m_host = address.host;
@@ -402,7 +410,7 @@ bool Pop3Session::open(const QString &server)
     m_commandDeadline.setRemainingTime(m_options.commandTimeoutMs);
     if (address.implicitTls) {
         if (!QSslSocket::supportsSsl())
-            return fail(QStringLiteral("POP3サーバー「%1」に暗号化して接続できません（このコンピューターでTLSが使えません）。").arg(m_serverText));
+            return status(fail(QStringLiteral("POP3サーバー「%1」に暗号化して接続できません（このコンピューターでTLSが使えません）。").arg(m_serverText)));
         m_socket->connectToHostEncrypted(address.host, quint16(address.port));
     } else {
         m_socket->connectToHost(address.host, quint16(address.port));
@@ -410,25 +418,25 @@ bool Pop3Session::open(const QString &server)
     Wait how = waitUntil(m_options.connectTimeoutMs,
                          [this] { return m_socket->state() == QAbstractSocket::ConnectedState; });
     if (how != Wait::Done)
-        return connectFailed(how);
+        return status(connectFailed(how));
     if (address.implicitTls) {
         m_step = Step::Handshake;
         how = waitUntil(m_options.connectTimeoutMs, [this] { return m_socket->isEncrypted(); });
         if (how != Wait::Done)
-            return handshakeFailed(how);
+            return status(handshakeFailed(how));
     }
 
     m_step = Step::Greeting;
     QByteArray greeting;
     if (!readStatus(greeting))
-        return false;
+        return failure();
     if (!greeting.startsWith("+OK"))
-        return fail(QStringLiteral("POP3サーバー「%1」が接続を断りました（%2）。\r\nしばらくしてからもう一度受信してください。").arg(m_serverText, serverReply(greeting)));
+        return status(fail(QStringLiteral("POP3サーバー「%1」が接続を断りました（%2）。\r\nしばらくしてからもう一度受信してください。").arg(m_serverText, serverReply(greeting))));
     m_timestamp = apopTimestamp(greeting);
 
     if (!address.implicitTls && m_options.security != Security::None)
-        return startTls();
-    return true;
+        return status(startTls());
+    return {};
 }
 
 bool Pop3Session::connectFailed(Wait how)
@@ -497,9 +505,8 @@ bool Pop3Session::startTls()
                             .arg(m_serverText));
         if (!m_options.plainLogin)
             return true;
-        bool allowed = false;
-        const QString refusal = m_options.plainLogin(m_address, allowed);
-        return allowed ? true : fail(refusal);
+        const Status allowed = m_options.plainLogin(m_address);
+        return allowed ? true : fail(allowed.error().message());
     }
     if (!QSslSocket::supportsSsl())
         return fail(QStringLiteral("POP3サーバー「%1」と暗号化通信を始められません（このコンピューターでTLSが使えません）。").arg(m_serverText));
@@ -515,14 +522,14 @@ bool Pop3Session::startTls()
     return true;
 }
 
-int Pop3Session::login(const QString &user, const QString &password, bool apop)
+Result<int> Pop3Session::login(const QString &user, const QString &password, bool apop)
 {
     const QByteArray id = user.toUtf8();
     const QByteArray pass = password.toUtf8();
     for (const QByteArray *field : {&id, &pass}) {
         if (field->contains('\r') || field->contains('\n') || field->contains('\0')) {
             fail(QStringLiteral("IDまたはパスワードに使えない文字(改行など)が含まれています。"), false);
-            return -1;
+            return failure();
         }
     }
     if (apop) {
@@ -530,7 +537,7 @@ int Pop3Session::login(const QString &user, const QString &password, bool apop)
             fail(QStringLiteral("POP3サーバー %1 はAPOPに対応していません。(接続時の挨拶にタイムスタンプがありません)")
                      .arg(m_serverText),
                  false);
-            return -1;
+            return failure();
         }
         const QByteArray digest = QCryptographicHash::hash(m_timestamp + pass, QCryptographicHash::Md5).toHex();
         QByteArray reply;
@@ -539,7 +546,7 @@ int Pop3Session::login(const QString &user, const QString &password, bool apop)
                 m_error = QStringLiteral("POP3サーバー「%1」がログインを断りました（%2: %3）。\r\n"
                                          "「設定」の「ID/PASS」でIDとパスワードを確かめてください。")
                               .arg(m_serverText, stepName(), serverReply(reply));
-            return -1;
+            return failure();
         }
     } else {
         QByteArray reply;
@@ -548,24 +555,24 @@ int Pop3Session::login(const QString &user, const QString &password, bool apop)
                 m_error = QStringLiteral("POP3サーバー「%1」がログインを断りました（%2: %3）。\r\n"
                                          "「設定」の「ID/PASS」でIDとパスワードを確かめてください。")
                               .arg(m_serverText, stepName(), serverReply(reply));
-            return -1;
+            return failure();
         }
     }
     QByteArray stat;
     if (!command("STAT", Step::Stat, &stat))
-        return -1;
+        return failure();
     bool ok = false;
     const int count = stat.split(' ').value(1).toInt(&ok);
     if (!ok || count < 0) {
         fail(QStringLiteral("POP3サーバー %1 の応答を理解できません。(STAT に対して「%2」)").arg(m_serverText, serverReply(stat)));
-        return -1;
+        return failure();
     }
     if (count > 0 && !readSizeTable(count))
-        return -1;
+        return failure();
     // What the server offers once logged in (it may differ from before).
     QByteArrayList capabilities;
     if (count > 0 && !readCapabilities(capabilities))
-        return -1;
+        return failure();
     m_pipelining = capabilities.contains("PIPELINING");
     m_count = count;
     return count;
@@ -598,33 +605,33 @@ bool Pop3Session::readSizeTable(int count)
     return true;
 }
 
-qint64 Pop3Session::size(int number)
+Result<qint64> Pop3Session::size(int number)
 {
     // Like every call after a failure that broke the session: at once.
     if (m_broken)
-        return -1;
+        return failure();
     if (const auto known = m_sizes.constFind(number); known != m_sizes.cend())
         return known.value();
     QByteArray reply;
     if (!command("LIST " + QByteArray::number(number), Step::List, &reply))
-        return -1;
+        return failure();
     bool ok = false;
     const qint64 bytes = reply.split(' ').value(2).toLongLong(&ok);
     if (!ok || bytes < 0) {
         fail(QStringLiteral("POP3サーバー %1 の応答を理解できません。(LIST に対して「%2」)").arg(m_serverText, serverReply(reply)));
-        return -1;
+        return failure();
     }
     return bytes;
 }
 
-bool Pop3Session::top(int number, QByteArray &header)
+Status Pop3Session::top(int number, QByteArray &header)
 {
-    return command("TOP " + QByteArray::number(number) + " 0", Step::Top) && readMultiline(header);
+    return status(command("TOP " + QByteArray::number(number) + " 0", Step::Top) && readMultiline(header));
 }
 
-bool Pop3Session::retrieve(int number, QByteArray &message)
+Status Pop3Session::retrieve(int number, QByteArray &message)
 {
-    return command("RETR " + QByteArray::number(number), Step::Retr) && readMultiline(message);
+    return status(command("RETR " + QByteArray::number(number), Step::Retr) && readMultiline(message));
 }
 
 bool Pop3Session::dropAhead(int keep)
@@ -674,38 +681,38 @@ void Pop3Session::askAhead(int number, qint64 limit)
     }
 }
 
-bool Pop3Session::retrieve(int number, QIODevice &sink, qint64 limit)
+Status Pop3Session::retrieve(int number, QIODevice &sink, qint64 limit)
 {
     m_tooLarge = false;
     // Answers to messages asked ahead and no longer wanted come first.
     if (!dropAhead(number))
-        return false;
+        return failure();
     if (!m_ahead.isEmpty()) { // asked already: its answer is next
         m_ahead.removeFirst();
         m_step = Step::Retr;
         m_commandDeadline.setRemainingTime(m_options.commandTimeoutMs);
     } else if (!send("RETR " + QByteArray::number(number), Step::Retr)) {
-        return false;
+        return failure();
     }
     // The server prepares the next messages while this one is read and stored.
     askAhead(number, limit);
     QByteArray line;
     if (!readStatus(line))
-        return false;
+        return failure();
     if (line.startsWith("-ERR"))
-        return fail(QStringLiteral("POP3サーバー %1 が %2 を拒否しました。(%3)").arg(m_serverText, stepName(), serverReply(line)),
-                    false);
+        return status(fail(QStringLiteral("POP3サーバー %1 が %2 を拒否しました。(%3)").arg(m_serverText, stepName(), serverReply(line)),
+                           false));
     QByteArray unused;
-    return readMultiline(unused, &sink, limit);
+    return status(readMultiline(unused, &sink, limit));
 }
 
-Pop3Session::UniqueIds Pop3Session::uniqueIds(QHash<int, QByteArray> &ids)
+Result<Pop3Session::UniqueIds> Pop3Session::uniqueIds(QHash<int, QByteArray> &ids)
 {
     ids.clear();
     QByteArray table;
     const Listing list = listing("UIDL", Step::Uidl, table);
     if (list == Listing::Failed)
-        return UniqueIds::Failed;
+        return failure();
     if (list == Listing::Refused)
         return UniqueIds::Unsupported;
     for (const QByteArray &entry : table.split('\n')) {
@@ -722,16 +729,16 @@ Pop3Session::UniqueIds Pop3Session::uniqueIds(QHash<int, QByteArray> &ids)
     return UniqueIds::Listed;
 }
 
-bool Pop3Session::remove(int number)
+Status Pop3Session::remove(int number)
 {
     if (m_pipelining && !m_broken) {
         m_heldDeletions.append(number);
-        return true;
+        return {};
     }
-    return command("DELE " + QByteArray::number(number), Step::Dele);
+    return status(command("DELE " + QByteArray::number(number), Step::Dele));
 }
 
-bool Pop3Session::flushDeletions()
+Status Pop3Session::flushDeletions()
 {
     // Sent in windows, each read back before the next goes: the server's
     // answers must never fill the connection while we are still writing.
@@ -745,27 +752,27 @@ bool Pop3Session::flushDeletions()
             commands += "DELE " + QByteArray::number(held.at(from + i)) + "\r\n";
         commands.chop(2);
         if (!send(commands, Step::Dele))
-            return false;
+            return failure();
         for (qsizetype i = 0; i < n; ++i) {
             QByteArray line;
             if (!readStatus(line))
-                return false;
+                return failure();
             if (line.startsWith("-ERR") && refused.isEmpty())
                 refused = QStringLiteral("POP3サーバー %1 が %2 番のメールの削除を拒否しました。(%3)")
                               .arg(m_serverText, QString::number(held.at(from + i)), serverReply(line));
         }
     }
-    return refused.isEmpty() || fail(refused, false);
+    return status(refused.isEmpty() || fail(refused, false));
 }
 
-bool Pop3Session::quit()
+Status Pop3Session::quit()
 {
     if (!m_socket)
-        return false;
+        return failure();
     bool ok = false;
     if (!m_broken && m_socket->state() == QAbstractSocket::ConnectedState) {
         // A refused mark does not hold back the others: QUIT commits them.
-        const bool marked = flushDeletions();
+        const bool marked = flushDeletions().ok();
         ok = !m_broken && command("QUIT", Step::Quit) && marked;
     }
     m_socket->disconnectFromHost();
@@ -773,13 +780,13 @@ bool Pop3Session::quit()
         m_socket->waitForDisconnected(qMin(m_options.readTimeoutMs, 2000));
     m_socket->abort();
     m_step = Step::Idle;
-    return ok;
+    return status(ok);
 }
 
-bool Pop3Session::abandon()
+Status Pop3Session::abandon()
 {
     if (!m_socket)
-        return false;
+        return failure();
     bool ok = false;
     m_heldDeletions.clear(); // never sent: nothing to take back for them
     if (!m_broken && m_socket->state() == QAbstractSocket::ConnectedState)
@@ -787,7 +794,7 @@ bool Pop3Session::abandon()
     // No QUIT, whatever RSET gave: a session that ends without it commits nothing.
     m_socket->abort();
     m_step = Step::Idle;
-    return ok;
+    return status(ok);
 }
 
 } // namespace kestra

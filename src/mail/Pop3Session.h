@@ -8,6 +8,7 @@
 #include <QSslSocket>
 #include <QString>
 
+#include "common/Result.h"
 #include "mail/ServerSecurity.h"
 
 #include <functional>
@@ -41,11 +42,10 @@ struct Pop3Options {
     QList<QSslCertificate> extraCaCertificates; // trusted besides the system's
     Security security = Security::Unset;
     int port = 0; // 0: from the name, else the usual one
-    // Asked when the server offers no STLS and no choice was stored. Sets
-    // `allowed` when the log-in may go on in plain text; otherwise the text
-    // says why not (empty when the user declined). Without it a plain log-in
-    // goes on.
-    std::function<QString(const Pop3Address &address, bool &allowed)> plainLogin;
+    // Asked when the server offers no STLS and no choice was stored: success
+    // when the log-in may go on in plain text; otherwise the error says why
+    // not (no text when the user declined). Without it a plain log-in goes on.
+    std::function<Status(const Pop3Address &address)> plainLogin;
     // SHA-256 (hex) of a certificate the user chose to trust for this server.
     QByteArray trustedFingerprint;
 };
@@ -57,6 +57,8 @@ struct Pop3Options {
 // in clear only when the user chose that (security None or plainLogin).
 // After a failure that leaves the conversation out of step (timeout, dropped
 // connection, garbage) the session is broken and every later call fails at once.
+// A failure's error is Canceled when cancelRequested ended the wait and
+// CertificateRejected when the server's certificate failed the check.
 class Pop3Session
 {
 public:
@@ -68,41 +70,41 @@ public:
     Pop3Session(const Pop3Session &) = delete;
     Pop3Session &operator=(const Pop3Session &) = delete;
 
-    bool open(const QString &server);
-    // Logs in (APOP or USER/PASS), then asks STAT. Gives the message count or -1.
-    int login(const QString &user, const QString &password, bool apop);
-    qint64 size(int number);
-    bool top(int number, QByteArray &header);
-    bool retrieve(int number, QByteArray &message);
+    Status open(const QString &server);
+    // Logs in (APOP or USER/PASS), then asks STAT. Gives the message count.
+    Result<int> login(const QString &user, const QString &password, bool apop);
+    Result<qint64> size(int number);
+    Status top(int number, QByteArray &header);
+    Status retrieve(int number, QByteArray &message);
     // RETR written to `sink` as it arrives. A message longer than `limit` is
-    // read to its end but not kept: false with tooLarge(), the session goes on.
+    // read to its end but not kept: an error with tooLarge(), the session goes on.
     // With a server that announces PIPELINING the RETRs of the next few
     // messages (those the size table shows small, up to a few MiB together)
     // go out before this one is read, so the server prepares them while the
     // caller works on this one; any other command, or a RETR of another
     // message, first reads the answers before it away.
-    bool retrieve(int number, QIODevice &sink, qint64 limit);
+    Status retrieve(int number, QIODevice &sink, qint64 limit);
     bool tooLarge() const { return m_tooLarge; }
     // UIDL for the whole maildrop: the unique id of each message by its
     // number. A server without the command answers Unsupported and the
     // session goes on; ids that are not printable ASCII of 1..70 characters,
     // and numbers beyond the count of the log-in, are left out.
-    enum class UniqueIds { Listed, Unsupported, Failed };
-    UniqueIds uniqueIds(QHash<int, QByteArray> &ids);
+    enum class UniqueIds { Listed, Unsupported };
+    Result<UniqueIds> uniqueIds(QHash<int, QByteArray> &ids);
     // Marks a message for deletion. A server that announces PIPELINING gets
     // the marks later, all together just before QUIT: they take effect only
     // with QUIT either way, and one exchange replaces one per message.
-    bool remove(int number);
-    // Sends the marks still held back (see remove()); false when the
+    Status remove(int number);
+    // Sends the marks still held back (see remove()); an error when the
     // connection failed or the server refused one of them.
-    bool flushDeletions();
+    Status flushDeletions();
     // QUIT (a bounded wait), then closes the connection. Deletions take effect
     // only when the server answers QUIT.
-    bool quit();
+    Status quit();
     // RSET (a bounded wait) where the connection still works, then drops the
     // connection without QUIT: the server ends the session without deleting
-    // anything. Gives true when the server confirmed the reset.
-    bool abandon();
+    // anything. Succeeds when the server confirmed the reset.
+    Status abandon();
     // The server announced PIPELINING (RFC 2449) after the log-in.
     bool pipelining() const { return m_pipelining; }
     // Deletion marks held back, not yet sent.
@@ -117,11 +119,11 @@ public:
     // The certificate that failed the check in open(), and why; empty otherwise.
     const QSslCertificate &rejectedCertificate() const { return m_rejected; }
     const QList<QSslError> &certificateErrors() const { return m_certificateErrors; }
-    // Readable text of the last failure, with its technical reason.
-    const QString &errorText() const { return m_error; }
-
 private:
     bool fail(const QString &text, bool breaks = true);
+    // The last failure as its error: its readable text with the technical reason.
+    Error failure() const;
+    Status status(bool ok) const { return ok ? Status() : Status(failure()); }
     bool send(const QByteArray &command, Step step);
     // One status line; false on timeout, drop or an over-long line.
     bool readLine(QByteArray &line, qsizetype maxLength);

@@ -116,9 +116,12 @@ void TestPop3Dovecot::plainConnectionUpgradesWithStls()
     Pop3Options options;
     options.extraCaCertificates = QSslCertificate::fromPath(m_box.caFile());
     Pop3Session session(options);
-    QVERIFY2(session.open(m_box.plainServer()), qPrintable(session.errorText()));
+    const Status opened = session.open(m_box.plainServer());
+    QVERIFY2(opened, qPrintable(opened ? QString() : opened.error().message()));
     QVERIFY(session.encrypted());
-    QCOMPARE(session.login(m_box.user(), m_box.password(), false), 0);
+    const Result<int> count = session.login(m_box.user(), m_box.password(), false);
+    QVERIFY(count);
+    QCOMPARE(count.value(), 0);
     QVERIFY(session.quit());
 }
 

@@ -275,14 +275,18 @@ void TestPop3Faults::tricklingAnswerMeetsTheCommandBound()
     options.readTimeoutMs = 400;
     options.commandTimeoutMs = 1500;
     Pop3Session session(options);
-    QVERIFY2(session.open(server.address()), qPrintable(session.errorText()));
-    QCOMPARE(session.login(QStringLiteral("u"), QStringLiteral("p"), false), 1);
+    const Status opened = session.open(server.address());
+    QVERIFY2(opened, qPrintable(opened ? QString() : opened.error().message()));
+    const Result<int> count = session.login(QStringLiteral("u"), QStringLiteral("p"), false);
+    QVERIFY(count);
+    QCOMPARE(count.value(), 1);
     QBuffer sink;
     QVERIFY(sink.open(QIODevice::WriteOnly));
-    QVERIFY(!session.retrieve(1, sink, 1 << 20));
+    const Status got = session.retrieve(1, sink, 1 << 20);
+    QVERIFY(!got);
     QVERIFY(session.broken());
-    QVERIFY2(session.errorText().contains(QStringLiteral("応答が遅すぎる")) && session.errorText().contains(QStringLiteral("RETR")),
-             qPrintable(session.errorText()));
+    const QString text = got.error().message();
+    QVERIFY2(text.contains(QStringLiteral("応答が遅すぎる")) && text.contains(QStringLiteral("RETR")), qPrintable(text));
     QVERIFY(!session.canceled());
 }
 
@@ -300,12 +304,17 @@ void TestPop3Faults::cancelEndsASilentWait()
     options.readTimeoutMs = 60000;
     options.cancelRequested = [&] { return waiting.isValid() && waiting.elapsed() > 300; };
     Pop3Session session(options);
-    QVERIFY2(session.open(server.address()), qPrintable(session.errorText()));
-    QCOMPARE(session.login(QStringLiteral("u"), QStringLiteral("p"), false), 1);
+    const Status opened = session.open(server.address());
+    QVERIFY2(opened, qPrintable(opened ? QString() : opened.error().message()));
+    const Result<int> count = session.login(QStringLiteral("u"), QStringLiteral("p"), false);
+    QVERIFY(count);
+    QCOMPARE(count.value(), 1);
     QBuffer sink;
     QVERIFY(sink.open(QIODevice::WriteOnly));
     waiting.start();
-    QVERIFY(!session.retrieve(1, sink, 1 << 20));
+    const Status got = session.retrieve(1, sink, 1 << 20);
+    QVERIFY(!got);
+    QVERIFY(got.error().is(Error::Kind::Canceled));
     QVERIFY(session.canceled());
     QVERIFY(session.broken());
     QVERIFY(!session.remove(1));
