@@ -92,7 +92,14 @@ void offerDraftRestore()
     if (!readKeepDrafts(appPaths().extraIni()))
         return;
     const DraftFile file(DraftFile::defaultPath());
-    const QMap<QString, Draft> drafts = file.readAll();
+    const Result<QMap<QString, Draft>> read = file.readAll();
+    if (!read) {
+        prompt().info(QStringLiteral("書きかけのメールの下書きを読み取れませんでした。下書きは復元できません。\r\n")
+                          + read.error().message(),
+                      appTitle(), PromptIcon::Exclamation);
+        return;
+    }
+    const QMap<QString, Draft> &drafts = read.value();
     for (auto it = drafts.begin(); it != drafts.end(); ++it) {
         const Draft &d = it.value();
         QWidget *window = nullptr;

@@ -4,8 +4,10 @@
 #include "storage/Settings.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonParseError>
 
 namespace kestra {
 
@@ -25,12 +27,25 @@ Draft fromJson(const QJsonObject &o)
                  o.value(QStringLiteral("body")).toString(), o.value(QStringLiteral("attachments")).toString()};
 }
 
-QJsonObject readObject(const QString &path)
+// The drafts of every window; no file means none. A file that cannot be read
+// or is not a drafts file is an error: it is never taken for "no drafts".
+Result<QJsonObject> readObject(const QString &path)
 {
     QFile file(path);
+    if (!file.exists())
+        return QJsonObject();
     if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
+        return Error::fileOperation(path, file.errorString());
+    QJsonParseError parse;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parse);
+    if (parse.error != QJsonParseError::NoError || !document.isObject())
+        return Error::fileOperation(path, QStringLiteral("下書きのファイルが壊れています"));
+    return document.object();
+}
+
+QString setAsidePath(const QString &path)
+{
+    return path + QStringLiteral(".bad");
 }
 
 } // namespace
@@ -40,11 +55,13 @@ QString DraftFile::defaultPath()
     return appPaths().dataFile(QStringLiteral("drafts.json"));
 }
 
-QMap<QString, Draft> DraftFile::readAll() const
+Result<QMap<QString, Draft>> DraftFile::readAll() const
 {
+    const Result<QJsonObject> all = readObject(m_path);
+    if (!all)
+        return all.error();
     QMap<QString, Draft> drafts;
-    const QJsonObject all = readObject(m_path);
-    for (auto it = all.begin(); it != all.end(); ++it) {
+    for (auto it = all.value().begin(); it != all.value().end(); ++it) {
         const Draft d = fromJson(it.value().toObject());
         if (!d.isEmpty())
             drafts.insert(it.key(), d);
@@ -54,7 +71,18 @@ QMap<QString, Draft> DraftFile::readAll() const
 
 Status DraftFile::save(const QString &window, const Draft &draft) const
 {
-    QJsonObject all = readObject(m_path);
+    Result<QJsonObject> read = readObject(m_path);
+    if (!read && QFileInfo(m_path).isFile() && QFileInfo(m_path).isReadable()) {
+        // A damaged file is set aside, not overwritten: what it still holds
+        // stays for the user, and drafts are kept again from now on.
+        QFile::remove(setAsidePath(m_path));
+        if (!QFile::rename(m_path, setAsidePath(m_path)))
+            return read.error();
+        read = QJsonObject();
+    }
+    if (!read)
+        return read.error(); // an unreadable file is not replaced: its drafts would be lost
+    QJsonObject all = read.value();
     if (draft.isEmpty())
         all.remove(window);
     else

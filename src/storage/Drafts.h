@@ -31,9 +31,12 @@ public:
     // The file in the data folder of the program-wide application folder.
     static QString defaultPath();
 
-    // Every draft in the file; empty when there is none or the file cannot be read.
-    QMap<QString, Draft> readAll() const;
+    // Every draft in the file (none without a file); an error when the file
+    // cannot be read or is damaged.
+    Result<QMap<QString, Draft>> readAll() const;
     // Puts `draft` in as the draft of `window`; an empty draft removes it.
+    // A damaged file is first renamed to "<file>.bad"; one that cannot be
+    // read is left as it is and the save fails.
     Status save(const QString &window, const Draft &draft) const;
     Status remove(const QString &window) const { return save(window, Draft{}); }
 

@@ -57,7 +57,8 @@ int runChild(const QString &folder)
     test::typeText(QStringLiteral("二行目"));
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (DraftFile(DraftFile::defaultPath()).readAll().value(QStringLiteral("WriteForm")).body == kBody) {
+        const auto read = DraftFile(DraftFile::defaultPath()).readAll();
+        if (read && read.value().value(QStringLiteral("WriteForm")).body == kBody) {
             std::printf("saved\n");
             std::fflush(stdout);
             poll.stop();
@@ -78,7 +79,11 @@ class TestDrafts : public QObject
     std::unique_ptr<ScriptedMailLayer> m_layer;
 
     static void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
-    static QMap<QString, Draft> kept() { return DraftFile(DraftFile::defaultPath()).readAll(); }
+    static QMap<QString, Draft> kept()
+    {
+        const Result<QMap<QString, Draft>> read = DraftFile(DraftFile::defaultPath()).readAll();
+        return read ? read.value() : QMap<QString, Draft>{{QStringLiteral("(unreadable)"), Draft{}}};
+    }
 
 private Q_SLOTS:
     void init()
@@ -163,6 +168,32 @@ private Q_SLOTS:
         QVERIFY(QDir().rmdir(path));
         w->drafts()->save();
         QCOMPARE(kept().value(QStringLiteral("WriteForm")).body, w->draft().body);
+    }
+
+    // A damaged drafts file is told at the start instead of being taken for
+    // "no drafts", and the next save sets it aside rather than overwrite it.
+    void aDamagedFileIsToldAndSetAside()
+    {
+        const QString path = DraftFile::defaultPath();
+        const QByteArray damaged = QStringLiteral("{\"WriteForm\":{\"to\":\"a@example.jp\",\"body\":\"途中").toUtf8();
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(damaged);
+        }
+        offerDraftRestore();
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QVERIFY2(m_prompt->shown().first().text.contains(QStringLiteral("下書きを読み取れませんでした")),
+                 qPrintable(m_prompt->shown().first().text));
+        QVERIFY(!loadedForm<WriteForm>());
+
+        WriteForm *w = form<WriteForm>();
+        w->setBodyText(kBody);
+        w->drafts()->save();
+        QCOMPARE(kept().value(QStringLiteral("WriteForm")).body, w->draft().body);
+        QFile aside(path + QStringLiteral(".bad"));
+        QVERIFY(aside.open(QIODevice::ReadOnly));
+        QCOMPARE(aside.readAll(), damaged);
     }
 
     // Closing keeps the draft (a close by mistake loses nothing); クリア and a
