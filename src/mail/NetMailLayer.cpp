@@ -137,7 +137,10 @@ int removeReceiveLeftovers()
     return removed;
 }
 
-NetMailLayer::NetMailLayer() = default;
+NetMailLayer::NetMailLayer()
+{
+    m_lastBuffer.setBuffer(&m_lastBytes);
+}
 NetMailLayer::~NetMailLayer() = default;
 
 void NetMailLayer::setTimeouts(int connectMs, int readMs)
@@ -291,6 +294,14 @@ void NetMailLayer::forgetFetched()
     m_lastHeaderOut.clear();
 }
 
+void NetMailLayer::dropLastMessage()
+{
+    forgetFetched();
+    m_lastFile.reset();
+    m_lastBuffer.close();
+    m_lastBytes = QByteArray();
+}
+
 int NetMailLayer::fetch(int handle, Pop3Session *s, int number)
 {
     if (m_fetched.handle == handle && m_fetched.number == number)
@@ -341,7 +352,6 @@ int NetMailLayer::fetch(int handle, Pop3Session *s, int number)
         if (!m_lastFile->flush())
             return refused(QStringLiteral("受信したメールを一時ファイルから読めません。(%1)").arg(m_lastFile->errorString()));
     } else {
-        m_lastBuffer.setBuffer(&m_lastBytes);
         m_lastBuffer.open(QIODevice::ReadOnly);
     }
     if (!message->seek(0))
@@ -418,10 +428,7 @@ int NetMailLayer::NMailPop3Close(int handle)
         return failed(QStringLiteral("POP3の接続がありません。(接続番号 %1)").arg(handle));
     std::unique_ptr<Pop3Session> s = std::move(it->second);
     m_sessions.erase(it);
-    forgetFetched();
-    m_lastFile.reset();
-    m_lastBuffer.close();
-    m_lastBytes = QByteArray();
+    dropLastMessage();
     if (s->broken())
         return -1; // the error text of the failure stays
     const Status quit = s->quit();
@@ -435,10 +442,7 @@ int NetMailLayer::NMailPop3Abandon(int handle)
         return failed(QStringLiteral("POP3の接続がありません。(接続番号 %1)").arg(handle));
     std::unique_ptr<Pop3Session> s = std::move(it->second);
     m_sessions.erase(it);
-    forgetFetched();
-    m_lastFile.reset();
-    m_lastBuffer.close();
-    m_lastBytes = QByteArray();
+    dropLastMessage();
     const Status abandoned = s->abandon();
     return abandoned ? 0 : failed(abandoned.error());
 }

@@ -100,6 +100,8 @@ private:
     // RETR of message `number` into the private file, its header block read.
     int fetch(int handle, Pop3Session *s, int number);
     void forgetFetched();
+    // At the end of a session: the last message, its memory and its file go.
+    void dropLastMessage();
 
     Pop3Options m_options;
     MailOptions m_mailOptions;

@@ -629,11 +629,6 @@ Status Pop3Session::top(int number, QByteArray &header)
     return status(command("TOP " + QByteArray::number(number) + " 0", Step::Top) && readMultiline(header));
 }
 
-Status Pop3Session::retrieve(int number, QByteArray &message)
-{
-    return status(command("RETR " + QByteArray::number(number), Step::Retr) && readMultiline(message));
-}
-
 bool Pop3Session::dropAhead(int keep)
 {
     while (!m_ahead.isEmpty() && m_ahead.first() != keep) {

@@ -75,7 +75,6 @@ public:
     Result<int> login(const QString &user, const QString &password, bool apop);
     Result<qint64> size(int number);
     Status top(int number, QByteArray &header);
-    Status retrieve(int number, QByteArray &message);
     // RETR written to `sink` as it arrives. A message longer than `limit` is
     // read to its end but not kept: an error with tooLarge(), the session goes on.
     // With a server that announces PIPELINING the RETRs of the next few

@@ -340,7 +340,7 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
         }
         // The original first: every record on the disk has its original.
         const QString originalName = originals::nameFor(record);
-        const QString originalPath = originals::folderPath() + u'/' + originalName;
+        const QString originalPath = originals::pathFor(originalName);
         const bool newOriginal = !QFileInfo::exists(originalPath);
         if (const Status kept = originals::writeOriginalNamed(originalName, original, false, m_in.faults); !kept) {
             notice(ReceiveNotice::Kind::StoreError, kept.error().message());

@@ -32,9 +32,14 @@ QString nameFor(QByteArrayView recordBytes)
            + QStringLiteral(".eml");
 }
 
+QString pathFor(const QString &name)
+{
+    return folderPath() + u'/' + name;
+}
+
 QString originalFor(QByteArrayView recordBytes)
 {
-    const QString path = folderPath() + u'/' + nameFor(recordBytes);
+    const QString path = pathFor(nameFor(recordBytes));
     return QFileInfo(path).isFile() ? path : QString();
 }
 

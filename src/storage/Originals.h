@@ -32,6 +32,9 @@ QString folderPath();
 // field included or not: it is left out of the name).
 QString nameFor(QByteArrayView recordBytes);
 
+// Full path of the original named `name` (by nameFor()), whether or not it exists.
+QString pathFor(const QString &name);
+
 // Full path of the record's original when that file exists, else empty.
 QString originalFor(QByteArrayView recordBytes);
 
