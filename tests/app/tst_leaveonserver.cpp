@@ -97,11 +97,7 @@ private Q_SLOTS:
     {
         setMailLayer(nullptr);
         m_main.reset();
-        QList<QPointer<QWidget>> windows;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            windows.append(w);
-        for (const QPointer<QWidget> &w : windows)
-            delete w.data();
+        test::closeAllWindows();
         QCOMPARE(m_prompt->unexpected(), 0);
         m_layer.reset();
         m_prompt.reset();

@@ -104,12 +104,7 @@ private Q_SLOTS:
 
         setMailLayer(nullptr);
         main.reset();
-        QList<QPointer<QWidget>> windows;
-        for (QWidget *t : QApplication::topLevelWidgets())
-            windows.append(t);
-        for (const QPointer<QWidget> &t : windows)
-            if (t && !t->parentWidget())
-                delete t.data();
+        test::closeAllWindows();
         QCOMPARE(prompts.unexpected(), 0);
     }
 };

@@ -86,14 +86,7 @@ private slots:
     void cleanup()
     {
         setMailLayer(nullptr);
-        // Only windows without a parent: deleting one also deletes the
-        // top-level popups it owns (a combo box's list, for one).
-        QList<QPointer<QWidget>> windows;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            windows.append(w);
-        for (const QPointer<QWidget> &w : windows)
-            if (w && !w->parentWidget())
-                delete w.data();
+        test::closeAllWindows();
         QCOMPARE(m_prompt->unexpected(), 0);
         m_prompt.reset();
         m_clock.reset();

@@ -224,12 +224,7 @@ private Q_SLOTS:
     {
         setMailLayer(nullptr);
         m_main.reset();
-        // Deleting one window may delete others (its menus): hold them by guarded pointers.
-        QList<QPointer<QWidget>> windows;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            windows.append(w);
-        for (const QPointer<QWidget> &w : windows)
-            delete w.data();
+        test::closeAllWindows();
         QCOMPARE(m_prompt->unexpected(), 0);
         QCOMPARE(m_prompt->pendingAnswers(), 0);
         m_prompt.reset();

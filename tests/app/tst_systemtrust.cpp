@@ -63,16 +63,6 @@ QByteArray message(const QString &subject)
         + QStringLiteral("本文です。\r\n").toUtf8();
 }
 
-void closeWindows()
-{
-    QList<QPointer<QWidget>> windows;
-    for (QWidget *t : QApplication::topLevelWidgets())
-        windows.append(t);
-    for (const QPointer<QWidget> &t : windows)
-        if (t && !t->parentWidget())
-            delete t.data();
-}
-
 } // namespace
 
 class TestSystemTrust : public QObject
@@ -150,7 +140,7 @@ private Q_SLOTS:
     void cleanup()
     {
         QCOMPARE(m_prompts->unexpected(), 0);
-        closeWindows();
+        test::closeAllWindows();
         setMailLayer(nullptr);
         m_layer.reset();
         m_prompts.reset();

@@ -4,7 +4,9 @@
 #include "common/Paths.h"
 #include "storage/StoreBuffers.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QPointer>
 #include <QWidget>
 #include <QtTest>
 
@@ -138,6 +140,16 @@ QByteArray readBytes(const QString &path)
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
+}
+
+void closeAllWindows()
+{
+    QList<QPointer<QWidget>> windows;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        windows.append(w);
+    for (const QPointer<QWidget> &w : windows)
+        if (w && !w->parentWidget())
+            delete w.data();
 }
 
 void typeText(const QString &text)

@@ -111,6 +111,10 @@ void pointAt(QWidget *control);    // the pointer comes to rest on the control
 void clickAt(QWidget *window, QPoint pos);
 void clickOn(QWidget *control);
 
+// Deletes every window without a parent, as at the end of a test; a window
+// deletes the top-level popups it owns (a combo box's list, for one) itself.
+void closeAllWindows();
+
 // Writes raw bytes to a file, replacing it.
 void writeBytes(const QString &path, const QByteArray &bytes);
 QByteArray readBytes(const QString &path);
