@@ -10,11 +10,16 @@
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
+#include "storage/StoreGuard.h"
+#include "mail/MailLayer.h"
+#include "mail/MailOptions.h"
+#include "mail/ServerSecurity.h"
 
 #include <QApplication>
 #include <QEvent>
 #include <QLineEdit>
 #include <QSystemTrayIcon>
+#include <QThread>
 
 namespace kestra {
 
@@ -40,33 +45,10 @@ public:
     QString saveFileName(const QString &, const QString &, const QString &) override { return {}; }
 };
 
-QString receivedStorePath()
+QString progressIndicator(int n, int count)
 {
-    return appPaths().dataFile(QString::fromUtf16(stores::received.fileName));
-}
-
-qint64 storedCount()
-{
-    RecordFile store(receivedStorePath(), MailRecord::kLength);
-    return store.openReadOnly() ? store.count() : 0;
-}
-
-// The senders of the live records after `from`, in the order received.
-QStringList sendersAfter(qint64 from)
-{
-    QStringList senders;
-    RecordFile store(receivedStorePath(), MailRecord::kLength);
-    if (!store.openReadOnly())
-        return senders;
-    for (qint64 n = from + 1; n <= store.count(); ++n) {
-        QByteArray bytes;
-        const Result<bool> got = store.read(n, bytes);
-        if (!got || !got.value())
-            break;
-        const MailRecord r = MailRecord::decodeHeaders(bytes);
-        senders.append(trimBlanks(r.Header2));
-    }
-    return senders;
+    return count > 0 ? QStringLiteral("自動受信しています。（%1 / %2）").arg(n).arg(count)
+                     : QStringLiteral("自動受信しています。");
 }
 
 const QString &errorIndicator()
@@ -75,7 +57,43 @@ const QString &errorIndicator()
     return text;
 }
 
+// Carries the run's progress to the indicator and keeps the senders of the
+// messages it fetched, in order, for the announcement.
+class IndicatorObserver final : public ReceiveObserver
+{
+public:
+    explicit IndicatorObserver(std::function<void(int, int)> show) : m_show(std::move(show)) {}
+
+    void checking() override { m_show(0, 0); }
+    void progress(int n, int count) override { m_show(n, count); }
+    void fetched(int, const ReceivedMail &mail) override { senders.append(trimBlanks(mail.from)); }
+
+    QStringList senders; // read once the run's thread has ended
+
+private:
+    std::function<void(int, int)> m_show;
+};
+
 } // namespace
+
+// One automatic run: its inputs, the engine on its own thread, and the hold
+// that keeps the store from being compacted under it.
+struct AutoCheck::Job {
+    Job(const ReceiveInputs &in, std::function<void(int, int)> show)
+        : inputs(in)
+        , observer(std::move(show))
+        , run(mailLayer(), inputs, &observer)
+        , hold(std::make_unique<StoreHold>(inputs.storePath))
+    {
+    }
+
+    ReceiveInputs inputs;
+    IndicatorObserver observer;
+    ReceiveRun run;
+    std::unique_ptr<StoreHold> hold;
+    ReceiveResult result;
+    std::unique_ptr<QThread> thread;
+};
 
 TrayNotifier::TrayNotifier(std::function<void()> clicked)
     : m_icon(std::make_unique<QSystemTrayIcon>(QApplication::windowIcon()))
@@ -121,11 +139,23 @@ AutoCheck::AutoCheck(MainForm &main, NotifierFactory factory)
     m_timer.start();
 }
 
-AutoCheck::~AutoCheck() = default;
+AutoCheck::~AutoCheck()
+{
+    if (m_job) {
+        m_job->run.cancel();
+        m_job->thread->wait();
+    }
+}
+
+void AutoCheck::cancel()
+{
+    if (m_job)
+        m_job->run.cancel();
+}
 
 bool AutoCheck::busy() const
 {
-    return appState().mailBusy > 0 || QApplication::activeModalWidget() != nullptr;
+    return m_job || appState().mailBusy > 0 || QApplication::activeModalWidget() != nullptr;
 }
 
 void AutoCheck::tick()
@@ -145,7 +175,7 @@ void AutoCheck::tick()
         }
     }
     // A run that is due waits for the next tick while the user sends or receives.
-    if (m_minutes <= 0 || !m_main || now < m_due || busy())
+    if (m_minutes <= 0 || !m_main || now.addSecs(kLeewaySeconds) < m_due || busy())
         return;
     m_due = now.addSecs(qint64(m_minutes) * 60);
     run();
@@ -167,15 +197,50 @@ void AutoCheck::run()
             return;
         }
     }
-    const qint64 before = storedCount();
+    const std::optional<ReceiveInputs> inputs = receiveInputs(m_main->storeFaults());
+    if (!inputs)
+        return;
+    // The server settings in force, read here: nothing on the worker thread
+    // reads program-wide state.
+    mailLayer().setOptions(mailOptionsInForce());
+    m_job = std::make_unique<Job>(*inputs, [this](int n, int count) {
+        QMetaObject::invokeMethod(this, [this, n, count] { showProgress(n, count); }, Qt::QueuedConnection);
+    });
+    showProgress(0, 0);
+    Job *job = m_job.get();
+    job->thread.reset(QThread::create([job] {
+        const UnattendedQuestions nobodyToAsk;
+        job->result = job->run.run();
+    }));
+    connect(job->thread.get(), &QThread::finished, this, &AutoCheck::finishRun, Qt::QueuedConnection);
+    job->thread->start();
+}
+
+void AutoCheck::showProgress(int n, int count)
+{
+    // Progress that comes after the run's end is stale.
+    if (m_job && m_main)
+        m_main->Text3->setText(progressIndicator(n, count));
+}
+
+void AutoCheck::finishRun()
+{
+    if (!m_job)
+        return;
+    const std::unique_ptr<Job> job = std::move(m_job);
+    job->thread->wait();
+    // Compaction the history asked for meanwhile runs first, so that the new
+    // mail is listed under the store's numbering that follows it.
+    job->hold.reset();
+    if (!m_main) {
+        Q_EMIT runFinished();
+        return;
+    }
     CollectingPrompt collecting;
-    UserPrompt &previous = prompt();
-    setPrompt(&collecting);
-    ReceiveMail(*m_main);
-    setPrompt(&previous);
+    showReceiveResult(*m_main, job->inputs, job->result, ReceiveFor::Background, collecting);
     m_errors = collecting.texts;
 
-    const QStringList senders = sendersAfter(before);
+    const QStringList senders = job->observer.senders.mid(0, job->result.received);
     if (!senders.isEmpty() && m_notifier) {
         constexpr int kNamed = 3;
         QString text = QStringLiteral("新着メール %1 通").arg(senders.size());
@@ -189,6 +254,7 @@ void AutoCheck::run()
         if (m_notifier)
             m_notifier->notify(appTitle(), errorIndicator());
     }
+    Q_EMIT runFinished();
 }
 
 void AutoCheck::showErrors()

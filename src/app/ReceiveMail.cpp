@@ -1,5 +1,6 @@
 #include "app/ReceiveMail.h"
 
+#include "app/AutoCheck.h"
 #include "app/MainForm.h"
 #include "common/AppState.h"
 #include "common/Forms.h"
@@ -18,8 +19,10 @@
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
+#include "storage/StoreGuard.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -60,25 +63,25 @@ QString stayedMessagesText(const QList<StayedMessage> &stayed)
     return text;
 }
 
-void showNotice(const ReceiveNotice &notice)
+void showNotice(UserPrompt &boxes, const ReceiveNotice &notice)
 {
     switch (notice.kind) {
     case ReceiveNotice::Kind::LibraryError:
-        prompt().info(notice.text, QStringLiteral("エラー"), PromptIcon::None);
+        boxes.info(notice.text, QStringLiteral("エラー"), PromptIcon::None);
         break;
     case ReceiveNotice::Kind::SplitIncomplete:
-        prompt().info(notice.text, appTitle());
+        boxes.info(notice.text, appTitle());
         break;
     case ReceiveNotice::Kind::StoreError:
-        prompt().info(QStringLiteral("受信したメールを保存できません。このメールと残りのメールはサーバーに残してあります。\r\n")
+        boxes.info(QStringLiteral("受信したメールを保存できません。このメールと残りのメールはサーバーに残してあります。\r\n")
                           + notice.text,
                       appTitle(), PromptIcon::Critical);
         break;
     case ReceiveNotice::Kind::Information:
-        prompt().info(notice.text, appTitle(), PromptIcon::Information);
+        boxes.info(notice.text, appTitle(), PromptIcon::Information);
         break;
     case ReceiveNotice::Kind::SyncError:
-        prompt().info(QStringLiteral("受信したメールをディスクに書き込めません。今回受信したメールはすべてサーバーに残してあります。\r\n")
+        boxes.info(QStringLiteral("受信したメールをディスクに書き込めません。今回受信したメールはすべてサーバーに残してあります。\r\n")
                           + notice.text,
                       appTitle(), PromptIcon::Critical);
         break;
@@ -154,27 +157,24 @@ void showInHistoryBoxes(const ReceivedMail &mail)
     history->rtfEd->setPlainText(mail.body);
 }
 
-void ReceiveMail(MainForm &main)
+QString indicatorAfter(const ReceiveResult &result)
 {
-    const MailBusy busy; // the automatic check waits while this runs
-    SharedSettings &settings = appState().settings;
-    const auto finish = [&](const ReceiveResult &result) {
-        main.Text3->setText(result.unseen >= 1 ? QStringLiteral("新着メール有り。")
-                            : result.unchecked ? QStringLiteral("受信できませんでした。")
-                                               : QStringLiteral("新着メール無し。"));
-    };
-    // 1. Without a server nothing is contacted.
-    if (settings.pop3Server.isEmpty()) {
-        finish({});
-        return;
-    }
+    return result.unseen >= 1 ? QStringLiteral("新着メール有り。")
+           : result.unchecked ? QStringLiteral("受信できませんでした。")
+                              : QStringLiteral("新着メール無し。");
+}
 
-    // 3. The ID and password: those confirmed in the account window during
-    // this run, else the saved ones, read afresh at every run. They become
-    // the ones in force once the server answered.
+std::optional<ReceiveInputs> receiveInputs(const StoreFaults &faults)
+{
+    const SharedSettings &settings = appState().settings;
+    if (settings.pop3Server.isEmpty())
+        return std::nullopt;
     ReceiveInputs inputs;
     inputs.server = settings.pop3Server;
     inputs.apop = settings.apop != 0;
+    // The ID and password confirmed in the account window during this run,
+    // else the saved ones, read afresh at every run. They become the ones in
+    // force once the server answered.
     if (settings.accountConfirmed) {
         inputs.id = settings.pop3Id;
         inputs.password = settings.pop3Password;
@@ -190,13 +190,50 @@ void ReceiveMail(MainForm &main)
     inputs.options = readReceiveOptions(appPaths().extraIni());
     inputs.fetchedListPath = FetchedUidls::defaultPath();
     inputs.extraIniPath = appPaths().extraIni();
-    inputs.faults = main.storeFaults();
+    inputs.faults = faults;
+    return inputs;
+}
 
-    // Application-modal for the whole run: the history window must not
-    // delete or compact the store while records are being appended to it,
-    // and no other window acts while the run goes on. The run itself goes on
-    // a worker thread, so the windows repaint, the clock ticks and the cancel
-    // button is taken at any moment.
+void ReceiveMail(MainForm &main)
+{
+    // An automatic run under way finishes (or is stopped) first: one run at a
+    // time talks to the server and appends to the store.
+    if (AutoCheck *check = main.findChild<AutoCheck *>(); check && check->running()) {
+        QProgressDialog waiting(QStringLiteral("メールのチェックをしています。"), QStringLiteral("キャンセル"), 0, 0, &main);
+        waiting.setObjectName(QStringLiteral("ReceiveProgress"));
+        waiting.setWindowTitle(appTitle());
+        waiting.setWindowModality(Qt::ApplicationModal);
+        waiting.setMinimumDuration(0);
+        waiting.setAutoClose(false);
+        waiting.setAutoReset(false);
+        QEventLoop loop;
+        QObject::connect(check, &AutoCheck::runFinished, &loop, &QEventLoop::quit);
+        bool canceled = false;
+        QObject::connect(&waiting, &QProgressDialog::canceled, check, [&] {
+            canceled = true;
+            check->cancel();
+        });
+        waiting.show();
+        if (check->running())
+            loop.exec();
+        waiting.hide();
+        if (canceled) {
+            main.Text1->setPlainText(QStringLiteral("受信を中止しました。"));
+            return;
+        }
+    }
+
+    const MailBusy busy; // the automatic check waits while this runs
+    // 1. Without a server nothing is contacted.
+    const std::optional<ReceiveInputs> inputs = receiveInputs(main.storeFaults());
+    if (!inputs) {
+        main.Text3->setText(indicatorAfter({}));
+        return;
+    }
+
+    // Application-modal for the whole run: no other window acts while the
+    // run goes on. The run itself goes on a worker thread, so the windows
+    // repaint, the clock ticks and the cancel button is taken at any moment.
     QProgressDialog progress(QStringLiteral("メールのチェックをしています。"), QStringLiteral("キャンセル"), 0, 0, &main);
     progress.setObjectName(QStringLiteral("ReceiveProgress"));
     progress.setWindowTitle(appTitle());
@@ -208,47 +245,68 @@ void ReceiveMail(MainForm &main)
     // The server settings in force, read here: the layer reads no program-wide
     // state on the worker thread.
     mailLayer().setOptions(mailOptionsInForce());
-    ReceiveRun run(mailLayer(), inputs, &observer);
+    ReceiveRun run(mailLayer(), *inputs, &observer);
     QObject::connect(&progress, &QProgressDialog::canceled, &progress, [&run] { run.cancel(); });
     progress.show();
     ReceiveResult result;
-    runOnWorkerThread([&] { result = run.run(); });
+    {
+        // Compaction of the store waits for the run (see StoreHold).
+        const StoreHold hold(inputs->storePath);
+        runOnWorkerThread([&] { result = run.run(); });
+    }
     // Progress still on its way to the dialog goes with it.
     QCoreApplication::removePostedEvents(&progress, QEvent::MetaCall);
     progress.hide();
+    showReceiveResult(main, *inputs, result, ReceiveFor::User, prompt());
+}
 
-    // 2. Mirrored into the windows: the status text, the account, the history's boxes.
-    if (result.contacted)
+void showReceiveResult(MainForm &main, const ReceiveInputs &inputs, const ReceiveResult &result, ReceiveFor who,
+                       UserPrompt &boxes)
+{
+    const bool user = who == ReceiveFor::User;
+    SharedSettings &settings = appState().settings;
+    // The status text, the account, the history's boxes: the user's own run only.
+    if (user && result.contacted)
         main.Text1->setPlainText(QStringLiteral("メールのチェックをしています。"));
     if (result.connected) {
         settings.pop3Id = inputs.id;
         settings.pop3Password = inputs.password;
-        IdPassForm *account = form<IdPassForm>();
-        account->IdText->setText(settings.pop3Id);
-        account->PassText->setText(settings.pop3Password);
-        if (result.accountMissing)
-            showInFront(account);
-        else
-            form<TyakuForm>(); // the history window holds the received mail, loaded hidden
+        if (user) {
+            IdPassForm *account = form<IdPassForm>();
+            account->IdText->setText(settings.pop3Id);
+            account->PassText->setText(settings.pop3Password);
+            if (result.accountMissing)
+                showInFront(account);
+            else
+                form<TyakuForm>(); // the history window holds the received mail, loaded hidden
+        }
     }
-    if (result.last) {
+    if (user && result.last) {
         main.Text2->clear(); // scratch of the attachment mark; the clock refills it
         showInHistoryBoxes(*result.last);
     }
     for (const ReceiveNotice &notice : std::as_const(result.notices))
-        showNotice(notice);
-    // An open history lists exactly what its store holds after the run.
-    const auto refillHistory = [] {
-        if (TyakuForm *history = loadedForm<TyakuForm>(); history && history->isVisible())
+        showNotice(boxes, notice);
+    // An open history lists what its store holds after the run. The user's
+    // run lists it afresh; an automatic one only adds the new mail below,
+    // keeping the selection, the shown mail and what was typed in it.
+    const auto listInHistory = [&] {
+        TyakuForm *history = loadedForm<TyakuForm>();
+        if (!history)
+            return;
+        if (user && history->isVisible())
             history->FillHistoryList();
+        else if (!user && result.received > 0 && appState().historyMode == 1)
+            history->ListNewMail();
     };
     if (result.syncFailed) {
-        main.Text1->setPlainText(QStringLiteral("受信したメールを保存できませんでした。メールはサーバーに残してあります。"));
-        refillHistory();
-        finish(result);
+        if (user)
+            main.Text1->setPlainText(QStringLiteral("受信したメールを保存できませんでした。メールはサーバーに残してあります。"));
+        listInHistory();
+        main.Text3->setText(indicatorAfter(result));
         return;
     }
-    if (result.canceled)
+    if (user && result.canceled)
         main.Text1->setPlainText(result.count == 0
                                      ? QStringLiteral("受信を中止しました。")
                                      : QStringLiteral("受信を中止しました。%1通を受信しました。残りの%2通はサーバーに残してあります。")
@@ -258,10 +316,10 @@ void ReceiveMail(MainForm &main)
         QString text = stayedMessagesText(result.stayed);
         if (result.tooLarge > 0)
             text += QStringLiteral("\r\n\r\n大きすぎるメールを受信するには、設定ファイル kestra2.ini の [receive] maxMessageMiB を大きくしてください。");
-        prompt().info(text, appTitle(), PromptIcon::Exclamation);
+        boxes.info(text, appTitle(), PromptIcon::Exclamation);
     }
-    refillHistory();
-    finish(result);
+    listInHistory();
+    main.Text3->setText(indicatorAfter(result));
 }
 
 } // namespace kestra

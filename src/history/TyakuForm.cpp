@@ -14,6 +14,7 @@
 #include "storage/FetchedUidls.h"
 #include "storage/Originals.h"
 #include "storage/RecordFile.h"
+#include "storage/StoreGuard.h"
 #include "storage/Settings.h"
 #include "storage/StoreBuffers.h"
 
@@ -28,6 +29,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
@@ -425,6 +427,46 @@ void TyakuForm::ShowSelectedMail()
         showMail(mailFields(buffer, mode));
 }
 
+void TyakuForm::ListNewMail()
+{
+    const qint16 mode = appState().historyMode;
+    Result<HistoryListing> listing = readHistoryListing(historyStorePath(mode), mode);
+    if (!listing)
+        return; // the next refill shows the error
+    const qint64 lastListed = m_rowRecords.isEmpty() ? 0 : m_rowRecords.last();
+    const HistoryListing &l = listing.value();
+    for (qsizetype i = 0; i < l.records.size(); ++i) {
+        if (l.records.at(i) > lastListed) {
+            List1->addItem(l.lines.at(i));
+            m_rowRecords.append(l.records.at(i));
+        }
+    }
+    Text2->setText(QString::number(List1->count()));
+}
+
+Status TyakuForm::compactAfterDeletion(qint16 mode)
+{
+    const QString store = historyStorePath(mode);
+    if (!storeHeld(store))
+        return compactHistoryStore(mode, m_storeFaults);
+    // A receive run is appending to the store: the marked records are no
+    // longer listed, and the file is compacted once the run has ended.
+    runWhenStoreFree(store, [self = QPointer<TyakuForm>(this), mode, faults = m_storeFaults] {
+        const Status compacted = compactHistoryStore(mode, faults);
+        if (!compacted) {
+            prompt().info(compacted.error().message(), appTitle(), PromptIcon::Exclamation);
+            return;
+        }
+        // The list holds the live records in store order, and compaction
+        // numbers them 1, 2, ... in that order.
+        if (self && appState().historyMode == mode) {
+            for (qsizetype i = 0; i < self->m_rowRecords.size(); ++i)
+                self->m_rowRecords[i] = i + 1;
+        }
+    });
+    return {};
+}
+
 void TyakuForm::Command1_Click()
 {
     const int row = selectedRow();
@@ -452,7 +494,7 @@ void TyakuForm::Command1_Click()
     clearMailBoxes();
     // On failure the old store stays whole, the marked record included: it is
     // no longer listed, and the next compaction drops it.
-    const Status compacted = compactHistoryStore(mode, m_storeFaults);
+    const Status compacted = compactAfterDeletion(mode);
     List1->clear();
     FillHistoryList();
     if (!compacted)
@@ -480,7 +522,7 @@ void TyakuForm::Command5_Click()
         }
         appState().currentRecord = qint16(qMin(listed.last(), kMaxRecords));
     }
-    const Status compacted = compactHistoryStore(mode, m_storeFaults);
+    const Status compacted = compactAfterDeletion(mode);
 
     // What survives (records added after the list was filled) is listed by its
     // subject field as stored; the count box reads 0 all the same.

@@ -93,6 +93,10 @@ public:
     // Refills the list, the boxes, the body and the count from the store of the
     // history mode. The boxes and the body show the last record; no row is selected.
     void FillHistoryList();
+    // Lists the records the store gained after the last listed one below the
+    // others. The selection, the scroll position, the boxes and the editor's
+    // text stay as they are: new mail arrived while the user was here.
+    void ListNewMail();
     // Mouse press on the list: reads the record of the selected row and shows it.
     void ShowSelectedMail();
     int selectedRow() const;
@@ -193,6 +197,9 @@ private:
     void clearMailBoxes();
     void selectFindHit(int length);
     void showStorageError(const Error &error);
+    // Compacts the store after a deletion: at once, or once the receive run
+    // that appends to it has ended (the rows are then renumbered).
+    Status compactAfterDeletion(qint16 mode);
 
     int m_findPosition = 0;
     QList<qint64> m_rowRecords; // record number of each row of List1

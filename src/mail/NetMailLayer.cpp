@@ -227,7 +227,8 @@ int NetMailLayer::NMailPop3Connect(const QString &server)
     if (!opened && opened.error().is(Error::Kind::CertificateRejected) && !ini.isEmpty() && securityPrompt()) {
         if (!securityQuestions::trustCertificate(memory, QStringLiteral("POP3"), s->rejectedCertificate(),
                 s->certificateErrors(), address.host, QStringLiteral("エラー")))
-            return failed(QString()); // the question said it all
+            // The question said it all; unasked, the rejection itself is the news.
+            return questionsUnattended() ? failed(opened.error()) : failed(QString());
         options.trustedFingerprint = memory.trustedFingerprint();
         s = std::make_unique<Pop3Session>(options);
         opened = s->open(server);

@@ -12,6 +12,7 @@ namespace kestra {
 namespace {
 
 SecurityPrompt *g_prompt = nullptr;
+thread_local bool t_unattended = false;
 
 const char *group(MailProtocol protocol)
 {
@@ -55,6 +56,22 @@ void setSecurityPrompt(SecurityPrompt *prompt)
 SecurityPrompt *securityPrompt()
 {
     return g_prompt;
+}
+
+UnattendedQuestions::UnattendedQuestions()
+    : m_before(t_unattended)
+{
+    t_unattended = true;
+}
+
+UnattendedQuestions::~UnattendedQuestions()
+{
+    t_unattended = m_before;
+}
+
+bool questionsUnattended()
+{
+    return t_unattended;
 }
 
 Result<ServerAddress> parseServerAddress(const QString &name, MailProtocol protocol)
@@ -312,6 +329,10 @@ Status plainLogin(const ServerMemory &memory, const QString &protocolName)
     if (!g_prompt)
         return Error(QStringLiteral("%1サーバー「%2」は暗号化通信に対応していないため、接続を中止しました。パスワードは送っていません。")
             .arg(protocolName, server));
+    if (t_unattended)
+        return Error(QStringLiteral("%1サーバー「%2」は暗号化通信に対応していません。自動受信では確かめられないため、接続を中止しました。パスワードは送っていません。\r\n"
+                                    "「受信」を押すと、続けるかどうかを尋ねます。")
+            .arg(protocolName, server));
     const bool allowed = g_prompt->ask(
         QStringLiteral("%1サーバー「%2」は暗号化通信に対応していません。このお答えはこのサーバーについて覚えておき、次からは尋ねません。\r\n"
                        "このまま続けると、IDとパスワードが暗号化されずに送られます。続けますか？")
@@ -337,7 +358,7 @@ bool trustCertificate(const ServerMemory &memory, const QString &protocolName, c
                   f.validFrom, f.validUntil, f.sha256)
         + QStringLiteral("サーバーの管理者から知らされた指紋と同じときだけ「はい」を選んでください。"
                          "このサーバーについて、この証明書だけを信頼して接続し直します。信頼しますか？");
-    if (!g_prompt || !g_prompt->ask(text, title, true))
+    if (!g_prompt || t_unattended || !g_prompt->ask(text, title, true))
         return false;
     memory.trust(certificate);
     return true;

@@ -108,6 +108,23 @@ public:
 void setSecurityPrompt(SecurityPrompt *prompt); // not owned; nullptr removes it
 SecurityPrompt *securityPrompt();
 
+// For its lifetime, the calling thread works for nobody who could answer (an
+// automatic check): a question is neither asked nor answered, nothing is
+// remembered, and the connection stops with an error that says so; the next
+// run the user starts asks.
+class UnattendedQuestions
+{
+public:
+    UnattendedQuestions();
+    ~UnattendedQuestions();
+    UnattendedQuestions(const UnattendedQuestions &) = delete;
+    UnattendedQuestions &operator=(const UnattendedQuestions &) = delete;
+
+private:
+    bool m_before;
+};
+bool questionsUnattended();
+
 // The decisions only the user can take, asked through the program's message
 // boxes under `title` ("エラー" when receiving, "送信エラー" when sending).
 namespace securityQuestions {

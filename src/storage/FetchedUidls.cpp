@@ -138,6 +138,17 @@ Status FetchedUidls::commit(const QString &storePath, int recordLength)
 {
     if (Status s = confirmPending(storePath, recordLength); !s)
         return s;
+    // The history may have asked for deletions since the load (a mail deleted
+    // while an automatic run went on): they are in the file, not in memory.
+    if (QFile file(m_path); file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QList<QByteArray> f = line.split(' ');
+            if (f.size() == 3 && f[0] == "D" && f[2] == ".") {
+                if (const auto it = m_entries.find(QString::fromLatin1(f[1])); it != m_entries.end())
+                    it->deleteAsked = true;
+            }
+        }
+    }
     QByteArray out;
     for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
         out += "F " + it.key().toLatin1() + ' ' + QByteArray::number(it->fetched.toSecsSinceEpoch()) + ' '

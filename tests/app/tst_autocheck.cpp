@@ -57,10 +57,13 @@ class TestAutoCheck : public QObject
         o.checkEveryMinutes = minutes;
         QVERIFY(writeReceiveOptions(appPaths().extraIni(), o));
     }
-    void at(int minutes)
+    void at(int minutes) { atSecond(minutes * 60); }
+    // A tick at `seconds` after the start; a run it starts is waited for.
+    void atSecond(int seconds)
     {
-        m_clock->set(m_start.addSecs(minutes * 60));
+        m_clock->set(m_start.addSecs(seconds));
         m_check->tick();
+        QTRY_VERIFY(!m_check->running());
     }
     int runs() const { return m_layer->count(QStringLiteral("Pop3Connect")); }
 
@@ -130,6 +133,28 @@ private Q_SLOTS:
         QCOMPARE(runs(), 2);
         QCOMPARE(m_notes.size(), 1); // nothing new, nothing announced
         QVERIFY(m_prompt->shown().isEmpty());
+    }
+
+    // "Every minute" means every minute although the timer's ticks come a
+    // little early or late: the interval counts from the last run.
+    void intervalHoldsWithEarlyAndLateTicks()
+    {
+        every(1);
+        atSecond(0);
+        atSecond(30);
+        QCOMPARE(runs(), 0);
+        atSecond(58); // two seconds early
+        QCOMPARE(runs(), 1);
+        atSecond(100);
+        QCOMPARE(runs(), 1);
+        atSecond(117); // one second early on the last run
+        QCOMPARE(runs(), 2);
+        atSecond(190); // thirteen seconds late
+        QCOMPARE(runs(), 3);
+        atSecond(240); // ten seconds early: not yet
+        QCOMPARE(runs(), 3);
+        atSecond(250);
+        QCOMPARE(runs(), 4);
     }
 
     // A failing run shows no box; the indicator says so and a click on it

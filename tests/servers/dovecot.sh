@@ -11,7 +11,7 @@
 # offering STLS, POP3 over TLS), written to DIR/ports as "PLAIN TLS", so that
 # several checkouts can run their tests side by side.
 # Accounts (user:password): layer:layer-pass, receive:receive-pass,
-# bench:bench-pass, other:other-pass, crash:crash-pass, trust:trust-pass, engine:engine-pass, keep:keep-pass, compose:compose-pass (mail sent through
+# bench:bench-pass, other:other-pass, crash:crash-pass, trust:trust-pass, engine:engine-pass, keep:keep-pass, auto:auto-pass, compose:compose-pass (mail sent through
 # the SMTP test server to compose@maildir.test lands there). Each has DIR/home/USER/Maildir with
 # new/, cur/ and tmp/, owned by the dovecot user; tests drop messages into new/.
 # The authority's certificate is DIR/ca.crt.
@@ -26,7 +26,7 @@ fi
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 conf="$dir/dovecot.conf"
-USERS="layer receive bench other compose crash trust engine keep"
+USERS="layer receive bench other compose crash trust engine keep auto"
 
 stop_server() {
   if [ -f "$conf" ] && [ -f "$dir/run/master.pid" ]; then
