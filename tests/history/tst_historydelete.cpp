@@ -5,9 +5,11 @@
 #include "history/HistoryStore.h"
 #include "storage/RecordFile.h"
 #include "storage/StoreBuffers.h"
+#include "storage/StoreGuard.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTextEdit>
@@ -179,6 +181,36 @@ private slots:
         for (QLineEdit *box : {f->Text7, f->Text8, f->Text9})
             QVERIFY(box->text().isEmpty());
         QVERIFY(f->rtfEd->toPlainText().isEmpty());
+    }
+
+    // While a receive run appends to the received store, a deletion hides the
+    // mail at once but the file, which the run has open, is compacted only
+    // when the run lets go; the rows the run adds then name their own records.
+    void aDeletionWaitsForTheReceiveRunThatHoldsTheStore()
+    {
+        writeBytes(store(1), storeBytes({receivedMail(1), receivedMail(2), receivedMail(3), receivedMail(4)}));
+        openHistoryWindow(1);
+        TyakuForm *f = history();
+        auto *list = f->findChild<HistoryListBox *>(QStringLiteral("List1"));
+        auto *subject = f->findChild<QLineEdit *>(QStringLiteral("Text9"));
+        QVERIFY(list && subject);
+        {
+            const StoreHold run(store(1));
+            pressRow(list, 0);
+            m_prompt->answer(PromptAnswer::Yes);
+            f->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+            QCOMPARE(list->count(), 3);
+            QVERIFY(appendRecord(store(1), MailRecord::kLength, receivedMail(5).encode()).ok());
+            QCOMPARE(QFileInfo(store(1)).size(), 5 * qint64(MailRecord::kLength));
+        }
+        QCOMPARE(readBytes(store(1)),
+                 storeBytes({receivedMail(2), receivedMail(3), receivedMail(4), receivedMail(5)}));
+        f->ListNewMail();
+        QCOMPARE(list->count(), 4);
+        pressRow(list, 3);
+        QCOMPARE(subject->text(), QStringLiteral("件名5"));
+        pressRow(list, 0);
+        QCOMPARE(subject->text(), QStringLiteral("件名2"));
     }
 
     void deleteAllOnAnEmptyListKeepsTheStore()

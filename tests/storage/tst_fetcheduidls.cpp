@@ -5,6 +5,7 @@
 #include "storage/Records.h"
 #include "support/TestSupport.h"
 
+#include <QFileInfo>
 #include <QtTest>
 
 using namespace kestra;
@@ -57,6 +58,20 @@ private Q_SLOTS:
         QVERIFY(after.load(store, MailRecord::kLength));
         QVERIFY(after.entries().value(QStringLiteral("a")).deleteAsked);
         QVERIFY(!after.entries().value(QStringLiteral("a")).pending);
+
+        // Deleted in the history while a run that loaded the list earlier goes
+        // on: the run's rewrite keeps the mark.
+        QVERIFY(appendRecord(store, MailRecord::kLength, record(QStringLiteral("e"))));
+        FetchedUidls run(list);
+        QVERIFY(run.load(store, MailRecord::kLength));
+        const qint64 e = QFileInfo(store).size() / MailRecord::kLength;
+        QVERIFY(run.addPending(QStringLiteral("e"), e, record(QStringLiteral("e")), when));
+        QVERIFY(FetchedUidls(list).askDeletion(record(QStringLiteral("e"))));
+        QVERIFY(run.commit(store, MailRecord::kLength));
+        FetchedUidls last(list);
+        QVERIFY(last.load(store, MailRecord::kLength));
+        QVERIFY(last.entries().value(QStringLiteral("e")).deleteAsked);
+        QVERIFY(last.entries().value(QStringLiteral("a")).deleteAsked);
     }
 };
 
