@@ -43,9 +43,15 @@ Result<QJsonObject> readObject(const QString &path)
     return document.object();
 }
 
+// Where a damaged file is set aside: "<file>.bad", or the first free of
+// "<file>.bad.2", "<file>.bad.3" ... so that one set aside earlier is kept.
 QString setAsidePath(const QString &path)
 {
-    return path + QStringLiteral(".bad");
+    const QString first = path + QStringLiteral(".bad");
+    QString aside = first;
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = first + QStringLiteral(".%1").arg(n);
+    return aside;
 }
 
 } // namespace
@@ -75,7 +81,6 @@ Status DraftFile::save(const QString &window, const Draft &draft) const
     if (!read && QFileInfo(m_path).isFile() && QFileInfo(m_path).isReadable()) {
         // A damaged file is set aside, not overwritten: what it still holds
         // stays for the user, and drafts are kept again from now on.
-        QFile::remove(setAsidePath(m_path));
         if (!QFile::rename(m_path, setAsidePath(m_path)))
             return read.error();
         read = QJsonObject();

@@ -35,8 +35,9 @@ public:
     // cannot be read or is damaged.
     Result<QMap<QString, Draft>> readAll() const;
     // Puts `draft` in as the draft of `window`; an empty draft removes it.
-    // A damaged file is first renamed to "<file>.bad"; one that cannot be
-    // read is left as it is and the save fails.
+    // A damaged file is first renamed to "<file>.bad" ("<file>.bad.2", ...
+    // when that is taken); one that cannot be read is left as it is and the
+    // save fails.
     Status save(const QString &window, const Draft &draft) const;
     Status remove(const QString &window) const { return save(window, Draft{}); }
 

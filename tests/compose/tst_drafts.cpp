@@ -191,9 +191,18 @@ private Q_SLOTS:
         w->setBodyText(kBody);
         w->drafts()->save();
         QCOMPARE(kept().value(QStringLiteral("WriteForm")).body, w->draft().body);
-        QFile aside(path + QStringLiteral(".bad"));
-        QVERIFY(aside.open(QIODevice::ReadOnly));
-        QCOMPARE(aside.readAll(), damaged);
+        QCOMPARE(test::readBytes(path + QStringLiteral(".bad")), damaged);
+
+        // Damaged again and again: each is set aside beside the earlier ones, none replaced.
+        const QList<QByteArray> later = {"{\"WriteForm\":", "\x81\x40 not json"};
+        for (const QByteArray &bytes : later) {
+            test::writeBytes(path, bytes);
+            QVERIFY(DraftFile(path).save(QStringLiteral("BackForm"), Draft{kTo, {}, {}, {}}));
+        }
+        QCOMPARE(test::readBytes(path + QStringLiteral(".bad")), damaged);
+        QCOMPARE(test::readBytes(path + QStringLiteral(".bad.2")), later.at(0));
+        QCOMPARE(test::readBytes(path + QStringLiteral(".bad.3")), later.at(1));
+        QCOMPARE(DraftFile(path).readAll().value().value(QStringLiteral("BackForm")).to, kTo);
     }
 
     // Closing keeps the draft (a close by mistake loses nothing); クリア and a
