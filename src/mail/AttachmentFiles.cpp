@@ -118,7 +118,8 @@ Result<QString> writeNewFile(const QString &folder, const QString &name, const Q
         const QString path = dir.filePath(candidate);
         QFile file(path);
         // NewOnly fails on any existing entry, a dangling symbolic link included.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        // Readable by the user alone, whatever folder the user chose.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner)) {
             if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
                 continue;
             return Error(QStringLiteral("%1: %2").arg(path, file.errorString()));

@@ -25,8 +25,9 @@ using NextFreeNumbers = QHash<QString, int>;
 // Writes `data` into `folder` under `name` (made safe first). An existing file
 // is never replaced: "name (2).ext", "name (3).ext" ... are tried instead,
 // starting where `numbers` (when given) says the last search ended. The file
-// is created new (no symbolic link is followed) and is checked to lie inside
-// the folder. Gives the path written.
+// is created new (no symbolic link is followed), readable and writable by the
+// user alone (0600), and is checked to lie inside the folder. Gives the path
+// written.
 Result<QString> writeNewFile(const QString &folder, const QString &name, const QByteArray &data,
                              NextFreeNumbers *numbers = nullptr);
 

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace kestra;
 using namespace kestra::mime;
 
@@ -344,6 +346,15 @@ void TestMimeDecode::neverOverwritesNorLeavesFolder()
     QCOMPARE(QFileInfo(second).fileName(), QStringLiteral("memo (2).txt"));
     QCOMPARE(QFileInfo(third).fileName(), QStringLiteral("memo (3).txt"));
     QCOMPARE(fileBytes(first), QByteArray("one"));
+
+    // The folder may be one the user made, open to others: each file is the user's alone.
+    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                              | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    for (const QString &path : {first, second, third}) {
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0600));
+    }
 
     // A symbolic link planted under the name is neither followed nor replaced.
     const QString outside = root.filePath(QStringLiteral("victim.txt"));
