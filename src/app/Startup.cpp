@@ -5,6 +5,7 @@
 #include "app/MainForm.h"
 #include "app/SingleInstance.h"
 #include "common/AppState.h"
+#include "common/CoreDumps.h"
 #include "common/Paths.h"
 #include "common/UserPrompt.h"
 #include "compose/DraftKeeper.h"
@@ -86,6 +87,8 @@ std::vector<char *> withEngineArguments(int argc, char *argv[], bool root)
 
 int runApplication(int argc, char *argv[])
 {
+    // Before any password is read: a crash leaves no core file holding it.
+    keepOutOfCoreDumps();
 #ifndef Q_OS_WIN
     std::vector<char *> args = withEngineArguments(argc, argv, ::geteuid() == 0);
 #else
