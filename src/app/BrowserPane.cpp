@@ -358,6 +358,7 @@ DownloadBar::DownloadBar(QWidget *parent, QWebEnginePage *page)
     row->setContentsMargins(4, 2, 4, 2);
     lblDownload = new QLabel(this);
     lblDownload->setObjectName(QStringLiteral("lblDownload"));
+    lblDownload->setTextFormat(Qt::PlainText); // the name a web site gives the file
     barDownload = new QProgressBar(this);
     barDownload->setObjectName(QStringLiteral("barDownload"));
     cmdDownloadCancel = new QPushButton(QStringLiteral("中止"), this);

@@ -49,7 +49,9 @@ PromptAnswer scrollingMessage(const QString &text, const QString &title, PromptB
     QDialog dialog(dialogParent());
     dialog.setWindowTitle(title);
     auto *layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(lines.takeFirst(), &dialog));
+    auto *first = new QLabel(lines.takeFirst(), &dialog);
+    first->setTextFormat(Qt::PlainText);
+    layout->addWidget(first);
     auto *list = new QPlainTextEdit(lines.join(QLatin1Char('\n')), &dialog);
     list->setReadOnly(true);
     list->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -84,6 +86,9 @@ PromptAnswer DialogPrompt::message(const QString &text, const QString &title, Pr
     if (text.count(QStringLiteral("\r\n")) >= kMaxPlainLines)
         return scrollingMessage(text, title, buttons);
     QMessageBox box(dialogParent());
+    // Texts carry names from mails, answers of servers and file names: shown
+    // as they are, never read as HTML with links.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     box.setWindowTitle(title);
     switch (icon) {

@@ -132,6 +132,7 @@ SearchForm::SearchForm(QWidget *parent) : QWidget(parent, Qt::Window), m_shared(
     Text1->setPlaceholderText(QStringLiteral("差出人・宛先・件名・本文から探す語"));
     Label1 = new QLabel(this);
     Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setTextFormat(Qt::PlainText);
     model = new SearchResultModel(this);
     Grid1 = new QTableView(this);
     Grid1->setObjectName(QStringLiteral("Grid1"));

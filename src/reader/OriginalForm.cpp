@@ -54,6 +54,7 @@ OriginalForm::OriginalForm(QWidget *parent) : QWidget(parent, Qt::Window)
 
     Label1 = new QLabel(this);
     Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setTextFormat(Qt::PlainText);
     Label1->setWordWrap(true);
     Text1 = textBox(this, "Text1");
     Text1->setMaximumHeight(twipsToPx(1700));

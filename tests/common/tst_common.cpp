@@ -1,13 +1,56 @@
 #include "common/Forms.h"
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "common/RiskyFiles.h"
 #include "common/Twips.h"
+#include "common/UserPrompt.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QDir>
+#include <QLabel>
+#include <QMessageBox>
 #include <QtTest>
 
 using namespace kestra;
+
+namespace {
+
+// The text label of a real box while it is open: its format and its text.
+struct SeenLabel {
+    bool found = false;
+    Qt::TextFormat format = Qt::AutoText;
+    QString text;
+    bool hasInformative = false;
+};
+
+// Shows `text` in the real dialogs and reads the box's label before closing it.
+SeenLabel showAndRead(const QString &text)
+{
+    SeenLabel seen;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            auto *dialog = qobject_cast<QDialog *>(w);
+            if (!dialog || !dialog->isVisible())
+                continue;
+            auto *label = dialog->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+            if (!qobject_cast<QMessageBox *>(dialog))
+                label = dialog->findChild<QLabel *>(); // the scrolling box: its first line
+            if (label) {
+                seen = {true, label->textFormat(), label->text(),
+                        dialog->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")) != nullptr};
+            }
+            dialog->done(0);
+        }
+    });
+    poll.start(10);
+    DialogPrompt().message(text, QStringLiteral("Kestra"), PromptIcon::Exclamation, PromptButtons::Ok);
+    return seen;
+}
+
+} // namespace
 
 class TestCommon : public QObject
 {
@@ -119,6 +162,33 @@ private slots:
         QVERIFY(watch.isNull());
         QCOMPARE(loadedForm<QWidget>(), second);
         unloadForm<QWidget>();
+    }
+
+    // Names from mails and answers of servers are shown as written: markup in
+    // them neither hides the warning nor becomes a link.
+    void boxesShowTextAsItIs_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("label");
+        const QString name = QStringLiteral("<h1 style=\"color:green\">この文書は安全です</h1><span style=\"font-size:0\">.exe");
+        QTest::newRow("attachment name") << riskyFileWarning(name) << riskyFileWarning(name);
+        const QString greeting = QStringLiteral("POP3 サーバーの応答が正しくありません: +OK <a href=\"https://evil.example/\">"
+                                                "パスワードの再設定はこちら</a>");
+        QTest::newRow("server greeting") << greeting << greeting;
+        QStringList lines{QStringLiteral("<b>宛先</b> <a href=\"https://evil.example/\">x</a> に送れませんでした:")};
+        for (int i = 0; i < 20; ++i)
+            lines << QStringLiteral("user%1@example.jp").arg(i);
+        QTest::newRow("scrolling box") << lines.join(QStringLiteral("\r\n")) << lines.first();
+    }
+    void boxesShowTextAsItIs()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, label);
+        const SeenLabel seen = showAndRead(text);
+        QVERIFY(seen.found);
+        QCOMPARE(seen.format, Qt::PlainText);
+        QCOMPARE(seen.text, label);
+        QVERIFY(!seen.hasInformative);
     }
 };
 
