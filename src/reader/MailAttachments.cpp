@@ -7,6 +7,7 @@
 #include "common/UserPrompt.h"
 #include "mail/AttachmentFiles.h"
 #include "mail/MimeMessage.h"
+#include "reader/MailHtmlView.h"
 #include "storage/Originals.h"
 
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QMimeDatabase>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStringDecoder>
 
 namespace kestra {
 
@@ -77,12 +79,45 @@ bool handToDesktop(const QString &path)
     return false;
 }
 
+// A page opened by a browser from a file could read the user's other files:
+// it is shown in the mail view instead, without scripts, local files or
+// remote content. SVG goes in as an image, where it runs nothing.
+void showInSafeView(const QString &fileName, const QByteArray &data, bool svg)
+{
+    QString html;
+    if (svg) {
+        html = QStringLiteral("<img src=\"data:image/svg+xml;base64,%1\">")
+                   .arg(QString::fromLatin1(data.toBase64()));
+    } else {
+        QStringDecoder decoder = QStringDecoder::decoderForHtml(data);
+        html = decoder.isValid() ? QString(decoder.decode(data)) : QString::fromUtf8(data);
+    }
+    auto *view = new MailHtmlView;
+    view->setObjectName(QStringLiteral("AttachmentView"));
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    view->setWindowTitle(fileName);
+    view->resize(800, 600);
+    view->showHtml(html);
+    view->show();
+}
+
+bool isSvg(const QString &path)
+{
+    static const QMimeDatabase types;
+    return types.mimeTypeForFile(path).inherits(QStringLiteral("image/svg+xml"));
+}
+
 } // namespace
+
+FileRisk judgeAttachment(const QString &writtenPath, const QString &mailName)
+{
+    if (isRiskyFileName(mailName))
+        return FileRisk::Runs;
+    return fileRisk(writtenPath);
+}
 
 bool openAttachment(const AttachmentItem &item)
 {
-    if (isRiskyFileName(item.name) && !acceptsRunning(item.name))
-        return false;
     // A folder of this user alone; files are written new, readable only by the
     // user and never executable.
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation)
@@ -105,7 +140,21 @@ bool openAttachment(const AttachmentItem &item)
                       appTitle(), PromptIcon::Exclamation);
         return false;
     }
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    // Judged as written: the desktop goes by the written name and contents.
+    switch (judgeAttachment(path, item.name)) {
+    case FileRisk::Runs:
+        if (!acceptsRunning(QFileInfo(path).fileName())) {
+            QFile::remove(path);
+            return false;
+        }
+        break;
+    case FileRisk::LocalPage:
+        showInSafeView(QFileInfo(path).fileName(), item.data, isSvg(path));
+        QFile::remove(path);
+        return true;
+    case FileRisk::None:
+        break;
+    }
     return handToDesktop(path);
 }
 

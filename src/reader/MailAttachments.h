@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/RiskyFiles.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -27,10 +29,17 @@ std::optional<QByteArray> originalMessage(const QByteArray &recordBytes);
 // A size as the list shows it: bytes, KB or MB.
 QString sizeText(qint64 bytes);
 
-// Opens an attachment with the system's application: it is written into a
-// folder of this user alone (never executable), and after a warning the user
-// must accept for program and script types (isRiskyFileName).
-// Every failure is shown in a message box. True when it was handed to the desktop.
+// What opening an attachment written at `writtenPath` would do: judged on the
+// name it was written under (cleaning a name can change its ending), on the
+// written file's bits and contents, and on the name the mail gave.
+FileRisk judgeAttachment(const QString &writtenPath, const QString &mailName);
+
+// Opens an attachment: it is written into a folder of this user alone (never
+// executable) and judged there (judgeAttachment). A program or script is
+// handed to the system's application only after a warning the user accepts;
+// HTML and SVG are shown in the program's own safe view instead of a browser.
+// Every failure is shown in a message box. True when it was shown or handed
+// to the desktop.
 bool openAttachment(const AttachmentItem &item);
 
 // Asks for a file name and writes the attachment there. True when written.
