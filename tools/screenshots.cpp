@@ -60,7 +60,7 @@ void writeSamples()
     news.Header3 = QStringLiteral("Tue, 8 Dec 2026 09:30:00 +0900");
     news.Body = QStringLiteral("冬のセールのご案内\r\n12月10日から始まります。");
     received += news.encode();
-    (void)originals::writeOriginal(news.encode(), "From: =?UTF-8?B?44K344On44OD44OX?= <news@shop.example.jp>\r\nTo: me@example.jp\r\n"
+    (void)originals::writeOriginal(originals::folderIn(appPaths().dataFolder()), news.encode(), "From: =?UTF-8?B?44K344On44OD44OX?= <news@shop.example.jp>\r\nTo: me@example.jp\r\n"
                   "Date: Tue, 8 Dec 2026 09:30:00 +0900\r\nSubject: =?UTF-8?B?"
                   + QStringLiteral("【ニュース】冬のセールのご案内").toUtf8().toBase64()
                   + "?=\r\nMessage-ID: <news-1208@shop.example.jp>\r\nMIME-Version: 1.0\r\n"

@@ -1,5 +1,6 @@
 #include "addressbook/AddressBook.h"
 
+#include "common/AppState.h"
 #include "common/Paths.h"
 #include "storage/Cp932.h"
 #include "storage/RecordFile.h"

@@ -1,5 +1,6 @@
 #include "app/AutoCheck.h"
 
+#include "settings/MailOptionsInForce.h"
 #include "app/MainForm.h"
 #include "app/ReceiveMail.h"
 #include "common/AppState.h"

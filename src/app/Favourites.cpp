@@ -1,5 +1,6 @@
 #include "app/Favourites.h"
 
+#include "common/AppState.h"
 #include "app/BrowserPane.h"
 #include "common/Paths.h"
 #include "common/Text.h"

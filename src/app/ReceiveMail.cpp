@@ -1,5 +1,6 @@
 #include "app/ReceiveMail.h"
 
+#include "settings/MailOptionsInForce.h"
 #include "app/AutoCheck.h"
 #include "app/MainForm.h"
 #include "common/AppState.h"
@@ -188,7 +189,7 @@ std::optional<ReceiveInputs> receiveInputs(const StoreFaults &faults)
     inputs.storePath = receivedStorePath();
     inputs.attachFolder = QDir(appPaths().attachFolder()).absolutePath() + u'/';
     inputs.options = readReceiveOptions(appPaths().extraIni());
-    inputs.fetchedListPath = FetchedUidls::defaultPath();
+    inputs.fetchedListPath = appPaths().fetchedListFile();
     inputs.extraIniPath = appPaths().extraIni();
     inputs.faults = faults;
     return inputs;

@@ -23,4 +23,9 @@ MailBusy::~MailBusy()
     --appState().mailBusy;
 }
 
+AppPaths appPaths()
+{
+    return AppPaths(appState().appFolder);
+}
+
 } // namespace kestra

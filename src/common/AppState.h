@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/Paths.h"
+#include "storage/Settings.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -11,19 +14,6 @@ inline const QString &appTitle()
     static const QString title = QStringLiteral("Kestra");
     return title;
 }
-
-// Settings values shared by every window for the whole run.
-struct SharedSettings {
-    QString smtpServer;
-    QString pop3Server;
-    QString mailAddress;
-    qint16 apop = 0; // non-zero asks for APOP authentication
-    QString pop3Id;
-    QString pop3Password;
-    // Set by "OK" in the account window: the ID and password typed there are
-    // used for the rest of the run, also when they were not saved to the file.
-    bool accountConfirmed = false;
-};
 
 // Program-wide state: one instance, owned by the process. Windows read and
 // write it directly, the way the windows of this program share their values.
@@ -42,6 +32,9 @@ struct AppState {
 };
 
 AppState &appState();
+
+// Paths below the application folder of the program-wide state.
+AppPaths appPaths();
 
 // Marks a sending or receiving run as under way for its lifetime, so that
 // the automatic check waits for it to end.

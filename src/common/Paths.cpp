@@ -1,6 +1,5 @@
 #include "common/Paths.h"
 
-#include "common/AppState.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -82,11 +81,6 @@ Status AppPaths::ensureFolders() const
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     return {};
-}
-
-AppPaths appPaths()
-{
-    return AppPaths(appState().appFolder);
 }
 
 } // namespace kestra

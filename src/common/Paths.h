@@ -52,6 +52,10 @@ public:
     QString idPassIni() const;
     // A file in the data folder, found without regard to letter case.
     QString dataFile(const QString &name) const;
+    // Files the program added beside the stores: the drafts of unsent mail,
+    // the journal of messages left on the server.
+    QString draftsFile() const { return dataFile(QStringLiteral("drafts.json")); }
+    QString fetchedListFile() const { return dataFile(QStringLiteral("fetched-uidls.txt")); }
 
     // Creates the application, data and attachment folders when missing.
     Status ensureFolders() const;
@@ -59,8 +63,5 @@ public:
 private:
     QString m_appFolder;
 };
-
-// Paths below the current application folder of the program-wide state.
-AppPaths appPaths();
 
 } // namespace kestra

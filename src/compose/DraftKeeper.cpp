@@ -48,7 +48,7 @@ void DraftKeeper::save()
         now = Draft{};
     if (now == m_kept)
         return;
-    const Status saved = DraftFile(DraftFile::defaultPath()).save(m_name, now);
+    const Status saved = DraftFile(appPaths().draftsFile()).save(m_name, now);
     if (saved) {
         m_kept = now;
         m_failureTold = false;
@@ -70,7 +70,7 @@ void DraftKeeper::save()
 void DraftKeeper::discard()
 {
     m_baseline = m_fields();
-    if (DraftFile(DraftFile::defaultPath()).remove(m_name))
+    if (DraftFile(appPaths().draftsFile()).remove(m_name))
         m_kept = Draft{};
 }
 
@@ -91,7 +91,7 @@ void offerDraftRestore()
 {
     if (!readKeepDrafts(appPaths().extraIni()))
         return;
-    const DraftFile file(DraftFile::defaultPath());
+    const DraftFile file(appPaths().draftsFile());
     const Result<QMap<QString, Draft>> read = file.readAll();
     if (!read) {
         prompt().info(QStringLiteral("書きかけのメールの下書きを読み取れませんでした。下書きは復元できません。\r\n")

@@ -1,5 +1,6 @@
 #include "compose/SendMail.h"
 
+#include "settings/MailOptionsInForce.h"
 #include "common/Text.h"
 #include "common/UserPrompt.h"
 #include "common/WorkerThread.h"

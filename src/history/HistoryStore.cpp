@@ -1,5 +1,6 @@
 #include "history/HistoryStore.h"
 
+#include "common/AppState.h"
 #include "common/Paths.h"
 #include "storage/MailFields.h"
 

@@ -482,7 +482,7 @@ void TyakuForm::Command1_Click()
     const qint16 mode = appState().historyMode;
     const QString store = historyStorePath(mode);
     // A received mail left on the server may go there too (an option).
-    if (Status s = mode == 1 ? askServerDeletion(store, {record}) : Status{}; !s) {
+    if (Status s = mode == 1 ? askServerDeletion(store, {record}, appPaths().extraIni(), appPaths().fetchedListFile()) : Status{}; !s) {
         showStorageError(s.error());
         return;
     }
@@ -511,7 +511,7 @@ void TyakuForm::Command5_Click()
     // filled is not listed and stays.
     const QList<qint64> listed = m_rowRecords.mid(0, List1->count());
     if (!listed.isEmpty()) {
-        if (Status s = mode == 1 ? askServerDeletion(store, listed) : Status{}; !s) {
+        if (Status s = mode == 1 ? askServerDeletion(store, listed, appPaths().extraIni(), appPaths().fetchedListFile()) : Status{}; !s) {
             showStorageError(s.error());
             return;
         }

@@ -1,28 +1,21 @@
 #include "mail/MailOptions.h"
 
-#include "common/AppState.h"
-#include "common/Paths.h"
-#include "storage/Settings.h"
-
 namespace kestra {
 
-MailOptions mailOptionsInForce()
+MailOptions mailOptionsFrom(const QString &extraIni, const QString &idPassIni, const SharedSettings &inForce)
 {
     MailOptions options;
-    const bool hasFolder = !appState().appFolder.isEmpty();
-    const AppPaths paths = appPaths();
-    if (hasFolder) {
-        options.memoryIni = paths.extraIni();
+    if (!extraIni.isEmpty()) {
+        options.memoryIni = extraIni;
         options.pop3 = readServerConnection(options.memoryIni, MailProtocol::Pop3);
         options.smtp = readServerConnection(options.memoryIni, MailProtocol::Smtp);
     }
-    const SharedSettings &s = appState().settings;
     if (!options.smtp.user.isEmpty()) {
         options.smtpAccount = { options.smtp.user, options.smtp.password };
-    } else if (!s.pop3Id.isEmpty()) {
-        options.smtpAccount = { s.pop3Id, s.pop3Password };
-    } else if (hasFolder) {
-        const IdPass saved = readIdPass(paths.idPassIni());
+    } else if (!inForce.pop3Id.isEmpty()) {
+        options.smtpAccount = { inForce.pop3Id, inForce.pop3Password };
+    } else if (!idPassIni.isEmpty()) {
+        const IdPass saved = readIdPass(idPassIni);
         options.smtpAccount = { saved.id, saved.password };
     }
     return options;

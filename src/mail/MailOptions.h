@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mail/ServerSecurity.h"
+#include "storage/Settings.h"
 
 #include <QString>
 
@@ -26,13 +27,12 @@ struct MailOptions {
     SmtpAccount smtpAccount;
 };
 
-// The options in force: the connection settings of kestra2.ini and the SMTP
-// account, which is the SMTP log-in of the server settings window when one is
-// set, else the ID and password in force this run (set by receiving or by the
-// ID/password window), else the saved ones of iniIdPass.ini. Without an
-// application folder (a bare library user) there are no settings files: only
-// the ID in force, if any.
-// Reads the program-wide state: call it on the main thread.
-MailOptions mailOptionsInForce();
+// The options of the settings files of an application folder (`extraIni`,
+// kestra2.ini; `idPassIni`, iniIdPass.ini; both empty for a bare library user
+// without settings files) and the values in force: the SMTP account is the
+// SMTP log-in of the server settings window when one is set, else the ID and
+// password in force this run (set by receiving or by the ID/password
+// window), else the saved ones.
+MailOptions mailOptionsFrom(const QString &extraIni, const QString &idPassIni, const SharedSettings &inForce);
 
 } // namespace kestra

@@ -84,6 +84,7 @@ ReceiveRun::ReceiveRun(MailLayer &library, ReceiveInputs inputs, ReceiveObserver
     , m_observer(observer)
     , m_keep(m_in.fetchedListPath.isEmpty() ? ReceiveOptions{} : m_in.options, m_in.fetchedListPath, m_in.storePath,
              MailRecord::kLength, m_in.server, m_in.extraIniPath)
+    , m_originals(originals::folderIn(QFileInfo(m_in.storePath).absolutePath()))
 {
 }
 
@@ -141,7 +142,7 @@ ReceiveResult ReceiveRun::run()
     if (m_result.received > 0) {
         Status synced = store.sync();
         if (synced)
-            synced = originals::syncFolder();
+            synced = originals::syncFolder(m_originals);
         if (synced)
             synced = m_keep.commit();
         if (!synced) {
@@ -340,9 +341,9 @@ bool ReceiveRun::receiveAll(int handle, RecordFile &store)
         }
         // The original first: every record on the disk has its original.
         const QString originalName = originals::nameFor(record);
-        const QString originalPath = originals::pathFor(originalName);
+        const QString originalPath = originals::pathFor(m_originals, originalName);
         const bool newOriginal = !QFileInfo::exists(originalPath);
-        if (const Status kept = originals::writeOriginalNamed(originalName, original, false, m_in.faults); !kept) {
+        if (const Status kept = originals::writeOriginalNamed(m_originals, originalName, original, false, m_in.faults); !kept) {
             notice(ReceiveNotice::Kind::StoreError, kept.error().message());
             return true;
         }

@@ -142,6 +142,7 @@ private:
     ReceiveResult m_result;
     std::atomic_bool m_cancel{false};
     qint64 m_startCount = -1;    // records in the store before the run's first
+    QString m_originals;         // the folder of the originals, beside the store
     QStringList m_newOriginals;  // originals this run created
 };
 

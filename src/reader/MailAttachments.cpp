@@ -37,7 +37,7 @@ QList<AttachmentItem> attachmentsOf(QByteArrayView message)
 
 std::optional<QByteArray> originalMessage(const QByteArray &recordBytes)
 {
-    const QString path = originals::originalFor(recordBytes);
+    const QString path = originals::originalFor(originals::folderIn(appPaths().dataFolder()), recordBytes);
     if (path.isEmpty())
         return std::nullopt;
     QFile f(path);

@@ -1,6 +1,5 @@
 #include "storage/Drafts.h"
 
-#include "common/Paths.h"
 #include "storage/Settings.h"
 
 #include <QFile>
@@ -55,11 +54,6 @@ QString setAsidePath(const QString &path)
 }
 
 } // namespace
-
-QString DraftFile::defaultPath()
-{
-    return appPaths().dataFile(QStringLiteral("drafts.json"));
-}
 
 Result<QMap<QString, Draft>> DraftFile::readAll() const
 {

@@ -28,9 +28,6 @@ class DraftFile
 public:
     explicit DraftFile(QString path) : m_path(std::move(path)) {}
 
-    // The file in the data folder of the program-wide application folder.
-    static QString defaultPath();
-
     // Every draft in the file (none without a file); an error when the file
     // cannot be read or is damaged.
     Result<QMap<QString, Draft>> readAll() const;

@@ -1,6 +1,5 @@
 #include "storage/FetchedUidls.h"
 
-#include "common/Paths.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
@@ -9,11 +8,6 @@
 #include <QFile>
 
 namespace kestra {
-
-QString FetchedUidls::defaultPath()
-{
-    return appPaths().dataFile(QStringLiteral("fetched-uidls.txt"));
-}
 
 QByteArray FetchedUidls::recordHash(const QByteArray &recordBytes)
 {
@@ -178,15 +172,16 @@ Status FetchedUidls::askDeletion(const QByteArray &recordBytes)
     return marks.isEmpty() ? Status{} : append(marks);
 }
 
-Status askServerDeletion(const QString &storePath, const QList<qint64> &records)
+Status askServerDeletion(const QString &storePath, const QList<qint64> &records, const QString &extraIniPath,
+                         const QString &listPath)
 {
-    const ReceiveOptions options = readReceiveOptions(appPaths().extraIni());
-    if (!options.leaveOnServer || !options.deleteWithHistory || !QFile::exists(FetchedUidls::defaultPath()))
+    const ReceiveOptions options = readReceiveOptions(extraIniPath);
+    if (!options.leaveOnServer || !options.deleteWithHistory || !QFile::exists(listPath))
         return {};
     RecordFile store(storePath, MailRecord::kLength);
     if (Status s = store.openReadOnly(); !s)
         return s;
-    FetchedUidls list(FetchedUidls::defaultPath());
+    FetchedUidls list(listPath);
     for (const qint64 number : records) {
         QByteArray bytes;
         const Result<bool> got = store.read(number, bytes);

@@ -35,8 +35,6 @@ public:
     };
 
     explicit FetchedUidls(QString path) : m_path(std::move(path)) {}
-    // The file beside the received store in the data folder.
-    static QString defaultPath();
     // What identifies a record's mail: subject, sender, date and body, not its
     // live flag, so that a record marked deleted still has the same hash.
     static QByteArray recordHash(const QByteArray &recordBytes);
@@ -69,8 +67,10 @@ private:
 };
 
 // Records `records` of the received store `storePath` are about to be deleted
-// in the history: when the mail is left on the server and the user chose so,
-// their messages are marked for deletion there at the next run.
-Status askServerDeletion(const QString &storePath, const QList<qint64> &records);
+// in the history: when the mail is left on the server and the user chose so
+// (in `extraIniPath`), their messages are marked for deletion there at the
+// next run, in the journal `listPath`.
+Status askServerDeletion(const QString &storePath, const QList<qint64> &records, const QString &extraIniPath,
+                         const QString &listPath);
 
 } // namespace kestra

@@ -1,6 +1,5 @@
 #include "storage/Originals.h"
 
-#include "common/Paths.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 
@@ -19,9 +18,9 @@ namespace {
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 } // namespace
 
-QString folderPath()
+QString folderIn(const QString &dataFolder)
 {
-    return appPaths().dataFolder() + u'/' + QString::fromUtf16(folderName);
+    return dataFolder + u'/' + QString::fromUtf16(folderName);
 }
 
 QString nameFor(QByteArrayView recordBytes)
@@ -32,25 +31,26 @@ QString nameFor(QByteArrayView recordBytes)
            + QStringLiteral(".eml");
 }
 
-QString pathFor(const QString &name)
+QString pathFor(const QString &folder, const QString &name)
 {
-    return folderPath() + u'/' + name;
+    return folder + u'/' + name;
 }
 
-QString originalFor(QByteArrayView recordBytes)
+QString originalFor(const QString &folder, QByteArrayView recordBytes)
 {
-    const QString path = pathFor(nameFor(recordBytes));
+    const QString path = pathFor(folder, nameFor(recordBytes));
     return QFileInfo(path).isFile() ? path : QString();
 }
 
-Status writeOriginal(QByteArrayView recordBytes, const QByteArray &message, bool sync, const StoreFaults &faults)
+Status writeOriginal(const QString &folder, QByteArrayView recordBytes, const QByteArray &message, bool sync,
+                     const StoreFaults &faults)
 {
-    return writeOriginalNamed(nameFor(recordBytes), message, sync, faults);
+    return writeOriginalNamed(folder, nameFor(recordBytes), message, sync, faults);
 }
 
-Status writeOriginalNamed(const QString &name, const QByteArray &message, bool sync, const StoreFaults &faults)
+Status writeOriginalNamed(const QString &folder, const QString &name, const QByteArray &message, bool sync,
+                          const StoreFaults &faults)
 {
-    const QString folder = folderPath();
     if (!QFileInfo(folder).isDir()) {
         if (!QDir().mkpath(folder))
             return Error::fileOperation(folder, QStringLiteral("フォルダを作成できません"));
@@ -87,9 +87,8 @@ Status writeOriginalNamed(const QString &name, const QByteArray &message, bool s
     return {};
 }
 
-Status syncFolder()
+Status syncFolder(const QString &folder)
 {
-    const QString folder = folderPath();
     if (!QFileInfo(folder).isDir())
         return {};
     // One flush of the whole file system puts every file written since on the
@@ -104,7 +103,7 @@ Status compactReceivedStore(const QString &dataPath, const QString &tempPath, co
 {
     constexpr int length = MailRecord::kLength;
     const int liveOffset = stores::received.liveOffset;
-    const QString folder = folderPath();
+    const QString folder = folderIn(QFileInfo(dataPath).absolutePath());
     // The originals of the records about to be dropped; stores from before
     // originals were kept have none, and then nothing more is hashed.
     QStringList dropped;

@@ -25,8 +25,8 @@ namespace kestra::originals {
 
 inline constexpr char16_t folderName[] = u"原文";
 
-// <data folder>/原文 of the current application folder.
-QString folderPath();
+// The folder of the originals in `dataFolder` (the received store's folder).
+QString folderIn(const QString &dataFolder);
 
 // File name of the original of a received record (the record's bytes, Live
 // field included or not: it is left out of the name).
@@ -44,17 +44,18 @@ QString originalFor(QByteArrayView recordBytes);
 // and the folder entry are on the disk when it returns; without it the caller
 // must call syncFolder() before the message is deleted on the server.
 // `faults.originalWrite` is asked before the file is written.
-Status writeOriginal(QByteArrayView recordBytes, const QByteArray &message, bool sync = true,
+Status writeOriginal(const QString &folder, QByteArrayView recordBytes, const QByteArray &message, bool sync = true,
                      const StoreFaults &faults = {});
 // The same under a name nameFor() gave: a caller that needs the name anyway
 // hashes the record once.
-Status writeOriginalNamed(const QString &name, const QByteArray &message, bool sync = true,
+Status writeOriginalNamed(const QString &folder, const QString &name, const QByteArray &message, bool sync = true,
                           const StoreFaults &faults = {});
 
 // Puts every original written without sync on the disk (files and folder).
-Status syncFolder();
+Status syncFolder(const QString &folder);
 
-// CompactStore for the received store, deleting the originals of the records
+// CompactStore for the received store (the originals are those of the folder
+// beside it), deleting the originals of the records
 // it drops, except those whose name a surviving record still has. When the
 // compaction fails, every original stays (its record is still in the store).
 // A failure to delete an original is reported after the compaction is done.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "common/AppState.h"
 #include "common/Result.h"
 
 #include <QByteArray>
@@ -9,6 +8,20 @@
 class QSettings;
 
 namespace kestra {
+
+// Settings values shared by every window for the whole run.
+struct SharedSettings {
+    QString smtpServer;
+    QString pop3Server;
+    QString mailAddress;
+    qint16 apop = 0; // non-zero asks for APOP authentication
+    QString pop3Id;
+    QString pop3Password;
+    // Set by "OK" in the account window: the ID and password typed there are
+    // used for the rest of the run, also when they were not saved to the file.
+    bool accountConfirmed = false;
+};
+
 
 // kestra.ini: four lines "SMTP=", "POP3=", "MAIL=", "APOP=" in code page 932
 // with CR LF. Keys are matched with letter case significant; a value is at most

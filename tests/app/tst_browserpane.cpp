@@ -2,6 +2,7 @@
 // port: navigation from the address combo, the busy watch in the caption, and
 // the toolbar's Back, Forward, Refresh, Stop, Home and Search.
 
+#include "common/AppState.h"
 #include "app/BrowserPane.h"
 #include "app/Favourites.h"
 #include "app/MainForm.h"

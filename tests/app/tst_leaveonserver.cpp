@@ -124,7 +124,7 @@ private Q_SLOTS:
         QCOMPARE(storedSubjects().size(), 3);
         QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール無し。"));
         QCOMPARE(m_box.count(), 3);
-        QCOMPARE(QFile::permissions(FetchedUidls::defaultPath()) & 0x0077, QFileDevice::Permissions());
+        QCOMPARE(QFile::permissions(appPaths().fetchedListFile()) & 0x0077, QFileDevice::Permissions());
     }
 
     // Kept mail goes on the server once it is N days old by the clock, and

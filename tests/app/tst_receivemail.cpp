@@ -293,7 +293,7 @@ private Q_SLOTS:
         QCOMPARE(raw.at(0), old);
         // Each received mail has its original: the message as the layer gave it.
         for (int n = 1; n <= 2; ++n)
-            QCOMPARE(test::readBytes(originals::originalFor(raw.at(n))),
+            QCOMPARE(test::readBytes(originals::originalFor(originals::folderIn(appPaths().dataFolder()), raw.at(n))),
                      (scripted(n).header + QStringLiteral("\r\n") + scripted(n).body).toUtf8());
 
         // 1件削除 on the line of the first new mail, clicked as the user does.
@@ -304,12 +304,12 @@ private Q_SLOTS:
         m_prompt->answer(PromptAnswer::Yes);
         history->Command1->click();
         QCOMPARE(test::readBytes(storePath()), old + raw.at(2));
-        QVERIFY(originals::originalFor(raw.at(1)).isEmpty());
-        QVERIFY(!originals::originalFor(raw.at(2)).isEmpty());
+        QVERIFY(originals::originalFor(originals::folderIn(appPaths().dataFolder()), raw.at(1)).isEmpty());
+        QVERIFY(!originals::originalFor(originals::folderIn(appPaths().dataFolder()), raw.at(2)).isEmpty());
         m_prompt->answer(PromptAnswer::Yes);
         history->Command5->click();
         QCOMPARE(QFileInfo(storePath()).size(), 0);
-        QVERIFY(originals::originalFor(raw.at(2)).isEmpty());
+        QVERIFY(originals::originalFor(originals::folderIn(appPaths().dataFolder()), raw.at(2)).isEmpty());
         QCOMPARE(m_prompt->shown().size(), 2);
     }
 
@@ -764,7 +764,7 @@ private Q_SLOTS:
             QCOMPARE(trimmed(records[n].Header2), QStringLiteral("sender%1@example.jp").arg(n));
             QCOMPARE(trimmed(records[n].Body), QStringLiteral("本文%1\r\n").arg(n));
             // The original is the message as it was on the server, byte for byte.
-            QCOMPARE(test::readBytes(originals::originalFor(storedRaw().at(n))), plainMail(n));
+            QCOMPARE(test::readBytes(originals::originalFor(originals::folderIn(appPaths().dataFolder()), storedRaw().at(n))), plainMail(n));
         }
         QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
         QTRY_COMPARE(m_box.count(), 0);
@@ -933,7 +933,7 @@ private Q_SLOTS:
         QCOMPARE(raw[0].left(100), cp932::encode(QString(50, QChar(u'あ'))));
         QCOMPARE(raw[0].mid(280, 12000), QByteArray(12000, 'x'));
         QCOMPARE(raw[0].mid(12280, 2), QByteArray("\r\n"));
-        QCOMPARE(test::readBytes(originals::originalFor(raw[0])), message);
+        QCOMPARE(test::readBytes(originals::originalFor(originals::folderIn(appPaths().dataFolder()), raw[0])), message);
         // The editor holds what the record holds, not the whole body.
         QCOMPARE(loadedForm<TyakuForm>()->rtfEd->toPlainText(), QString(12000, u'x'));
         QTRY_COMPARE(m_box.count(), 0);

@@ -57,7 +57,7 @@ int runChild(const QString &folder)
     test::typeText(QStringLiteral("二行目"));
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        const auto read = DraftFile(DraftFile::defaultPath()).readAll();
+        const auto read = DraftFile(appPaths().draftsFile()).readAll();
         if (read && read.value().value(QStringLiteral("WriteForm")).body == kBody) {
             std::printf("saved\n");
             std::fflush(stdout);
@@ -81,7 +81,7 @@ class TestDrafts : public QObject
     static void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
     static QMap<QString, Draft> kept()
     {
-        const Result<QMap<QString, Draft>> read = DraftFile(DraftFile::defaultPath()).readAll();
+        const Result<QMap<QString, Draft>> read = DraftFile(appPaths().draftsFile()).readAll();
         return read ? read.value() : QMap<QString, Draft>{{QStringLiteral("(unreadable)"), Draft{}}};
     }
 
@@ -121,7 +121,7 @@ private Q_SLOTS:
         child.kill(); // SIGKILL: nothing of the program runs after it
         QVERIFY(child.waitForFinished());
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-        QCOMPARE(QFile::permissions(DraftFile::defaultPath()) & 0x0077, QFileDevice::Permissions());
+        QCOMPARE(QFile::permissions(appPaths().draftsFile()) & 0x0077, QFileDevice::Permissions());
 
         m_prompt->answer(PromptAnswer::Yes);
         offerDraftRestore();
@@ -144,7 +144,7 @@ private Q_SLOTS:
         unloadForm<WriteForm>();
         flushDeletes();
         QVERIFY(kept().isEmpty());
-        QVERIFY(!QFile::exists(DraftFile::defaultPath()));
+        QVERIFY(!QFile::exists(appPaths().draftsFile()));
         offerDraftRestore(); // an unexpected question would fail the test
         QVERIFY(!loadedForm<WriteForm>());
     }
@@ -153,7 +153,7 @@ private Q_SLOTS:
     // save works again, the draft is there.
     void aFailedSaveIsToldOnce()
     {
-        const QString path = DraftFile::defaultPath();
+        const QString path = appPaths().draftsFile();
         QVERIFY(QDir().mkpath(path)); // a folder where the file should go
         WriteForm *w = form<WriteForm>();
         w->setBodyText(kBody);
@@ -174,7 +174,7 @@ private Q_SLOTS:
     // "no drafts", and the next save sets it aside rather than overwrite it.
     void aDamagedFileIsToldAndSetAside()
     {
-        const QString path = DraftFile::defaultPath();
+        const QString path = appPaths().draftsFile();
         const QByteArray damaged = QStringLiteral("{\"WriteForm\":{\"to\":\"a@example.jp\",\"body\":\"途中").toUtf8();
         {
             QFile file(path);

@@ -110,7 +110,7 @@ int check(bool tailAllowed)
         QString subject = r.Subject;
         while (subject.endsWith(u' '))
             subject.chop(1);
-        out << r.Live << '\t' << subject << '\t' << originals::originalFor(bytes) << '\n';
+        out << r.Live << '\t' << subject << '\t' << originals::originalFor(originals::folderIn(appPaths().dataFolder()), bytes) << '\n';
     }
     return 0;
 }

@@ -99,7 +99,7 @@ class TestReceiveRun : public QObject
     }
     int originalCount() const
     {
-        return int(QDir(originals::folderPath()).entryList(QDir::Files).size());
+        return int(QDir(originals::folderIn(appPaths().dataFolder())).entryList(QDir::Files).size());
     }
 
 private Q_SLOTS:

@@ -1,6 +1,7 @@
 // SMTP sending: server names, the message as built, and sessions against the
 // real test servers (STARTTLS, smtps, plain, AUTH, refusals, no server).
 
+#include "settings/MailOptionsInForce.h"
 #include "servers/ParsedMail.h"
 #include "servers/SmtpTestServer.h"
 

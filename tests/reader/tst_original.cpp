@@ -155,7 +155,7 @@ class TestOriginal : public QObject
         r.Body = QStringLiteral("記録の本文");
         const QByteArray bytes = r.encode();
         test::writeBytes(m_folder->dataFile(QStringLiteral("kstdata2.data")), bytes);
-        if (!original.isEmpty() && !originals::writeOriginal(bytes, original))
+        if (!original.isEmpty() && !originals::writeOriginal(originals::folderIn(appPaths().dataFolder()), bytes, original))
             qFatal("the original could not be written");
         return bytes;
     }

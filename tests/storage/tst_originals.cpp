@@ -1,4 +1,5 @@
 // Kept originals of received mail: stable names, whole files, removal with their records.
+#include "common/AppState.h"
 #include "common/Paths.h"
 #include "storage/Originals.h"
 #include "storage/RecordFile.h"
@@ -31,18 +32,18 @@ private slots:
         // Bytes no record can hold: an emoji in UTF-8, a NUL, a bare CR.
         const QByteArray message = QByteArrayLiteral("Subject: x\r\n\r\n\xf0\x9f\x98\x80 \x00\r end");
         const QByteArray record = mailBytes(1);
-        QVERIFY(originals::originalFor(record).isEmpty()); // nothing kept yet: old stores
-        QVERIFY(originals::writeOriginal(record, message).ok());
-        const QString path = originals::originalFor(record);
-        QCOMPARE(path, originals::folderPath() + u'/' + originals::nameFor(record));
+        QVERIFY(originals::originalFor(originals::folderIn(appPaths().dataFolder()), record).isEmpty()); // nothing kept yet: old stores
+        QVERIFY(originals::writeOriginal(originals::folderIn(appPaths().dataFolder()), record, message).ok());
+        const QString path = originals::originalFor(originals::folderIn(appPaths().dataFolder()), record);
+        QCOMPARE(path, originals::folderIn(appPaths().dataFolder()) + u'/' + originals::nameFor(record));
         QVERIFY(path.endsWith(QStringLiteral(".eml")));
         QCOMPARE(test::readBytes(path), message);
         const QFileDevice::Permissions user = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
         QCOMPARE(QFile::permissions(path) & ~user, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         // Marking the record does not rename its original; another record has another name.
-        QCOMPARE(originals::originalFor(mailBytes(1, 0)), path);
-        QVERIFY(originals::originalFor(mailBytes(2)).isEmpty());
-        QCOMPARE(QDir(originals::folderPath()).entryList(QDir::Files).size(), 1); // no temporary left
+        QCOMPARE(originals::originalFor(originals::folderIn(appPaths().dataFolder()), mailBytes(1, 0)), path);
+        QVERIFY(originals::originalFor(originals::folderIn(appPaths().dataFolder()), mailBytes(2)).isEmpty());
+        QCOMPARE(QDir(originals::folderIn(appPaths().dataFolder())).entryList(QDir::Files).size(), 1); // no temporary left
     }
 
     void compactionDropsTheOriginalsOfDroppedRecordsOnly()
@@ -53,20 +54,20 @@ private slots:
         // Records 1 and 3 are the same mail received twice: they share one original.
         for (const int i : {1, 2, 1, 4}) {
             QVERIFY(appendRecord(store, MailRecord::kLength, mailBytes(i)).ok());
-            QVERIFY(originals::writeOriginal(mailBytes(i), "mail " + QByteArray::number(i)).ok());
+            QVERIFY(originals::writeOriginal(originals::folderIn(appPaths().dataFolder()), mailBytes(i), "mail " + QByteArray::number(i)).ok());
         }
         QVERIFY(markRecords(store, MailRecord::kLength, {1, 2}).ok());
         // A compaction that does not finish keeps every original.
         StoreFaults dies;
         dies.compaction = [](CompactionStep, qint64) { return false; };
         QVERIFY(originals::compactReceivedStore(store, temp, dies).ok());
-        QVERIFY(!originals::originalFor(mailBytes(2)).isEmpty());
+        QVERIFY(!originals::originalFor(originals::folderIn(appPaths().dataFolder()), mailBytes(2)).isEmpty());
 
         QVERIFY(originals::compactReceivedStore(store, temp).ok());
         QCOMPARE(test::readBytes(store), mailBytes(1) + mailBytes(4));
-        QVERIFY(originals::originalFor(mailBytes(2)).isEmpty());
-        QCOMPARE(test::readBytes(originals::originalFor(mailBytes(1))), QByteArray("mail 1"));
-        QCOMPARE(test::readBytes(originals::originalFor(mailBytes(4))), QByteArray("mail 4"));
+        QVERIFY(originals::originalFor(originals::folderIn(appPaths().dataFolder()), mailBytes(2)).isEmpty());
+        QCOMPARE(test::readBytes(originals::originalFor(originals::folderIn(appPaths().dataFolder()), mailBytes(1))), QByteArray("mail 1"));
+        QCOMPARE(test::readBytes(originals::originalFor(originals::folderIn(appPaths().dataFolder()), mailBytes(4))), QByteArray("mail 4"));
     }
 };
 
