@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mail/ServerSecurity.h"
+#include "net/ServerSecurity.h"
 
 #include <QString>
 
@@ -13,9 +13,9 @@ struct SmtpAccount {
 };
 
 // What the user set for the mail servers, as values: read on the main thread
-// before a receive or send starts and handed to the mail layer, so that the
-// layer reads no program-wide state and no settings window's file while it
-// works on another thread.
+// before a receive or send starts and handed to the mailbox session or the
+// sender, so that they read no program-wide state and no settings window's
+// file while they work on another thread.
 struct MailOptions {
     // kestra2.ini: where the program remembers servers (TLS seen, the answer
     // to sending a password in clear, a certificate the user trusts). Empty:
@@ -25,14 +25,5 @@ struct MailOptions {
     ServerConnection smtp;
     SmtpAccount smtpAccount;
 };
-
-// The options in force: the connection settings of kestra2.ini and the SMTP
-// account, which is the SMTP log-in of the server settings window when one is
-// set, else the ID and password in force this run (set by receiving or by the
-// ID/password window), else the saved ones of iniIdPass.ini. Without an
-// application folder (a bare library user) there are no settings files: only
-// the ID in force, if any.
-// Reads the program-wide state: call it on the main thread.
-MailOptions mailOptionsInForce();
 
 } // namespace kestra
