@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Receives 1,000 messages (mostly short Japanese texts, some with 100 KB
 # attachments, a few of 1 MB) from a private Dovecot server three ways: the
-# program's whole 受信 run, its mail-layer calls alone, and a plain Python
+# program's whole 受信 run, its mailbox session and expansion alone, and a plain Python
 # poplib script (RETR + DELE); the 受信 run once more with its folder on tmpfs.
 # Prints each time, the ratios and peak memory.
 #

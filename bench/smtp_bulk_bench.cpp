@@ -29,14 +29,17 @@ using namespace kestra;
 namespace {
 
 // Message boxes are printed, never shown: a failure must not stop the run.
+// The question before a bulk send is answered Yes, as the user does.
 class PrintingPrompt final : public UserPrompt
 {
 public:
     int shown = 0;
-    PromptAnswer message(const QString &text, const QString &title, PromptIcon, PromptButtons) override
+    PromptAnswer message(const QString &text, const QString &title, PromptIcon, PromptButtons buttons) override
     {
-        ++shown;
         std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(text));
+        if (buttons == PromptButtons::YesNo)
+            return PromptAnswer::Yes;
+        ++shown;
         return PromptAnswer::Ok;
     }
     QString openFileName(const QString &, const QString &, const QString &) override { return {}; }
