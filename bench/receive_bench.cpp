@@ -7,7 +7,7 @@
 //                                          attachments expanded)
 //   receive_bench fill-hostile SERVER_DIR  three hostile mails and an ordinary one
 //   receive_bench fill-big SERVER_DIR      one message of 32 MiB
-//   receive_bench layer SERVER_DIR         the mail-layer calls of that run only
+//   receive_bench session SERVER_DIR       the mailbox session and expansion of that run only
 //                                          (connect, log-in, status, size, fetch,
 //                                          expansion, delete, close)
 //
@@ -18,7 +18,9 @@
 #include "common/AppState.h"
 #include "common/Paths.h"
 #include "common/UserPrompt.h"
-#include "mail/NetMailLayer.h"
+#include "app/NetworkMailPorts.h"
+#include "mime/MessageExpansion.h"
+#include "settings/MailOptionsInForce.h"
 #include "servers/DovecotBox.h"
 #include "servers/HostileMail.h"
 #include "storage/RecordFile.h"
@@ -112,7 +114,7 @@ public:
 int main(int argc, char *argv[])
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s fill|fill-hostile|fill-big|receive|layer SERVER_DIR [COUNT]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s fill|fill-hostile|fill-big|receive|session SERVER_DIR [COUNT]\n", argv[0]);
         return 2;
     }
     const QByteArray mode = argv[1];
@@ -167,9 +169,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s\n", qPrintable(made.error().message()));
         return 1;
     }
-    NetMailLayer layer;
-    layer.addTrustedCaFile(box.caFile());
-    setMailLayer(&layer);
+    NetworkLimits limits;
+    limits.pop3.extraCaCertificates = QSslCertificate::fromPath(box.caFile(), QSsl::Pem);
+    installMailPorts(networkMailPorts(limits));
     QuietPrompt quiet;
     setPrompt(&quiet);
     const int waiting = box.count();
@@ -192,28 +194,30 @@ int main(int argc, char *argv[])
                     waiting, stored, ms / 1000.0, cpuSeconds() - cpuBefore, peakKiB(), baseline);
         return stored == waiting && quiet.shown == 0 ? 0 : 1;
     }
-    if (mode == "layer") {
+    if (mode == "session") {
         baseline = peakKiB();
         const double cpuBefore = cpuSeconds();
         timer.start();
-        const int h = layer.NMailPop3Connect(box.plainServer());
-        const int count = layer.NMailPop3Authenticate(h, box.user(), box.password(), 0);
+        const std::unique_ptr<MailboxSession> session = mailPorts().mailbox(MailOptions());
+        if (!session->open({box.plainServer(), box.user(), box.password(), false, qint64(32) * 1024 * 1024}))
+            return 1;
+        const Result<int> count = session->login();
+        if (!count || !session->list(false))
+            return 1;
         const QString attach = appPaths().attachFolder() + u'/';
-        for (int n = 1; n <= count; ++n) {
-            QString subject, date, from, header, body, source;
-            layer.NMailPop3GetMailStatus(h, n, subject, date, from, header, 0);
-            const int size = layer.NMailPop3GetMailSize(h, n);
-            if (layer.NMailPop3GetMail(h, n, subject, date, from, header, body, size + 1, 0, 0) < 0)
+        mime::NextFreeNumbers numbers;
+        for (int n = 1; n <= count.value(); ++n) {
+            const Result<RawMessage> fetched = session->fetch(n);
+            if (!fetched)
                 return 1;
-            layer.NMailAttachmentFileFirst(0, subject, date, from, header, body, attach, {}, source, 0);
-            layer.NMailAttachmentFileClose(0);
-            layer.NMailPop3DeleteMail(h, n);
+            (void)mime::expandMessage(fetched.value(), attach, qint64(32) * 1024 * 1024, &numbers);
+            (void)session->remove(n);
         }
-        layer.NMailPop3Close(h);
+        (void)session->close();
         const qint64 ms = timer.elapsed();
-        std::printf("kestra layer:   %d waiting, %d fetched, %.3f s, cpu %.3f s, peak RSS %ld KiB (%ld KiB before the run)\n",
-                    waiting, count, ms / 1000.0, cpuSeconds() - cpuBefore, peakKiB(), baseline);
-        return count == waiting ? 0 : 1;
+        std::printf("kestra session: %d waiting, %d fetched, %.3f s, cpu %.3f s, peak RSS %ld KiB (%ld KiB before the run)\n",
+                    waiting, count.value(), ms / 1000.0, cpuSeconds() - cpuBefore, peakKiB(), baseline);
+        return count.value() == waiting ? 0 : 1;
     }
     std::fprintf(stderr, "unknown mode %s\n", mode.constData());
     return 2;

@@ -9,8 +9,9 @@
 #include "common/Paths.h"
 #include "common/UserPrompt.h"
 #include "compose/WriteForm.h"
-#include "mail/NetMailLayer.h"
-#include "mail/SmtpSender.h"
+#include "settings/MailOptionsInForce.h"
+#include "smtp/SmtpSender.h"
+#include "smtp/SmtpSender.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 
@@ -28,14 +29,17 @@ using namespace kestra;
 namespace {
 
 // Message boxes are printed, never shown: a failure must not stop the run.
+// The question before a bulk send is answered Yes, as the user does.
 class PrintingPrompt final : public UserPrompt
 {
 public:
     int shown = 0;
-    PromptAnswer message(const QString &text, const QString &title, PromptIcon, PromptButtons) override
+    PromptAnswer message(const QString &text, const QString &title, PromptIcon, PromptButtons buttons) override
     {
-        ++shown;
         std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(text));
+        if (buttons == PromptButtons::YesNo)
+            return PromptAnswer::Yes;
+        ++shown;
         return PromptAnswer::Ok;
     }
     QString openFileName(const QString &, const QString &, const QString &) override { return {}; }
@@ -75,9 +79,14 @@ int main(int argc, char *argv[])
 
     PrintingPrompt printing;
     setPrompt(&printing);
-    NetMailLayer layer;
-    setMailLayer(&layer);
-    layer.setSmtpTrustedCaFile(args[2]);
+    // Real SMTP senders trusting the test server's authority, as the program builds them.
+    const QString caFile = args[2];
+    MailPorts ports;
+    ports.sender = [caFile](const QString &server, const MailOptions &options) -> std::unique_ptr<MailSender> {
+        return std::make_unique<SmtpSender>(
+            SmtpSetup{server, options.smtp, options.memoryIni, options.smtpAccount, SmtpLimits(), caFile, nullptr});
+    };
+    installMailPorts(std::move(ports));
     SharedSettings &s = appState().settings;
     s.smtpServer = args[1];
     s.mailAddress = QStringLiteral("bench@example.test");
@@ -107,6 +116,6 @@ int main(int argc, char *argv[])
     std::printf("kestra bulk send: %d mails, %d sent records, %d boxes, %.3f s\n", count, records,
         printing.shown, ms / 1000.0);
     setPrompt(nullptr);
-    setMailLayer(nullptr);
+    installMailPorts({});
     return records == count && printing.shown == 0 ? 0 : 1;
 }

@@ -1,6 +1,6 @@
 // Japanese charsets and header words of any content decode without crashing.
-#include "mail/Charsets.h"
-#include "mail/MimeMessage.h"
+#include "mime/Charsets.h"
+#include "mime/MimeMessage.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // A received message of any content is parsed and its attachments expanded
 // without crashing, and every file it writes lands inside the attachment
 // folder, never beside it and never as a link.
-#include "mail/NetMailLayer.h"
+#include "mime/MessageExpansion.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -21,12 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QDir(folder).removeRecursively();
     QDir().mkpath(folder);
 
-    NetMailLayer layer;
-    QString body;
-    QString source = QString::fromLatin1(reinterpret_cast<const char *>(data), qsizetype(size));
-    layer.NMailAttachmentFileFirst(0, QString(), QString(), QString(), QString(), body, folder + QLatin1Char('/'),
-                                   folder + QStringLiteral("/0.txt"), source, 0);
-    layer.NMailAttachmentFileClose(0);
+    const QByteArray message(reinterpret_cast<const char *>(data), qsizetype(size));
+    (void)mime::expandMessage(RawMessage(message), folder + QLatin1Char('/'), qint64(64) * 1024 * 1024);
 
     if (QDir(parent.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size() != 1)
         std::abort();

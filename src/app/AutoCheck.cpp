@@ -12,9 +12,7 @@
 #include "storage/Records.h"
 #include "storage/Settings.h"
 #include "storage/StoreGuard.h"
-#include "mail/MailLayer.h"
-#include "mail/MailOptions.h"
-#include "mail/ServerSecurity.h"
+#include "net/ServerSecurity.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -75,6 +73,14 @@ private:
     std::function<void(int, int)> m_show;
 };
 
+// Nobody is there to answer an automatic run's questions: they are not asked.
+class NobodyToAsk final : public SecurityPrompt
+{
+public:
+    bool ask(const QString &, const QString &, bool) override { return false; }
+    bool attended() const override { return false; }
+};
+
 } // namespace
 
 // One automatic run: its inputs, the engine on its own thread, and the hold
@@ -83,13 +89,18 @@ struct AutoCheck::Job {
     Job(const ReceiveInputs &in, std::function<void(int, int)> show)
         : inputs(in)
         , observer(std::move(show))
-        , run(mailLayer(), inputs, &observer)
+        // The server settings in force, read here: nothing on the worker
+        // thread reads program-wide state.
+        , mailbox(mailPorts().mailbox(mailOptionsInForce(), &nobody))
+        , run(*mailbox, inputs, &observer)
         , hold(std::make_unique<StoreHold>(inputs.storePath))
     {
     }
 
     ReceiveInputs inputs;
     IndicatorObserver observer;
+    NobodyToAsk nobody;
+    std::unique_ptr<MailboxSession> mailbox;
     ReceiveRun run;
     std::unique_ptr<StoreHold> hold;
     ReceiveResult result;
@@ -201,16 +212,12 @@ void AutoCheck::run()
     const std::optional<ReceiveInputs> inputs = receiveInputs(m_main->storeFaults());
     if (!inputs)
         return;
-    // The server settings in force, read here: nothing on the worker thread
-    // reads program-wide state.
-    mailLayer().setOptions(mailOptionsInForce());
     m_job = std::make_unique<Job>(*inputs, [this](int n, int count) {
         QMetaObject::invokeMethod(this, [this, n, count] { showProgress(n, count); }, Qt::QueuedConnection);
     });
     showProgress(0, 0);
     Job *job = m_job.get();
     job->thread.reset(QThread::create([job] {
-        const UnattendedQuestions nobodyToAsk;
         job->result = job->run.run();
     }));
     connect(job->thread.get(), &QThread::finished, this, &AutoCheck::finishRun, Qt::QueuedConnection);

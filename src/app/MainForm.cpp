@@ -3,7 +3,6 @@
 #include "addressbook/FriendForm.h"
 #include "app/Favourites.h"
 #include "app/ReceiveMail.h"
-#include "app/SecurityPrompt.h"
 #include "common/Controls.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
@@ -16,7 +15,6 @@
 #include "compose/WriteForm.h"
 #include "history/SearchForm.h"
 #include "history/TyakuForm.h"
-#include "mail/MailLayer.h"
 #include "settings/FormPlacement.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
@@ -81,7 +79,6 @@ MainForm::MainForm(QWidget *parent)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(caption());
-    installSecurityPrompt();
     resize(twipsToPx(kDesignWidth), twipsToPx(kDesignHeight));
     buildControls();
     mainWindowSlot() = this;
@@ -220,10 +217,6 @@ void MainForm::Form_Load()
     // 7. Servers, own address and APOP.
     if (Status s = readKestraIni(appPaths().kestraIni(), appState().settings); !s)
         showStorageError(s.error());
-
-    // 8. Mail library.
-    mailLayer().NMailInitializeWinSock();
-    mailLayer().NMailSetOption(1, 8192);
 
     // 9. Without a POP3 server the server settings window opens over this one.
     if (appState().settings.pop3Server.isEmpty())
@@ -384,7 +377,6 @@ void MainForm::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    mailLayer().NMailEndWinSock();
     Timer1->stop();
     // Every other window, shown or only loaded, ends with the program.
     const QWidgetList windows = QApplication::topLevelWidgets();

@@ -1,8 +1,8 @@
 #include "app/ReceiveMail.h"
 
-#include "settings/MailOptionsInForce.h"
 #include "app/AutoCheck.h"
 #include "app/MainForm.h"
+#include "app/SecurityPrompt.h"
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "common/Paths.h"
@@ -11,10 +11,10 @@
 #include "common/WorkerThread.h"
 #include "history/HistoryListBox.h"
 #include "history/TyakuForm.h"
-#include "mail/MailLayer.h"
-#include "mail/MimeMessage.h"
-#include "mail/ReceiveRun.h"
+#include "mime/MimeMessage.h"
+#include "runs/ReceiveRun.h"
 #include "settings/FormPlacement.h"
+#include "settings/MailOptionsInForce.h"
 #include "settings/IdPassForm.h"
 #include "storage/FetchedUidls.h"
 #include "storage/RecordFile.h"
@@ -243,10 +243,10 @@ void ReceiveMail(MainForm &main)
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     DialogObserver observer(progress, main);
-    // The server settings in force, read here: the layer reads no program-wide
-    // state on the worker thread.
-    mailLayer().setOptions(mailOptionsInForce());
-    ReceiveRun run(mailLayer(), *inputs, &observer);
+    // The server settings in force, read here: the session reads no
+    // program-wide state on the worker thread.
+    const std::unique_ptr<MailboxSession> mailbox = mailPorts().mailbox(mailOptionsInForce(), &boxSecurityPrompt());
+    ReceiveRun run(*mailbox, *inputs, &observer);
     QObject::connect(&progress, &QProgressDialog::canceled, &progress, [&run] { run.cancel(); });
     progress.show();
     ReceiveResult result;

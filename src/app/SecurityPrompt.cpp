@@ -2,7 +2,7 @@
 
 #include "common/UserPrompt.h"
 #include "common/WorkerThread.h"
-#include "mail/ServerSecurity.h"
+#include "net/ServerSecurity.h"
 
 namespace kestra {
 
@@ -11,7 +11,7 @@ namespace {
 class BoxSecurityPrompt final : public SecurityPrompt
 {
 public:
-    // Asked by the mail layer on the thread that receives or sends; the box
+    // Asked by a mail session on the thread that receives or sends; the box
     // is shown by the main thread, which waits in the run's event loop.
     bool ask(const QString &text, const QString &title, bool warning) override
     {
@@ -27,10 +27,10 @@ public:
 
 } // namespace
 
-void installSecurityPrompt()
+SecurityPrompt &boxSecurityPrompt()
 {
     static BoxSecurityPrompt boxes;
-    setSecurityPrompt(&boxes);
+    return boxes;
 }
 
 } // namespace kestra

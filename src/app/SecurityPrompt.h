@@ -2,9 +2,11 @@
 
 namespace kestra {
 
-// Puts the mail layer's questions (trust a certificate, send a password in
-// clear) into the program's message boxes. The main window does it when it is
-// created, so every receive and send can ask.
-void installSecurityPrompt();
+class SecurityPrompt;
+
+// The mail sessions' questions (trust a certificate, send a password in
+// clear) as the program's message boxes, shown by the main thread while the
+// session waits on its own.
+SecurityPrompt &boxSecurityPrompt();
 
 } // namespace kestra

@@ -3,13 +3,15 @@
 #include "app/AutoCheck.h"
 #include "app/BrowserPane.h"
 #include "app/MainForm.h"
+#include "app/NetworkMailPorts.h"
 #include "app/SingleInstance.h"
 #include "common/AppState.h"
 #include "common/CoreDumps.h"
 #include "common/Paths.h"
 #include "common/UserPrompt.h"
 #include "compose/DraftKeeper.h"
-#include "mail/NetMailLayer.h"
+#include "mail/RawMessage.h"
+#include "settings/MailOptionsInForce.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -124,12 +126,9 @@ int runApplication(int argc, char *argv[])
     // A message being received when the program last crashed left its file.
     removeReceiveLeftovers();
 
-    // The real mail layer serves the whole run; it is in place before any window can use it.
-    NetMailLayer netMail;
-    setMailLayer(&netMail);
-    struct Uninstall {
-        ~Uninstall() { setMailLayer(nullptr); }
-    } uninstall;
+    // The real POP3 and SMTP ports serve the whole run; they are in place
+    // before any window can use them.
+    installMailPorts(networkMailPorts());
 
     auto *main = new MainForm;
     main->setAttribute(Qt::WA_DeleteOnClose);

@@ -4,7 +4,8 @@
 #include "common/Text.h"
 #include "common/UserPrompt.h"
 #include "common/WorkerThread.h"
-#include "mail/MailLayer.h"
+#include "compose/Greetings.h"
+#include "settings/MailOptionsInForce.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -50,8 +51,11 @@ QString sendStoppedText()
 
 BulkSendResult sendWithProgress(const BulkSendInputs &inputs, QWidget *parent, const QString &title)
 {
-    MailLayer &layer = mailLayer();
-    layer.setOptions(mailOptionsInForce());
+    // The server settings in force, read here: the sender reads no
+    // program-wide state on the worker thread.
+    const std::unique_ptr<MailSender> sender = mailPorts().sender(inputs.server, mailOptionsInForce());
+    BulkSendInputs in = inputs;
+    in.addFortune = withFortune;
 
     const int count = int(inputs.recipients.size());
     QProgressDialog progress(progressLabel(0, count), QStringLiteral("キャンセル"), 0, count, parent);
@@ -62,7 +66,7 @@ BulkSendResult sendWithProgress(const BulkSendInputs &inputs, QWidget *parent, c
     progress.setAutoClose(false);
     progress.setAutoReset(false);
     DialogObserver observer(progress);
-    BulkSend send(layer, inputs, &observer);
+    BulkSend send(*sender, in, &observer);
     QObject::connect(&progress, &QProgressDialog::canceled, &progress, [&send] { send.cancel(); });
     progress.show();
     BulkSendResult result;

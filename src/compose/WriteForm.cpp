@@ -9,7 +9,7 @@
 #include "common/UserPrompt.h"
 #include "common/WorkerThread.h"
 #include "compose/AttachmentRow.h"
-#include "compose/BulkSend.h"
+#include "runs/BulkSend.h"
 #include "compose/DraftKeeper.h"
 #include "compose/SendMail.h"
 #include "settings/FormPlacement.h"
@@ -493,12 +493,6 @@ void WriteForm::clearBulkOption()
     Option2->setAutoExclusive(false);
     Option2->setChecked(false);
     Option2->setAutoExclusive(true);
-}
-
-Status WriteForm::StoreSentMail(qint16 number, const QString &recipient)
-{
-    return writeRecordAt(appPaths().dataFile(QString::fromUtf16(names::sentStore)), MailRecord::kLength, number,
-        sentRecord(SubjectText->text(), appState().clockText, recipient, bodyText()).encode());
 }
 
 void WriteForm::Command1_Click()

@@ -91,10 +91,6 @@ public:
     void List1_MouseDown();
     void Combo1_LostFocus();
 
-    // Writes the sent record for the mail in the window at record `number`:
-    // subject, clock text, `recipient` (the address the mail went to) and body.
-    Status StoreSentMail(qint16 number, const QString &recipient);
-
     // Hover help for the control under the mouse.
     void hoverOver(QWidget *control);
 

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "mail/ServerSecurity.h"
-#include "storage/Settings.h"
+#include "net/ServerSecurity.h"
 
 #include <QString>
 
@@ -14,9 +13,9 @@ struct SmtpAccount {
 };
 
 // What the user set for the mail servers, as values: read on the main thread
-// before a receive or send starts and handed to the mail layer, so that the
-// layer reads no program-wide state and no settings window's file while it
-// works on another thread.
+// before a receive or send starts and handed to the mailbox session or the
+// sender, so that they read no program-wide state and no settings window's
+// file while they work on another thread.
 struct MailOptions {
     // kestra2.ini: where the program remembers servers (TLS seen, the answer
     // to sending a password in clear, a certificate the user trusts). Empty:
@@ -26,13 +25,5 @@ struct MailOptions {
     ServerConnection smtp;
     SmtpAccount smtpAccount;
 };
-
-// The options of the settings files of an application folder (`extraIni`,
-// kestra2.ini; `idPassIni`, iniIdPass.ini; both empty for a bare library user
-// without settings files) and the values in force: the SMTP account is the
-// SMTP log-in of the server settings window when one is set, else the ID and
-// password in force this run (set by receiving or by the ID/password
-// window), else the saved ones.
-MailOptions mailOptionsFrom(const QString &extraIni, const QString &idPassIni, const SharedSettings &inForce);
 
 } // namespace kestra

@@ -2,10 +2,10 @@
 // header that needs them.
 #include "reader/OriginalMessage.h"
 
-#include "mail/Charsets.h"
+#include "mime/Charsets.h"
 
 #include <gmime/gmime.h>
-#include "mail/GObjectRef.h"
+#include "mime/GObjectRef.h"
 
 #include <mutex>
 

@@ -5,8 +5,8 @@
 #include "common/Paths.h"
 #include "common/RiskyFiles.h"
 #include "common/UserPrompt.h"
-#include "mail/AttachmentFiles.h"
-#include "mail/MimeMessage.h"
+#include "mime/AttachmentFiles.h"
+#include "mime/MimeMessage.h"
 #include "reader/MailHtmlView.h"
 #include "storage/Originals.h"
 

@@ -7,7 +7,7 @@
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
-#include "mail/Charsets.h"
+#include "mime/Charsets.h"
 #include "reader/MailHtmlView.h"
 #include "storage/MailFields.h"
 #include "storage/RecordFile.h"

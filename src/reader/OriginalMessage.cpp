@@ -1,8 +1,8 @@
 #include "reader/OriginalMessage.h"
 
 #include "common/MailDate.h"
-#include "mail/Charsets.h"
-#include "mail/MimeMessage.h"
+#include "mime/Charsets.h"
+#include "mime/MimeMessage.h"
 
 namespace kestra {
 

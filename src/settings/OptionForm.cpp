@@ -5,7 +5,7 @@
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
-#include "mail/ServerSecurity.h"
+#include "net/ServerSecurity.h"
 #include "settings/FormPlacement.h"
 #include "storage/Settings.h"
 

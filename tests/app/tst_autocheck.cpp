@@ -4,7 +4,8 @@
 #include "app/MainForm.h"
 #include "common/AppState.h"
 #include "common/Paths.h"
-#include "support/ScriptedMailLayer.h"
+#include "settings/MailOptionsInForce.h"
+#include "support/FakeMailbox.h"
 #include "storage/Settings.h"
 #include "support/TestSupport.h"
 
@@ -25,12 +26,11 @@ struct RecordingNotifier final : Notifier {
     void notify(const QString &, const QString &text) override { notes->append(text); }
 };
 
-ScriptedMailLayer::Message message(int n)
+FakeMailbox::Message message(int n)
 {
-    ScriptedMailLayer::Message m;
+    FakeMailbox::Message m;
     m.subject = QStringLiteral("件名%1").arg(n);
     m.from = QStringLiteral("sender%1@example.jp").arg(n);
-    m.header = QStringLiteral("From: sender%1@example.jp\r\n").arg(n);
     m.body = QStringLiteral("本文\r\n");
     return m;
 }
@@ -44,7 +44,7 @@ class TestAutoCheck : public QObject
     std::unique_ptr<test::TempAppFolder> m_folder;
     std::unique_ptr<test::FakePrompt> m_prompt;
     std::unique_ptr<test::FixedClock> m_clock;
-    std::unique_ptr<ScriptedMailLayer> m_layer;
+    std::unique_ptr<FakeMailbox> m_server;
     std::unique_ptr<MainForm> m_main;
     AutoCheck *m_check = nullptr;
     QStringList m_notes;
@@ -65,7 +65,7 @@ class TestAutoCheck : public QObject
         m_check->tick();
         QTRY_VERIFY(!m_check->running());
     }
-    int runs() const { return m_layer->count(QStringLiteral("Pop3Connect")); }
+    int runs() const { return m_server->count(QStringLiteral("open")); }
 
 private Q_SLOTS:
     void init()
@@ -73,8 +73,8 @@ private Q_SLOTS:
         m_folder = std::make_unique<test::TempAppFolder>();
         m_prompt = std::make_unique<test::FakePrompt>();
         m_clock = std::make_unique<test::FixedClock>(m_start);
-        m_layer = std::make_unique<ScriptedMailLayer>();
-        setMailLayer(m_layer.get());
+        m_server = std::make_unique<FakeMailbox>();
+        installMailPorts(m_server->ports());
         m_main = std::make_unique<MainForm>();
         appState().settings.pop3Server = QStringLiteral("pop.example.jp");
         QVERIFY(writeIdPass(appPaths().idPassIni(), IdPass{QStringLiteral("user"), QStringLiteral("secret")}, true));
@@ -86,11 +86,11 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        setMailLayer(nullptr);
+        installMailPorts({});
         m_main.reset();
         test::closeAllWindows();
         QCOMPARE(m_prompt->unexpected(), 0);
-        m_layer.reset();
+        m_server.reset();
         m_clock.reset();
         m_prompt.reset();
         m_folder.reset();
@@ -114,7 +114,7 @@ private Q_SLOTS:
         at(0);
         QVERIFY(m_check->notifier());
         for (int n = 1; n <= 4; ++n)
-            m_layer->mailbox.append(message(n));
+            m_server->mailbox.append(message(n));
         at(9);
         QCOMPARE(runs(), 0);
         {
@@ -163,7 +163,7 @@ private Q_SLOTS:
     {
         every(5);
         at(0);
-        m_layer->failCall(QStringLiteral("Pop3Connect"), 0, -1, QStringLiteral("サーバーに接続できません"));
+        m_server->failCall(QStringLiteral("open"), 0, QStringLiteral("サーバーに接続できません"));
         at(5);
         QCOMPARE(runs(), 1);
         QVERIFY(m_prompt->shown().isEmpty());

@@ -7,7 +7,8 @@
 #include "common/Paths.h"
 #include "compose/WriteForm.h"
 #include "history/TyakuForm.h"
-#include "mail/NetMailLayer.h"
+#include "app/NetworkMailPorts.h"
+#include "settings/MailOptionsInForce.h"
 #include "servers/DovecotBox.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
@@ -60,7 +61,6 @@ class TestBackgroundReceive : public QObject
     std::unique_ptr<test::TempAppFolder> m_folder;
     std::unique_ptr<test::FakePrompt> m_prompt;
     std::unique_ptr<test::FixedClock> m_clock;
-    std::unique_ptr<NetMailLayer> m_layer;
     std::unique_ptr<MainForm> m_main;
     AutoCheck *m_check = nullptr;
     test::DovecotBox m_box{QStringLiteral(KESTRA_DOVECOT_DIR), QStringLiteral("auto")};
@@ -86,10 +86,10 @@ private Q_SLOTS:
         m_folder = std::make_unique<test::TempAppFolder>();
         m_prompt = std::make_unique<test::FakePrompt>();
         m_clock = std::make_unique<test::FixedClock>(m_start);
-        m_layer = std::make_unique<NetMailLayer>();
-        m_layer->setTimeouts(10000, 10000);
-        m_layer->addTrustedCaFile(m_box.caFile());
-        setMailLayer(m_layer.get());
+        NetworkLimits limits;
+        limits.pop3.connectTimeoutMs = limits.pop3.readTimeoutMs = 10000;
+        limits.pop3.extraCaCertificates = QSslCertificate::fromPath(m_box.caFile(), QSsl::Pem);
+        installMailPorts(networkMailPorts(limits));
         m_main = std::make_unique<MainForm>();
         appState().settings.pop3Server = m_box.tlsServer();
         QVERIFY(writeIdPass(appPaths().idPassIni(), IdPass{m_box.user(), m_box.password()}, true));
@@ -101,11 +101,10 @@ private Q_SLOTS:
     {
         if (m_check)
             QTRY_VERIFY(!m_check->running());
-        setMailLayer(nullptr);
+        installMailPorts({});
         m_main.reset();
         test::closeAllWindows();
         QCOMPARE(m_prompt->unexpected(), 0);
-        m_layer.reset();
         m_clock.reset();
         m_prompt.reset();
         m_folder.reset();

@@ -11,9 +11,10 @@
 #include "common/AppState.h"
 #include "common/Paths.h"
 #include "compose/SendMail.h"
-#include "mail/NetMailLayer.h"
-#include "mail/ServerSecurity.h"
-#include "mail/SmtpSender.h"
+#include "app/NetworkMailPorts.h"
+#include "settings/MailOptionsInForce.h"
+#include "net/ServerSecurity.h"
+#include "smtp/SmtpSender.h"
 #include "storage/Settings.h"
 #include "support/TestSupport.h"
 
@@ -118,7 +119,6 @@ class TestConnectionSecurity : public QObject
     QTemporaryDir m_certs;
     std::unique_ptr<test::TempAppFolder> m_app;
     std::unique_ptr<test::FakePrompt> m_prompts;
-    std::unique_ptr<NetMailLayer> m_layer;
     std::unique_ptr<MainForm> m_main;
 
     void choose(MailProtocol protocol, Security security, int timeoutSeconds = 0)
@@ -149,10 +149,10 @@ private Q_SLOTS:
         m_box.clear();
         m_app = std::make_unique<test::TempAppFolder>();
         m_prompts = std::make_unique<test::FakePrompt>();
-        m_layer = std::make_unique<NetMailLayer>();
-        m_layer->addTrustedCaFile(m_box.caFile());
-        setMailLayer(m_layer.get());
-        m_layer->setSmtpTrustedCaFile(smtp::caFile());
+        NetworkLimits limits;
+        limits.pop3.extraCaCertificates = QSslCertificate::fromPath(m_box.caFile(), QSsl::Pem);
+        limits.smtpCaFile = smtp::caFile();
+        installMailPorts(networkMailPorts(limits));
         QVERIFY(writeIdPass(appPaths().idPassIni(), IdPass{m_box.user(), m_box.password()}, true));
         m_main = std::make_unique<MainForm>();
     }
@@ -162,8 +162,7 @@ private Q_SLOTS:
         QCOMPARE(m_prompts->unexpected(), 0);
         QCOMPARE(m_prompts->pendingAnswers(), 0);
         m_main.reset();
-        setMailLayer(nullptr);
-        m_layer.reset();
+        installMailPorts({});
         m_prompts.reset();
         m_app.reset();
     }

@@ -7,8 +7,9 @@
 #include "common/Paths.h"
 #include "history/HistoryListBox.h"
 #include "history/TyakuForm.h"
-#include "mail/NetMailLayer.h"
-#include "support/ScriptedMailLayer.h"
+#include "app/NetworkMailPorts.h"
+#include "settings/MailOptionsInForce.h"
+#include "support/FakeMailbox.h"
 #include "servers/DovecotBox.h"
 #include "storage/FetchedUidls.h"
 #include "storage/RecordFile.h"
@@ -61,7 +62,6 @@ class TestLeaveOnServer : public QObject
     std::unique_ptr<test::TempAppFolder> m_folder;
     std::unique_ptr<test::FakePrompt> m_prompt;
     std::unique_ptr<MainForm> m_main;
-    std::unique_ptr<NetMailLayer> m_layer;
     test::DovecotBox m_box{QStringLiteral(KESTRA_DOVECOT_DIR), QStringLiteral("keep")};
 
     void leaveOnServer(int days, bool withHistory = false)
@@ -86,20 +86,19 @@ private Q_SLOTS:
         m_folder = std::make_unique<test::TempAppFolder>();
         m_prompt = std::make_unique<test::FakePrompt>();
         m_main = std::make_unique<MainForm>();
-        m_layer = std::make_unique<NetMailLayer>();
-        m_layer->setTimeouts(10000, 10000);
-        m_layer->addTrustedCaFile(m_box.caFile());
-        setMailLayer(m_layer.get());
+        NetworkLimits limits;
+        limits.pop3.connectTimeoutMs = limits.pop3.readTimeoutMs = 10000;
+        limits.pop3.extraCaCertificates = QSslCertificate::fromPath(m_box.caFile(), QSsl::Pem);
+        installMailPorts(networkMailPorts(limits));
         appState().settings.pop3Server = m_box.tlsServer();
         QVERIFY(writeIdPass(appPaths().idPassIni(), IdPass{m_box.user(), m_box.password()}, true));
     }
     void cleanup()
     {
-        setMailLayer(nullptr);
+        installMailPorts({});
         m_main.reset();
         test::closeAllWindows();
         QCOMPARE(m_prompt->unexpected(), 0);
-        m_layer.reset();
         m_prompt.reset();
         m_folder.reset();
     }
@@ -166,19 +165,19 @@ private Q_SLOTS:
         QCOMPARE(storedSubjects(), (QStringList{QStringLiteral("mail 1"), QStringLiteral("mail 3")}));
     }
 
-    // A layer without unique ids receives the old way: stored, then deleted;
-    // the notice comes once.
+    // A server without unique ids is received from the old way: stored, then
+    // deleted; the notice comes once.
     void withoutUniqueIdsFallsBackOnce()
     {
         leaveOnServer(0);
-        ScriptedMailLayer scripted;
-        setMailLayer(&scripted);
+        FakeMailbox scripted;
+        scripted.uniqueIds = false;
+        installMailPorts(scripted.ports());
         appState().settings.pop3Server = QStringLiteral("pop.example.jp");
         for (int run = 0; run < 2; ++run) {
-            ScriptedMailLayer::Message m;
+            FakeMailbox::Message m;
             m.subject = QStringLiteral("件名");
             m.from = QStringLiteral("a@example.jp");
-            m.header = QStringLiteral("From: a@example.jp\r\n");
             m.body = QStringLiteral("本文\r\n");
             scripted.mailbox.append(m);
             m_prompt->setAutoAnswer(true);
@@ -186,7 +185,7 @@ private Q_SLOTS:
             QCOMPARE(m_prompt->shown().size(), run == 0 ? 1 : 0);
             m_prompt->clear();
         }
-        QCOMPARE(scripted.count(QStringLiteral("Pop3DeleteMail")), 2);
+        QCOMPARE(scripted.count(QStringLiteral("remove")), 2);
         QCOMPARE(storedSubjects().size(), 2);
     }
 };

@@ -9,8 +9,9 @@
 #include "common/Paths.h"
 #include "common/Text.h"
 #include "compose/WriteForm.h"
-#include "mail/NetMailLayer.h"
-#include "mail/SmtpSender.h"
+#include "app/NetworkMailPorts.h"
+#include "settings/MailOptionsInForce.h"
+#include "smtp/SmtpSender.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
@@ -42,11 +43,11 @@ private Q_SLOTS:
         m_box.clear();
         test::TempAppFolder app;
         test::FakePrompt prompts;
-        NetMailLayer layer;
-        layer.setTimeouts(10000, 10000);
-        layer.addTrustedCaFile(m_box.caFile());
-        setMailLayer(&layer);
-        layer.setSmtpTrustedCaFile(smtp::caFile());
+        NetworkLimits limits;
+        limits.pop3.connectTimeoutMs = limits.pop3.readTimeoutMs = 10000;
+        limits.pop3.extraCaCertificates = QSslCertificate::fromPath(m_box.caFile(), QSsl::Pem);
+        limits.smtpCaFile = smtp::caFile();
+        installMailPorts(networkMailPorts(limits));
         // One saved account for both servers: SMTP logs in with it too.
         QVERIFY(writeIdPass(appPaths().idPassIni(), IdPass { m_box.user(), m_box.password() }, true));
         SharedSettings &s = appState().settings;
@@ -102,7 +103,7 @@ private Q_SLOTS:
         QCOMPARE(test::readBytes(folder + QStringLiteral("地図.png")), binary);
         QCOMPARE(test::readBytes(folder + QStringLiteral("memo.txt")), QByteArray("first\r\nsecond\r\n"));
 
-        setMailLayer(nullptr);
+        installMailPorts({});
         main.reset();
         test::closeAllWindows();
         QCOMPARE(prompts.unexpected(), 0);

@@ -6,7 +6,6 @@
 #include "common/Twips.h"
 #include "compose/WriteForm.h"
 #include "history/TyakuForm.h"
-#include "mail/MailLayer.h"
 #include "storage/Records.h"
 #include "support/TestSupport.h"
 
@@ -27,34 +26,6 @@
 
 using namespace kestra;
 
-namespace {
-
-// Records the library calls the main window makes.
-class RecordingLayer final : public MailLayer
-{
-public:
-    QStringList calls;
-    int NMailInitializeWinSock() override { calls << QStringLiteral("init"); return 0; }
-    int NMailSetOption(int o, int v) override { calls << QStringLiteral("option %1 %2").arg(o).arg(v); return 0; }
-    int NMailEndWinSock() override { calls << QStringLiteral("end"); return 0; }
-    int NMailPop3Connect(const QString &) override { return -1; }
-    int NMailPop3Authenticate(int, const QString &, const QString &, int) override { return -1; }
-    int NMailPop3GetMailStatus(int, int, QString &, QString &, QString &, QString &, int) override { return -1; }
-    int NMailPop3GetMailSize(int, int) override { return -1; }
-    int NMailPop3GetMail(int, int, QString &, QString &, QString &, QString &, QString &, int, int, int) override { return -1; }
-    int NMailPop3DeleteMail(int, int) override { return -1; }
-    int NMailPop3Close(int) override { return 0; }
-    int NMailPop3Abandon(int) override { return 0; }
-    int NMailAttachmentFileFirst(int, const QString &, const QString &, const QString &, const QString &, QString &,
-                                 const QString &, const QString &, QString &, int) override { return 0; }
-    int NMailAttachmentFileClose(int) override { return 0; }
-    int NMailGetMessage(int, QString &text, int &size) override { text.clear(); size = 0; return 0; }
-    int NMailSmtpSendMail(const QString &, const QString &, const QString &, const QString &, const QString &,
-                          const QString &, const QString &, const QString &, const QString &, int) override { return -1; }
-};
-
-} // namespace
-
 class TestMainForm : public QObject
 {
     Q_OBJECT
@@ -62,7 +33,6 @@ class TestMainForm : public QObject
     std::unique_ptr<test::TempAppFolder> m_folder;
     std::unique_ptr<test::FakePrompt> m_prompt;
     std::unique_ptr<test::FixedClock> m_clock;
-    RecordingLayer m_layer;
 
     MainForm *start()
     {
@@ -77,15 +47,12 @@ private slots:
         m_folder = std::make_unique<test::TempAppFolder>();
         m_prompt = std::make_unique<test::FakePrompt>();
         m_clock = std::make_unique<test::FixedClock>(QDateTime(QDate(2026, 12, 8), QTime(9, 5, 7)));
-        m_layer.calls.clear();
-        setMailLayer(&m_layer);
         // Pretend a POP3 server is configured so that start-up opens nothing else.
         test::writeBytes(appState().appFolder + QStringLiteral("/kestra.ini"),
                          "SMTP=smtp.example.jp\r\nPOP3=pop.example.jp\r\nMAIL=me@example.jp\r\nAPOP=1\r\n");
     }
     void cleanup()
     {
-        setMailLayer(nullptr);
         test::closeAllWindows();
         QCOMPARE(m_prompt->unexpected(), 0);
         m_prompt.reset();
@@ -178,7 +145,7 @@ private slots:
         QVERIFY(!variableSet);
     }
 
-    void startUpReadsSettingsAndStartsTheMailLibrary()
+    void startUpReadsSettings()
     {
         std::unique_ptr<MainForm> main(start());
         QCOMPARE(main->windowTitle(), QStringLiteral("これは便利！！　ケストラでぇいッ！　Ver 2.05"));
@@ -186,7 +153,6 @@ private slots:
         QCOMPARE(appState().settings.pop3Server, QStringLiteral("pop.example.jp"));
         QCOMPARE(appState().settings.mailAddress, QStringLiteral("me@example.jp"));
         QCOMPARE(appState().settings.apop, qint16(1));
-        QCOMPARE(m_layer.calls, (QStringList{QStringLiteral("init"), QStringLiteral("option 1 8192")}));
         QVERIFY(main->isVisible());
         QVERIFY(main->Text1->toPlainText().isEmpty());
         QVERIFY(main->Text3->text().isEmpty());
@@ -203,7 +169,6 @@ private slots:
         std::unique_ptr<MainForm> main(start());
         QVERIFY(appState().settings.pop3Server.isEmpty());
         QCOMPARE(appState().settings.apop, qint16(0));
-        QCOMPARE(m_layer.calls.size(), 2);
     }
 
     void startUpLoadsTheFavourites()
@@ -229,7 +194,6 @@ private slots:
         QCOMPARE(m_prompt->shown().size(), 1);
         QVERIFY(m_prompt->shown().first().text.contains(QStringLiteral("Kstdata90.data")));
         QCOMPARE(appState().settings.pop3Server, QStringLiteral("pop.example.jp")); // later steps ran
-        QCOMPARE(m_layer.calls.size(), 2);
     }
 
     void clockTextFollowsTheClock()
@@ -366,7 +330,7 @@ private slots:
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
     }
 
-    void closingEndsTheMailLibraryAndEveryWindow()
+    void closingEndsEveryWindow()
     {
         MainForm *main = start();
         QPointer<QWidget> other = new QWidget;
@@ -374,7 +338,6 @@ private slots:
         QPointer<QWidget> hidden = new QWidget; // loaded but never shown
         hidden->setAttribute(Qt::WA_DeleteOnClose);
         main->close();
-        QCOMPARE(m_layer.calls.last(), QStringLiteral("end"));
         QVERIFY(!other->isVisible());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(hidden.isNull());
@@ -429,7 +392,6 @@ private slots:
         main->close();
         QCOMPARE(m_prompt->shown().size(), 2);
         QVERIFY(!main->isVisible());
-        QCOMPARE(m_layer.calls.last(), QStringLiteral("end"));
     }
 };
 

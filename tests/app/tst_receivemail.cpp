@@ -1,6 +1,6 @@
 // Receiving mail from the main window's "受信" button: the steps and message
-// boxes with a scripted mail layer, the stops that keep unstored mail on the
-// server, and whole runs against the test Dovecot server with the real layer.
+// boxes with a fake mailbox, the stops that keep unstored mail on the
+// server, and whole runs against the test Dovecot server with the real ports.
 #include "app/MainForm.h"
 #include "app/ReceiveMail.h"
 #include "common/AppState.h"
@@ -9,9 +9,10 @@
 #include "common/WorkerThread.h"
 #include "history/HistoryListBox.h"
 #include "history/TyakuForm.h"
-#include "mail/NetMailLayer.h"
-#include "mail/ReceiveRun.h"
-#include "support/ScriptedMailLayer.h"
+#include "app/NetworkMailPorts.h"
+#include "runs/ReceiveRun.h"
+#include "support/FakeMailbox.h"
+#include "settings/MailOptionsInForce.h"
 #include "servers/DovecotBox.h"
 #include "servers/HostileMail.h"
 #include "settings/IdPassForm.h"
@@ -77,15 +78,27 @@ QString trimmed(const QString &field)
     return t;
 }
 
-ScriptedMailLayer::Message scripted(int n, const QString &body = {})
+FakeMailbox::Message scripted(int n, const QString &body = {})
 {
-    ScriptedMailLayer::Message m;
+    FakeMailbox::Message m;
     m.subject = QStringLiteral("件名%1").arg(n);
     m.date = QStringLiteral("Tue, 8 Dec 2026 10:0%1:00 +0900").arg(n);
     m.from = QStringLiteral("sender%1@example.jp").arg(n);
-    m.header = QStringLiteral("From: sender%1@example.jp\r\n").arg(n);
     m.body = body.isEmpty() ? QStringLiteral("本文%1\r\n").arg(n) : body;
     return m;
+}
+
+// A message of text and one attachment, a.txt, as mailers send it.
+QByteArray withAttachment(int n)
+{
+    return "From: sender" + QByteArray::number(n) + "@example.jp\r\nSubject: =?UTF-8?B?"
+           + QStringLiteral("件名%1").arg(n).toUtf8().toBase64()
+           + "?=\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
+             "Content-Type: text/plain; charset=UTF-8\r\n\r\n"
+           + QStringLiteral("展開後の本文\r\n").toUtf8()
+           + "--b\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename=a.txt\r\n"
+             "Content-Transfer-Encoding: base64\r\n\r\n"
+           + QStringLiteral("添付の中身").toUtf8().toBase64() + "\r\n--b--\r\n";
 }
 
 QByteArray plainMail(int n, const QByteArray &subject = {}, const QByteArray &body = {})
@@ -203,12 +216,13 @@ class TestReceiveMail : public QObject
         QVERIFY(appendRecord(storePath(), MailRecord::kLength, old.encode()));
     }
 
-    std::unique_ptr<NetMailLayer> dovecotLayer()
+    // The real ports, trusting the test Dovecot's authority.
+    void installDovecotPorts()
     {
-        auto layer = std::make_unique<NetMailLayer>();
-        layer->setTimeouts(10000, 10000);
-        layer->addTrustedCaFile(m_box.caFile());
-        return layer;
+        NetworkLimits limits;
+        limits.pop3.connectTimeoutMs = limits.pop3.readTimeoutMs = 10000;
+        limits.pop3.extraCaCertificates = QSslCertificate::fromPath(m_box.caFile(), QSsl::Pem);
+        installMailPorts(networkMailPorts(limits));
     }
 
 private Q_SLOTS:
@@ -222,7 +236,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        setMailLayer(nullptr);
+        installMailPorts({});
         m_main.reset();
         test::closeAllWindows();
         QCOMPARE(m_prompt->unexpected(), 0);
@@ -231,15 +245,15 @@ private Q_SLOTS:
         m_folder.reset();
     }
 
-    // --- with the scripted layer ---
+    // --- with the fake mailbox ---
 
     void runStoresEachMessageThenDeletesIt()
     {
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1), scripted(2), scripted(3)};
-        layer.expectedId = QStringLiteral("user");
-        layer.expectedPassword = QStringLiteral("secret");
-        setMailLayer(&layer);
+        FakeMailbox server;
+        server.mailbox = {scripted(1), scripted(2), scripted(3)};
+        server.expectedId = QStringLiteral("user");
+        server.expectedPassword = QStringLiteral("secret");
+        installMailPorts(server.ports());
         appState().settings.apop = 1;
         storeOneRecord();
 
@@ -247,9 +261,9 @@ private Q_SLOTS:
 
         QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
         QCOMPARE(m_main->Text1->toPlainText(), QStringLiteral("メールのチェックをしています。"));
-        QCOMPARE(layer.calls().at(0).args, QStringLiteral("2|32")); // the default size limit
-        QCOMPARE(layer.calls().at(2).args, QStringLiteral("7|user|secret|-1")); // APOP asked for
-        QVERIFY(layer.mailbox.isEmpty());
+        QCOMPARE(server.calls().at(0).args, QStringLiteral("pop.example.jp|32")); // the default size limit
+        QCOMPARE(server.calls().at(1).args, QStringLiteral("user|secret|apop")); // APOP asked for
+        QVERIFY(server.mailbox.isEmpty());
 
         const QList<MailRecord> records = storedMails();
         QCOMPARE(records.size(), 4);
@@ -275,9 +289,9 @@ private Q_SLOTS:
     // the user then deletes are exactly the records that go, originals too.
     void historyOpenDuringReceiveDeletesTheChosenRecords()
     {
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1), scripted(2)};
-        setMailLayer(&layer);
+        FakeMailbox server;
+        server.mailbox = {scripted(1), scripted(2)};
+        installMailPorts(server.ports());
         storeOneRecord();
         const QByteArray old = storedRaw().at(0);
         openHistoryWindow(1);
@@ -291,10 +305,9 @@ private Q_SLOTS:
         const QList<QByteArray> raw = storedRaw();
         QCOMPARE(raw.size(), 3);
         QCOMPARE(raw.at(0), old);
-        // Each received mail has its original: the message as the layer gave it.
+        // Each received mail has its original: the message as the server sent it.
         for (int n = 1; n <= 2; ++n)
-            QCOMPARE(test::readBytes(originals::originalFor(originals::folderIn(appPaths().dataFolder()), raw.at(n))),
-                     (scripted(n).header + QStringLiteral("\r\n") + scripted(n).body).toUtf8());
+            QCOMPARE(test::readBytes(originals::originalFor(originals::folderIn(appPaths().dataFolder()), raw.at(n))), scripted(n).bytes());
 
         // 1件削除 on the line of the first new mail, clicked as the user does.
         history->List1->scrollToItem(history->List1->item(1));
@@ -317,9 +330,9 @@ private Q_SLOTS:
     // is still on the server and comes again, right after the whole records.
     void tornRecordOfAKilledRunIsReplaced()
     {
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1), scripted(2)};
-        setMailLayer(&layer);
+        FakeMailbox server;
+        server.mailbox = {scripted(1), scripted(2)};
+        installMailPorts(server.ports());
         storeOneRecord();
         const QByteArray whole = test::readBytes(storePath());
         QFile store(storePath());
@@ -335,13 +348,13 @@ private Q_SLOTS:
         QCOMPARE(records.size(), 3);
         QCOMPARE(trimmed(records[1].Subject), QStringLiteral("件名1"));
         QCOMPARE(trimmed(records[2].Subject), QStringLiteral("件名2"));
-        QVERIFY(layer.mailbox.isEmpty());
+        QVERIFY(server.mailbox.isEmpty());
         QVERIFY(m_prompt->shown().isEmpty());
     }
 
     void nothingIsContacted_data()
     {
-        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("serverName");
         QTest::addColumn<bool>("connectFails");
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<QString>("indicator");
@@ -349,41 +362,39 @@ private Q_SLOTS:
         // The mailbox was never looked at: a box says why, and the indicator
         // does not claim that there is no mail.
         QTest::newRow("connection fails") << QStringLiteral("pop.example.jp") << true
-                                          << QStringList{QStringLiteral("SetOption"), QStringLiteral("Pop3Connect"),
-                                                         QStringLiteral("GetMessage")}
+                                          << QStringList{QStringLiteral("open")}
                                           << QStringLiteral("受信できませんでした。");
     }
     void nothingIsContacted()
     {
-        QFETCH(QString, server);
+        QFETCH(QString, serverName);
         QFETCH(bool, connectFails);
         QFETCH(QStringList, calls);
         QFETCH(QString, indicator);
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1)};
+        FakeMailbox server;
+        server.mailbox = {scripted(1)};
         const QString reason = QStringLiteral("POP3サーバー「pop.example.jp」が見つかりません。");
         if (connectFails) {
-            layer.failCall(QStringLiteral("Pop3Connect"), 0, -1, reason);
+            server.failCall(QStringLiteral("open"), 0, reason);
             m_prompt->answer(PromptAnswer::Ok);
         }
-        setMailLayer(&layer);
-        appState().settings.pop3Server = server;
+        installMailPorts(server.ports());
+        appState().settings.pop3Server = serverName;
         m_main->Command4_Click();
-        QCOMPARE(layer.callNames(), calls);
+        QCOMPARE(server.callNames(), calls);
         QCOMPARE(m_main->Text3->text(), indicator);
-        QCOMPARE(layer.mailbox.size(), 1);
+        QCOMPARE(server.mailbox.size(), 1);
         QCOMPARE(m_prompt->texts(), connectFails ? QStringList{reason} : QStringList());
     }
 
     void missingPasswordOpensTheAccountWindow()
     {
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1)};
-        setMailLayer(&layer);
+        FakeMailbox server;
+        server.mailbox = {scripted(1)};
+        installMailPorts(server.ports());
         setAccount(QStringLiteral("user"), QString());
         m_main->Command4_Click();
-        QCOMPARE(layer.callNames(),
-                 (QStringList{QStringLiteral("SetOption"), QStringLiteral("Pop3Connect"), QStringLiteral("Pop3Close")}));
+        QCOMPARE(server.callNames(), (QStringList{QStringLiteral("open"), QStringLiteral("close")}));
         IdPassForm *account = loadedForm<IdPassForm>();
         QVERIFY(account && account->isVisible());
         QCOMPARE(account->IdText->text(), QStringLiteral("user"));
@@ -392,38 +403,37 @@ private Q_SLOTS:
 
     void refusedLogInShowsTheLibraryText()
     {
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1)};
-        layer.failCall(QStringLiteral("Pop3Authenticate"), 0, -2, QStringLiteral("ログインを拒否しました。(PASS: -ERR no)"));
-        setMailLayer(&layer);
+        FakeMailbox server;
+        server.mailbox = {scripted(1)};
+        server.failCall(QStringLiteral("login"), 0, QStringLiteral("ログインを拒否しました。(PASS: -ERR no)"));
+        installMailPorts(server.ports());
         m_prompt->answer(PromptAnswer::Ok);
         m_main->Command4_Click();
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("ログインを拒否しました。(PASS: -ERR no)"));
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("エラー"));
-        QCOMPARE(layer.callNames().last(), QStringLiteral("Pop3Close"));
+        QCOMPARE(server.callNames().last(), QStringLiteral("close"));
         QCOMPARE(m_main->Text3->text(), QStringLiteral("受信できませんでした。"));
     }
 
     void brokenFetchStopsBeforeLosingAnything()
     {
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1), scripted(2), scripted(3)};
-        layer.failCall(QStringLiteral("Pop3GetMail"), 2, -1, QStringLiteral("接続が切れました。"));
-        // The connection is gone: asking the size of the same message fails too.
-        layer.failCall(QStringLiteral("Pop3GetMailSize"), 3, -1, QStringLiteral("接続がありません。"));
-        setMailLayer(&layer);
+        FakeMailbox server;
+        server.mailbox = {scripted(1), scripted(2), scripted(3)};
+        // The connection is gone: the session is broken from then on.
+        server.failCall(QStringLiteral("fetch"), 2, QStringLiteral("接続が切れました。"), true);
+        installMailPorts(server.ports());
         m_prompt->answer(PromptAnswer::Ok);
         m_main->Command4_Click();
         // The first is stored and deleted; the second and third stay on the server.
         QCOMPARE(storedMails().size(), 1);
         QCOMPARE(trimmed(storedMails()[0].Subject), QStringLiteral("件名1"));
-        QCOMPARE(layer.count(QStringLiteral("Pop3DeleteMail")), 1);
-        QCOMPARE(layer.mailbox.size(), 2);
-        QCOMPARE(layer.mailbox[0].subject, QStringLiteral("件名2"));
+        QCOMPARE(server.count(QStringLiteral("remove")), 1);
+        QCOMPARE(server.mailbox.size(), 2);
+        QCOMPARE(server.mailbox[0].subject, QStringLiteral("件名2"));
         QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("接続が切れました。"));
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("エラー"));
-        QCOMPARE(layer.callNames().last(), QStringLiteral("Pop3Close"));
+        QCOMPARE(server.callNames().last(), QStringLiteral("close"));
     }
 
     void storeThatCannotBeWrittenStopsTheRun_data()
@@ -444,18 +454,18 @@ private Q_SLOTS:
             // A folder where the store should be: it cannot be opened as a file.
             QVERIFY(QDir().mkpath(storePath()));
         }
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1), scripted(2)};
-        setMailLayer(&layer);
+        FakeMailbox server;
+        server.mailbox = {scripted(1), scripted(2)};
+        installMailPorts(server.ports());
         m_prompt->answer(PromptAnswer::Ok);
         m_main->Command4_Click();
         QCOMPARE(m_prompt->shown().size(), 1);
         QVERIFY2(m_prompt->shown()[0].text.startsWith(QStringLiteral("受信したメールを保存できません。")),
                  qPrintable(m_prompt->shown()[0].text));
-        QCOMPARE(layer.count(QStringLiteral("Pop3DeleteMail")), 0);
-        QCOMPARE(layer.count(QStringLiteral("Pop3GetMail")), 1);
-        QCOMPARE(layer.mailbox.size(), 2);
-        QCOMPARE(layer.callNames().last(), QStringLiteral("Pop3Close"));
+        QCOMPARE(server.count(QStringLiteral("remove")), 0);
+        QCOMPARE(server.count(QStringLiteral("fetch")), 1);
+        QCOMPARE(server.mailbox.size(), 2);
+        QCOMPARE(server.callNames().last(), QStringLiteral("close"));
         if (full)
             QCOMPARE(QFileInfo(storePath()).size(), qint64(32767) * MailRecord::kLength);
     }
@@ -465,11 +475,14 @@ private Q_SLOTS:
     // end lists what stayed.
     void refusedOrUnwritableMessageStaysAndTheRunGoesOn()
     {
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1), scripted(2), scripted(3), scripted(4)};
-        layer.failCall(QStringLiteral("Pop3GetMail"), 2, -1, QStringLiteral("-ERR メッセージを送れません"));
-        layer.failCall(QStringLiteral("AttachmentFileFirst"), 2, -5, QStringLiteral("添付ファイルを保存できません。(a.txt)"));
-        setMailLayer(&layer);
+        FakeMailbox server;
+        server.mailbox = {scripted(1), scripted(2), scripted(3), scripted(4)};
+        server.failCall(QStringLiteral("fetch"), 2, QStringLiteral("-ERR メッセージを送れません"));
+        // The third carries an attachment, and the attachment folder is a file.
+        server.mailbox[2].raw = withAttachment(3);
+        QDir(appPaths().attachFolder()).removeRecursively();
+        test::writeBytes(appPaths().attachFolder(), "not a folder");
+        installMailPorts(server.ports());
         m_prompt->answer(PromptAnswer::Ok);
         m_main->Command4_Click();
 
@@ -477,51 +490,72 @@ private Q_SLOTS:
         for (const MailRecord &r : storedMails())
             subjects << trimmed(r.Subject);
         QCOMPARE(subjects, (QStringList{QStringLiteral("件名1"), QStringLiteral("件名4")}));
-        QCOMPARE(layer.mailbox.size(), 2);
-        QCOMPARE(layer.mailbox[0].subject, QStringLiteral("件名2"));
-        QCOMPARE(layer.mailbox[1].subject, QStringLiteral("件名3"));
-        QCOMPARE(m_prompt->texts(),
-                 QStringList{QStringLiteral("次のメールは受信できなかったため、サーバーに残してあります。"
-                                            "原因を取り除いてから、もう一度「受信」を押して下さい。\r\n"
-                                            "\r\n・2通目　件名2　sender2@example.jp\r\n　-ERR メッセージを送れません"
-                                            "\r\n・3通目　件名3　sender3@example.jp\r\n　添付ファイルをオープンできません"
-                                            "\r\n　添付ファイルを保存できません。(a.txt)")});
+        QCOMPARE(server.mailbox.size(), 2);
+        QCOMPARE(server.mailbox[0].subject, QStringLiteral("件名2"));
+        QCOMPARE(server.mailbox[1].subject, QStringLiteral("件名3"));
+        QCOMPARE(m_prompt->texts().size(), 1);
+        const QString text = m_prompt->texts().at(0);
+        const QString listed = QStringLiteral("次のメールは受信できなかったため、サーバーに残してあります。"
+                                              "原因を取り除いてから、もう一度「受信」を押して下さい。\r\n"
+                                              "\r\n・2通目　件名2　sender2@example.jp\r\n　-ERR メッセージを送れません"
+                                              "\r\n・3通目　件名3　sender3@example.jp\r\n　添付ファイルをオープンできません"
+                                              "\r\n　添付ファイルを保存できません。(");
+        QVERIFY2(text.startsWith(listed), qPrintable(text));
+        QVERIFY2(text.mid(listed.size()).contains(QStringLiteral("a.txt")), qPrintable(text));
         QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
     }
 
+    // Stored and deleted in every case, with the notice after the readable
+    // text: a message whose attachment is written into the folder, a piece of
+    // a split message whose other piece has not come (its own text is kept,
+    // and a box says the message is incomplete), and a plain text that only
+    // mentions an attachment.
     void attachmentResults_data()
     {
-        QTest::addColumn<int>("result");
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("box");
-        QTest::newRow("expanded") << 1 << QString();
-        QTest::newRow("split incomplete") << -6 << QStringLiteral("分割されたメールが全て揃っていません");
-        QTest::newRow("nothing to expand") << 0 << QString();
+        QTest::addColumn<QString>("written");
+        QTest::newRow("expanded") << withAttachment(1) << QStringLiteral("展開後の本文\r\n") << QString()
+                                  << QStringLiteral("a.txt");
+        QTest::newRow("split incomplete")
+            << QByteArray("From: sender1@example.jp\r\nSubject: piece\r\nMessage-ID: <p@example.jp>\r\n"
+                          "Content-Type: message/partial; id=\"piece@example.jp\"; number=1; total=2\r\n\r\n"
+                          "Content-Disposition: attachment; filename=a.txt\r\n")
+            << QStringLiteral("Content-Disposition: attachment; filename=a.txt\r\n\r\n")
+            << QStringLiteral("分割されたメールが全て揃っていません") << QString();
+        QTest::newRow("nothing to expand")
+            << QByteArray("From: sender1@example.jp\r\nSubject: plain\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n")
+                   + QStringLiteral("展開後の本文 attachment\r\n").toUtf8()
+            << QStringLiteral("展開後の本文 attachment\r\n\r\n") << QString() << QString();
     }
     void attachmentResults()
     {
-        QFETCH(int, result);
+        QFETCH(QByteArray, raw);
+        QFETCH(QString, body);
         QFETCH(QString, box);
-        ScriptedMailLayer layer;
-        ScriptedMailLayer::Message m = scripted(1, QStringLiteral("Content-Disposition: attachment; filename=a.txt\r\n"));
-        m.expandedBody = QStringLiteral("展開後の本文");
-        m.expandResult = result;
-        layer.mailbox = {m};
-        setMailLayer(&layer);
+        QFETCH(QString, written);
+        FakeMailbox server;
+        FakeMailbox::Message m;
+        m.raw = raw;
+        server.mailbox = {m};
+        installMailPorts(server.ports());
         if (!box.isEmpty())
             m_prompt->answer(PromptAnswer::Ok);
         m_main->Command4_Click();
         QCOMPARE(m_prompt->texts(), box.isEmpty() ? QStringList() : QStringList{box});
-        // Stored and deleted in every case, with the notice after the expanded body.
         QCOMPARE(storedMails().size(), 1);
-        QCOMPARE(trimmed(storedMails()[0].Body), QStringLiteral("展開後の本文\r\n") + kNotice);
-        QVERIFY(layer.mailbox.isEmpty());
+        QCOMPARE(trimmed(storedMails()[0].Body), body + kNotice);
+        QVERIFY(server.mailbox.isEmpty());
+        if (!written.isEmpty())
+            QCOMPARE(test::readBytes(appPaths().attachFolder() + u'/' + written), QStringLiteral("添付の中身").toUtf8());
     }
 
     void attachmentMarkIsCaseSensitive()
     {
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1, QStringLiteral("See the Attachment.\r\n"))};
-        setMailLayer(&layer);
+        FakeMailbox server;
+        server.mailbox = {scripted(1, QStringLiteral("See the Attachment.\r\n"))};
+        installMailPorts(server.ports());
         m_main->Command4_Click();
         QCOMPARE(trimmed(storedMails()[0].Body), QStringLiteral("See the Attachment.\r\n"));
     }
@@ -537,13 +571,13 @@ private Q_SLOTS:
         victim.write("keep");
         victim.close();
         QVERIFY(QFile::link(victim.fileName(), appPaths().attachFolder() + QStringLiteral("/0.txt")));
-        ScriptedMailLayer layer;
-        ScriptedMailLayer::Message big = scripted(1);
+        FakeMailbox server;
+        FakeMailbox::Message big = scripted(1);
         big.size = 2 * 1024 * 1024 + 1;
-        ScriptedMailLayer::Message huge = scripted(3);
+        FakeMailbox::Message huge = scripted(3);
         huge.size = 2000000000; // what a hostile server may claim
-        layer.mailbox = {big, scripted(2), huge, scripted(4)};
-        setMailLayer(&layer);
+        server.mailbox = {big, scripted(2), huge, scripted(4)};
+        installMailPorts(server.ports());
         m_prompt->answer(PromptAnswer::Ok);
         m_main->Command4_Click();
         QCOMPARE(m_prompt->texts(),
@@ -556,10 +590,10 @@ private Q_SLOTS:
         QCOMPARE(records.size(), 2);
         QCOMPARE(trimmed(records[0].Subject), QStringLiteral("件名2"));
         QCOMPARE(trimmed(records[1].Subject), QStringLiteral("件名4"));
-        QCOMPARE(layer.mailbox.size(), 2);
-        QCOMPARE(layer.mailbox[0].subject, QStringLiteral("件名1"));
-        QCOMPARE(layer.mailbox[1].subject, QStringLiteral("件名3"));
-        QCOMPARE(layer.callNames().count(QStringLiteral("Pop3GetMail")), 2);
+        QCOMPARE(server.mailbox.size(), 2);
+        QCOMPARE(server.mailbox[0].subject, QStringLiteral("件名1"));
+        QCOMPARE(server.mailbox[1].subject, QStringLiteral("件名3"));
+        QCOMPARE(server.callNames().count(QStringLiteral("fetch")), 2);
         QCOMPARE(test::readBytes(victim.fileName()), QByteArray("keep"));
         QVERIFY(QFileInfo(appPaths().attachFolder() + QStringLiteral("/0.txt")).isSymLink());
     }
@@ -568,17 +602,17 @@ private Q_SLOTS:
     // QUIT; a run whose store cannot reach the disk commits no deletion.
     void storeFlushedOnceBeforeQuit()
     {
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1), scripted(2), scripted(3)};
-        setMailLayer(&layer);
+        FakeMailbox server;
+        server.mailbox = {scripted(1), scripted(2), scripted(3)};
+        installMailPorts(server.ports());
         QStringList synced;
         int deletedBefore = -1;
         bool openBefore = false;
         StoreFaults watched;
         watched.sync = [&](const QString &path) {
             synced << path;
-            deletedBefore = layer.count(QStringLiteral("Pop3DeleteMail"));
-            openBefore = layer.connectionOpen();
+            deletedBefore = server.count(QStringLiteral("remove"));
+            openBefore = server.connectionOpen();
             return true;
         };
         m_main->setStoreFaults(watched);
@@ -586,25 +620,25 @@ private Q_SLOTS:
         QCOMPARE(synced, QStringList{storePath()});
         QCOMPARE(deletedBefore, 3);
         QVERIFY(openBefore);
-        QCOMPARE(layer.callNames().last(), QStringLiteral("Pop3Close"));
-        QVERIFY(layer.mailbox.isEmpty());
+        QCOMPARE(server.callNames().last(), QStringLiteral("close"));
+        QVERIFY(server.mailbox.isEmpty());
         QCOMPARE(storedMails().size(), 3);
     }
 
     void failedFlushKeepsEveryMessageOnTheServer()
     {
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1), scripted(2), scripted(3)};
-        setMailLayer(&layer);
+        FakeMailbox server;
+        server.mailbox = {scripted(1), scripted(2), scripted(3)};
+        installMailPorts(server.ports());
         m_main->setStoreFaults(diskFails());
         m_prompt->answer(PromptAnswer::Ok);
 
         m_main->Command4_Click();
 
-        QCOMPARE(layer.count(QStringLiteral("Pop3Close")), 0);
-        QCOMPARE(layer.callNames().last(), QStringLiteral("Pop3Abandon"));
-        QVERIFY(!layer.connectionOpen());
-        QCOMPARE(layer.mailbox.size(), 3);
+        QCOMPARE(server.count(QStringLiteral("close")), 0);
+        QCOMPARE(server.callNames().last(), QStringLiteral("abandon"));
+        QVERIFY(!server.connectionOpen());
+        QCOMPARE(server.mailbox.size(), 3);
         QCOMPARE(m_prompt->shown().size(), 1);
         QVERIFY2(m_prompt->shown()[0].text.startsWith(
                      QStringLiteral("受信したメールをディスクに書き込めません。今回受信したメールはすべてサーバーに残してあります。")),
@@ -637,15 +671,15 @@ private Q_SLOTS:
     // Before each fetch the dialog, modal over the main window, shows "n / N".
     void progressShowsEachMessageInAModalDialog()
     {
-        ScriptedMailLayer layer;
-        layer.mailbox = {scripted(1), scripted(2), scripted(3)};
-        setMailLayer(&layer);
+        FakeMailbox server;
+        server.mailbox = {scripted(1), scripted(2), scripted(3)};
+        installMailPorts(server.ports());
         m_main->show();
         QStringList seen;
-        layer.onCall = [&](const QString &name) {
-            if (name != QLatin1String("Pop3GetMail"))
+        server.onCall = [&](const QString &name) {
+            if (name != QLatin1String("fetch"))
                 return;
-            const int n = layer.count(name);
+            const int n = server.count(name);
             runOnMainThread([&] {
                 auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
                 QVERIFY(dialog && dialog->isVisible());
@@ -676,9 +710,9 @@ private Q_SLOTS:
     void cancelWhileTheServerIsSilent()
     {
         SilentPop3Server server;
-        auto layer = std::make_unique<NetMailLayer>();
-        layer->setTimeouts(10000, 10000);
-        setMailLayer(layer.get());
+        NetworkLimits limits;
+        limits.pop3.connectTimeoutMs = limits.pop3.readTimeoutMs = 10000;
+        installMailPorts(networkMailPorts(limits));
         appState().settings.pop3Server = server.address();
         m_prompt->answer(PromptAnswer::Yes); // a password in plain text to a server without STLS
         m_main->show();
@@ -746,8 +780,7 @@ private Q_SLOTS:
         m_box.clear();
         for (int n = 1; n <= 3; ++n)
             m_box.put(plainMail(n));
-        auto layer = dovecotLayer();
-        setMailLayer(layer.get());
+        installDovecotPorts();
         appState().settings.pop3Server = tls ? m_box.tlsServer() : m_box.plainServer();
         appState().settings.apop = qint16(apop);
         setAccount(m_box.user(), m_box.password());
@@ -776,8 +809,7 @@ private Q_SLOTS:
         m_box.clear();
         for (int n = 1; n <= 3; ++n)
             m_box.put(plainMail(n));
-        auto layer = dovecotLayer();
-        setMailLayer(layer.get());
+        installDovecotPorts();
         appState().settings.pop3Server = m_box.plainServer();
         setAccount(m_box.user(), m_box.password());
         m_main->setStoreFaults(diskFails());
@@ -805,8 +837,7 @@ private Q_SLOTS:
         QVERIFY(m_box.running());
         m_box.clear();
         m_box.put(plainMail(1));
-        auto layer = dovecotLayer();
-        setMailLayer(layer.get());
+        installDovecotPorts();
         appState().settings.pop3Server = m_box.plainServer();
         setAccount(m_box.user(), QStringLiteral("wrong"));
         m_prompt->answer(PromptAnswer::Ok);
@@ -827,8 +858,7 @@ private Q_SLOTS:
         QVERIFY(m_box.running());
         m_box.clear();
         m_box.put(plainMail(1));
-        auto layer = dovecotLayer();
-        setMailLayer(layer.get());
+        installDovecotPorts();
         appState().settings.pop3Server = m_box.plainServer();
         setAccount(m_box.user(), QStringLiteral("wrong"));
 
@@ -851,8 +881,7 @@ private Q_SLOTS:
 
     void dovecotNoServer()
     {
-        auto layer = dovecotLayer();
-        setMailLayer(layer.get());
+        installDovecotPorts();
         appState().settings.pop3Server = QStringLiteral("127.0.0.1:21199");
         m_prompt->answer(PromptAnswer::Ok);
         m_main->Command4_Click();
@@ -869,8 +898,7 @@ private Q_SLOTS:
         QFile f(QStringLiteral(KESTRA_MAIL_TESTDATA "/multipart_attach.eml"));
         QVERIFY(f.open(QIODevice::ReadOnly));
         m_box.put(f.readAll());
-        auto layer = dovecotLayer();
-        setMailLayer(layer.get());
+        installDovecotPorts();
         appState().settings.pop3Server = m_box.tlsServer();
         setAccount(m_box.user(), m_box.password());
         m_main->Command4_Click();
@@ -897,8 +925,7 @@ private Q_SLOTS:
         // The attachment folder is a file: no attachment can be written there.
         QVERIFY(QDir(appPaths().attachFolder()).removeRecursively());
         test::writeBytes(appPaths().attachFolder(), "not a folder");
-        auto layer = dovecotLayer();
-        setMailLayer(layer.get());
+        installDovecotPorts();
         appState().settings.pop3Server = m_box.plainServer();
         setAccount(m_box.user(), m_box.password());
         m_prompt->answer(PromptAnswer::Ok);
@@ -922,8 +949,7 @@ private Q_SLOTS:
         const QByteArray body = QByteArray(20000, 'x') + "\r\n\xf0\x9f\x98\x80\r\n";
         const QByteArray message = plainMail(1, "=?UTF-8?B?" + subject.toUtf8().toBase64() + "?=", body);
         m_box.put(message);
-        auto layer = dovecotLayer();
-        setMailLayer(layer.get());
+        installDovecotPorts();
         appState().settings.pop3Server = m_box.plainServer();
         setAccount(m_box.user(), m_box.password());
         m_main->Command4_Click();
@@ -949,8 +975,7 @@ private Q_SLOTS:
         for (const test::HostileShape &shape : test::hostileShapes())
             m_box.put(shape.make(1));
         m_box.put(test::ordinaryMail(1));
-        auto layer = dovecotLayer();
-        setMailLayer(layer.get());
+        installDovecotPorts();
         appState().settings.pop3Server = m_box.plainServer();
         setAccount(m_box.user(), m_box.password());
         m_main->Command4_Click();

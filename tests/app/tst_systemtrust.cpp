@@ -1,7 +1,7 @@
 // Receiving and sending with the test servers' authority reached the way a
 // real one is: through the system's trust store (tests/servers/system_trust.sh
 // runs this test in a mount namespace whose /etc/ssl/certs holds it), with the
-// settings typed into the settings windows and the mail layer the program
+// settings typed into the settings windows and the mail ports the program
 // installs at start. Nothing is injected.
 
 #include "app/MainForm.h"
@@ -11,7 +11,8 @@
 #include "common/Paths.h"
 #include "common/Text.h"
 #include "compose/WriteForm.h"
-#include "mail/NetMailLayer.h"
+#include "app/NetworkMailPorts.h"
+#include "settings/MailOptionsInForce.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "storage/RecordFile.h"
@@ -72,7 +73,6 @@ class TestSystemTrust : public QObject
     test::DovecotBox m_box { QStringLiteral(KESTRA_DOVECOT_DIR), QStringLiteral("trust") };
     std::unique_ptr<test::TempAppFolder> m_app;
     std::unique_ptr<test::FakePrompt> m_prompts;
-    std::unique_ptr<NetMailLayer> m_layer;
 
     // The server settings and the account as the user enters them in the
     // windows; kestra.ini is then read back as start-up reads it.
@@ -132,17 +132,15 @@ private Q_SLOTS:
         m_box.clear();
         m_app = std::make_unique<test::TempAppFolder>();
         m_prompts = std::make_unique<test::FakePrompt>();
-        // As the program does at start: the real layer, nothing added to it.
-        m_layer = std::make_unique<NetMailLayer>();
-        setMailLayer(m_layer.get());
+        // As the program does at start: the real ports, nothing added to them.
+        installMailPorts(networkMailPorts());
     }
 
     void cleanup()
     {
         QCOMPARE(m_prompts->unexpected(), 0);
         test::closeAllWindows();
-        setMailLayer(nullptr);
-        m_layer.reset();
+        installMailPorts({});
         m_prompts.reset();
         m_app.reset();
     }

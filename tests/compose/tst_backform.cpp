@@ -1,10 +1,10 @@
 // The reply window: layout, attachments, pasting above the answered mail,
-// sending through the mail layer and the way back to the main window.
+// sending through the sender and the way back to the main window.
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "common/Twips.h"
 #include "compose/BackForm.h"
-#include "support/ScriptedMailLayer.h"
+#include "support/FakeSender.h"
 #include "storage/StoreBuffers.h"
 #include "support/TestSupport.h"
 
@@ -25,7 +25,7 @@ class TestBackForm : public QObject
 
     std::unique_ptr<test::TempAppFolder> m_folder;
     std::unique_ptr<test::FakePrompt> m_prompt;
-    std::unique_ptr<ScriptedMailLayer> m_layer;
+    std::unique_ptr<test::FakeSender> m_sender;
     std::unique_ptr<QWidget> m_main;
 
     static void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
@@ -35,8 +35,7 @@ private slots:
     {
         m_folder = std::make_unique<test::TempAppFolder>();
         m_prompt = std::make_unique<test::FakePrompt>();
-        m_layer = std::make_unique<ScriptedMailLayer>();
-        setMailLayer(m_layer.get());
+        m_sender = std::make_unique<test::FakeSender>();
         m_main = std::make_unique<QWidget>();
         mainWindowSlot() = m_main.get();
         appState().settings.smtpServer = QStringLiteral("smtp.example.jp");
@@ -46,10 +45,9 @@ private slots:
     {
         unloadForm<BackForm>();
         flushDeletes();
-        setMailLayer(nullptr);
         QCOMPARE(m_prompt->unexpected(), 0);
         m_main.reset();
-        m_layer.reset();
+        m_sender.reset();
         m_prompt.reset();
         m_folder.reset();
     }
@@ -172,7 +170,7 @@ private slots:
         QCOMPARE(replyPasteSeparator(), QString::fromUtf16(u"\r\n\r\n\r\n\r"));
     }
 
-    void sendingHandsThePlainTextToTheLayerAndUnloads()
+    void sendingHandsThePlainTextToTheSenderAndUnloads()
     {
         BackForm *w = form<BackForm>();
         w->ToText->setText(QStringLiteral(" taro@example.jp"));
@@ -181,8 +179,8 @@ private slots:
         w->AttachText->setText(QStringLiteral("/tmp/a.txt"));
         QPointer<BackForm> watch(w);
         w->Command2_Click();
-        QCOMPARE(m_layer->sent().size(), 1);
-        const ScriptedMailLayer::SentMail &mail = m_layer->sent().first();
+        QCOMPARE(m_sender->calls.size(), 1);
+        const test::FakeSender::Call &mail = m_sender->calls.first();
         QCOMPARE(mail.to, QStringLiteral(" taro@example.jp")); // as typed
         QCOMPARE(mail.subject, QStringLiteral("Re:  件名"));
         QVERIFY(mail.body.startsWith(QStringLiteral("本文")) && mail.body.contains(QStringLiteral("二行目")));
@@ -198,15 +196,15 @@ private slots:
 
     void aRefusedReplyKeepsTheWindowAndItsText()
     {
-        m_layer->failCall(QStringLiteral("SmtpSendMail"), 0, -1, QStringLiteral("550 宛先が見つかりません"));
+        m_sender->failSend(0, QStringLiteral("550 宛先が見つかりません"));
         BackForm *w = form<BackForm>();
-        w->ToText->clear(); // a cleared recipient still goes to the layer
+        w->ToText->clear(); // a cleared recipient still goes to the sender
         w->SubjectText->setText(QStringLiteral("Re:  件名"));
         w->BodyText->setPlainText(QStringLiteral("大事な返事"));
         w->show();
         m_prompt->answer(PromptAnswer::Ok);
         w->Command2_Click();
-        QCOMPARE(m_layer->count(QStringLiteral("SmtpSendMail")), 1);
+        QCOMPARE(int(m_sender->calls.size()), 1);
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown().first().title, QStringLiteral("送信エラー"));
         QVERIFY(m_prompt->shown().first().text.contains(QStringLiteral("550 宛先が見つかりません")));
@@ -230,7 +228,7 @@ private slots:
         QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt"));
         w->Command1_Click();
         QCOMPARE(loadedForm<BackForm>(), nullptr);
-        QCOMPARE(m_layer->count(QStringLiteral("SmtpSendMail")), 0);
+        QCOMPARE(int(m_sender->calls.size()), 0);
     }
 };
 

@@ -6,8 +6,8 @@
 #include "common/Forms.h"
 #include "common/Paths.h"
 #include "compose/BackForm.h"
-#include "mail/NetMailLayer.h"
-#include "mail/SmtpSender.h"
+#include "support/SmtpPorts.h"
+#include "smtp/SmtpSender.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -30,7 +30,6 @@ class TestBackFormSmtp : public QObject
 
     std::unique_ptr<test::TempAppFolder> m_app;
     std::unique_ptr<test::FakePrompt> m_prompt;
-    std::unique_ptr<NetMailLayer> m_layer;
 
     BackForm *reply(const QString &to, const QString &subject, const QString &body)
     {
@@ -47,13 +46,7 @@ private Q_SLOTS:
     {
         m_app = std::make_unique<test::TempAppFolder>();
         m_prompt = std::make_unique<test::FakePrompt>();
-        m_layer = std::make_unique<NetMailLayer>();
-        setMailLayer(m_layer.get());
-        m_layer->setSmtpTrustedCaFile(smtp::caFile());
-        SmtpLimits limits;
-        limits.connectSeconds = limits.responseSeconds = limits.stallSeconds = 5;
-        limits.totalSeconds = 30;
-        m_layer->setSmtpLimits(limits);
+        test::installSmtpPorts(test::shortSmtpLimits());
         SharedSettings &s = appState().settings;
         s.smtpServer = smtp::server(smtp::Kind::StartTls);
         s.mailAddress = QStringLiteral("me@example.test");
@@ -66,8 +59,7 @@ private Q_SLOTS:
         unloadForm<BackForm>();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         const int unexpected = m_prompt->unexpected();
-        setMailLayer(nullptr);
-        m_layer.reset();
+        installMailPorts({});
         m_prompt.reset();
         m_app.reset();
         QCOMPARE(unexpected, 0);
@@ -120,7 +112,7 @@ private Q_SLOTS:
         SmtpLimits patient;
         patient.connectSeconds = patient.responseSeconds = patient.stallSeconds = 60;
         patient.totalSeconds = 120;
-        m_layer->setSmtpLimits(patient);
+        test::installSmtpPorts(patient);
         m_prompt->setAutoAnswer(true);
         BackForm *w = reply(smtp::uniqueAddress(), QStringLiteral("Re:  件名"), QStringLiteral("消えては困る返事"));
 

@@ -9,8 +9,8 @@
 #include "common/Paths.h"
 #include "compose/Greetings.h"
 #include "compose/WriteForm.h"
-#include "mail/NetMailLayer.h"
-#include "mail/SmtpSender.h"
+#include "support/SmtpPorts.h"
+#include "smtp/SmtpSender.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "support/TestSupport.h"
@@ -52,7 +52,6 @@ class TestComposeSmtp : public QObject
 private:
     std::unique_ptr<test::TempAppFolder> m_app;
     std::unique_ptr<test::FakePrompt> m_prompt;
-    std::unique_ptr<NetMailLayer> m_layer;
 
     WriteForm *openForm(const QString &to, const QString &subject, const QString &body)
     {
@@ -67,18 +66,11 @@ private:
 private Q_SLOTS:
     void init()
     {
-        m_layer.reset();
         m_prompt.reset();
         m_app.reset();
         m_app = std::make_unique<test::TempAppFolder>();
         m_prompt = std::make_unique<test::FakePrompt>();
-        m_layer = std::make_unique<NetMailLayer>();
-        setMailLayer(m_layer.get());
-        m_layer->setSmtpTrustedCaFile(smtp::caFile());
-        SmtpLimits limits;
-        limits.connectSeconds = limits.responseSeconds = limits.stallSeconds = 5;
-        limits.totalSeconds = 30;
-        m_layer->setSmtpLimits(limits);
+        test::installSmtpPorts(test::shortSmtpLimits());
         SharedSettings &s = appState().settings;
         s.smtpServer = smtp::server(smtp::Kind::StartTls);
         s.mailAddress = QStringLiteral("me@example.test");
@@ -92,8 +84,7 @@ private Q_SLOTS:
         unloadForm<WriteForm>();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         const int unexpected = m_prompt->unexpected();
-        setMailLayer(nullptr);
-        m_layer.reset();
+        installMailPorts({});
         m_prompt.reset();
         m_app.reset();
         QCOMPARE(unexpected, 0);

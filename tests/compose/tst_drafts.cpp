@@ -7,7 +7,7 @@
 #include "compose/BackForm.h"
 #include "compose/DraftKeeper.h"
 #include "compose/WriteForm.h"
-#include "support/ScriptedMailLayer.h"
+#include "support/FakeSender.h"
 #include "storage/Settings.h"
 #include "support/TestSupport.h"
 
@@ -76,7 +76,7 @@ class TestDrafts : public QObject
 
     std::unique_ptr<test::TempAppFolder> m_folder;
     std::unique_ptr<test::FakePrompt> m_prompt;
-    std::unique_ptr<ScriptedMailLayer> m_layer;
+    std::unique_ptr<test::FakeSender> m_sender;
 
     static void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
     static QMap<QString, Draft> kept()
@@ -91,8 +91,7 @@ private Q_SLOTS:
         m_folder = std::make_unique<test::TempAppFolder>();
         QVERIFY(writeKeepDrafts(appPaths().extraIni(), true));
         m_prompt = std::make_unique<test::FakePrompt>();
-        m_layer = std::make_unique<ScriptedMailLayer>();
-        setMailLayer(m_layer.get());
+        m_sender = std::make_unique<test::FakeSender>();
         appState().settings.smtpServer = QStringLiteral("smtp.example.jp");
         appState().settings.mailAddress = QStringLiteral("me@example.jp");
     }
@@ -101,9 +100,8 @@ private Q_SLOTS:
         unloadForm<WriteForm>();
         unloadForm<BackForm>();
         flushDeletes();
-        setMailLayer(nullptr);
         QCOMPARE(m_prompt->unexpected(), 0);
-        m_layer.reset();
+        m_sender.reset();
         m_prompt.reset();
         m_folder.reset();
     }
@@ -232,7 +230,7 @@ private Q_SLOTS:
         w->drafts()->save();
         QCOMPARE(kept().size(), 1);
         w->Command1->click();
-        QCOMPARE(m_layer->count(QStringLiteral("SmtpSendMail")), 1);
+        QCOMPARE(int(m_sender->calls.size()), 1);
         flushDeletes();
         QVERIFY(kept().isEmpty());
 
@@ -258,7 +256,7 @@ private Q_SLOTS:
         w->drafts()->save();
         QCOMPARE(kept().value(QStringLiteral("BackForm")).body, QStringLiteral("お返事です。\n> 元のメール"));
 
-        m_layer->failCall(QStringLiteral("SmtpSendMail"), 1, -1, QStringLiteral("550 宛先が見つかりません"));
+        m_sender->failSend(1, QStringLiteral("550 宛先が見つかりません"));
         m_prompt->setAutoAnswer(true);
         w->Command2->click();
         QCOMPARE(kept().size(), 1);

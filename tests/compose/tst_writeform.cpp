@@ -1,7 +1,7 @@
-// The compose window with a scripted mail layer: layout, address panel,
+// The compose window with a fake sender: layout, address panel,
 // attachment row, help, greetings and fortune, and the send procedure.
 
-#include "ScriptedSendLayer.h"
+#include "support/FakeSender.h"
 #include "common/WorkerThread.h"
 
 #include "common/AppState.h"
@@ -96,7 +96,7 @@ class TestWriteForm : public QObject
 private:
     std::unique_ptr<test::TempAppFolder> m_app;
     std::unique_ptr<test::FakePrompt> m_prompt;
-    std::unique_ptr<test::ScriptedSendLayer> m_layer;
+    std::unique_ptr<test::FakeSender> m_sender;
 
     WriteForm *openForm()
     {
@@ -108,12 +108,12 @@ private:
 private Q_SLOTS:
     void init()
     {
-        m_layer.reset();
+        m_sender.reset();
         m_prompt.reset();
         m_app.reset();
         m_app = std::make_unique<test::TempAppFolder>();
         m_prompt = std::make_unique<test::FakePrompt>();
-        m_layer = std::make_unique<test::ScriptedSendLayer>();
+        m_sender = std::make_unique<test::FakeSender>();
         appState().settings.smtpServer = QStringLiteral("smtp.example.test");
         appState().settings.mailAddress = QStringLiteral("me@example.test");
         appState().clockText = QStringLiteral("2026/12/08 10:20:30");
@@ -124,7 +124,7 @@ private Q_SLOTS:
         unloadForm<WriteForm>();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         const int unexpected = m_prompt->unexpected();
-        m_layer.reset();
+        m_sender.reset();
         m_prompt.reset();
         m_app.reset();
         QCOMPARE(unexpected, 0);
@@ -193,8 +193,8 @@ private Q_SLOTS:
         // The greeting still stands in the box; a click on 送信 leaves the box.
         w->Combo1->setFocus(Qt::MouseFocusReason);
         QTest::mouseClick(w->Command1, Qt::LeftButton);
-        QCOMPARE(m_layer->calls.size(), 1);
-        QCOMPARE(m_layer->calls[0].body, QStringLiteral("拝啓\r\n本文"));
+        QCOMPARE(m_sender->calls.size(), 1);
+        QCOMPARE(m_sender->calls[0].body, QStringLiteral("拝啓\r\n本文"));
     }
 
     void fortuneDraw_data()
@@ -656,7 +656,7 @@ private Q_SLOTS:
         w->findChild<QPushButton *>(button)->click();
         QVERIFY(!loadedForm<WriteForm>());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(m_layer->calls.isEmpty());
+        QVERIFY(m_sender->calls.isEmpty());
         QVERIFY(sentRecords().isEmpty());
         // Opened again: empty and narrow.
         WriteForm *again = form<WriteForm>();
@@ -681,8 +681,8 @@ private Q_SLOTS:
         QVERIFY(!w->List2->isHidden());
         w->Command1->click();
 
-        QCOMPARE(m_layer->calls.size(), 1);
-        const auto &c = m_layer->calls.first();
+        QCOMPARE(m_sender->calls.size(), 1);
+        const auto &c = m_sender->calls.first();
         QCOMPARE(c.server, QStringLiteral("smtp.example.test"));
         QCOMPARE(c.to, QStringLiteral("  you@example.test ")); // as typed
         QCOMPARE(c.cc, QString());
@@ -692,7 +692,6 @@ private Q_SLOTS:
         QCOMPARE(c.body, QStringLiteral("  本文\r\n二行目  "));
         QCOMPARE(c.extraHeader, QString());
         QCOMPARE(c.attachments, QStringLiteral("/tmp/one.txt"));
-        QCOMPARE(c.flag, 0);
 
         const QList<MailRecord> records = sentRecords();
         QCOMPARE(records.size(), 1);
@@ -711,7 +710,7 @@ private Q_SLOTS:
     // pick adds to the files already attached.
     void attachmentsAfterFailedSend()
     {
-        m_layer->refused.insert(QStringLiteral("bad@example.test"));
+        m_sender->refused.insert(QStringLiteral("bad@example.test"));
         m_prompt->setAutoAnswer(true);
         WriteForm *w = openForm();
         w->setToText(QStringLiteral("bad@example.test"));
@@ -730,7 +729,7 @@ private Q_SLOTS:
         QCOMPARE(w->List2->item(1)->text(), QStringLiteral("/tmp/b.txt"));
         w->setToText(QStringLiteral("good@example.test"));
         w->Command1->click();
-        QCOMPARE(m_layer->calls.last().attachments, QStringLiteral("/tmp/a.txt,/tmp/b.txt"));
+        QCOMPARE(m_sender->calls.last().attachments, QStringLiteral("/tmp/a.txt,/tmp/b.txt"));
         QVERIFY(!loadedForm<WriteForm>());
     }
 
@@ -743,19 +742,19 @@ private Q_SLOTS:
         w->SubjectText->setText(subject);
         w->setBodyText(body);
         w->Command1->click();
-        QCOMPARE(m_layer->calls.first().subject, subject);
-        QCOMPARE(m_layer->calls.first().body, body);
+        QCOMPARE(m_sender->calls.first().subject, subject);
+        QCOMPARE(m_sender->calls.first().body, body);
         const MailRecord r = sentRecords().value(0);
         // 100 bytes of code page 932: fifty of these characters.
         QCOMPARE(trimmedField(r.Subject), subject.left(50));
         QCOMPARE(r.Body, body.left(12000));
     }
 
-    // A refused single mail: one box with the layer's text; nothing stored; the
+    // A refused single mail: one box with the sender's text; nothing stored; the
     // window stays with what the user typed.
     void sendSingleRefused()
     {
-        m_layer->refused.insert(QStringLiteral("bad@example.test"));
+        m_sender->refused.insert(QStringLiteral("bad@example.test"));
         m_prompt->setAutoAnswer(true);
         WriteForm *w = openForm();
         w->setToText(QStringLiteral("bad@example.test"));
@@ -782,8 +781,8 @@ private Q_SLOTS:
         w->setToText(QStringLiteral("good@example.test"));
         w->setRandomSource(sequence({ 0.0f }));
         w->Command1->click();
-        QCOMPARE(m_layer->calls.size(), 2);
-        QCOMPARE(m_layer->calls[1].body.count(fortuneBanner()), 1);
+        QCOMPARE(m_sender->calls.size(), 2);
+        QCOMPARE(m_sender->calls[1].body.count(fortuneBanner()), 1);
         QCOMPARE(sentRecords().size(), 1);
         QVERIFY(!loadedForm<WriteForm>());
     }
@@ -806,15 +805,15 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("アドレス帳の 3 件に送信します。よろしいですか？"));
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("確認"));
         QCOMPARE(m_prompt->shown()[0].buttons, PromptButtons::YesNo);
-        QVERIFY(m_layer->calls.isEmpty());
+        QVERIFY(m_sender->calls.isEmpty());
         QCOMPARE(loadedForm<WriteForm>(), w);
         m_prompt->answer(PromptAnswer::Yes);
         w->Command1->click();
 
-        QCOMPARE(m_layer->calls.size(), 3);
-        QCOMPARE(m_layer->calls[0].to, QStringLiteral("one@example.test"));
-        QCOMPARE(m_layer->calls[1].to, QStringLiteral("two@example.test"));
-        QCOMPARE(m_layer->calls[2].to, QStringLiteral("three@example.test"));
+        QCOMPARE(m_sender->calls.size(), 3);
+        QCOMPARE(m_sender->calls[0].to, QStringLiteral("one@example.test"));
+        QCOMPARE(m_sender->calls[1].to, QStringLiteral("two@example.test"));
+        QCOMPARE(m_sender->calls[2].to, QStringLiteral("three@example.test"));
         const QList<MailRecord> records = sentRecords();
         QCOMPARE(records.size(), 3);
         // Each record names the address its mail went to.
@@ -827,8 +826,8 @@ private Q_SLOTS:
     }
 
     // The bulk run shows "n / N" in a modal dialog while the mails go out;
-    // its cancel button, pressed during the second of four mails, leaves two
-    // sent and recorded, and the window with its text.
+    // its cancel button, pressed during the second of four mails, ends that
+    // transfer: one mail is sent and recorded, and the window keeps its text.
     void bulkProgressAndStop()
     {
         writeAddressBook({ { QStringLiteral("一"), QStringLiteral("one@example.test") },
@@ -842,7 +841,7 @@ private Q_SLOTS:
         w->setBodyText(QStringLiteral("皆様へ"));
         m_prompt->answer(PromptAnswer::Yes);
         QStringList seen;
-        m_layer->onSend = [&](int n) {
+        m_sender->onSend = [&](int n) {
             runOnMainThread([&] {
                 auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
                 QVERIFY(dialog && dialog->isVisible());
@@ -856,12 +855,12 @@ private Q_SLOTS:
         w->Command1->click();
         QCOMPARE(seen, (QStringList { QStringLiteral("メールを送信しています。（1 / 4）"),
                            QStringLiteral("メールを送信しています。（2 / 4）") }));
-        QCOMPARE(m_layer->calls.size(), 2);
-        QCOMPARE(m_layer->calls[1].to, QStringLiteral("two@example.test"));
-        QCOMPARE(sentRecords().size(), 2);
+        QCOMPARE(m_sender->calls.size(), 2);
+        QCOMPARE(m_sender->calls[1].to, QStringLiteral("two@example.test"));
+        QCOMPARE(sentRecords().size(), 1);
         QCOMPARE(loadedForm<WriteForm>(), w);
         QCOMPARE(w->SubjectText->text(), QStringLiteral("お知らせ"));
-        QCOMPARE(w->Label7->text(), QStringLiteral("送信を中止しました。（4 件中 2 件送信）"));
+        QCOMPARE(w->Label7->text(), QStringLiteral("送信を中止しました。（4 件中 1 件送信）"));
         QCOMPARE(m_prompt->shown().size(), 1); // the question before the run
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
     }
@@ -886,7 +885,7 @@ private Q_SLOTS:
         w->setBodyText(QStringLiteral("大事な本文"));
         m_prompt->answer(PromptAnswer::Ok);
         w->Command1->click();
-        QVERIFY(m_layer->calls.isEmpty());
+        QVERIFY(m_sender->calls.isEmpty());
         QVERIFY(sentRecords().isEmpty());
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown()[0].text,
@@ -907,7 +906,7 @@ private Q_SLOTS:
         for (int i = 1; i <= 25; ++i) {
             const QString address = QStringLiteral("bad%1@example.test").arg(i);
             book.append({ QStringLiteral("名前%1").arg(i), address });
-            m_layer->refused.insert(address);
+            m_sender->refused.insert(address);
         }
         writeAddressBook(book, names::addressBook, { 2 });
         m_prompt->setAutoAnswer(true);
@@ -919,8 +918,8 @@ private Q_SLOTS:
 
         QCOMPARE(m_prompt->shown().size(), 2);
         QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("アドレス帳の 27 件に送信します。よろしいですか？"));
-        QCOMPARE(m_layer->calls.size(), 27);
-        QCOMPARE(m_layer->calls[1].to, QStringLiteral("four@example.test"));
+        QCOMPARE(m_sender->calls.size(), 27);
+        QCOMPARE(m_sender->calls[1].to, QStringLiteral("four@example.test"));
         const QList<MailRecord> records = sentRecords();
         QCOMPARE(records.size(), 2);
         QCOMPARE(trimmedField(records[1].Header3), QStringLiteral("four@example.test"));
@@ -944,7 +943,7 @@ private Q_SLOTS:
         w->Check1->setChecked(true);
         w->setRandomSource(sequence({ 0.34f }));
         w->Command1->click();
-        QCOMPARE(m_layer->calls.first().body,
+        QCOMPARE(m_sender->calls.first().body,
             QStringLiteral("短い本文") + kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf
                 + fortuneTexts().at(4));
         QCOMPARE(trimmedField(sentRecords().value(0).Body), QStringLiteral("短い本文"));
@@ -957,7 +956,7 @@ private Q_SLOTS:
         w->Check1->setChecked(true);
         w->setRandomSource(sequence({ 0.0f }));
         w->Command1->click();
-        QCOMPARE(m_layer->calls.first().body,
+        QCOMPARE(m_sender->calls.first().body,
             kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf + fortuneTexts().at(0));
     }
 
@@ -975,11 +974,11 @@ private Q_SLOTS:
         w->setRandomSource(sequence({ 0.0f, 0.5f, 0.99f }));
         m_prompt->answer(PromptAnswer::Yes);
         w->Command1->click();
-        QCOMPARE(m_layer->calls.size(), 3);
+        QCOMPARE(m_sender->calls.size(), 3);
         const int expected[3] = { 0, 6, 11 };
         for (int i = 0; i < 3; ++i) {
-            QCOMPARE(m_layer->calls[i].body, withFortune(QStringLiteral("本文"), expected[i] + 1));
-            QCOMPARE(m_layer->calls[i].body.count(fortuneBanner()), 1);
+            QCOMPARE(m_sender->calls[i].body, withFortune(QStringLiteral("本文"), expected[i] + 1));
+            QCOMPARE(m_sender->calls[i].body.count(fortuneBanner()), 1);
         }
         for (const MailRecord &r : sentRecords())
             QCOMPARE(trimmedField(r.Body), QStringLiteral("本文"));
@@ -996,8 +995,8 @@ private Q_SLOTS:
         w->Command6->click();
         w->setToText(QStringLiteral("solo@example.test"));
         w->Command1->click();
-        QCOMPARE(m_layer->calls.size(), 1);
-        QCOMPARE(m_layer->calls[0].to, QStringLiteral("solo@example.test"));
+        QCOMPARE(m_sender->calls.size(), 1);
+        QCOMPARE(m_sender->calls[0].to, QStringLiteral("solo@example.test"));
         QVERIFY(m_prompt->shown().isEmpty());
     }
 };

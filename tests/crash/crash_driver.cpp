@@ -3,7 +3,7 @@
 //
 //   crash_driver receive FOLDER SERVER USER PASSWORD CAFILE
 //       receives every waiting message into FOLDER's received store through
-//       the main window's receive step and the real POP3 layer
+//       the main window's receive step and the real POP3 session
 //   crash_driver receive-keep FOLDER SERVER USER PASSWORD CAFILE
 //       the same with the mail left on the server: only messages no earlier
 //       run fetched are received
@@ -30,8 +30,8 @@
 #include "common/UserPrompt.h"
 #include "history/HistoryListBox.h"
 #include "history/TyakuForm.h"
-#include "mail/MailLayer.h"
-#include "mail/NetMailLayer.h"
+#include "app/NetworkMailPorts.h"
+#include "settings/MailOptionsInForce.h"
 #include "storage/Originals.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
@@ -146,15 +146,15 @@ int main(int argc, char **argv)
         options.leaveOnServer = mode == u"receive-keep";
         if (!writeReceiveOptions(appPaths().extraIni(), options))
             return 1;
-        NetMailLayer layer;
-        layer.setTimeouts(10000, 10000);
-        layer.addTrustedCaFile(args.at(6));
-        setMailLayer(&layer);
+        NetworkLimits limits;
+        limits.pop3.connectTimeoutMs = limits.pop3.readTimeoutMs = 10000;
+        limits.pop3.extraCaCertificates = QSslCertificate::fromPath(args.at(6), QSsl::Pem);
+        installMailPorts(networkMailPorts(limits));
         appState().settings.pop3Server = args.at(3);
         MainForm main;
         announceStart();
         ReceiveMail(main);
-        setMailLayer(nullptr);
+        installMailPorts({});
         return answers.shown == 0 ? 0 : 2;
     }
 

@@ -6,7 +6,6 @@
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "compose/BackForm.h"
-#include "support/ScriptedMailLayer.h"
 #include "storage/RecordFile.h"
 
 #include <QLineEdit>

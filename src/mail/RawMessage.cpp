@@ -1,0 +1,53 @@
+#include "mail/RawMessage.h"
+
+#include <QBuffer>
+#include <QDir>
+
+#include <unistd.h>
+
+namespace kestra {
+
+int removeReceiveLeftovers()
+{
+    // Only a crash leaves one: a finished receive removes its file. A file
+    // another running copy is still receiving into stays readable to it.
+    QDir temp(QDir::tempPath());
+    QString pattern = QString::fromLatin1(kReceiveFilePattern);
+    pattern.replace(QStringLiteral("XXXXXX"), QStringLiteral("*"));
+    int removed = 0;
+    for (const QFileInfo &file : temp.entryInfoList({pattern}, QDir::Files | QDir::Hidden)) {
+        if (!file.isSymLink() && file.ownerId() == ::getuid() && QFile::remove(file.filePath()))
+            ++removed;
+    }
+    return removed;
+}
+
+QByteArray RawMessage::readAll() const
+{
+    if (!m_file)
+        return m_bytes; // shared, not copied
+    if (!m_file->seek(0))
+        return {};
+    return m_file->readAll();
+}
+
+QByteArray RawMessage::headerBlock() const
+{
+    QBuffer memory;
+    memory.setData(m_bytes);
+    QIODevice &in = m_file ? static_cast<QIODevice &>(*m_file) : memory;
+    if (!in.isOpen() && !in.open(QIODevice::ReadOnly))
+        return {};
+    if (!in.seek(0))
+        return {};
+    QByteArray header;
+    while (!in.atEnd()) {
+        const QByteArray line = in.readLine();
+        if (line == "\r\n" || line == "\n" || line == "\r")
+            break;
+        header += line;
+    }
+    return header;
+}
+
+} // namespace kestra

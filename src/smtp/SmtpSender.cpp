@@ -1,0 +1,752 @@
+// GLib (through GMime) uses "signals" as a name; this file is built with
+// QT_NO_KEYWORDS so that Qt's keyword macros stay out of its way.
+#include <gmime/gmime.h>
+
+#include <curl/curl.h>
+#include <iconv.h>
+
+#include "smtp/SmtpSender.h"
+
+#include "common/Clock.h"
+#include "common/Text.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QMimeDatabase>
+#include <QRegularExpression>
+#include <QSysInfo>
+
+#include <cerrno>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace kestra {
+
+namespace {
+
+void initLibraries()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        g_mime_init();
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
+}
+
+// Owning pointers for GLib objects.
+struct GObjectDeleter {
+    void operator()(void *p) const
+    {
+        if (p)
+            g_object_unref(p);
+    }
+};
+template <class T> using GPtr = std::unique_ptr<T, GObjectDeleter>;
+
+QString fromUtf8(const char *text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+// Converts through glibc's iconv. Gives false when a character has no code in
+// `charset`; the output then holds what was converted before it.
+bool iconvEncode(const QString &text, const char *charset, QByteArray &out)
+{
+    out.clear();
+    iconv_t cd = iconv_open(charset, "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    QByteArray in = text.toUtf8();
+    char *inPtr = in.data();
+    size_t inLeft = size_t(in.size());
+    QByteArray buffer(qsizetype(in.size()) * 4 + 16, '\0');
+    char *outPtr = buffer.data();
+    size_t outLeft = size_t(buffer.size());
+    bool ok = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1);
+    // Back to the initial shift state (ESC ( B for ISO-2022-JP).
+    if (ok)
+        ok = iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != size_t(-1);
+    iconv_close(cd);
+    out = buffer.left(qsizetype(buffer.size() - qsizetype(outLeft)));
+    return ok && inLeft == 0;
+}
+
+bool hasLongLine(const QByteArray &bytes, int limit)
+{
+    qsizetype start = 0;
+    while (start <= bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0)
+            end = bytes.size();
+        if (end - start > limit)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// Headers may not carry line breaks of their own.
+QString oneLine(const QString &text)
+{
+    QString out = text;
+    out.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    out.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    out.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    out.replace(QChar(0), QLatin1Char(' '));
+    return out;
+}
+
+// RFC 2047 encoded words (B encoding) for a header text, folded between the
+// words. Each word is converted on its own, so an ISO-2022-JP word starts and
+// ends in ASCII as decoders expect; a character is never split across words.
+QByteArray encodedWords(const QString &text, const char *charset)
+{
+    const QByteArray prefix = QByteArray("=?") + charset + "?B?";
+    const int maxBytes = (75 - int(prefix.size()) - 2) / 4 * 3;
+    QList<QByteArray> words;
+    QByteArray pending;
+    qsizetype start = 0;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const qsizetype step = (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
+        QByteArray candidate;
+        iconvEncode(text.mid(start, i + step - start), charset, candidate);
+        if (candidate.size() > maxBytes && i > start) {
+            words.append(pending);
+            start = i;
+            continue;
+        }
+        pending = candidate;
+        i += step;
+    }
+    if (i > start)
+        words.append(pending);
+    QByteArray out;
+    for (const QByteArray &w : words) {
+        if (!out.isEmpty())
+            out += "\n ";
+        out += prefix + w.toBase64() + "?=";
+    }
+    return out;
+}
+
+bool isBareAddress(const QByteArray &addr)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^[!#-'*+\\-/-9=?A-Z^-~.]+@[A-Za-z0-9.\\-\\[\\]:]+$"));
+    return pattern.match(QString::fromLatin1(addr)).hasMatch() && !addr.startsWith('.')
+        && !addr.contains("..");
+}
+
+// Parses a list of addresses into `list` (owned by the caller) and collects the
+// bare addresses for the envelope. The text may separate addresses with
+// commas and, since the recipient box spans lines, with line breaks.
+bool parseAddresses(const QString &text, InternetAddressList *list, QList<QByteArray> &bare, QString &bad)
+{
+    QString cleaned = text;
+    cleaned.replace(QLatin1Char('\r'), QLatin1Char(','));
+    cleaned.replace(QLatin1Char('\n'), QLatin1Char(','));
+    const QByteArray utf8 = cleaned.toUtf8();
+    GPtr<InternetAddressList> parsed(internet_address_list_parse(nullptr, utf8.constData()));
+    if (!parsed) {
+        if (trimBlanks(cleaned.replace(QLatin1Char(','), QLatin1Char(' '))).isEmpty())
+            return true; // nothing given
+        bad = text;
+        return false;
+    }
+
+    const int count = internet_address_list_length(parsed.get());
+    for (int i = 0; i < count; ++i) {
+        InternetAddress *ia = internet_address_list_get_address(parsed.get(), i);
+        QList<InternetAddressMailbox *> boxes;
+        if (INTERNET_ADDRESS_IS_GROUP(ia)) {
+            InternetAddressList *members = internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia));
+            for (int j = 0; j < internet_address_list_length(members); ++j) {
+                InternetAddress *m = internet_address_list_get_address(members, j);
+                if (INTERNET_ADDRESS_IS_MAILBOX(m))
+                    boxes.append(INTERNET_ADDRESS_MAILBOX(m));
+            }
+        } else if (INTERNET_ADDRESS_IS_MAILBOX(ia)) {
+            boxes.append(INTERNET_ADDRESS_MAILBOX(ia));
+        }
+        for (InternetAddressMailbox *box : boxes) {
+            const QByteArray addr = QByteArray(internet_address_mailbox_get_idn_addr(box));
+            if (!isBareAddress(addr)) {
+                bad = fromUtf8(internet_address_mailbox_get_addr(box));
+                if (bad.isEmpty())
+                    bad = text;
+                return false;
+            }
+            bare.append(addr);
+        }
+    }
+    internet_address_list_append(list, parsed.get());
+    return true;
+}
+
+// Content type from the file name's extension.
+QByteArray contentTypeFor(const QString &fileName)
+{
+    static const QMimeDatabase db;
+    const QMimeType type = db.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    if (!type.isValid() || type.isDefault())
+        return QByteArrayLiteral("application/octet-stream");
+    return type.name().toLatin1();
+}
+
+GMimeDataWrapper *wrapperFor(const QByteArray &bytes)
+{
+    GMimeStream *stream = g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size()));
+    GMimeDataWrapper *wrapper = g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT);
+    g_object_unref(stream);
+    return wrapper;
+}
+
+GMimePart *attachmentPart(const QString &fileName, const QByteArray &bytes)
+{
+    const QByteArray type = contentTypeFor(fileName);
+    const qsizetype slash = type.indexOf('/');
+    GMimePart *part
+        = g_mime_part_new_with_type(type.left(slash).constData(), type.mid(slash + 1).constData());
+    GPtr<GMimeDataWrapper> wrapper(wrapperFor(bytes));
+    g_mime_part_set_content(part, wrapper.get());
+    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+    g_mime_object_set_disposition(GMIME_OBJECT(part), GMIME_DISPOSITION_ATTACHMENT);
+
+    const QByteArray name = oneLine(fileName).toUtf8();
+    // filename*= (RFC 2231) in the disposition, name="=?UTF-8?B?...?=" in the
+    // content type: the first is the standard, the second what older mailers read.
+    g_mime_part_set_filename(part, name.constData());
+    GMimeContentDisposition *disposition = g_mime_object_get_content_disposition(GMIME_OBJECT(part));
+    if (GMimeParam *p = g_mime_param_list_get_parameter(
+            g_mime_content_disposition_get_parameters(disposition), "filename")) {
+        g_mime_param_set_encoding_method(p, GMIME_PARAM_ENCODING_METHOD_RFC2231);
+        g_mime_param_set_charset(p, "UTF-8");
+    }
+    GMimeContentType *contentType = g_mime_object_get_content_type(GMIME_OBJECT(part));
+    if (GMimeParam *p
+        = g_mime_param_list_get_parameter(g_mime_content_type_get_parameters(contentType), "name")) {
+        g_mime_param_set_encoding_method(p, GMIME_PARAM_ENCODING_METHOD_RFC2047);
+        g_mime_param_set_charset(p, "UTF-8");
+    }
+    return part;
+}
+
+GMimePart *bodyPart(const QString &body, QString &charset)
+{
+    const QString text = toCrLf(body);
+    QByteArray bytes;
+    GMimeContentEncoding encoding = GMIME_CONTENT_ENCODING_7BIT;
+    if (iconvEncode(text, "ISO-2022-JP", bytes)) {
+        charset = QStringLiteral("ISO-2022-JP");
+        // SMTP lines end at 998 bytes; a longer line goes in base64.
+        if (hasLongLine(bytes, 998))
+            encoding = GMIME_CONTENT_ENCODING_BASE64;
+    } else {
+        charset = QStringLiteral("UTF-8");
+        bytes = text.toUtf8();
+        encoding = GMIME_CONTENT_ENCODING_BASE64;
+    }
+    GMimeTextPart *part = g_mime_text_part_new_with_subtype("plain");
+    GPtr<GMimeDataWrapper> wrapper(wrapperFor(bytes));
+    g_mime_part_set_content(GMIME_PART(part), wrapper.get());
+    g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", charset.toLatin1().constData());
+    g_mime_part_set_content_encoding(GMIME_PART(part), encoding);
+    return GMIME_PART(part);
+}
+
+} // namespace
+
+QString SmtpServerAddress::url(const QString &heloName) const
+{
+    const QString h = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return (implicitTls ? QStringLiteral("smtps://") : QStringLiteral("smtp://")) + h + QLatin1Char(':')
+        + QString::number(port) + QLatin1Char('/') + heloName;
+}
+
+Result<SmtpServerAddress> parseSmtpServer(const QString &name)
+{
+    if (trimBlanks(name).isEmpty())
+        return Error(QStringLiteral("SMTPサーバー名が設定されていません。"));
+    const Result<ServerAddress> parsed = parseServerAddress(name, MailProtocol::Smtp);
+    if (!parsed)
+        return Error(QStringLiteral("SMTPサーバー名「%1」が正しくありません（%2）。")
+                         .arg(trimBlanks(name), parsed.error().message()));
+    SmtpServerAddress a;
+    a.implicitTls = parsed.value().implicitTls;
+    a.host = parsed.value().host;
+    a.port = parsed.value().port;
+    a.portGiven = parsed.value().portGiven;
+    return a;
+}
+
+bool fitsIso2022Jp(const QString &text)
+{
+    QByteArray ignored;
+    return iconvEncode(text, "ISO-2022-JP", ignored);
+}
+
+Result<BuiltMessage> buildMessage(const OutgoingMail &mail, const QDateTime &date)
+{
+    initLibraries();
+    BuiltMessage out;
+    const auto fail = [](const QString &why) { return Error(why); };
+
+    // Attachments first: nothing is sent when one of them cannot be read.
+    QList<QPair<QString, QByteArray>> files;
+    for (const QString &path : mail.attachmentPaths) {
+        QFile file(path);
+        if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("添付ファイル「%1」を読み込めません。%2")
+                            .arg(path,
+                                QFileInfo(path).isFile() ? file.errorString()
+                                                         : QStringLiteral("ファイルがありません。")));
+        QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return fail(
+                QStringLiteral("添付ファイル「%1」を読み込めません。%2").arg(path, file.errorString()));
+        files.append({ QFileInfo(path).fileName(), bytes });
+    }
+
+    GPtr<GMimeMessage> message(g_mime_message_new(TRUE));
+    GMimeObject *object = GMIME_OBJECT(message.get());
+
+    QString bad;
+    QList<QByteArray> fromBare;
+    if (trimBlanks(mail.from).isEmpty())
+        return fail(QStringLiteral("差出人（自分のメールアドレス）が設定されていません。"));
+    if (!parseAddresses(mail.from, g_mime_message_get_from(message.get()), fromBare, bad)
+        || fromBare.size() != 1)
+        return fail(QStringLiteral("差出人のメールアドレス「%1」が正しくありません。").arg(mail.from));
+    out.envelopeFrom = fromBare.first();
+
+    if (!parseAddresses(
+            mail.to, g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_TO), out.recipients, bad))
+        return fail(QStringLiteral("宛先のメールアドレス「%1」が正しくありません。").arg(bad));
+    if (!parseAddresses(
+            mail.cc, g_mime_message_get_addresses(message.get(), GMIME_ADDRESS_TYPE_CC), out.recipients, bad))
+        return fail(QStringLiteral("宛先のメールアドレス「%1」が正しくありません。").arg(bad));
+    {
+        GPtr<InternetAddressList> bccList(internet_address_list_new());
+        if (!parseAddresses(mail.bcc, bccList.get(), out.recipients, bad))
+            return fail(QStringLiteral("宛先のメールアドレス「%1」が正しくありません。").arg(bad));
+    }
+    if (out.recipients.isEmpty())
+        return fail(QStringLiteral("宛先が指定されていません。"));
+
+    const QString subject = oneLine(mail.subject);
+    g_mime_message_set_subject(message.get(), subject.toUtf8().constData(), nullptr);
+    bool plainAscii = true;
+    for (QChar c : subject)
+        plainAscii = plainAscii && c.unicode() >= 0x20 && c.unicode() < 0x7F;
+    if (!plainAscii) {
+        // Japanese mailers expect B-encoded ISO-2022-JP words; GMime would pick Q.
+        const char *charset = fitsIso2022Jp(subject) ? "ISO-2022-JP" : "UTF-8";
+        GMimeHeader *header = g_mime_header_list_get_header(g_mime_object_get_header_list(object), "Subject");
+        const QByteArray raw = ' ' + encodedWords(subject, charset) + '\n';
+        g_mime_header_set_raw_value(header, raw.constData());
+    }
+
+    GDateTime *when = g_date_time_new_from_unix_local(date.toSecsSinceEpoch());
+    g_mime_message_set_date(message.get(), when);
+    g_date_time_unref(when);
+
+    const QByteArray domain = out.envelopeFrom.mid(out.envelopeFrom.indexOf('@') + 1);
+    char *messageId = g_mime_utils_generate_message_id(domain.constData());
+    g_mime_message_set_message_id(message.get(), messageId);
+    g_free(messageId);
+    g_mime_object_set_header(object, "MIME-Version", "1.0", nullptr);
+
+    const QStringList extra = toCrLf(mail.extraHeader).split(QLatin1String("\r\n"), Qt::SkipEmptyParts);
+    static const QRegularExpression headerLine(QStringLiteral("^([!-9;-~]+):[ ]?(.*)$"));
+    for (const QString &line : extra) {
+        const QRegularExpressionMatch m = headerLine.match(line);
+        if (!m.hasMatch())
+            return fail(QStringLiteral("追加ヘッダー「%1」が正しくありません。").arg(line));
+        g_mime_object_append_header(
+            object, m.captured(1).toUtf8().constData(), m.captured(2).toUtf8().constData(), "utf-8");
+    }
+
+    GPtr<GMimePart> text(bodyPart(mail.body, out.bodyCharset));
+    if (files.isEmpty()) {
+        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(text.get()));
+    } else {
+        GPtr<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
+        g_mime_multipart_add(mixed.get(), GMIME_OBJECT(text.get()));
+        for (const auto &file : files) {
+            GPtr<GMimePart> part(attachmentPart(file.first, file.second));
+            g_mime_multipart_add(mixed.get(), GMIME_OBJECT(part.get()));
+        }
+        g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(mixed.get()));
+    }
+
+    GMimeFormatOptions *options = g_mime_format_options_new();
+    g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new());
+    const ssize_t written = g_mime_object_write_to_stream(object, options, stream.get());
+    g_mime_format_options_free(options);
+    if (written < 0)
+        return fail(QStringLiteral("メールを組み立てられません。"));
+    GByteArray *bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
+    out.source = QByteArray(reinterpret_cast<const char *>(bytes->data), qsizetype(bytes->len));
+    return out;
+}
+
+// What one libcurl session saw: the upload position and the server's replies.
+struct SmtpSender::Transfer {
+    const QByteArray *data = nullptr;
+    qsizetype position = 0;
+    bool sawEhlo = false;
+    bool offeredStartTls = false;
+    QString lastReply; // last line the server sent
+    QString lastCommand; // last command sent (AUTH details left out)
+    QString failedCommand; // the command the server answered with an error
+    int lastReplyCode = 0; // the code of that error answer
+    QString refusedRecipient;
+    const std::function<bool()> *cancelRequested = nullptr;
+
+    // libcurl asks this several times a second, also while it waits for the
+    // server: a non-zero answer ends the transfer at once.
+    static int progress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        const auto *t = static_cast<const Transfer *>(user);
+        return t->cancelRequested && *t->cancelRequested && (*t->cancelRequested)() ? 1 : 0;
+    }
+
+    static size_t read(char *buffer, size_t size, size_t count, void *user)
+    {
+        auto *t = static_cast<Transfer *>(user);
+        const qsizetype left = t->data->size() - t->position;
+        const qsizetype n = qMin(left, qsizetype(size * count));
+        memcpy(buffer, t->data->constData() + t->position, size_t(n));
+        t->position += n;
+        return size_t(n);
+    }
+
+    static int debug(CURL *, curl_infotype type, char *data, size_t size, void *user)
+    {
+        auto *t = static_cast<Transfer *>(user);
+        if (type != CURLINFO_HEADER_IN && type != CURLINFO_HEADER_OUT)
+            return 0;
+        const QStringList lines
+            = QString::fromLatin1(data, qsizetype(size)).split(QLatin1String("\r\n"), Qt::SkipEmptyParts);
+        for (const QString &line : lines) {
+            if (type == CURLINFO_HEADER_IN) {
+                t->lastReply = line;
+                if (line.startsWith(QLatin1Char('4')) || line.startsWith(QLatin1Char('5'))) {
+                    t->failedCommand = t->lastCommand;
+                    t->lastReplyCode = line.left(3).toInt();
+                }
+                if (line.size() > 4 && line.startsWith(QLatin1String("250"))
+                    && line.mid(4).trimmed().compare(QLatin1String("STARTTLS"), Qt::CaseInsensitive) == 0)
+                    t->offeredStartTls = true;
+            } else {
+                const QString upper = line.toUpper();
+                if (upper.startsWith(QLatin1String("EHLO")))
+                    t->sawEhlo = true;
+                t->lastCommand = upper.startsWith(QLatin1String("AUTH")) ? QStringLiteral("AUTH") : line;
+            }
+        }
+        return 0;
+    }
+};
+
+SmtpSender::SmtpSender(SmtpSetup setup)
+    : m_server(std::move(setup.server))
+    , m_account(std::move(setup.account))
+    , m_limits(setup.limits)
+    , m_connection(std::move(setup.connection))
+    , m_memoryIni(std::move(setup.memoryIni))
+    , m_trustedCaFile(std::move(setup.trustedCaFile))
+    , m_prompt(setup.prompt)
+{
+    // A time limit of the server settings bounds every wait.
+    if (m_connection.timeoutSeconds > 0)
+        m_limits.connectSeconds = m_limits.responseSeconds = m_limits.stallSeconds = m_connection.timeoutSeconds;
+    initLibraries();
+}
+
+SmtpSender::~SmtpSender()
+{
+    if (m_curl)
+        curl_easy_cleanup(static_cast<CURL *>(m_curl));
+}
+
+Status SmtpSender::send(const OutgoingMail &mail)
+{
+    Result<SmtpServerAddress> parsed = parseSmtpServer(m_server);
+    if (!parsed)
+        return parsed.error();
+    SmtpServerAddress &address = parsed.value();
+    if (m_connection.security == Security::Tls)
+        address.implicitTls = true;
+    if (!address.portGiven)
+        address.port = m_connection.port > 0
+            ? m_connection.port
+            : usualPort(MailProtocol::Smtp, address.implicitTls ? Security::Tls : m_connection.security);
+    const Result<BuiltMessage> built = buildMessage(mail, clock().now());
+    if (!built)
+        return built.error();
+    const BuiltMessage &message = built.value();
+    Status outcome = sendOver(address, message);
+    if (outcome || m_memoryIni.isEmpty() || !outcome.error().is(Error::Kind::CertificateRejected) || !m_prompt)
+        return outcome;
+
+    // A certificate the system does not know: the user may trust exactly this
+    // one for this server; it is then pinned for the next try.
+    const ServerMemory memory(m_memoryIni, MailProtocol::Smtp, address.host, address.port);
+    const SmtpCertificateProbe probe = probeSmtpCertificate(address, m_limits.connectSeconds * 1000, m_trustedCaFile);
+    if (probe.certificate.isNull() || probe.errors.isEmpty())
+        return outcome;
+    if (certificateFingerprint(probe.certificate) != memory.trustedFingerprint()
+        && !securityQuestions::trustCertificate(m_prompt, memory, QStringLiteral("SMTP"), probe.certificate, probe.errors,
+            address.host, QStringLiteral("送信エラー")))
+        return Error::answered(); // the question said it all
+    m_pinnedKey = "sha256//"
+        + QCryptographicHash::hash(probe.certificate.publicKey().toDer(), QCryptographicHash::Sha256).toBase64();
+    outcome = sendOver(address, message);
+    m_pinnedKey.clear();
+    return outcome;
+}
+
+Status SmtpSender::sendOver(const SmtpServerAddress &address, const BuiltMessage &message)
+{
+    const QString server = address.host + QLatin1Char(':') + QString::number(address.port);
+    if (address.implicitTls)
+        return transfer(address, message, true, nullptr);
+    if (m_connection.security == Security::None)
+        return transfer(address, message, false, nullptr); // the user's choice
+
+    // STARTTLS. A refused or failed upgrade is an error; a server that does
+    // not offer it gets the password in clear only when the user allows it.
+    bool notOffered = false;
+    Status first = transfer(address, message, true, &notOffered);
+    const std::optional<ServerMemory> memory = m_memoryIni.isEmpty()
+        ? std::nullopt
+        : std::optional<ServerMemory>(std::in_place, m_memoryIni, MailProtocol::Smtp, address.host, address.port);
+    if (first && memory)
+        memory->rememberTls();
+    if (first || !notOffered)
+        return first;
+    if (m_connection.security == Security::StartTls)
+        return Error(
+            QStringLiteral("SMTPサーバー「%1」は暗号化通信（STARTTLS）に対応していないため、送信を中止しました。パスワードは送っていません。\r\n"
+                           "「設定」の「POPサーバー」でSMTPの接続の保護とポート番号を確かめてください（SSL/TLS ならふつうはポート 465）。")
+                .arg(server));
+    if (m_account.user.isEmpty() || !memory)
+        return transfer(address, message, false, nullptr, false); // no password goes out
+    if (Status allowed = securityQuestions::plainLogin(m_prompt, *memory, QStringLiteral("SMTP")); !allowed)
+        return allowed;
+    return transfer(address, message, false, nullptr);
+}
+
+Status SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
+    bool *startTlsNotOffered, bool logIn)
+{
+    if (!m_curl)
+        m_curl = curl_easy_init();
+    CURL *curl = static_cast<CURL *>(m_curl);
+    if (!curl)
+        return Error(QStringLiteral("メールを送信する準備ができません。"));
+    curl_easy_reset(curl);
+
+    QString helo = QSysInfo::machineHostName();
+    static const QRegularExpression heloPattern(QStringLiteral("^[A-Za-z0-9.\\-]+$"));
+    if (!heloPattern.match(helo).hasMatch())
+        helo = QStringLiteral("localhost");
+
+    Transfer t;
+    t.data = &message.source;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    const QByteArray url = address.url(helo).toUtf8();
+    const QByteArray from = '<' + message.envelopeFrom + '>';
+    curl_slist *recipients = nullptr;
+    for (const QByteArray &r : message.recipients)
+        recipients = curl_slist_append(recipients, QByteArray('<' + r + '>').constData());
+    const QByteArray user = m_account.user.toUtf8();
+    const QByteArray password = m_account.password.toUtf8();
+    const QByteArray caFile = QFile::encodeName(m_trustedCaFile);
+
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &Transfer::read);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &t);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(message.source.size()));
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Transfer::debug);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &t);
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, long(requireTls ? CURLUSESSL_ALL : CURLUSESSL_NONE));
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!caFile.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
+    if (!m_pinnedKey.isEmpty()) {
+        // The user accepted this very certificate, name and all, for this
+        // server: its key stands in for both the authorities and the name check.
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+        curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, m_pinnedKey.constData());
+    }
+    if (!user.isEmpty() && logIn) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+    }
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(m_limits.connectSeconds));
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(m_limits.responseSeconds));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(m_limits.stallSeconds));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, long(m_limits.totalSeconds));
+    t.cancelRequested = &m_cancelRequested;
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Transfer::progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
+
+    const CURLcode code = curl_easy_perform(curl);
+    // The handle keeps its connection for the next mail, and libcurl may still
+    // talk on it later (QUIT when the handle goes): no option may keep pointing
+    // at this function's buffers and callbacks by then.
+    curl_easy_reset(curl);
+    curl_slist_free_all(recipients);
+
+    if (code == CURLE_OK) {
+        // With CURLUSESSL_ALL a session that succeeded ran over TLS.
+        m_lastEncrypted = requireTls;
+        return {};
+    }
+
+    // A fresh session that never saw STARTTLS offered: the caller may go plain.
+    if (startTlsNotOffered && code == CURLE_USE_SSL_FAILED && t.sawEhlo && !t.offeredStartTls) {
+        *startTlsNotOffered = true;
+        return Error(QStringLiteral("STARTTLS"));
+    }
+
+    const QString server = address.host + QLatin1Char(':') + QString::number(address.port);
+    QString text;
+    switch (code) {
+    case CURLE_ABORTED_BY_CALLBACK:
+        text = QStringLiteral("送信を中止しました。");
+        break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+        text = QStringLiteral("SMTPサーバー「%1」が見つかりません。\r\n"
+                              "「設定」の「POPサーバー」でSMTPサーバー名の綴りを確かめてください。インターネットにつながっているかも確かめてください。")
+                   .arg(address.host);
+        break;
+    case CURLE_COULDNT_CONNECT:
+        text = QStringLiteral("SMTPサーバー「%1」に接続できません。\r\n"
+                              "「設定」の「POPサーバー」でSMTPサーバー名、ポート番号、接続の保護を確かめてください。")
+                   .arg(server);
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        text = QStringLiteral("SMTPサーバー「%1」が時間内に応答しません。\r\n"
+                              "しばらくしてからもう一度送信してください。続くときは「設定」の「POPサーバー」でポート番号と接続の保護を確かめてください。")
+                   .arg(server);
+        break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+        text = QStringLiteral("SMTPサーバー「%1」の証明書を確認できないため、送信を中止しました。パスワードは送っていません。").arg(server);
+        break;
+    case CURLE_SSL_CONNECT_ERROR:
+        text = QStringLiteral("SMTPサーバー「%1」と暗号化通信（TLS）を確立できません。パスワードは送っていません。\r\n"
+                              "「設定」の「POPサーバー」で接続の保護（STARTTLS か SSL/TLS）とポート番号を確かめてください。")
+                   .arg(server);
+        break;
+    case CURLE_USE_SSL_FAILED:
+        text = QStringLiteral("SMTPサーバー「%1」で暗号化通信（STARTTLS）に切り替えられません。").arg(server);
+        break;
+    case CURLE_LOGIN_DENIED:
+        text = QStringLiteral("SMTPサーバー「%1」で認証に失敗しました。IDとパスワードを確かめてください。")
+                   .arg(server);
+        break;
+    default:
+        if (t.failedCommand.startsWith(QLatin1String("RCPT"), Qt::CaseInsensitive)) {
+            QString who = t.failedCommand.section(QLatin1Char(':'), 1).trimmed();
+            who.remove(QLatin1Char('<')).remove(QLatin1Char('>'));
+            text = QStringLiteral("宛先「%1」はサーバーに受け付けられませんでした。").arg(who);
+        } else if (t.failedCommand.startsWith(QLatin1String("MAIL"), Qt::CaseInsensitive)
+            && t.lastReplyCode == 530) {
+            text
+                = QStringLiteral("SMTPサーバー「%1」は認証を求めています。IDとパスワードを設定してください。")
+                      .arg(server);
+        } else if (t.failedCommand.startsWith(QLatin1String("MAIL"), Qt::CaseInsensitive)) {
+            text = QStringLiteral("差出人「%1」はサーバーに受け付けられませんでした。")
+                       .arg(QString::fromUtf8(message.envelopeFrom));
+        } else if (t.failedCommand.startsWith(QLatin1String("AUTH"), Qt::CaseInsensitive)) {
+            text
+                = QStringLiteral("SMTPサーバー「%1」で認証に失敗しました。IDとパスワードを確かめてください。")
+                      .arg(server);
+        } else {
+            text = QStringLiteral("SMTPサーバー「%1」へメールを送信できませんでした。").arg(server);
+        }
+        break;
+    }
+    QString detail = QString::fromUtf8(errorBuffer);
+    if (detail.isEmpty())
+        detail = QString::fromUtf8(curl_easy_strerror(code));
+    text += QStringLiteral("\r\n詳細: ") + detail;
+    if (!t.lastReply.isEmpty() && code != CURLE_COULDNT_CONNECT && code != CURLE_COULDNT_RESOLVE_HOST)
+        text += QStringLiteral("\r\nサーバーの応答: ") + t.lastReply;
+    const Error::Kind kind = code == CURLE_PEER_FAILED_VERIFICATION ? Error::Kind::CertificateRejected
+        : code == CURLE_ABORTED_BY_CALLBACK                         ? Error::Kind::Canceled
+                                                                    : Error::Kind::Failed;
+    return Error(text, kind);
+}
+
+SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs, const QString &caFile)
+{
+    SmtpCertificateProbe probe;
+    QSslSocket socket;
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    if (!caFile.isEmpty())
+        config.setCaCertificates(QSslConfiguration::systemCaCertificates() + QSslCertificate::fromPath(caFile));
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    socket.setSslConfiguration(config);
+    socket.setPeerVerifyName(address.host);
+    QObject::connect(&socket, &QSslSocket::sslErrors, &socket, [&](const QList<QSslError> &errors) {
+        probe.errors = errors;
+        probe.certificate = socket.peerCertificate();
+        socket.abort(); // only looked at: nothing is sent over it
+    });
+    // One reply: its last line starts with the code and a blank.
+    const auto reply = [&](const char *code) {
+        QByteArray line;
+        while (socket.state() == QAbstractSocket::ConnectedState) {
+            if (!socket.canReadLine() && !socket.waitForReadyRead(timeoutMs))
+                return false;
+            while (socket.canReadLine()) {
+                line = socket.readLine();
+                if (line.size() >= 4 && line[3] == ' ')
+                    return line.startsWith(code);
+            }
+        }
+        return false;
+    };
+    if (address.implicitTls) {
+        socket.connectToHostEncrypted(address.host, quint16(address.port));
+        socket.waitForEncrypted(timeoutMs);
+    } else {
+        socket.connectToHost(address.host, quint16(address.port));
+        if (!socket.waitForConnected(timeoutMs) || !reply("220"))
+            return probe;
+        socket.write("EHLO localhost\r\n");
+        if (!reply("250"))
+            return probe;
+        socket.write("STARTTLS\r\n");
+        if (!reply("220"))
+            return probe;
+        socket.startClientEncryption();
+        socket.waitForEncrypted(timeoutMs);
+    }
+    socket.abort();
+    return probe;
+}
+
+} // namespace kestra

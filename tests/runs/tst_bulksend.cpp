@@ -1,0 +1,123 @@
+// The compose window's send as a run of its own, without a window: one mail
+// per recipient with its own fortune, the sent records of the mails that
+// went out, the failures, and where a cancel stops it.
+#include "common/AppState.h"
+#include "runs/BulkSend.h"
+#include "compose/Greetings.h"
+#include "storage/RecordFile.h"
+#include "support/FakeSender.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace kestra;
+
+class TestBulkSend : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    BulkSendInputs inputs() const
+    {
+        BulkSendInputs in;
+        in.server = QStringLiteral("smtp.example.test");
+        in.from = QStringLiteral("me@example.test");
+        in.recipients = {QStringLiteral("one@example.test"), QStringLiteral("two@example.test"),
+                         QStringLiteral("three@example.test")};
+        in.subject = QStringLiteral(" お知らせ ");
+        in.body = QStringLiteral("皆様へ");
+        in.attachments = QStringLiteral("/tmp/a.txt,/tmp/b.txt");
+        in.sentStorePath = m_dir.filePath(QStringLiteral("kstdata5.data"));
+        in.dateText = [] { return QStringLiteral("2026/12/08 10:20:30"); };
+        return in;
+    }
+    QList<MailRecord> sentRecords() const
+    {
+        QList<MailRecord> records;
+        if (!scanRecords(inputs().sentStorePath, MailRecord::kLength, [&](qint64, const QByteArray &bytes) {
+                records.append(MailRecord::decode(bytes));
+                return true;
+            }))
+            qWarning("cannot read the sent store");
+        return records;
+    }
+
+    struct Canceler final : BulkSendObserver {
+        BulkSend *send = nullptr;
+        int at = 0;
+        void progress(int n, int) override
+        {
+            if (n == at)
+                send->cancel();
+        }
+    };
+
+private Q_SLOTS:
+    void init() { QFile::remove(inputs().sentStorePath); }
+
+    // A refused mail is listed and not recorded; the others go out, each
+    // with its own fortune, and are recorded with the body as typed.
+    void sendsOneMailEachAndRecordsWhatWentOut()
+    {
+        test::FakeSender fake;
+        fake.failSend(2, QStringLiteral("宛先を受け付けません。\r\n詳しくは..."));
+        BulkSendInputs in = inputs();
+        in.fortunes = {0, 6, 11};
+        in.addFortune = withFortune;
+        const std::unique_ptr<MailSender> sender = fake.sender(in.server);
+        const BulkSendResult result = BulkSend(*sender, in).run();
+
+        QCOMPARE(fake.calls.size(), 3);
+        QCOMPARE(fake.calls[0].server, QStringLiteral("smtp.example.test"));
+        QCOMPARE(fake.calls[0].from, QStringLiteral("me@example.test"));
+        QCOMPARE(fake.calls[0].body, withFortune(QStringLiteral("皆様へ"), 0));
+        QCOMPARE(result.sent, 2);
+        QVERIFY(!result.stopped);
+        QCOMPARE(result.failed, QStringList{QStringLiteral("two@example.test：宛先を受け付けません。")});
+        QVERIFY(result.lastError);
+        QCOMPARE(result.lastError->message(), QStringLiteral("宛先を受け付けません。\r\n詳しくは..."));
+        QCOMPARE(fake.calls[2].to, QStringLiteral("three@example.test"));
+        QCOMPARE(fake.calls[2].body, withFortune(QStringLiteral("皆様へ"), 11));
+        QCOMPARE(fake.calls[2].attachments, in.attachments);
+        QCOMPARE(fake.calls[2].subject, in.subject);
+        const QList<MailRecord> records = sentRecords();
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records[1].encode(), sentRecord(in.subject, QStringLiteral("2026/12/08 10:20:30"),
+                                                 QStringLiteral("three@example.test"), QStringLiteral("皆様へ"))
+                                          .encode());
+        QVERIFY(records[1].Subject.startsWith(QStringLiteral("お知らせ")));
+    }
+
+    // Canceled before the third mail: two went out; canceled while the second
+    // was being handed over: one went out, and the aborted one is no failure.
+    void cancelStopsTheRun_data()
+    {
+        QTest::addColumn<bool>("inATransfer");
+        QTest::newRow("between two mails") << false;
+        QTest::newRow("during a transfer") << true;
+    }
+    void cancelStopsTheRun()
+    {
+        QFETCH(bool, inATransfer);
+        test::FakeSender fake;
+        const std::unique_ptr<MailSender> sender = fake.sender(inputs().server);
+        Canceler canceler;
+        canceler.at = inATransfer ? 0 : 3;
+        BulkSend send(*sender, inputs(), &canceler);
+        canceler.send = &send;
+        fake.onSend = [&](int n) {
+            if (inATransfer && n == 2)
+                send.cancel();
+        };
+        const BulkSendResult result = send.run();
+        QVERIFY(result.stopped);
+        QVERIFY(result.failed.isEmpty());
+        QCOMPARE(result.sent, inATransfer ? 1 : 2);
+        QCOMPARE(sentRecords().size(), result.sent);
+        QCOMPARE(fake.calls.size(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBulkSend)
+#include "tst_bulksend.moc"

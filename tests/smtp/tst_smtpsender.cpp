@@ -1,0 +1,489 @@
+// SMTP sending: server names, the message as built, and sessions against the
+// real test servers (STARTTLS, smtps, plain, AUTH, refusals, no server).
+
+#include "settings/MailOptionsInForce.h"
+#include "servers/ParsedMail.h"
+#include "servers/SmtpTestServer.h"
+
+#include "common/AppState.h"
+#include "common/Paths.h"
+#include "settings/MailOptionsInForce.h"
+#include "smtp/SmtpSender.h"
+#include "storage/Settings.h"
+#include "support/SmtpPorts.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace kestra;
+namespace smtp = kestra::test::smtp;
+
+namespace {
+
+QByteArray allBytes()
+{
+    QByteArray b;
+    for (int round = 0; round < 40; ++round)
+        for (int i = 0; i < 256; ++i)
+            b.append(char(i));
+    return b;
+}
+
+OutgoingMail simpleMail(const QString &to)
+{
+    OutgoingMail m;
+    m.from = QStringLiteral("sender@example.test");
+    m.to = to;
+    m.subject = QStringLiteral("テスト");
+    m.body = QStringLiteral("本文です。\r\n");
+    return m;
+}
+
+// A sender to `server` that trusts the test servers' authority, with waits
+// bounded by a few seconds, logging in as the test user.
+SmtpSetup testSetup(const QString &server, const QString &password = QString::fromLatin1(smtp::kPassword))
+{
+    SmtpSetup setup;
+    setup.server = server;
+    setup.trustedCaFile = smtp::caFile();
+    setup.limits.connectSeconds = setup.limits.responseSeconds = setup.limits.stallSeconds = 5;
+    setup.limits.totalSeconds = 30;
+    if (!password.isEmpty())
+        setup.account = {QString::fromLatin1(smtp::kUser), password};
+    return setup;
+}
+
+} // namespace
+
+class TestSmtpSender : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void serverNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("tls");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("host") << "mail.example.test" << true << false << "mail.example.test" << 25;
+        QTest::newRow("host:port") << " 127.0.0.1:2525 " << true << false << "127.0.0.1" << 2525;
+        QTest::newRow("smtp url") << "smtp://mail.example.test" << true << false << "mail.example.test" << 25;
+        QTest::newRow("smtp url port")
+            << "SMTP://mail.example.test:587/" << true << false << "mail.example.test" << 587;
+        QTest::newRow("smtps url") << "smtps://mail.example.test" << true << true << "mail.example.test"
+                                   << 465;
+        QTest::newRow("smtps url port") << "smtps://127.0.0.1:21227" << true << true << "127.0.0.1" << 21227;
+        QTest::newRow("ipv6 port") << "[::1]:2525" << true << false << "::1" << 2525;
+        QTest::newRow("ipv6 bare") << "::1" << true << false << "::1" << 25;
+        QTest::newRow("empty") << "   " << false << false << "" << 0;
+        QTest::newRow("other scheme") << "http://mail.example.test" << false << false << "" << 0;
+        QTest::newRow("port zero") << "mail.example.test:0" << false << false << "" << 0;
+        QTest::newRow("port too big") << "mail.example.test:70000" << false << false << "" << 0;
+        QTest::newRow("port not a number") << "mail.example.test:smtp" << false << false << "" << 0;
+        QTest::newRow("credentials") << "smtp://user:pw@mail.example.test" << false << false << "" << 0;
+        QTest::newRow("path") << "smtp://mail.example.test/x" << false << false << "" << 0;
+        QTest::newRow("blank inside") << "mail example" << false << false << "" << 0;
+    }
+    void serverNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, ok);
+        const Result<SmtpServerAddress> parsed = parseSmtpServer(name);
+        QCOMPARE(parsed.ok(), ok);
+        if (!ok) {
+            QVERIFY(!parsed.error().message().isEmpty());
+            return;
+        }
+        const SmtpServerAddress &a = parsed.value();
+        QFETCH(bool, tls);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QCOMPARE(a.implicitTls, tls);
+        QCOMPARE(a.host, host);
+        QCOMPARE(a.port, port);
+    }
+
+    void attachmentList()
+    {
+        QCOMPARE(splitAttachmentPaths(QString()), QStringList());
+        QCOMPARE(splitAttachmentPaths(QStringLiteral("/a/b.txt,/c d/e.pdf,")),
+            (QStringList { QStringLiteral("/a/b.txt"), QStringLiteral("/c d/e.pdf") }));
+    }
+
+    // The charset of the body follows what its characters need.
+    void bodyCharset_data()
+    {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<QString>("charset");
+        QTest::newRow("ascii") << "Hello\r\n"
+                               << "ISO-2022-JP";
+        QTest::newRow("kanji and kana") << "いつもお世話になっております。\r\n漢字カナ"
+                                        << "ISO-2022-JP";
+        QTest::newRow("circled digit") << "番号①です"
+                                       << "UTF-8";
+        QTest::newRow("half-width kana") << "ｶﾀｶﾅ"
+                                         << "UTF-8";
+        QTest::newRow("emoji") << "晴れ☀️"
+                               << "UTF-8";
+    }
+    void bodyCharset()
+    {
+        QFETCH(QString, body);
+        QFETCH(QString, charset);
+        OutgoingMail m = simpleMail(QStringLiteral("a@example.test"));
+        m.body = body;
+        const Result<BuiltMessage> builtResult = buildMessage(m, QDateTime::currentDateTime());
+        QVERIFY2(builtResult.ok(), qPrintable(builtResult.ok() ? QString() : builtResult.error().message()));
+        const BuiltMessage &built = builtResult.value();
+        QCOMPARE(built.bodyCharset, charset);
+        const test::ParsedMail parsed = test::parseMail(built.source);
+        QVERIFY(parsed.ok);
+        QCOMPARE(parsed.bodyCharset.toUpper(), charset);
+        QVERIFY2(test::sameBody(parsed.body, body), qPrintable(parsed.body));
+        // Nothing but 7-bit bytes travels.
+        for (char c : built.source)
+            QVERIFY(uchar(c) < 0x80);
+    }
+
+    void messageHeaders()
+    {
+        OutgoingMail m = simpleMail(QStringLiteral("one@example.test, Two <two@example.test>"));
+        m.cc = QStringLiteral("three@example.test");
+        m.bcc = QStringLiteral("hidden@example.test");
+        m.subject = QStringLiteral("会議の件について（再送）");
+        const QDateTime when(QDate(2026, 12, 8), QTime(10, 20, 30));
+        const Result<BuiltMessage> builtResult = buildMessage(m, when);
+        QVERIFY2(builtResult.ok(), qPrintable(builtResult.ok() ? QString() : builtResult.error().message()));
+        const BuiltMessage &built = builtResult.value();
+        QCOMPARE(built.envelopeFrom, QByteArray("sender@example.test"));
+        QCOMPARE(built.recipients,
+            (QList<QByteArray> {
+                "one@example.test", "two@example.test", "three@example.test", "hidden@example.test" }));
+        const test::ParsedMail parsed = test::parseMail(built.source);
+        QCOMPARE(parsed.subject, m.subject);
+        QVERIFY2(parsed.rawSubject.startsWith("=?ISO-2022-JP?B?"), parsed.rawSubject.constData());
+        QCOMPARE(parsed.to,
+            (QStringList { QStringLiteral("one@example.test"), QStringLiteral("two@example.test") }));
+        QCOMPARE(parsed.cc, QStringList { QStringLiteral("three@example.test") });
+        QCOMPARE(parsed.from, QStringLiteral("sender@example.test"));
+        QVERIFY(!built.source.contains("hidden@example.test"));
+        QCOMPARE(parsed.header("MIME-Version"), QByteArray("1.0"));
+        QVERIFY(parsed.header("Message-Id").endsWith("@example.test>"));
+        const QDateTime date
+            = QDateTime::fromString(QString::fromLatin1(parsed.header("Date")), Qt::RFC2822Date);
+        QCOMPARE(date, when);
+        // Every line ends in CR LF.
+        QVERIFY(!built.source.contains(QByteArray("\r\r")));
+        QCOMPARE(built.source.count('\n'), built.source.count("\r\n"));
+    }
+
+    // A subject that ISO-2022-JP cannot hold goes out as UTF-8 words; a line
+    // break typed into it cannot start a header of its own.
+    void subjectEdgeCases()
+    {
+        OutgoingMail m = simpleMail(QStringLiteral("a@example.test"));
+        m.subject = QStringLiteral("①のお知らせ\r\nBcc: victim@example.test");
+        const Result<BuiltMessage> builtResult = buildMessage(m, QDateTime::currentDateTime());
+        QVERIFY(builtResult.ok());
+        const BuiltMessage &built = builtResult.value();
+        const test::ParsedMail parsed = test::parseMail(built.source);
+        QCOMPARE(parsed.subject, QStringLiteral("①のお知らせ Bcc: victim@example.test"));
+        QVERIFY(parsed.header("Bcc").isEmpty());
+        QVERIFY(parsed.rawSubject.toLower().startsWith("=?utf-8?"));
+
+        // A long subject is split into several words on folded lines, no
+        // character cut in two, and reads back whole.
+        m.subject = QStringLiteral("【ご案内】") + QString(50, QChar(0x6F22))
+            + QStringLiteral(" and ASCII text 123 ") + QString(30, QChar(0x304B));
+        const Result<BuiltMessage> longResult = buildMessage(m, QDateTime::currentDateTime());
+        QVERIFY(longResult.ok());
+        const BuiltMessage &longOne = longResult.value();
+        const test::ParsedMail back = test::parseMail(longOne.source);
+        QCOMPARE(back.subject, m.subject);
+        for (const QByteArray &line : longOne.source.left(longOne.source.indexOf("\r\n\r\n")).split('\n'))
+            QVERIFY2(line.size() <= 90, line.constData());
+        QVERIFY(back.rawSubject.count("=?ISO-2022-JP?B?") > 3);
+    }
+
+    // A long line of Japanese text does not fit SMTP's line limit in 7 bit.
+    void longLineBody()
+    {
+        OutgoingMail m = simpleMail(QStringLiteral("a@example.test"));
+        m.body = QString(600, QChar(0x3042)) + QStringLiteral("\r\n次の行");
+        const Result<BuiltMessage> builtResult = buildMessage(m, QDateTime::currentDateTime());
+        QVERIFY(builtResult.ok());
+        const BuiltMessage &built = builtResult.value();
+        for (const QByteArray &line : built.source.split('\n'))
+            QVERIFY(line.size() <= 999);
+        const test::ParsedMail parsed = test::parseMail(built.source);
+        QVERIFY2(test::sameBody(parsed.body, m.body), qPrintable(parsed.body));
+    }
+
+    // Lone LF and CR become CR LF; text survives.
+    void lineEndsNormalised()
+    {
+        OutgoingMail m = simpleMail(QStringLiteral("a@example.test"));
+        m.body = QStringLiteral("一\n二\r三\r\n四");
+        const Result<BuiltMessage> built = buildMessage(m, QDateTime::currentDateTime());
+        QVERIFY(built.ok());
+        QVERIFY(test::sameBody(test::parseMail(built.value().source).body, QStringLiteral("一\r\n二\r\n三\r\n四")));
+    }
+
+    void invalidInput_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("attachment");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("no recipient") << "me@example.test"
+                                      << "  "
+                                      << ""
+                                      << "宛先が指定されていません。";
+        QTest::newRow("recipient without domain") << "me@example.test"
+                                                  << "nobody"
+                                                  << ""
+                                                  << "nobody";
+        QTest::newRow("no own address") << ""
+                                        << "a@example.test"
+                                        << ""
+                                        << "差出人";
+        QTest::newRow("bad own address") << "me at example"
+                                         << "a@example.test"
+                                         << ""
+                                         << "差出人";
+        QTest::newRow("missing attachment") << "me@example.test"
+                                            << "a@example.test"
+                                            << "/nonexistent/file.txt"
+                                            << "/nonexistent/file.txt";
+        QTest::newRow("folder as attachment") << "me@example.test"
+                                              << "a@example.test"
+                                              << "/tmp"
+                                              << "/tmp";
+    }
+    void invalidInput()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, attachment);
+        QFETCH(QString, expected);
+        OutgoingMail m = simpleMail(to);
+        m.from = from;
+        if (!attachment.isEmpty())
+            m.attachmentPaths = { attachment };
+        const Result<BuiltMessage> built = buildMessage(m, QDateTime::currentDateTime());
+        QVERIFY(!built.ok());
+        QVERIFY2(built.error().message().contains(expected), qPrintable(built.error().message()));
+    }
+
+    // STARTTLS, AUTH with the saved account, Japanese subject and body, two
+    // attachments with Japanese names, byte for byte.
+    void sendOverStartTls()
+    {
+        QTemporaryDir dir;
+        const QString binPath = dir.filePath(QStringLiteral("資料 データ.bin"));
+        const QString pdfPath = dir.filePath(QStringLiteral("report.pdf"));
+        test::writeBytes(binPath, allBytes());
+        test::writeBytes(pdfPath, QByteArray("%PDF-1.4\r\n%\xe2\xe3\xcf\xd3\r\n"));
+
+        const QString to = smtp::uniqueAddress();
+        OutgoingMail m = simpleMail(to + QStringLiteral(",") + smtp::uniqueAddress(QStringLiteral("second")));
+        m.subject = QStringLiteral("見積書の送付について");
+        m.body = QStringLiteral("山田様\r\n\r\nいつもお世話になっております。\r\n見積書をお送りします。");
+        m.attachmentPaths = { binPath, pdfPath };
+
+        SmtpSender sender(testSetup(smtp::server(smtp::Kind::StartTls)));
+        const Status sent = sender.send(m);
+        QVERIFY2(sent.ok(), qPrintable(sent.ok() ? QString() : sent.error().message()));
+        QVERIFY(sender.lastSessionEncrypted());
+
+        const QList<smtp::Received> got = smtp::receivedFor(to);
+        QCOMPARE(got.size(), 1);
+        QVERIFY(got[0].tls);
+        QCOMPARE(got[0].user, QString::fromLatin1(smtp::kUser));
+        QCOMPARE(got[0].mailFrom, QStringLiteral("sender@example.test"));
+        QCOMPARE(got[0].rcptTos.size(), 2);
+        const test::ParsedMail parsed = test::parseMail(got[0].source);
+        QVERIFY(parsed.ok);
+        QCOMPARE(parsed.subject, m.subject);
+        QVERIFY2(test::sameBody(parsed.body, m.body), qPrintable(parsed.body));
+        QCOMPARE(parsed.bodyCharset.toUpper(), QStringLiteral("ISO-2022-JP"));
+        QCOMPARE(parsed.attachments.size(), 2);
+        QCOMPARE(parsed.attachments[0].fileName, QStringLiteral("資料 データ.bin"));
+        QCOMPARE(parsed.attachments[0].bytes, allBytes());
+        QCOMPARE(parsed.attachments[0].encoding.toLower(), QStringLiteral("base64"));
+        QCOMPARE(parsed.attachments[0].contentType, QStringLiteral("application/octet-stream"));
+        // Both spellings of the name: RFC 2231 in the disposition, RFC 2047 in the type.
+        QVERIFY2(parsed.attachments[0].rawDisposition.contains("filename*=UTF-8''"),
+            parsed.attachments[0].rawDisposition.constData());
+        QVERIFY2(parsed.attachments[0].rawContentType.contains("name=\"=?UTF-8?b?")
+                || parsed.attachments[0].rawContentType.contains("name=\"=?utf-8?b?"),
+            parsed.attachments[0].rawContentType.constData());
+        QCOMPARE(parsed.attachments[1].fileName, QStringLiteral("report.pdf"));
+        QCOMPARE(parsed.attachments[1].contentType, QStringLiteral("application/pdf"));
+        QCOMPARE(parsed.attachments[1].bytes, test::readBytes(pdfPath));
+    }
+
+    // The same sender keeps going: a second mail right after the first.
+    void secondMailOnSameSender()
+    {
+        SmtpSender sender(testSetup(smtp::server(smtp::Kind::StartTls)));
+        const QString a = smtp::uniqueAddress(), b = smtp::uniqueAddress();
+        QVERIFY(sender.send(simpleMail(a)).ok());
+        QVERIFY(sender.send(simpleMail(b)).ok());
+        QCOMPARE(smtp::receivedFor(a).size(), 1);
+        QCOMPARE(smtp::receivedFor(b).size(), 1);
+    }
+
+    void sendOverSmtps()
+    {
+        SmtpSender sender(testSetup(QStringLiteral("smtps://127.0.0.1:%1").arg(smtp::port(smtp::Kind::Smtps))));
+        const QString to = smtp::uniqueAddress();
+        const Status sent = sender.send(simpleMail(to));
+        QVERIFY2(sent.ok(), qPrintable(sent.ok() ? QString() : sent.error().message()));
+        const QList<smtp::Received> got = smtp::receivedFor(to);
+        QCOMPARE(got.size(), 1);
+        QCOMPARE(got[0].port, smtp::port(smtp::Kind::Smtps));
+        QCOMPARE(test::parseMail(got[0].source).body, QStringLiteral("本文です。\r\n"));
+    }
+
+    // A server that never offers STARTTLS gets a plain session (and no login).
+    void plainServerWithoutStartTls()
+    {
+        SmtpSender sender(testSetup(QStringLiteral("smtp://127.0.0.1:%1").arg(smtp::port(smtp::Kind::Plain))));
+        const QString to = smtp::uniqueAddress();
+        const Status sent = sender.send(simpleMail(to));
+        QVERIFY2(sent.ok(), qPrintable(sent.ok() ? QString() : sent.error().message()));
+        QVERIFY(!sender.lastSessionEncrypted());
+        const QList<smtp::Received> got = smtp::receivedFor(to);
+        QCOMPARE(got.size(), 1);
+        QVERIFY(!got[0].tls);
+        QVERIFY(got[0].user.isEmpty());
+    }
+
+    // Failures: each is reported with a readable text and nothing arrives.
+    void failures_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<bool>("trustCa");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("recipientPrefix");
+        QTest::addColumn<QString>("expected");
+        const QString startTls = smtp::server(smtp::Kind::StartTls);
+        const QString pw = QString::fromLatin1(smtp::kPassword);
+        QTest::newRow("recipient refused") << startTls << true << pw << "refuse"
+                                           << "受け付けられませんでした";
+        QTest::newRow("no server") << QStringLiteral("127.0.0.1:%1").arg(smtp::closedPort()) << true << pw
+                                   << "to"
+                                   << "接続できません";
+        QTest::newRow("untrusted certificate") << startTls << false << pw << "to"
+                                               << "証明書";
+        QTest::newRow("untrusted certificate smtps")
+            << QStringLiteral("smtps://127.0.0.1:%1").arg(smtp::port(smtp::Kind::Smtps)) << false << pw
+            << "to"
+            << "証明書";
+        QTest::newRow("starttls refused") << smtp::server(smtp::Kind::DenyTls) << true << pw << "to"
+                                          << "STARTTLS";
+        QTest::newRow("wrong password") << startTls << true << "wrong"
+                                        << "to"
+                                        << "認証に失敗";
+        QTest::newRow("no account") << startTls << true << ""
+                                    << "to"
+                                    << "認証を求めています";
+        QTest::newRow("bad server name") << "smtp://" << true << pw << "to"
+                                         << "SMTPサーバー名";
+    }
+    void failures()
+    {
+        QFETCH(QString, server);
+        QFETCH(bool, trustCa);
+        QFETCH(QString, password);
+        QFETCH(QString, recipientPrefix);
+        QFETCH(QString, expected);
+        SmtpSetup setup = testSetup(server, password);
+        if (!trustCa)
+            setup.trustedCaFile.clear();
+        SmtpSender sender(setup);
+        const QString to = smtp::uniqueAddress(recipientPrefix);
+        const Status sent = sender.send(simpleMail(to));
+        QVERIFY(!sent.ok());
+        QVERIFY2(sent.error().message().contains(expected), qPrintable(sent.error().message()));
+        // Only a certificate that failed the check leads to the trust question.
+        QCOMPARE(sent.error().is(Error::Kind::CertificateRejected), expected == QStringLiteral("証明書"));
+        QCOMPARE(smtp::receivedFor(to).size(), 0);
+    }
+
+    // A server that accepts the connection and then says nothing: the wait ends
+    // at the response limit instead of hanging, or at once when it is canceled.
+    void silentServer_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("response limit") << false;
+        QTest::newRow("canceled") << true;
+    }
+    void silentServer()
+    {
+        QFETCH(bool, cancel);
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        SmtpSetup setup;
+        setup.server = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+        setup.limits.connectSeconds = setup.limits.responseSeconds = setup.limits.stallSeconds = cancel ? 60 : 2;
+        setup.limits.totalSeconds = cancel ? 120 : 10;
+        SmtpSender sender(setup);
+        QElapsedTimer waiting;
+        waiting.start();
+        if (cancel)
+            sender.setCancelCheck([&] { return waiting.elapsed() > 300; });
+        const Status sent = sender.send(simpleMail(smtp::uniqueAddress()));
+        QVERIFY(!sent.ok());
+        QVERIFY2(sent.error().message().contains(cancel ? QStringLiteral("送信を中止しました") : QStringLiteral("時間内に応答しません")),
+                 qPrintable(sent.error().message()));
+        QCOMPARE(sent.error().is(Error::Kind::Canceled), cancel);
+    }
+
+    // The sender the ports make sends with the account it was handed, read
+    // beforehand from the settings in force: the ID/password file's, then the
+    // ID of this run, then the SMTP log-in of the server settings window. A
+    // change of the program's state after the options were handed in does
+    // not reach it.
+    void portsSendWithTheOptionsHandedIn()
+    {
+        test::TempAppFolder app;
+        QVERIFY(writeIdPass(appPaths().idPassIni(),
+            { QString::fromLatin1(smtp::kUser), QString::fromLatin1(smtp::kPassword) }, true));
+        SmtpLimits limits = testSetup(QString()).limits;
+        test::installSmtpPorts(limits);
+        const auto send = [](const MailOptions &options, const QString &to) {
+            OutgoingMail mail = simpleMail(to);
+            mail.from = QStringLiteral("me@example.test");
+            return mailPorts().sender(smtp::server(smtp::Kind::StartTls), options)->send(mail);
+        };
+        const MailOptions saved = mailOptionsInForce();
+        appState().settings.pop3Id = QStringLiteral("someone-else");
+        appState().settings.pop3Password = QStringLiteral("x");
+        const QString to = smtp::uniqueAddress();
+        QVERIFY(send(saved, to).ok());
+        QCOMPARE(smtp::receivedFor(to).value(0).user, QString::fromLatin1(smtp::kUser));
+
+        const Status refused = send(mailOptionsInForce(), smtp::uniqueAddress()); // the ID in force for this run wins
+        QVERIFY(!refused.ok());
+        QVERIFY2(refused.error().message().contains(QStringLiteral("認証に失敗")), qPrintable(refused.error().message()));
+
+        ServerConnection own;
+        own.user = QString::fromLatin1(smtp::kUser);
+        own.password = QString::fromLatin1(smtp::kPassword);
+        QVERIFY(writeServerConnection(appPaths().extraIni(), MailProtocol::Smtp, own).ok());
+        const QString third = smtp::uniqueAddress();
+        QVERIFY(send(mailOptionsInForce(), third).ok());
+        QCOMPARE(smtp::receivedFor(third).value(0).user, QString::fromLatin1(smtp::kUser));
+        installMailPorts({});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSmtpSender)
+#include "tst_smtpsender.moc"
