@@ -32,11 +32,11 @@ QString folderIn(const QString &dataFolder);
 // field included or not: it is left out of the name).
 QString nameFor(QByteArrayView recordBytes);
 
-// Full path of the original named `name` (by nameFor()), whether or not it exists.
-QString pathFor(const QString &name);
+// Full path of the original named `name` (by nameFor()) in `folder`, whether or not it exists.
+QString pathFor(const QString &folder, const QString &name);
 
-// Full path of the record's original when that file exists, else empty.
-QString originalFor(QByteArrayView recordBytes);
+// Full path of the record's original in `folder` when that file exists, else empty.
+QString originalFor(const QString &folder, QByteArrayView recordBytes);
 
 // Writes `message` as the original of the record: into a temporary file of
 // the folder (created 0700 when missing), mode 0600, then renamed to its name,
