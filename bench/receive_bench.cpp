@@ -198,7 +198,7 @@ int main(int argc, char *argv[])
         baseline = peakKiB();
         const double cpuBefore = cpuSeconds();
         timer.start();
-        const std::unique_ptr<MailboxSession> session = mailPorts().mailbox(MailOptions());
+        const std::unique_ptr<MailboxSession> session = mailPorts().mailbox(MailOptions(), nullptr);
         if (!session->open({box.plainServer(), box.user(), box.password(), false, qint64(32) * 1024 * 1024}))
             return 1;
         const Result<int> count = session->login();

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/Result.h"
-#include "mail/ReceiveRun.h"
+#include "runs/ReceiveRun.h"
 #include "storage/StoreFaults.h"
 
 #include <QtGlobal>

@@ -6,7 +6,7 @@
 #include "common/Paths.h"
 #include "history/HistoryListBox.h"
 #include "history/TyakuForm.h"
-#include "mail/AttachmentFiles.h"
+#include "mime/AttachmentFiles.h"
 #include "reader/MailAttachments.h"
 #include "reader/MailHtmlView.h"
 #include "reader/OriginalForm.h"
