@@ -218,6 +218,11 @@ int NetMailLayer::NMailPop3Connect(const QString &server)
             return securityQuestions::plainLogin(memory, QStringLiteral("POP3"));
         };
         options.trustedFingerprint = memory.trustedFingerprint();
+    } else {
+        // No settings file: nobody chose plain text for this server.
+        options.plainLogin = [](const Pop3Address &a) {
+            return Status(securityQuestions::plainLoginRefused(QStringLiteral("POP3"), a.host + u':' + QString::number(a.port)));
+        };
     }
 
     auto s = std::make_unique<Pop3Session>(options);
@@ -229,6 +234,8 @@ int NetMailLayer::NMailPop3Connect(const QString &server)
                 s->certificateErrors(), address.host, QStringLiteral("エラー")))
             return failed(QString()); // the question said it all
         options.trustedFingerprint = memory.trustedFingerprint();
+        // The user has seen its dates: an expired one holds for this session only.
+        options.trustedOutOfDate = true;
         s = std::make_unique<Pop3Session>(options);
         opened = s->open(server);
     }

@@ -4,6 +4,7 @@
 // after a broken exchange nothing more is sent (above all no DELE).
 #include "mail/NetMailLayer.h"
 #include "mail/Pop3Session.h"
+#include "mail/ServerSecurity.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -149,10 +150,18 @@ QString lastError(MailLayer &layer)
     return text;
 }
 
-std::unique_ptr<NetMailLayer> shortWaits()
+// A layer with short waits for the server, which offers no STLS: the
+// settings file it is handed says the user allowed the password in clear there.
+std::unique_ptr<NetMailLayer> shortWaits(const ScriptedServer &server)
 {
+    static QTemporaryDir folder;
     auto layer = std::make_unique<NetMailLayer>();
     layer->setTimeouts(2000, 400);
+    MailOptions options;
+    options.memoryIni = folder.filePath(QStringLiteral("kestra2.ini"));
+    const Pop3Address address = parsePop3Address(server.address()).value();
+    ServerMemory(options.memoryIni, MailProtocol::Pop3, address.host, address.port).rememberPlainAnswer(true);
+    layer->setOptions(options);
     return layer;
 }
 
@@ -185,6 +194,11 @@ private Q_SLOTS:
     void sizeTable_data();
     void sizeTable();
     void uniqueIdTable();
+    void noSettingsFileNoPlainPassword();
+    void capabilityFlood_data();
+    void capabilityFlood();
+    void giantTables_data();
+    void giantTables();
 };
 
 void TestPop3Faults::serverNames_data()
@@ -232,7 +246,7 @@ void TestPop3Faults::serverNames()
 void TestPop3Faults::silentServerTimesOut()
 {
     ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) { srv.stayQuiet(s); });
-    auto layer = shortWaits();
+    auto layer = shortWaits(server);
     QCOMPARE(layer->NMailPop3Connect(server.address()), -1);
     QVERIFY2(lastError(*layer).contains(QStringLiteral("応答がありません")), qPrintable(lastError(*layer)));
 }
@@ -245,7 +259,7 @@ void TestPop3Faults::silenceInTheMiddleOfRetr()
         srv.say(s, "+OK\r\nSubject: x\r\n\r\nfirst half");
         srv.stayQuiet(s);
     });
-    auto layer = shortWaits();
+    auto layer = shortWaits(server);
     const int h = layer->NMailPop3Connect(server.address());
     QVERIFY2(h > 0, qPrintable(lastError(*layer)));
     QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 1);
@@ -333,7 +347,7 @@ void TestPop3Faults::dropInTheMiddleOfRetr()
         srv.say(s, "+OK\r\nSubject: two\r\n\r\nhalf of it");
         // and the connection drops
     });
-    auto layer = shortWaits();
+    auto layer = shortWaits(server);
     const int h = layer->NMailPop3Connect(server.address());
     QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 2);
     QString subject, date, from, header, body;
@@ -383,7 +397,7 @@ void TestPop3Faults::garbageReply()
         srv.say(s, reply);
         srv.stayQuiet(s);
     });
-    auto layer = shortWaits();
+    auto layer = shortWaits(server);
     const int h = layer->NMailPop3Connect(server.address());
     if (!connects) {
         QCOMPARE(h, -1);
@@ -420,7 +434,7 @@ void TestPop3Faults::endlessLine()
                 break;
         }
     });
-    auto layer = shortWaits();
+    auto layer = shortWaits(server);
     const int h = layer->NMailPop3Connect(server.address());
     if (!inMessage) {
         QCOMPARE(h, -1);
@@ -444,7 +458,7 @@ void TestPop3Faults::refusedStlsIsNoFallback()
         srv.say(s, "-ERR TLS not available today\r\n");
         srv.expect(s); // anything that would follow
     });
-    auto layer = shortWaits();
+    auto layer = shortWaits(server);
     QCOMPARE(layer->NMailPop3Connect(server.address()), -1);
     QVERIFY2(lastError(*layer).contains(QStringLiteral("TLS not available today")), qPrintable(lastError(*layer)));
     server.wait();
@@ -461,7 +475,7 @@ void TestPop3Faults::apopWithoutTimestamp()
         srv.expect(s); // QUIT, or nothing
         srv.say(s, "+OK bye\r\n");
     });
-    auto layer = shortWaits();
+    auto layer = shortWaits(server);
     const int h = layer->NMailPop3Connect(server.address());
     QVERIFY(h > 0);
     QVERIFY(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), -1) < 0);
@@ -523,7 +537,7 @@ void TestPop3Faults::messageOverTheLimitIsSkippedWholeAndLeavesNoFile()
         srv.expect(s); // QUIT
         srv.say(s, "+OK\r\n");
     });
-    auto layer = shortWaits();
+    auto layer = shortWaits(server);
     layer->NMailSetOption(MailLayer::kOptionMaxMessageMiB, 5);
     const int h = layer->NMailPop3Connect(server.address());
     QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 3);
@@ -576,7 +590,7 @@ void TestPop3Faults::refusedRetrKeepsSession()
         srv.expect(s); // QUIT
         srv.say(s, "+OK\r\n");
     });
-    auto layer = shortWaits();
+    auto layer = shortWaits(server);
     const int h = layer->NMailPop3Connect(server.address());
     QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 2);
     QString subject, date, from, header, body;
@@ -619,7 +633,7 @@ void TestPop3Faults::sizeTable()
             srv.say(s, "+OK " + n + ' ' + QByteArray::number(700 + n.toInt()) + "\r\n");
         }
     });
-    auto layer = shortWaits();
+    auto layer = shortWaits(server);
     const int h = layer->NMailPop3Connect(server.address());
     QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), int(sizes.size()));
     for (int n = 1; n <= sizes.size(); ++n)
@@ -670,7 +684,7 @@ void TestPop3Faults::pipelinedSession()
                 break;
         }
     });
-    auto layer = shortWaits();
+    auto layer = shortWaits(server);
     const int h = layer->NMailPop3Connect(server.address());
     QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 3);
     for (int n = 1; n <= fetched; ++n) {
@@ -719,7 +733,7 @@ void TestPop3Faults::uniqueIdTable()
                     srv.say(s, "+OK\r\n1 abc\r\n2 two words\r\n3 \x01" "bad\r\n99999 big\r\n.\r\n");
             }
         });
-        auto layer = shortWaits();
+        auto layer = shortWaits(server);
         const int h = layer->NMailPop3Connect(server.address());
         QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), 3);
         QStringList ids;
@@ -728,6 +742,155 @@ void TestPop3Faults::uniqueIdTable()
         QCOMPARE(layer->NMailPop3Close(h), 0);
         server.wait();
     }
+}
+
+// Without a settings file nobody chose plain text for the server: a server
+// without STLS gets no USER and no PASS.
+void TestPop3Faults::noSettingsFileNoPlainPassword()
+{
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
+        srv.say(s, "+OK ready\r\n");
+        srv.expect(s); // CAPA
+        srv.say(s, "+OK\r\nUSER\r\n.\r\n");
+        srv.expect(s);
+    });
+    NetMailLayer layer;
+    layer.setTimeouts(2000, 400);
+    QCOMPARE(layer.NMailPop3Connect(server.address()), -1);
+    QVERIFY2(lastError(layer).contains(QStringLiteral("パスワードは送っていません")), qPrintable(lastError(layer)));
+    server.wait();
+    QCOMPARE(server.received(), QList<QByteArray>{"CAPA"});
+}
+
+// A CAPA answer far beyond what a capability list holds, before the log-in
+// or after it: the session ends with a clear error once 64 KiB have come,
+// instead of reading (and splitting) all of it.
+void TestPop3Faults::capabilityFlood_data()
+{
+    QTest::addColumn<bool>("afterLogin");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("empty lines before log-in") << false << QByteArray("\r\n");
+    QTest::newRow("names before log-in") << false << QByteArray("X-CAPABILITY-OF-NO-USE\r\n");
+    QTest::newRow("empty lines after log-in") << true << QByteArray("\r\n");
+}
+void TestPop3Faults::capabilityFlood()
+{
+    QFETCH(bool, afterLogin);
+    QFETCH(QByteArray, line);
+    constexpr int kFloodBytes = 8 * 1024 * 1024;
+    std::atomic<int> sent{0};
+    ScriptedServer server([&](ScriptedServer &srv, QTcpSocket &s) {
+        srv.say(s, "+OK ready\r\n");
+        if (afterLogin) {
+            srv.expect(s); // CAPA
+            srv.say(s, "+OK\r\nUSER\r\n.\r\n");
+            srv.expect(s); // USER
+            srv.say(s, "+OK\r\n");
+            srv.expect(s); // PASS
+            srv.say(s, "+OK\r\n");
+            srv.expect(s); // STAT
+            srv.say(s, "+OK 1 100\r\n");
+            srv.expect(s); // LIST
+            srv.say(s, "+OK\r\n1 100\r\n.\r\n");
+        }
+        srv.expect(s); // CAPA
+        srv.say(s, "+OK\r\n");
+        const QByteArray block = line.repeated(64 * 1024 / line.size());
+        while (sent < kFloodBytes && s.state() == QAbstractSocket::ConnectedState) {
+            s.write(block);
+            s.waitForBytesWritten(1000);
+            sent += int(block.size());
+        }
+        srv.say(s, ".\r\n");
+        srv.stayQuiet(s);
+    });
+    auto layer = shortWaits(server);
+    const int h = layer->NMailPop3Connect(server.address());
+    if (afterLogin) {
+        QVERIFY2(h > 0, qPrintable(lastError(*layer)));
+        QCOMPARE(layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0), -1);
+        QVERIFY(layer->NMailPop3DeleteMail(h, 1) < 0);
+        layer->NMailPop3Close(h);
+    } else {
+        QCOMPARE(h, -1);
+    }
+    QVERIFY2(lastError(*layer).contains(QStringLiteral("CAPA の応答が 65536 バイトを超えました")), qPrintable(lastError(*layer)));
+    // The client went away long before the server was done.
+    QVERIFY2(sent < kFloodBytes, qPrintable(QString::number(sent)));
+    QVERIFY(!server.receivedCommand("DELE"));
+}
+
+// Tables of the maildrop no real server gives: a STAT count beyond a
+// million, LIST and UIDL answers far longer than the count. The session ends
+// with a clear error instead of building tables of that size.
+void TestPop3Faults::giantTables_data()
+{
+    QTest::addColumn<QByteArray>("stat");
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QByteArray>("uidl");
+    QTest::addColumn<QString>("expected");
+    const QByteArray table = "+OK\r\n1 100\r\n2 100\r\n3 100\r\n.\r\n";
+    QTest::newRow("STAT of two thousand million") << QByteArray("+OK 2000000000 100\r\n") << QByteArray() << QByteArray()
+                                                  << QStringLiteral("メールの数 (2000000000 通) が多すぎる");
+    QTest::newRow("LIST longer than the count")
+        << QByteArray("+OK 3 300\r\n") << "+OK\r\n" + QByteArray("1 100\r\n").repeated(50000) + ".\r\n" << QByteArray()
+        << QStringLiteral("LIST の応答が 1027 行を超えました");
+    QTest::newRow("LIST of empty lines")
+        << QByteArray("+OK 3 300\r\n") << "+OK\r\n" + QByteArray("\r\n").repeated(50000) + ".\r\n" << QByteArray()
+        << QStringLiteral("LIST の応答が 1027 行を超えました");
+    QTest::newRow("UIDL numbered two thousand million")
+        << QByteArray("+OK 3 300\r\n") << table << "+OK\r\n" + QByteArray("2000000000 id\r\n").repeated(50000) + ".\r\n"
+        << QStringLiteral("UIDL の応答が 1027 行を超えました");
+    QTest::newRow("UIDL line without end")
+        << QByteArray("+OK 3 300\r\n") << table << "+OK\r\n1 " + QByteArray(1024 * 1024, 'x') + "\r\n.\r\n"
+        << QStringLiteral("UIDL の応答が 131456 バイトを超えました");
+}
+void TestPop3Faults::giantTables()
+{
+    QFETCH(QByteArray, stat);
+    QFETCH(QByteArray, list);
+    QFETCH(QByteArray, uidl);
+    QFETCH(QString, expected);
+    ScriptedServer server([&](ScriptedServer &srv, QTcpSocket &s) {
+        srv.say(s, "+OK ready\r\n");
+        srv.expect(s); // CAPA
+        srv.say(s, "+OK\r\nUSER\r\n.\r\n");
+        srv.expect(s); // USER
+        srv.say(s, "+OK\r\n");
+        srv.expect(s); // PASS
+        srv.say(s, "+OK\r\n");
+        srv.expect(s); // STAT
+        srv.say(s, stat);
+        if (list.isEmpty())
+            return srv.stayQuiet(s);
+        srv.expect(s); // LIST
+        srv.say(s, list);
+        if (uidl.isEmpty())
+            return srv.stayQuiet(s);
+        srv.expect(s); // CAPA
+        srv.say(s, "+OK\r\nUSER\r\n.\r\n");
+        srv.expect(s); // UIDL
+        srv.say(s, uidl);
+        srv.stayQuiet(s);
+    });
+    auto layer = shortWaits(server);
+    const int h = layer->NMailPop3Connect(server.address());
+    QVERIFY2(h > 0, qPrintable(lastError(*layer)));
+    const int count = layer->NMailPop3Authenticate(h, QStringLiteral("u"), QStringLiteral("p"), 0);
+    if (uidl.isEmpty()) {
+        QCOMPARE(count, -1);
+    } else {
+        QCOMPARE(count, 3);
+        QStringList ids;
+        QCOMPARE(layer->NMailPop3UniqueIds(h, ids), -1);
+        QCOMPARE(ids, QStringList());
+    }
+    QVERIFY2(lastError(*layer).contains(expected), qPrintable(lastError(*layer)));
+    // The session is over: nothing more is asked of the server.
+    QVERIFY(layer->NMailPop3DeleteMail(h, 1) < 0);
+    QCOMPARE(layer->NMailPop3Close(h), -1);
+    QVERIFY(!server.receivedCommand("DELE"));
+    QVERIFY(!server.receivedCommand("QUIT"));
 }
 
 QTEST_GUILESS_MAIN(TestPop3Faults)
