@@ -76,12 +76,16 @@ struct SmtpLimits {
 // The certificate an SMTP server shows (after STARTTLS unless the address
 // asks for TLS from the start) and why it fails the check: against the
 // system's authorities and, when `caFile` names one, the authorities in it.
+// The whole probe ends within `timeoutMs`, and at once when `cancelRequested`
+// says so (asked several times a second).
 struct SmtpCertificateProbe {
     QSslCertificate certificate;
     QList<QSslError> errors;
+    bool timedOut = false; // the bound passed first
+    bool canceled = false; // cancelRequested ended it
 };
 SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs,
-    const QString &caFile = QString());
+    const QString &caFile = QString(), const std::function<bool()> &cancelRequested = {});
 
 // Sends mail over SMTP with libcurl. The server's certificate is checked
 // against the system's authorities (or the file of setTrustedCaFile, when one
@@ -137,7 +141,8 @@ private:
     ServerConnection m_connection;
     QString m_memoryIni;
     QString m_trustedCaFile;
-    QByteArray m_pinnedKey; // "sha256//..." of a certificate the user trusts, for one transfer
+    QSslCertificate m_pinned; // a certificate the user trusts, for one transfer
+    bool m_pinnedOutOfDate = false; // ... accepted just now although out of its validity
     bool m_lastEncrypted = false;
     std::function<bool()> m_cancelRequested;
 };
