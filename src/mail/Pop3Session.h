@@ -76,7 +76,9 @@ public:
     Pop3Session &operator=(const Pop3Session &) = delete;
 
     Status open(const QString &server);
-    // Logs in (APOP or USER/PASS), then asks STAT. Gives the message count.
+    // Logs in (APOP or USER/PASS), then asks STAT. Gives the message count;
+    // a count beyond a million, or a size table far longer than the count,
+    // ends the session with an error.
     Result<int> login(const QString &user, const QString &password, bool apop);
     Result<qint64> size(int number);
     Status top(int number, QByteArray &header);
@@ -92,7 +94,8 @@ public:
     // UIDL for the whole maildrop: the unique id of each message by its
     // number. A server without the command answers Unsupported and the
     // session goes on; ids that are not printable ASCII of 1..70 characters,
-    // and numbers beyond the count of the log-in, are left out.
+    // and numbers beyond the count of the log-in, are left out. A table far
+    // longer than the count ends the session with an error.
     enum class UniqueIds { Listed, Unsupported };
     Result<UniqueIds> uniqueIds(QHash<int, QByteArray> &ids);
     // Marks a message for deletion. A server that announces PIPELINING gets
