@@ -3,6 +3,7 @@
 #include "common/Text.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
 #include <QSettings>
 #include <QUrl>
@@ -184,6 +185,17 @@ CertificateFacts certificateFacts(const QSslCertificate &c)
     return f;
 }
 
+bool certificateInValidity(const QSslCertificate &certificate, const QList<QSslError> &errors)
+{
+    for (const QSslError &e : errors) {
+        if (e.error() == QSslError::CertificateExpired || e.error() == QSslError::CertificateNotYetValid)
+            return false;
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    return !certificate.isNull() && certificate.effectiveDate().isValid() && certificate.expiryDate().isValid()
+        && certificate.effectiveDate() <= now && now <= certificate.expiryDate();
+}
+
 QString certificateReasons(const QList<QSslError> &errors, const QString &host)
 {
     QStringList reasons;
@@ -299,8 +311,7 @@ Status plainLogin(SecurityPrompt *prompt, const ServerMemory &memory, const QStr
         break;
     }
     if (!prompt)
-        return Error(QStringLiteral("%1サーバー「%2」は暗号化通信に対応していないため、接続を中止しました。パスワードは送っていません。")
-            .arg(protocolName, server));
+        return plainLoginRefused(protocolName, server);
     if (!prompt->attended())
         return Error(QStringLiteral("%1サーバー「%2」は暗号化通信に対応していません。自動受信では確かめられないため、接続を中止しました。パスワードは送っていません。\r\n"
                                     "「受信」を押すと、続けるかどうかを尋ねます。")
@@ -316,17 +327,30 @@ Status plainLogin(SecurityPrompt *prompt, const ServerMemory &memory, const QStr
     return {};
 }
 
+Error plainLoginRefused(const QString &protocolName, const QString &server)
+{
+    return Error(QStringLiteral("%1サーバー「%2」は暗号化通信に対応していないため、接続を中止しました。パスワードは送っていません。")
+            .arg(protocolName, server));
+}
+
 bool trustCertificate(SecurityPrompt *prompt, const ServerMemory &memory, const QString &protocolName, const QSslCertificate &certificate,
     const QList<QSslError> &errors, const QString &host, const QString &title)
 {
     const CertificateFacts f = certificateFacts(certificate);
-    const bool known = !memory.trustedFingerprint().isEmpty();
+    const QByteArray trusted = memory.trustedFingerprint();
+    QString before;
+    if (trusted == certificateFingerprint(certificate))
+        before = certificate.expiryDate() < QDateTime::currentDateTimeUtc()
+            ? QStringLiteral("以前に信頼した証明書ですが、有効期限が切れています。")
+            : QStringLiteral("以前に信頼した証明書ですが、有効期間の外です。");
+    else if (!trusted.isEmpty())
+        before = QStringLiteral("以前に信頼した証明書とは別の証明書です。");
     const QString text
         = QStringLiteral("%1サーバー「%2」の証明書を確認できないため、接続を中止しました。パスワードは送っていません。\r\n"
                          "理由: %3。%4\r\n\r\n"
                          "発行先: %5\r\n発行者: %6\r\n有効期間: %7 から %8 まで\r\nSHA-256 指紋: %9\r\n\r\n")
               .arg(protocolName, memory.serverText(), certificateReasons(errors, host),
-                  known ? QStringLiteral("以前に信頼した証明書とは別の証明書です。") : QString(), f.subject, f.issuer,
+                  before, f.subject, f.issuer,
                   f.validFrom, f.validUntil, f.sha256)
         + QStringLiteral("サーバーの管理者から知らされた指紋と同じときだけ「はい」を選んでください。"
                          "このサーバーについて、この証明書だけを信頼して接続し直します。信頼しますか？");

@@ -63,6 +63,9 @@ struct CertificateFacts {
 };
 CertificateFacts certificateFacts(const QSslCertificate &certificate);
 QByteArray certificateFingerprint(const QSslCertificate &certificate); // SHA-256, hex
+// Whether the certificate is within its validity now, and the check that
+// gave `errors` found no fault with its dates.
+bool certificateInValidity(const QSslCertificate &certificate, const QList<QSslError> &errors = {});
 // Why a certificate was not accepted, in words a user understands.
 QString certificateReasons(const QList<QSslError> &errors, const QString &host);
 
@@ -119,9 +122,13 @@ namespace securityQuestions {
 // Success when the password may go in clear; otherwise the error says why
 // not, or is Answered when the user declined (no further box is needed).
 Status plainLogin(SecurityPrompt *prompt, const ServerMemory &memory, const QString &protocolName);
+// The refusal when nobody can be asked (no prompt, no settings file in
+// which a choice could be stored): the password stays home.
+Error plainLoginRefused(const QString &protocolName, const QString &server);
 // The certificate is not trusted: shows its facts and asks whether to trust
 // exactly this certificate for this server. True when the user trusted it
-// (it is then remembered).
+// (it is then remembered). The question says when it is the certificate
+// trusted before, now out of its validity.
 bool trustCertificate(SecurityPrompt *prompt, const ServerMemory &memory, const QString &protocolName, const QSslCertificate &certificate,
     const QList<QSslError> &errors, const QString &host, const QString &title);
 } // namespace securityQuestions

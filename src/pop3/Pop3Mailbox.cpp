@@ -99,6 +99,11 @@ Status Pop3Mailbox::open(const MailboxAccount &account)
             return securityQuestions::plainLogin(prompt, memory, QStringLiteral("POP3"));
         };
         options.trustedFingerprint = memory.trustedFingerprint();
+    } else {
+        // No settings file: nobody chose plain text for this server.
+        options.plainLogin = [](const Pop3Address &a) {
+            return Status(securityQuestions::plainLoginRefused(QStringLiteral("POP3"), a.host + u':' + QString::number(a.port)));
+        };
     }
 
     auto s = std::make_unique<Pop3Session>(options);
@@ -111,6 +116,8 @@ Status Pop3Mailbox::open(const MailboxAccount &account)
             // The question said it all; unasked, the rejection itself is the news.
             return prompt->attended() ? Status(Error::answered()) : opened;
         options.trustedFingerprint = memory.trustedFingerprint();
+        // The user has seen its dates: an expired one holds for this session only.
+        options.trustedOutOfDate = true;
         s = std::make_unique<Pop3Session>(options);
         opened = s->open(account.server);
     }

@@ -3,6 +3,7 @@
 #include "common/Text.h"
 
 #include <algorithm>
+#include <limits>
 
 #include <QCryptographicHash>
 #include <QEventLoop>
@@ -19,6 +20,17 @@ namespace {
 constexpr qsizetype kMaxStatusLine = 64 * 1024;
 constexpr qsizetype kMaxDataLine = 16 * 1024 * 1024;
 constexpr qsizetype kMaxMessage = 256 * 1024 * 1024;
+// What a CAPA answer may hold: a real server's list is a few hundred bytes.
+constexpr qint64 kMaxCapabilities = 64 * 1024;
+// The most messages a maildrop may announce: the tables read after the
+// log-in (sizes, unique ids) are bounded by the count.
+constexpr int kMostMessages = 1000000;
+// A LIST or UIDL table holds one line per message; a few stray lines (out of
+// range, unreadable) are left out, more mean the table is not one. Its lines
+// are short: a number, a size or an id of at most 70 characters.
+constexpr qint64 kStrayLines = 1024;
+constexpr qint64 kTableLineBytes = 128;
+constexpr qint64 kNoBound = std::numeric_limits<qint64>::max();
 // Longest stretch of a wait in which a cancel goes unnoticed.
 constexpr int kWaitSliceMs = 100;
 
@@ -273,13 +285,35 @@ bool Pop3Session::readMultiline(QByteArray &data)
 bool Pop3Session::readMultiline(QByteArray &data, QIODevice *sink, qint64 limit)
 {
     data.clear();
+    const auto keep = [&](QByteArrayView content) {
+        if (!sink) {
+            data.append(content);
+            return true;
+        }
+        if (sink->write(content.data(), content.size()) == content.size())
+            return true;
+        return fail(QStringLiteral("受信したメールを一時ファイルに書き込めません。(%1)").arg(sink->errorString()));
+    };
+    // A message over the limit is read to its end and thrown away, so that
+    // the session goes on; anything else over it ends the session.
+    return readDataLines(limit, kNoBound, sink ? Overflow::ReadAway : Overflow::Fail, keep);
+}
+
+bool Pop3Session::readDataLines(qint64 maxBytes, qint64 maxLines, Overflow overflow,
+                                const std::function<bool(QByteArrayView)> &each)
+{
     qint64 total = 0;
-    bool tooLarge = false;
+    qint64 lines = 0;
+    bool over = false;
     qsizetype pos = 0;
     qsizetype scan = 0;
     for (;;) {
         const qsizetype nl = m_in.indexOf('\n', scan);
         if (nl < 0) {
+            // A line that cannot fit in what is left is not waited for to its end.
+            if (overflow == Overflow::Fail && m_in.size() - pos > maxBytes - total)
+                return fail(QStringLiteral("POP3サーバー %1 の応答が長すぎます。(%2 の応答が %3 バイトを超えました)")
+                                .arg(m_serverText, stepName(), QString::number(maxBytes)));
             if (m_in.size() - pos > kMaxDataLine)
                 return fail(QStringLiteral("POP3サーバー %1 の応答が長すぎます。(%2 の応答の1行が %3 バイトを超えました)")
                                 .arg(m_serverText, stepName(), QString::number(kMaxDataLine)));
@@ -294,29 +328,27 @@ bool Pop3Session::readMultiline(QByteArray &data, QIODevice *sink, qint64 limit)
         if (line == ".\r\n" || line == ".\n") {
             m_in.remove(0, nl + 1);
             m_scanFrom = 0;
-            if (tooLarge) {
+            if (over) {
                 // The answer was read to its end, so the session goes on.
                 m_tooLarge = true;
                 return fail(QStringLiteral("POP3サーバー %1 のメールが大きすぎます。(%2 の応答が %3 バイトを超えました)")
-                                .arg(m_serverText, stepName(), QString::number(limit)),
+                                .arg(m_serverText, stepName(), QString::number(maxBytes)),
                             false);
             }
             return true;
         }
         const QByteArrayView content = line.startsWith('.') ? line.sliced(1) : line;
         total += content.size();
-        if (total > limit && !sink)
+        if (++lines > maxLines)
+            return fail(QStringLiteral("POP3サーバー %1 の応答が長すぎます。(%2 の応答が %3 行を超えました)")
+                            .arg(m_serverText, stepName(), QString::number(maxLines)));
+        if (total > maxBytes && overflow == Overflow::Fail)
             return fail(QStringLiteral("POP3サーバー %1 の応答が長すぎます。(%2 の応答が %3 バイトを超えました)")
-                            .arg(m_serverText, stepName(), QString::number(limit)));
-        if (total > limit) {
-            // Over the limit: the rest is read and thrown away.
-            tooLarge = true;
-        } else if (sink) {
-            if (sink->write(content.data(), content.size()) != content.size())
-                return fail(QStringLiteral("受信したメールを一時ファイルに書き込めません。(%1)").arg(sink->errorString()));
-        } else {
-            data.append(content);
-        }
+                            .arg(m_serverText, stepName(), QString::number(maxBytes)));
+        if (total > maxBytes)
+            over = true; // the rest is read and thrown away
+        else if (!each(content))
+            return false;
         pos = nl + 1;
         scan = pos;
     }
@@ -361,14 +393,19 @@ bool Pop3Session::command(const QByteArray &cmd, Step step, QByteArray *reply)
     return true;
 }
 
-Pop3Session::Listing Pop3Session::listing(const QByteArray &cmd, Step step, QByteArray &data)
+Pop3Session::Listing Pop3Session::listing(const QByteArray &cmd, Step step, qint64 maxBytes, qint64 maxLines,
+                                          const std::function<void(QByteArrayView)> &each)
 {
     QByteArray line;
     if (!send(cmd, step) || !readStatus(line))
         return Listing::Failed;
     if (!line.startsWith("+OK"))
         return Listing::Refused;
-    return readMultiline(data) ? Listing::Received : Listing::Failed;
+    const auto take = [&](QByteArrayView content) {
+        each(content.trimmed());
+        return true;
+    };
+    return readDataLines(maxBytes, maxLines, Overflow::Fail, take) ? Listing::Received : Listing::Failed;
 }
 
 Status Pop3Session::open(const QString &server)
@@ -398,9 +435,11 @@ Status Pop3Session::open(const QString &server)
         m_rejected = m_socket->peerCertificate();
         if (m_rejected.isNull() && !errors.isEmpty())
             m_rejected = errors.first().certificate();
-        // Exactly the certificate the user trusted for this server, nothing else.
+        // Exactly the certificate the user trusted for this server, nothing
+        // else, and only while it is valid: an expired one is asked about again.
         if (!m_options.trustedFingerprint.isEmpty() && !m_rejected.isNull()
-            && certificateFingerprint(m_rejected) == m_options.trustedFingerprint) {
+            && certificateFingerprint(m_rejected) == m_options.trustedFingerprint
+            && (m_options.trustedOutOfDate || certificateInValidity(m_rejected, errors))) {
             m_socket->ignoreSslErrors(errors);
             m_certificateErrors.clear();
             m_rejected = QSslCertificate();
@@ -481,16 +520,13 @@ bool Pop3Session::readCapabilities(QByteArrayList &names)
 {
     // Servers without CAPA answer -ERR: they announce nothing.
     names.clear();
-    QByteArray capabilities;
-    const Listing capa = listing("CAPA", Step::Capa, capabilities);
-    if (capa == Listing::Failed)
-        return false;
-    for (const QByteArray &cap : capabilities.split('\n')) {
-        const QByteArray name = cap.trimmed().split(' ').value(0).toUpper();
+    const Listing capa = listing("CAPA", Step::Capa, kMaxCapabilities, kNoBound, [&](QByteArrayView line) {
+        const qsizetype blank = line.indexOf(' ');
+        const QByteArray name = line.first(blank < 0 ? line.size() : blank).toByteArray().toUpper();
         if (!name.isEmpty())
             names.append(name);
-    }
-    return true;
+    });
+    return capa != Listing::Failed;
 }
 
 bool Pop3Session::startTls()
@@ -572,6 +608,13 @@ Result<int> Pop3Session::login(const QString &user, const QString &password, boo
         fail(QStringLiteral("POP3サーバー %1 の応答を理解できません。(STAT に対して「%2」)").arg(m_serverText, serverReply(stat)));
         return failure();
     }
+    // Every table of the session is as long as the count: a count no real
+    // maildrop reaches would let the server fill the memory.
+    if (count > kMostMessages) {
+        fail(QStringLiteral("POP3サーバー %1 のメールの数 (%2 通) が多すぎるため、受信を中止しました。(一度に扱えるのは %3 通までです)")
+                 .arg(m_serverText, QString::number(count), QString::number(kMostMessages)));
+        return failure();
+    }
     if (count > 0 && !readSizeTable(count))
         return failure();
     // What the server offers once logged in (it may differ from before).
@@ -590,22 +633,21 @@ bool Pop3Session::readSizeTable(int count)
     // refuses it, or whose table is not understood, is asked message by
     // message instead.
     m_sizes.clear();
-    QByteArray table;
-    const Listing list = listing("LIST", Step::List, table);
-    if (list != Listing::Received)
-        return list == Listing::Refused;
     QHash<int, qint64> sizes;
-    for (const QByteArray &entry : table.split('\n')) {
-        const QList<QByteArray> fields = entry.trimmed().split(' ');
+    const qint64 lines = qint64(count) + kStrayLines;
+    const Listing list = listing("LIST", Step::List, lines * kTableLineBytes, lines, [&](QByteArrayView entry) {
+        const QList<QByteArray> fields = entry.toByteArray().split(' ');
         if (fields.size() < 2)
-            continue;
+            return;
         bool numberOk = false;
         bool sizeOk = false;
         const int number = fields[0].toInt(&numberOk);
         const qint64 bytes = fields[1].toLongLong(&sizeOk);
         if (numberOk && sizeOk && number >= 1 && number <= count && bytes >= 0)
             sizes.insert(number, bytes);
-    }
+    });
+    if (list != Listing::Received)
+        return list == Listing::Refused;
     m_sizes = std::move(sizes);
     return true;
 }
@@ -709,23 +751,24 @@ Status Pop3Session::retrieve(int number, QIODevice &sink, qint64 limit)
 Result<Pop3Session::UniqueIds> Pop3Session::uniqueIds(QHash<int, QByteArray> &ids)
 {
     ids.clear();
-    QByteArray table;
-    const Listing list = listing("UIDL", Step::Uidl, table);
-    if (list == Listing::Failed)
-        return failure();
-    if (list == Listing::Refused)
-        return UniqueIds::Unsupported;
-    for (const QByteArray &entry : table.split('\n')) {
-        const QList<QByteArray> fields = entry.trimmed().split(' ');
+    const qint64 lines = qint64(m_count) + kStrayLines;
+    const Listing list = listing("UIDL", Step::Uidl, lines * kTableLineBytes, lines, [&](QByteArrayView entry) {
+        const QList<QByteArray> fields = entry.toByteArray().split(' ');
         if (fields.size() != 2)
-            continue;
+            return;
         bool ok = false;
         const int number = fields[0].toInt(&ok);
         const QByteArray &id = fields[1];
         const bool printable = std::all_of(id.begin(), id.end(), [](char c) { return c >= 0x21 && c <= 0x7E; });
         if (ok && number >= 1 && number <= m_count && !id.isEmpty() && id.size() <= 70 && printable)
             ids.insert(number, id);
+    });
+    if (list == Listing::Failed) {
+        ids.clear();
+        return failure();
     }
+    if (list == Listing::Refused)
+        return UniqueIds::Unsupported;
     return UniqueIds::Listed;
 }
 

@@ -44,10 +44,15 @@ struct Pop3Options {
     int port = 0; // 0: from the name, else the usual one
     // Asked when the server offers no STLS and no choice was stored: success
     // when the log-in may go on in plain text; otherwise the error says why
-    // not (no text when the user declined). Without it a plain log-in goes on.
+    // not (no text when the user declined). Without it a plain log-in goes on
+    // (the mail layer always sets it).
     std::function<Status(const Pop3Address &address)> plainLogin;
-    // SHA-256 (hex) of a certificate the user chose to trust for this server.
+    // SHA-256 (hex) of a certificate the user chose to trust for this server:
+    // accepted while it is within its validity.
     QByteArray trustedFingerprint;
+    // The user just accepted that certificate although it is out of its
+    // validity: accepted so for this session only.
+    bool trustedOutOfDate = false;
 };
 
 // One POP3 session, driven synchronously: every call sends one command and
@@ -72,7 +77,9 @@ public:
     Pop3Session &operator=(const Pop3Session &) = delete;
 
     Status open(const QString &server);
-    // Logs in (APOP or USER/PASS), then asks STAT. Gives the message count.
+    // Logs in (APOP or USER/PASS), then asks STAT. Gives the message count;
+    // a count beyond a million, or a size table far longer than the count,
+    // ends the session with an error.
     Result<int> login(const QString &user, const QString &password, bool apop);
     Result<qint64> size(int number);
     Status top(int number, QByteArray &header);
@@ -88,7 +95,8 @@ public:
     // UIDL for the whole maildrop: the unique id of each message by its
     // number. A server without the command answers Unsupported and the
     // session goes on; ids that are not printable ASCII of 1..70 characters,
-    // and numbers beyond the count of the log-in, are left out.
+    // and numbers beyond the count of the log-in, are left out. A table far
+    // longer than the count ends the session with an error.
     enum class UniqueIds { Listed, Unsupported };
     Result<UniqueIds> uniqueIds(QHash<int, QByteArray> &ids);
     // Marks a message for deletion. A server that announces PIPELINING gets
@@ -128,6 +136,16 @@ private:
     bool readStatus(QByteArray &line);
     bool readMultiline(QByteArray &data);
     bool readMultiline(QByteArray &data, QIODevice *sink, qint64 limit);
+    // What happens to a multi-line answer that outgrows its bound of bytes:
+    // the session fails, or the rest is read away (the session goes on, the
+    // failure says too large).
+    enum class Overflow { Fail, ReadAway };
+    // Reads a multi-line answer to its "." line, handing each line (its end
+    // kept, the dot-stuffing undone) to `each` as it arrives: only the line
+    // being read is held. More than `maxLines` lines always fail; `each`
+    // gives false after a failure of its own.
+    bool readDataLines(qint64 maxBytes, qint64 maxLines, Overflow overflow,
+                       const std::function<bool(QByteArrayView)> &each);
     bool waitForData();
     // How a bounded wait ended.
     enum class Wait { Done, Failed, TimedOut, Overdue, Canceled };
@@ -149,10 +167,12 @@ private:
     // last one asked ahead), as far as their sizes allow.
     void askAhead(int number, qint64 limit);
     bool readCapabilities(QByteArrayList &names);
-    // A command answered with lines of data after +OK (CAPA, LIST). A refusal
-    // (-ERR) is an answer, not a failure: the session goes on.
+    // A command answered with lines of data after +OK (CAPA, LIST), each line
+    // handed to `each` trimmed, as it arrives; an answer beyond its bounds is
+    // a failure. A refusal (-ERR) is an answer, not a failure: the session goes on.
     enum class Listing { Received, Refused, Failed };
-    Listing listing(const QByteArray &command, Step step, QByteArray &data);
+    Listing listing(const QByteArray &command, Step step, qint64 maxBytes, qint64 maxLines,
+                    const std::function<void(QByteArrayView)> &each);
     QString stepName() const;
     QString serverReply(const QByteArray &line) const;
     bool startTls();

@@ -11,6 +11,7 @@
 #include "common/Text.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSslConfiguration>
@@ -500,17 +501,24 @@ Status SmtpSender::send(const OutgoingMail &mail)
     // A certificate the system does not know: the user may trust exactly this
     // one for this server; it is then pinned for the next try.
     const ServerMemory memory(m_memoryIni, MailProtocol::Smtp, address.host, address.port);
-    const SmtpCertificateProbe probe = probeSmtpCertificate(address, m_limits.connectSeconds * 1000, m_trustedCaFile);
+    const SmtpCertificateProbe probe
+        = probeSmtpCertificate(address, m_limits.connectSeconds * 1000, m_trustedCaFile, m_cancelRequested);
+    if (probe.canceled)
+        return Error(QStringLiteral("送信を中止しました。"), Error::Kind::Canceled);
     if (probe.certificate.isNull() || probe.errors.isEmpty())
         return outcome;
-    if (certificateFingerprint(probe.certificate) != memory.trustedFingerprint()
+    // The trusted certificate goes on without a question while it is valid;
+    // expired, it is asked about again.
+    const bool valid = certificateInValidity(probe.certificate, probe.errors);
+    if ((certificateFingerprint(probe.certificate) != memory.trustedFingerprint() || !valid)
         && !securityQuestions::trustCertificate(m_prompt, memory, QStringLiteral("SMTP"), probe.certificate, probe.errors,
             address.host, QStringLiteral("送信エラー")))
         return Error::answered(); // the question said it all
-    m_pinnedKey = "sha256//"
-        + QCryptographicHash::hash(probe.certificate.publicKey().toDer(), QCryptographicHash::Sha256).toBase64();
+    m_pinned = probe.certificate;
+    m_pinnedOutOfDate = !valid;
     outcome = sendOver(address, message);
-    m_pinnedKey.clear();
+    m_pinned = QSslCertificate();
+    m_pinnedOutOfDate = false;
     return outcome;
 }
 
@@ -538,6 +546,10 @@ Status SmtpSender::sendOver(const SmtpServerAddress &address, const BuiltMessage
             QStringLiteral("SMTPサーバー「%1」は暗号化通信（STARTTLS）に対応していないため、送信を中止しました。パスワードは送っていません。\r\n"
                            "「設定」の「POPサーバー」でSMTPの接続の保護とポート番号を確かめてください（SSL/TLS ならふつうはポート 465）。")
                 .arg(server));
+    // A server that offered STARTTLS before and no longer does is being
+    // tampered with: the mail itself is not sent in clear either.
+    if (memory && memory->tlsSeen())
+        return securityQuestions::plainLogin(m_prompt, *memory, QStringLiteral("SMTP"));
     if (m_account.user.isEmpty() || !memory)
         return transfer(address, message, false, nullptr, false); // no password goes out
     if (Status allowed = securityQuestions::plainLogin(m_prompt, *memory, QStringLiteral("SMTP")); !allowed)
@@ -588,14 +600,26 @@ Status SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMessage
     curl_easy_setopt(curl, CURLOPT_USE_SSL, long(requireTls ? CURLUSESSL_ALL : CURLUSESSL_NONE));
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(curl, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
     if (!caFile.isEmpty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
-    if (!m_pinnedKey.isEmpty()) {
+    const QByteArray pinnedKey = m_pinned.isNull() ? QByteArray()
+        : "sha256//" + QCryptographicHash::hash(m_pinned.publicKey().toDer(), QCryptographicHash::Sha256).toBase64();
+    QByteArray pinnedPem = m_pinned.isNull() ? QByteArray() : m_pinned.toPem();
+    if (!m_pinned.isNull()) {
         // The user accepted this very certificate, name and all, for this
-        // server: its key stands in for both the authorities and the name check.
-        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+        // server: its key must be the server's, and the certificate itself
+        // stands in for the authorities, so that its dates are still checked
+        // on this connection. Only one the user accepted out of its validity
+        // just now goes without that check.
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-        curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, m_pinnedKey.constData());
+        curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, pinnedKey.constData());
+        if (m_pinnedOutOfDate) {
+            curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+        } else {
+            curl_blob blob{pinnedPem.data(), size_t(pinnedPem.size()), CURL_BLOB_COPY};
+            curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+        }
     }
     if (!user.isEmpty() && logIn) {
         curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
@@ -700,14 +724,22 @@ Status SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMessage
     return Error(text, kind);
 }
 
-SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs, const QString &caFile)
+SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs, const QString &caFile,
+    const std::function<bool()> &cancelRequested)
 {
+    // One bound for the whole probe, looked at with the cancel between short
+    // slices of every wait: a server that trickles a byte now and then
+    // cannot hold it (and the modal question behind it) for longer.
+    constexpr int kSliceMs = 100;
+    constexpr qsizetype kLongestReplyLine = 4096;
+    const QDeadlineTimer deadline(qMax(1, timeoutMs));
     SmtpCertificateProbe probe;
     QSslSocket socket;
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     if (!caFile.isEmpty())
         config.setCaCertificates(QSslConfiguration::systemCaCertificates() + QSslCertificate::fromPath(caFile));
     config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    config.setProtocol(QSsl::TlsV1_2OrLater);
     socket.setSslConfiguration(config);
     socket.setPeerVerifyName(address.host);
     QObject::connect(&socket, &QSslSocket::sslErrors, &socket, [&](const QList<QSslError> &errors) {
@@ -715,26 +747,48 @@ SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int 
         probe.certificate = socket.peerCertificate();
         socket.abort(); // only looked at: nothing is sent over it
     });
+    // Waits in slices until `wait` succeeds; false when the socket closed,
+    // the bound passed or the caller canceled (the last two are noted).
+    const auto waitFor = [&](const std::function<bool(int)> &wait) {
+        for (;;) {
+            if (cancelRequested && cancelRequested()) {
+                probe.canceled = true;
+                return false;
+            }
+            if (deadline.hasExpired()) {
+                probe.timedOut = true;
+                return false;
+            }
+            if (wait(int(qBound(qint64(1), deadline.remainingTime(), qint64(kSliceMs)))))
+                return true;
+            if (socket.state() == QAbstractSocket::UnconnectedState)
+                return false;
+        }
+    };
     // One reply: its last line starts with the code and a blank.
     const auto reply = [&](const char *code) {
-        QByteArray line;
         while (socket.state() == QAbstractSocket::ConnectedState) {
-            if (!socket.canReadLine() && !socket.waitForReadyRead(timeoutMs))
-                return false;
             while (socket.canReadLine()) {
-                line = socket.readLine();
+                const QByteArray line = socket.readLine(kLongestReplyLine + 1);
                 if (line.size() >= 4 && line[3] == ' ')
                     return line.startsWith(code);
             }
+            if (socket.bytesAvailable() > kLongestReplyLine)
+                return false; // no SMTP reply line is this long
+            if (!waitFor([&](int ms) { return socket.waitForReadyRead(ms); }))
+                return false;
         }
         return false;
     };
+    const auto encrypted = [&] {
+        waitFor([&](int ms) { return socket.waitForEncrypted(ms) || socket.state() != QAbstractSocket::ConnectedState; });
+    };
     if (address.implicitTls) {
         socket.connectToHostEncrypted(address.host, quint16(address.port));
-        socket.waitForEncrypted(timeoutMs);
+        encrypted();
     } else {
         socket.connectToHost(address.host, quint16(address.port));
-        if (!socket.waitForConnected(timeoutMs) || !reply("220"))
+        if (!waitFor([&](int ms) { return socket.waitForConnected(ms); }) || !reply("220"))
             return probe;
         socket.write("EHLO localhost\r\n");
         if (!reply("250"))
@@ -743,7 +797,7 @@ SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int 
         if (!reply("220"))
             return probe;
         socket.startClientEncryption();
-        socket.waitForEncrypted(timeoutMs);
+        encrypted();
     }
     socket.abort();
     return probe;

@@ -61,12 +61,16 @@ struct SmtpLimits {
 // The certificate an SMTP server shows (after STARTTLS unless the address
 // asks for TLS from the start) and why it fails the check: against the
 // system's authorities and, when `caFile` names one, the authorities in it.
+// The whole probe ends within `timeoutMs`, and at once when `cancelRequested`
+// says so (asked several times a second).
 struct SmtpCertificateProbe {
     QSslCertificate certificate;
     QList<QSslError> errors;
+    bool timedOut = false; // the bound passed first
+    bool canceled = false; // cancelRequested ended it
 };
 SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs,
-    const QString &caFile = QString());
+    const QString &caFile = QString(), const std::function<bool()> &cancelRequested = {});
 
 // How a sender reaches its server: the server name, the choices of the
 // server settings window, the kestra2.ini in which servers are remembered
@@ -124,7 +128,8 @@ private:
     QString m_memoryIni;
     QString m_trustedCaFile;
     SecurityPrompt *m_prompt = nullptr;
-    QByteArray m_pinnedKey; // "sha256//..." of a certificate the user trusts, for one transfer
+    QSslCertificate m_pinned; // a certificate the user trusts, for one transfer
+    bool m_pinnedOutOfDate = false; // ... accepted just now although out of its validity
     bool m_lastEncrypted = false;
     std::function<bool()> m_cancelRequested;
 };

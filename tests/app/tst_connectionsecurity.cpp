@@ -295,6 +295,66 @@ private Q_SLOTS:
         QCOMPARE(smtp::receivedFor(second).size(), 1);
     }
 
+    // A trusted certificate holds only while it is valid: once expired, the
+    // question comes again and says so. "No" receives, sends and deletes
+    // nothing; "Yes" goes on for that session only, the next one asks again.
+    void expiredTrustedCertificateIsAskedAgain_data()
+    {
+        QTest::addColumn<bool>("pop3");
+        QTest::newRow("POP3") << true;
+        QTest::newRow("SMTP") << false;
+    }
+    void expiredTrustedCertificateIsAskedAgain()
+    {
+        QFETCH(bool, pop3);
+        const Certificate expired = makeCertificate(m_certs.path(), pop3 ? QStringLiteral("expired-pop3") : QStringLiteral("expired-smtp"),
+                                                    QString(), QStringLiteral("IP:127.0.0.1"), QStringLiteral("20200101000000Z"),
+                                                    QStringLiteral("20200201000000Z"));
+        Proxy proxy(pop3 ? m_box.plainPort() : smtp::port(smtp::Kind::Plain), {QStringLiteral("--cert"), expired.cert, QStringLiteral("--key"), expired.key});
+        // Trusted while it was valid.
+        const QSslCertificate certificate = QSslCertificate::fromPath(expired.cert).value(0);
+        QVERIFY(!certificate.isNull());
+        ServerMemory(appPaths().extraIni(), pop3 ? MailProtocol::Pop3 : MailProtocol::Smtp, QStringLiteral("127.0.0.1"), proxy.port())
+            .trust(certificate);
+        if (!pop3) {
+            ServerConnection tls;
+            tls.security = Security::Tls;
+            tls.port = proxy.port();
+            QVERIFY(writeServerConnection(appPaths().extraIni(), MailProtocol::Smtp, tls).ok());
+            appState().settings.smtpServer = QStringLiteral("127.0.0.1");
+            appState().settings.mailAddress = QStringLiteral("me@example.test");
+        }
+        const QString server = QStringLiteral("pop3s://127.0.0.1:%1").arg(proxy.port());
+        // One run, answering the question with `yes`: the texts shown, and whether the mail went.
+        const auto run = [&](bool yes, QStringList &boxes) {
+            m_prompts->answer(yes ? PromptAnswer::Yes : PromptAnswer::No);
+            if (pop3) {
+                m_box.put("Subject: kept\r\n\r\nbody\r\n");
+                boxes = receive(server);
+                return m_box.count() == 0;
+            }
+            m_prompts->clear();
+            const QString to = smtp::uniqueAddress();
+            (void)sendOneMessage(to, QStringLiteral("s"), QStringLiteral("b"), QString());
+            boxes = m_prompts->texts();
+            return smtp::receivedFor(to).size() == 1;
+        };
+        bool first = true;
+        for (const bool yes : {false, true, false}) {
+            QStringList boxes;
+            const bool went = run(yes, boxes);
+            if (std::exchange(first, false)) // nothing went over the connection the user refused
+                QVERIFY(!proxy.log().contains(pop3 ? m_box.password().toUtf8() : QByteArray("MAIL FROM")));
+            QCOMPARE(boxes.size(), 1);
+            QVERIFY2(boxes[0].contains(QStringLiteral("以前に信頼した証明書ですが、有効期限が切れています。"))
+                         && boxes[0].contains(QStringLiteral("有効期間: 2020/01/01")),
+                     qPrintable(boxes[0]));
+            QCOMPARE(went, yes);
+            if (pop3)
+                m_box.clear();
+        }
+    }
+
     // Settings of earlier versions: a server without STLS gets the question
     // once; the answer is remembered for that server.
     void plainPasswordOnlyAfterTheQuestion_data()

@@ -5,6 +5,7 @@
 #include "mime/MessageExpansion.h"
 #include "pop3/Pop3Mailbox.h"
 #include "pop3/Pop3Session.h"
+#include "net/ServerSecurity.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -143,24 +144,30 @@ private:
 };
 
 // Drives a Pop3Mailbox as the receive run does, with short waits: keeps the
-// text of the last failure and makes the last fetched message readable.
+// text of the last failure and makes the last fetched message readable. The
+// scripted servers offer no STLS: the settings file the mailbox is handed
+// says the user allowed the password in clear there, unless told otherwise.
 class Driver
 {
 public:
-    explicit Driver(int maxMiB = 32) : m_maxBytes(qint64(maxMiB) * 1024 * 1024)
-    {
-        Pop3MailboxSetup setup;
-        setup.transport.connectTimeoutMs = 2000;
-        setup.transport.readTimeoutMs = 400;
-        m_box = std::make_unique<Pop3Mailbox>(setup);
-    }
+    explicit Driver(int maxMiB = 32) : m_maxBytes(qint64(maxMiB) * 1024 * 1024) {}
     QString error;
     QString subject; // of the last message fetched, decoded
     QString body;    // its readable text
     int attachments = 0;
+    bool withSettingsFile = true;
 
     bool open(const QString &server, bool apop = false)
     {
+        Pop3MailboxSetup setup;
+        setup.transport.connectTimeoutMs = 2000;
+        setup.transport.readTimeoutMs = 400;
+        if (withSettingsFile) {
+            setup.memoryIni = m_folder.filePath(QStringLiteral("kestra2.ini"));
+            const Pop3Address address = parsePop3Address(server).value();
+            ServerMemory(setup.memoryIni, MailProtocol::Pop3, address.host, address.port).rememberPlainAnswer(true);
+        }
+        m_box = std::make_unique<Pop3Mailbox>(setup);
         return keep(m_box->open({server, QStringLiteral("u"), QStringLiteral("p"), apop, m_maxBytes}));
     }
     int login()
@@ -245,6 +252,11 @@ private Q_SLOTS:
     void sizeTable_data();
     void sizeTable();
     void uniqueIdTable();
+    void noSettingsFileNoPlainPassword();
+    void capabilityFlood_data();
+    void capabilityFlood();
+    void giantTables_data();
+    void giantTables();
 };
 
 void TestPop3Faults::serverNames_data()
@@ -779,6 +791,154 @@ void TestPop3Faults::uniqueIdTable()
         QCOMPARE(box.close(), 0);
         server.wait();
     }
+}
+
+// Without a settings file nobody chose plain text for the server: a server
+// without STLS gets no USER and no PASS.
+void TestPop3Faults::noSettingsFileNoPlainPassword()
+{
+    ScriptedServer server([](ScriptedServer &srv, QTcpSocket &s) {
+        srv.say(s, "+OK ready\r\n");
+        srv.expect(s); // CAPA
+        srv.say(s, "+OK\r\nUSER\r\n.\r\n");
+        srv.expect(s);
+    });
+    Driver box;
+    box.withSettingsFile = false;
+    QVERIFY(!box.open(server.address()));
+    QVERIFY2(box.error.contains(QStringLiteral("パスワードは送っていません")), qPrintable(box.error));
+    server.wait();
+    QCOMPARE(server.received(), QList<QByteArray>{"CAPA"});
+}
+
+// A CAPA answer far beyond what a capability list holds, before the log-in
+// or after it: the session ends with a clear error once 64 KiB have come,
+// instead of reading (and splitting) all of it.
+void TestPop3Faults::capabilityFlood_data()
+{
+    QTest::addColumn<bool>("afterLogin");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("empty lines before log-in") << false << QByteArray("\r\n");
+    QTest::newRow("names before log-in") << false << QByteArray("X-CAPABILITY-OF-NO-USE\r\n");
+    QTest::newRow("empty lines after log-in") << true << QByteArray("\r\n");
+}
+void TestPop3Faults::capabilityFlood()
+{
+    QFETCH(bool, afterLogin);
+    QFETCH(QByteArray, line);
+    constexpr int kFloodBytes = 8 * 1024 * 1024;
+    std::atomic<int> sent{0};
+    ScriptedServer server([&](ScriptedServer &srv, QTcpSocket &s) {
+        srv.say(s, "+OK ready\r\n");
+        if (afterLogin) {
+            srv.expect(s); // CAPA
+            srv.say(s, "+OK\r\nUSER\r\n.\r\n");
+            srv.expect(s); // USER
+            srv.say(s, "+OK\r\n");
+            srv.expect(s); // PASS
+            srv.say(s, "+OK\r\n");
+            srv.expect(s); // STAT
+            srv.say(s, "+OK 1 100\r\n");
+            srv.expect(s); // LIST
+            srv.say(s, "+OK\r\n1 100\r\n.\r\n");
+        }
+        srv.expect(s); // CAPA
+        srv.say(s, "+OK\r\n");
+        const QByteArray block = line.repeated(64 * 1024 / line.size());
+        while (sent < kFloodBytes && s.state() == QAbstractSocket::ConnectedState) {
+            s.write(block);
+            s.waitForBytesWritten(1000);
+            sent += int(block.size());
+        }
+        srv.say(s, ".\r\n");
+        srv.stayQuiet(s);
+    });
+    Driver box;
+    const bool opened = box.open(server.address());
+    if (afterLogin) {
+        QVERIFY2(opened, qPrintable(box.error));
+        QCOMPARE(box.login(), -1);
+        QVERIFY(box.remove(1) < 0);
+        box.close();
+    } else {
+        QVERIFY(!opened);
+    }
+    QVERIFY2(box.error.contains(QStringLiteral("CAPA の応答が 65536 バイトを超えました")), qPrintable(box.error));
+    // The client went away long before the server was done.
+    QVERIFY2(sent < kFloodBytes, qPrintable(QString::number(sent)));
+    QVERIFY(!server.receivedCommand("DELE"));
+}
+
+// Tables of the maildrop no real server gives: a STAT count beyond a
+// million, LIST and UIDL answers far longer than the count. The session ends
+// with a clear error instead of building tables of that size.
+void TestPop3Faults::giantTables_data()
+{
+    QTest::addColumn<QByteArray>("stat");
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QByteArray>("uidl");
+    QTest::addColumn<QString>("expected");
+    const QByteArray table = "+OK\r\n1 100\r\n2 100\r\n3 100\r\n.\r\n";
+    QTest::newRow("STAT of two thousand million") << QByteArray("+OK 2000000000 100\r\n") << QByteArray() << QByteArray()
+                                                  << QStringLiteral("メールの数 (2000000000 通) が多すぎる");
+    QTest::newRow("LIST longer than the count")
+        << QByteArray("+OK 3 300\r\n") << "+OK\r\n" + QByteArray("1 100\r\n").repeated(50000) + ".\r\n" << QByteArray()
+        << QStringLiteral("LIST の応答が 1027 行を超えました");
+    QTest::newRow("LIST of empty lines")
+        << QByteArray("+OK 3 300\r\n") << "+OK\r\n" + QByteArray("\r\n").repeated(50000) + ".\r\n" << QByteArray()
+        << QStringLiteral("LIST の応答が 1027 行を超えました");
+    QTest::newRow("UIDL numbered two thousand million")
+        << QByteArray("+OK 3 300\r\n") << table << "+OK\r\n" + QByteArray("2000000000 id\r\n").repeated(50000) + ".\r\n"
+        << QStringLiteral("UIDL の応答が 1027 行を超えました");
+    QTest::newRow("UIDL line without end")
+        << QByteArray("+OK 3 300\r\n") << table << "+OK\r\n1 " + QByteArray(1024 * 1024, 'x') + "\r\n.\r\n"
+        << QStringLiteral("UIDL の応答が 131456 バイトを超えました");
+}
+void TestPop3Faults::giantTables()
+{
+    QFETCH(QByteArray, stat);
+    QFETCH(QByteArray, list);
+    QFETCH(QByteArray, uidl);
+    QFETCH(QString, expected);
+    ScriptedServer server([&](ScriptedServer &srv, QTcpSocket &s) {
+        srv.say(s, "+OK ready\r\n");
+        srv.expect(s); // CAPA
+        srv.say(s, "+OK\r\nUSER\r\n.\r\n");
+        srv.expect(s); // USER
+        srv.say(s, "+OK\r\n");
+        srv.expect(s); // PASS
+        srv.say(s, "+OK\r\n");
+        srv.expect(s); // STAT
+        srv.say(s, stat);
+        if (list.isEmpty())
+            return srv.stayQuiet(s);
+        srv.expect(s); // LIST
+        srv.say(s, list);
+        if (uidl.isEmpty())
+            return srv.stayQuiet(s);
+        srv.expect(s); // CAPA
+        srv.say(s, "+OK\r\nUSER\r\n.\r\n");
+        srv.expect(s); // UIDL
+        srv.say(s, uidl);
+        srv.stayQuiet(s);
+    });
+    Driver box;
+    QVERIFY2(box.open(server.address()), qPrintable(box.error));
+    const int count = box.login();
+    if (uidl.isEmpty()) {
+        QCOMPARE(count, -1);
+    } else {
+        QCOMPARE(count, 3);
+        const Result<MailboxListing> listing = box.list(true);
+        QVERIFY(!listing);
+        box.error = listing.error().message();
+    }
+    QVERIFY2(box.error.contains(expected), qPrintable(box.error));
+    // The session is over: nothing more is asked of the server.
+    QVERIFY(box.remove(1) < 0);
+    QCOMPARE(box.close(), -1);
+    QVERIFY(!server.receivedCommand("DELE"));
+    QVERIFY(!server.receivedCommand("QUIT"));
 }
 
 QTEST_GUILESS_MAIN(TestPop3Faults)

@@ -15,8 +15,14 @@
 
 #include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
 
 using namespace kestra;
 namespace smtp = kestra::test::smtp;
@@ -54,6 +60,102 @@ SmtpSetup testSetup(const QString &server, const QString &password = QString::fr
     if (!password.isEmpty())
         setup.account = {QString::fromLatin1(smtp::kUser), password};
     return setup;
+}
+
+// A scripted SMTP server on a loopback port, on its own thread (the sender
+// blocks the test's thread): each connection is handed to the script.
+class ScriptedSmtp : public QThread
+{
+public:
+    using Script = std::function<void(ScriptedSmtp &, QTcpSocket &)>;
+
+    explicit ScriptedSmtp(Script script) : m_script(std::move(script))
+    {
+        m_listener = std::make_unique<QTcpServer>();
+        if (!m_listener->listen(QHostAddress::LocalHost, 0))
+            qFatal("cannot listen");
+        m_port = m_listener->serverPort();
+        m_listener->moveToThread(this);
+        start();
+    }
+    ~ScriptedSmtp() override
+    {
+        m_stop = true;
+        wait();
+    }
+
+    quint16 port() const { return m_port; }
+    bool stopping() const { return m_stop; }
+    QList<QByteArray> received() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_received;
+    }
+    // The next line from the client; empty when it has gone.
+    QByteArray expect(QTcpSocket &s)
+    {
+        while (!m_stop) {
+            if (s.canReadLine()) {
+                const QByteArray line = s.readLine().trimmed();
+                std::lock_guard lock(m_mutex);
+                m_received.append(line);
+                return line;
+            }
+            if (s.state() != QAbstractSocket::ConnectedState)
+                return {};
+            s.waitForReadyRead(50);
+        }
+        return {};
+    }
+    static void say(QTcpSocket &s, const QByteArray &text)
+    {
+        s.write(text);
+        s.flush();
+        s.waitForBytesWritten(2000);
+    }
+
+protected:
+    void run() override
+    {
+        while (!m_stop) {
+            if (!m_listener->waitForNewConnection(50))
+                continue;
+            std::unique_ptr<QTcpSocket> s(m_listener->nextPendingConnection());
+            m_script(*this, *s);
+            s->abort();
+        }
+        m_listener.reset();
+    }
+
+private:
+    Script m_script;
+    std::unique_ptr<QTcpServer> m_listener;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_mutex;
+    QList<QByteArray> m_received;
+};
+
+// Answers a whole mail transaction, offering no STARTTLS.
+void plainConversation(ScriptedSmtp &srv, QTcpSocket &s)
+{
+    srv.say(s, "220 plain.test ESMTP\r\n");
+    for (QByteArray line = srv.expect(s); !line.isEmpty(); line = srv.expect(s)) {
+        const QByteArray verb = line.left(4).toUpper();
+        if (verb == "EHLO") {
+            srv.say(s, "250-plain.test\r\n250 8BITMIME\r\n");
+        } else if (verb == "DATA") {
+            srv.say(s, "354 go on\r\n");
+            for (QByteArray body = srv.expect(s); !body.isEmpty() && body != "."; body = srv.expect(s)) {
+            }
+            srv.say(s, "250 queued\r\n");
+        } else if (verb == "QUIT") {
+            srv.say(s, "221 bye\r\n");
+            return;
+        } else {
+            srv.say(s, "250 ok\r\n");
+        }
+    }
 }
 
 } // namespace
@@ -444,6 +546,74 @@ private Q_SLOTS:
         QVERIFY2(sent.error().message().contains(cancel ? QStringLiteral("送信を中止しました") : QStringLiteral("時間内に応答しません")),
                  qPrintable(sent.error().message()));
         QCOMPARE(sent.error().is(Error::Kind::Canceled), cancel);
+    }
+
+    // The certificate probe (behind the trust question) under a server that
+    // trickles its greeting a byte at a time, each well within any read
+    // bound: the probe's one bound ends it, and a cancel ends it at once,
+    // long before the server is done.
+    void probeOfATricklingServer_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("bound") << false;
+        QTest::newRow("canceled") << true;
+    }
+    void probeOfATricklingServer()
+    {
+        QFETCH(bool, cancel);
+        std::atomic<bool> finished{false};
+        ScriptedSmtp server([&](ScriptedSmtp &srv, QTcpSocket &s) {
+            const QByteArray greeting = QByteArray("220-").repeated(300) + "220 ready\r\n";
+            for (const char c : greeting) {
+                if (srv.stopping() || s.state() != QAbstractSocket::ConnectedState)
+                    return;
+                srv.say(s, QByteArray(1, c));
+                s.waitForReadyRead(100);
+            }
+            finished = true;
+        });
+        SmtpServerAddress address;
+        address.host = QStringLiteral("127.0.0.1");
+        address.port = server.port();
+        QElapsedTimer waiting;
+        waiting.start();
+        const SmtpCertificateProbe probe = probeSmtpCertificate(address, cancel ? 600000 : 1500, QString(),
+            [&] { return cancel && waiting.elapsed() > 300; });
+        QVERIFY(probe.certificate.isNull());
+        QCOMPARE(probe.canceled, cancel);
+        QCOMPARE(probe.timedOut, !cancel);
+        QVERIFY(!finished);
+    }
+
+    // A server that offered STARTTLS before (kestra2.ini remembers it) and
+    // no longer does gets nothing in clear, with or without an SMTP log-in:
+    // the user is told why.
+    void strippedStartTlsGetsNoMail_data()
+    {
+        QTest::addColumn<bool>("login");
+        QTest::newRow("no log-in") << false;
+        QTest::newRow("log-in") << true;
+    }
+    void strippedStartTlsGetsNoMail()
+    {
+        QFETCH(bool, login);
+        ScriptedSmtp server(plainConversation);
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("kestra2.ini"));
+        ServerMemory(ini, MailProtocol::Smtp, QStringLiteral("127.0.0.1"), server.port()).rememberTls();
+        SmtpSetup setup = testSetup(QStringLiteral("127.0.0.1:%1").arg(server.port()),
+                                    login ? QStringLiteral("secret") : QString());
+        setup.memoryIni = ini;
+        SmtpSender sender(setup);
+        const Status sent = sender.send(simpleMail(QStringLiteral("a@example.test")));
+        QVERIFY(!sent.ok());
+        QVERIFY2(sent.error().message().contains(QStringLiteral("以前は暗号化通信に対応していました")),
+            qPrintable(sent.error().message()));
+        const QList<QByteArray> lines = server.received();
+        for (const QByteArray &line : lines) {
+            const QByteArray verb = line.left(4).toUpper();
+            QVERIFY2(verb != "DATA" && verb != "MAIL" && verb != "AUTH", line.constData());
+        }
     }
 
     // The sender the ports make sends with the account it was handed, read
