@@ -12,7 +12,7 @@
 #include "mail/MailLayer.h"
 #include "mail/MimeMessage.h"
 #include "mail/ReceiveRun.h"
-#include "settings/FormPlacement.h"
+#include "common/FormPlacement.h"
 #include "settings/IdPassForm.h"
 #include "storage/FetchedUidls.h"
 #include "storage/RecordFile.h"

@@ -90,9 +90,23 @@ public:
     void Form_Resize();
     void Form_Resize(int widthTwips, int heightTwips);
 
+    // Shows the store of `historyMode` (1 received, 2 sent): sets the history
+    // mode, colours the list, captions and shows the window, and fills it.
+    void showStore(qint16 historyMode);
     // Refills the list, the boxes, the body and the count from the store of the
-    // history mode. The boxes and the body show the last record; no row is selected.
-    void FillHistoryList();
+    // history mode (what FillHistoryList does).
+    void refresh();
+    // Selects and shows the row of record `number`; false when the list has no
+    // such record. The list takes the focus.
+    bool selectRecord(qint64 number);
+    // Puts a mail into the date, address and subject boxes and the body, as
+    // receiving does for each message; the clipboard is left alone.
+    void showInBoxes(const MailFields &fields);
+    // What the boxes and the body hold: date, address, subject, body.
+    MailFields boxes() const;
+    // Whether the editor holds text the user typed and has not saved.
+    bool hasUnsavedEdit() const;
+
     // Mouse press on the list: reads the record of the selected row and shows it.
     void ShowSelectedMail();
     int selectedRow() const;
@@ -139,6 +153,35 @@ public:
     // Faults for the compaction after a deletion (none: the real disk).
     void setStoreFaults(StoreFaults faults) { m_storeFaults = std::move(faults); }
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void buildToolBar();
+    void showMail(const MailFields &fields);
+    void clearMailBoxes();
+    void selectFindHit(int length);
+    void showStorageError(const Error &error);
+
+    int m_findPosition = 0;
+    QList<qint64> m_rowRecords; // record number of each row of List1
+    StoreFaults m_storeFaults;
+
+public:
+    // Still used by receiving; to become private.
+    // Refills the list, the boxes, the body and the count from the store of the
+    // history mode. The boxes and the body show the last record; no row is selected.
+    void FillHistoryList();
+    QLineEdit *Text7 = nullptr;
+    QLineEdit *Text8 = nullptr;
+    QLineEdit *Text9 = nullptr;
+    QTextEdit *rtfEd = nullptr;
+
+private:
+    // Controls, by their fixed names (the table above).
     QMenuBar *menuBar = nullptr;
     QMenu *mFile = nullptr;
     QAction *mnew = nullptr;
@@ -158,7 +201,6 @@ public:
     QAction *mcut = nullptr;
     QAction *mcopy = nullptr;
     QAction *mpaste = nullptr;
-
     QWidget *Picture1 = nullptr;
     QToolBar *tbToolBar = nullptr;
     QWidget *Picture2 = nullptr;
@@ -174,29 +216,8 @@ public:
     QLineEdit *Text2 = nullptr;
     QLabel *Label2 = nullptr;
     QLineEdit *Text1 = nullptr;
-    QLineEdit *Text7 = nullptr;
-    QLineEdit *Text8 = nullptr;
-    QLineEdit *Text9 = nullptr;
-    QTextEdit *rtfEd = nullptr;
     QPlainTextEdit *Text4 = nullptr;
     QListWidget *lstLst = nullptr;
-
-protected:
-    void resizeEvent(QResizeEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
-
-private:
-    void buildControls();
-    void buildMenus();
-    void buildToolBar();
-    void showMail(const MailFields &fields);
-    void clearMailBoxes();
-    void selectFindHit(int length);
-    void showStorageError(const Error &error);
-
-    int m_findPosition = 0;
-    QList<qint64> m_rowRecords; // record number of each row of List1
-    StoreFaults m_storeFaults;
 };
 
 // What the main window's history buttons do: set the history mode (1 received,
