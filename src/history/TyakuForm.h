@@ -150,7 +150,8 @@ public:
     // Hover help for the control under the mouse.
     void hoverOver(QWidget *control);
 
-    // Faults for the compaction after a deletion (none: the real disk).
+    // Faults for the compaction after a deletion (none: the real disk). Only
+    // tests set them; they go when the store takes a disk interface instead.
     void setStoreFaults(StoreFaults faults) { m_storeFaults = std::move(faults); }
 
 protected:
