@@ -9,6 +9,7 @@
 #include "common/Paths.h"
 #include "common/UserPrompt.h"
 #include "storage/Records.h"
+#include "support/FindControl.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -21,6 +22,7 @@
 #include <cstdio>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 namespace {
 
@@ -71,18 +73,18 @@ int main(int argc, char *argv[])
     FriendForm *w = form<FriendForm>();
     const double open = ms(t);
 
-    w->Text2->setText(QStringLiteral("追加"));
-    w->Text4->setText(QStringLiteral("added@example.jp"));
+    findControl<QLineEdit>(w, "Text2")->setText(QStringLiteral("追加"));
+    findControl<QLineEdit>(w, "Text4")->setText(QStringLiteral("added@example.jp"));
     t.restart();
-    w->Command4->click();
+    findControl<QPushButton>(w, "Command4")->click();
     const double add = ms(t);
-    const int rowsAfterAdd = w->List1->count();
+    const int rowsAfterAdd = findControl<QListWidget>(w, "List1")->count();
 
-    w->List1->setCurrentRow(0);
+    findControl<QListWidget>(w, "List1")->setCurrentRow(0);
     t.restart();
-    w->Command5->click();
+    findControl<QPushButton>(w, "Command5")->click();
     const double del = ms(t);
-    const int rowsAfterDelete = w->List1->count();
+    const int rowsAfterDelete = findControl<QListWidget>(w, "List1")->count();
 
     std::printf("address book entries:     %d\n", count);
     std::printf("open window (list fill):  %8.1f ms\n", open);

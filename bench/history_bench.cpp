@@ -19,6 +19,7 @@
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/StoreBuffers.h"
+#include "support/FindControl.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -33,6 +34,7 @@
 #include <cstdio>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 namespace {
 
@@ -123,7 +125,8 @@ int childOpen(const QString &appFolder)
     QApplication::processEvents();
     const double painted = ms(t);
     std::printf("open: handler %.0f ms, to painted window %.0f ms; %d lines, count box \"%s\"\n", filled,
-                painted, f->List1->count(), qPrintable(f->Text2->text()));
+        painted, findControl<HistoryListBox>(f, "List1")->count(),
+        qPrintable(findControl<QLineEdit>(f, "Text2")->text()));
     std::printf("open: memory before %ld MiB, peak %ld MiB\n", before / 1024, peakKiB() / 1024);
     return 0;
 }
@@ -135,15 +138,15 @@ int childDelete(const QString &appFolder)
     setPrompt(&prompts);
     openHistoryWindow(1);
     TyakuForm *f = loadedForm<TyakuForm>();
-    const int before = f->List1->count();
-    f->List1->item(0)->setSelected(true);
+    const int before = findControl<HistoryListBox>(f, "List1")->count();
+    findControl<HistoryListBox>(f, "List1")->item(0)->setSelected(true);
     f->ShowSelectedMail();
     QElapsedTimer t;
     t.start();
-    f->Command1->click();
+    findControl<QPushButton>(f, "Command1")->click();
     const double whole = ms(t);
     std::printf("delete one (row 0, mark + compaction + refill): %.0f ms; lines %d -> %d\n", whole, before,
-                f->List1->count());
+        findControl<HistoryListBox>(f, "List1")->count());
 
     t.restart();
     if (Status s = markRecord(store, MailRecord::kLength, 1); !s)

@@ -14,6 +14,7 @@
 #include "smtp/SmtpSender.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
+#include "support/FindControl.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -25,6 +26,7 @@
 #include <cstdio>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 namespace {
 
@@ -95,11 +97,11 @@ int main(int argc, char *argv[])
     appState().clockText = QStringLiteral("2026/12/08 02:00:00");
 
     WriteForm *w = form<WriteForm>();
-    w->SubjectText->setText(QStringLiteral("一斉送信のお知らせ"));
+    findControl<QLineEdit>(w, "SubjectText")->setText(QStringLiteral("一斉送信のお知らせ"));
     w->setBodyText(QStringLiteral(
         "皆様\r\n\r\nいつもお世話になっております。\r\n来週の定例会は会議室Ａで行います。\r\n"));
     w->Command4_Click();
-    w->Option2->setChecked(true);
+    findControl<QRadioButton>(w, "Option2")->setChecked(true);
     w->Option2_Click();
 
     QElapsedTimer timer;

@@ -16,8 +16,9 @@
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 
-#include <QApplication>
 #include "storage/Originals.h"
+#include "support/FindControl.h"
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -28,6 +29,7 @@
 #include <QTimer>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 namespace {
 
@@ -138,17 +140,19 @@ int main(int argc, char *argv[])
         openSearchWindow();
         SearchForm *search = loadedForm<SearchForm>();
         search->resize(760, 300);
-        search->Text1->setText(QStringLiteral("example.jp"));
+        findControl<QLineEdit>(search, "Text1")->setText(QStringLiteral("example.jp"));
         QElapsedTimer searching;
         searching.start();
-        while (!search->Label1->text().endsWith(QStringLiteral("件")) && searching.elapsed() < 10000)
+        while (!findControl<QLabel>(search, "Label1")->text().endsWith(QStringLiteral("件"))
+            && searching.elapsed() < 10000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         save(search, out, "search-window.png");
         openOriginalWindow(1, 4);
         OriginalForm *original = loadedForm<OriginalForm>();
         original->resize(760, 640);
         QEventLoop loading;
-        QObject::connect(original->Web1, &QWebEngineView::loadFinished, &loading, &QEventLoop::quit);
+        QObject::connect(findControl<MailHtmlView>(original, "Web1"), &QWebEngineView::loadFinished, &loading,
+            &QEventLoop::quit);
         QTimer::singleShot(10000, &loading, &QEventLoop::quit);
         loading.exec();
         QElapsedTimer painting;

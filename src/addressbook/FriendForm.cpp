@@ -1,11 +1,11 @@
 #include "addressbook/FriendForm.h"
 
 #include "addressbook/AddressBook.h"
-#include "common/Controls.h"
 #include "common/AppState.h"
+#include "common/Controls.h"
+#include "common/FormPlacement.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
-#include "settings/FormPlacement.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/StoreBuffers.h"
@@ -195,6 +195,11 @@ bool FriendForm::SaveAddressRecord(qint16 recordNumber)
     if (!s)
         showError(s.error());
     return s.ok();
+}
+
+void FriendForm::showAddress(const QString &address)
+{
+    Text4->setText(address);
 }
 
 void FriendForm::Command1_Click()

@@ -17,7 +17,7 @@ namespace kestra {
 // The address book window ("アドレス帳"): lists the entries of Kstdata20.data,
 // adds one from the two boxes and deletes the selected one after asking. The
 // list is rebuilt from the file after every change; the window keeps no other
-// copy. Another window may put an address into Text4 before showing it.
+// copy. Another window may hand it an address (showAddress) before showing it.
 //
 // Controls:
 //   Label1 "メールアドレス" / Text4   address, at most 60 characters
@@ -49,13 +49,24 @@ public:
     void Command4_Click(); // add
     void Command5_Click(); // delete
 
+    // Puts `address` into the address box, as it stands, for the user to add a name.
+    void showAddress(const QString &address);
+
     void ReloadAddressList();
     // Fills the address buffer from the boxes and writes it as record `recordNumber`.
     bool SaveAddressRecord(qint16 recordNumber);
 
-    // Faults for the compaction after a deletion (none: the real disk).
+    // Faults for the compaction after a deletion (none: the real disk). Only
+    // tests set them; they go when the store takes a disk interface instead.
     void setStoreFaults(StoreFaults faults) { m_storeFaults = std::move(faults); }
 
+private:
+    void Form_Load();
+
+    QList<qint64> m_rowRecords; // record number of each row of List1
+    StoreFaults m_storeFaults;
+
+    // Controls, by their fixed names (the table above).
     QLabel *Label1 = nullptr;
     QLineEdit *Text4 = nullptr;
     QPushButton *Command1 = nullptr;
@@ -70,12 +81,6 @@ public:
     QLabel *Label7 = nullptr;
     QPushButton *Command2 = nullptr;
     QLabel *Label8 = nullptr;
-
-private:
-    void Form_Load();
-
-    QList<qint64> m_rowRecords; // record number of each row of List1
-    StoreFaults m_storeFaults;
 };
 
 // How one row of the address list is drawn inside `row`: the address part of

@@ -129,11 +129,6 @@ public:
     void dismiss(); // hides it and takes the marks off the page
     void find(bool backward);
 
-    QLineEdit *txtFind = nullptr;
-    QPushButton *cmdFindNext = nullptr;
-    QPushButton *cmdFindPrevious = nullptr;
-    QLabel *lblFindCount = nullptr;
-
 Q_SIGNALS:
     void visibilityChanged();
 
@@ -142,6 +137,12 @@ protected:
 
 private:
     QWebEngineView *m_view;
+
+    // Controls, by their fixed names (the table above).
+    QLineEdit *txtFind = nullptr;
+    QPushButton *cmdFindNext = nullptr;
+    QPushButton *cmdFindPrevious = nullptr;
+    QLabel *lblFindCount = nullptr;
 };
 
 // Downloads of the pane: asks where to save (the attachment folder first),
@@ -157,10 +158,6 @@ class DownloadBar final : public QWidget
 public:
     DownloadBar(QWidget *parent, QWebEnginePage *page);
 
-    QLabel *lblDownload = nullptr;
-    QProgressBar *barDownload = nullptr;
-    QPushButton *cmdDownloadCancel = nullptr;
-
 Q_SIGNALS:
     void visibilityChanged();
     // A download ended: saved, cancelled or failed, with a line for the status box.
@@ -173,6 +170,11 @@ private:
 
     QWebEnginePage *m_page;
     QPointer<QWebEngineDownloadRequest> m_download;
+
+    // Controls, by their fixed names (the table above).
+    QLabel *lblDownload = nullptr;
+    QProgressBar *barDownload = nullptr;
+    QPushButton *cmdDownloadCancel = nullptr;
 };
 
 } // namespace kestra

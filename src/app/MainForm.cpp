@@ -3,9 +3,10 @@
 #include "addressbook/FriendForm.h"
 #include "app/Favourites.h"
 #include "app/ReceiveMail.h"
-#include "common/Controls.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
+#include "common/Controls.h"
+#include "common/FormPlacement.h"
 #include "common/Forms.h"
 #include "common/HoverHelp.h"
 #include "common/Paths.h"
@@ -15,7 +16,6 @@
 #include "compose/WriteForm.h"
 #include "history/SearchForm.h"
 #include "history/TyakuForm.h"
-#include "settings/FormPlacement.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
 #include "storage/RecordFile.h"
@@ -151,6 +151,8 @@ void MainForm::buildControls()
     Text3->setObjectName(QStringLiteral("Text3"));
     setGeometryTwips(Text3, 120, 3720, 1215, 735);
     Text3->setReadOnly(true);
+    connect(Text3, &QLineEdit::textChanged, this, &MainForm::mailIndicatorChanged);
+    Text3->installEventFilter(this);
 
     Text1 = new QPlainTextEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -212,7 +214,7 @@ void MainForm::Form_Load()
     Text1->clear();
 
     // 6. The compose window is loaded hidden, with its fortune box clear.
-    form<WriteForm>()->Check1->setChecked(false);
+    form<WriteForm>()->setFortune(false);
 
     // 7. Servers, own address and APOP.
     if (Status s = readKestraIni(appPaths().kestraIni(), appState().settings); !s)
@@ -239,6 +241,33 @@ bool MainForm::event(QEvent *event)
         QTimer::singleShot(0, this, [this] { browserPane(); });
     }
     return handled;
+}
+
+bool MainForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Text3 && event->type() == QEvent::MouseButtonRelease)
+        Q_EMIT mailIndicatorClicked();
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainForm::showStatus(const QString &text)
+{
+    Text1->setPlainText(text);
+}
+
+QString MainForm::status() const
+{
+    return Text1->toPlainText();
+}
+
+void MainForm::setMailIndicator(const QString &text)
+{
+    Text3->setText(text);
+}
+
+QString MainForm::mailIndicator() const
+{
+    return Text3->text();
 }
 
 void MainForm::Form_Resize()
@@ -272,7 +301,7 @@ void MainForm::Command1_Click()
     if (!Text4->text().isEmpty()) {
         // The address book window takes the copied address; the user adds a name.
         FriendForm *book = form<FriendForm>();
-        book->Text4->setText(QApplication::clipboard()->text());
+        book->showAddress(QApplication::clipboard()->text());
         showInFront(book);
         return;
     }
@@ -289,7 +318,7 @@ void MainForm::Command3_Click()
 
 void MainForm::Command4_Click()
 {
-    Text1->setPlainText(QStringLiteral("メールを受信します。"));
+    showStatus(QStringLiteral("メールを受信します。"));
     ReceiveMail(*this);
 }
 
@@ -351,16 +380,13 @@ QStringList unsavedWork()
 {
     QStringList lines;
     if (const WriteForm *compose = loadedForm<WriteForm>()) {
-        const bool typed = !compose->toText().isEmpty() || !compose->SubjectText->text().isEmpty()
-                           || !compose->bodyText().isEmpty() || !compose->AttachText->text().isEmpty();
-        if (typed)
+        if (compose->hasTypedText())
             lines << QStringLiteral("・送信していないメール（新規作成・送信）");
     }
     if (loadedForm<BackForm>())
         lines << QStringLiteral("・送信していない返事（返事を書く）");
     if (const TyakuForm *history = loadedForm<TyakuForm>()) {
-        // Text typed into the editor; a mail the history put there is not the user's.
-        if (history->rtfEd->document()->isModified() && !history->rtfEd->toPlainText().isEmpty())
+        if (history->hasUnsavedEdit())
             lines << QStringLiteral("・保存していない編集中の文章（%1）").arg(history->windowTitle());
     }
     return lines;

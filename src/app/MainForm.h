@@ -98,40 +98,28 @@ public:
     // Hover help for the control under the mouse.
     void hoverOver(QWidget *control);
 
-    // Faults for the store of the receive runs this window starts (none: the real disk).
+    // The status box (Text1): shows `text` in place of what it held.
+    void showStatus(const QString &text);
+    QString status() const;
+    // The new-mail indicator (Text3), "新着メール有り。" and the like.
+    void setMailIndicator(const QString &text);
+    QString mailIndicator() const;
+
+Q_SIGNALS:
+    // The indicator's text changed (also when set by setMailIndicator).
+    void mailIndicatorChanged(const QString &text);
+    // The user clicked the indicator.
+    void mailIndicatorClicked();
+
+public:
+    // Faults for the store of the receive runs this window starts (none: the real
+    // disk). Only tests set them; they go when the store takes a disk interface.
     void setStoreFaults(StoreFaults faults) { m_storeFaults = std::move(faults); }
     const StoreFaults &storeFaults() const { return m_storeFaults; }
 
-    QToolBar *tbToolBar = nullptr;
-    QWidget *picAddress = nullptr;
-    QLabel *lblAddress = nullptr;
-    QPushButton *Command2 = nullptr;
-    QPushButton *Command9 = nullptr;
-    QPushButton *Command13 = nullptr;
-    QComboBox *cboAddress = nullptr;
-    QWidget *Picture1 = nullptr;
-    QGroupBox *Frame1 = nullptr;
-    QPushButton *Command3 = nullptr;
-    QPushButton *Command4 = nullptr;
-    QPushButton *Command6 = nullptr;
-    QPushButton *Command7 = nullptr;
-    QPushButton *Command5 = nullptr;
-    QPushButton *Command8 = nullptr;
-    QPushButton *Command12 = nullptr;
-    QGroupBox *Frame2 = nullptr;
-    QLabel *Label2 = nullptr;
-    QPushButton *Command1 = nullptr;
-    QLineEdit *Text3 = nullptr;
-    QWebEngineView *brwWebBrowser = nullptr;
-    QPlainTextEdit *Text1 = nullptr;
-    QLineEdit *Text2 = nullptr;
-    QLineEdit *Text4 = nullptr;
-    QPushButton *Command10 = nullptr;
-    QTimer *Timer1 = nullptr;
-    QTimer *timTimer = nullptr;
-
 protected:
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -156,6 +144,39 @@ private:
     QUrl m_httpsGuess; // an address typed without a scheme, tried with https first
     bool m_paneAfterFirstPaint = false; // set by Form_Load, cleared once the pane is scheduled
     StoreFaults m_storeFaults;
+
+public:
+    // Still used by receiving; to become private.
+    QLineEdit *Text3 = nullptr;
+    QPlainTextEdit *Text1 = nullptr;
+    QLineEdit *Text2 = nullptr;
+
+private:
+    // Controls, by their fixed names (the table above).
+    QToolBar *tbToolBar = nullptr;
+    QWidget *picAddress = nullptr;
+    QLabel *lblAddress = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command9 = nullptr;
+    QPushButton *Command13 = nullptr;
+    QComboBox *cboAddress = nullptr;
+    QWidget *Picture1 = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QPushButton *Command4 = nullptr;
+    QPushButton *Command6 = nullptr;
+    QPushButton *Command7 = nullptr;
+    QPushButton *Command5 = nullptr;
+    QPushButton *Command8 = nullptr;
+    QPushButton *Command12 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QLabel *Label2 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QWebEngineView *brwWebBrowser = nullptr;
+    QLineEdit *Text4 = nullptr;
+    QPushButton *Command10 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QTimer *timTimer = nullptr;
 };
 
 // Help texts of the main window's controls, by control name; empty for none.

@@ -13,7 +13,7 @@
 #include "history/TyakuForm.h"
 #include "mime/MimeMessage.h"
 #include "runs/ReceiveRun.h"
-#include "settings/FormPlacement.h"
+#include "common/FormPlacement.h"
 #include "settings/MailOptionsInForce.h"
 #include "settings/IdPassForm.h"
 #include "storage/FetchedUidls.h"

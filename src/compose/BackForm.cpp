@@ -1,7 +1,8 @@
 #include "compose/BackForm.h"
 
-#include "common/Controls.h"
 #include "common/AppState.h"
+#include "common/Controls.h"
+#include "common/FormPlacement.h"
 #include "common/Forms.h"
 #include "common/SwapWindow.h"
 #include "common/Text.h"
@@ -10,7 +11,6 @@
 #include "compose/AttachmentRow.h"
 #include "compose/DraftKeeper.h"
 #include "compose/SendMail.h"
-#include "settings/FormPlacement.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -168,7 +168,7 @@ void BackForm::Command3_Click()
     SwapWindow(mainWindowSlot(), this);
 }
 
-void BackForm::startReply(const QString &to, const QString &subject, const QString &body)
+void BackForm::prepareReply(const QString &to, const QString &subject, const QString &body)
 {
     ToText->setText(to);
     SubjectText->setText(subject);

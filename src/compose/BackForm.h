@@ -54,13 +54,20 @@ public:
     // Fills the window for a new reply: recipient, subject and body of the
     // answered mail and no attachments, also when the window was only hidden
     // by "送信中止" and still holds an earlier reply's files.
-    void startReply(const QString &to, const QString &subject, const QString &body);
+    void prepareReply(const QString &to, const QString &subject, const QString &body);
 
     // The fields a draft keeps, and the window filled from a kept draft.
     Draft draft() const;
     void restoreDraft(const Draft &draft);
     DraftKeeper *drafts() const { return m_drafts; }
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    DraftKeeper *m_drafts = nullptr;
+
+    // Controls, by their fixed names (the table above).
     QPushButton *Command1 = nullptr;
     QPushButton *Command2 = nullptr;
     QPushButton *Command3 = nullptr;
@@ -76,12 +83,6 @@ public:
     QPushButton *Command10 = nullptr;
     QListWidget *List2 = nullptr;
     QTextEdit *BodyText = nullptr;
-
-protected:
-    void resizeEvent(QResizeEvent *event) override;
-
-private:
-    DraftKeeper *m_drafts = nullptr;
 };
 
 // The line ends put between pasted text and the answered mail: CR LF CR LF CR LF CR.

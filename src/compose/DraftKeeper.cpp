@@ -1,12 +1,12 @@
 #include "compose/DraftKeeper.h"
 
 #include "common/AppState.h"
+#include "common/FormPlacement.h"
 #include "common/Forms.h"
 #include "common/Paths.h"
 #include "common/UserPrompt.h"
 #include "compose/BackForm.h"
 #include "compose/WriteForm.h"
-#include "settings/FormPlacement.h"
 #include "storage/Settings.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,8 @@
 #include "compose/WriteForm.h"
 
-#include "common/Controls.h"
 #include "common/AppState.h"
+#include "common/Controls.h"
+#include "common/FormPlacement.h"
 #include "common/Forms.h"
 #include "common/Paths.h"
 #include "common/Text.h"
@@ -12,7 +13,6 @@
 #include "runs/BulkSend.h"
 #include "compose/DraftKeeper.h"
 #include "compose/SendMail.h"
-#include "settings/FormPlacement.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 
@@ -335,6 +335,17 @@ void WriteForm::setWidthAndCentre(int widthTwips)
         return;
     const QRect area = s->geometry();
     move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
+}
+
+void WriteForm::setFortune(bool on)
+{
+    Check1->setChecked(on);
+}
+
+bool WriteForm::hasTypedText() const
+{
+    return !toText().isEmpty() || !SubjectText->text().isEmpty() || !bodyText().isEmpty()
+        || !AttachText->text().isEmpty();
 }
 
 QString WriteForm::toText() const

@@ -94,51 +94,16 @@ public:
     // Hover help for the control under the mouse.
     void hoverOver(QWidget *control);
 
+    // Ticks or clears the fortune box (start-up loads the window with it clear).
+    void setFortune(bool on);
+    // Whether the user has put anything into recipient, subject, body or attachments.
+    bool hasTypedText() const;
+
     // Fortune draws come from here (tests install a scripted source).
     void setRandomSource(RandomSource source) { m_random = std::move(source); }
 
     // Position in List1 -> address-book record number; always one spare slot.
     QList<qint16> AddressIndex;
-
-    QPushButton *Command1 = nullptr;
-    QPushButton *Command3 = nullptr;
-    QPushButton *Command4 = nullptr;
-    QPushButton *Command5 = nullptr;
-    QPushButton *Command6 = nullptr;
-    QPushButton *Command7 = nullptr;
-    QPushButton *Command8 = nullptr;
-    QPushButton *Command11 = nullptr;
-    QLabel *LabelTo = nullptr;
-    QPlainTextEdit *ToText = nullptr;
-    QLabel *LabelSubject = nullptr;
-    QLineEdit *SubjectText = nullptr;
-    QLabel *LabelGreeting = nullptr;
-    QComboBox *Combo1 = nullptr;
-    QPushButton *AttachCommand = nullptr;
-    QPushButton *Command9 = nullptr;
-    QPushButton *Command10 = nullptr;
-    QLineEdit *AttachText = nullptr;
-    QListWidget *List2 = nullptr;
-    QLabel *LabelFortune = nullptr;
-    QWidget *Label3Strip = nullptr;
-    QLabel *Label3 = nullptr;
-    QCheckBox *Check1 = nullptr;
-    QPlainTextEdit *BodyText = nullptr;
-    QPlainTextEdit *Text14 = nullptr;
-    QWidget *Label7Strip = nullptr;
-    QLabel *Label7 = nullptr;
-
-    QWidget *AddressPanel = nullptr;
-    QWidget *HeaderStrip = nullptr;
-    QLabel *LabelBook = nullptr;
-    QLabel *LabelCount = nullptr;
-    QLineEdit *Text1 = nullptr;
-    PressList *List1 = nullptr;
-    QGroupBox *Frame4 = nullptr;
-    QRadioButton *Option2 = nullptr;
-    QLabel *LabelOption2 = nullptr;
-    QRadioButton *Option1 = nullptr;
-    QLabel *LabelOption1 = nullptr;
 
     // Texts of the boxes as the rest of the program sees them: line ends CR LF.
     QString toText() const;
@@ -168,6 +133,46 @@ private:
     RandomSource m_random;
     bool m_settingTo = false;
     DraftKeeper *m_drafts = nullptr;
+
+    // Controls, by their fixed names (the table above).
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QPushButton *Command4 = nullptr;
+    QPushButton *Command5 = nullptr;
+    QPushButton *Command6 = nullptr;
+    QPushButton *Command7 = nullptr;
+    QPushButton *Command8 = nullptr;
+    QPushButton *Command11 = nullptr;
+    QLabel *LabelTo = nullptr;
+    QPlainTextEdit *ToText = nullptr;
+    QLabel *LabelSubject = nullptr;
+    QLineEdit *SubjectText = nullptr;
+    QLabel *LabelGreeting = nullptr;
+    QComboBox *Combo1 = nullptr;
+    QPushButton *AttachCommand = nullptr;
+    QPushButton *Command9 = nullptr;
+    QPushButton *Command10 = nullptr;
+    QLineEdit *AttachText = nullptr;
+    QListWidget *List2 = nullptr;
+    QLabel *LabelFortune = nullptr;
+    QWidget *Label3Strip = nullptr;
+    QLabel *Label3 = nullptr;
+    QCheckBox *Check1 = nullptr;
+    QPlainTextEdit *BodyText = nullptr;
+    QPlainTextEdit *Text14 = nullptr;
+    QWidget *Label7Strip = nullptr;
+    QLabel *Label7 = nullptr;
+    QWidget *AddressPanel = nullptr;
+    QWidget *HeaderStrip = nullptr;
+    QLabel *LabelBook = nullptr;
+    QLabel *LabelCount = nullptr;
+    QLineEdit *Text1 = nullptr;
+    PressList *List1 = nullptr;
+    QGroupBox *Frame4 = nullptr;
+    QRadioButton *Option2 = nullptr;
+    QLabel *LabelOption2 = nullptr;
+    QRadioButton *Option1 = nullptr;
+    QLabel *LabelOption1 = nullptr;
 };
 
 // The hover-help text of a compose-window control, by name; empty for none.

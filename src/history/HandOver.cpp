@@ -42,8 +42,8 @@ void TyakuForm::Command4_Click()
         return;
     BackForm *reply = form<BackForm>();
     // "Re:" goes in front every time, also before an existing "Re:".
-    reply->startReply(trimBlanks(Text8->text()), QStringLiteral("Re:  ") + trimBlanks(Text9->text()),
-                      trimBlanks(rtfEd->toPlainText()));
+    reply->prepareReply(trimBlanks(Text8->text()), QStringLiteral("Re:  ") + trimBlanks(Text9->text()),
+        trimBlanks(rtfEd->toPlainText()));
     SwapWindow(reply, this);
 }
 
@@ -53,7 +53,7 @@ void TyakuForm::Command3_Click()
         return;
     FriendForm *book = form<FriendForm>();
     // The address goes over as it stands in the box, blanks included.
-    book->Text4->setText(Text8->text());
+    book->showAddress(Text8->text());
     SwapWindow(book, this);
 }
 

@@ -5,7 +5,6 @@
 #include "common/MailDate.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
-#include "history/HistoryListBox.h"
 #include "history/HistoryStore.h"
 #include "history/TyakuForm.h"
 
@@ -134,6 +133,7 @@ SearchForm::SearchForm(QWidget *parent) : QWidget(parent, Qt::Window), m_shared(
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setTextFormat(Qt::PlainText);
     model = new SearchResultModel(this);
+    model->setObjectName(QStringLiteral("model"));
     Grid1 = new QTableView(this);
     Grid1->setObjectName(QStringLiteral("Grid1"));
     Grid1->setModel(model);
@@ -279,33 +279,27 @@ bool SearchForm::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+void SearchForm::showWithFocus()
+{
+    show();
+    raise();
+    activateWindow();
+    Text1->setFocus();
+    Text1->selectAll();
+}
+
 void openSearchWindow()
 {
-    SearchForm *f = form<SearchForm>();
-    f->show();
-    f->raise();
-    f->activateWindow();
-    f->Text1->setFocus();
-    f->Text1->selectAll();
+    form<SearchForm>()->showWithFocus();
 }
 
 bool showMailInHistory(qint16 historyMode, qint32 number)
 {
     openHistoryWindow(historyMode);
-    TyakuForm *f = form<TyakuForm>();
-    int row = -1;
-    for (int r = 0; r < f->List1->count() && row < 0; ++r) {
-        if (f->recordOfRow(r) == number)
-            row = r;
-    }
-    if (row < 0) {
+    if (!form<TyakuForm>()->selectRecord(number)) {
         prompt().info(QStringLiteral("このメールは履歴にもうありません。検索し直して下さい。"), appTitle());
         return false;
     }
-    f->List1->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
-    f->List1->scrollToItem(f->List1->item(row), QAbstractItemView::PositionAtCenter);
-    f->ShowSelectedMail();
-    f->List1->setFocus();
     return true;
 }
 

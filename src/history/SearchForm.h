@@ -76,11 +76,8 @@ public:
     void Text1_Change();
     // Opens the mail of result row `row` in the history window.
     void OpenResult(int row);
-
-    QLineEdit *Text1 = nullptr;
-    QLabel *Label1 = nullptr;
-    QTableView *Grid1 = nullptr;
-    SearchResultModel *model = nullptr;
+    // Shows the window in front with the focus in the search box, its text selected.
+    void showWithFocus();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -98,6 +95,12 @@ private:
     std::shared_ptr<Shared> m_shared;
     QThreadPool *m_pool = nullptr;
     QStringList m_shownWords; // the words whose hits the table shows
+
+    // Controls, by their fixed names (the table above).
+    QLineEdit *Text1 = nullptr;
+    QLabel *Label1 = nullptr;
+    QTableView *Grid1 = nullptr;
+    SearchResultModel *model = nullptr;
 };
 
 // Shows the search window (creating it on first use) with the focus in its box.

@@ -589,23 +589,64 @@ void TyakuForm::showStorageError(const Error &error)
     prompt().info(error.message(), appTitle(), PromptIcon::Exclamation);
 }
 
-void openHistoryWindow(qint16 historyMode)
+void TyakuForm::showStore(qint16 historyMode)
 {
     appState().historyMode = historyMode;
-    TyakuForm *f = form<TyakuForm>(); // loads the window when it is not loaded
-    QPalette p = f->List1->palette();
+    QPalette p = List1->palette();
     p.setColor(QPalette::Base, QColor(144, 238, 144));
-    f->List1->setPalette(p);
-    f->setWindowTitle(historyMode == 2 ? QStringLiteral("送信履歴") : QStringLiteral("着信履歴"));
-    f->show();
-    f->raise();
-    f->activateWindow();
-    f->List1->clear();
-    f->Text9->clear();
-    f->Text8->clear();
-    f->Text7->clear();
-    f->rtfEd->clear();
-    f->FillHistoryList();
+    List1->setPalette(p);
+    setWindowTitle(historyMode == 2 ? QStringLiteral("送信履歴") : QStringLiteral("着信履歴"));
+    show();
+    raise();
+    activateWindow();
+    List1->clear();
+    clearMailBoxes();
+    FillHistoryList();
+}
+
+void TyakuForm::refresh()
+{
+    FillHistoryList();
+}
+
+bool TyakuForm::selectRecord(qint64 number)
+{
+    int row = -1;
+    for (int r = 0; r < List1->count() && row < 0; ++r) {
+        if (recordOfRow(r) == number)
+            row = r;
+    }
+    if (row < 0)
+        return false;
+    List1->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+    List1->scrollToItem(List1->item(row), QAbstractItemView::PositionAtCenter);
+    ShowSelectedMail();
+    List1->setFocus();
+    return true;
+}
+
+void TyakuForm::showInBoxes(const MailFields &fields)
+{
+    Text9->setText(fields.subject);
+    Text7->setText(fields.date);
+    Text8->setText(fields.address);
+    rtfEd->setPlainText(fields.body);
+}
+
+MailFields TyakuForm::boxes() const
+{
+    return { Text7->text(), Text8->text(), Text9->text(), rtfEd->toPlainText() };
+}
+
+bool TyakuForm::hasUnsavedEdit() const
+{
+    // Text typed into the editor; a mail the history put there is not the user's.
+    return rtfEd->document()->isModified() && !rtfEd->toPlainText().isEmpty();
+}
+
+void openHistoryWindow(qint16 historyMode)
+{
+    form<TyakuForm>()->showStore(historyMode); // loads the window when it is not loaded
 }
 
 } // namespace kestra

@@ -63,6 +63,7 @@ OriginalForm::OriginalForm(QWidget *parent) : QWidget(parent, Qt::Window)
     Command2->setToolTip(QStringLiteral("Ctrl+U"));
 
     Body = new QStackedWidget(this);
+    Body->setObjectName(QStringLiteral("Body"));
     Web1 = new MailHtmlView(Body);
     Web1->setObjectName(QStringLiteral("Web1"));
     Text2 = textBox(Body, "Text2");

@@ -50,6 +50,15 @@ public:
     // A link in the mail was clicked: shows where it really goes before opening it.
     void linkActivated(const QUrl &url);
 
+private:
+    void showBody();
+    void listAttachments();
+    const AttachmentItem *selectedAttachment();
+
+    OriginalMessage m_message;
+    QWidget *m_bodyPage = nullptr;
+
+    // Controls, by their fixed names (the table above).
     QLabel *Label1 = nullptr;
     QPlainTextEdit *Text1 = nullptr;
     QStackedWidget *Body = nullptr;
@@ -62,14 +71,6 @@ public:
     QPushButton *Command3 = nullptr;
     QPushButton *Command4 = nullptr;
     QPushButton *Command5 = nullptr;
-
-private:
-    void showBody();
-    void listAttachments();
-    const AttachmentItem *selectedAttachment();
-
-    OriginalMessage m_message;
-    QWidget *m_bodyPage = nullptr;
 };
 
 // Opens the original view for record `number` of the store of `historyMode`.

@@ -2,11 +2,11 @@
 
 #include "common/AppState.h"
 #include "common/Controls.h"
+#include "common/FormPlacement.h"
 #include "common/Paths.h"
 #include "common/Text.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
-#include "settings/FormPlacement.h"
 #include "storage/BrowserOptions.h"
 
 #include <QLabel>

@@ -31,6 +31,8 @@ public:
     void CancelCommand_Click();
     void DefaultCommand_Click();
 
+private:
+    // Controls, by their fixed names (the table above).
     QLabel *Label1 = nullptr;
     QLineEdit *SearchText = nullptr;
     QPushButton *DefaultCommand = nullptr;

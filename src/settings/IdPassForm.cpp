@@ -1,10 +1,10 @@
 #include "settings/IdPassForm.h"
 
 #include "common/AppState.h"
+#include "common/FormPlacement.h"
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
-#include "settings/FormPlacement.h"
 #include "storage/Cp932.h"
 #include "storage/Settings.h"
 
@@ -93,6 +93,12 @@ void IdPassForm::Form_Load()
     IdText->setText(saved.id);
     PassText->setText(saved.password);
     Check1->setFocus();
+}
+
+void IdPassForm::showAccount(const QString &id, const QString &password)
+{
+    IdText->setText(id);
+    PassText->setText(password);
 }
 
 void IdPassForm::enterPressed()

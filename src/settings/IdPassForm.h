@@ -11,8 +11,8 @@ namespace kestra {
 
 // The account window ("ID,PASS"): POP3 ID and password, saved to iniIdPass.ini
 // when the save switch is ticked. Each load fills the boxes from the file and
-// starts with the save switch clear. Receiving loads it hidden and puts the
-// saved ID and password into IdText and PassText.
+// starts with the save switch clear. Receiving loads it hidden and hands it the
+// saved ID and password (showAccount).
 //
 // Controls:
 //   Label1 "ID" / IdText            POP3 account ID
@@ -35,17 +35,26 @@ public:
     void OKCommand_Click();
     void CancelCommand_Click();
 
-    QLabel *Label1 = nullptr;
-    QLineEdit *IdText = nullptr;
-    QLabel *Label2 = nullptr;
-    QLineEdit *PassText = nullptr;
-    QCheckBox *Check1 = nullptr;
-    QPushButton *OKCommand = nullptr;
-    QPushButton *CancelCommand = nullptr;
+    // Puts an ID and a password into the boxes (receiving loads the window
+    // hidden with the saved ones).
+    void showAccount(const QString &id, const QString &password);
 
 private:
     void Form_Load();
     void enterPressed();
+
+public:
+    // Still used by receiving; to become private.
+    QLineEdit *IdText = nullptr;
+    QLineEdit *PassText = nullptr;
+
+private:
+    // Controls, by their fixed names (the table above).
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QCheckBox *Check1 = nullptr;
+    QPushButton *OKCommand = nullptr;
+    QPushButton *CancelCommand = nullptr;
 };
 
 } // namespace kestra

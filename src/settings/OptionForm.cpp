@@ -1,12 +1,13 @@
 #include "settings/OptionForm.h"
 
 #include "common/AppState.h"
+#include "common/FormPlacement.h"
 #include "common/Forms.h"
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
 #include "net/ServerSecurity.h"
-#include "settings/FormPlacement.h"
+#include "common/FormPlacement.h"
 #include "storage/Settings.h"
 
 #include <QCheckBox>

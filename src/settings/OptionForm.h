@@ -49,6 +49,17 @@ public:
     void OkCommand_Click();
     void CancelCommand_Click();
 
+private:
+    void Form_Load();
+
+    // A choice stored by an earlier OK; false for settings of earlier versions,
+    // which keep "STARTTLS when offered" until the user picks a choice here.
+    bool m_smtpChosen = false;
+    bool m_pop3Chosen = false;
+    ReceiveOptions m_receive; // as read at load
+    bool m_keepDrafts = false;
+
+    // Controls, by their fixed names (the table above).
     QLabel *Label1 = nullptr;
     QLineEdit *SmtpText = nullptr;
     QLabel *Label2 = nullptr;
@@ -74,16 +85,6 @@ public:
     QLineEdit *CheckMinutesText = nullptr;
     QLabel *CheckMinutesLabel = nullptr;
     QCheckBox *DraftsCheck = nullptr;
-
-private:
-    void Form_Load();
-
-    // A choice stored by an earlier OK; false for settings of earlier versions,
-    // which keep "STARTTLS when offered" until the user picks a choice here.
-    bool m_smtpChosen = false;
-    bool m_pop3Chosen = false;
-    ReceiveOptions m_receive; // as read at load
-    bool m_keepDrafts = false;
 };
 
 } // namespace kestra

@@ -1,9 +1,9 @@
 #include "settings/SetForm.h"
 
+#include "common/FormPlacement.h"
 #include "common/Forms.h"
 #include "common/Twips.h"
 #include "settings/BrowserOptionForm.h"
-#include "settings/FormPlacement.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 

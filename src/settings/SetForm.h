@@ -29,6 +29,8 @@ public:
     void Command2_Click();
     void Command3_Click();
 
+private:
+    // Controls, by their fixed names (the table above).
     QPushButton *Command1 = nullptr;
     QPushButton *Command2 = nullptr;
     QPushButton *Command3 = nullptr;

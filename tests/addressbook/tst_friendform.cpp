@@ -7,6 +7,7 @@
 #include "storage/Cp932.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QClipboard>
@@ -20,8 +21,9 @@
 
 using namespace kestra;
 using kestra::test::FakePrompt;
-using kestra::test::TempAppFolder;
+using kestra::test::findControl;
 using kestra::test::readBytes;
+using kestra::test::TempAppFolder;
 using kestra::test::writeBytes;
 
 namespace {
@@ -56,8 +58,8 @@ QByteArray ideoSpaces(int n)
 QStringList rows(const FriendForm *w)
 {
     QStringList out;
-    for (int i = 0; i < w->List1->count(); ++i)
-        out.append(w->List1->item(i)->text());
+    for (int i = 0; i < findControl<QListWidget>(w, "List1")->count(); ++i)
+        out.append(findControl<QListWidget>(w, "List1")->item(i)->text());
     return out;
 }
 
@@ -69,9 +71,9 @@ QString bookPath()
 FriendForm *addEntry(const QString &name, const QString &address)
 {
     FriendForm *w = form<FriendForm>();
-    w->Text2->setText(name);
-    w->Text4->setText(address);
-    w->Command4->click();
+    findControl<QLineEdit>(w, "Text2")->setText(name);
+    findControl<QLineEdit>(w, "Text4")->setText(address);
+    findControl<QPushButton>(w, "Command4")->click();
     return w;
 }
 
@@ -150,25 +152,25 @@ void FriendFormTest::addToEmptyBook()
     FakePrompt prompts;
     FriendForm *w = form<FriendForm>();
     QVERIFY(QFile::exists(bookPath())); // the load opened, and so created, the book
-    QCOMPARE(w->Text3->text(), QStringLiteral("0"));
-    QCOMPARE(w->List1->count(), 0);
+    QCOMPARE(findControl<QLineEdit>(w, "Text3")->text(), QStringLiteral("0"));
+    QCOMPARE(findControl<QListWidget>(w, "List1")->count(), 0);
 
-    w->Text2->setText(QStringLiteral("花子"));
-    w->Text4->setText(QStringLiteral("hanako@example.jp"));
-    w->Command4->click();
+    findControl<QLineEdit>(w, "Text2")->setText(QStringLiteral("花子"));
+    findControl<QLineEdit>(w, "Text4")->setText(QStringLiteral("hanako@example.jp"));
+    findControl<QPushButton>(w, "Command4")->click();
     QCOMPARE(readBytes(bookPath()).size(), 124);
-    QCOMPARE(w->List1->count(), 1);
-    QCOMPARE(w->Text3->text(), QStringLiteral("1"));
+    QCOMPARE(findControl<QListWidget>(w, "List1")->count(), 1);
+    QCOMPARE(findControl<QLineEdit>(w, "Text3")->text(), QStringLiteral("1"));
     QCOMPARE(appState().currentRecord, qint16(1));
-    QCOMPARE(w->Label7->text(), QStringLiteral("　登録が完了しました。"));
-    QVERIFY(w->Text2->text().isEmpty());
-    QVERIFY(w->Text4->text().isEmpty());
+    QCOMPARE(findControl<QLabel>(w, "Label7")->text(), QStringLiteral("　登録が完了しました。"));
+    QVERIFY(findControl<QLineEdit>(w, "Text2")->text().isEmpty());
+    QVERIFY(findControl<QLineEdit>(w, "Text4")->text().isEmpty());
 
     // The next entry goes after it.
     addEntry(QStringLiteral("次郎"), QStringLiteral("jiro@example.jp"));
     QCOMPARE(appState().currentRecord, qint16(2));
-    QCOMPARE(w->Text3->text(), QStringLiteral("2"));
-    QVERIFY(w->List1->item(1)->text().startsWith(QStringLiteral("jiro@")));
+    QCOMPARE(findControl<QLineEdit>(w, "Text3")->text(), QStringLiteral("2"));
+    QVERIFY(findControl<QListWidget>(w, "List1")->item(1)->text().startsWith(QStringLiteral("jiro@")));
 }
 
 void FriendFormTest::emptyFieldMessages_data()
@@ -195,9 +197,9 @@ void FriendFormTest::emptyFieldMessages()
     QCOMPARE(prompts.shown().first().icon, PromptIcon::None);
     QCOMPARE(prompts.shown().first().buttons, PromptButtons::Ok);
     QCOMPARE(readBytes(bookPath()).size(), 0); // nothing written
-    QCOMPARE(w->Text2->text(), name);           // the boxes keep what was typed
-    QCOMPARE(w->Text4->text(), address);
-    QVERIFY(w->Label7->text().isEmpty());
+    QCOMPARE(findControl<QLineEdit>(w, "Text2")->text(), name); // the boxes keep what was typed
+    QCOMPARE(findControl<QLineEdit>(w, "Text4")->text(), address);
+    QVERIFY(findControl<QLabel>(w, "Label7")->text().isEmpty());
 
     // Blanks are not empty.
     prompts.clear();
@@ -215,11 +217,11 @@ void FriendFormTest::deleteRow0OfThree()
     const QByteArray r3 = recordBytes("three", "3@x");
     writeBytes(bookPath(), r1 + r2 + r3);
     FriendForm *w = form<FriendForm>();
-    QCOMPARE(w->Text3->text(), QStringLiteral("3"));
+    QCOMPARE(findControl<QLineEdit>(w, "Text3")->text(), QStringLiteral("3"));
 
-    w->List1->setCurrentRow(0);
+    findControl<QListWidget>(w, "List1")->setCurrentRow(0);
     prompts.answer(PromptAnswer::Yes);
-    w->Command5->click();
+    findControl<QPushButton>(w, "Command5")->click();
 
     QCOMPARE(prompts.shown().size(), 1);
     const test::ShownPrompt &asked = prompts.shown().first();
@@ -230,24 +232,24 @@ void FriendFormTest::deleteRow0OfThree()
 
     QCOMPARE(readBytes(bookPath()), r2 + r3); // copied byte for byte, renumbered
     QVERIFY(!QFile::exists(appPaths().dataFile(QStringLiteral("KSTDATA20.TMP"))));
-    QCOMPARE(w->List1->count(), 2);
-    QVERIFY(w->List1->item(0)->text().startsWith(QStringLiteral("2@x")));
-    QVERIFY(w->List1->item(1)->text().startsWith(QStringLiteral("3@x")));
-    QCOMPARE(w->Text3->text(), QStringLiteral("2"));
-    QCOMPARE(w->Label7->text(), QStringLiteral("削除が完了しました"));
+    QCOMPARE(findControl<QListWidget>(w, "List1")->count(), 2);
+    QVERIFY(findControl<QListWidget>(w, "List1")->item(0)->text().startsWith(QStringLiteral("2@x")));
+    QVERIFY(findControl<QListWidget>(w, "List1")->item(1)->text().startsWith(QStringLiteral("3@x")));
+    QCOMPARE(findControl<QLineEdit>(w, "Text3")->text(), QStringLiteral("2"));
+    QCOMPARE(findControl<QLabel>(w, "Label7")->text(), QStringLiteral("削除が完了しました"));
     QCOMPARE(appState().currentRecord, qint16(1));
 
     // The last row of the rest, then the only one: the book ends empty.
-    w->List1->setCurrentRow(1);
+    findControl<QListWidget>(w, "List1")->setCurrentRow(1);
     prompts.answer(PromptAnswer::Yes);
-    w->Command5->click();
+    findControl<QPushButton>(w, "Command5")->click();
     QCOMPARE(readBytes(bookPath()), r2);
-    w->List1->setCurrentRow(0);
+    findControl<QListWidget>(w, "List1")->setCurrentRow(0);
     prompts.answer(PromptAnswer::Yes);
-    w->Command5->click();
+    findControl<QPushButton>(w, "Command5")->click();
     QCOMPARE(readBytes(bookPath()).size(), 0);
     QVERIFY(QFile::exists(bookPath()));
-    QCOMPARE(w->Text3->text(), QStringLiteral("0"));
+    QCOMPARE(findControl<QLineEdit>(w, "Text3")->text(), QStringLiteral("0"));
     QCOMPARE(prompts.unexpected(), 0);
 }
 
@@ -260,14 +262,14 @@ void FriendFormTest::answeringNoKeepsRecords()
                               + recordBytes("c", "c@x");
     writeBytes(bookPath(), before);
     FriendForm *w = form<FriendForm>();
-    w->List1->setCurrentRow(1);
+    findControl<QListWidget>(w, "List1")->setCurrentRow(1);
     prompts.answer(PromptAnswer::No);
-    w->Command5->click();
+    findControl<QPushButton>(w, "Command5")->click();
     QCOMPARE(prompts.shown().size(), 1);
     QCOMPARE(readBytes(bookPath()), before);
-    QCOMPARE(w->Label7->text(), QStringLiteral(" "));
-    QCOMPARE(w->List1->count(), 3);
-    QCOMPARE(w->Text3->text(), QStringLiteral("3"));
+    QCOMPARE(findControl<QLabel>(w, "Label7")->text(), QStringLiteral(" "));
+    QCOMPARE(findControl<QListWidget>(w, "List1")->count(), 3);
+    QCOMPARE(findControl<QLineEdit>(w, "Text3")->text(), QStringLiteral("3"));
 }
 
 void FriendFormTest::deleteWithoutSelection()
@@ -277,8 +279,8 @@ void FriendFormTest::deleteWithoutSelection()
     const QByteArray before = recordBytes("a", "a@x");
     writeBytes(bookPath(), before);
     FriendForm *w = form<FriendForm>();
-    w->List1->clearSelection();
-    w->Command5->click();
+    findControl<QListWidget>(w, "List1")->clearSelection();
+    findControl<QPushButton>(w, "Command5")->click();
     QCOMPARE(prompts.texts(), QStringList{QStringLiteral("データが選択されていません。")});
     QCOMPARE(prompts.shown().first().buttons, PromptButtons::Ok);
     QCOMPARE(readBytes(bookPath()), before);
@@ -319,13 +321,13 @@ void FriendFormTest::charactersOutsideCodePage()
     QCOMPARE(prompts.shown().size(), 0);
     QCOMPARE(nameBytes.size(), 60);
     QCOMPARE(readBytes(bookPath()), recordBytes(nameBytes, addressBytes));
-    QCOMPARE(w->List1->count(), 1);
-    QVERIFY(w->List1->item(0)->text().contains(QLatin1Char('?')));
+    QCOMPARE(findControl<QListWidget>(w, "List1")->count(), 1);
+    QVERIFY(findControl<QListWidget>(w, "List1")->item(0)->text().contains(QLatin1Char('?')));
 
     // The entry can be deleted like any other.
-    w->List1->setCurrentRow(0);
+    findControl<QListWidget>(w, "List1")->setCurrentRow(0);
     prompts.answer(PromptAnswer::Yes);
-    w->Command5->click();
+    findControl<QPushButton>(w, "Command5")->click();
     QCOMPARE(readBytes(bookPath()).size(), 0);
 }
 
@@ -339,20 +341,21 @@ void FriendFormTest::boxLimitsCountCharacters()
 
     // Thirty double-byte characters fit the name box (60 bytes), a 31st does not.
     // Japanese arrives from the input method, one committed character at a time.
-    w->Text2->setFocus();
+    findControl<QLineEdit>(w, "Text2")->setFocus();
     for (int i = 0; i < 31; ++i) {
         QInputMethodEvent commit;
         commit.setCommitString(QString(QChar(0x3042)));
-        QApplication::sendEvent(w->Text2, &commit);
+        QApplication::sendEvent(findControl<QLineEdit>(w, "Text2"), &commit);
     }
-    QCOMPARE(w->Text2->text(), QString(30, QChar(0x3042)));
-    w->Text4->setFocus();
-    QTest::keyClicks(w->Text4, QString(61, QLatin1Char('m')));
-    QCOMPARE(w->Text4->text().size(), 60);
+    QCOMPARE(findControl<QLineEdit>(w, "Text2")->text(), QString(30, QChar(0x3042)));
+    findControl<QLineEdit>(w, "Text4")->setFocus();
+    QCOMPARE(QApplication::focusWidget(), findControl<QLineEdit>(w, "Text4"));
+    QTest::keyClicks(QApplication::focusWidget(), QString(61, QLatin1Char('m')));
+    QCOMPARE(findControl<QLineEdit>(w, "Text4")->text().size(), 60);
 
-    w->Text4->setText(QString(59, QLatin1Char('m')) + QStringLiteral("漢字"));
-    QCOMPARE(w->Text4->text().size(), 60);
-    w->Command4->click();
+    findControl<QLineEdit>(w, "Text4")->setText(QString(59, QLatin1Char('m')) + QStringLiteral("漢字"));
+    QCOMPARE(findControl<QLineEdit>(w, "Text4")->text().size(), 60);
+    findControl<QPushButton>(w, "Command4")->click();
     const QByteArray stored = readBytes(bookPath());
     QCOMPARE(stored.size(), 124);
     QCOMPARE(stored.left(60), cp932::encode(QString(30, QChar(0x3042))));
@@ -366,20 +369,20 @@ void FriendFormTest::paste()
     FakePrompt prompts;
     FriendForm *w = form<FriendForm>();
     QApplication::clipboard()->setText(QStringLiteral("copied@example.jp"));
-    w->Command1->click();
-    QCOMPARE(w->Text4->text(), QStringLiteral("copied@example.jp"));
+    findControl<QPushButton>(w, "Command1")->click();
+    QCOMPARE(findControl<QLineEdit>(w, "Text4")->text(), QStringLiteral("copied@example.jp"));
 
     QApplication::clipboard()->clear();
-    w->Command1->click();
-    QCOMPARE(w->Text4->text(), QString());
+    findControl<QPushButton>(w, "Command1")->click();
+    QCOMPARE(findControl<QLineEdit>(w, "Text4")->text(), QString());
 
     // A copied line keeps its text but not its line break, which would
     // otherwise travel into the record and on into a mail header.
     QApplication::clipboard()->setText(QStringLiteral("line@example.jp\r\n"));
-    w->Command1->click();
-    QCOMPARE(w->Text4->text(), QStringLiteral("line@example.jp"));
-    w->Text2->setText(QStringLiteral("名前\n"));
-    QCOMPARE(w->Text2->text(), QStringLiteral("名前"));
+    findControl<QPushButton>(w, "Command1")->click();
+    QCOMPARE(findControl<QLineEdit>(w, "Text4")->text(), QStringLiteral("line@example.jp"));
+    findControl<QLineEdit>(w, "Text2")->setText(QStringLiteral("名前\n"));
+    QCOMPARE(findControl<QLineEdit>(w, "Text2")->text(), QStringLiteral("名前"));
 }
 
 void FriendFormTest::loadListsFileAndReloadButtonIsHidden()
@@ -391,24 +394,24 @@ void FriendFormTest::loadListsFileAndReloadButtonIsHidden()
                recordBytes("a", "a@x") + recordBytes("b", "b@x"));
     FriendForm *w = form<FriendForm>();
     QCOMPARE(w->windowTitle(), QStringLiteral("アドレス帳"));
-    QCOMPARE(w->Text3->text(), QStringLiteral("2"));
-    QVERIFY(w->Text3->isReadOnly());
-    QVERIFY(w->Label7->text().isEmpty());
+    QCOMPARE(findControl<QLineEdit>(w, "Text3")->text(), QStringLiteral("2"));
+    QVERIFY(findControl<QLineEdit>(w, "Text3")->isReadOnly());
+    QVERIFY(findControl<QLabel>(w, "Label7")->text().isEmpty());
     QCOMPARE(pxToTwips(w->width()), 6360);
     QCOMPARE(pxToTwips(w->height()), 6960);
-    QCOMPARE(w->List1->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(findControl<QListWidget>(w, "List1")->selectionMode(), QAbstractItemView::SingleSelection);
 
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     // The reload button lies outside the client area.
-    QVERIFY(!w->rect().intersects(w->Command2->geometry()));
-    QVERIFY(!w->rect().intersects(w->Label8->geometry()));
+    QVERIFY(!w->rect().intersects(findControl<QPushButton>(w, "Command2")->geometry()));
+    QVERIFY(!w->rect().intersects(findControl<QLabel>(w, "Label8")->geometry()));
 
     // Pressing it from code rebuilds the list from the file.
     writeBytes(appPaths().dataFolder() + QStringLiteral("/kstdata20.data"), recordBytes("a", "a@x"));
-    w->Command2->click();
-    QCOMPARE(w->List1->count(), 1);
-    QCOMPARE(w->Text3->text(), QStringLiteral("1"));
+    findControl<QPushButton>(w, "Command2")->click();
+    QCOMPARE(findControl<QListWidget>(w, "List1")->count(), 1);
+    QCOMPARE(findControl<QLineEdit>(w, "Text3")->text(), QStringLiteral("1"));
 }
 
 void FriendFormTest::namesInViewBesideLongAddresses()
@@ -422,33 +425,39 @@ void FriendFormTest::namesInViewBesideLongAddresses()
     QVERIFY(QTest::qWaitForWindowExposed(w));
 
     // The label is as wide as its text and the box starts right of it.
-    QVERIFY(w->Label1->width() >= w->Label1->sizeHint().width());
-    QVERIFY(w->Text4->x() > w->Label1->geometry().right());
-    QVERIFY(w->Text4->geometry().right() < w->Command1->x());
-    QCOMPARE(w->Text2->x(), w->Text4->x());
+    QVERIFY(
+        findControl<QLabel>(w, "Label1")->width() >= findControl<QLabel>(w, "Label1")->sizeHint().width());
+    QVERIFY(findControl<QLineEdit>(w, "Text4")->x() > findControl<QLabel>(w, "Label1")->geometry().right());
+    QVERIFY(findControl<QLineEdit>(w, "Text4")->geometry().right()
+        < findControl<QPushButton>(w, "Command1")->x());
+    QCOMPARE(findControl<QLineEdit>(w, "Text2")->x(), findControl<QLineEdit>(w, "Text4")->x());
 
     // The rows keep their text; the names show in full inside the list, with nothing to scroll.
     QVERIFY(rows(w).at(0).startsWith(address60 + QStringLiteral("  山田太郎")));
     QVERIFY(rows(w).at(1).startsWith(QString(60, QLatin1Char(' ')) + QStringLiteral("  鈴木")));
-    QCOMPARE(w->List1->horizontalScrollBar()->maximum(), 0);
+    QCOMPARE(findControl<QListWidget>(w, "List1")->horizontalScrollBar()->maximum(), 0);
     const QStringList names{QStringLiteral("山田太郎"), QStringLiteral("鈴木")};
     for (int row = 0; row < 2; ++row) {
-        QListWidgetItem *item = w->List1->item(row);
-        const AddressRowLook look =
-            addressRowLook(item->text(), w->List1->visualItemRect(item), w->List1->fontMetrics());
+        QListWidgetItem *item = findControl<QListWidget>(w, "List1")->item(row);
+        const AddressRowLook look
+            = addressRowLook(item->text(), findControl<QListWidget>(w, "List1")->visualItemRect(item),
+                findControl<QListWidget>(w, "List1")->fontMetrics());
         QCOMPARE(look.name, names.at(row));
-        QVERIFY(w->List1->viewport()->rect().contains(look.nameRect));
+        QVERIFY(findControl<QListWidget>(w, "List1")->viewport()->rect().contains(look.nameRect));
         QVERIFY(!look.addressRect.intersects(look.nameRect));
     }
-    QVERIFY(addressRowLook(rows(w).at(0), w->List1->visualItemRect(w->List1->item(0)), w->List1->fontMetrics())
+    QVERIFY(addressRowLook(rows(w).at(0),
+        findControl<QListWidget>(w, "List1")->visualItemRect(findControl<QListWidget>(w, "List1")->item(0)),
+        findControl<QListWidget>(w, "List1")->fontMetrics())
                 .address.startsWith(QStringLiteral("aaaa")));
 
     // A click on the name of the entry without an address selects that entry.
-    QListWidgetItem *second = w->List1->item(1);
-    const AddressRowLook look =
-        addressRowLook(second->text(), w->List1->visualItemRect(second), w->List1->fontMetrics());
-    test::clickAt(w, w->List1->viewport()->mapTo(w, look.nameRect.center()));
-    QCOMPARE(w->List1->currentRow(), 1);
+    QListWidgetItem *second = findControl<QListWidget>(w, "List1")->item(1);
+    const AddressRowLook look
+        = addressRowLook(second->text(), findControl<QListWidget>(w, "List1")->visualItemRect(second),
+            findControl<QListWidget>(w, "List1")->fontMetrics());
+    test::clickAt(w, findControl<QListWidget>(w, "List1")->viewport()->mapTo(w, look.nameRect.center()));
+    QCOMPARE(findControl<QListWidget>(w, "List1")->currentRow(), 1);
     QVERIFY(second->isSelected());
 }
 
@@ -457,21 +466,21 @@ void FriendFormTest::createdAfreshAfterHome()
     TempAppFolder folder;
     FakePrompt prompts;
     QPointer<FriendForm> first = addEntry(QStringLiteral("花子"), QStringLiteral("h@x"));
-    first->Text2->setText(QStringLiteral("typed"));
-    QVERIFY(!first->Label7->text().isEmpty());
-    first->Command3->click();
+    findControl<QLineEdit>(first, "Text2")->setText(QStringLiteral("typed"));
+    QVERIFY(!findControl<QLabel>(first, "Label7")->text().isEmpty());
+    findControl<QPushButton>(first, "Command3")->click();
     QVERIFY(!loadedForm<FriendForm>());
     settle();
     QVERIFY(first.isNull());
 
     // Another window puts an address in before showing: the load runs first and keeps it.
     FriendForm *second = form<FriendForm>();
-    second->Text4->setText(QStringLiteral("sender@example.jp"));
+    findControl<QLineEdit>(second, "Text4")->setText(QStringLiteral("sender@example.jp"));
     second->show();
-    QCOMPARE(second->Text4->text(), QStringLiteral("sender@example.jp"));
-    QVERIFY(second->Text2->text().isEmpty());
-    QVERIFY(second->Label7->text().isEmpty());
-    QCOMPARE(second->List1->count(), 1);
+    QCOMPARE(findControl<QLineEdit>(second, "Text4")->text(), QStringLiteral("sender@example.jp"));
+    QVERIFY(findControl<QLineEdit>(second, "Text2")->text().isEmpty());
+    QVERIFY(findControl<QLabel>(second, "Label7")->text().isEmpty());
+    QCOMPARE(findControl<QListWidget>(second, "List1")->count(), 1);
     QVERIFY(!second->isModal());
 }
 
@@ -486,12 +495,12 @@ void FriendFormTest::writeFailureIsReported()
     QVERIFY(prompts.shown().first().text.contains(QStringLiteral("Kstdata20.data")));
     prompts.clear();
 
-    w->Text2->setText(QStringLiteral("花子"));
-    w->Text4->setText(QStringLiteral("h@x"));
-    w->Command4->click();
+    findControl<QLineEdit>(w, "Text2")->setText(QStringLiteral("花子"));
+    findControl<QLineEdit>(w, "Text4")->setText(QStringLiteral("h@x"));
+    findControl<QPushButton>(w, "Command4")->click();
     QVERIFY(!prompts.shown().isEmpty());
-    QVERIFY(w->Label7->text().isEmpty()); // no success reported
-    QCOMPARE(w->Text2->text(), QStringLiteral("花子"));
+    QVERIFY(findControl<QLabel>(w, "Label7")->text().isEmpty()); // no success reported
+    QCOMPARE(findControl<QLineEdit>(w, "Text2")->text(), QStringLiteral("花子"));
     QCOMPARE(prompts.unexpected(), 0);
 }
 
@@ -510,9 +519,9 @@ void FriendFormTest::fullBookRefusesAdd()
     QCOMPARE(prompts.shown().size(), 1);
     QCOMPARE(prompts.shown().first().icon, PromptIcon::Exclamation);
     QCOMPARE(QFileInfo(bookPath()).size(), qint64(full.size()));
-    QCOMPARE(w->Text3->text(), QStringLiteral("32767"));
-    QCOMPARE(w->Text2->text(), QStringLiteral("花子"));
-    QVERIFY(w->Label7->text().isEmpty());
+    QCOMPARE(findControl<QLineEdit>(w, "Text3")->text(), QStringLiteral("32767"));
+    QCOMPARE(findControl<QLineEdit>(w, "Text2")->text(), QStringLiteral("花子"));
+    QVERIFY(findControl<QLabel>(w, "Label7")->text().isEmpty());
 }
 
 void FriendFormTest::markedEntryOfAFailedCompactionIsNotListed()
@@ -528,19 +537,19 @@ void FriendFormTest::markedEntryOfAFailedCompactionIsNotListed()
     StoreFaults dies;
     dies.compaction = [](CompactionStep, qint64) { return false; };
     w->setStoreFaults(dies);
-    w->List1->setCurrentRow(0);
+    findControl<QListWidget>(w, "List1")->setCurrentRow(0);
     prompts.answer(PromptAnswer::Yes);
-    w->Command5->click();
+    findControl<QPushButton>(w, "Command5")->click();
     w->setStoreFaults({});
     // Only the Live field changed; the entry keeps its own name and address, unlisted.
     QCOMPARE(readBytes(bookPath()), recordBytes("one", "1@x", 0) + r2 + r3);
-    QCOMPARE(w->List1->count(), 2);
-    QVERIFY(w->List1->item(0)->text().startsWith(QStringLiteral("2@x")));
+    QCOMPARE(findControl<QListWidget>(w, "List1")->count(), 2);
+    QVERIFY(findControl<QListWidget>(w, "List1")->item(0)->text().startsWith(QStringLiteral("2@x")));
 
     // Row 1 is record 3 now: exactly that entry goes.
-    w->List1->setCurrentRow(1);
+    findControl<QListWidget>(w, "List1")->setCurrentRow(1);
     prompts.answer(PromptAnswer::Yes);
-    w->Command5->click();
+    findControl<QPushButton>(w, "Command5")->click();
     QCOMPARE(readBytes(bookPath()), r2);
     QCOMPARE(prompts.unexpected(), 0);
 }

@@ -7,6 +7,7 @@
 #include "settings/MailOptionsInForce.h"
 #include "support/FakeMailbox.h"
 #include "storage/Settings.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 namespace {
 
@@ -167,13 +169,14 @@ private Q_SLOTS:
         at(5);
         QCOMPARE(runs(), 1);
         QVERIFY(m_prompt->shown().isEmpty());
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("自動受信でエラーがありました。（クリックで表示）"));
-        QCOMPARE(m_status, m_main->Text3->text());
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(),
+            QStringLiteral("自動受信でエラーがありました。（クリックで表示）"));
+        QCOMPARE(m_status, findControl<QLineEdit>(m_main, "Text3")->text());
 
         m_main->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
         m_prompt->answer(PromptAnswer::Ok);
-        test::clickOn(m_main->Text3);
+        test::clickOn(findControl<QLineEdit>(m_main, "Text3"));
         QTRY_COMPARE(m_prompt->texts(), QStringList{QStringLiteral("サーバーに接続できません")});
     }
 };

@@ -7,13 +7,14 @@
 #include "app/Favourites.h"
 #include "app/MainForm.h"
 #include "common/Forms.h"
-#include "common/Twips.h"
 #include "common/Paths.h"
 #include "common/RiskyFiles.h"
+#include "common/Twips.h"
 #include "settings/BrowserOptionForm.h"
 #include "settings/SetForm.h"
 #include "storage/BrowserOptions.h"
 #include "storage/RecordFile.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
@@ -168,7 +169,7 @@ private:
 
     QAction *button(const char *key) const
     {
-        auto *action = m_form->tbToolBar->findChild<QAction *>(QLatin1String(key));
+        auto *action = findControl<QToolBar>(m_form, "tbToolBar")->findChild<QAction *>(QLatin1String(key));
         if (!action)
             qFatal("no toolbar button %s", key);
         return action;
@@ -180,14 +181,14 @@ private:
     {
         m_form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
-        m_form->cboAddress->setFocus();
+        findControl<QComboBox>(m_form, "cboAddress")->setFocus();
         // The combo box holds the focus and hands keys to its line edit itself.
         QWidget *focus = QApplication::focusWidget();
-        QCOMPARE(focus, m_form->cboAddress);
+        QCOMPARE(focus, findControl<QComboBox>(m_form, "cboAddress"));
         QTest::keyClick(focus, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(focus, Qt::Key_Delete);
         QTest::keyClicks(focus, address);
-        QCOMPARE(m_form->cboAddress->currentText(), address);
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), address);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     }
 
@@ -224,7 +225,7 @@ private:
     // The page has loaded and the busy watch has shown its title.
     bool settledOn(const QString &title) const
     {
-        return m_form->windowTitle() == title && !m_form->timTimer->isActive();
+        return m_form->windowTitle() == title && !findControl<QTimer>(m_form, "timTimer")->isActive();
     }
 
 private Q_SLOTS:
@@ -300,25 +301,26 @@ private Q_SLOTS:
     {
         m_form->browserPane();
         m_form->showSandboxNotice();
-        QCOMPARE(m_form->Text1->toPlainText(), sandboxNotice());
-        QVERIFY(m_form->Text1->isVisible());
-        QCOMPARE(m_form->childAt(m_form->Text1->geometry().center()), m_form->Text1->viewport());
+        QCOMPARE(findControl<QPlainTextEdit>(m_form, "Text1")->toPlainText(), sandboxNotice());
+        QVERIFY(findControl<QPlainTextEdit>(m_form, "Text1")->isVisible());
+        QCOMPARE(m_form->childAt(findControl<QPlainTextEdit>(m_form, "Text1")->geometry().center()),
+            findControl<QPlainTextEdit>(m_form, "Text1")->viewport());
     }
 
     void enterNavigatesAndCaptionShowsTheTitle()
     {
         typeAddress(m_server->url("/a"));
-        QVERIFY(m_form->timTimer->isActive());
+        QVERIFY(findControl<QTimer>(m_form, "timTimer")->isActive());
         QTRY_VERIFY(settledOn(QStringLiteral("Page A")));
         QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/a"));
     }
 
     void choosingAFavouriteNavigates()
     {
-        m_form->cboAddress->addItem(m_server->url("/a"));
-        m_form->cboAddress->addItem(m_server->url("/b"));
-        m_form->cboAddress->setCurrentIndex(1);
-        Q_EMIT m_form->cboAddress->activated(1);
+        findControl<QComboBox>(m_form, "cboAddress")->addItem(m_server->url("/a"));
+        findControl<QComboBox>(m_form, "cboAddress")->addItem(m_server->url("/b"));
+        findControl<QComboBox>(m_form, "cboAddress")->setCurrentIndex(1);
+        Q_EMIT findControl<QComboBox>(m_form, "cboAddress")->activated(1);
         QTRY_VERIFY(settledOn(QStringLiteral("Page B")));
     }
 
@@ -327,7 +329,7 @@ private Q_SLOTS:
         typeAddress(m_server->url("/slow"));
         QTRY_COMPARE(m_server->waiting(), 1);
         QTRY_COMPARE(m_form->windowTitle(), kBusy);
-        QVERIFY(m_form->timTimer->isActive());
+        QVERIFY(findControl<QTimer>(m_form, "timTimer")->isActive());
         // Still busy later on: the watch does not give up while the page loads.
         QTest::qWait(200);
         QCOMPARE(m_form->windowTitle(), kBusy);
@@ -343,7 +345,7 @@ private Q_SLOTS:
         QTRY_VERIFY(settledOn(QStringLiteral("Hit 1")));
 
         button("Back")->trigger();
-        QVERIFY(m_form->timTimer->isActive());
+        QVERIFY(findControl<QTimer>(m_form, "timTimer")->isActive());
         QTRY_VERIFY(settledOn(QStringLiteral("Page A")));
         QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/a"));
 
@@ -352,7 +354,7 @@ private Q_SLOTS:
         QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/count"));
 
         button("Refresh")->trigger();
-        QVERIFY(m_form->timTimer->isActive());
+        QVERIFY(findControl<QTimer>(m_form, "timTimer")->isActive());
         QTRY_VERIFY(settledOn(QStringLiteral("Hit 3")));
         QCOMPARE(m_server->countHits(), 3);
     }
@@ -367,7 +369,7 @@ private Q_SLOTS:
 
         button("Stop")->trigger();
         QCOMPARE(m_form->windowTitle(), QStringLiteral("Page A"));
-        QVERIFY(!m_form->timTimer->isActive());
+        QVERIFY(!findControl<QTimer>(m_form, "timTimer")->isActive());
         QTRY_VERIFY(!m_form->paneBusy());
         QCOMPARE(m_form->windowTitle(), QStringLiteral("Page A"));
         QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/a"));
@@ -391,7 +393,7 @@ private Q_SLOTS:
         QCOMPARE(browserHomePage(), helpPageUrl());
         button("Home")->trigger();
         QTRY_VERIFY(settledOn(QStringLiteral("ケストラ ヘルプ")));
-        QCOMPARE(m_form->cboAddress->currentText(), helpPageUrl().toString());
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), helpPageUrl().toString());
     }
 
     void emptyPaneKeepsTheCaption_data()
@@ -407,7 +409,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, key);
         button(key.toLatin1().constData())->trigger();
-        QTRY_VERIFY(!m_form->timTimer->isActive());
+        QTRY_VERIFY(!findControl<QTimer>(m_form, "timTimer")->isActive());
         QCOMPARE(m_form->windowTitle(), MainForm::caption());
         QVERIFY(m_form->browserPane()->url().isEmpty());
     }
@@ -416,7 +418,7 @@ private Q_SLOTS:
     {
         typeAddress(QString());
         QVERIFY(!m_form->paneBusy());
-        QTRY_VERIFY(!m_form->timTimer->isActive());
+        QTRY_VERIFY(!findControl<QTimer>(m_form, "timTimer")->isActive());
         QCOMPARE(m_form->windowTitle(), MainForm::caption());
         QVERIFY(m_form->browserPane()->url().isEmpty());
     }
@@ -428,7 +430,7 @@ private Q_SLOTS:
         typeAddress(m_server->url("/a"));
         QTRY_VERIFY(settledOn(QStringLiteral("Page A")));
         QCOMPARE(m_server->asked(), QList<QByteArray>{"/a"});
-        m_form->Command2->click();
+        findControl<QPushButton>(m_form, "Command2")->click();
         QCOMPARE(readFavourites(favouritesPath()).value(),
                  (QStringList{m_server->url("/ab"), m_server->url("/a")}));
     }
@@ -439,8 +441,8 @@ private Q_SLOTS:
         m_server->routePage("/links", QStringLiteral("Links"), bigLink("/b"));
         typeAddress(m_server->url("/moved"));
         QTRY_VERIFY(settledOn(QStringLiteral("Page C")));
-        QCOMPARE(m_form->cboAddress->currentText(), m_server->url("/c"));
-        m_form->Command2->click();
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), m_server->url("/c"));
+        findControl<QPushButton>(m_form, "Command2")->click();
         QCOMPARE(readFavourites(favouritesPath()).value(), QStringList{m_server->url("/c")});
 
         typeAddress(m_server->url("/links"));
@@ -448,10 +450,10 @@ private Q_SLOTS:
         clickPage(QPoint(40, 40));
         // A link starts no busy watch, so the caption stays; the address box follows.
         QTRY_COMPARE(m_form->browserPane()->title(), QStringLiteral("Page B"));
-        QCOMPARE(m_form->cboAddress->currentText(), m_server->url("/b"));
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), m_server->url("/b"));
         button("Back")->trigger();
         QTRY_VERIFY(settledOn(QStringLiteral("Links")));
-        QCOMPARE(m_form->cboAddress->currentText(), m_server->url("/links"));
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), m_server->url("/links"));
     }
 
     void newWindowsOpenInThePaneOrTheSystemBrowser()
@@ -519,7 +521,8 @@ private Q_SLOTS:
             QCOMPARE(m_prompt->shown().at(1).buttons, PromptButtons::OkCancel);
         }
         if (goOn) {
-            QTRY_COMPARE(m_form->Text1->toPlainText(), QStringLiteral("保存しました: %1").arg(path));
+            QTRY_COMPARE(findControl<QPlainTextEdit>(m_form, "Text1")->toPlainText(),
+                QStringLiteral("保存しました: %1").arg(path));
             QCOMPARE(readBytes(path), bytes);
             // Saved, never run: no executable bit.
             QVERIFY(!QFileInfo(path).isExecutable());
@@ -536,21 +539,22 @@ private Q_SLOTS:
         m_server->routePage("/find?q=kestra%20mail", QStringLiteral("Found"), QString());
         SetForm *chooser = form<SetForm>();
         chooser->show();
-        chooser->Command3->click();
+        findControl<QPushButton>(chooser, "Command3")->click();
         BrowserOptionForm *options = loadedForm<BrowserOptionForm>();
         QVERIFY(options);
-        QCOMPARE(options->SearchText->text(), BrowserOptions::defaultSearchAddress());
+        QCOMPARE(
+            findControl<QLineEdit>(options, "SearchText")->text(), BrowserOptions::defaultSearchAddress());
         options->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(options));
-        options->SearchText->setFocus();
+        findControl<QLineEdit>(options, "SearchText")->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(QApplication::focusWidget(), m_server->url("/find?q="));
         m_prompt->answer(PromptAnswer::Ok);
-        options->OkCommand->click(); // without %s it is refused
+        findControl<QPushButton>(options, "OkCommand")->click(); // without %s it is refused
         QCOMPARE(m_prompt->shown().size(), 1);
         QVERIFY(loadedForm<BrowserOptionForm>());
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("%s"));
-        options->OkCommand->click();
+        findControl<QPushButton>(options, "OkCommand")->click();
         QVERIFY(!loadedForm<BrowserOptionForm>());
         unloadForm<SetForm>();
         QCOMPARE(QSettings(appPaths().extraIni(), QSettings::IniFormat).value(QStringLiteral("browser/Search")).toString(),
@@ -567,7 +571,7 @@ private Q_SLOTS:
         const QString typed = m_server->url("/a").mid(int(qstrlen("http://")));
         typeAddress(typed);
         QTRY_VERIFY(settledOn(QStringLiteral("Page A")));
-        QCOMPARE(m_form->cboAddress->currentText(), m_server->url("/a"));
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), m_server->url("/a"));
         // http was asked once, after https could not talk to this server.
         QCOMPARE(m_server->asked(), QList<QByteArray>{"/a"});
     }
@@ -595,9 +599,9 @@ private Q_SLOTS:
         QTRY_COMPARE(m_form->size(), size);
         check(0);
         // The address box's arrow is inside its container.
-        const QRect box = m_form->cboAddress->geometry();
+        const QRect box = findControl<QComboBox>(m_form, "cboAddress")->geometry();
         QCOMPARE(pxToTwips(box.width()), int(pxToTwips(size.width()) / 1.5));
-        QVERIFY(m_form->picAddress->rect().contains(box.topRight()));
+        QVERIFY(findControl<QWidget>(m_form, "picAddress")->rect().contains(box.topRight()));
         // The find bar takes its place below the page, inside the window.
         m_form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
@@ -626,8 +630,9 @@ private Q_SLOTS:
         QTRY_VERIFY(settledOn(QStringLiteral("Words")));
 
         press(Qt::Key_L, Qt::ControlModifier);
-        QCOMPARE(QApplication::focusWidget(), m_form->cboAddress);
-        QCOMPARE(m_form->cboAddress->lineEdit()->selectedText(), m_server->url("/words"));
+        QCOMPARE(QApplication::focusWidget(), findControl<QComboBox>(m_form, "cboAddress"));
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->lineEdit()->selectedText(),
+            m_server->url("/words"));
 
         press(Qt::Key_F, Qt::ControlModifier);
         auto *count = m_form->findChild<QLabel *>(QStringLiteral("lblFindCount"));

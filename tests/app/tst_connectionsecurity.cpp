@@ -20,6 +20,7 @@
 
 #include "servers/DovecotBox.h"
 #include "servers/SmtpTestServer.h"
+#include "support/FindControl.h"
 
 #include <QFile>
 #include <QLineEdit>
@@ -29,6 +30,7 @@
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 namespace smtp = kestra::test::smtp;
 
 namespace {
@@ -194,7 +196,7 @@ private Q_SLOTS:
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(m_prompts->shown()[0].title, QStringLiteral("エラー"));
         QVERIFY2(boxes[0].contains(expected) && boxes[0].contains(QStringLiteral("「設定」")), qPrintable(boxes[0]));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("受信できませんでした。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("受信できませんでした。"));
         QCOMPARE(m_box.count(), 1);
     }
 
@@ -229,7 +231,7 @@ private Q_SLOTS:
                                     QStringLiteral("パスワードは送っていません")})
             QVERIFY2(boxes[0].contains(part), qPrintable(boxes[0]));
         QVERIFY(!proxy.log().contains(m_box.password().toUtf8()));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("受信できませんでした。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("受信できませんでした。"));
         QCOMPARE(m_box.count(), 1);
     }
 
@@ -247,7 +249,7 @@ private Q_SLOTS:
             m_box.put("Subject: one\r\n\r\nbody\r\n");
             m_prompts->answer(PromptAnswer::Yes);
             QCOMPARE(receive(server).size(), 1);
-            QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+            QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("新着メール有り。"));
             QTRY_COMPARE(m_box.count(), 0);
             // The trusted certificate is kept where only the owner can read or change it.
             const QFileDevice::Permissions mode = QFile::permissions(appPaths().extraIni());
@@ -256,7 +258,7 @@ private Q_SLOTS:
 
             m_box.put("Subject: two\r\n\r\nbody\r\n");
             QCOMPARE(receive(server), QStringList());
-            QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+            QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("新着メール有り。"));
         }
         Proxy changed(m_box.plainPort(), {QStringLiteral("--cert"), second.cert, QStringLiteral("--key"), second.key}, port);
         m_box.put("Subject: three\r\n\r\nbody\r\n");

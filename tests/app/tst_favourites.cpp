@@ -6,6 +6,7 @@
 #include "app/MainForm.h"
 #include "common/AppState.h"
 #include "storage/Records.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -81,8 +82,8 @@ private Q_SLOTS:
     {
         const QString url = QStringLiteral("https://example.test/ページ");
         for (int i = 0; i < 2; ++i) {
-            m_form->cboAddress->setEditText(url);
-            m_form->Command2->click();
+            findControl<QComboBox>(m_form, "cboAddress")->setEditText(url);
+            findControl<QPushButton>(m_form, "Command2")->click();
         }
         const QByteArray bytes = readBytes(storePath());
         QCOMPARE(bytes.size(), 808);
@@ -90,15 +91,15 @@ private Q_SLOTS:
         QCOMPARE(bytes.mid(404), favourite(url));
         // CR LF and Live = 1 where the record shape puts them.
         QCOMPARE(bytes.mid(200, 4), QByteArray("\r\n\x01\x00", 4));
-        QCOMPARE(m_form->cboAddress->count(), 2);
-        QCOMPARE(m_form->cboAddress->itemText(1), url);
-        QCOMPARE(m_form->cboAddress->currentText(), QString());
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->count(), 2);
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->itemText(1), url);
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), QString());
         QVERIFY(m_prompt->shown().isEmpty());
     }
 
     void addingAnEmptyAddressWritesNothing()
     {
-        m_form->Command2->click();
+        findControl<QPushButton>(m_form, "Command2")->click();
         QCOMPARE(m_prompt->texts(), QStringList{QStringLiteral("アドレスが表示されていません。")});
         QCOMPARE(m_prompt->shown().first().title, appTitle());
         QVERIFY(!QFile::exists(storePath()));
@@ -107,9 +108,9 @@ private Q_SLOTS:
     void deletingTheSecondOfThreeKeepsFirstAndThird()
     {
         const QByteArray before = writeThree();
-        m_form->cboAddress->setCurrentIndex(1);
+        findControl<QComboBox>(m_form, "cboAddress")->setCurrentIndex(1);
         m_prompt->answer(PromptAnswer::Yes);
-        m_form->Command9->click();
+        findControl<QPushButton>(m_form, "Command9")->click();
 
         QCOMPARE(m_prompt->shown().size(), 1);
         const ShownPrompt asked = m_prompt->shown().first();
@@ -123,22 +124,22 @@ private Q_SLOTS:
         QCOMPARE(after.left(404), before.left(404));
         QCOMPARE(after.mid(404), before.mid(808));
         QVERIFY(!QFile::exists(tempPath()));
-        QCOMPARE(m_form->cboAddress->count(), 2);
-        QCOMPARE(m_form->cboAddress->itemText(1), QStringLiteral("three.test"));
-        QCOMPARE(m_form->cboAddress->currentText(), QString());
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->count(), 2);
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->itemText(1), QStringLiteral("three.test"));
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), QString());
     }
 
     void answeringNoKeepsTheFileAndEmptiesTheAddress()
     {
         const QByteArray before = writeThree();
-        m_form->cboAddress->setCurrentIndex(2);
-        QCOMPARE(m_form->cboAddress->currentText(), QStringLiteral("three.test"));
+        findControl<QComboBox>(m_form, "cboAddress")->setCurrentIndex(2);
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), QStringLiteral("three.test"));
         m_prompt->answer(PromptAnswer::No);
-        m_form->Command9->click();
+        findControl<QPushButton>(m_form, "Command9")->click();
         QCOMPARE(readBytes(storePath()), before);
         QVERIFY(!QFile::exists(tempPath()));
-        QCOMPARE(m_form->cboAddress->count(), 3);
-        QCOMPARE(m_form->cboAddress->currentText(), QString());
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->count(), 3);
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), QString());
     }
 
     void deletingWithoutSelectionChangesNothing_data()
@@ -156,46 +157,48 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         const QByteArray before = writeThree();
         if (chosen >= 0)
-            m_form->cboAddress->setCurrentIndex(chosen);
+            findControl<QComboBox>(m_form, "cboAddress")->setCurrentIndex(chosen);
         if (!typed.isEmpty())
-            m_form->cboAddress->setEditText(typed);
-        m_form->Command9->click();
+            findControl<QComboBox>(m_form, "cboAddress")->setEditText(typed);
+        findControl<QPushButton>(m_form, "Command9")->click();
         QCOMPARE(m_prompt->texts(), QStringList{QStringLiteral("データが選択されていません。")});
         QCOMPARE(readBytes(storePath()), before);
-        QCOMPARE(m_form->cboAddress->count(), 3);
-        QCOMPARE(m_form->cboAddress->currentText(), typed);
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->count(), 3);
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), typed);
     }
 
     void deletingTheOnlyFavouriteLeavesAnEmptyFile()
     {
-        m_form->cboAddress->setEditText(QStringLiteral("only.test"));
-        m_form->Command2->click();
-        m_form->cboAddress->setCurrentIndex(0);
+        findControl<QComboBox>(m_form, "cboAddress")->setEditText(QStringLiteral("only.test"));
+        findControl<QPushButton>(m_form, "Command2")->click();
+        findControl<QComboBox>(m_form, "cboAddress")->setCurrentIndex(0);
         m_prompt->answer(PromptAnswer::Yes);
-        m_form->Command9->click();
+        findControl<QPushButton>(m_form, "Command9")->click();
         QVERIFY(QFile::exists(storePath()));
         QCOMPARE(readBytes(storePath()).size(), 0);
-        QCOMPARE(m_form->cboAddress->count(), 0);
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->count(), 0);
     }
 
     void reloadListsRecordsInOrderWithoutPadding()
     {
         writeThree();
-        QCOMPARE(m_form->cboAddress->count(), 3);
-        QCOMPARE(m_form->cboAddress->itemText(0), QStringLiteral("http://one.test/"));
-        QCOMPARE(m_form->cboAddress->itemText(1), QStringLiteral("https://two.test/a?b=c"));
-        QCOMPARE(m_form->cboAddress->itemText(2), QStringLiteral("three.test"));
-        QCOMPARE(m_form->cboAddress->currentIndex(), -1);
-        QCOMPARE(m_form->cboAddress->currentText(), QString());
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->count(), 3);
+        QCOMPARE(
+            findControl<QComboBox>(m_form, "cboAddress")->itemText(0), QStringLiteral("http://one.test/"));
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->itemText(1),
+            QStringLiteral("https://two.test/a?b=c"));
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->itemText(2), QStringLiteral("three.test"));
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentIndex(), -1);
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), QString());
     }
 
     void longAddressIsCutToTheField()
     {
         const QString url = QStringLiteral("https://long.test/") + QString(300, QLatin1Char('x'));
-        m_form->cboAddress->setEditText(url);
-        m_form->Command2->click();
+        findControl<QComboBox>(m_form, "cboAddress")->setEditText(url);
+        findControl<QPushButton>(m_form, "Command2")->click();
         QCOMPARE(readBytes(storePath()).size(), 404);
-        QCOMPARE(m_form->cboAddress->itemText(0), url.left(200));
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->itemText(0), url.left(200));
     }
 
     void addressesOutsideTheCodePageStayNavigable()
@@ -204,21 +207,21 @@ private Q_SLOTS:
         const QString foreign = QStringLiteral("https://한국.example/경로?q=값");
         const QString japanese = QStringLiteral("https://例え.example/パス");
         for (const QString &url : {foreign, japanese}) {
-            m_form->cboAddress->setEditText(url);
-            m_form->Command2->click();
+            findControl<QComboBox>(m_form, "cboAddress")->setEditText(url);
+            findControl<QPushButton>(m_form, "Command2")->click();
         }
-        const QString stored = m_form->cboAddress->itemText(0);
+        const QString stored = findControl<QComboBox>(m_form, "cboAddress")->itemText(0);
         QCOMPARE(stored.toLatin1(), stored.toUtf8()); // ASCII only
         QCOMPARE(addressToUrl(stored), addressToUrl(foreign));
-        QCOMPARE(m_form->cboAddress->itemText(1), japanese);
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->itemText(1), japanese);
     }
 
     void storageErrorsAreShown()
     {
         // A folder where the favourites file should be: nothing can be written.
         QVERIFY(QDir().mkpath(storePath()));
-        m_form->cboAddress->setEditText(QStringLiteral("http://one.test/"));
-        m_form->Command2->click();
+        findControl<QComboBox>(m_form, "cboAddress")->setEditText(QStringLiteral("http://one.test/"));
+        findControl<QPushButton>(m_form, "Command2")->click();
         QVERIFY(!m_prompt->shown().isEmpty());
         QVERIFY2(m_prompt->shown().first().text.contains(QStringLiteral("Kstdata90.data")),
                  qPrintable(m_prompt->shown().first().text));
@@ -235,11 +238,11 @@ private Q_SLOTS:
     void pasteSetsTheAddressWithoutNavigating()
     {
         QFETCH(QString, clipboard);
-        m_form->cboAddress->setEditText(QStringLiteral("before.test"));
+        findControl<QComboBox>(m_form, "cboAddress")->setEditText(QStringLiteral("before.test"));
         QApplication::clipboard()->setText(clipboard);
-        m_form->Command13->click();
-        QCOMPARE(m_form->cboAddress->currentText(), clipboard);
-        QVERIFY(!m_form->timTimer->isActive());
+        findControl<QPushButton>(m_form, "Command13")->click();
+        QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), clipboard);
+        QVERIFY(!findControl<QTimer>(m_form, "timTimer")->isActive());
         QVERIFY(m_form->browserPane()->url().isEmpty());
     }
 
@@ -250,7 +253,7 @@ private Q_SLOTS:
             opened.append(url);
             return true;
         });
-        m_form->Command12->click();
+        findControl<QPushButton>(m_form, "Command12")->click();
         QCOMPARE(opened.size(), 1);
         QVERIFY(opened.first().isLocalFile());
         QFile page(opened.first().toLocalFile());
@@ -263,7 +266,7 @@ private Q_SLOTS:
     void homePageWithoutBrowserIsReported()
     {
         setExternalBrowser([](const QUrl &) { return false; });
-        m_form->Command12->click();
+        findControl<QPushButton>(m_form, "Command12")->click();
         QCOMPARE(m_prompt->shown().size(), 1);
         QVERIFY(m_prompt->shown().first().text.contains(QStringLiteral("ブラウザを起動できませんでした")));
         QCOMPARE(m_prompt->shown().first().icon, PromptIcon::Exclamation);

@@ -15,6 +15,7 @@
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -25,6 +26,7 @@
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 namespace {
 
@@ -112,7 +114,7 @@ private Q_SLOTS:
         m_box.put(mail(2));
         receive();
         QCOMPARE(storedSubjects(), (QStringList{QStringLiteral("mail 1"), QStringLiteral("mail 2")}));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("新着メール有り。"));
 
         m_box.put(mail(3));
         receive();
@@ -121,7 +123,7 @@ private Q_SLOTS:
 
         receive();
         QCOMPARE(storedSubjects().size(), 3);
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール無し。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("新着メール無し。"));
         QCOMPARE(m_box.count(), 3);
         QCOMPARE(QFile::permissions(appPaths().fetchedListFile()) & 0x0077, QFileDevice::Permissions());
     }
@@ -142,12 +144,13 @@ private Q_SLOTS:
         m_box.put(mail(3));
         openHistoryWindow(1); // mail 2 deleted with the history window's delete button
         TyakuForm *history = form<TyakuForm>();
-        const QList<QListWidgetItem *> rows = history->List1->findItems(QStringLiteral("mail 2"), Qt::MatchContains);
+        const QList<QListWidgetItem *> rows = findControl<HistoryListBox>(history, "List1")
+                                                  ->findItems(QStringLiteral("mail 2"), Qt::MatchContains);
         QCOMPARE(rows.size(), 1);
         rows.first()->setSelected(true);
         m_prompt->answer(PromptAnswer::Yes);
-        history->Command1->click();
-        QCOMPARE(history->List1->count(), 1);
+        findControl<QPushButton>(history, "Command1")->click();
+        QCOMPARE(findControl<HistoryListBox>(history, "List1")->count(), 1);
         m_prompt->clear();
         receive();
         QCOMPARE(storedSubjects().size(), 2);

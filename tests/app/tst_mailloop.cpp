@@ -19,6 +19,7 @@
 
 #include "servers/DovecotBox.h"
 #include "servers/SmtpTestServer.h"
+#include "support/FindControl.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -27,6 +28,7 @@
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 namespace smtp = kestra::test::smtp;
 
 class TestMailLoop : public QObject
@@ -70,19 +72,19 @@ private Q_SLOTS:
         WriteForm *w = form<WriteForm>();
         w->show();
         w->setToText(m_box.user() + QStringLiteral("@maildir.test"));
-        w->SubjectText->setText(subject);
+        findControl<QLineEdit>(w, "SubjectText")->setText(subject);
         w->setBodyText(body);
         prompts.answerFile(picture);
-        w->AttachCommand->click();
+        findControl<QPushButton>(w, "AttachCommand")->click();
         prompts.answerFile(notes);
-        w->Command9->click();
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command9")->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QVERIFY2(prompts.shown().size() == 2, qPrintable(prompts.texts().join(QLatin1Char('\n'))));
         QCOMPARE(m_box.count(), 1);
 
         auto main = std::make_unique<MainForm>();
         ReceiveMail(*main);
-        QCOMPARE(main->Text3->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(findControl<QLineEdit>(main, "Text3")->text(), QStringLiteral("新着メール有り。"));
         QVERIFY2(prompts.shown().size() == 2, qPrintable(prompts.texts().join(QLatin1Char('\n'))));
         QTRY_COMPARE(m_box.count(), 0);
 

@@ -7,24 +7,27 @@
 #include "compose/WriteForm.h"
 #include "history/TyakuForm.h"
 #include "storage/Records.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QClipboard>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QQuickWindow>
+#include <QSignalSpy>
+#include <QTextEdit>
 #include <QToolBar>
 #include <QWebEngineView>
-#include <QPointer>
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 class TestMainForm : public QObject
 {
@@ -145,6 +148,35 @@ private slots:
         QVERIFY(!variableSet);
     }
 
+    // What receiving and the automatic check use instead of the boxes themselves.
+    void statusAndMailIndicatorGoThroughTheWindow()
+    {
+        std::unique_ptr<MainForm> main(start());
+        auto *indicator = findControl<QLineEdit>(main, "Text3");
+        QSignalSpy changed(main.get(), &MainForm::mailIndicatorChanged);
+        QSignalSpy clicked(main.get(), &MainForm::mailIndicatorClicked);
+
+        main->setMailIndicator(QStringLiteral("新着メール有り。"));
+        QCOMPARE(indicator->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(main->mailIndicator(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toString(), QStringLiteral("新着メール有り。"));
+        // Setting the same text again is no change.
+        main->setMailIndicator(QStringLiteral("新着メール有り。"));
+        QCOMPARE(changed.count(), 1);
+
+        QTest::mouseClick(indicator, Qt::LeftButton);
+        QCOMPARE(clicked.count(), 1);
+        // A click elsewhere is not the indicator's.
+        QTest::mouseClick(findControl<QPlainTextEdit>(main, "Text1")->viewport(), Qt::LeftButton);
+        QCOMPARE(clicked.count(), 1);
+
+        main->showStatus(QStringLiteral("受信したメールを保存できませんでした。"));
+        QCOMPARE(findControl<QPlainTextEdit>(main, "Text1")->toPlainText(),
+            QStringLiteral("受信したメールを保存できませんでした。"));
+        QCOMPARE(main->status(), QStringLiteral("受信したメールを保存できませんでした。"));
+    }
+
     void startUpReadsSettings()
     {
         std::unique_ptr<MainForm> main(start());
@@ -154,13 +186,16 @@ private slots:
         QCOMPARE(appState().settings.mailAddress, QStringLiteral("me@example.jp"));
         QCOMPARE(appState().settings.apop, qint16(1));
         QVERIFY(main->isVisible());
-        QVERIFY(main->Text1->toPlainText().isEmpty());
-        QVERIFY(main->Text3->text().isEmpty());
-        QCOMPARE(geometryTwips(main->cboAddress).topLeft(), QPoint(45, 330)); // 50 twips is 3.33 px
+        QVERIFY(findControl<QPlainTextEdit>(main, "Text1")->toPlainText().isEmpty());
+        QVERIFY(findControl<QLineEdit>(main, "Text3")->text().isEmpty());
+        QCOMPARE(geometryTwips(findControl<QComboBox>(main, "cboAddress")).topLeft(),
+            QPoint(45, 330)); // 50 twips is 3.33 px
         QVERIFY(m_prompt->shown().isEmpty());
-        QVERIFY(!main->Text2->isVisible() && !main->Text4->isVisible() && !main->Command10->isVisible());
-        QVERIFY(main->Timer1->isActive());
-        QVERIFY(!main->timTimer->isActive());
+        QVERIFY(!findControl<QLineEdit>(main, "Text2")->isVisible()
+            && !findControl<QLineEdit>(main, "Text4")->isVisible()
+            && !findControl<QPushButton>(main, "Command10")->isVisible());
+        QVERIFY(findControl<QTimer>(main, "Timer1")->isActive());
+        QVERIFY(!findControl<QTimer>(main, "timTimer")->isActive());
     }
 
     void startUpWithoutSettingsLeavesValuesEmpty()
@@ -181,9 +216,11 @@ private slots:
         }
         test::writeBytes(m_folder->dataFile(QStringLiteral("Kstdata90.data")), file);
         std::unique_ptr<MainForm> main(start());
-        QCOMPARE(main->cboAddress->count(), 2);
-        QVERIFY(main->cboAddress->itemText(1).startsWith(QStringLiteral("https://b.example/")));
-        QVERIFY(main->cboAddress->currentText().isEmpty());
+        QCOMPARE(findControl<QComboBox>(main, "cboAddress")->count(), 2);
+        QVERIFY(findControl<QComboBox>(main, "cboAddress")
+                    ->itemText(1)
+                    .startsWith(QStringLiteral("https://b.example/")));
+        QVERIFY(findControl<QComboBox>(main, "cboAddress")->currentText().isEmpty());
     }
 
     void startUpReportsAnUnreadableFileAndGoesOn()
@@ -199,12 +236,12 @@ private slots:
     void clockTextFollowsTheClock()
     {
         std::unique_ptr<MainForm> main(start());
-        QVERIFY(main->Text2->text().contains(QStringLiteral("09:05:07")));
+        QVERIFY(findControl<QLineEdit>(main, "Text2")->text().contains(QStringLiteral("09:05:07")));
         m_clock->set(QDateTime(QDate(2026, 12, 9), QTime(23, 59, 58)));
         main->Timer1_Timer();
-        QVERIFY(main->Text2->text().contains(QStringLiteral("23:59:58")));
-        QCOMPARE(appState().clockText, main->Text2->text());
-        QCOMPARE(main->Timer1->interval(), 1000);
+        QVERIFY(findControl<QLineEdit>(main, "Text2")->text().contains(QStringLiteral("23:59:58")));
+        QCOMPARE(appState().clockText, findControl<QLineEdit>(main, "Text2")->text());
+        QCOMPARE(findControl<QTimer>(main, "Timer1")->interval(), 1000);
     }
 
     // Hover help with the pointer moved over the real widgets: each button of
@@ -215,41 +252,57 @@ private slots:
     {
         std::unique_ptr<MainForm> main(start());
         QVERIFY(QTest::qWaitForWindowExposed(main.get()));
-        const QPoint frameBackground = main->Frame1->mapTo(main.get(), QPoint(twipsToPx(60), twipsToPx(120)));
-        QCOMPARE(main->childAt(frameBackground), main->Frame1);
+        const QPoint frameBackground = findControl<QGroupBox>(main, "Frame1")
+                                           ->mapTo(main.get(), QPoint(twipsToPx(60), twipsToPx(120)));
+        QCOMPARE(main->childAt(frameBackground), findControl<QGroupBox>(main, "Frame1"));
         for (const char *name : {"Command3", "Command4", "Command6", "Command7", "Command5", "Command8",
                                  "Command12", "Command1"}) {
             auto *button = main->findChild<QPushButton *>(QLatin1String(name));
             QTest::mouseMove(main.get(), frameBackground);
-            QVERIFY2(!main->Text1->isVisible(), name);
+            QVERIFY2(!findControl<QPlainTextEdit>(main, "Text1")->isVisible(), name);
             test::pointAt(button);
-            QVERIFY2(main->Text1->isVisible(), name);
-            QCOMPARE(main->Text1->toPlainText(), mainHelpText(QLatin1String(name)));
-            QVERIFY(!main->Text1->toPlainText().isEmpty());
+            QVERIFY2(findControl<QPlainTextEdit>(main, "Text1")->isVisible(), name);
+            QCOMPARE(
+                findControl<QPlainTextEdit>(main, "Text1")->toPlainText(), mainHelpText(QLatin1String(name)));
+            QVERIFY(!findControl<QPlainTextEdit>(main, "Text1")->toPlainText().isEmpty());
         }
-        QCOMPARE(main->Text1->toPlainText(), QStringLiteral("あるサイトでのメールアドレスを自分のアドレス帳に追加したい時に使用します。OutLookが起動した状態でのメールアドレスをアドレス帳に登録します。OutLookで、コピーをまず行ってからにして下さい。アドレス帳が開きましたら、メールアドレスが自動入力されていますので、任意の名称（名前）を入力してアドレス帳の登録ボタンを押して下さい。"));
-        test::pointAt(main->Text3);
-        QCOMPARE(main->Text1->toPlainText(), QStringLiteral("新着メールの有無が表示されます。"));
-        test::pointAt(main->Command2);
-        QCOMPARE(main->Text1->toPlainText(), QStringLiteral("表示されたサイトをお気に入りに追加します。"));
-        QTest::mouseMove(main.get(), main->lblAddress->mapTo(main.get(), QPoint(2, 2)));
-        QVERIFY(!main->Text1->isVisible());
-        QCOMPARE(main->Text1->toPlainText(), QStringLiteral("表示されたサイトをお気に入りに追加します。")); // text stays
-        test::pointAt(main->Command8);
-        QVERIFY(main->Text1->isVisible());
-        QVERIFY(main->Text1->toPlainText().startsWith(QStringLiteral("ID,PASS,サーバーの設定を行います。")));
+        QCOMPARE(findControl<QPlainTextEdit>(main, "Text1")->toPlainText(),
+            QStringLiteral("あるサイトでのメールアドレスを自分のアドレス帳に追加したい時に使用します。OutLook"
+                           "が起動した状態でのメールアドレスをアドレス帳に登録します。OutLookで、コピーをまず"
+                           "行ってからにして下さい。アドレス帳が開きましたら、メールアドレスが自動入力されて"
+                           "いますので、任意の名称（名前）を入力してアドレス帳の登録ボタンを押して下さい。"));
+        test::pointAt(findControl<QLineEdit>(main, "Text3"));
+        QCOMPARE(findControl<QPlainTextEdit>(main, "Text1")->toPlainText(),
+            QStringLiteral("新着メールの有無が表示されます。"));
+        test::pointAt(findControl<QPushButton>(main, "Command2"));
+        QCOMPARE(findControl<QPlainTextEdit>(main, "Text1")->toPlainText(),
+            QStringLiteral("表示されたサイトをお気に入りに追加します。"));
+        QTest::mouseMove(
+            main.get(), findControl<QLabel>(main, "lblAddress")->mapTo(main.get(), QPoint(2, 2)));
+        QVERIFY(!findControl<QPlainTextEdit>(main, "Text1")->isVisible());
+        QCOMPARE(findControl<QPlainTextEdit>(main, "Text1")->toPlainText(),
+            QStringLiteral("表示されたサイトをお気に入りに追加します。")); // text stays
+        test::pointAt(findControl<QPushButton>(main, "Command8"));
+        QVERIFY(findControl<QPlainTextEdit>(main, "Text1")->isVisible());
+        QVERIFY(findControl<QPlainTextEdit>(main, "Text1")
+                    ->toPlainText()
+                    .startsWith(QStringLiteral("ID,PASS,サーバーの設定を行います。")));
         QWebEngineView *pane = main->browserPane();
         QTest::mouseMove(main.get(), pane->mapTo(main.get(), QPoint(twipsToPx(2000), twipsToPx(300))));
-        QVERIFY(main->Text1->isVisible()); // the pane neither hides nor changes it
-        QVERIFY(main->Text1->toPlainText().startsWith(QStringLiteral("ID,PASS,サーバーの設定を行います。")));
-        QTest::mouseMove(main.get(), main->tbToolBar->geometry().center());
-        QVERIFY(!main->Text1->isVisible());
-        test::pointAt(main->Command13);
-        QCOMPARE(main->Text1->toPlainText(), mainHelpText(QStringLiteral("Command13")));
-        const QPoint panel = main->Picture1->mapTo(main.get(), QPoint(2, 10));
-        QCOMPARE(main->childAt(panel), main->Picture1);
+        QVERIFY(
+            findControl<QPlainTextEdit>(main, "Text1")->isVisible()); // the pane neither hides nor changes it
+        QVERIFY(findControl<QPlainTextEdit>(main, "Text1")
+                    ->toPlainText()
+                    .startsWith(QStringLiteral("ID,PASS,サーバーの設定を行います。")));
+        QTest::mouseMove(main.get(), findControl<QToolBar>(main, "tbToolBar")->geometry().center());
+        QVERIFY(!findControl<QPlainTextEdit>(main, "Text1")->isVisible());
+        test::pointAt(findControl<QPushButton>(main, "Command13"));
+        QCOMPARE(findControl<QPlainTextEdit>(main, "Text1")->toPlainText(),
+            mainHelpText(QStringLiteral("Command13")));
+        const QPoint panel = findControl<QWidget>(main, "Picture1")->mapTo(main.get(), QPoint(2, 10));
+        QCOMPARE(main->childAt(panel), findControl<QWidget>(main, "Picture1"));
         QTest::mouseMove(main.get(), panel);
-        QVERIFY(!main->Text1->isVisible());
+        QVERIFY(!findControl<QPlainTextEdit>(main, "Text1")->isVisible());
     }
 
     void resizeRulesInTwips()
@@ -257,11 +310,12 @@ private slots:
         std::unique_ptr<MainForm> main(start());
         main->resize(twipsToPx(3000), twipsToPx(4500));
         main->Form_Resize();
-        QCOMPARE(main->cboAddress->width(), twipsToPx(2000)); // 3000 / 1.5, to the pixel
+        QCOMPARE(
+            findControl<QComboBox>(main, "cboAddress")->width(), twipsToPx(2000)); // 3000 / 1.5, to the pixel
         // The pane fills what is left of the window right of the buttons and below the address bar.
         QCOMPARE(geometryTwips(main->browserPane()), QRect(1560, 1200, 3000 - 1560, 4500 - 1200));
-        QCOMPARE(geometryTwips(main->Picture1).height(), 4500);
-        QCOMPARE(geometryTwips(main->Picture1).width(), 1575);
+        QCOMPARE(geometryTwips(findControl<QWidget>(main, "Picture1")).height(), 4500);
+        QCOMPARE(geometryTwips(findControl<QWidget>(main, "Picture1")).width(), 1575);
     }
 
     void webEngineStartsAfterTheWindowIsPainted()
@@ -269,19 +323,21 @@ private slots:
         std::unique_ptr<MainForm> main(start());
         // Start-up itself shows the window without the web engine.
         QVERIFY(main->isVisible());
-        QVERIFY(!main->brwWebBrowser);
+        QVERIFY(!main->findChild<QWebEngineView *>(QStringLiteral("brwWebBrowser")));
         QVERIFY(!main->paneBusy());
         // A resize before the pane exists still reaches it.
         main->resize(twipsToPx(4200), twipsToPx(5100));
-        QTRY_VERIFY(main->brwWebBrowser);
-        QVERIFY(main->brwWebBrowser->isVisible());
-        QCOMPARE(geometryTwips(main->brwWebBrowser), QRect(1560, 1200, 4200 - 1560, 5100 - 1200));
-        QVERIFY(main->brwWebBrowser->url().isEmpty());
+        QTRY_VERIFY(main->findChild<QWebEngineView *>(QStringLiteral("brwWebBrowser")));
+        QVERIFY(findControl<QWebEngineView>(main, "brwWebBrowser")->isVisible());
+        QCOMPARE(geometryTwips(findControl<QWebEngineView>(main, "brwWebBrowser")),
+            QRect(1560, 1200, 4200 - 1560, 5100 - 1200));
+        QVERIFY(findControl<QWebEngineView>(main, "brwWebBrowser")->url().isEmpty());
         // The help box stays above the pane.
         const QObjectList order = main->children();
-        QVERIFY(order.indexOf(main->Text1) > order.indexOf(main->brwWebBrowser));
+        QVERIFY(order.indexOf(findControl<QPlainTextEdit>(main, "Text1"))
+            > order.indexOf(findControl<QWebEngineView>(main, "brwWebBrowser")));
         // Created once: asking again gives the same pane.
-        QCOMPARE(main->browserPane(), main->brwWebBrowser);
+        QCOMPARE(main->browserPane(), findControl<QWebEngineView>(main, "brwWebBrowser"));
     }
 
     void buttonsCarryTheirCaptionsAndColours()
@@ -292,19 +348,23 @@ private slots:
             const char16_t *caption;
             QColor colour;
         } expected[] = {
-            {main->Command3, u"新規作成", QColor(224, 224, 224)}, {main->Command4, u"受信", QColor(255, 0, 0)},
-            {main->Command6, u"着信履歴", QColor(192, 192, 255)}, {main->Command7, u"送信履歴", QColor(192, 192, 255)},
-            {main->Command5, u"アドレス帳", QColor(192, 192, 255)}, {main->Command8, u"設定", QColor(255, 255, 255)},
-            {main->Command12, u"HP", QColor(255, 255, 0)},         {main->Command1, u"登録", QColor(224, 224, 224)},
+            { findControl<QPushButton>(main, "Command3"), u"新規作成", QColor(224, 224, 224) },
+            { findControl<QPushButton>(main, "Command4"), u"受信", QColor(255, 0, 0) },
+            { findControl<QPushButton>(main, "Command6"), u"着信履歴", QColor(192, 192, 255) },
+            { findControl<QPushButton>(main, "Command7"), u"送信履歴", QColor(192, 192, 255) },
+            { findControl<QPushButton>(main, "Command5"), u"アドレス帳", QColor(192, 192, 255) },
+            { findControl<QPushButton>(main, "Command8"), u"設定", QColor(255, 255, 255) },
+            { findControl<QPushButton>(main, "Command12"), u"HP", QColor(255, 255, 0) },
+            { findControl<QPushButton>(main, "Command1"), u"登録", QColor(224, 224, 224) },
         };
         for (const auto &e : expected) {
             QCOMPARE(e.button->text(), QString::fromUtf16(e.caption));
             QCOMPARE(e.button->palette().color(QPalette::Button), e.colour);
         }
-        QCOMPARE(geometryTwips(main->Command7), QRect(120, 1320, 975, 255));
+        QCOMPARE(geometryTwips(findControl<QPushButton>(main, "Command7")), QRect(120, 1320, 975, 255));
         QCOMPARE(main->findChild<QPushButton *>(QStringLiteral("Command13"))->text(), QStringLiteral("貼付け"));
         QStringList tips;
-        for (QAction *a : main->tbToolBar->actions())
+        for (QAction *a : findControl<QToolBar>(main, "tbToolBar")->actions())
             tips << a->objectName() + QLatin1Char(':') + a->toolTip();
         QCOMPARE(tips, (QStringList{QStringLiteral("Back:戻る"), QStringLiteral("Forward:進む"),
                                     QStringLiteral("Stop:中止"), QStringLiteral("Refresh:更新"),
@@ -352,27 +412,27 @@ private slots:
     {
         MainForm *main = start();
         main->show();
-        main->Command6->click(); // the history window, its editor holding a mail
+        findControl<QPushButton>(main, "Command6")->click(); // the history window, its editor holding a mail
         TyakuForm *history = loadedForm<TyakuForm>();
         QVERIFY(history);
-        history->rtfEd->setPlainText(QStringLiteral("受信したメール"));
+        findControl<QTextEdit>(history, "rtfEd")->setPlainText(QStringLiteral("受信したメール"));
         main->close(); // nothing typed yet: no question
         QVERIFY(m_prompt->shown().isEmpty());
         delete main;
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         main = start();
         main->show();
-        main->Command3->click();
+        findControl<QPushButton>(main, "Command3")->click();
         WriteForm *compose = loadedForm<WriteForm>();
         compose->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(compose));
-        compose->BodyText->setFocus(Qt::MouseFocusReason);
+        findControl<QPlainTextEdit>(compose, "BodyText")->setFocus(Qt::MouseFocusReason);
         test::typeText(QStringLiteral("書きかけ"));
-        main->Command6->click();
+        findControl<QPushButton>(main, "Command6")->click();
         history = loadedForm<TyakuForm>();
         history->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(history));
-        history->rtfEd->setFocus(Qt::MouseFocusReason);
+        findControl<QTextEdit>(history, "rtfEd")->setFocus(Qt::MouseFocusReason);
         test::typeText(QStringLiteral("メモ"));
         const QString title = history->windowTitle();
 

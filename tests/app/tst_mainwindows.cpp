@@ -8,6 +8,7 @@
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QCheckBox>
@@ -20,6 +21,7 @@
 
 using namespace kestra;
 using kestra::test::FakePrompt;
+using kestra::test::findControl;
 using kestra::test::TempAppFolder;
 using kestra::test::writeBytes;
 
@@ -87,7 +89,7 @@ void MainWindowsTest::startupOpensServerSettingsOnlyWithoutPop3()
     if (opens) {
         QVERIFY(w->isVisible());
         QVERIFY(w->windowFlags() & Qt::WindowStaysOnTopHint);
-        QCOMPARE(w->Pop3Text->text(), appState().settings.pop3Server);
+        QCOMPARE(findControl<QLineEdit>(w, "Pop3Text")->text(), appState().settings.pop3Server);
     }
     QVERIFY(main->isVisible());
     QCOMPARE(prompts.unexpected(), 0);
@@ -99,14 +101,14 @@ void MainWindowsTest::settingsButtonShowsChooser()
     FakePrompt prompts;
     auto main = std::make_unique<MainForm>();
     QVERIFY(!loadedForm<SetForm>());
-    main->Command8->click();
+    findControl<QPushButton>(main, "Command8")->click();
     SetForm *chooser = loadedForm<SetForm>();
     QVERIFY(chooser);
     QVERIFY(chooser->isVisible());
     QVERIFY(!chooser->isModal());
 
     // A second press brings up the same window.
-    main->Command8->click();
+    findControl<QPushButton>(main, "Command8")->click();
     QCOMPARE(loadedForm<SetForm>(), chooser);
     QVERIFY(main->isEnabled());
 }
@@ -116,11 +118,11 @@ void MainWindowsTest::addressBookButtonShowsBook()
     TempAppFolder folder;
     FakePrompt prompts;
     auto main = std::make_unique<MainForm>();
-    main->Command5->click();
+    findControl<QPushButton>(main, "Command5")->click();
     FriendForm *book = loadedForm<FriendForm>();
     QVERIFY(book);
     QVERIFY(book->isVisible());
-    QVERIFY(book->Text4->text().isEmpty());
+    QVERIFY(findControl<QLineEdit>(book, "Text4")->text().isEmpty());
     QVERIFY(!book->isModal());
     QCOMPARE(prompts.shown().size(), 0);
 }
@@ -135,10 +137,10 @@ void MainWindowsTest::composeWindowLoadedHiddenAndShownByNewMail()
     WriteForm *compose = loadedForm<WriteForm>();
     QVERIFY(compose);
     QVERIFY(!compose->isVisible());
-    QVERIFY(!compose->Check1->isChecked());
+    QVERIFY(!findControl<QCheckBox>(compose, "Check1")->isChecked());
 
     // "新規作成" shows that same window, without blocking the main window.
-    main->Command3->click();
+    findControl<QPushButton>(main, "Command3")->click();
     QCOMPARE(loadedForm<WriteForm>(), compose);
     QVERIFY(compose->isVisible());
     QVERIFY(!compose->isModal());
@@ -162,7 +164,7 @@ void MainWindowsTest::captureButton()
     else
         QApplication::clipboard()->setText(clipboard);
     auto main = std::make_unique<MainForm>();
-    main->Command1->click();
+    findControl<QPushButton>(main, "Command1")->click();
 
     FriendForm *book = loadedForm<FriendForm>();
     if (clipboard.isEmpty()) {
@@ -175,8 +177,8 @@ void MainWindowsTest::captureButton()
     } else {
         QVERIFY(book);
         QVERIFY(book->isVisible());
-        QCOMPARE(book->Text4->text(), clipboard);
-        QVERIFY(book->Text2->text().isEmpty());
+        QCOMPARE(findControl<QLineEdit>(book, "Text4")->text(), clipboard);
+        QVERIFY(findControl<QLineEdit>(book, "Text2")->text().isEmpty());
         QCOMPARE(prompts.shown().size(), 0);
     }
 }

@@ -21,6 +21,7 @@
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -38,6 +39,7 @@
 
 using namespace kestra;
 using kestra::test::DovecotBox;
+using kestra::test::findControl;
 
 namespace {
 
@@ -259,8 +261,8 @@ private Q_SLOTS:
 
         m_main->Command4_Click();
 
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
-        QCOMPARE(m_main->Text1->toPlainText(), QStringLiteral("メールのチェックをしています。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(findControl<QPlainTextEdit>(m_main, "Text1")->toPlainText(), QStringLiteral("メールのチェックをしています。"));
         QCOMPARE(server.calls().at(0).args, QStringLiteral("pop.example.jp|32")); // the default size limit
         QCOMPARE(server.calls().at(1).args, QStringLiteral("user|secret|apop")); // APOP asked for
         QVERIFY(server.mailbox.isEmpty());
@@ -278,8 +280,8 @@ private Q_SLOTS:
         // is filled from the store when the window is opened.
         TyakuForm *history = loadedForm<TyakuForm>();
         QVERIFY(history && !history->isVisible());
-        QCOMPARE(history->List1->count(), 0);
-        QCOMPARE(history->Text9->text(), QStringLiteral("件名3"));
+        QCOMPARE(findControl<HistoryListBox>(history, "List1")->count(), 0);
+        QCOMPARE(findControl<QLineEdit>(history, "Text9")->text(), QStringLiteral("件名3"));
         // The temporary file is gone.
         QVERIFY(!QFile::exists(appPaths().attachFolder() + QStringLiteral("/0.txt")));
         QVERIFY(m_prompt->shown().isEmpty());
@@ -296,12 +298,12 @@ private Q_SLOTS:
         const QByteArray old = storedRaw().at(0);
         openHistoryWindow(1);
         TyakuForm *history = loadedForm<TyakuForm>();
-        QCOMPARE(history->List1->count(), 1);
+        QCOMPARE(findControl<HistoryListBox>(history, "List1")->count(), 1);
 
         m_main->Command4_Click();
         QTRY_VERIFY(history->isVisible());
-        QCOMPARE(history->List1->count(), 3);
-        QCOMPARE(history->Text2->text(), QStringLiteral("3"));
+        QCOMPARE(findControl<HistoryListBox>(history, "List1")->count(), 3);
+        QCOMPARE(findControl<QLineEdit>(history, "Text2")->text(), QStringLiteral("3"));
         const QList<QByteArray> raw = storedRaw();
         QCOMPARE(raw.size(), 3);
         QCOMPARE(raw.at(0), old);
@@ -310,17 +312,20 @@ private Q_SLOTS:
             QCOMPARE(test::readBytes(originals::originalFor(originals::folderIn(appPaths().dataFolder()), raw.at(n))), scripted(n).bytes());
 
         // 1件削除 on the line of the first new mail, clicked as the user does.
-        history->List1->scrollToItem(history->List1->item(1));
-        const QPoint at = history->List1->visualItemRect(history->List1->item(1)).center();
-        QTest::mouseClick(history->List1->viewport(), Qt::LeftButton, {}, at);
-        QCOMPARE(history->Text9->text(), QStringLiteral("件名1"));
+        findControl<HistoryListBox>(history, "List1")
+            ->scrollToItem(findControl<HistoryListBox>(history, "List1")->item(1));
+        const QPoint at = findControl<HistoryListBox>(history, "List1")
+                              ->visualItemRect(findControl<HistoryListBox>(history, "List1")->item(1))
+                              .center();
+        QTest::mouseClick(findControl<HistoryListBox>(history, "List1")->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(findControl<QLineEdit>(history, "Text9")->text(), QStringLiteral("件名1"));
         m_prompt->answer(PromptAnswer::Yes);
-        history->Command1->click();
+        findControl<QPushButton>(history, "Command1")->click();
         QCOMPARE(test::readBytes(storePath()), old + raw.at(2));
         QVERIFY(originals::originalFor(originals::folderIn(appPaths().dataFolder()), raw.at(1)).isEmpty());
         QVERIFY(!originals::originalFor(originals::folderIn(appPaths().dataFolder()), raw.at(2)).isEmpty());
         m_prompt->answer(PromptAnswer::Yes);
-        history->Command5->click();
+        findControl<QPushButton>(history, "Command5")->click();
         QCOMPARE(QFileInfo(storePath()).size(), 0);
         QVERIFY(originals::originalFor(originals::folderIn(appPaths().dataFolder()), raw.at(2)).isEmpty());
         QCOMPARE(m_prompt->shown().size(), 2);
@@ -382,7 +387,7 @@ private Q_SLOTS:
         appState().settings.pop3Server = serverName;
         m_main->Command4_Click();
         QCOMPARE(server.callNames(), calls);
-        QCOMPARE(m_main->Text3->text(), indicator);
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), indicator);
         QCOMPARE(server.mailbox.size(), 1);
         QCOMPARE(m_prompt->texts(), connectFails ? QStringList{reason} : QStringList());
     }
@@ -397,8 +402,8 @@ private Q_SLOTS:
         QCOMPARE(server.callNames(), (QStringList{QStringLiteral("open"), QStringLiteral("close")}));
         IdPassForm *account = loadedForm<IdPassForm>();
         QVERIFY(account && account->isVisible());
-        QCOMPARE(account->IdText->text(), QStringLiteral("user"));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール無し。"));
+        QCOMPARE(findControl<QLineEdit>(account, "IdText")->text(), QStringLiteral("user"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("新着メール無し。"));
     }
 
     void refusedLogInShowsTheLibraryText()
@@ -413,7 +418,7 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("ログインを拒否しました。(PASS: -ERR no)"));
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("エラー"));
         QCOMPARE(server.callNames().last(), QStringLiteral("close"));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("受信できませんでした。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("受信できませんでした。"));
     }
 
     void brokenFetchStopsBeforeLosingAnything()
@@ -502,7 +507,7 @@ private Q_SLOTS:
                                               "\r\n　添付ファイルを保存できません。(");
         QVERIFY2(text.startsWith(listed), qPrintable(text));
         QVERIFY2(text.mid(listed.size()).contains(QStringLiteral("a.txt")), qPrintable(text));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("新着メール有り。"));
     }
 
     // Stored and deleted in every case, with the notice after the readable
@@ -643,9 +648,9 @@ private Q_SLOTS:
         QVERIFY2(m_prompt->shown()[0].text.startsWith(
                      QStringLiteral("受信したメールをディスクに書き込めません。今回受信したメールはすべてサーバーに残してあります。")),
                  qPrintable(m_prompt->shown()[0].text));
-        QCOMPARE(m_main->Text1->toPlainText(),
-                 QStringLiteral("受信したメールを保存できませんでした。メールはサーバーに残してあります。"));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(findControl<QPlainTextEdit>(m_main, "Text1")->toPlainText(),
+            QStringLiteral("受信したメールを保存できませんでした。メールはサーバーに残してあります。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("新着メール有り。"));
     }
 
     // The record the run stores is the one the history window's boxes give
@@ -699,7 +704,8 @@ private Q_SLOTS:
         QVERIFY(m_main->findChildren<QProgressDialog *>().isEmpty() || !m_main->findChild<QProgressDialog *>()->isVisible());
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         QCOMPARE(storedMails().size(), 3);
-        QCOMPARE(m_main->Text1->toPlainText(), QStringLiteral("メールのチェックをしています。"));
+        QCOMPARE(findControl<QPlainTextEdit>(m_main, "Text1")->toPlainText(),
+            QStringLiteral("メールのチェックをしています。"));
     }
 
     // A server that goes silent once the messages are asked for: the clock
@@ -717,7 +723,7 @@ private Q_SLOTS:
         m_prompt->answer(PromptAnswer::Yes); // a password in plain text to a server without STLS
         m_main->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
-        m_main->Timer1->start(); // the clock, as the loaded window runs it
+        findControl<QTimer>(m_main, "Timer1")->start(); // the clock, as the loaded window runs it
 
         QString clockWhenSilent;
         bool clockMoved = false;
@@ -730,10 +736,10 @@ private Q_SLOTS:
             if (sinceCancel.isValid() || !server.silent())
                 return;
             if (clockWhenSilent.isEmpty()) {
-                clockWhenSilent = m_main->Text2->text();
+                clockWhenSilent = findControl<QLineEdit>(m_main, "Text2")->text();
                 return;
             }
-            if (m_main->Text2->text() == clockWhenSilent)
+            if (findControl<QLineEdit>(m_main, "Text2")->text() == clockWhenSilent)
                 return;
             clockMoved = true;
             auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
@@ -745,7 +751,7 @@ private Q_SLOTS:
             QTest::mouseClick(cancel, Qt::LeftButton);
         });
         watch.start();
-        QTest::mouseClick(m_main->Command4, Qt::LeftButton);
+        QTest::mouseClick(findControl<QPushButton>(m_main, "Command4"), Qt::LeftButton);
         watch.stop();
 
         QVERIFY(clockMoved);
@@ -756,9 +762,9 @@ private Q_SLOTS:
         QVERIFY(!server.received().contains("DELE 1"));
         QVERIFY(!server.received().contains("QUIT"));
         QVERIFY(storedMails().isEmpty());
-        QCOMPARE(m_main->Text1->toPlainText(),
-                 QStringLiteral("受信を中止しました。0通を受信しました。残りの2通はサーバーに残してあります。"));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(findControl<QPlainTextEdit>(m_main, "Text1")->toPlainText(),
+            QStringLiteral("受信を中止しました。0通を受信しました。残りの2通はサーバーに残してあります。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("新着メール有り。"));
     }
 
     // --- against the test Dovecot server ---
@@ -799,7 +805,7 @@ private Q_SLOTS:
             // The original is the message as it was on the server, byte for byte.
             QCOMPARE(test::readBytes(originals::originalFor(originals::folderIn(appPaths().dataFolder()), storedRaw().at(n))), plainMail(n));
         }
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("新着メール有り。"));
         QTRY_COMPARE(m_box.count(), 0);
     }
 
@@ -845,7 +851,7 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("エラー"));
         QVERIFY2(m_prompt->shown()[0].text.contains(QStringLiteral("-ERR")), qPrintable(m_prompt->shown()[0].text));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("受信できませんでした。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("受信できませんでした。"));
         QCOMPARE(m_box.count(), 1);
         QVERIFY(storedMails().isEmpty());
     }
@@ -866,15 +872,15 @@ private Q_SLOTS:
         account->show();
         account->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(account));
-        account->PassText->setFocus(Qt::TabFocusReason);
-        account->PassText->selectAll();
+        findControl<QLineEdit>(account, "PassText")->setFocus(Qt::TabFocusReason);
+        findControl<QLineEdit>(account, "PassText")->selectAll();
         QTest::keyClicks(QApplication::focusWidget(), m_box.password());
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY(!loadedForm<IdPassForm>());
 
         m_main->Command4_Click();
         QVERIFY2(m_prompt->shown().isEmpty(), qPrintable(m_prompt->texts().join(u'\n')));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("新着メール有り。"));
         QCOMPARE(storedMails().size(), 1);
         QCOMPARE(readIdPass(appPaths().idPassIni()).password, QStringLiteral("wrong"));
     }
@@ -888,7 +894,7 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("エラー"));
         QVERIFY2(m_prompt->shown()[0].text.contains(QStringLiteral("127.0.0.1")), qPrintable(m_prompt->texts().join(u'\n')));
-        QCOMPARE(m_main->Text3->text(), QStringLiteral("受信できませんでした。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("受信できませんでした。"));
     }
 
     void dovecotAttachmentsLandWithSafeNames()
@@ -961,7 +967,8 @@ private Q_SLOTS:
         QCOMPARE(raw[0].mid(12280, 2), QByteArray("\r\n"));
         QCOMPARE(test::readBytes(originals::originalFor(originals::folderIn(appPaths().dataFolder()), raw[0])), message);
         // The editor holds what the record holds, not the whole body.
-        QCOMPARE(loadedForm<TyakuForm>()->rtfEd->toPlainText(), QString(12000, u'x'));
+        QCOMPARE(
+            findControl<QTextEdit>(loadedForm<TyakuForm>(), "rtfEd")->toPlainText(), QString(12000, u'x'));
         QTRY_COMPARE(m_box.count(), 0);
     }
 

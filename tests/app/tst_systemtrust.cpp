@@ -22,6 +22,7 @@
 
 #include "servers/DovecotBox.h"
 #include "servers/SmtpTestServer.h"
+#include "support/FindControl.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -32,6 +33,7 @@
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 namespace smtp = kestra::test::smtp;
 
 namespace {
@@ -83,27 +85,28 @@ class TestSystemTrust : public QObject
         OptionForm *options = form<OptionForm>();
         options->show();
         QVERIFY(QTest::qWaitForWindowExposed(options));
-        typeInto(options->SmtpText, smtpServer);
-        typeInto(options->Pop3Text, pop3Server);
-        typeInto(options->MailText, QStringLiteral("trust@example.test"));
+        typeInto(findControl<QLineEdit>(options, "SmtpText"), smtpServer);
+        typeInto(findControl<QLineEdit>(options, "Pop3Text"), pop3Server);
+        typeInto(findControl<QLineEdit>(options, "MailText"), QStringLiteral("trust@example.test"));
         if (pop3sPort) {
-            options->Pop3Security->setFocus();
+            findControl<QComboBox>(options, "Pop3Security")->setFocus();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
-            QCOMPARE(options->Pop3Security->currentText(), QStringLiteral("SSL/TLS"));
-            QCOMPARE(options->Pop3Port->text(), QStringLiteral("995"));
-            typeInto(options->Pop3Port, QString::number(pop3sPort));
+            QCOMPARE(
+                findControl<QComboBox>(options, "Pop3Security")->currentText(), QStringLiteral("SSL/TLS"));
+            QCOMPARE(findControl<QLineEdit>(options, "Pop3Port")->text(), QStringLiteral("995"));
+            typeInto(findControl<QLineEdit>(options, "Pop3Port"), QString::number(pop3sPort));
         }
-        QTest::mouseClick(options->OkCommand, Qt::LeftButton);
+        QTest::mouseClick(findControl<QPushButton>(options, "OkCommand"), Qt::LeftButton);
         QVERIFY(!loadedForm<OptionForm>());
 
         IdPassForm *account = form<IdPassForm>();
         account->show();
         QVERIFY(QTest::qWaitForWindowExposed(account));
-        typeInto(account->IdText, m_box.user());
-        typeInto(account->PassText, m_box.password());
-        QTest::mouseClick(account->Check1, Qt::LeftButton);
-        QVERIFY(account->Check1->isChecked());
-        QTest::mouseClick(account->OKCommand, Qt::LeftButton);
+        typeInto(findControl<QLineEdit>(account, "IdText"), m_box.user());
+        typeInto(findControl<QLineEdit>(account, "PassText"), m_box.password());
+        QTest::mouseClick(findControl<QCheckBox>(account, "Check1"), Qt::LeftButton);
+        QVERIFY(findControl<QCheckBox>(account, "Check1")->isChecked());
+        QTest::mouseClick(findControl<QPushButton>(account, "OKCommand"), Qt::LeftButton);
         QVERIFY(!loadedForm<IdPassForm>());
 
         appState().settings = SharedSettings();
@@ -115,9 +118,9 @@ class TestSystemTrust : public QObject
         WriteForm *w = form<WriteForm>();
         w->show();
         w->setToText(to);
-        w->SubjectText->setText(subject);
+        findControl<QLineEdit>(w, "SubjectText")->setText(subject);
         w->setBodyText(QStringLiteral("システムの信頼で送ります。"));
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
     }
 
 private Q_SLOTS:

@@ -6,6 +6,7 @@
 #include "compose/BackForm.h"
 #include "support/FakeSender.h"
 #include "storage/StoreBuffers.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 class TestBackForm : public QObject
 {
@@ -56,16 +58,19 @@ private slots:
     {
         BackForm *w = form<BackForm>();
         QCOMPARE(w->windowTitle(), QStringLiteral("返事を書く"));
-        QCOMPARE(w->Command1->text(), QStringLiteral("ホーム"));
-        QCOMPARE(w->Command2->text(), QStringLiteral("送信"));
-        QCOMPARE(w->Command3->text(), QStringLiteral("送信中止"));
-        QCOMPARE(w->Command4->text(), QStringLiteral("本文に貼付"));
-        QCOMPARE(w->AttachCommand->text(), QStringLiteral("添付"));
-        QCOMPARE(w->Label1->x(), twipsToPx(-120)); // cut off at the left
-        QCOMPARE(w->Label3->text(), QStringLiteral("添付File"));
-        QVERIFY(!w->List2->isVisibleTo(w));
-        QVERIFY(w->AttachCommand->isEnabled() && w->Command9->isEnabled() && w->Command10->isEnabled());
-        QCOMPARE(w->Command10->palette().color(QPalette::Button), QColor(255, 0, 0));
+        QCOMPARE(findControl<QPushButton>(w, "Command1")->text(), QStringLiteral("ホーム"));
+        QCOMPARE(findControl<QPushButton>(w, "Command2")->text(), QStringLiteral("送信"));
+        QCOMPARE(findControl<QPushButton>(w, "Command3")->text(), QStringLiteral("送信中止"));
+        QCOMPARE(findControl<QPushButton>(w, "Command4")->text(), QStringLiteral("本文に貼付"));
+        QCOMPARE(findControl<QPushButton>(w, "AttachCommand")->text(), QStringLiteral("添付"));
+        QCOMPARE(findControl<QLabel>(w, "Label1")->x(), twipsToPx(-120)); // cut off at the left
+        QCOMPARE(findControl<QLabel>(w, "Label3")->text(), QStringLiteral("添付File"));
+        QVERIFY(!findControl<QListWidget>(w, "List2")->isVisibleTo(w));
+        QVERIFY(findControl<QPushButton>(w, "AttachCommand")->isEnabled()
+            && findControl<QPushButton>(w, "Command9")->isEnabled()
+            && findControl<QPushButton>(w, "Command10")->isEnabled());
+        QCOMPARE(
+            findControl<QPushButton>(w, "Command10")->palette().color(QPalette::Button), QColor(255, 0, 0));
         QVERIFY(w->testAttribute(Qt::WA_DeleteOnClose));
     }
 
@@ -74,21 +79,25 @@ private slots:
         BackForm *w = form<BackForm>();
         w->resize(twipsToPx(7080), twipsToPx(7065));
         w->Form_Resize();
-        const int toWidth = w->ToText->width();
-        const int bodyWidth = w->BodyText->width();
-        const int attachWidth = w->AttachText->width();
-        const int attachLeft = w->AttachCommand->x();
+        const int toWidth = findControl<QLineEdit>(w, "ToText")->width();
+        const int bodyWidth = findControl<QTextEdit>(w, "BodyText")->width();
+        const int attachWidth = findControl<QLineEdit>(w, "AttachText")->width();
+        const int attachLeft = findControl<QPushButton>(w, "AttachCommand")->x();
         w->resize(twipsToPx(14160), twipsToPx(7065));
         w->Form_Resize();
-        QVERIFY(qAbs(w->ToText->width() - 2 * toWidth) <= 1);
-        QVERIFY(qAbs(w->SubjectText->width() - 2 * toWidth) <= 1);
-        QVERIFY(qAbs(w->BodyText->width() - 2 * bodyWidth) <= 1);
-        QVERIFY(qAbs(w->AttachText->width() - 2 * attachWidth) <= 1);
+        QVERIFY(qAbs(findControl<QLineEdit>(w, "ToText")->width() - 2 * toWidth) <= 1);
+        QVERIFY(qAbs(findControl<QLineEdit>(w, "SubjectText")->width() - 2 * toWidth) <= 1);
+        QVERIFY(qAbs(findControl<QTextEdit>(w, "BodyText")->width() - 2 * bodyWidth) <= 1);
+        QVERIFY(qAbs(findControl<QLineEdit>(w, "AttachText")->width() - 2 * attachWidth) <= 1);
         // The buttons move right with the attachment box, by as much as it grew.
-        QVERIFY(qAbs((w->AttachCommand->x() - attachLeft) - (w->AttachText->width() - attachWidth)) <= 1);
-        QCOMPARE(w->Command9->x() - w->AttachCommand->x(), twipsToPx(2060 + 7080 * 0.8) - twipsToPx(1240 + 7080 * 0.8));
-        QCOMPARE(w->BodyText->height(), twipsToPx(7065 * 0.74));
-        QCOMPARE(w->List2->width(), twipsToPx(3975));
+        QVERIFY(qAbs((findControl<QPushButton>(w, "AttachCommand")->x() - attachLeft)
+                    - (findControl<QLineEdit>(w, "AttachText")->width() - attachWidth))
+            <= 1);
+        QCOMPARE(
+            findControl<QPushButton>(w, "Command9")->x() - findControl<QPushButton>(w, "AttachCommand")->x(),
+            twipsToPx(2060 + 7080 * 0.8) - twipsToPx(1240 + 7080 * 0.8));
+        QCOMPARE(findControl<QTextEdit>(w, "BodyText")->height(), twipsToPx(7065 * 0.74));
+        QCOMPARE(findControl<QListWidget>(w, "List2")->width(), twipsToPx(3975));
     }
 
     void attachmentsAreJoinedInPickOrder()
@@ -96,20 +105,22 @@ private slots:
         BackForm *w = form<BackForm>();
         m_prompt->answerFile(QStringLiteral("/tmp/a.txt"));
         w->AttachCommand_Click();
-        QVERIFY(!w->AttachCommand->isEnabled());
+        QVERIFY(!findControl<QPushButton>(w, "AttachCommand")->isEnabled());
         m_prompt->answerFile(QStringLiteral("/tmp/b.pdf"));
         w->Command9_Click();
-        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt,/tmp/b.pdf"));
-        QCOMPARE(w->List2->count(), 2);
-        QVERIFY(w->List2->isVisibleTo(w));
+        QCOMPARE(findControl<QLineEdit>(w, "AttachText")->text(), QStringLiteral("/tmp/a.txt,/tmp/b.pdf"));
+        QCOMPARE(findControl<QListWidget>(w, "List2")->count(), 2);
+        QVERIFY(findControl<QListWidget>(w, "List2")->isVisibleTo(w));
         m_prompt->answerFile(QString()); // cancelled: nothing added
         w->Command9_Click();
-        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt,/tmp/b.pdf"));
+        QCOMPARE(findControl<QLineEdit>(w, "AttachText")->text(), QStringLiteral("/tmp/a.txt,/tmp/b.pdf"));
         w->Command10_Click();
-        QVERIFY(w->AttachText->text().isEmpty());
-        QCOMPARE(w->List2->count(), 0);
-        QVERIFY(!w->List2->isVisibleTo(w));
-        QVERIFY(w->AttachCommand->isEnabled() && !w->Command9->isEnabled() && !w->Command10->isEnabled());
+        QVERIFY(findControl<QLineEdit>(w, "AttachText")->text().isEmpty());
+        QCOMPARE(findControl<QListWidget>(w, "List2")->count(), 0);
+        QVERIFY(!findControl<QListWidget>(w, "List2")->isVisibleTo(w));
+        QVERIFY(findControl<QPushButton>(w, "AttachCommand")->isEnabled()
+            && !findControl<QPushButton>(w, "Command9")->isEnabled()
+            && !findControl<QPushButton>(w, "Command10")->isEnabled());
     }
 
     void everyButtonStaysReachableWhileTheListShows_data()
@@ -125,18 +136,21 @@ private slots:
         w->resize(twipsToPx(widthTwips), twipsToPx(7065));
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
-        test::clickOn(w->Command9); // enabled from the start, but no path yet: no dialog
-        QVERIFY(w->List2->isVisibleTo(w));
+        test::clickOn(
+            findControl<QPushButton>(w, "Command9")); // enabled from the start, but no path yet: no dialog
+        QVERIFY(findControl<QListWidget>(w, "List2")->isVisibleTo(w));
         QCOMPARE(m_prompt->shown().size(), 0);
-        for (QPushButton *b : {w->Command1, w->Command2, w->Command3, w->Command4, w->AttachCommand,
-                               w->Command9, w->Command10})
+        for (QPushButton *b : { findControl<QPushButton>(w, "Command1"),
+                 findControl<QPushButton>(w, "Command2"), findControl<QPushButton>(w, "Command3"),
+                 findControl<QPushButton>(w, "Command4"), findControl<QPushButton>(w, "AttachCommand"),
+                 findControl<QPushButton>(w, "Command9"), findControl<QPushButton>(w, "Command10") })
             QVERIFY2(w->childAt(test::centreIn(b)) == b, qPrintable(b->text()));
         // A click on "添付" reaches the button and opens the file dialog.
         m_prompt->answerFile(QStringLiteral("/tmp/a.txt"));
-        test::clickOn(w->AttachCommand);
+        test::clickOn(findControl<QPushButton>(w, "AttachCommand"));
         QCOMPARE(m_prompt->shown().size(), 1);
-        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt"));
-        QCOMPARE(w->List2->count(), 1);
+        QCOMPARE(findControl<QLineEdit>(w, "AttachText")->text(), QStringLiteral("/tmp/a.txt"));
+        QCOMPARE(findControl<QListWidget>(w, "List2")->count(), 1);
     }
 
     // The clipboard text goes in at the cursor and Ctrl+Z takes it back; at
@@ -148,35 +162,36 @@ private slots:
         w->show();
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w));
-        w->startReply(QStringLiteral("a@example.jp"), QStringLiteral("Re:  件名"), QStringLiteral("元のメール本文"));
+        w->prepareReply(
+            QStringLiteral("a@example.jp"), QStringLiteral("Re:  件名"), QStringLiteral("元のメール本文"));
         QApplication::clipboard()->setText(QStringLiteral("ご返事です"));
         w->Command4_Click();
         const QString once = QStringLiteral("ご返事です\n\n\n\n元のメール本文");
-        QCOMPARE(w->BodyText->toPlainText(), once);
+        QCOMPARE(findControl<QTextEdit>(w, "BodyText")->toPlainText(), once);
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("ご返事です"));
 
-        w->BodyText->setFocus(Qt::MouseFocusReason);
+        findControl<QTextEdit>(w, "BodyText")->setFocus(Qt::MouseFocusReason);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_End, Qt::ControlModifier);
         w->Command4_Click();
-        QCOMPARE(w->BodyText->toPlainText(), once + QStringLiteral("ご返事です"));
+        QCOMPARE(findControl<QTextEdit>(w, "BodyText")->toPlainText(), once + QStringLiteral("ご返事です"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(w->BodyText->toPlainText(), once);
+        QCOMPARE(findControl<QTextEdit>(w, "BodyText")->toPlainText(), once);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(w->BodyText->toPlainText(), QStringLiteral("元のメール本文"));
+        QCOMPARE(findControl<QTextEdit>(w, "BodyText")->toPlainText(), QStringLiteral("元のメール本文"));
 
         QApplication::clipboard()->clear();
         w->Command4_Click();
-        QCOMPARE(w->BodyText->toPlainText(), QStringLiteral("元のメール本文"));
+        QCOMPARE(findControl<QTextEdit>(w, "BodyText")->toPlainText(), QStringLiteral("元のメール本文"));
         QCOMPARE(replyPasteSeparator(), QString::fromUtf16(u"\r\n\r\n\r\n\r"));
     }
 
     void sendingHandsThePlainTextToTheSenderAndUnloads()
     {
         BackForm *w = form<BackForm>();
-        w->ToText->setText(QStringLiteral(" taro@example.jp"));
-        w->SubjectText->setText(QStringLiteral("Re:  件名"));
-        w->BodyText->setPlainText(QStringLiteral("本文\n二行目"));
-        w->AttachText->setText(QStringLiteral("/tmp/a.txt"));
+        findControl<QLineEdit>(w, "ToText")->setText(QStringLiteral(" taro@example.jp"));
+        findControl<QLineEdit>(w, "SubjectText")->setText(QStringLiteral("Re:  件名"));
+        findControl<QTextEdit>(w, "BodyText")->setPlainText(QStringLiteral("本文\n二行目"));
+        findControl<QLineEdit>(w, "AttachText")->setText(QStringLiteral("/tmp/a.txt"));
         QPointer<BackForm> watch(w);
         w->Command2_Click();
         QCOMPARE(m_sender->calls.size(), 1);
@@ -198,9 +213,9 @@ private slots:
     {
         m_sender->failSend(0, QStringLiteral("550 宛先が見つかりません"));
         BackForm *w = form<BackForm>();
-        w->ToText->clear(); // a cleared recipient still goes to the sender
-        w->SubjectText->setText(QStringLiteral("Re:  件名"));
-        w->BodyText->setPlainText(QStringLiteral("大事な返事"));
+        findControl<QLineEdit>(w, "ToText")->clear(); // a cleared recipient still goes to the sender
+        findControl<QLineEdit>(w, "SubjectText")->setText(QStringLiteral("Re:  件名"));
+        findControl<QTextEdit>(w, "BodyText")->setPlainText(QStringLiteral("大事な返事"));
         w->show();
         m_prompt->answer(PromptAnswer::Ok);
         w->Command2_Click();
@@ -210,8 +225,8 @@ private slots:
         QVERIFY(m_prompt->shown().first().text.contains(QStringLiteral("550 宛先が見つかりません")));
         QCOMPARE(loadedForm<BackForm>(), w);
         QVERIFY(w->isVisible());
-        QCOMPARE(w->BodyText->toPlainText(), QStringLiteral("大事な返事"));
-        QCOMPARE(w->SubjectText->text(), QStringLiteral("Re:  件名"));
+        QCOMPARE(findControl<QTextEdit>(w, "BodyText")->toPlainText(), QStringLiteral("大事な返事"));
+        QCOMPARE(findControl<QLineEdit>(w, "SubjectText")->text(), QStringLiteral("Re:  件名"));
     }
 
     void homeUnloadsAndStopHidesKeepingTheContents()
@@ -219,13 +234,13 @@ private slots:
         BackForm *w = form<BackForm>();
         w->move(200, 150);
         w->show();
-        w->AttachText->setText(QStringLiteral("/tmp/a.txt"));
+        findControl<QLineEdit>(w, "AttachText")->setText(QStringLiteral("/tmp/a.txt"));
         w->Command3_Click();
         QCOMPARE(loadedForm<BackForm>(), w);
         QVERIFY(!w->isVisible());
         QVERIFY(m_main->isVisible());
         QCOMPARE(m_main->pos(), w->pos());
-        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt"));
+        QCOMPARE(findControl<QLineEdit>(w, "AttachText")->text(), QStringLiteral("/tmp/a.txt"));
         w->Command1_Click();
         QCOMPARE(loadedForm<BackForm>(), nullptr);
         QCOMPARE(int(m_sender->calls.size()), 0);

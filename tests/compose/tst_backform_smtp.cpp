@@ -8,6 +8,7 @@
 #include "compose/BackForm.h"
 #include "support/SmtpPorts.h"
 #include "smtp/SmtpSender.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -22,6 +23,7 @@
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 namespace smtp = kestra::test::smtp;
 
 class TestBackFormSmtp : public QObject
@@ -35,9 +37,9 @@ class TestBackFormSmtp : public QObject
     {
         BackForm *w = form<BackForm>();
         w->show();
-        w->ToText->setText(to);
-        w->SubjectText->setText(subject);
-        w->BodyText->setPlainText(body);
+        findControl<QLineEdit>(w, "ToText")->setText(to);
+        findControl<QLineEdit>(w, "SubjectText")->setText(subject);
+        findControl<QTextEdit>(w, "BodyText")->setPlainText(body);
         return w;
     }
 
@@ -96,8 +98,8 @@ private Q_SLOTS:
         QVERIFY2(m_prompt->shown()[0].text.contains(to), qPrintable(m_prompt->shown()[0].text));
         QCOMPARE(smtp::receivedFor(to).size(), 0);
         QCOMPARE(loadedForm<BackForm>(), w);
-        QCOMPARE(w->BodyText->toPlainText(), QStringLiteral("消えては困る返事"));
-        QCOMPARE(w->ToText->text(), to);
+        QCOMPARE(findControl<QTextEdit>(w, "BodyText")->toPlainText(), QStringLiteral("消えては困る返事"));
+        QCOMPARE(findControl<QLineEdit>(w, "ToText")->text(), to);
     }
 
     // A server that takes the connection and then says nothing, with limits
@@ -127,7 +129,7 @@ private Q_SLOTS:
             QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
         });
         poll.start(20);
-        QTest::mouseClick(w->Command2, Qt::LeftButton);
+        QTest::mouseClick(findControl<QPushButton>(w, "Command2"), Qt::LeftButton);
         const qint64 afterCancel = sinceCancel.isValid() ? sinceCancel.elapsed() : -1;
         poll.stop();
 
@@ -138,7 +140,7 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("返事を書く"));
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         QCOMPARE(loadedForm<BackForm>(), w);
-        QCOMPARE(w->BodyText->toPlainText(), QStringLiteral("消えては困る返事"));
+        QCOMPARE(findControl<QTextEdit>(w, "BodyText")->toPlainText(), QStringLiteral("消えては困る返事"));
         const QFileInfo sent(appPaths().dataFile(QString::fromUtf16(names::sentStore)));
         QVERIFY(!sent.exists() || sent.size() == 0);
     }

@@ -13,6 +13,7 @@
 #include "smtp/SmtpSender.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QCheckBox>
@@ -23,6 +24,7 @@
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 namespace smtp = kestra::test::smtp;
 
 namespace {
@@ -58,7 +60,7 @@ private:
         WriteForm *w = form<WriteForm>();
         w->show();
         w->setToText(to);
-        w->SubjectText->setText(subject);
+        findControl<QLineEdit>(w, "SubjectText")->setText(subject);
         w->setBodyText(body);
         return w;
     }
@@ -107,10 +109,10 @@ private Q_SLOTS:
             = QStringLiteral("田中様\r\n\r\nいつもお世話になっております。\r\n資料を二点お送りします。");
         WriteForm *w = openForm(to, subject, body);
         m_prompt->answerFile(first);
-        w->AttachCommand->click();
+        findControl<QPushButton>(w, "AttachCommand")->click();
         m_prompt->answerFile(second);
-        w->Command9->click();
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command9")->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QVERIFY2(m_prompt->shown().size() == 2, qPrintable(m_prompt->texts().join(QLatin1Char('\n'))));
 
         const QList<smtp::Received> got = smtp::receivedFor(to);
@@ -135,9 +137,9 @@ private Q_SLOTS:
     {
         const QString to = smtp::uniqueAddress();
         WriteForm *w = openForm(to, QStringLiteral("占い"), QStringLiteral("一行だけ"));
-        w->Check1->setChecked(true);
+        findControl<QCheckBox>(w, "Check1")->setChecked(true);
         w->setRandomSource([] { return 0.7f; }); // k = 9
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         const QList<smtp::Received> got = smtp::receivedFor(to);
         QCOMPARE(got.size(), 1);
         const QString expected = withFortune(QStringLiteral("一行だけ"), 9);
@@ -157,10 +159,10 @@ private Q_SLOTS:
         }
         test::writeBytes(dataPath(names::addressBook), book);
         WriteForm *w = openForm(QString(), QStringLiteral("一斉のお知らせ"), QStringLiteral("皆様へ"));
-        w->Command4->click();
-        w->Option2->click();
+        findControl<QPushButton>(w, "Command4")->click();
+        findControl<QRadioButton>(w, "Option2")->click();
         m_prompt->answer(PromptAnswer::Yes);
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         for (const QString &a : addresses) {
             const QList<smtp::Received> got = smtp::receivedFor(a);
             QCOMPARE(got.size(), 1);
@@ -198,9 +200,9 @@ private Q_SLOTS:
             appState().settings.smtpServer = QStringLiteral("127.0.0.1:%1").arg(smtp::closedPort());
         m_prompt->setAutoAnswer(true);
         WriteForm *w = openForm(QString(), QStringLiteral("一斉のお知らせ"), QStringLiteral("大事な本文"));
-        w->Command4->click();
-        w->Option2->click();
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command4")->click();
+        findControl<QRadioButton>(w, "Option2")->click();
+        findControl<QPushButton>(w, "Command1")->click();
 
         QCOMPARE(m_prompt->shown().size(), 2);
         const test::ShownPrompt box = m_prompt->shown().at(1);
@@ -213,7 +215,7 @@ private Q_SLOTS:
         }
         QCOMPARE(sentRecordCount(), int(addresses.size() - failed.size()));
         QCOMPARE(loadedForm<WriteForm>(), w);
-        QCOMPARE(w->SubjectText->text(), QStringLiteral("一斉のお知らせ"));
+        QCOMPARE(findControl<QLineEdit>(w, "SubjectText")->text(), QStringLiteral("一斉のお知らせ"));
         QCOMPARE(w->bodyText(), QStringLiteral("大事な本文"));
     }
 
@@ -222,7 +224,7 @@ private Q_SLOTS:
         m_prompt->setAutoAnswer(true);
         const QString to = smtp::uniqueAddress(QStringLiteral("refuse"));
         WriteForm *w = openForm(to, QStringLiteral("件名"), QStringLiteral("本文"));
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("送信エラー"));
         QVERIFY2(m_prompt->shown()[0].text.contains(to), qPrintable(m_prompt->shown()[0].text));
@@ -237,7 +239,7 @@ private Q_SLOTS:
         m_prompt->setAutoAnswer(true);
         appState().settings.smtpServer = QStringLiteral("127.0.0.1:%1").arg(smtp::closedPort());
         WriteForm *w = openForm(smtp::uniqueAddress(), QStringLiteral("件名"), QStringLiteral("本文"));
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(m_prompt->shown().size(), 1);
         QVERIFY2(m_prompt->shown()[0].text.contains(QStringLiteral("接続できません")),
             qPrintable(m_prompt->shown()[0].text));
@@ -252,8 +254,8 @@ private Q_SLOTS:
         const QString to = smtp::uniqueAddress();
         WriteForm *w = openForm(to, QStringLiteral("件名"), QStringLiteral("本文"));
         m_prompt->answerFile(m_app->path() + QStringLiteral("/消えたファイル.doc"));
-        w->AttachCommand->click();
-        w->Command1->click();
+        findControl<QPushButton>(w, "AttachCommand")->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(m_prompt->shown().size(), 2);
         QVERIFY(m_prompt->shown()[1].text.contains(QStringLiteral("消えたファイル.doc")));
         QCOMPARE(smtp::receivedFor(to).size(), 0);

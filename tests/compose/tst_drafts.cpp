@@ -9,6 +9,7 @@
 #include "compose/WriteForm.h"
 #include "support/FakeSender.h"
 #include "storage/Settings.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -25,6 +26,7 @@
 #include <cstdio>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 namespace {
 
@@ -51,8 +53,8 @@ int runChild(const QString &folder)
     w->activateWindow();
     if (!QTest::qWaitForWindowActive(w))
         return 3;
-    typeInto(w->ToText, kTo);
-    typeInto(w->BodyText, QStringLiteral("長い手紙の途中です。"));
+    typeInto(findControl<QPlainTextEdit>(w, "ToText"), kTo);
+    typeInto(findControl<QPlainTextEdit>(w, "BodyText"), QStringLiteral("長い手紙の途中です。"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     test::typeText(QStringLiteral("二行目"));
     QTimer poll;
@@ -209,8 +211,8 @@ private Q_SLOTS:
     {
         WriteForm *w = form<WriteForm>();
         w->setToText(kTo);
-        w->SubjectText->setText(QStringLiteral("件名"));
-        w->AttachText->setText(QStringLiteral("/tmp/a.txt,/tmp/b.txt"));
+        findControl<QLineEdit>(w, "SubjectText")->setText(QStringLiteral("件名"));
+        findControl<QLineEdit>(w, "AttachText")->setText(QStringLiteral("/tmp/a.txt,/tmp/b.txt"));
         unloadForm<WriteForm>();
         flushDeletes();
         QCOMPARE(kept().value(QStringLiteral("WriteForm")),
@@ -220,16 +222,16 @@ private Q_SLOTS:
         offerDraftRestore();
         w = loadedForm<WriteForm>();
         QVERIFY(w);
-        QCOMPARE(w->List2->count(), 2);
-        QVERIFY(w->Command10->isEnabled());
-        w->Command11->click();
+        QCOMPARE(findControl<QListWidget>(w, "List2")->count(), 2);
+        QVERIFY(findControl<QPushButton>(w, "Command10")->isEnabled());
+        findControl<QPushButton>(w, "Command11")->click();
         QVERIFY(kept().isEmpty());
 
         w->setToText(kTo);
         w->setBodyText(kBody);
         w->drafts()->save();
         QCOMPARE(kept().size(), 1);
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(int(m_sender->calls.size()), 1);
         flushDeletes();
         QVERIFY(kept().isEmpty());
@@ -249,18 +251,18 @@ private Q_SLOTS:
     void replyDraftLifetime()
     {
         BackForm *w = form<BackForm>();
-        w->startReply(kTo, QStringLiteral("Re:  件名"), QStringLiteral("> 元のメール"));
+        w->prepareReply(kTo, QStringLiteral("Re:  件名"), QStringLiteral("> 元のメール"));
         w->drafts()->save();
         QVERIFY(kept().isEmpty());
-        w->BodyText->setPlainText(QStringLiteral("お返事です。\n> 元のメール"));
+        findControl<QTextEdit>(w, "BodyText")->setPlainText(QStringLiteral("お返事です。\n> 元のメール"));
         w->drafts()->save();
         QCOMPARE(kept().value(QStringLiteral("BackForm")).body, QStringLiteral("お返事です。\n> 元のメール"));
 
         m_sender->failSend(1, QStringLiteral("550 宛先が見つかりません"));
         m_prompt->setAutoAnswer(true);
-        w->Command2->click();
+        findControl<QPushButton>(w, "Command2")->click();
         QCOMPARE(kept().size(), 1);
-        w->Command2->click();
+        findControl<QPushButton>(w, "Command2")->click();
         flushDeletes();
         QVERIFY(!loadedForm<BackForm>());
         QVERIFY(kept().isEmpty());

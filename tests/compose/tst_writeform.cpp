@@ -12,6 +12,7 @@
 #include "compose/WriteForm.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -30,6 +31,7 @@
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 namespace {
 
@@ -135,24 +137,26 @@ private Q_SLOTS:
     void greetingBox()
     {
         WriteForm *w = openForm();
-        QCOMPARE(w->Combo1->count(), 8);
-        QCOMPARE(w->Combo1->currentText(), QString());
-        QCOMPARE(w->Combo1->itemText(3), QStringLiteral("いつもお世話になっております。"));
-        QCOMPARE(w->Combo1->itemText(7), QStringLiteral("こんにちわ。お変わりなく、お元気ですか？"));
+        QCOMPARE(findControl<QComboBox>(w, "Combo1")->count(), 8);
+        QCOMPARE(findControl<QComboBox>(w, "Combo1")->currentText(), QString());
+        QCOMPARE(findControl<QComboBox>(w, "Combo1")->itemText(3),
+            QStringLiteral("いつもお世話になっております。"));
+        QCOMPARE(findControl<QComboBox>(w, "Combo1")->itemText(7),
+            QStringLiteral("こんにちわ。お変わりなく、お元気ですか？"));
 
         // Leaving the box puts its text in as the opening line; an empty box
         // and a body that already opens with the greeting change nothing.
         w->setBodyText(QStringLiteral("前の本文"));
-        w->Combo1->setCurrentIndex(3);
+        findControl<QComboBox>(w, "Combo1")->setCurrentIndex(3);
         w->Combo1_LostFocus();
         QCOMPARE(w->bodyText(), QStringLiteral("いつもお世話になっております。\r\n前の本文"));
         w->Combo1_LostFocus();
         QCOMPARE(w->bodyText(), QStringLiteral("いつもお世話になっております。\r\n前の本文"));
-        w->Combo1->setEditText(QString());
+        findControl<QComboBox>(w, "Combo1")->setEditText(QString());
         w->Combo1_LostFocus();
         QCOMPARE(w->bodyText(), QStringLiteral("いつもお世話になっております。\r\n前の本文"));
         w->setBodyText(QString());
-        w->Combo1->setCurrentIndex(3);
+        findControl<QComboBox>(w, "Combo1")->setCurrentIndex(3);
         w->Combo1_LostFocus();
         QCOMPARE(w->bodyText(), QStringLiteral("いつもお世話になっております。"));
     }
@@ -167,10 +171,10 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(w));
         w->setToText(QStringLiteral("you@example.test"));
         w->setBodyText(QStringLiteral("本文"));
-        w->Combo1->setFocus(Qt::MouseFocusReason);
-        QCOMPARE(QApplication::focusWidget(), w->Combo1);
+        findControl<QComboBox>(w, "Combo1")->setFocus(Qt::MouseFocusReason);
+        QCOMPARE(QApplication::focusWidget(), findControl<QComboBox>(w, "Combo1"));
         test::typeText(QStringLiteral("拝啓"));
-        QCOMPARE(w->Combo1->currentText(), QStringLiteral("拝啓"));
+        QCOMPARE(findControl<QComboBox>(w, "Combo1")->currentText(), QStringLiteral("拝啓"));
 
         QLineEdit other; // another program's window, its box taking the focus
         other.show();
@@ -179,20 +183,21 @@ private Q_SLOTS:
         QCOMPARE(w->bodyText(), QStringLiteral("本文"));
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w));
-        QCOMPARE(QApplication::focusWidget(), w->Combo1);
+        QCOMPARE(QApplication::focusWidget(), findControl<QComboBox>(w, "Combo1"));
         QCOMPARE(w->bodyText(), QStringLiteral("本文"));
 
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QVERIFY(QApplication::focusWidget() != w->Combo1);
+        QVERIFY(QApplication::focusWidget() != findControl<QComboBox>(w, "Combo1"));
         QCOMPARE(w->bodyText(), QStringLiteral("拝啓\r\n本文"));
-        QTest::mouseClick(w->BodyText->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
-        QCOMPARE(QApplication::focusWidget(), w->BodyText);
+        QTest::mouseClick(
+            findControl<QPlainTextEdit>(w, "BodyText")->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(QApplication::focusWidget(), findControl<QPlainTextEdit>(w, "BodyText"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(w->bodyText(), QStringLiteral("本文"));
 
         // The greeting still stands in the box; a click on 送信 leaves the box.
-        w->Combo1->setFocus(Qt::MouseFocusReason);
-        QTest::mouseClick(w->Command1, Qt::LeftButton);
+        findControl<QComboBox>(w, "Combo1")->setFocus(Qt::MouseFocusReason);
+        QTest::mouseClick(findControl<QPushButton>(w, "Command1"), Qt::LeftButton);
         QCOMPARE(m_sender->calls.size(), 1);
         QCOMPARE(m_sender->calls[0].body, QStringLiteral("拝啓\r\n本文"));
     }
@@ -338,22 +343,26 @@ private Q_SLOTS:
         QVERIFY(!w->isVisible()); // loading does not show the window
         QCOMPARE(w->windowTitle(), QStringLiteral("新規作成・送信"));
         QCOMPARE(w->size(), QSize(twipsToPx(7100), twipsToPx(8200)));
-        QVERIFY(w->Command1->isEnabled() && w->AttachCommand->isEnabled() && w->Command10->isEnabled());
-        QVERIFY(!w->Command9->isEnabled());
-        QVERIFY(w->List2->isHidden());
-        QVERIFY(!w->Check1->isChecked());
-        QVERIFY(!w->Option2->isChecked());
-        QVERIFY(!w->Text14->isHidden());
-        QCOMPARE(w->Text14->toPlainText(), QString());
-        QCOMPARE(w->Text14->palette().color(QPalette::Base), QColor(192, 255, 255));
-        QCOMPARE(w->List1->palette().color(QPalette::Base), QColor(255, 255, 255));
-        QCOMPARE(w->Command10->palette().color(QPalette::Button), QColor(255, 0, 0));
+        QVERIFY(findControl<QPushButton>(w, "Command1")->isEnabled()
+            && findControl<QPushButton>(w, "AttachCommand")->isEnabled()
+            && findControl<QPushButton>(w, "Command10")->isEnabled());
+        QVERIFY(!findControl<QPushButton>(w, "Command9")->isEnabled());
+        QVERIFY(findControl<QListWidget>(w, "List2")->isHidden());
+        QVERIFY(!findControl<QCheckBox>(w, "Check1")->isChecked());
+        QVERIFY(!findControl<QRadioButton>(w, "Option2")->isChecked());
+        QVERIFY(!findControl<QPlainTextEdit>(w, "Text14")->isHidden());
+        QCOMPARE(findControl<QPlainTextEdit>(w, "Text14")->toPlainText(), QString());
         QCOMPARE(
-            w->Label3->text(), QStringLiteral("★　親しい人に占いを添付する　★ （一括送信では使用不可）"));
-        QCOMPARE(w->LabelOption2->text(), QStringLiteral("一括送信"));
-        QCOMPARE(w->LabelOption1->text(), QStringLiteral("取消"));
+            findControl<QPlainTextEdit>(w, "Text14")->palette().color(QPalette::Base), QColor(192, 255, 255));
+        QCOMPARE(findControl<PressList>(w, "List1")->palette().color(QPalette::Base), QColor(255, 255, 255));
+        QCOMPARE(
+            findControl<QPushButton>(w, "Command10")->palette().color(QPalette::Button), QColor(255, 0, 0));
+        QCOMPARE(findControl<QLabel>(w, "Label3")->text(),
+            QStringLiteral("★　親しい人に占いを添付する　★ （一括送信では使用不可）"));
+        QCOMPARE(findControl<QLabel>(w, "LabelOption2")->text(), QStringLiteral("一括送信"));
+        QCOMPARE(findControl<QLabel>(w, "LabelOption1")->text(), QStringLiteral("取消"));
         QCOMPARE(w->AddressIndex, QList<qint16> { 0 });
-        QCOMPARE(w->Text1->text(), QStringLiteral("0"));
+        QCOMPARE(findControl<QLineEdit>(w, "Text1")->text(), QStringLiteral("0"));
         // The preload list is read, never created.
         QVERIFY(!QFile::exists(dataPath(names::addressPreload)));
     }
@@ -363,8 +372,9 @@ private Q_SLOTS:
         writeAddressBook(
             { { QStringLiteral("前からの人"), QStringLiteral("old@example.test") } }, names::addressPreload);
         WriteForm *w = form<WriteForm>();
-        QCOMPARE(w->List1->count(), 1);
-        QCOMPARE(trimmedField(w->List1->item(0)->text()), QStringLiteral("前からの人"));
+        QCOMPARE(findControl<PressList>(w, "List1")->count(), 1);
+        QCOMPARE(
+            trimmedField(findControl<PressList>(w, "List1")->item(0)->text()), QStringLiteral("前からの人"));
         QCOMPARE(w->AddressIndex, (QList<qint16> { 1, 0 }));
     }
 
@@ -378,27 +388,30 @@ private Q_SLOTS:
             return QPoint(
                 screen.left() + (screen.width() - wpx) / 2, screen.top() + (screen.height() - hpx) / 2);
         };
-        w->Command4->click();
+        findControl<QPushButton>(w, "Command4")->click();
         QCOMPARE(w->width(), twipsToPx(9700));
         QCOMPARE(w->pos(), centred(9700));
-        w->Option2->click();
-        QCOMPARE(w->List1->palette().color(QPalette::Base), QColor(0, 128, 0));
-        w->Command6->click();
+        findControl<QRadioButton>(w, "Option2")->click();
+        QCOMPARE(findControl<PressList>(w, "List1")->palette().color(QPalette::Base), QColor(0, 128, 0));
+        findControl<QPushButton>(w, "Command6")->click();
         QCOMPARE(w->width(), twipsToPx(7100));
         QCOMPARE(w->pos(), centred(7100));
-        QCOMPARE(w->List1->palette().color(QPalette::Base), QColor(255, 255, 255));
+        QCOMPARE(findControl<PressList>(w, "List1")->palette().color(QPalette::Base), QColor(255, 255, 255));
         // With the panel hidden the mail must not go to the whole book.
-        QVERIFY(!w->Option2->isChecked());
-        w->Option2->click();
+        QVERIFY(!findControl<QRadioButton>(w, "Option2")->isChecked());
+        findControl<QRadioButton>(w, "Option2")->click();
 
         // "取消" leaves bulk mode and empties the recipient, even a typed one.
-        w->Command4->click();
-        w->ToText->setFocus();
-        QTest::keyClicks(w->ToText, QStringLiteral("typed@example.test"));
-        w->Option1->click();
+        findControl<QPushButton>(w, "Command4")->click();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        findControl<QPlainTextEdit>(w, "ToText")->setFocus();
+        QCOMPARE(QApplication::focusWidget(), findControl<QPlainTextEdit>(w, "ToText"));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("typed@example.test"));
+        findControl<QRadioButton>(w, "Option1")->click();
         QCOMPARE(w->toText(), QString());
-        QVERIFY(!w->Option2->isChecked());
-        QCOMPARE(w->List1->palette().color(QPalette::Base), QColor(255, 255, 255));
+        QVERIFY(!findControl<QRadioButton>(w, "Option2")->isChecked());
+        QCOMPARE(findControl<PressList>(w, "List1")->palette().color(QPalette::Base), QColor(255, 255, 255));
     }
 
     // ---- address panel -------------------------------------------------------
@@ -411,27 +424,35 @@ private Q_SLOTS:
             { QString(), QStringLiteral("noname@example.test") },
             { QStringLiteral("長いアドレス"), address60 } });
         WriteForm *w = openForm();
-        w->Command4->click();
-        QCOMPARE(w->List1->count(), 3);
-        QCOMPARE(w->Text1->text(), QStringLiteral("3"));
+        findControl<QPushButton>(w, "Command4")->click();
+        QCOMPARE(findControl<PressList>(w, "List1")->count(), 3);
+        QCOMPARE(findControl<QLineEdit>(w, "Text1")->text(), QStringLiteral("3"));
         // Names go in with their padding; an empty name is listed too.
-        QCOMPARE(w->List1->item(0)->text().size(), 60);
-        QCOMPARE(trimmedField(w->List1->item(0)->text()), QStringLiteral("山田太郎"));
-        QCOMPARE(trimmedField(w->List1->item(1)->text()), QString());
+        QCOMPARE(findControl<PressList>(w, "List1")->item(0)->text().size(), 60);
+        QCOMPARE(
+            trimmedField(findControl<PressList>(w, "List1")->item(0)->text()), QStringLiteral("山田太郎"));
+        QCOMPARE(trimmedField(findControl<PressList>(w, "List1")->item(1)->text()), QString());
         QCOMPARE(w->AddressIndex, (QList<qint16> { 1, 2, 3, 0 }));
 
-        const QPoint second = w->List1->visualItemRect(w->List1->item(1)).center();
-        QTest::mouseClick(w->List1->viewport(), Qt::LeftButton, {}, second);
+        const QPoint second = findControl<PressList>(w, "List1")
+                                  ->visualItemRect(findControl<PressList>(w, "List1")->item(1))
+                                  .center();
+        QTest::mouseClick(findControl<PressList>(w, "List1")->viewport(), Qt::LeftButton, {}, second);
         QCOMPARE(w->toText(), QStringLiteral("noname@example.test"));
-        const QPoint third = w->List1->visualItemRect(w->List1->item(2)).center();
-        QTest::mouseClick(w->List1->viewport(), Qt::LeftButton, {}, third);
+        const QPoint third = findControl<PressList>(w, "List1")
+                                 ->visualItemRect(findControl<PressList>(w, "List1")->item(2))
+                                 .center();
+        QTest::mouseClick(findControl<PressList>(w, "List1")->viewport(), Qt::LeftButton, {}, third);
         QCOMPARE(w->toText(), address60);
         QVERIFY(m_prompt->shown().isEmpty());
 
         // Typing stops at 60 characters.
         w->setToText(QString());
-        w->ToText->setFocus();
-        QTest::keyClicks(w->ToText, QString(70, QLatin1Char('x')));
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        findControl<QPlainTextEdit>(w, "ToText")->setFocus();
+        QCOMPARE(QApplication::focusWidget(), findControl<QPlainTextEdit>(w, "ToText"));
+        QTest::keyClicks(QApplication::focusWidget(), QString(70, QLatin1Char('x')));
         QCOMPARE(w->toText(), QString(60, QLatin1Char('x')));
     }
 
@@ -444,32 +465,36 @@ private Q_SLOTS:
                              { QStringLiteral("三郎"), QStringLiteral("saburo@example.test") } },
             names::addressBook, { 0 });
         WriteForm *w = openForm();
-        w->Command4->click();
-        QCOMPARE(w->List1->count(), 2);
+        findControl<QPushButton>(w, "Command4")->click();
+        QCOMPARE(findControl<PressList>(w, "List1")->count(), 2);
         QCOMPARE(w->AddressIndex, (QList<qint16> { 2, 3, 0 }));
-        QCOMPARE(w->Text1->text(), QStringLiteral("2"));
+        QCOMPARE(findControl<QLineEdit>(w, "Text1")->text(), QStringLiteral("2"));
 
         // The book is compacted and 二郎 deleted meanwhile: record 2 is now 三郎.
         writeAddressBook({ { QStringLiteral("三郎"), QStringLiteral("saburo@example.test") } });
         m_prompt->answer(PromptAnswer::Ok);
-        QTest::mouseClick(w->List1->viewport(), Qt::LeftButton, {},
-            w->List1->visualItemRect(w->List1->item(0)).center());
+        QTest::mouseClick(findControl<PressList>(w, "List1")->viewport(), Qt::LeftButton, {},
+            findControl<PressList>(w, "List1")
+                ->visualItemRect(findControl<PressList>(w, "List1")->item(0))
+                .center());
         QCOMPARE(w->toText(), QString());
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown()[0].text,
             QStringLiteral("アドレス帳が変更されていました。一覧を読み直しましたので、もう一度名前を選んで下さい。"));
-        QCOMPARE(w->List1->count(), 1);
-        QTest::mouseClick(w->List1->viewport(), Qt::LeftButton, {},
-            w->List1->visualItemRect(w->List1->item(0)).center());
+        QCOMPARE(findControl<PressList>(w, "List1")->count(), 1);
+        QTest::mouseClick(findControl<PressList>(w, "List1")->viewport(), Qt::LeftButton, {},
+            findControl<PressList>(w, "List1")
+                ->visualItemRect(findControl<PressList>(w, "List1")->item(0))
+                .center());
         QCOMPARE(w->toText(), QStringLiteral("saburo@example.test"));
     }
 
     void pressWithoutCurrentLine()
     {
         WriteForm *w = openForm();
-        w->Command4->click();
+        findControl<QPushButton>(w, "Command4")->click();
         m_prompt->answer(PromptAnswer::Ok);
-        QTest::mouseClick(w->List1->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseClick(findControl<PressList>(w, "List1")->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("データが選択されていません"));
         QCOMPARE(m_prompt->shown()[0].icon, PromptIcon::Exclamation);
@@ -491,30 +516,36 @@ private Q_SLOTS:
         writeAddressBook({ { QStringLiteral("山田太郎"), QStringLiteral("yamada@example.test") } });
         WriteForm *w = openForm();
         QVERIFY(QTest::qWaitForWindowExposed(w));
-        w->Command4->click(); // widened: the panel's list is in the window
-        test::clickOn(w->ToText);
-        QCOMPARE(QApplication::focusWidget(), w->ToText);
+        findControl<QPushButton>(w, "Command4")->click(); // widened: the panel's list is in the window
+        test::clickOn(findControl<QPlainTextEdit>(w, "ToText"));
+        QCOMPARE(QApplication::focusWidget(), findControl<QPlainTextEdit>(w, "ToText"));
         QTest::keyClicks(QApplication::focusWidget(), QString(47, QLatin1Char('a')) + QStringLiteral("@example.test"));
         QString expected = QStringLiteral("yamada@example.test");
         if (how == QLatin1String("clear")) {
-            test::clickOn(w->Command11);
-            test::clickOn(w->ToText);
+            test::clickOn(findControl<QPushButton>(w, "Command11"));
+            test::clickOn(findControl<QPlainTextEdit>(w, "ToText"));
             expected = QStringLiteral("b@example.test");
             QTest::keyClicks(QApplication::focusWidget(), expected);
         } else if (how == QLatin1String("paste")) {
             QApplication::clipboard()->setText(expected);
-            test::clickOn(w->Command7);
+            test::clickOn(findControl<QPushButton>(w, "Command7"));
         } else {
-            test::clickAt(w, w->List1->viewport()->mapTo(w, w->List1->visualItemRect(w->List1->item(0)).center()));
+            test::clickAt(w,
+                findControl<PressList>(w, "List1")
+                    ->viewport()
+                    ->mapTo(w,
+                        findControl<PressList>(w, "List1")
+                            ->visualItemRect(findControl<PressList>(w, "List1")->item(0))
+                            .center()));
         }
         QCOMPARE(w->toText(), expected);
         // The box's one line holds the start of the address: the place before
         // its first character lies inside the visible part of the box.
-        QTextCursor start(w->ToText->document());
-        const QRect first = w->ToText->cursorRect(start);
-        QVERIFY2(w->ToText->viewport()->rect().contains(first.center()),
+        QTextCursor start(findControl<QPlainTextEdit>(w, "ToText")->document());
+        const QRect first = findControl<QPlainTextEdit>(w, "ToText")->cursorRect(start);
+        QVERIFY2(findControl<QPlainTextEdit>(w, "ToText")->viewport()->rect().contains(first.center()),
             qPrintable(QStringLiteral("first character at %1,%2").arg(first.x()).arg(first.y())));
-        QCOMPARE(w->ToText->verticalScrollBar()->value(), 0);
+        QCOMPARE(findControl<QPlainTextEdit>(w, "ToText")->verticalScrollBar()->value(), 0);
     }
 
     void pasteButtons()
@@ -522,16 +553,16 @@ private Q_SLOTS:
         WriteForm *w = openForm();
         QApplication::clipboard()->setText(QStringLiteral("copied@example.test"));
         w->setToText(QStringLiteral("old@example.test"));
-        w->Command7->click();
+        findControl<QPushButton>(w, "Command7")->click();
         QCOMPARE(w->toText(), QStringLiteral("copied@example.test"));
         w->setBodyText(QStringLiteral("一行目\r\n"));
         QApplication::clipboard()->setText(QStringLiteral("貼り付けた文"));
-        w->Command5->click();
+        findControl<QPushButton>(w, "Command5")->click();
         QCOMPARE(w->bodyText(), QStringLiteral("一行目\r\n貼り付けた文"));
         QApplication::clipboard()->clear();
-        w->Command7->click();
+        findControl<QPushButton>(w, "Command7")->click();
         QCOMPARE(w->toText(), QString());
-        w->Command5->click();
+        findControl<QPushButton>(w, "Command5")->click();
         QCOMPARE(w->bodyText(), QStringLiteral("一行目\r\n貼り付けた文"));
     }
 
@@ -541,27 +572,29 @@ private Q_SLOTS:
     {
         WriteForm *w = openForm();
         // "追加" with nothing attached only shows the empty list.
-        w->Command9->setEnabled(true);
-        w->Command9->click();
-        QVERIFY(!w->List2->isHidden());
+        findControl<QPushButton>(w, "Command9")->setEnabled(true);
+        findControl<QPushButton>(w, "Command9")->click();
+        QVERIFY(!findControl<QListWidget>(w, "List2")->isHidden());
         QCOMPARE(m_prompt->shown().size(), 0);
-        w->Command10->click();
+        findControl<QPushButton>(w, "Command10")->click();
 
         // Two files picked in turn.
         m_prompt->answerFile(QStringLiteral("/home/user/first file.txt"));
-        w->AttachCommand->click();
-        QVERIFY(!w->AttachCommand->isEnabled());
-        QVERIFY(w->Command9->isEnabled());
-        QCOMPARE(w->AttachText->text(), QStringLiteral("/home/user/first file.txt"));
+        findControl<QPushButton>(w, "AttachCommand")->click();
+        QVERIFY(!findControl<QPushButton>(w, "AttachCommand")->isEnabled());
+        QVERIFY(findControl<QPushButton>(w, "Command9")->isEnabled());
+        QCOMPARE(
+            findControl<QLineEdit>(w, "AttachText")->text(), QStringLiteral("/home/user/first file.txt"));
         m_prompt->answerFile(QStringLiteral("/home/user/二つ目.pdf"));
-        w->Command9->click();
-        QCOMPARE(w->AttachText->text(), QStringLiteral("/home/user/first file.txt,/home/user/二つ目.pdf"));
-        QCOMPARE(w->List2->count(), 2);
-        QVERIFY(!w->List2->isHidden());
+        findControl<QPushButton>(w, "Command9")->click();
+        QCOMPARE(findControl<QLineEdit>(w, "AttachText")->text(),
+            QStringLiteral("/home/user/first file.txt,/home/user/二つ目.pdf"));
+        QCOMPARE(findControl<QListWidget>(w, "List2")->count(), 2);
+        QVERIFY(!findControl<QListWidget>(w, "List2")->isHidden());
         // A cancelled dialog adds nothing.
         m_prompt->answerFile(QString());
-        w->Command9->click();
-        QCOMPARE(w->List2->count(), 2);
+        findControl<QPushButton>(w, "Command9")->click();
+        QCOMPARE(findControl<QListWidget>(w, "List2")->count(), 2);
         QCOMPARE(m_prompt->shown().size(), 3);
     }
 
@@ -570,40 +603,41 @@ private Q_SLOTS:
         WriteForm *w = openForm();
         // A cancelled first pick still disables "添付File" and enables "追加".
         m_prompt->answerFile(QString());
-        w->AttachCommand->click();
-        QVERIFY(!w->AttachCommand->isEnabled());
-        QVERIFY(w->Command9->isEnabled());
-        QCOMPARE(w->AttachText->text(), QString());
+        findControl<QPushButton>(w, "AttachCommand")->click();
+        QVERIFY(!findControl<QPushButton>(w, "AttachCommand")->isEnabled());
+        QVERIFY(findControl<QPushButton>(w, "Command9")->isEnabled());
+        QCOMPARE(findControl<QLineEdit>(w, "AttachText")->text(), QString());
 
         // "取り消し" makes "添付File" usable and disables itself for good.
-        w->Command10->click();
-        QVERIFY(w->AttachCommand->isEnabled());
-        QVERIFY(!w->Command9->isEnabled());
-        QVERIFY(!w->Command10->isEnabled());
-        QVERIFY(w->List2->isHidden());
+        findControl<QPushButton>(w, "Command10")->click();
+        QVERIFY(findControl<QPushButton>(w, "AttachCommand")->isEnabled());
+        QVERIFY(!findControl<QPushButton>(w, "Command9")->isEnabled());
+        QVERIFY(!findControl<QPushButton>(w, "Command10")->isEnabled());
+        QVERIFY(findControl<QListWidget>(w, "List2")->isHidden());
         m_prompt->answerFile(QStringLiteral("/tmp/a.txt"));
-        w->AttachCommand->click();
-        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt"));
-        QVERIFY(!w->Command10->isEnabled());
+        findControl<QPushButton>(w, "AttachCommand")->click();
+        QCOMPARE(findControl<QLineEdit>(w, "AttachText")->text(), QStringLiteral("/tmp/a.txt"));
+        QVERIFY(!findControl<QPushButton>(w, "Command10")->isEnabled());
 
         // "クリア" empties the whole window and resets the row the same way.
         w->setToText(QStringLiteral("a@example.test"));
-        w->SubjectText->setText(QStringLiteral("件名"));
+        findControl<QLineEdit>(w, "SubjectText")->setText(QStringLiteral("件名"));
         w->setBodyText(QStringLiteral("本文"));
-        w->Check1->setChecked(true);
-        w->Command4->click();
-        w->Option2->click();
-        w->Command11->click();
+        findControl<QCheckBox>(w, "Check1")->setChecked(true);
+        findControl<QPushButton>(w, "Command4")->click();
+        findControl<QRadioButton>(w, "Option2")->click();
+        findControl<QPushButton>(w, "Command11")->click();
         QCOMPARE(w->toText(), QString());
-        QCOMPARE(w->SubjectText->text(), QString());
+        QCOMPARE(findControl<QLineEdit>(w, "SubjectText")->text(), QString());
         QCOMPARE(w->bodyText(), QString());
-        QCOMPARE(w->AttachText->text(), QString());
-        QVERIFY(!w->Check1->isChecked());
-        QVERIFY(!w->Option2->isChecked());
-        QVERIFY(w->AttachCommand->isEnabled());
-        QVERIFY(!w->Command9->isEnabled() && !w->Command10->isEnabled());
+        QCOMPARE(findControl<QLineEdit>(w, "AttachText")->text(), QString());
+        QVERIFY(!findControl<QCheckBox>(w, "Check1")->isChecked());
+        QVERIFY(!findControl<QRadioButton>(w, "Option2")->isChecked());
+        QVERIFY(findControl<QPushButton>(w, "AttachCommand")->isEnabled());
+        QVERIFY(!findControl<QPushButton>(w, "Command9")->isEnabled()
+            && !findControl<QPushButton>(w, "Command10")->isEnabled());
         QCOMPARE(w->width(), twipsToPx(9700)); // the size stays
-        QCOMPARE(w->List1->palette().color(QPalette::Base), QColor(255, 255, 255));
+        QCOMPARE(findControl<PressList>(w, "List1")->palette().color(QPalette::Base), QColor(255, 255, 255));
     }
 
     // ---- hover help ------------------------------------------------------------
@@ -617,24 +651,25 @@ private Q_SLOTS:
             QStringLiteral("Command9"), QStringLiteral("AttachCommand") };
         QSet<QString> texts;
         for (const QString &name : names) {
-            w->hoverOver(w->BodyText->viewport());
-            QVERIFY(w->Text14->isHidden());
+            w->hoverOver(findControl<QPlainTextEdit>(w, "BodyText")->viewport());
+            QVERIFY(findControl<QPlainTextEdit>(w, "Text14")->isHidden());
             QEvent enter(QEvent::Enter);
             QApplication::sendEvent(w->findChild<QWidget *>(name), &enter);
-            QVERIFY2(!w->Text14->isHidden(), qPrintable(name));
-            QCOMPARE(w->Text14->toPlainText(), writeHelpText(name));
-            texts.insert(w->Text14->toPlainText());
+            QVERIFY2(!findControl<QPlainTextEdit>(w, "Text14")->isHidden(), qPrintable(name));
+            QCOMPARE(findControl<QPlainTextEdit>(w, "Text14")->toPlainText(), writeHelpText(name));
+            texts.insert(findControl<QPlainTextEdit>(w, "Text14")->toPlainText());
         }
         QCOMPARE(texts.size(), 10);
         QCOMPARE(writeHelpText(QStringLiteral("Command3")), QStringLiteral("送信を中止します。"));
         // "取り消し" leaves the box as it is.
         QEvent enter(QEvent::Enter);
-        QApplication::sendEvent(w->Command10, &enter);
-        QCOMPARE(w->Text14->toPlainText(), writeHelpText(QStringLiteral("AttachCommand")));
+        QApplication::sendEvent(findControl<QPushButton>(w, "Command10"), &enter);
+        QCOMPARE(findControl<QPlainTextEdit>(w, "Text14")->toPlainText(),
+            writeHelpText(QStringLiteral("AttachCommand")));
         QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), QPointF(5, 5), Qt::NoButton,
             Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(w->BodyText->viewport(), &move);
-        QVERIFY(w->Text14->isHidden());
+        QApplication::sendEvent(findControl<QPlainTextEdit>(w, "BodyText")->viewport(), &move);
+        QVERIFY(findControl<QPlainTextEdit>(w, "Text14")->isHidden());
     }
 
     // ---- closing -----------------------------------------------------------------
@@ -650,9 +685,9 @@ private Q_SLOTS:
         QFETCH(QString, button);
         WriteForm *w = openForm();
         w->setToText(QStringLiteral("a@example.test"));
-        w->SubjectText->setText(QStringLiteral("件名"));
-        w->Command4->click();
-        w->Option2->click();
+        findControl<QLineEdit>(w, "SubjectText")->setText(QStringLiteral("件名"));
+        findControl<QPushButton>(w, "Command4")->click();
+        findControl<QRadioButton>(w, "Option2")->click();
         w->findChild<QPushButton *>(button)->click();
         QVERIFY(!loadedForm<WriteForm>());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -661,9 +696,9 @@ private Q_SLOTS:
         // Opened again: empty and narrow.
         WriteForm *again = form<WriteForm>();
         QCOMPARE(again->toText(), QString());
-        QCOMPARE(again->SubjectText->text(), QString());
+        QCOMPARE(findControl<QLineEdit>(again, "SubjectText")->text(), QString());
         QCOMPARE(again->width(), twipsToPx(7100));
-        QVERIFY(!again->Option2->isChecked());
+        QVERIFY(!findControl<QRadioButton>(again, "Option2")->isChecked());
     }
 
     // ---- sending -------------------------------------------------------------------
@@ -672,14 +707,14 @@ private Q_SLOTS:
     {
         WriteForm *w = openForm();
         w->setToText(QStringLiteral("  you@example.test "));
-        w->SubjectText->setText(QStringLiteral(" 件名です "));
+        findControl<QLineEdit>(w, "SubjectText")->setText(QStringLiteral(" 件名です "));
         w->setBodyText(QStringLiteral("  本文\r\n二行目  "));
         m_prompt->answerFile(QStringLiteral("/tmp/one.txt"));
-        w->AttachCommand->click();
+        findControl<QPushButton>(w, "AttachCommand")->click();
         m_prompt->answerFile(QString()); // a second pick, cancelled
-        w->Command9->click();
-        QVERIFY(!w->List2->isHidden());
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command9")->click();
+        QVERIFY(!findControl<QListWidget>(w, "List2")->isHidden());
+        findControl<QPushButton>(w, "Command1")->click();
 
         QCOMPARE(m_sender->calls.size(), 1);
         const auto &c = m_sender->calls.first();
@@ -701,7 +736,7 @@ private Q_SLOTS:
         QCOMPARE(trimmedField(records[0].Body), QStringLiteral("本文\r\n二行目"));
         QCOMPARE(records[0].Live, qint16(1));
 
-        QCOMPARE(w->Label7->text(), QStringLiteral("送信完了です。"));
+        QCOMPARE(findControl<QLabel>(w, "Label7")->text(), QStringLiteral("送信完了です。"));
         QVERIFY(!loadedForm<WriteForm>());
         QCOMPARE(m_prompt->shown().size(), 2); // the file dialogs only
     }
@@ -715,20 +750,20 @@ private Q_SLOTS:
         WriteForm *w = openForm();
         w->setToText(QStringLiteral("bad@example.test"));
         m_prompt->answerFile(QStringLiteral("/tmp/a.txt"));
-        w->AttachCommand->click();
-        w->Command1->click();
+        findControl<QPushButton>(w, "AttachCommand")->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(loadedForm<WriteForm>(), w);
-        QVERIFY(!w->AttachCommand->isEnabled());
-        QVERIFY(w->Command9->isEnabled());
-        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt"));
-        QCOMPARE(w->List2->count(), 1);
+        QVERIFY(!findControl<QPushButton>(w, "AttachCommand")->isEnabled());
+        QVERIFY(findControl<QPushButton>(w, "Command9")->isEnabled());
+        QCOMPARE(findControl<QLineEdit>(w, "AttachText")->text(), QStringLiteral("/tmp/a.txt"));
+        QCOMPARE(findControl<QListWidget>(w, "List2")->count(), 1);
         m_prompt->answerFile(QStringLiteral("/tmp/b.txt"));
-        w->Command9->click();
-        QCOMPARE(w->AttachText->text(), QStringLiteral("/tmp/a.txt,/tmp/b.txt"));
-        QCOMPARE(w->List2->count(), 2);
-        QCOMPARE(w->List2->item(1)->text(), QStringLiteral("/tmp/b.txt"));
+        findControl<QPushButton>(w, "Command9")->click();
+        QCOMPARE(findControl<QLineEdit>(w, "AttachText")->text(), QStringLiteral("/tmp/a.txt,/tmp/b.txt"));
+        QCOMPARE(findControl<QListWidget>(w, "List2")->count(), 2);
+        QCOMPARE(findControl<QListWidget>(w, "List2")->item(1)->text(), QStringLiteral("/tmp/b.txt"));
         w->setToText(QStringLiteral("good@example.test"));
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(m_sender->calls.last().attachments, QStringLiteral("/tmp/a.txt,/tmp/b.txt"));
         QVERIFY(!loadedForm<WriteForm>());
     }
@@ -739,9 +774,9 @@ private Q_SLOTS:
         const QString subject = QString(150, QChar(0x4EF6));
         const QString body = QString(13000, QLatin1Char('b'));
         w->setToText(QStringLiteral("you@example.test"));
-        w->SubjectText->setText(subject);
+        findControl<QLineEdit>(w, "SubjectText")->setText(subject);
         w->setBodyText(body);
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(m_sender->calls.first().subject, subject);
         QCOMPARE(m_sender->calls.first().body, body);
         const MailRecord r = sentRecords().value(0);
@@ -758,11 +793,11 @@ private Q_SLOTS:
         m_prompt->setAutoAnswer(true);
         WriteForm *w = openForm();
         w->setToText(QStringLiteral("bad@example.test"));
-        w->SubjectText->setText(QStringLiteral("件名"));
+        findControl<QLineEdit>(w, "SubjectText")->setText(QStringLiteral("件名"));
         w->setBodyText(QStringLiteral("大事な本文"));
-        w->Check1->setChecked(true);
+        findControl<QCheckBox>(w, "Check1")->setChecked(true);
         w->setRandomSource(sequence({ 0.5f }));
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
 
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("送信エラー"));
@@ -772,15 +807,15 @@ private Q_SLOTS:
         QVERIFY(sentRecords().isEmpty());
         QCOMPARE(loadedForm<WriteForm>(), w);
         QCOMPARE(w->toText(), QStringLiteral("bad@example.test"));
-        QCOMPARE(w->SubjectText->text(), QStringLiteral("件名"));
+        QCOMPARE(findControl<QLineEdit>(w, "SubjectText")->text(), QStringLiteral("件名"));
         QCOMPARE(w->bodyText(), QStringLiteral("大事な本文")); // without the fortune
-        QVERIFY(w->Check1->isChecked());
-        QVERIFY(w->Label7->text() != QStringLiteral("送信完了です。"));
+        QVERIFY(findControl<QCheckBox>(w, "Check1")->isChecked());
+        QVERIFY(findControl<QLabel>(w, "Label7")->text() != QStringLiteral("送信完了です。"));
 
         // Corrected and sent again: one mail, one record, with one fortune.
         w->setToText(QStringLiteral("good@example.test"));
         w->setRandomSource(sequence({ 0.0f }));
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(m_sender->calls.size(), 2);
         QCOMPARE(m_sender->calls[1].body.count(fortuneBanner()), 1);
         QCOMPARE(sentRecords().size(), 1);
@@ -793,14 +828,14 @@ private Q_SLOTS:
             { QStringLiteral("二"), QStringLiteral("two@example.test") },
             { QStringLiteral("三"), QStringLiteral("three@example.test") } });
         WriteForm *w = openForm();
-        w->Command4->click();
-        w->Option2->click();
+        findControl<QPushButton>(w, "Command4")->click();
+        findControl<QRadioButton>(w, "Option2")->click();
         w->setToText(QStringLiteral("typed@example.test"));
-        w->SubjectText->setText(QStringLiteral("お知らせ"));
+        findControl<QLineEdit>(w, "SubjectText")->setText(QStringLiteral("お知らせ"));
         w->setBodyText(QStringLiteral("皆様へ"));
         // Asked first; "いいえ" sends nothing and keeps the window.
         m_prompt->answer(PromptAnswer::No);
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("アドレス帳の 3 件に送信します。よろしいですか？"));
         QCOMPARE(m_prompt->shown()[0].title, QStringLiteral("確認"));
@@ -808,7 +843,7 @@ private Q_SLOTS:
         QVERIFY(m_sender->calls.isEmpty());
         QCOMPARE(loadedForm<WriteForm>(), w);
         m_prompt->answer(PromptAnswer::Yes);
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
 
         QCOMPARE(m_sender->calls.size(), 3);
         QCOMPARE(m_sender->calls[0].to, QStringLiteral("one@example.test"));
@@ -820,7 +855,7 @@ private Q_SLOTS:
         QCOMPARE(trimmedField(records[0].Header3), QStringLiteral("one@example.test"));
         QCOMPARE(trimmedField(records[2].Header3), QStringLiteral("three@example.test"));
         QCOMPARE(trimmedField(records[1].Body), QStringLiteral("皆様へ"));
-        QCOMPARE(w->Label7->text(), QStringLiteral("送信完了です。"));
+        QCOMPARE(findControl<QLabel>(w, "Label7")->text(), QStringLiteral("送信完了です。"));
         QCOMPARE(m_prompt->shown().size(), 2);
         QVERIFY(!loadedForm<WriteForm>());
     }
@@ -835,9 +870,9 @@ private Q_SLOTS:
             { QStringLiteral("三"), QStringLiteral("three@example.test") },
             { QStringLiteral("四"), QStringLiteral("four@example.test") } });
         WriteForm *w = openForm();
-        w->Command4->click();
-        w->Option2->click();
-        w->SubjectText->setText(QStringLiteral("お知らせ"));
+        findControl<QPushButton>(w, "Command4")->click();
+        findControl<QRadioButton>(w, "Option2")->click();
+        findControl<QLineEdit>(w, "SubjectText")->setText(QStringLiteral("お知らせ"));
         w->setBodyText(QStringLiteral("皆様へ"));
         m_prompt->answer(PromptAnswer::Yes);
         QStringList seen;
@@ -852,15 +887,16 @@ private Q_SLOTS:
                     QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
             });
         };
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(seen, (QStringList { QStringLiteral("メールを送信しています。（1 / 4）"),
                            QStringLiteral("メールを送信しています。（2 / 4）") }));
         QCOMPARE(m_sender->calls.size(), 2);
         QCOMPARE(m_sender->calls[1].to, QStringLiteral("two@example.test"));
         QCOMPARE(sentRecords().size(), 1);
         QCOMPARE(loadedForm<WriteForm>(), w);
-        QCOMPARE(w->SubjectText->text(), QStringLiteral("お知らせ"));
-        QCOMPARE(w->Label7->text(), QStringLiteral("送信を中止しました。（4 件中 1 件送信）"));
+        QCOMPARE(findControl<QLineEdit>(w, "SubjectText")->text(), QStringLiteral("お知らせ"));
+        QCOMPARE(findControl<QLabel>(w, "Label7")->text(),
+            QStringLiteral("送信を中止しました。（4 件中 1 件送信）"));
         QCOMPARE(m_prompt->shown().size(), 1); // the question before the run
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
     }
@@ -880,11 +916,11 @@ private Q_SLOTS:
                                  { QStringLiteral("空"), QStringLiteral("   ") } },
                 names::addressBook, { 0 });
         WriteForm *w = openForm();
-        w->Command4->click();
-        w->Option2->click();
+        findControl<QPushButton>(w, "Command4")->click();
+        findControl<QRadioButton>(w, "Option2")->click();
         w->setBodyText(QStringLiteral("大事な本文"));
         m_prompt->answer(PromptAnswer::Ok);
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QVERIFY(m_sender->calls.isEmpty());
         QVERIFY(sentRecords().isEmpty());
         QCOMPARE(m_prompt->shown().size(), 1);
@@ -893,7 +929,7 @@ private Q_SLOTS:
                            "アドレス帳に登録するか、「取消」で一括送信をやめて宛先を入れて下さい。"));
         QCOMPARE(loadedForm<WriteForm>(), w);
         QCOMPARE(w->bodyText(), QStringLiteral("大事な本文"));
-        QVERIFY(w->Label7->text() != QStringLiteral("送信完了です。"));
+        QVERIFY(findControl<QLabel>(w, "Label7")->text() != QStringLiteral("送信完了です。"));
     }
 
     // Deleted and blank entries are skipped; every failed address is listed in
@@ -911,10 +947,10 @@ private Q_SLOTS:
         writeAddressBook(book, names::addressBook, { 2 });
         m_prompt->setAutoAnswer(true);
         WriteForm *w = openForm();
-        w->Command4->click();
-        w->Option2->click();
-        w->SubjectText->setText(QStringLiteral("お知らせ"));
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command4")->click();
+        findControl<QRadioButton>(w, "Option2")->click();
+        findControl<QLineEdit>(w, "SubjectText")->setText(QStringLiteral("お知らせ"));
+        findControl<QPushButton>(w, "Command1")->click();
 
         QCOMPARE(m_prompt->shown().size(), 2);
         QCOMPARE(m_prompt->shown()[0].text, QStringLiteral("アドレス帳の 27 件に送信します。よろしいですか？"));
@@ -931,8 +967,9 @@ private Q_SLOTS:
             QVERIFY(box.text.contains(QStringLiteral("bad%1@example.test：").arg(i)));
         QVERIFY(!box.text.contains(QStringLiteral("one@example.test")));
         QCOMPARE(loadedForm<WriteForm>(), w);
-        QCOMPARE(w->SubjectText->text(), QStringLiteral("お知らせ"));
-        QCOMPARE(w->Label7->text(), QStringLiteral("送信できなかった宛先があります。（27 件中 2 件送信）"));
+        QCOMPARE(findControl<QLineEdit>(w, "SubjectText")->text(), QStringLiteral("お知らせ"));
+        QCOMPARE(findControl<QLabel>(w, "Label7")->text(),
+            QStringLiteral("送信できなかった宛先があります。（27 件中 2 件送信）"));
     }
 
     void sendWithFortuneSingle()
@@ -940,9 +977,9 @@ private Q_SLOTS:
         WriteForm *w = openForm();
         w->setToText(QStringLiteral("you@example.test"));
         w->setBodyText(QStringLiteral("短い本文"));
-        w->Check1->setChecked(true);
+        findControl<QCheckBox>(w, "Check1")->setChecked(true);
         w->setRandomSource(sequence({ 0.34f }));
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(m_sender->calls.first().body,
             QStringLiteral("短い本文") + kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf
                 + fortuneTexts().at(4));
@@ -953,9 +990,9 @@ private Q_SLOTS:
     {
         WriteForm *w = openForm();
         w->setToText(QStringLiteral("you@example.test"));
-        w->Check1->setChecked(true);
+        findControl<QCheckBox>(w, "Check1")->setChecked(true);
         w->setRandomSource(sequence({ 0.0f }));
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(m_sender->calls.first().body,
             kCrLf + kCrLf + fortuneBanner() + kCrLf + kCrLf + fortuneTexts().at(0));
     }
@@ -967,13 +1004,13 @@ private Q_SLOTS:
             { QStringLiteral("二"), QStringLiteral("two@example.test") },
             { QStringLiteral("三"), QStringLiteral("three@example.test") } });
         WriteForm *w = openForm();
-        w->Command4->click();
-        w->Option2->click();
+        findControl<QPushButton>(w, "Command4")->click();
+        findControl<QRadioButton>(w, "Option2")->click();
         w->setBodyText(QStringLiteral("本文"));
-        w->Check1->setChecked(true);
+        findControl<QCheckBox>(w, "Check1")->setChecked(true);
         w->setRandomSource(sequence({ 0.0f, 0.5f, 0.99f }));
         m_prompt->answer(PromptAnswer::Yes);
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(m_sender->calls.size(), 3);
         const int expected[3] = { 0, 6, 11 };
         for (int i = 0; i < 3; ++i) {
@@ -990,11 +1027,11 @@ private Q_SLOTS:
         writeAddressBook({ { QStringLiteral("一"), QStringLiteral("one@example.test") },
             { QStringLiteral("二"), QStringLiteral("two@example.test") } });
         WriteForm *w = openForm();
-        w->Command4->click();
-        w->Option2->click();
-        w->Command6->click();
+        findControl<QPushButton>(w, "Command4")->click();
+        findControl<QRadioButton>(w, "Option2")->click();
+        findControl<QPushButton>(w, "Command6")->click();
         w->setToText(QStringLiteral("solo@example.test"));
-        w->Command1->click();
+        findControl<QPushButton>(w, "Command1")->click();
         QCOMPARE(m_sender->calls.size(), 1);
         QCOMPARE(m_sender->calls[0].to, QStringLiteral("solo@example.test"));
         QVERIFY(m_prompt->shown().isEmpty());

@@ -36,6 +36,7 @@
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
+#include "support/FindControl.h"
 
 #include <QApplication>
 #include <QFile>
@@ -45,6 +46,7 @@
 #include <cstdio>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 namespace {
 
@@ -162,9 +164,9 @@ int main(int argc, char **argv)
         openHistoryWindow(1); // as the main window's history button does
         TyakuForm *history = form<TyakuForm>();
         const int row = args.at(3).toInt();
-        if (row < 0 || row >= history->List1->count())
+        if (row < 0 || row >= findControl<HistoryListBox>(history, "List1")->count())
             return 1;
-        history->List1->item(row)->setSelected(true);
+        findControl<HistoryListBox>(history, "List1")->item(row)->setSelected(true);
         announceStart();
         history->Command1_Click();
         // The confirmation is the one box expected.

@@ -7,6 +7,7 @@
 #include "common/Forms.h"
 #include "compose/BackForm.h"
 #include "storage/RecordFile.h"
+#include "support/FindControl.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -15,6 +16,7 @@
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 class TestHandOver : public QObject
 {
@@ -62,38 +64,41 @@ private slots:
                                          QStringLiteral("Tue, 8 Dec 2026"), QStringLiteral("  会議は三時です。\r\n  "));
         TyakuForm *history = openWith(1, {test::receivedMail(1), answered});
         history->move(120, 80);
-        test::pressRow(history->List1, 1);
-        const QStringList linesBefore = test::listLines(history->List1);
+        test::pressRow(findControl<HistoryListBox>(history, "List1"), 1);
+        const QStringList linesBefore = test::listLines(findControl<HistoryListBox>(history, "List1"));
         history->Command4_Click();
         BackForm *reply = loadedForm<BackForm>();
         QVERIFY(reply);
-        QCOMPARE(reply->SubjectText->text(), QStringLiteral("Re:  Re: 打ち合わせ")); // added every time
+        QCOMPARE(findControl<QLineEdit>(reply, "SubjectText")->text(),
+            QStringLiteral("Re:  Re: 打ち合わせ")); // added every time
         // The boxes hold the trimmed record fields; the reply trims them again.
-        QCOMPARE(reply->ToText->text(), QStringLiteral("hanako@example.jp"));
-        QCOMPARE(reply->BodyText->toPlainText(), QStringLiteral("会議は三時です。\n"));
+        QCOMPARE(findControl<QLineEdit>(reply, "ToText")->text(), QStringLiteral("hanako@example.jp"));
+        QCOMPARE(
+            findControl<QTextEdit>(reply, "BodyText")->toPlainText(), QStringLiteral("会議は三時です。\n"));
         QVERIFY(reply->isVisible());
         QCOMPARE(reply->pos(), QPoint(120, 80));
         QVERIFY(!history->isVisible());
         QCOMPARE(loadedForm<TyakuForm>(), history); // hidden, not unloaded
-        QCOMPARE(test::listLines(history->List1), linesBefore);
+        QCOMPARE(test::listLines(findControl<HistoryListBox>(history, "List1")), linesBefore);
         QVERIFY(m_prompt->shown().isEmpty());
     }
 
     void senderWithBlanksIsTrimmedForTheReplyOnly()
     {
         TyakuForm *history = openWith(1, {test::receivedMail(1)});
-        test::pressRow(history->List1, 0);
-        history->Text8->setText(QStringLiteral("  taro@example.jp  "));
+        test::pressRow(findControl<HistoryListBox>(history, "List1"), 0);
+        findControl<QLineEdit>(history, "Text8")->setText(QStringLiteral("  taro@example.jp  "));
         history->Command4_Click();
-        QCOMPARE(loadedForm<BackForm>()->ToText->text(), QStringLiteral("taro@example.jp"));
+        QCOMPARE(findControl<QLineEdit>(loadedForm<BackForm>(), "ToText")->text(),
+            QStringLiteral("taro@example.jp"));
 
         openHistoryWindow(1);
-        test::pressRow(history->List1, 0);
-        history->Text8->setText(QStringLiteral("  taro@example.jp  "));
+        test::pressRow(findControl<HistoryListBox>(history, "List1"), 0);
+        findControl<QLineEdit>(history, "Text8")->setText(QStringLiteral("  taro@example.jp  "));
         history->Command3_Click();
         FriendForm *book = loadedForm<FriendForm>();
         QVERIFY(book);
-        QCOMPARE(book->Text4->text(), QStringLiteral("  taro@example.jp  "));
+        QCOMPARE(findControl<QLineEdit>(book, "Text4")->text(), QStringLiteral("  taro@example.jp  "));
         QVERIFY(book->isVisible());
         QVERIFY(!history->isVisible());
     }
@@ -101,7 +106,7 @@ private slots:
     void sentHistoryRefusesBoth()
     {
         TyakuForm *history = openWith(2, {test::receivedMail(1)});
-        test::pressRow(history->List1, 0);
+        test::pressRow(findControl<HistoryListBox>(history, "List1"), 0);
         history->Command4_Click();
         history->Command3_Click();
         QCOMPARE(m_prompt->texts(), (QStringList{QStringLiteral("自分宛となっています。"),
@@ -128,7 +133,7 @@ private slots:
     void newReplyStartsWithoutAttachments()
     {
         TyakuForm *history = openWith(1, {test::receivedMail(1), test::receivedMail(2)});
-        test::pressRow(history->List1, 0);
+        test::pressRow(findControl<HistoryListBox>(history, "List1"), 0);
         history->Command4_Click();
         BackForm *reply = loadedForm<BackForm>();
         m_prompt->answerFile(QStringLiteral("/tmp/plan.pdf"));
@@ -137,23 +142,27 @@ private slots:
         QVERIFY(!reply->isVisible());
 
         openHistoryWindow(1);
-        test::pressRow(history->List1, 1);
+        test::pressRow(findControl<HistoryListBox>(history, "List1"), 1);
         history->Command4_Click();
         QCOMPARE(loadedForm<BackForm>(), reply);
-        QCOMPARE(reply->SubjectText->text(), QStringLiteral("Re:  件名2"));
-        QCOMPARE(reply->ToText->text(), QStringLiteral("sender2@example.com"));
-        QCOMPARE(reply->AttachText->text(), QString());
-        QCOMPARE(reply->List2->count(), 0);
-        QVERIFY(reply->AttachCommand->isEnabled() && reply->Command9->isEnabled() && reply->Command10->isEnabled());
+        QCOMPARE(findControl<QLineEdit>(reply, "SubjectText")->text(), QStringLiteral("Re:  件名2"));
+        QCOMPARE(findControl<QLineEdit>(reply, "ToText")->text(), QStringLiteral("sender2@example.com"));
+        QCOMPARE(findControl<QLineEdit>(reply, "AttachText")->text(), QString());
+        QCOMPARE(findControl<QListWidget>(reply, "List2")->count(), 0);
+        QVERIFY(findControl<QPushButton>(reply, "AttachCommand")->isEnabled()
+            && findControl<QPushButton>(reply, "Command9")->isEnabled()
+            && findControl<QPushButton>(reply, "Command10")->isEnabled());
     }
 
     void replyUsesTheMailClickedLast()
     {
         TyakuForm *history = openWith(1, {test::receivedMail(1), test::receivedMail(2)});
-        test::pressRow(history->List1, 0);
-        history->List1->setCurrentRow(1); // moved with the keyboard: nothing is read
+        test::pressRow(findControl<HistoryListBox>(history, "List1"), 0);
+        findControl<HistoryListBox>(history, "List1")
+            ->setCurrentRow(1); // moved with the keyboard: nothing is read
         history->Command4_Click();
-        QCOMPARE(loadedForm<BackForm>()->SubjectText->text(), QStringLiteral("Re:  件名1"));
+        QCOMPARE(findControl<QLineEdit>(loadedForm<BackForm>(), "SubjectText")->text(),
+            QStringLiteral("Re:  件名1"));
     }
 };
 

@@ -6,6 +6,7 @@
 #include "storage/RecordFile.h"
 #include "storage/StoreBuffers.h"
 #include "storage/StoreGuard.h"
+#include "support/FindControl.h"
 
 #include <QApplication>
 #include <QDir>
@@ -77,21 +78,23 @@ private slots:
         writeBytes(store(other), storeBytes({receivedMail(9)}));
         openHistoryWindow(m);
         TyakuForm *f = history();
-        pressRow(f->List1, 0);
+        pressRow(findControl<HistoryListBox>(f, "List1"), 0);
         m_prompt->answer(PromptAnswer::Yes);
-        f->Command1->click();
+        findControl<QPushButton>(f, "Command1")->click();
 
         verifyConfirmation(QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"));
         // The survivors are copied byte for byte, renumbered from 1.
         QCOMPARE(readBytes(store(m)), storeBytes({receivedMail(2), receivedMail(3)}));
         QCOMPARE(readBytes(store(other)), storeBytes({receivedMail(9)}));
         QVERIFY(!QFileInfo::exists(temp(m)));
-        QCOMPARE(f->List1->count(), 2);
-        QVERIFY(f->List1->item(0)->text().endsWith(QStringLiteral("    件名2")));
-        QVERIFY(f->List1->item(1)->text().endsWith(QStringLiteral("    件名3")));
-        QCOMPARE(f->Text2->text(), QStringLiteral("2"));
-        QCOMPARE(f->Text9->text(), QStringLiteral("件名3"));
-        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("本文3\n二行目"));
+        QCOMPARE(findControl<HistoryListBox>(f, "List1")->count(), 2);
+        QVERIFY(
+            findControl<HistoryListBox>(f, "List1")->item(0)->text().endsWith(QStringLiteral("    件名2")));
+        QVERIFY(
+            findControl<HistoryListBox>(f, "List1")->item(1)->text().endsWith(QStringLiteral("    件名3")));
+        QCOMPARE(findControl<QLineEdit>(f, "Text2")->text(), QStringLiteral("2"));
+        QCOMPARE(findControl<QLineEdit>(f, "Text9")->text(), QStringLiteral("件名3"));
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), QStringLiteral("本文3\n二行目"));
         QCOMPARE(f->selectedRow(), -1);
         QCOMPARE(appState().currentRecord, qint16(1));
         QCOMPARE(mailBuffer(m).Live, qint16(0));
@@ -102,17 +105,18 @@ private slots:
         writeBytes(store(1), storeBytes({receivedMail(1)}));
         openHistoryWindow(1);
         TyakuForm *f = history();
-        pressRow(f->List1, 0);
+        pressRow(findControl<HistoryListBox>(f, "List1"), 0);
         m_prompt->answer(PromptAnswer::Yes);
-        f->Command1->click();
+        findControl<QPushButton>(f, "Command1")->click();
         QVERIFY(QFileInfo::exists(store(1)));
         QCOMPARE(QFileInfo(store(1)).size(), 0);
         QVERIFY(!QFileInfo::exists(temp(1)));
-        QCOMPARE(f->List1->count(), 0);
-        QCOMPARE(f->Text2->text(), QStringLiteral("0"));
-        for (QLineEdit *box : {f->Text7, f->Text8, f->Text9})
+        QCOMPARE(findControl<HistoryListBox>(f, "List1")->count(), 0);
+        QCOMPARE(findControl<QLineEdit>(f, "Text2")->text(), QStringLiteral("0"));
+        for (QLineEdit *box : { findControl<QLineEdit>(f, "Text7"), findControl<QLineEdit>(f, "Text8"),
+                 findControl<QLineEdit>(f, "Text9") })
             QVERIFY(box->text().isEmpty());
-        QVERIFY(f->rtfEd->toPlainText().isEmpty());
+        QVERIFY(findControl<QTextEdit>(f, "rtfEd")->toPlainText().isEmpty());
     }
 
     void answeringNoOrSelectingNothingChangesNothing()
@@ -121,28 +125,28 @@ private slots:
         writeBytes(store(1), bytes);
         openHistoryWindow(1);
         TyakuForm *f = history();
-        const QStringList lines = listLines(f->List1);
+        const QStringList lines = listLines(findControl<HistoryListBox>(f, "List1"));
 
-        f->Command1->click(); // no row selected
+        findControl<QPushButton>(f, "Command1")->click(); // no row selected
         QCOMPARE(m_prompt->shown().size(), 1);
         QCOMPARE(m_prompt->shown().first().text, QStringLiteral("データが選択されていません。"));
         QCOMPARE(m_prompt->shown().first().title, appTitle());
         QCOMPARE(m_prompt->shown().first().icon, PromptIcon::None);
         m_prompt->clear();
 
-        pressRow(f->List1, 1);
+        pressRow(findControl<HistoryListBox>(f, "List1"), 1);
         m_prompt->answer(PromptAnswer::No);
-        f->Command1->click();
+        findControl<QPushButton>(f, "Command1")->click();
         verifyConfirmation(QStringLiteral("選択された（行、青色）データを削除します。よろしいですか"));
         m_prompt->clear();
         m_prompt->answer(PromptAnswer::No);
-        f->Command5->click();
+        findControl<QPushButton>(f, "Command5")->click();
         verifyConfirmation(QStringLiteral("すべてのデータを削除して良いですか？"));
 
         QCOMPARE(readBytes(store(1)), bytes);
-        QCOMPARE(listLines(f->List1), lines);
+        QCOMPARE(listLines(findControl<HistoryListBox>(f, "List1")), lines);
         QCOMPARE(f->selectedRow(), 1);
-        QCOMPARE(f->Text9->text(), QStringLiteral("件名2"));
+        QCOMPARE(findControl<QLineEdit>(f, "Text9")->text(), QStringLiteral("件名2"));
     }
 
     void deleteAllEmptiesTheStore()
@@ -151,13 +155,13 @@ private slots:
         openHistoryWindow(2);
         TyakuForm *f = history();
         m_prompt->answer(PromptAnswer::Yes);
-        f->Command5->click();
+        findControl<QPushButton>(f, "Command5")->click();
         verifyConfirmation(QStringLiteral("すべてのデータを削除して良いですか？"));
         QCOMPARE(QFileInfo(store(2)).size(), 0);
         QVERIFY(!QFileInfo::exists(temp(2)));
-        QCOMPARE(f->List1->count(), 0);
-        QCOMPARE(f->Text2->text(), QStringLiteral("0"));
-        QVERIFY(f->rtfEd->toPlainText().isEmpty());
+        QCOMPARE(findControl<HistoryListBox>(f, "List1")->count(), 0);
+        QCOMPARE(findControl<QLineEdit>(f, "Text2")->text(), QStringLiteral("0"));
+        QVERIFY(findControl<QTextEdit>(f, "rtfEd")->toPlainText().isEmpty());
         QCOMPARE(appState().currentRecord, qint16(3));
     }
 
@@ -172,15 +176,16 @@ private slots:
         QVERIFY(appendRecord(store(1), MailRecord::kLength, late.encode()).ok());
 
         m_prompt->answer(PromptAnswer::Yes);
-        f->Command5->click();
+        findControl<QPushButton>(f, "Command5")->click();
         QCOMPARE(readBytes(store(1)), late.encode());
         // Listed by its subject field as stored: 100 characters, blanks kept; the count reads 0.
-        QCOMPARE(listLines(f->List1),
-                 QStringList{QStringLiteral("遅れて届いた") + QString(100 - 6, u' ')});
-        QCOMPARE(f->Text2->text(), QStringLiteral("0"));
-        for (QLineEdit *box : {f->Text7, f->Text8, f->Text9})
+        QCOMPARE(listLines(findControl<HistoryListBox>(f, "List1")),
+            QStringList { QStringLiteral("遅れて届いた") + QString(100 - 6, u' ') });
+        QCOMPARE(findControl<QLineEdit>(f, "Text2")->text(), QStringLiteral("0"));
+        for (QLineEdit *box : { findControl<QLineEdit>(f, "Text7"), findControl<QLineEdit>(f, "Text8"),
+                 findControl<QLineEdit>(f, "Text9") })
             QVERIFY(box->text().isEmpty());
-        QVERIFY(f->rtfEd->toPlainText().isEmpty());
+        QVERIFY(findControl<QTextEdit>(f, "rtfEd")->toPlainText().isEmpty());
     }
 
     // While a receive run appends to the received store, a deletion hides the
@@ -219,10 +224,10 @@ private slots:
         const QByteArray bytes = storeBytes({receivedMail(1)});
         writeBytes(store(1), bytes);
         m_prompt->answer(PromptAnswer::Yes);
-        history()->Command5->click();
+        findControl<QPushButton>(history(), "Command5")->click();
         QCOMPARE(readBytes(store(1)), bytes);
-        QCOMPARE(history()->List1->count(), 1);
-        QCOMPARE(history()->Text2->text(), QStringLiteral("0"));
+        QCOMPARE(findControl<HistoryListBox>(history(), "List1")->count(), 1);
+        QCOMPARE(findControl<QLineEdit>(history(), "Text2")->text(), QStringLiteral("0"));
     }
 
     void aFailedCompactionIsShownAndLosesNothing()
@@ -232,9 +237,9 @@ private slots:
         QVERIFY(QDir().mkpath(temp(1)));
         openHistoryWindow(1);
         TyakuForm *f = history();
-        pressRow(f->List1, 1);
+        pressRow(findControl<HistoryListBox>(f, "List1"), 1);
         m_prompt->answer(PromptAnswer::Yes);
-        f->Command1->click();
+        findControl<QPushButton>(f, "Command1")->click();
 
         QCOMPARE(m_prompt->shown().size(), 2);
         const ShownPrompt &error = m_prompt->shown().at(1);
@@ -245,12 +250,14 @@ private slots:
         MailRecord marked = receivedMail(2);
         marked.Live = 0;
         QCOMPARE(readBytes(store(1)), storeBytes({receivedMail(1), marked, receivedMail(3)}));
-        QCOMPARE(listLines(f->List1), (QStringList{HistoryLine(mailFields(receivedMail(1), 1)), HistoryLine(mailFields(receivedMail(3), 1))}));
+        QCOMPARE(listLines(findControl<HistoryListBox>(f, "List1")),
+            (QStringList {
+                HistoryLine(mailFields(receivedMail(1), 1)), HistoryLine(mailFields(receivedMail(3), 1)) }));
 
         QVERIFY(QDir(temp(1)).removeRecursively());
-        pressRow(f->List1, 0);
+        pressRow(findControl<HistoryListBox>(f, "List1"), 0);
         m_prompt->answer(PromptAnswer::Yes);
-        f->Command1->click();
+        findControl<QPushButton>(f, "Command1")->click();
         QCOMPARE(readBytes(store(1)), storeBytes({receivedMail(3)}));
     }
 
@@ -264,16 +271,16 @@ private slots:
         dies.compaction = [](CompactionStep, qint64) { return false; };
         history()->setStoreFaults(dies);
         m_prompt->answer(PromptAnswer::Yes);
-        history()->Command5->click();
+        findControl<QPushButton>(history(), "Command5")->click();
         history()->setStoreFaults({});
         QList<MailRecord> marked{receivedMail(1), receivedMail(2), receivedMail(3)};
         for (MailRecord &r : marked)
             r.Live = 0;
         QCOMPARE(readBytes(store(1)), storeBytes(marked));
-        QCOMPARE(history()->List1->count(), 0);
+        QCOMPARE(findControl<HistoryListBox>(history(), "List1")->count(), 0);
         openHistoryWindow(1);
-        QCOMPARE(history()->List1->count(), 0);
-        QCOMPARE(history()->Text2->text(), QStringLiteral("0"));
+        QCOMPARE(findControl<HistoryListBox>(history(), "List1")->count(), 0);
+        QCOMPARE(findControl<QLineEdit>(history(), "Text2")->text(), QStringLiteral("0"));
     }
 
     void markingWritesOnlyTheLiveFieldAndNeverGrowsTheStore()

@@ -3,6 +3,7 @@
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "history/EditorText.h"
+#include "support/FindControl.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,13 +34,17 @@ private:
     {
         openHistoryWindow(1);
         TyakuForm *f = loadedForm<TyakuForm>();
-        f->rtfEd->setPlainText(text);
+        findControl<QTextEdit>(f, "rtfEd")->setPlainText(text);
         return f;
     }
-    static int selStart(const TyakuForm *f) { return f->rtfEd->textCursor().selectionStart(); }
+    static int selStart(const TyakuForm *f)
+    {
+        return findControl<QTextEdit>(f, "rtfEd")->textCursor().selectionStart();
+    }
     static int selLength(const TyakuForm *f)
     {
-        return f->rtfEd->textCursor().selectionEnd() - f->rtfEd->textCursor().selectionStart();
+        return findControl<QTextEdit>(f, "rtfEd")->textCursor().selectionEnd()
+            - findControl<QTextEdit>(f, "rtfEd")->textCursor().selectionStart();
     }
     QString pdfText(const QString &pdf)
     {
@@ -98,20 +103,20 @@ private slots:
     void findAndFindNextWalkTheHitsAndWrap()
     {
         TyakuForm *f = openEditor(QStringLiteral("xyabab"));
-        f->Text1->setText(QStringLiteral("ab"));
-        f->mkensaku->trigger();
+        findControl<QLineEdit>(f, "Text1")->setText(QStringLiteral("ab"));
+        findControl<QAction>(f, "mkensaku")->trigger();
         QCOMPARE(f->findPosition(), 3);
         QCOMPARE(selStart(f), 2);
         QCOMPARE(selLength(f), 2);
-        f->mtugikensaku->trigger();
+        findControl<QAction>(f, "mtugikensaku")->trigger();
         QCOMPARE(f->findPosition(), 5);
         QCOMPARE(selStart(f), 4);
         QCOMPARE(selLength(f), 2);
-        f->mtugikensaku->trigger(); // nothing after the last hit
+        findControl<QAction>(f, "mtugikensaku")->trigger(); // nothing after the last hit
         QCOMPARE(f->findPosition(), 0);
         QCOMPARE(selStart(f), 4);
         QCOMPARE(selLength(f), 2);
-        f->mtugikensaku->trigger(); // starts at character 2: back to the first hit
+        findControl<QAction>(f, "mtugikensaku")->trigger(); // starts at character 2: back to the first hit
         QCOMPARE(f->findPosition(), 3);
         QCOMPARE(selStart(f), 2);
         QCOMPARE(selLength(f), 2);
@@ -122,23 +127,23 @@ private slots:
         TyakuForm *f = openEditor(QStringLiteral("hello world"));
         f->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f));
-        QTextCursor c = f->rtfEd->textCursor();
+        QTextCursor c = findControl<QTextEdit>(f, "rtfEd")->textCursor();
         c.setPosition(1);
         c.setPosition(4, QTextCursor::KeepAnchor);
-        f->rtfEd->setTextCursor(c);
-        f->Text1->setFocus();
-        f->Text1->setText(QStringLiteral("xyz"));
+        findControl<QTextEdit>(f, "rtfEd")->setTextCursor(c);
+        findControl<QLineEdit>(f, "Text1")->setFocus();
+        findControl<QLineEdit>(f, "Text1")->setText(QStringLiteral("xyz"));
         f->EditorFind();
         QCOMPARE(f->findPosition(), 0);
         QCOMPARE(selStart(f), 1);
         QCOMPARE(selLength(f), 3);
-        QVERIFY(f->Text1->hasFocus());
+        QVERIFY(findControl<QLineEdit>(f, "Text1")->hasFocus());
     }
 
     void findNextWithEmptySearchStartsAtTheFirstCharacter()
     {
         TyakuForm *f = openEditor(QStringLiteral("abc"));
-        f->Text1->clear();
+        findControl<QLineEdit>(f, "Text1")->clear();
         f->EditorFindNext();
         QCOMPARE(f->findPosition(), 1);
         QCOMPARE(selStart(f), 0);
@@ -152,54 +157,54 @@ private slots:
 
         // Copy with nothing selected: empty clipboard, caret at the start.
         clipboard->setText(QStringLiteral("old"));
-        QTextCursor c = f->rtfEd->textCursor();
+        QTextCursor c = findControl<QTextEdit>(f, "rtfEd")->textCursor();
         c.setPosition(5);
-        f->rtfEd->setTextCursor(c);
-        f->mcopy->trigger();
+        findControl<QTextEdit>(f, "rtfEd")->setTextCursor(c);
+        findControl<QAction>(f, "mcopy")->trigger();
         QVERIFY(clipboard->text().isEmpty());
-        QCOMPARE(f->rtfEd->textCursor().position(), 0);
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->textCursor().position(), 0);
 
         // Copy of a selection: deselected, caret after the copied text.
         c.setPosition(2);
         c.setPosition(5, QTextCursor::KeepAnchor);
-        f->rtfEd->setTextCursor(c);
-        f->mcopy->trigger();
+        findControl<QTextEdit>(f, "rtfEd")->setTextCursor(c);
+        findControl<QAction>(f, "mcopy")->trigger();
         QCOMPARE(clipboard->text(), QStringLiteral("234"));
-        QVERIFY(!f->rtfEd->textCursor().hasSelection());
-        QCOMPARE(f->rtfEd->textCursor().position(), 5);
+        QVERIFY(!findControl<QTextEdit>(f, "rtfEd")->textCursor().hasSelection());
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->textCursor().position(), 5);
 
         // Cut removes the selection.
         c.setPosition(0);
         c.setPosition(2, QTextCursor::KeepAnchor);
-        f->rtfEd->setTextCursor(c);
-        f->mcut->trigger();
+        findControl<QTextEdit>(f, "rtfEd")->setTextCursor(c);
+        findControl<QAction>(f, "mcut")->trigger();
         QCOMPARE(clipboard->text(), QStringLiteral("01"));
-        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("23456789"));
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), QStringLiteral("23456789"));
 
         // Paste replaces the selection with the clipboard text trimmed of blanks only.
         clipboard->setText(QStringLiteral("  \tpasted\r\n  "));
-        c = f->rtfEd->textCursor();
+        c = findControl<QTextEdit>(f, "rtfEd")->textCursor();
         c.setPosition(0);
         c.setPosition(3, QTextCursor::KeepAnchor);
-        f->rtfEd->setTextCursor(c);
-        f->mpaste->trigger();
-        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("\tpasted\n56789"));
+        findControl<QTextEdit>(f, "rtfEd")->setTextCursor(c);
+        findControl<QAction>(f, "mpaste")->trigger();
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), QStringLiteral("\tpasted\n56789"));
         clipboard->setText(QStringLiteral("  abc  "));
         f->tbToolBar_ButtonClick(QStringLiteral("Paste"));
-        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("\tpasted\nabc56789"));
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), QStringLiteral("\tpasted\nabc56789"));
     }
 
     void selectAllAndJumps()
     {
         TyakuForm *f = openEditor(QStringLiteral("line one\nline two"));
-        f->mall->trigger();
+        findControl<QAction>(f, "mall")->trigger();
         QCOMPARE(selStart(f), 0);
         QCOMPARE(selLength(f), 17);
-        f->mbunmatujump->trigger();
-        QCOMPARE(f->rtfEd->textCursor().position(), 17);
-        QVERIFY(!f->rtfEd->textCursor().hasSelection());
-        f->matamajump->trigger();
-        QCOMPARE(f->rtfEd->textCursor().position(), 0);
+        findControl<QAction>(f, "mbunmatujump")->trigger();
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->textCursor().position(), 17);
+        QVERIFY(!findControl<QTextEdit>(f, "rtfEd")->textCursor().hasSelection());
+        findControl<QAction>(f, "matamajump")->trigger();
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->textCursor().position(), 0);
     }
 
     void newAtFirstUseCreatesTheFileInTheCurrentFolder()
@@ -211,16 +216,16 @@ private slots:
         QVERIFY(appState().editorModified);
         QVERIFY(appState().editorFile.isEmpty());
 
-        f->mnew->trigger();
+        findControl<QAction>(f, "mnew")->trigger();
         const QString created = current.filePath(QStringLiteral("新規作成.TXT"));
         const bool exists = QFileInfo::exists(created);
         const qint64 size = QFileInfo(created).size();
         const QStringList entries = QDir(current.path()).entryList(QDir::Files);
 
         // A second New while the current file is the new file changes nothing.
-        f->rtfEd->setPlainText(QStringLiteral("typed later"));
+        findControl<QTextEdit>(f, "rtfEd")->setPlainText(QStringLiteral("typed later"));
         f->tbToolBar_ButtonClick(QStringLiteral("New"));
-        const QString textAfterSecondNew = f->rtfEd->toPlainText();
+        const QString textAfterSecondNew = findControl<QTextEdit>(f, "rtfEd")->toPlainText();
         const qint64 sizeAfterSecondNew = QFileInfo(created).size();
         QDir::setCurrent(before);
 
@@ -247,16 +252,16 @@ private slots:
         TyakuForm *f = openEditor(QStringLiteral("本文"));
         f->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f));
-        f->rtfEd->setFocus(Qt::MouseFocusReason);
+        findControl<QTextEdit>(f, "rtfEd")->setFocus(Qt::MouseFocusReason);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_End, Qt::ControlModifier);
         test::typeText(QStringLiteral("追記"));
         f->setWindowTitle(QStringLiteral("caption"));
 
         m_prompt->answer(PromptAnswer::No); // keep the typed text
-        f->mnew->trigger();
+        findControl<QAction>(f, "mnew")->trigger();
         m_prompt->answer(PromptAnswer::Yes); // discard it
         m_prompt->answer(PromptAnswer::No);  // but do not empty the existing file
-        f->mnew->trigger();
+        findControl<QAction>(f, "mnew")->trigger();
         const QStringList asked = m_prompt->texts();
         const QByteArray fileAfter = readBytes(existing);
         const QString fileShown = QFileInfo(existing).absoluteFilePath();
@@ -268,7 +273,7 @@ private slots:
         m_prompt->clear();
         m_prompt->answer(PromptAnswer::Yes);
         m_prompt->answer(PromptAnswer::Ok);
-        f->mnew->trigger();
+        findControl<QAction>(f, "mnew")->trigger();
         const QStringList failedNew = m_prompt->texts();
         QDir::setCurrent(before);
 
@@ -278,27 +283,27 @@ private slots:
         QCOMPARE(fileAfter, QByteArray("old content"));
         QCOMPARE(failedNew.size(), 2);
         QVERIFY2(failedNew[1].startsWith(QStringLiteral("新しいファイルを作れませんでした。\r\n")), qPrintable(failedNew[1]));
-        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("本文追記"));
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), QStringLiteral("本文追記"));
         QCOMPARE(f->windowTitle(), QStringLiteral("caption"));
         QVERIFY(appState().editorFile.isEmpty());
 
         m_prompt->clear();
         m_prompt->answerFile(m_folder->path() + QStringLiteral("/missing.txt"));
         m_prompt->answer(PromptAnswer::Ok);
-        f->mopen->trigger();
+        findControl<QAction>(f, "mopen")->trigger();
         QCOMPARE(m_prompt->shown().size(), 2);
         QVERIFY(m_prompt->shown()[1].text.startsWith(QStringLiteral("ファイルを開けませんでした。\r\n")));
         QVERIFY(m_prompt->shown()[1].text.contains(QStringLiteral("missing.txt")));
         QCOMPARE(f->windowTitle(), QStringLiteral("caption"));
-        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("本文追記"));
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), QStringLiteral("本文追記"));
 
         const QString out = m_folder->path() + QStringLiteral("/out.txt");
-        f->rtfEd->setPlainText(QStringLiteral("絵😀"));
+        findControl<QTextEdit>(f, "rtfEd")->setPlainText(QStringLiteral("絵😀"));
         for (const PromptAnswer a : {PromptAnswer::No, PromptAnswer::Yes}) {
             m_prompt->clear();
             m_prompt->answerFile(out);
             m_prompt->answer(a);
-            f->msave->trigger();
+            findControl<QAction>(f, "msave")->trigger();
             QCOMPARE(m_prompt->shown().size(), 2);
             QCOMPARE(m_prompt->shown()[1].text,
                      QStringLiteral("この文章には Shift_JIS で保存できない文字（「😀」など）があります。"
@@ -316,8 +321,8 @@ private slots:
         writeBytes(path, QByteArray("\x82\xa0\r\nb\nc\rd"));
         TyakuForm *f = openEditor(QStringLiteral("old"));
         m_prompt->answerFile(path);
-        f->mopen->trigger();
-        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("あ\nb\nc\nd\n"));
+        findControl<QAction>(f, "mopen")->trigger();
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), QStringLiteral("あ\nb\nc\nd\n"));
         QCOMPARE(f->windowTitle(), path);
         QVERIFY(appState().editorFile.isEmpty());
         QCOMPARE(m_prompt->shown().first().kind, ShownPrompt::Kind::OpenFile);
@@ -333,7 +338,7 @@ private slots:
         TyakuForm *f = openEditor(QStringLiteral("old"));
         m_prompt->answerFile(path);
         f->EditorOpen();
-        const QString text = f->rtfEd->toPlainText();
+        const QString text = findControl<QTextEdit>(f, "rtfEd")->toPlainText();
         QVERIFY(text != QStringLiteral("old"));
         QVERIFY(text.contains(QChar(0xFFFD)));
     }
@@ -346,7 +351,7 @@ private slots:
         f->EditorOpen();
         m_prompt->answerFile(QString());
         f->EditorSaveAs();
-        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("keep"));
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), QStringLiteral("keep"));
         QCOMPARE(f->windowTitle(), QStringLiteral("caption"));
         QCOMPARE(m_prompt->shown().size(), 2);
     }
@@ -357,7 +362,7 @@ private slots:
         TyakuForm *f = openEditor(QStringLiteral("あ\nb"));
         appState().editorModified = true;
         m_prompt->answerFile(path);
-        f->msave->trigger();
+        findControl<QAction>(f, "msave")->trigger();
         QCOMPARE(readBytes(path), QByteArray("\x82\xa0\r\nb\r\n"));
         QCOMPARE(f->windowTitle(), path);
         QVERIFY(appState().editorModified); // save as leaves the flag alone
@@ -394,12 +399,12 @@ private slots:
 
         // A selection prints alone, also when the focus sits in another box.
         QVERIFY(QFile::remove(pdf));
-        QTextCursor c = f->rtfEd->textCursor();
+        QTextCursor c = findControl<QTextEdit>(f, "rtfEd")->textCursor();
         c.setPosition(11);
         c.setPosition(21, QTextCursor::KeepAnchor);
-        f->rtfEd->setTextCursor(c);
-        f->Text1->setFocus();
-        f->mprint->trigger(); // the menu item prints as the toolbar does
+        findControl<QTextEdit>(f, "rtfEd")->setTextCursor(c);
+        findControl<QLineEdit>(f, "Text1")->setFocus();
+        findControl<QAction>(f, "mprint")->trigger(); // the menu item prints as the toolbar does
         QVERIFY(offeredSelection);
         text = pdfText(pdf);
         QVERIFY2(text.contains(QStringLiteral("Bravo line")), qPrintable(text));
@@ -423,14 +428,14 @@ private slots:
     {
         TyakuForm *f = openEditor(QStringLiteral("text"));
         f->tbToolBar_ButtonClick(QStringLiteral("Bold"));
-        QVERIFY(f->rtfEd->font().bold());
-        QVERIFY(f->rtfEd->document()->defaultFont().bold());
+        QVERIFY(findControl<QTextEdit>(f, "rtfEd")->font().bold());
+        QVERIFY(findControl<QTextEdit>(f, "rtfEd")->document()->defaultFont().bold());
         f->tbToolBar_ButtonClick(QStringLiteral("Bold"));
-        QVERIFY(!f->rtfEd->font().bold());
+        QVERIFY(!findControl<QTextEdit>(f, "rtfEd")->font().bold());
         f->tbToolBar_ButtonClick(QStringLiteral("Italic"));
-        QVERIFY(f->rtfEd->font().italic());
+        QVERIFY(findControl<QTextEdit>(f, "rtfEd")->font().italic());
         f->tbToolBar_ButtonClick(QStringLiteral("Underline"));
-        QVERIFY(f->rtfEd->font().underline());
+        QVERIFY(findControl<QTextEdit>(f, "rtfEd")->font().underline());
         QCOMPARE(appState().boldCount, 2);
         QCOMPARE(appState().italicCount, 1);
         QCOMPARE(appState().underlineCount, 1);
@@ -440,12 +445,12 @@ private slots:
         // the next italic press switches italic off (it already is).
         unloadHistory();
         f = openEditor(QStringLiteral("text"));
-        QVERIFY(!f->rtfEd->font().italic());
+        QVERIFY(!findControl<QTextEdit>(f, "rtfEd")->font().italic());
         f->tbToolBar_ButtonClick(QStringLiteral("Italic"));
-        QVERIFY(!f->rtfEd->font().italic());
+        QVERIFY(!findControl<QTextEdit>(f, "rtfEd")->font().italic());
         QCOMPARE(appState().italicCount, 2);
         f->tbToolBar_ButtonClick(QStringLiteral("Italic"));
-        QVERIFY(f->rtfEd->font().italic());
+        QVERIFY(findControl<QTextEdit>(f, "rtfEd")->font().italic());
     }
 
     void toolbarButtonsCarryTheirKeys()
@@ -456,12 +461,12 @@ private slots:
                                   QStringLiteral("Paste"), QStringLiteral("Bold"), QStringLiteral("Italic"),
                                   QStringLiteral("Underline")};
         QStringList found;
-        for (QAction *a : f->tbToolBar->actions())
+        for (QAction *a : findControl<QToolBar>(f, "tbToolBar")->actions())
             found.append(a->data().toString());
         QCOMPARE(found, keys);
         // Pressing the toolbar's Copy button runs copy.
-        f->mall->trigger();
-        f->tbToolBar->actions().at(5)->trigger();
+        findControl<QAction>(f, "mall")->trigger();
+        findControl<QToolBar>(f, "tbToolBar")->actions().at(5)->trigger();
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("abc"));
     }
 
@@ -473,12 +478,12 @@ private slots:
         TyakuForm *f = openEditor(QStringLiteral("kept"));
         f->move(120, 80);
         const QPoint where = f->pos();
-        f->mend->trigger();
+        findControl<QAction>(f, "mend")->trigger();
         QVERIFY(mainWindow.isVisible());
         QCOMPARE(mainWindow.pos(), where);
         QVERIFY(!f->isVisible());
         QCOMPARE(loadedForm<TyakuForm>(), f);
-        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("kept"));
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), QStringLiteral("kept"));
         mainWindowSlot() = nullptr;
     }
 

@@ -6,6 +6,7 @@
 #include "common/Twips.h"
 #include "storage/Settings.h"
 #include "storage/StoreBuffers.h"
+#include "support/FindControl.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -82,32 +83,79 @@ private slots:
             expected.append(first + QStringLiteral("    ") + second + QString(60 - second.size(), u'_')
                             + QStringLiteral("    件名%1").arg(i));
         }
-        QCOMPARE(listLines(f->List1), expected);
-        QCOMPARE(f->Text2->text(), QString::number(records));
+        QCOMPARE(listLines(findControl<HistoryListBox>(f, "List1")), expected);
+        QCOMPARE(findControl<QLineEdit>(f, "Text2")->text(), QString::number(records));
         QCOMPARE(f->selectedRow(), -1);
         QCOMPARE(f->windowTitle(), mode == 1 ? QStringLiteral("着信履歴") : QStringLiteral("送信履歴"));
-        QCOMPARE(f->List1->palette().color(QPalette::Base), QColor(144, 238, 144));
+        QCOMPARE(
+            findControl<HistoryListBox>(f, "List1")->palette().color(QPalette::Base), QColor(144, 238, 144));
         QVERIFY(f->isVisible());
 
         if (records == 0) {
-            QVERIFY(f->Text7->text().isEmpty());
-            QVERIFY(f->Text8->text().isEmpty());
-            QVERIFY(f->Text9->text().isEmpty());
-            QVERIFY(f->rtfEd->toPlainText().isEmpty());
+            QVERIFY(findControl<QLineEdit>(f, "Text7")->text().isEmpty());
+            QVERIFY(findControl<QLineEdit>(f, "Text8")->text().isEmpty());
+            QVERIFY(findControl<QLineEdit>(f, "Text9")->text().isEmpty());
+            QVERIFY(findControl<QTextEdit>(f, "rtfEd")->toPlainText().isEmpty());
             QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
             QVERIFY(QFileInfo::exists(store(qint16(mode)))); // opening created the store
         } else {
             const QString sender = QStringLiteral("sender%1@example.com").arg(records);
             const QString date = QStringLiteral("Mon, %1 Dec 2026 10:00:00 +0900").arg(records);
-            QCOMPARE(f->Text7->text(), mode == 1 ? date : sender);
-            QCOMPARE(f->Text8->text(), mode == 1 ? sender : date);
-            QCOMPARE(f->Text9->text(), QStringLiteral("件名%1").arg(records));
+            QCOMPARE(findControl<QLineEdit>(f, "Text7")->text(), mode == 1 ? date : sender);
+            QCOMPARE(findControl<QLineEdit>(f, "Text8")->text(), mode == 1 ? sender : date);
+            QCOMPARE(findControl<QLineEdit>(f, "Text9")->text(), QStringLiteral("件名%1").arg(records));
             const QString body = QStringLiteral("本文%1\n二行目").arg(records); // trimmed of blanks
-            QCOMPARE(f->rtfEd->toPlainText(), body);
+            QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), body);
             QCOMPARE(QApplication::clipboard()->text(), body);
         }
         QVERIFY(appState().editorModified);
         QVERIFY(m_prompt->shown().isEmpty());
+    }
+
+    // What other windows and receiving ask of the history window.
+    void recordsAreSelectedAndBoxesFilledThroughTheWindow()
+    {
+        writeBytes(store(1), storeBytes({ receivedMail(1), receivedMail(2), receivedMail(3) }));
+        openHistoryWindow(1);
+        TyakuForm *f = history();
+        QVERIFY(QTest::qWaitForWindowActive(f));
+        auto *list = findControl<HistoryListBox>(f, "List1");
+
+        QVERIFY(f->selectRecord(2));
+        QCOMPARE(f->selectedRow(), 1);
+        QCOMPARE(QApplication::focusWidget(), list);
+        QCOMPARE(findControl<QLineEdit>(f, "Text9")->text(), QStringLiteral("件名2"));
+        QCOMPARE(f->boxes().subject, QStringLiteral("件名2"));
+        QCOMPARE(f->boxes().address, QStringLiteral("sender2@example.com"));
+        // A record the list does not show leaves the selection and the boxes alone.
+        QVERIFY(!f->selectRecord(4));
+        QVERIFY(!f->selectRecord(0));
+        QCOMPARE(f->selectedRow(), 1);
+        QCOMPARE(f->boxes().subject, QStringLiteral("件名2"));
+
+        // Receiving puts a mail into the boxes without touching the clipboard.
+        QApplication::clipboard()->setText(QStringLiteral("kept"));
+        f->showInBoxes({ QStringLiteral("日付"), QStringLiteral("from@example.jp"), QStringLiteral("件名"),
+            QStringLiteral("本文\n二行目") });
+        QCOMPARE(findControl<QLineEdit>(f, "Text7")->text(), QStringLiteral("日付"));
+        QCOMPARE(findControl<QLineEdit>(f, "Text8")->text(), QStringLiteral("from@example.jp"));
+        QCOMPARE(findControl<QLineEdit>(f, "Text9")->text(), QStringLiteral("件名"));
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), QStringLiteral("本文\n二行目"));
+        const MailFields shown = f->boxes();
+        QCOMPARE(shown.date, QStringLiteral("日付"));
+        QCOMPARE(shown.address, QStringLiteral("from@example.jp"));
+        QCOMPARE(shown.subject, QStringLiteral("件名"));
+        QCOMPARE(shown.body, QStringLiteral("本文\n二行目"));
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("kept"));
+
+        // A mail the history put into the editor is not unsaved work; typing is.
+        f->refresh();
+        QVERIFY(!f->hasUnsavedEdit());
+        QCOMPARE(listLines(list).size(), 3);
+        auto *editor = findControl<QTextEdit>(f, "rtfEd");
+        editor->setFocus();
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("memo"));
+        QVERIFY(f->hasUnsavedEdit());
     }
 
     void addressColumnIsFilledToSixtyCharacters_data()
@@ -129,9 +177,9 @@ private slots:
         QFETCH(QString, column);
         writeBytes(store(1), storeBytes({mail(QStringLiteral("s"), address, QStringLiteral("d"), QStringLiteral("b"))}));
         openHistoryWindow(1);
-        QCOMPARE(listLines(history()->List1),
-                 QStringList{QStringLiteral("d    ") + column + QStringLiteral("    s")});
-        QCOMPARE(history()->Text8->text(), address);
+        QCOMPARE(listLines(findControl<HistoryListBox>(history(), "List1")),
+            QStringList { QStringLiteral("d    ") + column + QStringLiteral("    s") });
+        QCOMPARE(findControl<QLineEdit>(history(), "Text8")->text(), address);
     }
 
     void switchingStoresRecaptionsAndReplacesTheLines()
@@ -141,14 +189,17 @@ private slots:
                                               QStringLiteral("to@example.com"), QStringLiteral("sent body"))}));
         openHistoryWindow(1);
         TyakuForm *f = history();
-        pressRow(f->List1, 0);
+        pressRow(findControl<HistoryListBox>(f, "List1"), 0);
         openHistoryWindow(2);
         QCOMPARE(history(), f); // the same window, refilled
         QCOMPARE(f->windowTitle(), QStringLiteral("送信履歴"));
-        QCOMPARE(f->List1->count(), 1);
-        QVERIFY(f->List1->item(0)->text().startsWith(QStringLiteral("2026/12/08 09:00:00    to@example.com_")));
-        QCOMPARE(f->Text2->text(), QStringLiteral("1"));
-        QCOMPARE(f->Text8->text(), QStringLiteral("to@example.com"));
+        QCOMPARE(findControl<HistoryListBox>(f, "List1")->count(), 1);
+        QVERIFY(findControl<HistoryListBox>(f, "List1")
+                    ->item(0)
+                    ->text()
+                    .startsWith(QStringLiteral("2026/12/08 09:00:00    to@example.com_")));
+        QCOMPARE(findControl<QLineEdit>(f, "Text2")->text(), QStringLiteral("1"));
+        QCOMPARE(findControl<QLineEdit>(f, "Text8")->text(), QStringLiteral("to@example.com"));
         QCOMPARE(f->selectedRow(), -1);
         QCOMPARE(appState().historyMode, qint16(2));
     }
@@ -168,16 +219,16 @@ private slots:
         writeBytes(store(qint16(mode)), storeBytes({receivedMail(1), receivedMail(2), receivedMail(3)}));
         openHistoryWindow(qint16(mode));
         TyakuForm *f = history();
-        pressRow(f->List1, row);
+        pressRow(findControl<HistoryListBox>(f, "List1"), row);
 
         const int n = row + 1;
         QCOMPARE(f->selectedRow(), row);
         const QString sender = QStringLiteral("sender%1@example.com").arg(n);
         const QString date = QStringLiteral("Mon, %1 Dec 2026 10:00:00 +0900").arg(n);
-        QCOMPARE(f->Text7->text(), mode == 1 ? date : sender);
-        QCOMPARE(f->Text8->text(), mode == 1 ? sender : date);
-        QCOMPARE(f->Text9->text(), QStringLiteral("件名%1").arg(n));
-        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("本文%1\n二行目").arg(n));
+        QCOMPARE(findControl<QLineEdit>(f, "Text7")->text(), mode == 1 ? date : sender);
+        QCOMPARE(findControl<QLineEdit>(f, "Text8")->text(), mode == 1 ? sender : date);
+        QCOMPARE(findControl<QLineEdit>(f, "Text9")->text(), QStringLiteral("件名%1").arg(n));
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), QStringLiteral("本文%1\n二行目").arg(n));
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("本文%1\n二行目").arg(n));
 
         // The store's buffer holds the record read, the other store's buffer is untouched.
@@ -194,24 +245,25 @@ private slots:
         TyakuForm *f = history();
         f->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f));
-        f->Text1->setFocus();
-        pressRow(f->List1, -1);
+        findControl<QLineEdit>(f, "Text1")->setFocus();
+        pressRow(findControl<HistoryListBox>(f, "List1"), -1);
         QCOMPARE(m_prompt->shown().size(), 1);
         const ShownPrompt &p = m_prompt->shown().first();
         QCOMPARE(p.text, QStringLiteral("データが選択されていません"));
         QCOMPARE(p.title, QString());
         QCOMPARE(p.icon, PromptIcon::Exclamation);
         QCOMPARE(p.buttons, PromptButtons::Ok);
-        QTRY_VERIFY(f->List1->hasFocus());
-        QCOMPARE(f->Text9->text(), QStringLiteral("件名2")); // the fill's last record stays
+        QTRY_VERIFY(findControl<HistoryListBox>(f, "List1")->hasFocus());
+        QCOMPARE(findControl<QLineEdit>(f, "Text9")->text(),
+            QStringLiteral("件名2")); // the fill's last record stays
 
         // With a row selected, a press below the last row keeps it and shows its mail again.
         m_prompt->clear();
-        pressRow(f->List1, 0);
-        f->Text9->clear();
-        pressRow(f->List1, -1);
+        pressRow(findControl<HistoryListBox>(f, "List1"), 0);
+        findControl<QLineEdit>(f, "Text9")->clear();
+        pressRow(findControl<HistoryListBox>(f, "List1"), -1);
         QCOMPARE(f->selectedRow(), 0);
-        QCOMPARE(f->Text9->text(), QStringLiteral("件名1"));
+        QCOMPARE(findControl<QLineEdit>(f, "Text9")->text(), QStringLiteral("件名1"));
         QVERIFY(m_prompt->shown().isEmpty());
     }
 
@@ -220,10 +272,10 @@ private slots:
         writeBytes(store(1), storeBytes({receivedMail(1), receivedMail(2)}));
         openHistoryWindow(1);
         TyakuForm *f = history();
-        pressRow(f->List1, 0);
-        QTest::keyClick(f->List1, Qt::Key_Down);
+        pressRow(findControl<HistoryListBox>(f, "List1"), 0);
+        QTest::keyClick(findControl<HistoryListBox>(f, "List1"), Qt::Key_Down);
         QCOMPARE(f->selectedRow(), 1);
-        QCOMPARE(f->Text9->text(), QStringLiteral("件名1"));
+        QCOMPARE(findControl<QLineEdit>(f, "Text9")->text(), QStringLiteral("件名1"));
         QCOMPARE(trimBlanksOf(mailBuffer(1).Subject), QStringLiteral("件名1"));
     }
 
@@ -232,11 +284,12 @@ private slots:
         openHistoryWindow(1);
         TyakuForm *f = history();
         f->Form_Resize(8000, 6000);
-        QCOMPARE(geometryTwips(f->List1).size(), QSize(7920, 1500));
-        QCOMPARE(geometryTwips(f->rtfEd).y(), 3300);
-        QCOMPARE(geometryTwips(f->rtfEd).height(), 3000);
-        QCOMPARE(geometryTwips(f->rtfEd).width(), 7920);
-        for (QLineEdit *box : {f->Text7, f->Text8, f->Text9})
+        QCOMPARE(geometryTwips(findControl<HistoryListBox>(f, "List1")).size(), QSize(7920, 1500));
+        QCOMPARE(geometryTwips(findControl<QTextEdit>(f, "rtfEd")).y(), 3300);
+        QCOMPARE(geometryTwips(findControl<QTextEdit>(f, "rtfEd")).height(), 3000);
+        QCOMPARE(geometryTwips(findControl<QTextEdit>(f, "rtfEd")).width(), 7920);
+        for (QLineEdit *box : { findControl<QLineEdit>(f, "Text7"), findControl<QLineEdit>(f, "Text8"),
+                 findControl<QLineEdit>(f, "Text9") })
             QCOMPARE(geometryTwips(box).y(), 2940);
 
         const HistoryLayout l = historyLayout(8000, 6000, 20);
@@ -250,8 +303,8 @@ private slots:
 
         // A real resize of the window runs the same rules on its size.
         f->resize(twipsToPx(9000), twipsToPx(6000));
-        QCOMPARE(geometryTwips(f->List1).size(), QSize(8910, 1500));
-        QCOMPARE(geometryTwips(f->Picture1).width(), 9000);
+        QCOMPARE(geometryTwips(findControl<HistoryListBox>(f, "List1")).size(), QSize(8910, 1500));
+        QCOMPARE(geometryTwips(findControl<QWidget>(f, "Picture1")).width(), 9000);
     }
 
     void loadRetriesOrSkipsAnUnreadableEditorFile()
@@ -268,8 +321,8 @@ private slots:
             QCOMPARE(p.icon, PromptIcon::Exclamation);
             QCOMPARE(p.buttons, PromptButtons::OkCancel);
         }
-        QVERIFY(!history()->lstLst->isVisibleTo(history()));
-        QVERIFY(history()->rtfEd->isVisibleTo(history()));
+        QVERIFY(!findControl<QListWidget>(history(), "lstLst")->isVisibleTo(history()));
+        QVERIFY(findControl<QTextEdit>(history(), "rtfEd")->isVisibleTo(history()));
     }
 
     void loadReadsTheEditorFileAndClearsModified()
@@ -279,7 +332,7 @@ private slots:
         appState().editorFile = path;
         appState().editorModified = true;
         TyakuForm *f = form<TyakuForm>();
-        QCOMPARE(f->rtfEd->toPlainText(), QStringLiteral("abc\nあ"));
+        QCOMPARE(findControl<QTextEdit>(f, "rtfEd")->toPlainText(), QStringLiteral("abc\nあ"));
         QVERIFY(!appState().editorModified);
         QVERIFY(m_prompt->shown().isEmpty());
     }
@@ -292,33 +345,39 @@ private slots:
         openHistoryWindow(1);
         TyakuForm *f = history();
         QVERIFY(QTest::qWaitForWindowExposed(f));
-        const QPoint background(1, f->Command1->geometry().center().y());
+        const QPoint background(1, findControl<QPushButton>(f, "Command1")->geometry().center().y());
         QCOMPARE(f->childAt(background), nullptr);
-        const QPoint overList = f->List1->geometry().center();
-        for (QPushButton *b : {f->Command1, f->Command5, f->Command3, f->Command4}) {
+        const QPoint overList = findControl<HistoryListBox>(f, "List1")->geometry().center();
+        for (QPushButton *b :
+            { findControl<QPushButton>(f, "Command1"), findControl<QPushButton>(f, "Command5"),
+                findControl<QPushButton>(f, "Command3"), findControl<QPushButton>(f, "Command4") }) {
             QTest::mouseMove(f, overList);
-            QVERIFY(!f->Text4->isVisible());
+            QVERIFY(!findControl<QPlainTextEdit>(f, "Text4")->isVisible());
             test::pointAt(b);
-            QVERIFY2(f->Text4->isVisible(), qPrintable(b->text()));
+            QVERIFY2(findControl<QPlainTextEdit>(f, "Text4")->isVisible(), qPrintable(b->text()));
         }
-        QCOMPARE(f->Text4->toPlainText(),
-                 QStringLiteral("受信したメールに返事を出します。リストからメールを選択（クリック）してから実行して下さい。"));
-        test::pointAt(f->Command1);
-        QCOMPARE(f->Text4->toPlainText(),
-                 QStringLiteral("メールを１件ずつ削除します。リストでメールを選択（クリック）してから実行して下さい。"));
-        test::pointAt(f->Command3);
-        QCOMPARE(f->Text4->toPlainText(),
-                 QStringLiteral("メールアドレスをアドレス帳に登録します。リストからメールを選択（クリック）してから実行して下さい。"));
-        test::pointAt(f->Command5);
-        QCOMPARE(f->Text4->toPlainText(), QStringLiteral("受信したメール全件削除します。"));
+        QCOMPARE(findControl<QPlainTextEdit>(f, "Text4")->toPlainText(),
+            QStringLiteral("受信したメールに返事を出します。リストからメールを選択（クリック）してから実行し"
+                           "て下さい。"));
+        test::pointAt(findControl<QPushButton>(f, "Command1"));
+        QCOMPARE(findControl<QPlainTextEdit>(f, "Text4")->toPlainText(),
+            QStringLiteral(
+                "メールを１件ずつ削除します。リストでメールを選択（クリック）してから実行して下さい。"));
+        test::pointAt(findControl<QPushButton>(f, "Command3"));
+        QCOMPARE(findControl<QPlainTextEdit>(f, "Text4")->toPlainText(),
+            QStringLiteral("メールアドレスをアドレス帳に登録します。リストからメールを選択（クリック）してか"
+                           "ら実行して下さい。"));
+        test::pointAt(findControl<QPushButton>(f, "Command5"));
+        QCOMPARE(findControl<QPlainTextEdit>(f, "Text4")->toPlainText(),
+            QStringLiteral("受信したメール全件削除します。"));
         QTest::mouseMove(f, background);
-        QVERIFY(!f->Text4->isVisible());
-        QVERIFY(f->Text4->toPlainText().isEmpty());
-        test::pointAt(f->Command5);
-        QVERIFY(f->Text4->isVisible());
+        QVERIFY(!findControl<QPlainTextEdit>(f, "Text4")->isVisible());
+        QVERIFY(findControl<QPlainTextEdit>(f, "Text4")->toPlainText().isEmpty());
+        test::pointAt(findControl<QPushButton>(f, "Command5"));
+        QVERIFY(findControl<QPlainTextEdit>(f, "Text4")->isVisible());
         QTest::mouseMove(f, overList);
-        QVERIFY(!f->Text4->isVisible());
-        QVERIFY(f->Text4->toPlainText().isEmpty());
+        QVERIFY(!findControl<QPlainTextEdit>(f, "Text4")->isVisible());
+        QVERIFY(findControl<QPlainTextEdit>(f, "Text4")->toPlainText().isEmpty());
     }
 
     void homeShowsTheMainWindowAndUnloads()
@@ -332,7 +391,7 @@ private slots:
             s->sync();
         }
         openHistoryWindow(1);
-        history()->Command2->click();
+        findControl<QPushButton>(history(), "Command2")->click();
         QVERIFY(mainWindow.isVisible());
         QVERIFY(!loadedForm<TyakuForm>());
         const std::unique_ptr<QSettings> s(openSettingsStore());
@@ -349,7 +408,7 @@ private slots:
         openHistoryWindow(1);
         QCOMPARE(m_prompt->shown().size(), 1);
         QVERIFY(m_prompt->shown().first().text.contains(QStringLiteral("kstdata2.data")));
-        QCOMPARE(history()->Text2->text(), QStringLiteral("0"));
+        QCOMPARE(findControl<QLineEdit>(history(), "Text2")->text(), QStringLiteral("0"));
     }
 
 private:

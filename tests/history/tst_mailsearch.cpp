@@ -6,6 +6,7 @@
 #include "history/MailSearch.h"
 #include "history/SearchForm.h"
 #include "storage/RecordFile.h"
+#include "support/FindControl.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 namespace {
 
@@ -71,8 +73,8 @@ class TestMailSearch : public QObject
         if (!f)
             return nullptr;
         const QString expected = QString::number(hits) + QStringLiteral(" 件");
-        if (!QTest::qWaitFor([&] { return f->Label1->text() == expected; }, 10000))
-            qWarning() << "hits shown:" << f->Label1->text();
+        if (!QTest::qWaitFor([&] { return findControl<QLabel>(f, "Label1")->text() == expected; }, 10000))
+            qWarning() << "hits shown:" << findControl<QLabel>(f, "Label1")->text();
         return f;
     }
 
@@ -165,45 +167,62 @@ private slots:
         openHistoryWindow(1);
         TyakuForm *history = loadedForm<TyakuForm>();
         QVERIFY(QTest::qWaitForWindowActive(history));
-        history->List1->setFocus();
-        QCOMPARE(QApplication::focusWidget(), history->List1);
+        findControl<HistoryListBox>(history, "List1")->setFocus();
+        QCOMPARE(QApplication::focusWidget(), findControl<HistoryListBox>(history, "List1"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
         SearchForm *f = loadedForm<SearchForm>();
         QVERIFY(f);
         QCOMPARE(f->windowTitle(), QStringLiteral("メール検索"));
         QVERIFY(QTest::qWaitForWindowActive(f));
-        QCOMPARE(QApplication::focusWidget(), f->Text1);
+        QCOMPARE(QApplication::focusWidget(), findControl<QLineEdit>(f, "Text1"));
 
         type(QStringLiteral("yamada"));
         QVERIFY(waitForHits(2));
         // Newest first: the reply sent at 11:00 local, then the mail of 10:00 +0900.
         const QDateTime receivedAt(QDate(2026, 12, 8), QTime(1, 0), Qt::UTC);
-        QCOMPARE(f->model->data(f->model->index(0, ColumnStore), Qt::DisplayRole).toString(), QStringLiteral("送信"));
-        QCOMPARE(f->model->data(f->model->index(1, ColumnDate), Qt::DisplayRole).toString(),
-                 receivedAt.toLocalTime().toString(QStringLiteral("yyyy/MM/dd HH:mm")));
-        QCOMPARE(f->model->data(f->model->index(1, ColumnAddress), Qt::DisplayRole).toString(),
-                 QStringLiteral("yamada@example.jp"));
+        QCOMPARE(
+            findControl<SearchResultModel>(f, "model")
+                ->data(findControl<SearchResultModel>(f, "model")->index(0, ColumnStore), Qt::DisplayRole)
+                .toString(),
+            QStringLiteral("送信"));
+        QCOMPARE(findControl<SearchResultModel>(f, "model")
+                     ->data(findControl<SearchResultModel>(f, "model")->index(1, ColumnDate), Qt::DisplayRole)
+                     .toString(),
+            receivedAt.toLocalTime().toString(QStringLiteral("yyyy/MM/dd HH:mm")));
+        QCOMPARE(
+            findControl<SearchResultModel>(f, "model")
+                ->data(findControl<SearchResultModel>(f, "model")->index(1, ColumnAddress), Qt::DisplayRole)
+                .toString(),
+            QStringLiteral("yamada@example.jp"));
 
         // Clicks on the 件名 header sort by subject, each click the other way round.
-        QHeaderView *header = f->Grid1->horizontalHeader();
+        QHeaderView *header = findControl<QTableView>(f, "Grid1")->horizontalHeader();
         const QPoint title(header->sectionViewportPosition(ColumnSubject) + 5, header->height() / 2);
         for (int click = 0; click < 2; ++click) {
             QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, title);
-            QCOMPARE(f->model->sortColumn(), int(ColumnSubject));
-            const bool ascending = f->model->sortOrder() == Qt::AscendingOrder;
-            QCOMPARE(f->model->data(f->model->index(0, ColumnSubject), Qt::DisplayRole).toString(),
-                     ascending ? QStringLiteral("Re: 春の打ち合わせ") : QStringLiteral("春の打ち合わせ"));
+            QCOMPARE(findControl<SearchResultModel>(f, "model")->sortColumn(), int(ColumnSubject));
+            const bool ascending
+                = findControl<SearchResultModel>(f, "model")->sortOrder() == Qt::AscendingOrder;
+            QCOMPARE(findControl<SearchResultModel>(f, "model")
+                         ->data(findControl<SearchResultModel>(f, "model")->index(0, ColumnSubject),
+                             Qt::DisplayRole)
+                         .toString(),
+                ascending ? QStringLiteral("Re: 春の打ち合わせ") : QStringLiteral("春の打ち合わせ"));
         }
-        if (f->model->sortOrder() == Qt::AscendingOrder)
-            f->model->sort(ColumnSubject, Qt::DescendingOrder);
+        if (findControl<SearchResultModel>(f, "model")->sortOrder() == Qt::AscendingOrder)
+            findControl<SearchResultModel>(f, "model")->sort(ColumnSubject, Qt::DescendingOrder);
 
-        const QPoint cell = f->Grid1->visualRect(f->model->index(0, ColumnSubject)).center();
-        QTest::mouseClick(f->Grid1->viewport(), Qt::LeftButton, {}, cell);
-        QTest::mouseDClick(f->Grid1->viewport(), Qt::LeftButton, {}, cell);
+        const QPoint cell
+            = findControl<QTableView>(f, "Grid1")
+                  ->visualRect(findControl<SearchResultModel>(f, "model")->index(0, ColumnSubject))
+                  .center();
+        QTest::mouseClick(findControl<QTableView>(f, "Grid1")->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(findControl<QTableView>(f, "Grid1")->viewport(), Qt::LeftButton, {}, cell);
         QCOMPARE(history->windowTitle(), QStringLiteral("着信履歴"));
         QCOMPARE(history->selectedRow(), 0);
-        QCOMPARE(history->Text9->text(), QStringLiteral("春の打ち合わせ"));
-        QCOMPARE(history->rtfEd->toPlainText(), QStringLiteral("会議は三時からです。"));
+        QCOMPARE(findControl<QLineEdit>(history, "Text9")->text(), QStringLiteral("春の打ち合わせ"));
+        QCOMPARE(
+            findControl<QTextEdit>(history, "rtfEd")->toPlainText(), QStringLiteral("会議は三時からです。"));
         QCOMPARE(m_prompt->shown().size(), 0);
     }
 
@@ -217,24 +236,27 @@ private slots:
         type(QStringLiteral("を"));
         QVERIFY(waitForHits(1));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
-        QCOMPARE(QApplication::focusWidget(), f->Grid1);
+        QCOMPARE(QApplication::focusWidget(), findControl<QTableView>(f, "Grid1"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         TyakuForm *history = loadedForm<TyakuForm>();
         QVERIFY(history);
         QCOMPARE(history->windowTitle(), QStringLiteral("送信履歴"));
         QCOMPARE(history->selectedRow(), 0);
-        QCOMPARE(history->Text8->text(), QStringLiteral("yamada@example.jp"));
+        QCOMPARE(findControl<QLineEdit>(history, "Text8")->text(), QStringLiteral("yamada@example.jp"));
 
         f->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(f));
-        QTest::mouseClick(f->Text1, Qt::LeftButton);
+        QTest::mouseClick(findControl<QLineEdit>(f, "Text1"), Qt::LeftButton);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete);
-        QCOMPARE(f->Text1->text(), QString());
-        QCOMPARE(f->model->rowCount(), 0);
+        QCOMPARE(findControl<QLineEdit>(f, "Text1")->text(), QString());
+        QCOMPARE(findControl<SearchResultModel>(f, "model")->rowCount(), 0);
         type(QStringLiteral("髙橋"));
         QVERIFY(waitForHits(1));
-        QCOMPARE(f->model->data(f->model->index(0, ColumnDate), Qt::DisplayRole).toString(), QStringLiteral("いつか"));
+        QCOMPARE(findControl<SearchResultModel>(f, "model")
+                     ->data(findControl<SearchResultModel>(f, "model")->index(0, ColumnDate), Qt::DisplayRole)
+                     .toString(),
+            QStringLiteral("いつか"));
     }
 
     // A record left marked by a failed compaction is neither found nor listed;
@@ -251,11 +273,11 @@ private slots:
         QVERIFY(waitForHits(3)); // received 2 and 3, sent 1
         type(QStringLiteral(".com"));
         QVERIFY(waitForHits(1));
-        QCOMPARE(f->model->entryAt(0).number, 2);
+        QCOMPARE(findControl<SearchResultModel>(f, "model")->entryAt(0).number, 2);
         f->OpenResult(0);
         TyakuForm *history = loadedForm<TyakuForm>();
         QCOMPARE(history->selectedRow(), 0);
-        QCOMPARE(history->Text8->text(), QStringLiteral("news@example.com"));
+        QCOMPARE(findControl<QLineEdit>(history, "Text8")->text(), QStringLiteral("news@example.com"));
     }
 
     void changedStoreIsSearchedAgainBeforeOpening()
@@ -275,10 +297,11 @@ private slots:
                  QStringList{QStringLiteral("検索の後でメールが変わりました。検索し直しますので、もう一度選んで下さい。")});
         QVERIFY(!loadedForm<TyakuForm>());
         QVERIFY(waitForHits(1));
-        QCOMPARE(f->model->entryAt(0).number, 1);
+        QCOMPARE(findControl<SearchResultModel>(f, "model")->entryAt(0).number, 1);
         f->OpenResult(0);
         QCOMPARE(loadedForm<TyakuForm>()->selectedRow(), 0);
-        QCOMPARE(loadedForm<TyakuForm>()->Text9->text(), QStringLiteral("ｶﾀｶﾅのお知らせ ﾊﾟｿｺﾝ"));
+        QCOMPARE(findControl<QLineEdit>(loadedForm<TyakuForm>(), "Text9")->text(),
+            QStringLiteral("ｶﾀｶﾅのお知らせ ﾊﾟｿｺﾝ"));
     }
 };
 

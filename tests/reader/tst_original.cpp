@@ -12,6 +12,7 @@
 #include "reader/OriginalForm.h"
 #include "storage/Originals.h"
 #include "storage/Records.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -28,6 +29,7 @@
 #include <QtTest>
 
 using namespace kestra;
+using kestra::test::findControl;
 
 namespace {
 
@@ -165,8 +167,10 @@ class TestOriginal : public QObject
     {
         openHistoryWindow(1);
         TyakuForm *history = loadedForm<TyakuForm>();
-        QTest::mouseClick(history->List1->viewport(), Qt::LeftButton, {},
-                          history->List1->visualItemRect(history->List1->item(0)).center());
+        QTest::mouseClick(findControl<HistoryListBox>(history, "List1")->viewport(), Qt::LeftButton, {},
+            findControl<HistoryListBox>(history, "List1")
+                ->visualItemRect(findControl<HistoryListBox>(history, "List1")->item(0))
+                .center());
         auto *original = history->findChild<QPushButton *>(QStringLiteral("Command6"));
         if (!original)
             return nullptr;
@@ -218,16 +222,21 @@ private slots:
         storeMail(htmlMessage(html));
         OriginalForm *f = openFromHistory();
         QVERIFY(f);
-        QVERIFY(f->Text1->toPlainText().contains(QStringLiteral("Subject: お知らせ")));
-        QVERIFY(f->Text1->toPlainText().contains(QStringLiteral("From: 山田 <yamada@example.jp>")));
-        QCOMPARE(f->Body->currentWidget(), f->Web1);
-        QSignalSpy loaded(f->Web1, &QWebEngineView::loadFinished);
+        QVERIFY(findControl<QPlainTextEdit>(f, "Text1")
+                    ->toPlainText()
+                    .contains(QStringLiteral("Subject: お知らせ")));
+        QVERIFY(findControl<QPlainTextEdit>(f, "Text1")
+                    ->toPlainText()
+                    .contains(QStringLiteral("From: 山田 <yamada@example.jp>")));
+        QCOMPARE(
+            findControl<QStackedWidget>(f, "Body")->currentWidget(), findControl<MailHtmlView>(f, "Web1"));
+        QSignalSpy loaded(findControl<MailHtmlView>(f, "Web1"), &QWebEngineView::loadFinished);
         QVERIFY(loaded.wait(20000) || loaded.size() > 0);
         QTest::qWait(500);
         QCOMPARE(server.requests.size(), 0);
-        QVERIFY(f->Web1->gate()->refusedRemote() > 0);
+        QVERIFY(findControl<MailHtmlView>(f, "Web1")->gate()->refusedRemote() > 0);
 
-        clickOn(f, f->Command1);
+        clickOn(f, findControl<QPushButton>(f, "Command1"));
         QVERIFY(QTest::qWaitFor([&] { return server.asked("remote.png") && server.asked("style.css"); }, 20000));
         QVERIFY(QTest::qWaitFor([&] { return server.asked("frame.html"); }, 20000));
         QTest::qWait(500);
@@ -237,19 +246,24 @@ private slots:
         // Ctrl+U shows the raw source and brings the page back.
         const auto focused = [f] { return QApplication::focusWidget() ? QApplication::focusWidget() : f; };
         QTest::keyClick(focused(), Qt::Key_U, Qt::ControlModifier);
-        QCOMPARE(f->Body->currentWidget(), f->Text3);
-        QVERIFY(f->Text3->toPlainText().contains(QStringLiteral("Message-ID: <m1@example.jp>")));
+        QCOMPARE(
+            findControl<QStackedWidget>(f, "Body")->currentWidget(), findControl<QPlainTextEdit>(f, "Text3"));
+        QVERIFY(findControl<QPlainTextEdit>(f, "Text3")
+                    ->toPlainText()
+                    .contains(QStringLiteral("Message-ID: <m1@example.jp>")));
         QTest::keyClick(focused(), Qt::Key_U, Qt::ControlModifier);
-        QCOMPARE(f->Body->currentWidget(), f->Web1);
+        QCOMPARE(
+            findControl<QStackedWidget>(f, "Body")->currentWidget(), findControl<MailHtmlView>(f, "Web1"));
 
         // Opened again, the mail is blocked again; allowed once more, it sends
         // no cookie from the answers it had before.
         const qsizetype before = server.requests.size();
         QCOMPARE(openFromHistory(), f);
-        QVERIFY(f->Command1->isEnabled());
-        QVERIFY(QTest::qWaitFor([&] { return f->Web1->gate()->refusedRemote() > 0; }, 20000));
+        QVERIFY(findControl<QPushButton>(f, "Command1")->isEnabled());
+        QVERIFY(QTest::qWaitFor(
+            [&] { return findControl<MailHtmlView>(f, "Web1")->gate()->refusedRemote() > 0; }, 20000));
         QCOMPARE(server.requests.size(), before);
-        clickOn(f, f->Command1);
+        clickOn(f, findControl<QPushButton>(f, "Command1"));
         QVERIFY(QTest::qWaitFor([&] { return server.requests.size() > before; }, 20000));
         for (const QByteArray &r : std::as_const(server.requests))
             QVERIFY2(!r.toLower().contains("\r\ncookie:"), r.constData());
@@ -279,17 +293,19 @@ private slots:
         storeMail(attachmentMessage());
         OriginalForm *f = openFromHistory();
         QVERIFY(f);
-        QCOMPARE(f->Grid1->rowCount(), 2);
-        QCOMPARE(f->Grid1->item(0, 0)->text(), QStringLiteral("報告.txt"));
-        QCOMPARE(f->Grid1->item(0, 1)->text(), QStringLiteral("text/plain"));
-        QCOMPARE(f->Grid1->item(0, 2)->text(), QStringLiteral("11 B"));
+        QCOMPARE(findControl<QTableWidget>(f, "Grid1")->rowCount(), 2);
+        QCOMPARE(findControl<QTableWidget>(f, "Grid1")->item(0, 0)->text(), QStringLiteral("報告.txt"));
+        QCOMPARE(findControl<QTableWidget>(f, "Grid1")->item(0, 1)->text(), QStringLiteral("text/plain"));
+        QCOMPARE(findControl<QTableWidget>(f, "Grid1")->item(0, 2)->text(), QStringLiteral("11 B"));
 
         const auto clickRow = [&](int row) {
-            QTest::mouseClick(f->Grid1->viewport(), Qt::LeftButton, {},
-                              f->Grid1->visualRect(f->Grid1->model()->index(row, 0)).center());
+            QTest::mouseClick(findControl<QTableWidget>(f, "Grid1")->viewport(), Qt::LeftButton, {},
+                findControl<QTableWidget>(f, "Grid1")
+                    ->visualRect(findControl<QTableWidget>(f, "Grid1")->model()->index(row, 0))
+                    .center());
         };
         clickRow(0);
-        clickOn(f, f->Command3);
+        clickOn(f, findControl<QPushButton>(f, "Command3"));
         QCOMPARE(m_desktop->opened.size(), 1);
         const QString opened = m_desktop->opened.first().toLocalFile();
         QCOMPARE(test::readBytes(opened), QByteArray("report text"));
@@ -298,26 +314,26 @@ private slots:
         // A program asks first; "いいえ" opens nothing.
         clickRow(1);
         m_prompt->answer(PromptAnswer::No);
-        clickOn(f, f->Command3);
+        clickOn(f, findControl<QPushButton>(f, "Command3"));
         QCOMPARE(m_desktop->opened.size(), 1);
         QCOMPARE(m_prompt->shown().last().title, QStringLiteral("確認"));
         // The name as written: files opened by earlier runs may have taken "setup.exe".
         static const QRegularExpression asWritten(QStringLiteral("^「setup( \\(\\d+\\))?\\.exe」はプログラムまたはスクリプトです。"));
         QVERIFY2(asWritten.match(m_prompt->shown().last().text).hasMatch(), qPrintable(m_prompt->shown().last().text));
         m_prompt->answer(PromptAnswer::Yes);
-        clickOn(f, f->Command3);
+        clickOn(f, findControl<QPushButton>(f, "Command3"));
         QCOMPARE(m_desktop->opened.size(), 2);
 
         // The desktop has no application for it: the user is told what to do.
         m_desktop->succeed = false;
         clickRow(0);
         m_prompt->answer(PromptAnswer::Ok);
-        clickOn(f, f->Command3);
+        clickOn(f, findControl<QPushButton>(f, "Command3"));
         QVERIFY(m_prompt->shown().last().text.startsWith(QStringLiteral("「報告")));
 
         const QString target = m_folder->path() + QStringLiteral("/saved.txt");
         m_prompt->answerFile(target);
-        clickOn(f, f->Command4);
+        clickOn(f, findControl<QPushButton>(f, "Command4"));
         QCOMPARE(test::readBytes(target), QByteArray("report text"));
     }
 
@@ -430,12 +446,15 @@ private slots:
         storeMail({});
         OriginalForm *f = openFromHistory();
         QVERIFY(f);
-        QVERIFY(f->Label1->text().startsWith(QStringLiteral("このメールの原文は保存されていません")));
-        QCOMPARE(f->Body->currentWidget(), f->Text2);
-        QCOMPARE(f->Text2->toPlainText(), QStringLiteral("記録の本文"));
-        QCOMPARE(f->Grid1->rowCount(), 0);
-        QVERIFY(!f->Command1->isEnabled());
-        clickOn(f, f->Command5);
+        QVERIFY(findControl<QLabel>(f, "Label1")
+                    ->text()
+                    .startsWith(QStringLiteral("このメールの原文は保存されていません")));
+        QCOMPARE(
+            findControl<QStackedWidget>(f, "Body")->currentWidget(), findControl<QPlainTextEdit>(f, "Text2"));
+        QCOMPARE(findControl<QPlainTextEdit>(f, "Text2")->toPlainText(), QStringLiteral("記録の本文"));
+        QCOMPARE(findControl<QTableWidget>(f, "Grid1")->rowCount(), 0);
+        QVERIFY(!findControl<QPushButton>(f, "Command1")->isEnabled());
+        clickOn(f, findControl<QPushButton>(f, "Command5"));
         QCOMPARE(m_desktop->opened, QList<QUrl>{QUrl::fromLocalFile(appPaths().attachFolder())});
     }
 };

@@ -7,6 +7,7 @@
 #include "settings/SetForm.h"
 #include "storage/Cp932.h"
 #include "storage/Settings.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -20,8 +21,9 @@
 
 using namespace kestra;
 using kestra::test::FakePrompt;
-using kestra::test::TempAppFolder;
+using kestra::test::findControl;
 using kestra::test::readBytes;
+using kestra::test::TempAppFolder;
 using kestra::test::writeBytes;
 
 namespace {
@@ -89,15 +91,16 @@ void SettingsTest::chooserShowsWindowsWithoutBlocking()
     SetForm *chooser = form<SetForm>();
     chooser->show();
     QCOMPARE(chooser->windowTitle(), QStringLiteral("設定"));
-    QCOMPARE(chooser->Command1->text(), QStringLiteral("ID/PASS"));
-    QCOMPARE(chooser->Command2->text(), QStringLiteral("POPサーバー"));
-    QVERIFY(chooser->Command1->x() < chooser->Command2->x());
+    QCOMPARE(findControl<QPushButton>(chooser, "Command1")->text(), QStringLiteral("ID/PASS"));
+    QCOMPARE(findControl<QPushButton>(chooser, "Command2")->text(), QStringLiteral("POPサーバー"));
+    QVERIFY(findControl<QPushButton>(chooser, "Command1")->x()
+        < findControl<QPushButton>(chooser, "Command2")->x());
 
     QVERIFY(!loadedForm<IdPassForm>());
-    chooser->Command1->click();
+    findControl<QPushButton>(chooser, "Command1")->click();
     QVERIFY(loadedForm<IdPassForm>());
     QVERIFY(loadedForm<IdPassForm>()->isVisible());
-    chooser->Command2->click();
+    findControl<QPushButton>(chooser, "Command2")->click();
     QVERIFY(loadedForm<OptionForm>());
     QVERIFY(loadedForm<OptionForm>()->isVisible());
 
@@ -117,15 +120,16 @@ void SettingsTest::windowsAreCreatedAfreshAfterUnloading()
     appState().settings.smtpServer = QStringLiteral("smtp.one");
     QPointer<OptionForm> first = form<OptionForm>();
     QCOMPARE(form<OptionForm>(), first.data()); // one instance while loaded
-    first->SmtpText->setText(QStringLiteral("typed but cancelled"));
-    first->CancelCommand->click();
+    findControl<QLineEdit>(first, "SmtpText")->setText(QStringLiteral("typed but cancelled"));
+    findControl<QPushButton>(first, "CancelCommand")->click();
     QVERIFY(!loadedForm<OptionForm>());
     settle();
     QVERIFY(first.isNull());
 
     appState().settings.smtpServer = QStringLiteral("smtp.two");
     OptionForm *second = form<OptionForm>();
-    QCOMPARE(second->SmtpText->text(), QStringLiteral("smtp.two")); // its load ran again
+    QCOMPARE(
+        findControl<QLineEdit>(second, "SmtpText")->text(), QStringLiteral("smtp.two")); // its load ran again
 
     // Closing by the window's close box unloads it too.
     QPointer<OptionForm> guard = second;
@@ -155,10 +159,10 @@ void SettingsTest::optionFormShowsSharedValues()
     s.mailAddress = QStringLiteral("山田@example.jp");
     s.apop = qint16(apop);
     OptionForm *w = form<OptionForm>();
-    QCOMPARE(w->SmtpText->text(), s.smtpServer);
-    QCOMPARE(w->Pop3Text->text(), s.pop3Server); // blanks kept
-    QCOMPARE(w->MailText->text(), s.mailAddress);
-    QCOMPARE(w->ApopCheck->isChecked(), ticked);
+    QCOMPARE(findControl<QLineEdit>(w, "SmtpText")->text(), s.smtpServer);
+    QCOMPARE(findControl<QLineEdit>(w, "Pop3Text")->text(), s.pop3Server); // blanks kept
+    QCOMPARE(findControl<QLineEdit>(w, "MailText")->text(), s.mailAddress);
+    QCOMPARE(findControl<QCheckBox>(w, "ApopCheck")->isChecked(), ticked);
 }
 
 void SettingsTest::optionFormLayoutAndKeys()
@@ -174,12 +178,14 @@ void SettingsTest::optionFormLayoutAndKeys()
 
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    QCOMPARE(w->focusWidget(), w->MailText);
+    QCOMPARE(w->focusWidget(), findControl<QLineEdit>(w, "MailText"));
 
     // Tab walks MailText, 中止, 設定, APOP, POP3, SMTP.
-    const QList<QWidget *> order = {w->MailText, w->CancelCommand, w->OkCommand,
-                                    w->ApopCheck, w->Pop3Text, w->SmtpText};
-    QWidget *at = w->MailText;
+    const QList<QWidget *> order
+        = { findControl<QLineEdit>(w, "MailText"), findControl<QPushButton>(w, "CancelCommand"),
+              findControl<QPushButton>(w, "OkCommand"), findControl<QCheckBox>(w, "ApopCheck"),
+              findControl<QLineEdit>(w, "Pop3Text"), findControl<QLineEdit>(w, "SmtpText") };
+    QWidget *at = findControl<QLineEdit>(w, "MailText");
     for (int i = 1; i < order.size(); ++i) {
         at = at->nextInFocusChain();
         while (!(at->focusPolicy() & Qt::TabFocus))
@@ -188,9 +194,11 @@ void SettingsTest::optionFormLayoutAndKeys()
     }
 
     // Buttons side by side, "設定" on the left.
-    QCOMPARE(w->OkCommand->y(), w->CancelCommand->y());
-    QVERIFY(w->OkCommand->x() < w->CancelCommand->x());
-    QCOMPARE(w->SmtpText->maxLength(), 32767); // no limit of its own
+    QCOMPARE(
+        findControl<QPushButton>(w, "OkCommand")->y(), findControl<QPushButton>(w, "CancelCommand")->y());
+    QVERIFY(
+        findControl<QPushButton>(w, "OkCommand")->x() < findControl<QPushButton>(w, "CancelCommand")->x());
+    QCOMPARE(findControl<QLineEdit>(w, "SmtpText")->maxLength(), 32767); // no limit of its own
 }
 
 void SettingsTest::optionCancelLeavesValuesAndFile_data()
@@ -212,13 +220,13 @@ void SettingsTest::optionCancelLeavesValuesAndFile()
     OptionForm *w = form<OptionForm>();
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    w->SmtpText->setText(QStringLiteral("new.smtp"));
-    w->Pop3Text->setText(QStringLiteral("new.pop"));
-    w->ApopCheck->setChecked(true);
+    findControl<QLineEdit>(w, "SmtpText")->setText(QStringLiteral("new.smtp"));
+    findControl<QLineEdit>(w, "Pop3Text")->setText(QStringLiteral("new.pop"));
+    findControl<QCheckBox>(w, "ApopCheck")->setChecked(true);
     if (byEscape)
-        QTest::keyClick(w->MailText, Qt::Key_Escape);
+        QTest::keyClick(findControl<QLineEdit>(w, "MailText"), Qt::Key_Escape);
     else
-        w->CancelCommand->click();
+        findControl<QPushButton>(w, "CancelCommand")->click();
 
     QVERIFY(!loadedForm<OptionForm>());
     QCOMPARE(readBytes(appPaths().kestraIni()), before);
@@ -245,11 +253,11 @@ void SettingsTest::optionOkWritesFourLines()
     appState().settings.apop = apop ? 0 : 1; // the tick, not the old value, decides
 
     OptionForm *w = form<OptionForm>();
-    w->SmtpText->setText(QStringLiteral(" smtp.example.jp "));
-    w->Pop3Text->setText(QString()); // empty names are accepted as they are
-    w->MailText->setText(QStringLiteral("太郎@example.jp"));
-    w->ApopCheck->setChecked(apop);
-    w->OkCommand->click();
+    findControl<QLineEdit>(w, "SmtpText")->setText(QStringLiteral(" smtp.example.jp "));
+    findControl<QLineEdit>(w, "Pop3Text")->setText(QString()); // empty names are accepted as they are
+    findControl<QLineEdit>(w, "MailText")->setText(QStringLiteral("太郎@example.jp"));
+    findControl<QCheckBox>(w, "ApopCheck")->setChecked(apop);
+    findControl<QPushButton>(w, "OkCommand")->click();
 
     const QByteArray expected = "SMTP= smtp.example.jp \r\nPOP3=\r\nMAIL=" + sjis(QStringLiteral("太郎"))
         + "@example.jp\r\n" + apopLine;
@@ -280,27 +288,32 @@ void SettingsTest::receiveOptionsStayOffUntilChosen()
     TempAppFolder folder;
     FakePrompt prompts;
     OptionForm *w = form<OptionForm>();
-    QVERIFY(!w->KeepCheck->isChecked());
-    QVERIFY(!w->DeleteDaysText->isEnabled());
-    QCOMPARE(w->CheckMinutesText->text(), QStringLiteral("0"));
-    QVERIFY(!w->DraftsCheck->isChecked());
-    w->OkCommand->click();
+    QVERIFY(!findControl<QCheckBox>(w, "KeepCheck")->isChecked());
+    QVERIFY(!findControl<QLineEdit>(w, "DeleteDaysText")->isEnabled());
+    QCOMPARE(findControl<QLineEdit>(w, "CheckMinutesText")->text(), QStringLiteral("0"));
+    QVERIFY(!findControl<QCheckBox>(w, "DraftsCheck")->isChecked());
+    findControl<QPushButton>(w, "OkCommand")->click();
     QVERIFY(!QSettings(appPaths().extraIni(), QSettings::IniFormat).contains(QStringLiteral("receive/leaveOnServer")));
     QVERIFY(!QSettings(appPaths().extraIni(), QSettings::IniFormat).contains(QStringLiteral("compose/keepDrafts")));
 
     w = form<OptionForm>();
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    QTest::mouseClick(w->KeepCheck, Qt::LeftButton, {}, QPoint(5, w->KeepCheck->height() / 2));
-    QVERIFY(w->DeleteDaysText->isEnabled());
-    w->DeleteDaysText->setFocus();
-    QTest::keyClick(w->DeleteDaysText, Qt::Key_Backspace);
-    QTest::keyClicks(w->DeleteDaysText, QStringLiteral("14"));
-    w->HistoryDeleteCheck->setChecked(true);
-    w->CheckMinutesText->selectAll();
-    QTest::keyClicks(w->CheckMinutesText, QStringLiteral("10"));
-    QTest::mouseClick(w->DraftsCheck, Qt::LeftButton, {}, QPoint(5, w->DraftsCheck->height() / 2));
-    w->OkCommand->click();
+    QTest::mouseClick(findControl<QCheckBox>(w, "KeepCheck"), Qt::LeftButton, {},
+        QPoint(5, findControl<QCheckBox>(w, "KeepCheck")->height() / 2));
+    QVERIFY(findControl<QLineEdit>(w, "DeleteDaysText")->isEnabled());
+    findControl<QLineEdit>(w, "DeleteDaysText")->setFocus();
+    QCOMPARE(QApplication::focusWidget(), findControl<QLineEdit>(w, "DeleteDaysText"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("14"));
+    findControl<QCheckBox>(w, "HistoryDeleteCheck")->setChecked(true);
+    findControl<QLineEdit>(w, "CheckMinutesText")->selectAll();
+    findControl<QLineEdit>(w, "CheckMinutesText")->setFocus();
+    QCOMPARE(QApplication::focusWidget(), findControl<QLineEdit>(w, "CheckMinutesText"));
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("10"));
+    QTest::mouseClick(findControl<QCheckBox>(w, "DraftsCheck"), Qt::LeftButton, {},
+        QPoint(5, findControl<QCheckBox>(w, "DraftsCheck")->height() / 2));
+    findControl<QPushButton>(w, "OkCommand")->click();
     QVERIFY(readKeepDrafts(appPaths().extraIni()));
     const ReceiveOptions o = readReceiveOptions(appPaths().extraIni());
     QVERIFY(o.leaveOnServer && o.deleteWithHistory);
@@ -335,13 +348,13 @@ void SettingsTest::connectionChoicesGoToTheirOwnFile()
     OptionForm *w = form<OptionForm>();
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    QCOMPARE(w->Pop3Security->currentText(), QStringLiteral("STARTTLS"));
-    QCOMPARE(w->Pop3Port->text(), QStringLiteral("110"));
-    w->Pop3Security->setFocus();
+    QCOMPARE(findControl<QComboBox>(w, "Pop3Security")->currentText(), QStringLiteral("STARTTLS"));
+    QCOMPARE(findControl<QLineEdit>(w, "Pop3Port")->text(), QStringLiteral("110"));
+    findControl<QComboBox>(w, "Pop3Security")->setFocus();
     for (int i = 0; i < downKeys; ++i)
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
-    QCOMPARE(w->Pop3Port->text(), port);
-    QTest::mouseClick(w->OkCommand, Qt::LeftButton);
+    QCOMPARE(findControl<QLineEdit>(w, "Pop3Port")->text(), port);
+    QTest::mouseClick(findControl<QPushButton>(w, "OkCommand"), Qt::LeftButton);
     QVERIFY(!loadedForm<OptionForm>());
 
     QCOMPARE(readBytes(appPaths().kestraIni()), before);
@@ -353,8 +366,8 @@ void SettingsTest::connectionChoicesGoToTheirOwnFile()
 
     // The next load shows what was stored.
     OptionForm *again = form<OptionForm>();
-    QCOMPARE(again->Pop3Port->text(), port);
-    QCOMPARE(again->Pop3Security->currentIndex(), downKeys);
+    QCOMPARE(findControl<QLineEdit>(again, "Pop3Port")->text(), port);
+    QCOMPARE(findControl<QComboBox>(again, "Pop3Security")->currentIndex(), downKeys);
     unloadForm<OptionForm>();
 }
 
@@ -365,8 +378,8 @@ void SettingsTest::optionWriteFailureIsReported()
     // A folder in the place of the file makes every write fail.
     QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("kestra.ini")));
     OptionForm *w = form<OptionForm>();
-    w->Pop3Text->setText(QStringLiteral("pop.example.jp"));
-    w->OkCommand->click();
+    findControl<QLineEdit>(w, "Pop3Text")->setText(QStringLiteral("pop.example.jp"));
+    findControl<QPushButton>(w, "OkCommand")->click();
 
     QCOMPARE(prompts.shown().size(), 1);
     QVERIFY(prompts.shown().first().text.contains(QStringLiteral("kestra.ini")));
@@ -374,7 +387,7 @@ void SettingsTest::optionWriteFailureIsReported()
     QCOMPARE(prompts.unexpected(), 0);
     // The window stays with what was typed, so the user can retry or cancel.
     QCOMPARE(loadedForm<OptionForm>(), w);
-    QCOMPARE(w->Pop3Text->text(), QStringLiteral("pop.example.jp"));
+    QCOMPARE(findControl<QLineEdit>(w, "Pop3Text")->text(), QStringLiteral("pop.example.jp"));
 }
 
 void SettingsTest::lineBreaksNeverReachTheFiles()
@@ -384,19 +397,19 @@ void SettingsTest::lineBreaksNeverReachTheFiles()
     // A pasted value with a line break would otherwise add a line that sets
     // another key when the file is read again.
     OptionForm *w = form<OptionForm>();
-    w->SmtpText->setText(QStringLiteral("smtp.x\r\nPOP3=other.pop"));
-    w->Pop3Text->setText(QStringLiteral("pop.x\n"));
-    w->MailText->setText(QStringLiteral("\r\nme@x"));
-    w->OkCommand->click();
+    findControl<QLineEdit>(w, "SmtpText")->setText(QStringLiteral("smtp.x\r\nPOP3=other.pop"));
+    findControl<QLineEdit>(w, "Pop3Text")->setText(QStringLiteral("pop.x\n"));
+    findControl<QLineEdit>(w, "MailText")->setText(QStringLiteral("\r\nme@x"));
+    findControl<QPushButton>(w, "OkCommand")->click();
     QCOMPARE(readBytes(appPaths().kestraIni()),
              QByteArray("SMTP=smtp.xPOP3=other.pop\r\nPOP3=pop.x\r\nMAIL=me@x\r\nAPOP=0\r\n"));
     QCOMPARE(appState().settings.pop3Server, QStringLiteral("pop.x"));
 
     IdPassForm *account = form<IdPassForm>();
-    account->IdText->setText(QStringLiteral("user\r\nNAME2=x"));
-    account->PassText->setText(QStringLiteral("secret\r\n"));
-    account->Check1->setChecked(true);
-    account->OKCommand->click();
+    findControl<QLineEdit>(account, "IdText")->setText(QStringLiteral("user\r\nNAME2=x"));
+    findControl<QLineEdit>(account, "PassText")->setText(QStringLiteral("secret\r\n"));
+    findControl<QCheckBox>(account, "Check1")->setChecked(true);
+    findControl<QPushButton>(account, "OKCommand")->click();
     const IdPass back = readIdPass(appPaths().idPassIni());
     QCOMPARE(back.id, QStringLiteral("userNAME2=x"));
     QCOMPARE(back.password, QStringLiteral("secret"));
@@ -407,8 +420,8 @@ void SettingsTest::idPassLoadReadsFile()
 {
     TempAppFolder folder;
     IdPassForm *empty = form<IdPassForm>();
-    QCOMPARE(empty->IdText->text(), QString());
-    QCOMPARE(empty->PassText->text(), QString());
+    QCOMPARE(findControl<QLineEdit>(empty, "IdText")->text(), QString());
+    QCOMPARE(findControl<QLineEdit>(empty, "PassText")->text(), QString());
     unloadForm<IdPassForm>();
     settle();
 
@@ -416,8 +429,8 @@ void SettingsTest::idPassLoadReadsFile()
                "[EXEINI]\r\nNAME=" + sjis(QStringLiteral("利用者")) + "\r\nNAME2=pa ss\r\nNAME3=1\r\n");
     IdPassForm *w = form<IdPassForm>();
     QCOMPARE(w->windowTitle(), QStringLiteral("ID,PASS"));
-    QCOMPARE(w->IdText->text(), QStringLiteral("利用者"));
-    QCOMPARE(w->PassText->text(), QStringLiteral("pa ss"));
+    QCOMPARE(findControl<QLineEdit>(w, "IdText")->text(), QStringLiteral("利用者"));
+    QCOMPARE(findControl<QLineEdit>(w, "PassText")->text(), QStringLiteral("pa ss"));
 }
 
 void SettingsTest::idPassSaveSwitchStartsClear()
@@ -425,20 +438,20 @@ void SettingsTest::idPassSaveSwitchStartsClear()
     TempAppFolder folder;
     FakePrompt prompts;
     IdPassForm *w = form<IdPassForm>();
-    QVERIFY(!w->Check1->isChecked());
-    w->IdText->setText(QStringLiteral("user"));
-    w->Check1->setChecked(true);
-    w->OKCommand->click();
+    QVERIFY(!findControl<QCheckBox>(w, "Check1")->isChecked());
+    findControl<QLineEdit>(w, "IdText")->setText(QStringLiteral("user"));
+    findControl<QCheckBox>(w, "Check1")->setChecked(true);
+    findControl<QPushButton>(w, "OKCommand")->click();
     settle();
     QCOMPARE(ProfileFile::read(appPaths().idPassIni(), QStringLiteral("EXEINI"), QStringLiteral("NAME3")),
              QStringLiteral("1"));
 
     IdPassForm *again = form<IdPassForm>();
-    QVERIFY(!again->Check1->isChecked());
-    QCOMPARE(again->IdText->text(), QStringLiteral("user"));
+    QVERIFY(!findControl<QCheckBox>(again, "Check1")->isChecked());
+    QCOMPARE(findControl<QLineEdit>(again, "IdText")->text(), QStringLiteral("user"));
     again->show();
     QVERIFY(QTest::qWaitForWindowExposed(again));
-    QCOMPARE(again->focusWidget(), again->Check1); // first in the tab order
+    QCOMPARE(again->focusWidget(), findControl<QCheckBox>(again, "Check1")); // first in the tab order
 }
 
 void SettingsTest::idPassOkWithSaveWritesAll()
@@ -446,10 +459,10 @@ void SettingsTest::idPassOkWithSaveWritesAll()
     TempAppFolder folder;
     FakePrompt prompts;
     IdPassForm *w = form<IdPassForm>();
-    w->IdText->setText(QStringLiteral("taro"));
-    w->PassText->setText(QStringLiteral("秘密pw"));
-    w->Check1->setChecked(true);
-    w->OKCommand->click();
+    findControl<QLineEdit>(w, "IdText")->setText(QStringLiteral("taro"));
+    findControl<QLineEdit>(w, "PassText")->setText(QStringLiteral("秘密pw"));
+    findControl<QCheckBox>(w, "Check1")->setChecked(true);
+    findControl<QPushButton>(w, "OKCommand")->click();
     QVERIFY(!loadedForm<IdPassForm>());
     QCOMPARE(readBytes(appPaths().idPassIni()),
              "[EXEINI]\r\nNAME=taro\r\nNAME2=" + sjis(QStringLiteral("秘密")) + "pw\r\nNAME3=1\r\n");
@@ -470,10 +483,10 @@ void SettingsTest::idPassUnsavableCharacterIsWarned()
     w->show();
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w));
-    w->PassText->setFocus(Qt::TabFocusReason);
-    w->PassText->clear();
+    findControl<QLineEdit>(w, "PassText")->setFocus(Qt::TabFocusReason);
+    findControl<QLineEdit>(w, "PassText")->clear();
     test::typeText(QStringLiteral("pw€😀"));
-    w->Check1->setChecked(true);
+    findControl<QCheckBox>(w, "Check1")->setChecked(true);
     prompts.answer(PromptAnswer::Ok);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QCOMPARE(prompts.shown().size(), 1);
@@ -482,10 +495,10 @@ void SettingsTest::idPassUnsavableCharacterIsWarned()
                             "パスワードを確かめるか、「IDパスワードを保存する」を外して、今回の起動中だけ使って下さい。"));
     QCOMPARE(prompts.shown()[0].icon, PromptIcon::Exclamation);
     QCOMPARE(loadedForm<IdPassForm>(), w);
-    QCOMPARE(QApplication::focusWidget(), w->PassText);
+    QCOMPARE(QApplication::focusWidget(), findControl<QLineEdit>(w, "PassText"));
     QCOMPARE(readBytes(appPaths().idPassIni()), QByteArray("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n"));
 
-    w->Check1->setChecked(false);
+    findControl<QCheckBox>(w, "Check1")->setChecked(false);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QVERIFY(!loadedForm<IdPassForm>());
     QCOMPARE(appState().settings.pop3Password, QStringLiteral("pw€😀"));
@@ -499,16 +512,16 @@ void SettingsTest::idPassOkWithoutSaveWritesOnlyName3()
     FakePrompt prompts;
     writeBytes(appPaths().idPassIni(), "[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n");
     IdPassForm *w = form<IdPassForm>();
-    QCOMPARE(w->IdText->text(), QStringLiteral("old"));
-    w->IdText->setText(QStringLiteral("new"));
-    w->PassText->setText(QStringLiteral("newpw"));
-    w->OKCommand->click();
+    QCOMPARE(findControl<QLineEdit>(w, "IdText")->text(), QStringLiteral("old"));
+    findControl<QLineEdit>(w, "IdText")->setText(QStringLiteral("new"));
+    findControl<QLineEdit>(w, "PassText")->setText(QStringLiteral("newpw"));
+    findControl<QPushButton>(w, "OKCommand")->click();
     QVERIFY(!loadedForm<IdPassForm>());
     QCOMPARE(readBytes(appPaths().idPassIni()), QByteArray("[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=0\r\n"));
 
     // Without any file, only NAME3 appears.
     QVERIFY(QFile::remove(appPaths().idPassIni()));
-    form<IdPassForm>()->OKCommand->click();
+    findControl<QPushButton>(form<IdPassForm>(), "OKCommand")->click();
     QCOMPARE(readBytes(appPaths().idPassIni()), QByteArray("[EXEINI]\r\nNAME3=0\r\n"));
 }
 
@@ -531,10 +544,11 @@ void SettingsTest::idPassKeys()
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     w->activateWindow();
-    w->PassText->setFocus();
-    QTest::keyClicks(w->PassText, QStringLiteral("pw"));
-    w->Check1->setChecked(true);
-    QTest::keyClick(w->PassText, Qt::Key(key));
+    findControl<QLineEdit>(w, "PassText")->setFocus();
+    QCOMPARE(QApplication::focusWidget(), findControl<QLineEdit>(w, "PassText"));
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("pw"));
+    findControl<QCheckBox>(w, "Check1")->setChecked(true);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
     QVERIFY(!loadedForm<IdPassForm>());
     QCOMPARE(QFile::exists(appPaths().idPassIni()), written);
     if (written)
@@ -549,17 +563,18 @@ void SettingsTest::idPassPasswordBox()
     QVERIFY(QTest::qWaitForWindowExposed(w));
     w->activateWindow();
     // Typed as the user does: a click into the box, keys to whatever has the focus.
-    test::clickOn(w->PassText);
-    QCOMPARE(QApplication::focusWidget(), w->PassText);
+    test::clickOn(findControl<QLineEdit>(w, "PassText"));
+    QCOMPARE(QApplication::focusWidget(), findControl<QLineEdit>(w, "PassText"));
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("pw1"));
-    QCOMPARE(w->PassText->text(), QStringLiteral("pw1"));
-    QCOMPARE(w->PassText->displayText(), QStringLiteral("***"));
-    QCOMPARE(w->PassText->echoMode(), QLineEdit::Password);
-    QVERIFY(!w->PassText->testAttribute(Qt::WA_InputMethodEnabled));
-    QVERIFY(w->PassText->inputMethodHints() & Qt::ImhHiddenText);
-    QVERIFY(w->PassText->inputMethodHints() & Qt::ImhSensitiveData);
-    QCOMPARE(w->IdText->echoMode(), QLineEdit::Normal);
-    QVERIFY(w->OKCommand->x() < w->CancelCommand->x());
+    QCOMPARE(findControl<QLineEdit>(w, "PassText")->text(), QStringLiteral("pw1"));
+    QCOMPARE(findControl<QLineEdit>(w, "PassText")->displayText(), QStringLiteral("***"));
+    QCOMPARE(findControl<QLineEdit>(w, "PassText")->echoMode(), QLineEdit::Password);
+    QVERIFY(!findControl<QLineEdit>(w, "PassText")->testAttribute(Qt::WA_InputMethodEnabled));
+    QVERIFY(findControl<QLineEdit>(w, "PassText")->inputMethodHints() & Qt::ImhHiddenText);
+    QVERIFY(findControl<QLineEdit>(w, "PassText")->inputMethodHints() & Qt::ImhSensitiveData);
+    QCOMPARE(findControl<QLineEdit>(w, "IdText")->echoMode(), QLineEdit::Normal);
+    QVERIFY(
+        findControl<QPushButton>(w, "OKCommand")->x() < findControl<QPushButton>(w, "CancelCommand")->x());
     QCOMPARE(pxToTwips(w->width()), 2985);
     QCOMPARE(pxToTwips(w->height()), 1785);
 }
@@ -570,13 +585,13 @@ void SettingsTest::idPassWriteFailureIsReported()
     FakePrompt prompts;
     QVERIFY(QDir(appPaths().dataFolder()).mkdir(QStringLiteral("iniIdPass.ini")));
     IdPassForm *w = form<IdPassForm>();
-    w->IdText->setText(QStringLiteral("user"));
-    w->Check1->setChecked(true);
-    w->OKCommand->click();
+    findControl<QLineEdit>(w, "IdText")->setText(QStringLiteral("user"));
+    findControl<QCheckBox>(w, "Check1")->setChecked(true);
+    findControl<QPushButton>(w, "OKCommand")->click();
     QCOMPARE(prompts.shown().size(), 1);
     QVERIFY(prompts.shown().first().text.contains(QStringLiteral("iniIdPass.ini")));
     QCOMPARE(loadedForm<IdPassForm>(), w);
-    QCOMPARE(w->IdText->text(), QStringLiteral("user"));
+    QCOMPARE(findControl<QLineEdit>(w, "IdText")->text(), QStringLiteral("user"));
 }
 
 QTEST_MAIN(SettingsTest)

@@ -1,4 +1,4 @@
-#include "settings/FormPlacement.h"
+#include "common/FormPlacement.h"
 
 #include "common/Twips.h"
 
