@@ -413,13 +413,14 @@ private slots:
         storeMail(hostileAttachmentMessage());
         OriginalForm *f = openFromHistory();
         QVERIFY(f);
-        QCOMPARE(f->Grid1->rowCount(), 3);
+        auto *grid = findControl<QTableWidget>(f, "Grid1");
+        QCOMPARE(grid->rowCount(), 3);
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation)
                                + QStringLiteral("/attachments");
         const auto openRow = [&](int row) {
-            QTest::mouseClick(f->Grid1->viewport(), Qt::LeftButton, {},
-                              f->Grid1->visualRect(f->Grid1->model()->index(row, 0)).center());
-            clickOn(f, f->Command3);
+            QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                              grid->visualRect(grid->model()->index(row, 0)).center());
+            clickOn(f, findControl<QPushButton>(f, "Command3"));
         };
         m_prompt->answer(PromptAnswer::No);
         openRow(0);
