@@ -140,9 +140,11 @@ AutoCheck::AutoCheck(MainForm &main, NotifierFactory factory)
             return std::make_unique<TrayNotifier>(std::move(clicked));
         };
     }
-    m_indicator = main.Text3;
-    main.Text3->installEventFilter(this);
-    connect(main.Text3, &QLineEdit::textChanged, this, [this](const QString &text) {
+    connect(&main, &MainForm::mailIndicatorClicked, this, [this] {
+        if (!m_errors.isEmpty())
+            QMetaObject::invokeMethod(this, &AutoCheck::showErrors, Qt::QueuedConnection);
+    });
+    connect(&main, &MainForm::mailIndicatorChanged, this, [this](const QString &text) {
         if (m_notifier)
             m_notifier->setStatus(text);
     });
@@ -181,7 +183,7 @@ void AutoCheck::tick()
         if (minutes > 0 && !m_notifier && m_main) {
             m_notifier = m_factory([this] { showErrors(); });
             if (m_notifier)
-                m_notifier->setStatus(m_main->Text3->text());
+                m_notifier->setStatus(m_main->mailIndicator());
         } else if (minutes == 0) {
             m_notifier.reset();
         }
@@ -205,7 +207,7 @@ void AutoCheck::run()
         if (saved.id.isEmpty() || saved.password.isEmpty()) {
             m_errors.append(QStringLiteral("IDとパスワードが保存されていないため、自動受信できません。"
                                            "「受信」を押してIDとパスワードを入れて下さい。"));
-            m_main->Text3->setText(errorIndicator());
+            m_main->setMailIndicator(errorIndicator());
             return;
         }
     }
@@ -228,7 +230,7 @@ void AutoCheck::showProgress(int n, int count)
 {
     // Progress that comes after the run's end is stale.
     if (m_job && m_main)
-        m_main->Text3->setText(progressIndicator(n, count));
+        m_main->setMailIndicator(progressIndicator(n, count));
 }
 
 void AutoCheck::finishRun()
@@ -258,7 +260,7 @@ void AutoCheck::finishRun()
         m_notifier->notify(appTitle(), text);
     }
     if (!m_errors.isEmpty()) {
-        m_main->Text3->setText(errorIndicator());
+        m_main->setMailIndicator(errorIndicator());
         if (m_notifier)
             m_notifier->notify(appTitle(), errorIndicator());
     }
@@ -278,13 +280,6 @@ void AutoCheck::showErrors()
     const QString text = m_errors.join(QStringLiteral("\r\n\r\n"));
     m_errors.clear();
     prompt().info(text, appTitle(), PromptIcon::Exclamation);
-}
-
-bool AutoCheck::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_indicator && event->type() == QEvent::MouseButtonRelease && !m_errors.isEmpty())
-        QMetaObject::invokeMethod(this, &AutoCheck::showErrors, Qt::QueuedConnection);
-    return QObject::eventFilter(watched, event);
 }
 
 } // namespace kestra

@@ -84,9 +84,6 @@ Q_SIGNALS:
     // A run has ended and its outcome is in the windows.
     void runFinished();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     struct Job;
     bool busy() const;
@@ -95,9 +92,6 @@ private:
     void showProgress(int n, int count);
 
     QPointer<MainForm> m_main;
-    // The indicator, compared only: its events may come while the main window
-    // is being destroyed.
-    const QObject *m_indicator = nullptr;
     NotifierFactory m_factory;
     std::unique_ptr<Notifier> m_notifier;
     QTimer m_timer;

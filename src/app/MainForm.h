@@ -146,13 +146,11 @@ private:
     StoreFaults m_storeFaults;
 
 public:
-    // Still used by receiving; to become private.
+private:
+    // Controls, by their fixed names (the table above).
     QLineEdit *Text3 = nullptr;
     QPlainTextEdit *Text1 = nullptr;
     QLineEdit *Text2 = nullptr;
-
-private:
-    // Controls, by their fixed names (the table above).
     QToolBar *tbToolBar = nullptr;
     QWidget *picAddress = nullptr;
     QLabel *lblAddress = nullptr;

@@ -98,7 +98,7 @@ public:
     void checking() override
     {
         QMetaObject::invokeMethod(&m_main, [main = &m_main] {
-            main->Text1->setPlainText(QStringLiteral("メールのチェックをしています。"));
+            main->showStatus(QStringLiteral("メールのチェックをしています。"));
         }, Qt::QueuedConnection);
     }
     void progress(int n, int count) override
@@ -132,10 +132,11 @@ MailRecord historyBoxesRecord()
 {
     TyakuForm *history = form<TyakuForm>();
     MailRecord record;
-    record.Subject = trimBlanks(history->Text9->text());
-    record.Header2 = trimBlanks(history->Text8->text());
-    record.Header3 = trimBlanks(history->Text7->text());
-    record.Body = trimBlanks(toCrLf(history->rtfEd->toPlainText()));
+    const MailFields shown = history->boxes();
+    record.Subject = trimBlanks(shown.subject);
+    record.Header2 = trimBlanks(shown.address);
+    record.Header3 = trimBlanks(shown.date);
+    record.Body = trimBlanks(toCrLf(shown.body));
     record.LineEnd = QStringLiteral("\r\n");
     record.Live = 1;
     return record;
@@ -152,10 +153,7 @@ Status StoreReceivedMail(qint16 recordNumber)
 void showInHistoryBoxes(const ReceivedMail &mail)
 {
     TyakuForm *history = form<TyakuForm>();
-    history->Text9->setText(mail.subject);
-    history->Text7->setText(mail.date);
-    history->Text8->setText(mail.from);
-    history->rtfEd->setPlainText(mail.body);
+    history->showInBoxes({mail.date, mail.from, mail.subject, mail.body});
 }
 
 QString indicatorAfter(const ReceiveResult &result)
@@ -219,7 +217,7 @@ void ReceiveMail(MainForm &main)
             loop.exec();
         waiting.hide();
         if (canceled) {
-            main.Text1->setPlainText(QStringLiteral("受信を中止しました。"));
+            main.showStatus(QStringLiteral("受信を中止しました。"));
             return;
         }
     }
@@ -228,7 +226,7 @@ void ReceiveMail(MainForm &main)
     // 1. Without a server nothing is contacted.
     const std::optional<ReceiveInputs> inputs = receiveInputs(main.storeFaults());
     if (!inputs) {
-        main.Text3->setText(indicatorAfter({}));
+        main.setMailIndicator(indicatorAfter({}));
         return;
     }
 
@@ -268,14 +266,13 @@ void showReceiveResult(MainForm &main, const ReceiveInputs &inputs, const Receiv
     SharedSettings &settings = appState().settings;
     // The status text, the account, the history's boxes: the user's own run only.
     if (user && result.contacted)
-        main.Text1->setPlainText(QStringLiteral("メールのチェックをしています。"));
+        main.showStatus(QStringLiteral("メールのチェックをしています。"));
     if (result.connected) {
         settings.pop3Id = inputs.id;
         settings.pop3Password = inputs.password;
         if (user) {
             IdPassForm *account = form<IdPassForm>();
-            account->IdText->setText(settings.pop3Id);
-            account->PassText->setText(settings.pop3Password);
+            account->showAccount(settings.pop3Id, settings.pop3Password);
             if (result.accountMissing)
                 showInFront(account);
             else
@@ -283,7 +280,6 @@ void showReceiveResult(MainForm &main, const ReceiveInputs &inputs, const Receiv
         }
     }
     if (user && result.last) {
-        main.Text2->clear(); // scratch of the attachment mark; the clock refills it
         showInHistoryBoxes(*result.last);
     }
     for (const ReceiveNotice &notice : std::as_const(result.notices))
@@ -296,19 +292,19 @@ void showReceiveResult(MainForm &main, const ReceiveInputs &inputs, const Receiv
         if (!history)
             return;
         if (user && history->isVisible())
-            history->FillHistoryList();
+            history->refresh();
         else if (!user && result.received > 0 && appState().historyMode == 1)
             history->ListNewMail();
     };
     if (result.syncFailed) {
         if (user)
-            main.Text1->setPlainText(QStringLiteral("受信したメールを保存できませんでした。メールはサーバーに残してあります。"));
+            main.showStatus(QStringLiteral("受信したメールを保存できませんでした。メールはサーバーに残してあります。"));
         listInHistory();
-        main.Text3->setText(indicatorAfter(result));
+        main.setMailIndicator(indicatorAfter(result));
         return;
     }
     if (user && result.canceled)
-        main.Text1->setPlainText(result.count == 0
+        main.showStatus(result.count == 0
                                      ? QStringLiteral("受信を中止しました。")
                                      : QStringLiteral("受信を中止しました。%1通を受信しました。残りの%2通はサーバーに残してあります。")
                                            .arg(result.received)
@@ -320,7 +316,7 @@ void showReceiveResult(MainForm &main, const ReceiveInputs &inputs, const Receiv
         boxes.info(text, appTitle(), PromptIcon::Exclamation);
     }
     listInHistory();
-    main.Text3->setText(indicatorAfter(result));
+    main.setMailIndicator(indicatorAfter(result));
 }
 
 } // namespace kestra

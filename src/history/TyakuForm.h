@@ -179,17 +179,16 @@ private:
     StoreFaults m_storeFaults;
 
 public:
-    // Still used by receiving; to become private.
     // Refills the list, the boxes, the body and the count from the store of the
     // history mode. The boxes and the body show the last record; no row is selected.
     void FillHistoryList();
+
+private:
+    // Controls, by their fixed names (the table above).
     QLineEdit *Text7 = nullptr;
     QLineEdit *Text8 = nullptr;
     QLineEdit *Text9 = nullptr;
     QTextEdit *rtfEd = nullptr;
-
-private:
-    // Controls, by their fixed names (the table above).
     QMenuBar *menuBar = nullptr;
     QMenu *mFile = nullptr;
     QAction *mnew = nullptr;

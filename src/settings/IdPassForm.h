@@ -44,12 +44,10 @@ private:
     void enterPressed();
 
 public:
-    // Still used by receiving; to become private.
-    QLineEdit *IdText = nullptr;
-    QLineEdit *PassText = nullptr;
-
 private:
     // Controls, by their fixed names (the table above).
+    QLineEdit *IdText = nullptr;
+    QLineEdit *PassText = nullptr;
     QLabel *Label1 = nullptr;
     QLabel *Label2 = nullptr;
     QCheckBox *Check1 = nullptr;

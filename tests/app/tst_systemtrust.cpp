@@ -168,7 +168,7 @@ private Q_SLOTS:
         MainForm main;
         ReceiveMail(main);
         QVERIFY2(m_prompts->shown().isEmpty(), qPrintable(m_prompts->texts().join(u'\n')));
-        QCOMPARE(main.Text3->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(findControl<QLineEdit>(&main, "Text3")->text(), QStringLiteral("新着メール有り。"));
         QCOMPARE(receivedSubjects(), (QStringList { QStringLiteral("一通目"), QStringLiteral("二通目") }));
         QTRY_COMPARE(m_box.count(), 0);
     }
