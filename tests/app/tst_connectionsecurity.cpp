@@ -6,6 +6,7 @@
 // The man in the middle and the strange certificates come from
 // tests/servers/mail_proxy.py in front of the test servers.
 
+#include "app/AutoCheck.h"
 #include "app/MainForm.h"
 #include "app/ReceiveMail.h"
 #include "common/AppState.h"
@@ -359,6 +360,55 @@ private Q_SLOTS:
 
     // Settings of earlier versions: a server without STLS gets the question
     // once; the answer is remembered for that server.
+    // An automatic run meets a question (a server without encryption, a
+    // certificate nobody trusts yet): it asks nothing, remembers nothing,
+    // leaves the mail on the server and says why at the indicator; the next
+    // 受信 by hand asks.
+    void automaticRunLeavesTheQuestionToTheUser_data()
+    {
+        QTest::addColumn<bool>("certificate");
+        QTest::newRow("no encryption") << false;
+        QTest::newRow("unknown certificate") << true;
+    }
+    void automaticRunLeavesTheQuestionToTheUser()
+    {
+        QFETCH(bool, certificate);
+        const Certificate own = makeCertificate(m_certs.path(), QStringLiteral("own"), QString(), QStringLiteral("IP:127.0.0.1"));
+        Proxy proxy(m_box.plainPort(), certificate ? QStringList{QStringLiteral("--cert"), own.cert, QStringLiteral("--key"), own.key}
+                                                   : QStringList{QStringLiteral("--strip")});
+        const QString server = QStringLiteral("%1127.0.0.1:%2").arg(certificate ? QStringLiteral("pop3s://") : QString()).arg(proxy.port());
+        appState().settings.pop3Server = server;
+        m_box.put("Subject: one\r\n\r\nbody\r\n");
+        ReceiveOptions every;
+        every.checkEveryMinutes = 1;
+        QVERIFY(writeReceiveOptions(appPaths().extraIni(), every));
+        test::FixedClock clock(QDateTime(QDate(2026, 12, 8), QTime(9, 0), Qt::UTC));
+        auto *check = new AutoCheck(*m_main, [](std::function<void()>) { return std::unique_ptr<Notifier>(); });
+        check->tick();
+        clock.set(clock.now().addSecs(60));
+        check->tick();
+        QVERIFY(check->running());
+        QTRY_VERIFY_WITH_TIMEOUT(!check->running(), 20000);
+
+        QVERIFY2(m_prompts->shown().isEmpty(), qPrintable(m_prompts->texts().join(u'\n')));
+        QCOMPARE(m_box.count(), 1);
+        QVERIFY(!proxy.log().contains(m_box.password().toUtf8()));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("自動受信でエラーがありました。（クリックで表示）"));
+        QCOMPARE(check->errors().size(), 1);
+        if (!certificate)
+            QVERIFY2(check->errors().at(0).contains(QStringLiteral("自動受信では確かめられない")), qPrintable(check->errors().at(0)));
+        const ServerMemory memory(appPaths().extraIni(), MailProtocol::Pop3, QStringLiteral("127.0.0.1"), proxy.port());
+        QCOMPARE(memory.plainAnswer(), 0);
+        QVERIFY(memory.trustedFingerprint().isEmpty());
+
+        // By hand, the user is asked.
+        m_prompts->answer(PromptAnswer::No);
+        const QStringList asked = receive(server);
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(m_prompts->shown()[0].buttons, PromptButtons::YesNo);
+        QCOMPARE(m_box.count(), 1);
+    }
+
     void plainPasswordOnlyAfterTheQuestion_data()
     {
         QTest::addColumn<bool>("allow");
