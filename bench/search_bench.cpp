@@ -136,6 +136,9 @@ int main(int argc, char **argv)
     const int count = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 32767;
     QTemporaryDir dir(argc > 2 ? QString::fromLocal8Bit(argv[2]) + QStringLiteral("/search_bench-XXXXXX")
                                : QString());
+    dir.setAutoRemove(qEnvironmentVariableIsEmpty("SEARCH_BENCH_KEEP"));
+    if (!dir.autoRemove())
+        std::printf("kept: %s\n", qPrintable(dir.path()));
     const QString received = dir.filePath(QStringLiteral("kstdata2.data"));
     const QString sent = dir.filePath(QStringLiteral("kstdata5.data"));
     QRandomGenerator rng(17);
