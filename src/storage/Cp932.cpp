@@ -95,6 +95,8 @@ inline quint16 codeOf(char16_t c)
 
 } // namespace
 
+namespace {
+// Decodes into `out`, which has room for `bytes.size()` units; gives the units written.
 qsizetype decodeInto(QByteArrayView bytes, char16_t *out)
 {
     const Tables &t = tables();
@@ -123,6 +125,7 @@ qsizetype decodeInto(QByteArrayView bytes, char16_t *out)
     }
     return w;
 }
+} // namespace
 
 QString decode(QByteArrayView bytes)
 {

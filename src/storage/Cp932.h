@@ -13,8 +13,6 @@ namespace kestra::cp932 {
 // character that code page 932 cannot hold (a surrogate pair counts as one).
 
 QString decode(QByteArrayView bytes);
-// Decodes into `out`, which has room for `bytes.size()` units; gives the units written.
-qsizetype decodeInto(QByteArrayView bytes, char16_t *out);
 QByteArray encode(QStringView text);
 
 // Bytes of one character in code page 932: 1 or 2 ("?" substitutes take 1).
