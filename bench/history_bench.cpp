@@ -29,6 +29,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <sys/resource.h>
 
@@ -161,6 +162,9 @@ int childDelete(const QString &appFolder, double copySyncMs)
         return 1;
     }
 
+    // The store the delete replaced is freed in the background; a second
+    // delete at once would share the disk and a core with that.
+    QThread::msleep(1000);
     t.restart();
     if (Status s = markRecord(store, MailRecord::kLength, 1); !s)
         return 1;

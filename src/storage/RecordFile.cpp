@@ -30,16 +30,21 @@ const StoreKind favourites{u"Kstdata90.data", u"KSTDATA90.TMP", FavouriteRecord:
 
 namespace {
 // Appends `length` bytes of `from`, starting at `offset`, to `to`. Uses the
-// kernel's file-to-file copy where there is one, else reads and writes.
+// kernel's file-to-file copy where there is one and the bytes keep their place
+// within a page, else reads and writes a mebibyte at a time: records are not a
+// whole number of pages long, so after a dropped record every page of the
+// copy straddles two pages of the store, and there the kernel's copy is slower
+// (about 400 against 270 ms for a full mail store here).
 bool copyRange(QFile &from, qint64 offset, QFile &to, qint64 length, QByteArray &buffer)
 {
 #ifdef Q_OS_LINUX
     if (!to.flush())
         return false;
+    constexpr qint64 kPage = 4096;
     loff_t in = offset;
     qint64 left = length;
-    bool kernel = true;
-    while (left > 0) {
+    bool kernel = (offset - to.size()) % kPage == 0;
+    while (kernel && left > 0) {
         const ssize_t n = ::copy_file_range(from.handle(), &in, to.handle(), nullptr, size_t(left), 0);
         if (n <= 0) {
             kernel = false;
