@@ -132,7 +132,7 @@ int childOpen(const QString &appFolder)
         painted, findControl<HistoryListBox>(f, "List1")->count(),
         qPrintable(findControl<QLineEdit>(f, "Text2")->text()));
     std::printf("open: memory before %ld MiB, peak %ld MiB\n", before / 1024, peakKiB() / 1024);
-    if (f->List1->count() == 0) {
+    if (findControl<HistoryListBox>(f, "List1")->count() == 0) {
         std::fprintf(stderr, "history_bench: the history list is empty\n");
         return 1;
     }
