@@ -4,9 +4,11 @@
 //   open: the history button's work from the click to the filled, painted window,
 //         with the process's peak memory (a fresh process)
 //   delete one: "１件削除" on row 0 (mark, compaction, refill), and the mark and
-//         compaction alone, beside cp and cp + sync of the same file
+//         compaction alone, each beside cp + sync of the same file in this run
+// It fails (exit 1) when a step failed or measured nothing.
 // Usage: history_bench [count] [folder for the temporary store]
-//        history_bench --open|--delete <application folder>   one step on a kept store
+//        history_bench --open <application folder>   one step on a kept store
+//        history_bench --delete <application folder> <cp + sync ms>
 // With HISTORY_BENCH_KEEP=1 in the environment the application folder is kept.
 #include "common/AppState.h"
 #include "common/Forms.h"
@@ -28,10 +30,12 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 using namespace kestra;
 using kestra::test::findControl;
@@ -128,10 +132,14 @@ int childOpen(const QString &appFolder)
         painted, findControl<HistoryListBox>(f, "List1")->count(),
         qPrintable(findControl<QLineEdit>(f, "Text2")->text()));
     std::printf("open: memory before %ld MiB, peak %ld MiB\n", before / 1024, peakKiB() / 1024);
+    if (findControl<HistoryListBox>(f, "List1")->count() == 0) {
+        std::fprintf(stderr, "history_bench: the history list is empty\n");
+        return 1;
+    }
     return 0;
 }
 
-int childDelete(const QString &appFolder)
+int childDelete(const QString &appFolder, double copySyncMs)
 {
     const QString store = storePath(appFolder);
     YesPrompt prompts;
@@ -139,25 +147,44 @@ int childDelete(const QString &appFolder)
     openHistoryWindow(1);
     TyakuForm *f = loadedForm<TyakuForm>();
     const int before = findControl<HistoryListBox>(f, "List1")->count();
+    if (before < 2) {
+        std::fprintf(stderr, "history_bench: the history list is empty\n");
+        return 1;
+    }
     findControl<HistoryListBox>(f, "List1")->item(0)->setSelected(true);
     f->ShowSelectedMail();
     QElapsedTimer t;
     t.start();
     findControl<QPushButton>(f, "Command1")->click();
     const double whole = ms(t);
-    std::printf("delete one (row 0, mark + compaction + refill): %.0f ms; lines %d -> %d\n", whole, before,
-        findControl<HistoryListBox>(f, "List1")->count());
+    std::printf("delete one mail (row 0, mark + compaction + refill): %.0f ms; lines %d -> %d; cp + sync: %.0f ms "
+                "(%.2fx)\n",
+                whole, before, findControl<HistoryListBox>(f, "List1")->count(), copySyncMs, whole / copySyncMs);
+    if (findControl<HistoryListBox>(f, "List1")->count() != before - 1) {
+        std::fprintf(stderr, "history_bench: the mail was not deleted\n");
+        return 1;
+    }
 
+    // The store the delete replaced is freed in the background; a second
+    // delete at once would share the disk and a core with that.
+    QThread::msleep(1000);
     t.restart();
     if (Status s = markRecord(store, MailRecord::kLength, 1); !s)
         return 1;
     const double mark = ms(t);
     if (Status s = CompactStore(store, historyTempPath(1), MailRecord::kLength); !s)
         return 1;
-    std::printf("mark + compaction alone: %.0f ms (mark %.0f ms)\n", ms(t), mark);
+    const double compaction = ms(t);
+    std::printf("mark + compaction alone: %.0f ms (mark %.0f ms); cp + sync: %.0f ms (%.2fx)\n", compaction, mark,
+                copySyncMs, compaction / copySyncMs);
+    if (QFile(store).size() != qint64(before - 2) * MailRecord::kLength) {
+        std::fprintf(stderr, "history_bench: the compaction did not drop the record\n");
+        return 1;
+    }
     return 0;
 }
 
+// Runs `program` and gives its wall time; a failed run makes the bench fail.
 double runTimed(const QString &program, const QStringList &args)
 {
     QElapsedTimer t;
@@ -166,7 +193,12 @@ double runTimed(const QString &program, const QStringList &args)
     p.setProcessChannelMode(QProcess::ForwardedChannels);
     p.start(program, args);
     p.waitForFinished(-1);
-    return ms(t);
+    const double took = ms(t);
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        std::fprintf(stderr, "history_bench: %s %s failed\n", qPrintable(program), qPrintable(args.join(u' ')));
+        std::exit(1);
+    }
+    return took;
 }
 
 } // namespace
@@ -178,10 +210,14 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.size() > 2 && args.at(1) == QLatin1String("--open"))
         return childOpen(args.at(2));
-    if (args.size() > 2 && args.at(1) == QLatin1String("--delete"))
-        return childDelete(args.at(2));
+    if (args.size() > 3 && args.at(1) == QLatin1String("--delete"))
+        return childDelete(args.at(2), args.at(3).toDouble());
 
     const int count = args.size() > 1 ? args.at(1).toInt() : int(kMaxRecords);
+    if (count < 3 || count > kMaxRecords) {
+        std::fprintf(stderr, "history_bench: the count is 3 to %lld\n", kMaxRecords);
+        return 1;
+    }
     QTemporaryDir dir(args.size() > 2 ? args.at(2) + QStringLiteral("/history-bench-XXXXXX") : QString());
     dir.setAutoRemove(qEnvironmentVariableIsEmpty("HISTORY_BENCH_KEEP"));
     if (!dir.autoRemove())
@@ -206,10 +242,11 @@ int main(int argc, char *argv[])
 
     const QString copy = quoted.chopped(1) + QStringLiteral(".copy'");
     std::printf("cp: %.0f ms\n", runTimed(sh, {QStringLiteral("-c"), QStringLiteral("cp %1 %2").arg(quoted, copy)}));
-    std::printf("cp + sync: %.0f ms\n",
-                runTimed(sh, {QStringLiteral("-c"), QStringLiteral("rm -f %2; cp %1 %2 && sync %2").arg(quoted, copy)}));
+    const double copySync =
+        runTimed(sh, {QStringLiteral("-c"), QStringLiteral("rm -f %2; cp %1 %2 && sync %2").arg(quoted, copy)});
+    std::printf("cp + sync: %.0f ms\n", copySync);
     QFile::remove(store + QStringLiteral(".copy"));
     std::fflush(stdout);
-    runTimed(self, {QStringLiteral("--delete"), dir.path()});
+    runTimed(self, {QStringLiteral("--delete"), dir.path(), QString::number(copySync)});
     return 0;
 }

@@ -7,7 +7,9 @@
 //          with the index's memory
 //   keys: the search after each key while typing some words, as the window
 //         runs it (a longer text only narrows the previous hits), and each text
-//         searched afresh over every record; slowest and median per key
+//         searched afresh over every record; the slowest key beside the same
+//         text searched afresh, and the medians
+// It fails (exit 1) when it measured nothing: no records indexed, no hits.
 // Usage: search_bench [count per store] [folder for the temporary stores]
 #include "history/MailSearch.h"
 #include "storage/Records.h"
@@ -122,6 +124,13 @@ struct KeyFigures {
     double median = 0;
 };
 
+// A bench that measured nothing says so and fails.
+int fail(const char *why)
+{
+    std::fprintf(stderr, "search_bench: %s\n", why);
+    return 1;
+}
+
 KeyFigures figures(QList<double> times)
 {
     std::sort(times.begin(), times.end());
@@ -134,8 +143,13 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 32767;
+    if (count < 1 || count > 32767)
+        return fail("the count per store is 1 to 32767");
     QTemporaryDir dir(argc > 2 ? QString::fromLocal8Bit(argv[2]) + QStringLiteral("/search_bench-XXXXXX")
                                : QString());
+    dir.setAutoRemove(qEnvironmentVariableIsEmpty("SEARCH_BENCH_KEEP"));
+    if (!dir.autoRemove())
+        std::printf("kept: %s\n", qPrintable(dir.path()));
     const QString received = dir.filePath(QStringLiteral("kstdata2.data"));
     const QString sent = dir.filePath(QStringLiteral("kstdata5.data"));
     QRandomGenerator rng(17);
@@ -149,22 +163,31 @@ int main(int argc, char **argv)
     qint64 bytes = 0;
     for (const QString &path : {received, sent}) {
         QFile f(path);
-        f.open(QIODevice::ReadOnly);
+        if (!f.open(QIODevice::ReadOnly))
+            return fail("cannot read the stores");
         QByteArray buffer(1 << 20, Qt::Uninitialized);
         for (qint64 n; (n = f.read(buffer.data(), buffer.size())) > 0;)
             bytes += n;
     }
-    std::printf("read: both files once, %.0f MB: %.0f ms\n", double(bytes) / 1e6, ms(t));
+    const double readMs = ms(t);
+    if (bytes != QFile(received).size() + QFile(sent).size())
+        return fail("the stores were not read whole");
+    std::printf("read: both files once, %.0f MB: %.0f ms\n", double(bytes) / 1e6, readMs);
 
     const long before = currentKiB();
     t.restart();
     const double buildCpu = cpuMs();
     Result<std::shared_ptr<const MailSearchIndex>> built = MailSearchIndex::build(received, sent);
     if (!built)
-        qFatal("%s", qPrintable(built.error().message()));
+        return fail(qPrintable(built.error().message()));
+    const double buildMs = ms(t);
     const MailSearchIndex &index = *built.value();
-    std::printf("index: %d records read and folded: %.0f ms (CPU %.0f ms), %ld MB in memory\n", index.size(),
-                ms(t), cpuMs() - buildCpu, (currentKiB() - before) / 1024);
+    std::printf("index: %d records read and folded: %.0f ms (CPU %.0f ms), %ld MB in memory (folded texts %.0f MB); "
+                "reading both files: %.0f ms\n",
+                index.size(), buildMs, cpuMs() - buildCpu, (currentKiB() - before) / 1024,
+                double(index.textBytes()) / 1e6, readMs);
+    if (index.size() != 2 * count)
+        return fail("the index does not hold every record");
 
     const QStringList typed = {QStringLiteral("打ち合わせ"), QStringLiteral("kestra"), QStringLiteral("ﾊﾟｿｺﾝ"),
                                QStringLiteral("user1234@example"), QStringLiteral("invoice below"),
@@ -172,6 +195,8 @@ int main(int argc, char **argv)
     QList<double> narrowed;
     QList<double> fresh;
     QList<double> narrowedCpu;
+    QStringList texts;
+    qsizetype found = 0;
     for (const QString &text : typed) {
         QStringList shownWords;
         QList<int> shown;
@@ -188,19 +213,27 @@ int main(int argc, char **argv)
             t.restart();
             std::optional<QList<int>> all = index.search(words);
             fresh << ms(t);
-            if (all->size() != hits->size())
-                qFatal("narrowed search differs for %s", qPrintable(words.join(u' ')));
+            texts << words.join(u' ');
+            if (!hits || !all || *all != *hits)
+                return fail(qPrintable(QStringLiteral("narrowed search differs for ") + texts.last()));
             shown = *hits;
             shownWords = words;
         }
         std::printf("  \"%s\": %lld hits\n", qPrintable(text), qlonglong(shown.size()));
+        found += shown.size();
     }
+    if (narrowed.isEmpty() || found == 0)
+        return fail("no search found anything");
+    const qsizetype slowest = std::max_element(narrowed.begin(), narrowed.end()) - narrowed.begin();
     const KeyFigures a = figures(narrowed);
     const KeyFigures b = figures(fresh);
     const KeyFigures c = figures(narrowedCpu);
-    std::printf("keys: %lld keystrokes, as typed: slowest %.1f ms, median %.1f ms\n",
-                qlonglong(narrowed.size()), a.slowest, a.median);
-    std::printf("keys: as typed, CPU time: slowest %.1f ms, median %.1f ms\n", c.slowest, c.median);
-    std::printf("keys: every text over all records: slowest %.1f ms, median %.1f ms\n", b.slowest, b.median);
+    std::printf("keys: %lld keystrokes; slowest as typed %.1f ms (CPU %.1f ms) at \"%s\"; the same search from "
+                "scratch: %.1f ms\n",
+                qlonglong(narrowed.size()), a.slowest, narrowedCpu.at(slowest), qPrintable(texts.at(slowest)),
+                fresh.at(slowest));
+    std::printf("keys: as typed, median %.1f ms (CPU: slowest %.1f ms, median %.1f ms)\n", a.median, c.slowest,
+                c.median);
+    std::printf("keys: every text from scratch: slowest %.1f ms, median %.1f ms\n", b.slowest, b.median);
     return 0;
 }

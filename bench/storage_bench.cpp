@@ -28,6 +28,10 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? QByteArray(argv[1]).toInt() : int(kMaxRecords);
+    if (count < 2 || count > kMaxRecords) {
+        std::fprintf(stderr, "storage_bench: the count is 2 to %lld\n", kMaxRecords);
+        return 1;
+    }
     QTemporaryDir dir(argc > 2 ? QString::fromLocal8Bit(argv[2]) + QStringLiteral("/bench-XXXXXX") : QString());
     const QString store = dir.path() + QStringLiteral("/kstdata2.data");
     const QString temp = dir.path() + QStringLiteral("/KSTDATA2.TMP");
@@ -79,8 +83,7 @@ int main(int argc, char *argv[])
     if (!markRecord(store, MailRecord::kLength, count / 2) || !CompactStore(store, temp, MailRecord::kLength))
         return 5;
     const double compact = seconds(t);
-    std::printf("compaction after marking one record: %.3f s\n", compact);
-    std::printf("cp + sync of the same file: %.3f s\n", copy);
-    std::printf("compaction / copy: %.2fx\n", compact / copy);
+    std::printf("compaction after marking one record: %.3f s; cp + sync of the same file: %.3f s (%.2fx)\n",
+                compact, copy, compact / copy);
     return QFile(store).size() == qint64(count - 1) * MailRecord::kLength ? 0 : 6;
 }

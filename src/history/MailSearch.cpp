@@ -9,6 +9,14 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kestra {
 
@@ -34,8 +42,317 @@ bool takesSemiVoicedMark(char16_t c)
     return c >= u'ハ' && c <= u'ホ' && (c - u'ハ') % 3 == 0;
 }
 
-constexpr char kSeparator = '\n';     // between the fields of one record
-constexpr char16_t kRecordEnd = u'\0'; // after each record
+constexpr char kSeparator = '\n'; // between the fields of one record
+constexpr char kRecordEnd = '\0'; // after each record
+
+// The fold of each unit on its own; the voiced marks, which depend on the
+// unit before them, map to themselves and are joined by foldInto.
+using FoldTable = std::array<char16_t, 65536>;
+
+bool isVoicedMark(char16_t c)
+{
+    return c == 0xFF9E || c == 0xFF9F || c == 0x309B || c == 0x309C;
+}
+
+const FoldTable &foldTable()
+{
+    static const std::unique_ptr<const FoldTable> table = [] {
+        auto t = std::make_unique<FoldTable>();
+        for (int u = 0; u < 65536; ++u) {
+            char16_t c = char16_t(u);
+            if (c < 0x80) {
+                if (c >= u'A' && c <= u'Z')
+                    c = char16_t(c + 32);
+            } else if (c >= 0xFF01 && c <= 0xFF5E) {
+                c = char16_t(c - 0xFF01 + 0x21);
+                if (c >= u'A' && c <= u'Z')
+                    c = char16_t(c + 32);
+            } else if (c == 0x3000) {
+                c = u' ';
+            } else if (c >= 0xFF61 && c <= 0xFF65) {
+                c = kHalfSigns[c - 0xFF61];
+            } else if (c >= 0xFF66 && c <= 0xFF9D) {
+                c = kHalfKana[c - 0xFF66];
+            } else if (isVoicedMark(c)) {
+                // joined or replaced in foldInto
+            } else if (c < 0x250) {
+                c = QChar(c).toCaseFolded().unicode(); // accented Latin letters
+            }
+            (*t)[size_t(u)] = c;
+        }
+        return std::unique_ptr<const FoldTable>(std::move(t));
+    }();
+    return *table;
+}
+
+// Folds `n` units of `in` into `out` (which may be `in` itself) and gives how
+// many it wrote; never more than `n`.
+qsizetype foldInto(const char16_t *in, qsizetype n, char16_t *out)
+{
+    const FoldTable &table = foldTable();
+    qsizetype w = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        char16_t c = table[in[i]];
+        if (isVoicedMark(c)) [[unlikely]] {
+            // A voiced mark after a kana that takes it joins it (ｶﾞ = ガ).
+            const bool voiced = c == 0xFF9E || c == 0x309B;
+            if (w > 0) {
+                const char16_t prev = out[w - 1];
+                if (voiced && takesVoicedMark(prev)) {
+                    out[w - 1] = prev == u'ウ' ? u'ヴ' : char16_t(prev + 1);
+                    continue;
+                }
+                if (!voiced && takesSemiVoicedMark(prev)) {
+                    out[w - 1] = char16_t(prev + 2);
+                    continue;
+                }
+            }
+            c = voiced ? u'゛' : u'゜';
+        }
+        out[w++] = c;
+    }
+    return w;
+}
+
+// `bytes` without the blanks at either end.
+QByteArrayView trimmedBlanks(QByteArrayView bytes)
+{
+    // A record's body is mostly padding: eight bytes at a time from the end.
+    constexpr quint64 kBlanks = 0x2020202020202020ULL;
+    qsizetype end = bytes.size();
+    while (end >= 8) {
+        quint64 word;
+        std::memcpy(&word, bytes.data() + end - 8, 8);
+        if (word != kBlanks)
+            break;
+        end -= 8;
+    }
+    while (end > 0 && bytes[end - 1] == ' ')
+        --end;
+    qsizetype begin = 0;
+    while (begin < end && bytes[begin] == ' ')
+        ++begin;
+    return bytes.sliced(begin, end - begin);
+}
+
+// The search code: folded text as bytes, so that a search compares bytes and
+// an index takes about as much memory as the stores' own text. A unit below
+// 0x80 is its own byte; each character code page 932 has takes two bytes (a
+// lead 0x80..0xEF and a byte 0x80..0xFF); any other unit takes three (a lead
+// 0xF0..0xF3 and two bytes 0x80..0xFF). A byte below 0x80 is therefore always
+// a character of its own, and a match whose first byte is 0x80 or above must
+// be checked to start a character.
+constexpr int kTwoByteCodes = (0xF0 - 0x80) * 0x80;
+using CodeTable = std::array<quint16, 65536>; // code index + 1 of a unit, 0 when it takes three bytes
+
+const CodeTable &codeTable()
+{
+    static const std::unique_ptr<const CodeTable> table = [] {
+        auto t = std::make_unique<CodeTable>();
+        t->fill(0);
+        int next = 0;
+        const auto add = [&](QStringView s) {
+            if (s.size() == 1 && s[0].unicode() >= 0x80 && (*t)[s[0].unicode()] == 0 && next < kTwoByteCodes)
+                (*t)[s[0].unicode()] = quint16(++next);
+        };
+        for (int lead = 0x81; lead <= 0xFC; ++lead) {
+            if (!cp932::isLeadByte(uchar(lead)))
+                continue;
+            for (int trail = 0x40; trail <= 0xFC; ++trail) {
+                const char pair[2] = {char(lead), char(trail)};
+                add(cp932::decode(QByteArrayView(pair, 2)));
+            }
+        }
+        for (int b = 0xA1; b <= 0xDF; ++b) {
+            const char single = char(b);
+            add(cp932::decode(QByteArrayView(&single, 1)));
+        }
+        return std::unique_ptr<const CodeTable>(std::move(t));
+    }();
+    return *table;
+}
+
+// Writes the code of `u` at `o`; gives the end of what it wrote.
+inline char *putCode(char *o, char16_t u, const CodeTable &table)
+{
+    if (u < 0x80) {
+        *o++ = char(u);
+    } else if (const unsigned k = table[u]) {
+        *o++ = char(0x80 + ((k - 1) >> 7));
+        *o++ = char(0x80 | ((k - 1) & 0x7F));
+    } else {
+        *o++ = char(0xF0 + (u >> 14));
+        *o++ = char(0x80 | ((u >> 7) & 0x7F));
+        *o++ = char(0x80 | (u & 0x7F));
+    }
+    return o;
+}
+
+inline qsizetype codeLength(uchar lead)
+{
+    return lead < 0x80 ? 1 : lead < 0xF0 ? 2 : 3;
+}
+
+QByteArray codeOf(QStringView folded)
+{
+    const CodeTable &table = codeTable();
+    QByteArray out(folded.size() * 3, Qt::Uninitialized);
+    char *o = out.data();
+    for (QChar c : folded)
+        o = putCode(o, c.unicode(), table);
+    out.truncate(o - out.constData());
+    return out;
+}
+
+// Code page 932 bytes straight to folded units, for the bodies: one pass
+// instead of decoding, folding and coding in turn. Built from cp932::decode
+// and the fold table, so that it gives the very units they give.
+struct BodyTables {
+    std::array<char16_t, 256> single{}; // the folded unit of a byte that is a character by itself
+    std::array<char16_t, 65536> pair{}; // lead << 8 | next byte: the folded unit of the pair; 0 when
+                                        // the next byte cannot follow (the lead alone is U+FFFD)
+};
+
+const BodyTables &bodyTables()
+{
+    static const std::unique_ptr<const BodyTables> tables = [] {
+        auto t = std::make_unique<BodyTables>();
+        const FoldTable &fold = foldTable();
+        for (int b = 0; b < 256; ++b) {
+            const char byte = char(b);
+            const QString unit = cp932::decode(QByteArrayView(&byte, 1));
+            t->single[size_t(b)] = fold[unit.isEmpty() ? 0xFFFD : unit[0].unicode()];
+            if (!cp932::isLeadByte(uchar(b)))
+                continue;
+            for (int next = 0; next < 256; ++next) {
+                const char pair[2] = {byte, char(next)};
+                const QString c = cp932::decode(QByteArrayView(pair, 2));
+                if (c.size() == 1)
+                    t->pair[size_t(b << 8 | next)] = fold[c[0].unicode()];
+            }
+        }
+        return std::unique_ptr<const BodyTables>(std::move(t));
+    }();
+    return *tables;
+}
+
+// Codes the folded text of the code page 932 `bytes` at `o`, which has room
+// for three bytes per byte; gives the end of what it wrote.
+char *putFoldedCp932(QByteArrayView bytes, char *o)
+{
+    const BodyTables &t = bodyTables();
+    const CodeTable &codes = codeTable();
+    const auto *p = reinterpret_cast<const uchar *>(bytes.data());
+    const qsizetype n = bytes.size();
+    char *prevAt = nullptr; // where the code of the unit before starts
+    char16_t prev = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const uchar b = p[i];
+        char16_t u;
+        if (b < 0x80) {
+            prev = t.single[b];
+            prevAt = o;
+            *o++ = char(prev);
+            continue;
+        }
+        if (cp932::isLeadByte(b)) {
+            if (i + 1 >= n) {
+                u = u' '; // a cut double-byte character
+            } else if (const char16_t c = t.pair[size_t(b << 8 | p[i + 1])]) {
+                u = c;
+                ++i;
+            } else {
+                u = 0xFFFD;
+            }
+        } else {
+            u = t.single[b];
+        }
+        if (isVoicedMark(u)) [[unlikely]] {
+            // Joined to the kana before as foldInto joins it.
+            const bool voiced = u == 0xFF9E || u == 0x309B;
+            if (prevAt && voiced && takesVoicedMark(prev)) {
+                u = prev == u'ウ' ? u'ヴ' : char16_t(prev + 1);
+                o = prevAt;
+            } else if (prevAt && !voiced && takesSemiVoicedMark(prev)) {
+                u = char16_t(prev + 2);
+                o = prevAt;
+            } else {
+                u = voiced ? u'゛' : u'゜';
+            }
+        }
+        prev = u;
+        prevAt = o;
+        o = putCode(o, u, codes);
+    }
+    return o;
+}
+
+// True when byte `at` starts a character. `cursor` is a known start at or
+// before `at`; it is moved to the first start at or after `at`, so the checks
+// of increasing positions in one field walk it once.
+bool startsCharacter(const char *text, qsizetype &cursor, qsizetype at)
+{
+    qsizetype c = cursor;
+    // A byte below 0x80 is a whole character: the one after it starts one.
+    for (qsizetype q = at - 1; q >= c; --q) {
+        if (uchar(text[q]) < 0x80) {
+            c = q + 1;
+            break;
+        }
+    }
+    while (c < at)
+        c += codeLength(uchar(text[c]));
+    cursor = c;
+    return c == at;
+}
+
+// First occurrence of `word` in text[0, length), or nullptr.
+const char *findBytes(const char *text, qsizetype length, const QByteArray &word)
+{
+    const qsizetype m = word.size();
+    const char *w = word.constData();
+    if (m == 1)
+        return static_cast<const char *>(std::memchr(text, w[0], size_t(length)));
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Sixteen places at a time: where the first byte and the last byte of the
+    // word both stand, the bytes between are compared. Unlike a search led by
+    // one byte, this stays fast when that byte is common (the lead byte of
+    // every kana, say).
+    const __m128i first = _mm_set1_epi8(w[0]);
+    const __m128i last = _mm_set1_epi8(w[m - 1]);
+    for (; i + 16 + m - 1 <= length; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i + m - 1));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+        while (mask) {
+            const int bit = __builtin_ctz(mask);
+            if (std::memcmp(text + i + bit + 1, w + 1, size_t(m - 2)) == 0)
+                return text + i + bit;
+            mask &= mask - 1;
+        }
+    }
+#endif
+    const auto found = std::search(text + i, text + length, std::boyer_moore_horspool_searcher(w, w + m));
+    return found == text + length ? nullptr : found;
+}
+
+// Where `word` occurs as whole characters in text[from, to), or -1.
+qsizetype findCode(const char *text, qsizetype from, qsizetype to, const QByteArray &word)
+{
+    const bool check = uchar(word.front()) >= 0x80;
+    qsizetype cursor = from;
+    while (to - from >= word.size()) {
+        const char *hit = findBytes(text + from, to - from, word);
+        if (!hit)
+            return -1;
+        const qsizetype at = hit - text;
+        if (!check || startsCharacter(text, cursor, at))
+            return at;
+        from = at + 1;
+    }
+    return -1;
+}
 
 } // namespace
 
@@ -44,43 +361,7 @@ QString foldForSearch(QStringView text)
     QString out;
     out.resize(text.size());
     char16_t *o = reinterpret_cast<char16_t *>(out.data());
-    qsizetype n = 0;
-    for (QChar qc : text) {
-        char16_t c = qc.unicode();
-        if (c < 0x80) {
-            if (c >= u'A' && c <= u'Z')
-                c = char16_t(c + 32);
-        } else if (c >= 0xFF01 && c <= 0xFF5E) {
-            c = char16_t(c - 0xFF01 + 0x21);
-            if (c >= u'A' && c <= u'Z')
-                c = char16_t(c + 32);
-        } else if (c == 0x3000) {
-            c = u' ';
-        } else if (c >= 0xFF61 && c <= 0xFF65) {
-            c = kHalfSigns[c - 0xFF61];
-        } else if (c >= 0xFF66 && c <= 0xFF9D) {
-            c = kHalfKana[c - 0xFF66];
-        } else if (c == 0xFF9E || c == 0xFF9F || c == 0x309B || c == 0x309C) {
-            // A voiced mark after a kana that takes it joins it (ｶﾞ = ガ).
-            const bool voiced = c == 0xFF9E || c == 0x309B;
-            if (n > 0) {
-                const char16_t prev = o[n - 1];
-                if (voiced && takesVoicedMark(prev)) {
-                    o[n - 1] = prev == u'ウ' ? u'ヴ' : char16_t(prev + 1);
-                    continue;
-                }
-                if (!voiced && takesSemiVoicedMark(prev)) {
-                    o[n - 1] = char16_t(prev + 2);
-                    continue;
-                }
-            }
-            c = voiced ? u'゛' : u'゜';
-        } else if (c < 0x250) {
-            c = qc.toCaseFolded().unicode(); // accented Latin letters
-        }
-        o[n++] = c;
-    }
-    out.truncate(n);
+    out.truncate(foldInto(reinterpret_cast<const char16_t *>(text.utf16()), text.size(), o));
     return out;
 }
 
@@ -126,7 +407,32 @@ Result<std::shared_ptr<const MailSearchIndex>> MailSearchIndex::build(const QStr
     auto index = std::make_shared<MailSearchIndex>();
     index->m_paths[0] = receivedPath;
     index->m_paths[1] = sentPath;
-    constexpr int kBlock = 64; // records per read
+    const CodeTable &table = codeTable();
+    // One record's folded text and its code, reused from record to record.
+    std::vector<char16_t> folded;
+    std::vector<char> coded;
+    // Codes the first `n` units of `folded` and `end` onto the text.
+    const auto appendFolded = [&](qsizetype n, char end) {
+        coded.resize(size_t(n) * 3 + 1);
+        char *o = coded.data();
+        for (qsizetype i = 0; i < n; ++i)
+            o = putCode(o, folded[size_t(i)], table);
+        *o++ = end;
+        index->m_text.append(coded.data(), o - coded.data());
+    };
+    const auto append = [&](QStringView text, char end) {
+        folded.resize(size_t(text.size()));
+        appendFolded(foldInto(reinterpret_cast<const char16_t *>(text.utf16()), text.size(), folded.data()), end);
+    };
+    // The body goes from its bytes to the text in one pass, with no text of its own.
+    const auto appendBody = [&](QByteArrayView body) {
+        coded.resize(size_t(body.size()) * 3 + 1);
+        char *o = putFoldedCp932(body, coded.data());
+        *o++ = kRecordEnd;
+        index->m_text.append(coded.data(), o - coded.data());
+    };
+    constexpr int kBlock = 256; // records per read
+    QByteArray block(qsizetype(kBlock) * MailRecord::kLength, Qt::Uninitialized);
     for (int s = 0; s < 2; ++s) {
         const qint16 mode = qint16(s + 1);
         // The stamp is taken first: a change during the read makes the index stale at once.
@@ -134,17 +440,22 @@ Result<std::shared_ptr<const MailSearchIndex>> MailSearchIndex::build(const QStr
         QFile file(index->m_paths[s]);
         if (!file.exists())
             continue;
-        if (!file.open(QIODevice::ReadOnly))
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
             return Error::fileOperation(file.fileName(), file.errorString());
         qint32 number = 0;
-        QByteArray block;
         for (;;) {
             if (cancelled && cancelled())
                 return Error::fileOperation(file.fileName(), QStringLiteral("中止しました"));
-            block = file.read(qint64(kBlock) * MailRecord::kLength);
-            if (block.isEmpty() && file.error() != QFileDevice::NoError)
-                return Error::fileOperation(file.fileName(), file.errorString());
-            const qsizetype records = block.size() / MailRecord::kLength;
+            qint64 got = 0;
+            while (got < block.size()) {
+                const qint64 n = file.read(block.data() + got, block.size() - got);
+                if (n < 0)
+                    return Error::fileOperation(file.fileName(), file.errorString());
+                if (n == 0)
+                    break;
+                got += n;
+            }
+            const qsizetype records = qsizetype(got / MailRecord::kLength);
             for (qsizetype r = 0; r < records && number < 32767; ++r) {
                 const QByteArrayView bytes =
                     QByteArrayView(block).sliced(r * MailRecord::kLength, MailRecord::kLength);
@@ -162,21 +473,15 @@ Result<std::shared_ptr<const MailSearchIndex>> MailSearchIndex::build(const QStr
                 e.subject = f.subject;
                 // Blanks never end a double-byte character, so the body's
                 // padding is cut off before decoding.
-                QByteArrayView body = bytes.sliced(MailRecord::kHeadersLength, MailRecord::kBodyWidth);
-                while (!body.isEmpty() && body.back() == ' ')
-                    body.chop(1);
-                while (!body.isEmpty() && body.front() == ' ')
-                    body = body.sliced(1);
+                const QByteArrayView body =
+                    trimmedBlanks(bytes.sliced(MailRecord::kHeadersLength, MailRecord::kBodyWidth));
                 index->m_starts.push_back(index->m_text.size());
-                index->m_text += foldForSearch(e.address);
-                index->m_text += QLatin1Char(kSeparator);
-                index->m_text += foldForSearch(e.subject);
-                index->m_text += QLatin1Char(kSeparator);
-                index->m_text += foldForSearch(cp932::decode(body));
-                index->m_text += QChar(kRecordEnd);
+                append(e.address, kSeparator);
+                append(e.subject, kSeparator);
+                appendBody(body);
                 index->m_entries.push_back(std::move(e));
             }
-            if (block.size() < qint64(kBlock) * MailRecord::kLength || number >= 32767)
+            if (got < block.size() || number >= 32767)
                 break; // a torn last record is not a record
         }
     }
@@ -185,17 +490,12 @@ Result<std::shared_ptr<const MailSearchIndex>> MailSearchIndex::build(const QStr
     return std::shared_ptr<const MailSearchIndex>(std::move(index));
 }
 
-QStringView MailSearchIndex::textOf(int index) const
+bool MailSearchIndex::holdsAll(int index, const std::vector<QByteArray> &words, const QByteArray *skip) const
 {
     const qsizetype from = m_starts[size_t(index)];
-    return QStringView(m_text).sliced(from, m_starts[size_t(index) + 1] - from);
-}
-
-bool MailSearchIndex::holdsAll(int index, const QStringList &words, const QString *skip) const
-{
-    const QStringView text = textOf(index);
-    for (const QString &w : words) {
-        if (&w != skip && !text.contains(w))
+    const qsizetype to = m_starts[size_t(index) + 1];
+    for (const QByteArray &w : words) {
+        if (&w != skip && findCode(m_text.constData(), from, to, w) < 0)
             return false;
     }
     return true;
@@ -205,46 +505,65 @@ std::optional<QList<int>> MailSearchIndex::search(const QStringList &words, cons
                                                   const std::function<bool()> &cancelled) const
 {
     QList<int> hits;
+    std::vector<QByteArray> codes;
+    for (const QString &w : words) {
+        if (!w.isEmpty()) // an empty word is in every text
+            codes.push_back(codeOf(w));
+    }
     if (words.isEmpty())
         return hits;
-    if (within) {
-        for (qsizetype i = 0; i < within->size(); ++i) {
+    if (within || codes.empty()) {
+        const qsizetype n = within ? within->size() : size();
+        for (qsizetype i = 0; i < n; ++i) {
             if ((i & 255) == 0 && cancelled && cancelled())
                 return std::nullopt;
-            if (holdsAll(within->at(i), words, nullptr))
-                hits << within->at(i);
+            const int entry = within ? within->at(i) : int(i);
+            if (holdsAll(entry, codes, nullptr))
+                hits << entry;
         }
         return hits;
     }
     // One pass over the whole text for the longest word; the others are
     // looked for only in the records it hits.
-    const QString &scan = *std::max_element(words.begin(), words.end(),
-                                            [](const QString &a, const QString &b) { return a.size() < b.size(); });
-    // The scan looks for one character of the word with the vectorised
-    // single-character search and compares the word only where it occurs: the
-    // character with the highest code, since kanji and kana are rarer than
-    // Latin letters and letters rarer than digits and signs.
-    const QStringView all(m_text);
-    const qsizetype key = std::max_element(scan.begin(), scan.end()) - scan.begin();
-    const QChar keyChar = scan.at(key);
-    qsizetype from = 0; // where the word may start
+    const QByteArray &scan = *std::max_element(codes.begin(), codes.end(),
+                                               [](const QByteArray &a, const QByteArray &b) { return a.size() < b.size(); });
+    const bool check = uchar(scan.front()) >= 0x80;
+    const char *text = m_text.constData();
+    const qsizetype end = m_text.size();
+    // The text is searched a stretch at a time so that a stop is noticed soon.
+    constexpr qsizetype kStretch = 8 << 20;
+    qsizetype from = 0;
+    qsizetype cursor = 0; // a character start in the record last hit (for `check`)
+    int cursorEntry = -1;
     int checks = 0;
-    while (from + scan.size() <= all.size()) {
+    while (end - from >= scan.size()) {
         if ((checks++ & 255) == 0 && cancelled && cancelled())
             return std::nullopt;
-        const qsizetype at = all.indexOf(keyChar, from + key);
-        if (at < 0)
-            break;
-        const qsizetype start = at - key;
-        if (all.sliced(start).startsWith(scan)) {
-            const auto next = std::upper_bound(m_starts.begin(), m_starts.end(), start);
-            const int entry = int(next - m_starts.begin()) - 1;
-            if (holdsAll(entry, words, &scan))
-                hits << entry;
-            from = *next;
-        } else {
-            from = start + 1;
+        const qsizetype to = std::min(end, from + kStretch + scan.size() - 1);
+        const char *hit = findBytes(text + from, to - from, scan);
+        if (!hit) {
+            if (to == end)
+                break;
+            from = to - (scan.size() - 1);
+            checks = 0; // ask about a stop before the next stretch
+            continue;
         }
+        const qsizetype at = hit - text;
+        const auto next = std::upper_bound(m_starts.begin(), m_starts.end(), at);
+        const int entry = int(next - m_starts.begin()) - 1;
+        if (check) {
+            if (entry != cursorEntry) {
+                cursor = m_starts[size_t(entry)];
+                cursorEntry = entry;
+            }
+            if (!startsCharacter(text, cursor, at)) {
+                from = at + 1;
+                continue;
+            }
+        }
+        if (holdsAll(entry, codes, &scan))
+            hits << entry;
+        from = *next;
     }
     return hits;
 }

@@ -48,9 +48,11 @@ StoreStamp storeStamp(const QString &path);
 
 // The two mail stores read once and held folded in memory, so a search runs
 // over memory instead of the files. Address, subject and trimmed body of each
-// record lie in one text, record after record; a search scans it once for its
-// rarest-looking (longest) word and checks the others only inside the records
-// that hold it.
+// record lie in one buffer, record after record, in a compact byte code of the
+// folded text (one byte per ASCII character, two for the characters of code
+// page 932). Each record is folded and coded as it is read. A search scans the
+// buffer once for its rarest-looking (longest) word and checks the others only
+// inside the records that hold it.
 class MailSearchIndex
 {
 public:
@@ -71,13 +73,14 @@ public:
     bool isCurrent() const;
     const QString &receivedPath() const { return m_paths[0]; }
     const QString &sentPath() const { return m_paths[1]; }
+    // Bytes the folded texts take.
+    qsizetype textBytes() const { return m_text.size(); }
 
 private:
-    bool holdsAll(int index, const QStringList &words, const QString *skip) const;
-    QStringView textOf(int index) const;
+    bool holdsAll(int index, const std::vector<QByteArray> &words, const QByteArray *skip) const;
 
     std::vector<SearchEntry> m_entries;
-    QString m_text;
+    QByteArray m_text;
     std::vector<qsizetype> m_starts; // m_starts[i]: start of entry i's text; one more at the end
     QString m_paths[2];
     StoreStamp m_stamps[2];

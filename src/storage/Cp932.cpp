@@ -95,33 +95,42 @@ inline quint16 codeOf(char16_t c)
 
 } // namespace
 
-QString decode(QByteArrayView bytes)
+namespace {
+// Decodes into `out`, which has room for `bytes.size()` units; gives the units written.
+qsizetype decodeInto(QByteArrayView bytes, char16_t *out)
 {
     const Tables &t = tables();
-    QString out;
-    out.reserve(bytes.size());
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const qsizetype n = bytes.size();
+    qsizetype w = 0;
     for (qsizetype i = 0; i < n; ++i) {
         const unsigned char b = p[i];
         if (b < 0x80) {
-            out.append(QChar(char16_t(b)));
+            out[w++] = char16_t(b);
         } else if (b >= 0xA1 && b <= 0xDF) {
-            out.append(QChar(char16_t(0xFF61 + (b - 0xA1))));
+            out[w++] = char16_t(0xFF61 + (b - 0xA1));
         } else if (isLeadByte(b)) {
             if (i + 1 >= n) {
-                out.append(QLatin1Char(' ')); // a cut double-byte character
+                out[w++] = u' '; // a cut double-byte character
             } else if (isTrailByte(p[i + 1])) {
                 const char16_t c = t.decodeDouble[(b << 8) | p[i + 1]];
-                out.append(QChar(c ? c : kReplacement));
+                out[w++] = c ? c : kReplacement;
                 ++i;
             } else {
-                out.append(QChar(kReplacement));
+                out[w++] = kReplacement;
             }
         } else {
-            out.append(QChar(kReplacement));
+            out[w++] = kReplacement;
         }
     }
+    return w;
+}
+} // namespace
+
+QString decode(QByteArrayView bytes)
+{
+    QString out(bytes.size(), Qt::Uninitialized);
+    out.truncate(decodeInto(bytes, reinterpret_cast<char16_t *>(out.data())));
     return out;
 }
 

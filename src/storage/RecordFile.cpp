@@ -8,10 +8,12 @@
 
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -28,16 +30,21 @@ const StoreKind favourites{u"Kstdata90.data", u"KSTDATA90.TMP", FavouriteRecord:
 
 namespace {
 // Appends `length` bytes of `from`, starting at `offset`, to `to`. Uses the
-// kernel's file-to-file copy where there is one, else reads and writes.
+// kernel's file-to-file copy where there is one and the bytes keep their place
+// within a page, else reads and writes a mebibyte at a time: records are not a
+// whole number of pages long, so after a dropped record every page of the
+// copy straddles two pages of the store, and there the kernel's copy is slower
+// (about 400 against 270 ms for a full mail store here).
 bool copyRange(QFile &from, qint64 offset, QFile &to, qint64 length, QByteArray &buffer)
 {
 #ifdef Q_OS_LINUX
     if (!to.flush())
         return false;
+    constexpr qint64 kPage = 4096;
     loff_t in = offset;
     qint64 left = length;
-    bool kernel = true;
-    while (left > 0) {
+    bool kernel = (offset - to.size()) % kPage == 0;
+    while (kernel && left > 0) {
         const ssize_t n = ::copy_file_range(from.handle(), &in, to.handle(), nullptr, size_t(left), 0);
         if (n <= 0) {
             kernel = false;
@@ -54,7 +61,7 @@ bool copyRange(QFile &from, qint64 offset, QFile &to, qint64 length, QByteArray 
     if (!to.seek(to.size()))
         return false;
 #endif
-    constexpr qint64 kChunk = 8 << 20;
+    constexpr qint64 kChunk = 1 << 20;
     if (!from.seek(offset))
         return false;
     while (length > 0) {
@@ -66,6 +73,44 @@ bool copyRange(QFile &from, qint64 offset, QFile &to, qint64 length, QByteArray 
     }
     return true;
 }
+
+// Reads `n` bytes at `offset` without moving the file's position: one call
+// where there is pread. Gives the system's reason, or an empty text.
+QString readAt(QFile &file, qint64 offset, char *out, qint64 n)
+{
+#ifdef Q_OS_UNIX
+    qint64 done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(file.handle(), out + done, size_t(n - done), off_t(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return qt_error_string(errno);
+        if (got == 0)
+            return QStringLiteral("レコードの途中でファイルが終わっています");
+        done += got;
+    }
+    return {};
+#else
+    if (!file.seek(offset) || file.read(out, n) != n)
+        return file.errorString();
+    return {};
+#endif
+}
+
+#ifdef Q_OS_UNIX
+// Closes the last descriptor of a replaced store on a thread of its own: the
+// system frees the old file's blocks and cached pages at that close (a fifth
+// of a second for a full mail store here), and nobody need wait for it.
+void releaseInBackground(int fd)
+{
+    try {
+        std::thread([fd] { ::close(fd); }).detach();
+    } catch (const std::system_error &) {
+        ::close(fd);
+    }
+}
+#endif
 } // namespace
 
 int liveOffsetFor(int recordLength)
@@ -374,8 +419,8 @@ Status CompactStore(const QString &dataPath, const QString &tempPath, int record
     QList<Run> runs;
     for (qint64 i = 0; i < records; ++i) {
         char live[2];
-        if (!data.seek(i * recordLength + liveOffset) || data.read(live, 2) != 2)
-            return fail(dataPath, data.errorString());
+        if (const QString e = readAt(data, i * recordLength + liveOffset, live, 2); !e.isEmpty())
+            return fail(dataPath, e);
         if (live[0] == 0 && live[1] == 0)
             continue;
         if (!runs.isEmpty() && runs.last().first + runs.last().count == i)
@@ -405,9 +450,22 @@ Status CompactStore(const QString &dataPath, const QString &tempPath, int record
     if (!hook(CompactionStep::TempSynced, 0))
         return {};
 
+#ifdef Q_OS_UNIX
+    // The old store stays open over the rename, so that freeing it happens at
+    // a later close instead of inside the rename.
+    const int old = ::open(QFile::encodeName(dataPath).constData(), O_RDONLY | O_CLOEXEC);
+#endif
     std::error_code ec;
     std::filesystem::rename(std::filesystem::path(tempPath.toStdU16String()),
                             std::filesystem::path(dataPath.toStdU16String()), ec);
+#ifdef Q_OS_UNIX
+    if (old >= 0) {
+        if (ec)
+            ::close(old);
+        else
+            releaseInBackground(old);
+    }
+#endif
     if (ec) {
         QFile::remove(tempPath);
         return Error::fileOperation(dataPath, QString::fromLocal8Bit(ec.message()));

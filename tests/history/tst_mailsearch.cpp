@@ -5,6 +5,8 @@
 #include "common/AppState.h"
 #include "history/MailSearch.h"
 #include "history/SearchForm.h"
+#include "storage/Cp932.h"
+#include "storage/MailFields.h"
 #include "storage/RecordFile.h"
 #include "support/FindControl.h"
 
@@ -144,6 +146,93 @@ private slots:
             std::optional<QList<int>> narrowed = index.value()->search(words, &*wide);
             QCOMPARE(*narrowed, *found);
         }
+    }
+
+    // The index keeps its texts as bytes in which a character takes one to
+    // three bytes; the bytes of two neighbours can spell a third character. A
+    // search finds a word exactly where the folded text holds it as characters.
+    void byteSearchAgreesWithCharacterSearch()
+    {
+        // Every character of code page 932 rows 0x81..0x84 and 0x88..0x8A
+        // (signs, kana, Greek, Cyrillic, kanji), some half-width kana, and a
+        // character code page 932 has no code for.
+        QStringList characters;
+        for (int lead : {0x81, 0x82, 0x83, 0x84, 0x88, 0x89, 0x8A}) {
+            for (int trail = 0x40; trail <= 0xFC; ++trail) {
+                const char pair[2] = {char(lead), char(trail)};
+                const QString c = cp932::decode(QByteArrayView(pair, 2));
+                if (c.size() == 1 && c != QStringLiteral("\uFFFD") && c != QStringLiteral(" "))
+                    characters << c;
+            }
+        }
+        characters << QStringLiteral("ｶﾞ") << QStringLiteral("ﾊﾟ") << QStringLiteral("ｱ") << QStringLiteral("ä");
+        // Bodies of alternate characters in two orders, Latin words between some.
+        QString forward;
+        QString backward;
+        for (qsizetype i = 0; i < characters.size(); i += 2) {
+            if (forward.size() < 2500)
+                forward += characters.at(i) + (i % 40 == 0 ? QStringLiteral("ab ") : QString());
+            if (backward.size() < 2500)
+                backward += characters.at(characters.size() - 1 - i);
+        }
+        const QList<MailRecord> records = {
+            test::mail(QStringLiteral("一"), QStringLiteral("a@example.jp"), {}, forward),
+            test::mail(QStringLiteral("二"), QStringLiteral("b@example.jp"), {}, backward),
+            test::mail(QStringLiteral("三"), QStringLiteral("c@example.jp"), {}, {}),
+        };
+        QByteArray store = test::storeBytes(records);
+        // The third body as bytes: voiced marks after half-width and
+        // full-width kana and alone, bytes that are no character, a lead
+        // byte before a byte that cannot follow it, and one cut off at the end.
+        const QByteArray raw("\xDE\xB6\xDE\xCA\xDF\x83\x4A\x81\x4A\x83\x45\x81\x4A\x81\x4B AB\x80\xA0\xFD"
+                             "\x85\x20\x85\x40\xEB\x40x\x88");
+        store.replace(2 * MailRecord::kLength + MailRecord::kHeadersLength, raw.size(), raw);
+        test::writeBytes(received(), store);
+        test::writeBytes(sent(), {});
+        Result<std::shared_ptr<const MailSearchIndex>> index = MailSearchIndex::build(received(), sent());
+        QVERIFY(index.ok());
+        QCOMPARE(index.value()->size(), 3);
+        QStringList folded;
+        for (int i = 0; i < 3; ++i) {
+            // As stored: "ä" has no code and is kept as "?".
+            const MailFields f =
+                mailFields(MailRecord::decode(QByteArrayView(store).sliced(i * MailRecord::kLength, MailRecord::kLength)), 1);
+            folded << foldForSearch(f.address + u'\n' + f.subject + u'\n' + f.body);
+        }
+
+        int found = 0;
+        const auto check = [&](const QString &query) {
+            const QStringList words = searchWords(query);
+            QList<int> expected;
+            for (int i = 0; i < 3 && !words.isEmpty(); ++i) {
+                if (std::all_of(words.begin(), words.end(), [&](const QString &w) { return folded.at(i).contains(w); }))
+                    expected << i;
+            }
+            const std::optional<QList<int>> hits = index.value()->search(words);
+            QVERIFY(hits);
+            if (*hits != expected)
+                qWarning() << "query" << query << "found" << *hits << "expected" << expected;
+            QCOMPARE(*hits, expected);
+            found += int(expected.size());
+        };
+        for (qsizetype i = 0; i < characters.size(); ++i) {
+            check(characters.at(i));
+            if (QTest::currentTestFailed())
+                return;
+            // Two characters, both found alone, that do not stand together.
+            check(characters.at(i) + characters.at((i * 7 + 3) % characters.size()));
+            if (QTest::currentTestFailed())
+                return;
+        }
+        // What the bytes of the third body fold to.
+        for (const char16_t *word : {u"゛ガパガヴ゜ ab", u"\uFFFD", u"ab\uFFFD\uFFFD\uFFFD\uFFFD",
+                                    u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD", u"\uFFFD\uFFFDx", u"゛", u"゜", u"x ", u"゛ｶﾞ"})
+            check(QString::fromUtf16(word));
+        QCOMPARE(index.value()->search(searchWords(u"゛ガパガヴ゜"))->size(), 1);
+        // Words of two and more bytes that do occur.
+        check(forward.mid(100, 3));
+        check(backward.mid(7, 2) + u' ' + forward.mid(40, 1));
+        QVERIFY(found > characters.size() / 2);
     }
 
     void staleIndexIsReadAgain()
