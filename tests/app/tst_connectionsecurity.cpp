@@ -376,7 +376,8 @@ private Q_SLOTS:
         const Certificate own = makeCertificate(m_certs.path(), QStringLiteral("own"), QString(), QStringLiteral("IP:127.0.0.1"));
         Proxy proxy(m_box.plainPort(), certificate ? QStringList{QStringLiteral("--cert"), own.cert, QStringLiteral("--key"), own.key}
                                                    : QStringList{QStringLiteral("--strip")});
-        const QString server = QStringLiteral("%1127.0.0.1:%2").arg(certificate ? QStringLiteral("pop3s://") : QString()).arg(proxy.port());
+        const QString server = (certificate ? QStringLiteral("pop3s://") : QString())
+                               + QStringLiteral("127.0.0.1:%1").arg(proxy.port());
         appState().settings.pop3Server = server;
         m_box.put("Subject: one\r\n\r\nbody\r\n");
         ReceiveOptions every;
