@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 
 #include <QFile>
+#include <QHash>
 #include <QSet>
 #include <QSettings>
 
@@ -24,10 +25,34 @@ void LeaveOnServer::begin(MailboxSession &session, const MailboxListing &listing
     if (!m_options.leaveOnServer || count <= 0)
         return;
     m_ids.clear();
-    for (const MailboxEntry &entry : listing.entries)
-        m_ids.append(QString::fromLatin1(entry.uniqueId));
+    // The journal keys each message by its id. Servers may give two messages
+    // the same id: the second and later ones get the occurrence added after
+    // a tab (never part of an id a server lists), so that each is fetched,
+    // kept and expired on its own.
+    QHash<QString, int> occurrences;
+    bool idMissing = false;
+    for (const MailboxEntry &entry : listing.entries) {
+        QString id = QString::fromLatin1(entry.uniqueId);
+        if (id.isEmpty())
+            idMissing = true;
+        else if (const int k = ++occurrences[id]; k > 1)
+            id += u'\t' + QString::number(k);
+        m_ids.append(id);
+    }
     const QString &server = m_server;
     if (!listing.hasUniqueIds) {
+        // A server that listed unique ids before and refuses them now (a
+        // passing fault, or a plain connection tampered with) has kept mail
+        // that this run cannot tell from new mail: nothing is fetched and
+        // nothing deleted.
+        if (uniqueIdServer(m_extraIni) == server) {
+            m_holding = true;
+            m_notice = QStringLiteral("POP3サーバー %1 からメールの識別番号（UIDL）を受け取れなかったため、"
+                                      "受信済みのメールと新しいメールを見分けられません。"
+                                      "今回は受信せず、メールはすべてサーバーに残します。")
+                           .arg(server);
+            return;
+        }
         if (noUidlNoticeServer(m_extraIni) != server) {
             m_notice = QStringLiteral("POP3サーバー %1 はメールの識別番号（UIDL）に対応していないため、"
                                       "メールをサーバーに残せません。受信したメールはこれまでどおりサーバーから削除します。")
@@ -36,10 +61,23 @@ void LeaveOnServer::begin(MailboxSession &session, const MailboxListing &listing
         }
         return;
     }
+    if (uniqueIdServer(m_extraIni) != server)
+        setUniqueIdServer(m_extraIni, server);
+    // A listing with ids for some messages only is as unsure as none.
+    if (idMissing || listing.entries.size() < count) {
+        m_holding = true;
+        m_notice = QStringLiteral("POP3サーバー %1 が一部のメールの識別番号（UIDL）を返さなかったため、"
+                                  "受信済みのメールと新しいメールを見分けられません。"
+                                  "今回は受信せず、メールはすべてサーバーに残します。")
+                       .arg(server);
+        return;
+    }
     // A list that cannot be read would make every kept message be fetched
-    // again: the run receives the old way instead and says why.
+    // again, or deleted as if it were new: the run leaves the mailbox alone
+    // and says why.
     if (Status loaded = m_list.load(m_storePath, m_recordLength); !loaded) {
-        m_notice = QStringLiteral("受信済みメールの一覧を読めないため、今回は受信したメールをサーバーから削除します。\r\n")
+        m_holding = true;
+        m_notice = QStringLiteral("受信済みメールの一覧を読めないため、今回は受信せず、メールはすべてサーバーに残します。\r\n")
             + loaded.error().message();
         return;
     }
@@ -96,6 +134,20 @@ Status LeaveOnServer::commit()
 QString noUidlNoticeServer(const QString &extraIniPath)
 {
     return QSettings(extraIniPath, QSettings::IniFormat).value(QStringLiteral("receive/noUidlServer")).toString();
+}
+
+QString uniqueIdServer(const QString &extraIniPath)
+{
+    return QSettings(extraIniPath, QSettings::IniFormat).value(QStringLiteral("receive/uidlServer")).toString();
+}
+
+void setUniqueIdServer(const QString &extraIniPath, const QString &server)
+{
+    {
+        QSettings ini(extraIniPath, QSettings::IniFormat);
+        ini.setValue(QStringLiteral("receive/uidlServer"), server);
+    }
+    QFile::setPermissions(extraIniPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 void setNoUidlNoticeServer(const QString &extraIniPath, const QString &server)

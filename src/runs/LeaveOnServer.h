@@ -38,8 +38,13 @@ public:
     // from new mail at the next run).
     bool deleteAfterStoring(int n) const { return !m_active || m_ids.value(n - 1).isEmpty(); }
     Status commit();
-    // Non-empty once per server without unique ids while the option is on:
-    // the run falls back to deleting what it stores and says so.
+    // True when the run cannot tell kept mail from new mail (the unique ids
+    // failed on a server that gave them before, a listing lacks ids, or the
+    // fetched list cannot be read): it fetches and deletes nothing.
+    bool holdsEverything() const { return m_holding; }
+    // Non-empty once per server without unique ids while the option is on
+    // (the run falls back to deleting what it stores), and whenever the run
+    // holds everything: what happened, for the user.
     QString notice() const { return m_notice; }
 
 private:
@@ -51,6 +56,7 @@ private:
     QString m_extraIni;
     QStringList m_ids; // by message number - 1
     bool m_active = false;
+    bool m_holding = false;
     int m_fresh = 0; // messages not fetched before this run
     QString m_notice;
 };
@@ -59,5 +65,9 @@ private:
 // [receive] noUidlServer), so that it is shown once.
 QString noUidlNoticeServer(const QString &extraIniPath);
 void setNoUidlNoticeServer(const QString &extraIniPath, const QString &server);
+// The server that last listed unique ids (kestra2.ini, [receive] uidlServer):
+// a later refusal of its ids is a fault, not a server without them.
+QString uniqueIdServer(const QString &extraIniPath);
+void setUniqueIdServer(const QString &extraIniPath, const QString &server);
 
 } // namespace kestra

@@ -225,6 +225,9 @@ bool ReceiveRun::receiveAll(RecordFile &store)
     if (!m_keep.notice().isEmpty())
         notice(ReceiveNotice::Kind::Information, m_keep.notice());
     m_result.unseen = m_keep.newMessages(count);
+    // Kept mail that cannot be told from new mail: the mailbox stays as it is.
+    if (m_keep.holdsEverything())
+        return true;
 
     // 8-16. Each message in server order.
     for (int n = 1; n <= count; ++n) {

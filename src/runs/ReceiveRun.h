@@ -60,7 +60,7 @@ struct ReceiveNotice {
         SplitIncomplete, // "分割されたメールが全て揃っていません"
         StoreError,      // the store cannot take a record; the rest stays on the server
         SyncError,       // the records cannot reach the disk; everything stays on the server
-        Information,     // a word about how the run receives (a server without UIDL)
+        Information,     // a word about how the run receives (no UIDL; all mail left on the server)
     };
     Kind kind;
     QString text;

@@ -153,23 +153,52 @@ Status FetchedUidls::commit(const QString &storePath, int recordLength)
     return writeFileAtomically(m_path, out, true);
 }
 
-Status FetchedUidls::askDeletion(const QByteArray &recordBytes)
+Status FetchedUidls::askDeletion(const QByteArray &recordBytes, qint64 record)
 {
     if (!QFile::exists(m_path))
         return {};
-    // The file as it is, without checking pending lines against the store:
-    // only fetched entries are matched.
+    // The file as it is, without checking pending lines against the store;
+    // the last line of an id is the one that counts.
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly))
         return Error::fileOperation(m_path, file.errorString());
     const QByteArray hash = recordHash(recordBytes);
-    QByteArray marks;
+    QHash<QByteArray, qint64> lookAlikes; // id -> the record it was written as
+    QSet<QByteArray> asked;
     for (const QByteArray &line : file.readAll().split('\n')) {
         const QList<QByteArray> f = line.split(' ');
-        if (f.size() == 5 && (f[0] == "F" || f[0] == "P") && f[4] == hash)
-            marks += "D " + f[1] + " .\n";
+        if (f.size() == 5 && (f[0] == "F" || f[0] == "P")) {
+            if (f[4] == hash)
+                lookAlikes.insert(f[1], f[3].toLongLong());
+            else
+                lookAlikes.remove(f[1]);
+        } else if (f.size() == 3 && f[0] == "D" && f[2] == ".") {
+            asked.insert(f[1]);
+        }
     }
-    return marks.isEmpty() ? Status{} : append(marks);
+    // Mails whose records look alike are told apart by where their records
+    // were written. Records only move towards the start (deletions close the
+    // gaps), so a record now at `record` was written there or further on:
+    // the id chosen is the nearest such one not yet asked for, failing that
+    // the last one not asked for. That is the deleted mail's own id while
+    // the records have not moved, and one of its look-alikes (the same as
+    // far as the store can tell) after they have; either way one deleted
+    // record asks for one message, never for all of its look-alikes.
+    QByteArray chosen;
+    qint64 chosenRecord = -1;
+    for (auto it = lookAlikes.cbegin(); it != lookAlikes.cend(); ++it) {
+        if (asked.contains(it.key()))
+            continue;
+        const qint64 at = it.value();
+        const bool better = chosen.isEmpty()
+            || (at >= record ? chosenRecord < record || at < chosenRecord
+                             : chosenRecord < record && at > chosenRecord);
+        if (better) {
+            chosen = it.key();
+            chosenRecord = at;
+        }
+    }
+    return chosen.isEmpty() ? Status{} : append("D " + chosen + " .\n");
 }
 
 Status askServerDeletion(const QString &storePath, const QList<qint64> &records, const QString &extraIniPath,
@@ -188,7 +217,7 @@ Status askServerDeletion(const QString &storePath, const QList<qint64> &records,
         if (!got)
             return got.status();
         if (got.value()) {
-            if (Status s = list.askDeletion(bytes); !s)
+            if (Status s = list.askDeletion(bytes, number); !s)
                 return s;
         }
     }

@@ -54,9 +54,12 @@ public:
     // as a whole (temporary file renamed over it).
     Status commit(const QString &storePath, int recordLength);
 
-    // The mail of `recordBytes` was deleted in the history: the entries with
-    // its hash are marked for deletion on the server, in the file at once.
-    Status askDeletion(const QByteArray &recordBytes);
+    // The mail of `recordBytes`, now record `record` of the store, was
+    // deleted in the history: its message is marked for deletion on the
+    // server, in the file at once. Look-alike mails (records with the same
+    // hash) are told apart by the record each was written as, so exactly one
+    // message is marked per deleted record.
+    Status askDeletion(const QByteArray &recordBytes, qint64 record);
 
 private:
     Status append(const QByteArray &line);

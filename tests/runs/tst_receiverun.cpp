@@ -10,6 +10,7 @@
 #include "storage/Originals.h"
 #include "storage/RecordFile.h"
 #include "support/FakeMailbox.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -100,6 +101,27 @@ class TestReceiveRun : public QObject
     int originalCount() const
     {
         return int(QDir(originals::folderIn(appPaths().dataFolder())).entryList(QDir::Files).size());
+    }
+    // Inputs that leave the mail on the server, deleting it after `days` (0: never).
+    ReceiveInputs keepInputs(int days = 0) const
+    {
+        ReceiveInputs in = inputs();
+        in.options.leaveOnServer = true;
+        in.options.deleteAfterDays = days;
+        in.fetchedListPath = appPaths().fetchedListFile();
+        in.extraIniPath = appPaths().extraIni();
+        return in;
+    }
+    // One run in a session of its own, as each 受信 has.
+    ReceiveResult runOnce(const ReceiveInputs &in)
+    {
+        const std::unique_ptr<MailboxSession> session = m_server->session();
+        return ReceiveRun(*session, in).run();
+    }
+    void giveIds()
+    {
+        for (int n = 0; n < m_server->mailbox.size(); ++n)
+            m_server->mailbox[n].uniqueId = "id" + QByteArray::number(n + 1);
     }
 
 private Q_SLOTS:
@@ -297,6 +319,102 @@ private Q_SLOTS:
         QCOMPARE(m_server->callNames().last(), QStringLiteral("close"));
         QCOMPARE(m_server->mailbox.size(), 2);
         QCOMPARE(m_server->mailbox.first().subject, QStringLiteral("件名2"));
+    }
+
+    // --- leaving the mail on the server ---
+
+    // A run that cannot tell the mail it kept from new mail fetches nothing
+    // and deletes nothing, and says so: ids refused by a server that gave
+    // them before, a listing where a message has none, a fetched list that
+    // cannot be read. The first run keeps all three; new mail then arrives.
+    void unsureRunLeavesTheMailboxAlone_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("ids refused") << QStringLiteral("refused");
+        QTest::newRow("an id missing") << QStringLiteral("missing");
+        QTest::newRow("list unreadable") << QStringLiteral("unreadable");
+    }
+    void unsureRunLeavesTheMailboxAlone()
+    {
+        QFETCH(QString, fault);
+        giveIds();
+        const ReceiveInputs in = keepInputs(1);
+        ReceiveResult result = runOnce(in);
+        QCOMPARE(result.received, 3);
+        QCOMPARE(m_server->count(QStringLiteral("remove")), 0);
+
+        m_server->mailbox.append(scripted(4));
+        m_server->mailbox.last().uniqueId = "id4";
+        if (fault == u"refused") {
+            m_server->uniqueIds = false;
+        } else if (fault == u"missing") {
+            m_server->mailbox[3].uniqueId.clear();
+        } else {
+            QVERIFY(QFile::remove(in.fetchedListPath));
+            QVERIFY(QDir().mkdir(in.fetchedListPath));
+        }
+        // Even kept mail that is due stays: the run cannot tell which it is.
+        test::FixedClock clock(QDateTime::currentDateTimeUtc().addDays(2));
+        const qsizetype callsBefore = m_server->calls().size();
+        result = runOnce(in);
+        const QStringList calls = m_server->callNames().mid(callsBefore);
+        QCOMPARE(calls, (QStringList{QStringLiteral("open"), QStringLiteral("login"), QStringLiteral("list"),
+                                     QStringLiteral("close")}));
+        QCOMPARE(m_server->mailbox.size(), 4);
+        QCOMPARE(storedSubjects().size(), 3);
+        QCOMPARE(result.received, 0);
+        QCOMPARE(result.notices.size(), 1);
+        QCOMPARE(result.notices[0].kind, ReceiveNotice::Kind::Information);
+        QVERIFY2(result.notices[0].text.contains(QStringLiteral("メールはすべてサーバーに残します")),
+                 qPrintable(result.notices[0].text));
+    }
+
+    // A server that never gave ids is received from the old way, also after
+    // another server did: stored, then deleted, with the notice once.
+    void aServerWithoutIdsStoresAndDeletes()
+    {
+        setUniqueIdServer(appPaths().extraIni(), QStringLiteral("other.example.jp"));
+        m_server->uniqueIds = false;
+        const ReceiveResult first = runOnce(keepInputs());
+        QCOMPARE(first.received, 3);
+        QCOMPARE(m_server->count(QStringLiteral("remove")), 3);
+        QVERIFY(m_server->mailbox.isEmpty());
+        QCOMPARE(first.notices.size(), 1);
+        QVERIFY(first.notices[0].text.contains(QStringLiteral("対応していない")));
+
+        m_server->mailbox.append(scripted(4));
+        const ReceiveResult second = runOnce(keepInputs());
+        QCOMPARE(second.received, 1);
+        QVERIFY(second.notices.isEmpty());
+        QVERIFY(m_server->mailbox.isEmpty());
+    }
+
+    // Two messages with the same id are two messages: both are stored once,
+    // neither is deleted, and each goes when it is due.
+    void aSharedIdKeepsBothMessages()
+    {
+        m_server->mailbox[0].uniqueId = "same";
+        m_server->mailbox[1].uniqueId = "same";
+        m_server->mailbox[2].uniqueId = "other";
+        const QDateTime start(QDate(2026, 12, 1), QTime(9, 0), Qt::UTC);
+        test::FixedClock clock(start);
+        const ReceiveResult first = runOnce(keepInputs(2));
+        QCOMPARE(first.received, 3);
+        QCOMPARE(first.unseen, 3);
+        QCOMPARE(storedSubjects(), (QStringList{QStringLiteral("件名1"), QStringLiteral("件名2"), QStringLiteral("件名3")}));
+        QCOMPARE(m_server->count(QStringLiteral("remove")), 0);
+
+        clock.set(start.addDays(1));
+        const ReceiveResult second = runOnce(keepInputs(2));
+        QCOMPARE(second.unseen, 0);
+        QCOMPARE(second.received, 0);
+        QCOMPARE(m_server->count(QStringLiteral("fetch")), 3);
+        QCOMPARE(m_server->mailbox.size(), 3);
+
+        clock.set(start.addDays(2));
+        (void)runOnce(keepInputs(2));
+        QVERIFY(m_server->mailbox.isEmpty());
+        QCOMPARE(storedSubjects().size(), 3);
     }
 
     // --- the real POP3 mailbox and the test Dovecot server ---
