@@ -225,9 +225,13 @@ bool ReceiveRun::receiveAll(RecordFile &store)
     if (!m_keep.notice().isEmpty())
         notice(ReceiveNotice::Kind::Information, m_keep.notice());
     m_result.unseen = m_keep.newMessages(count);
-    // Kept mail that cannot be told from new mail: the mailbox stays as it is.
-    if (m_keep.holdsEverything())
+    // Kept mail that cannot be told from new mail: the mailbox stays as it is,
+    // and the indicator must not claim new mail that this run never looked at.
+    if (m_keep.holdsEverything()) {
+        m_result.unseen = 0;
+        m_result.unchecked = true;
         return true;
+    }
 
     // 8-16. Each message in server order.
     for (int n = 1; n <= count; ++n) {

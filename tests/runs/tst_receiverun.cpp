@@ -363,6 +363,8 @@ private Q_SLOTS:
         QCOMPARE(m_server->mailbox.size(), 4);
         QCOMPARE(storedSubjects().size(), 3);
         QCOMPARE(result.received, 0);
+        QVERIFY(result.unchecked); // "受信できませんでした。", not "新着メール有り。"
+        QCOMPARE(result.unseen, 0);
         QCOMPARE(result.notices.size(), 1);
         QCOMPARE(result.notices[0].kind, ReceiveNotice::Kind::Information);
         QVERIFY2(result.notices[0].text.contains(QStringLiteral("メールはすべてサーバーに残します")),
