@@ -13,6 +13,7 @@
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
+#include "support/FindControl.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -41,15 +42,6 @@ qint64 storedCount()
 {
     RecordFile store(appPaths().dataFile(QString::fromUtf16(stores::received.fileName)), MailRecord::kLength);
     return store.openReadOnly() ? store.count() : 0;
-}
-
-template <class T>
-T *control(QWidget *window, const char *name)
-{
-    T *c = window->findChild<T *>(QLatin1String(name));
-    if (!c)
-        qWarning("no control %s", name);
-    return c;
 }
 
 } // namespace
@@ -122,7 +114,7 @@ private Q_SLOTS:
         WriteForm *compose = form<WriteForm>();
         QVERIFY(QTest::qWaitForWindowExposed(compose));
         QApplication::setActiveWindow(compose);
-        auto *body = control<QPlainTextEdit>(compose, "BodyText");
+        auto *body = test::findControl<QPlainTextEdit>(compose, "BodyText");
         QVERIFY(body);
         body->setFocus();
         QTRY_COMPARE(QApplication::focusWidget(), body);
@@ -150,7 +142,7 @@ private Q_SLOTS:
         QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(storedCount(), kMessages);
         QVERIFY2(m_prompt->shown().isEmpty(), qPrintable(m_prompt->texts().join(u'\n')));
-        QCOMPARE(control<QLineEdit>(m_main.get(), "Text3")->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(test::findControl<QLineEdit>(m_main.get(), "Text3")->text(), QStringLiteral("新着メール有り。"));
     }
 
     // The history window open on an older mail with notes typed in its
@@ -165,9 +157,9 @@ private Q_SLOTS:
         openHistoryWindow(1);
         TyakuForm *history = loadedForm<TyakuForm>();
         QVERIFY(history);
-        auto *list = control<QListWidget>(history, "List1");
-        auto *editor = control<QTextEdit>(history, "rtfEd");
-        auto *subject = control<QLineEdit>(history, "Text9");
+        auto *list = test::findControl<QListWidget>(history, "List1");
+        auto *editor = test::findControl<QTextEdit>(history, "rtfEd");
+        auto *subject = test::findControl<QLineEdit>(history, "Text9");
         QVERIFY(list && editor && subject);
         QCOMPARE(list->count(), 3);
         list->setCurrentRow(0);
@@ -190,7 +182,7 @@ private Q_SLOTS:
         QCOMPARE(list->currentRow(), 0);
         QCOMPARE(subject->text(), QStringLiteral("mail 1"));
         QCOMPARE(editor->toPlainText(), notes);
-        QCOMPARE(control<QLineEdit>(history, "Text2")->text(), QStringLiteral("5"));
+        QCOMPARE(test::findControl<QLineEdit>(history, "Text2")->text(), QStringLiteral("5"));
         QCOMPARE(QApplication::activeWindow(), history);
         QVERIFY2(m_prompt->shown().isEmpty(), qPrintable(m_prompt->texts().join(u'\n')));
 
