@@ -9,6 +9,17 @@
 
 namespace kestra {
 
+namespace {
+
+// "D uidl ." asks for the message to be deleted on the server; the closing
+// dot tells a whole line from one cut short.
+bool isDeleteMark(const QList<QByteArray> &fields)
+{
+    return fields.size() == 3 && fields[0] == "D" && fields[2] == ".";
+}
+
+} // namespace
+
 QByteArray FetchedUidls::recordHash(const QByteArray &recordBytes)
 {
     const MailRecord r = MailRecord::decode(recordBytes);
@@ -36,8 +47,7 @@ Status FetchedUidls::load(const QString &storePath, int recordLength)
         const QString uidl = QString::fromLatin1(f.value(1));
         if (uidl.isEmpty())
             continue;
-        // "D uidl ." : the closing dot tells a whole line from one cut short.
-        if (f[0] == "D" && f.size() == 3 && f[2] == ".") {
+        if (isDeleteMark(f)) {
             if (const auto it = m_entries.find(uidl); it != m_entries.end())
                 it->deleteAsked = true;
         } else if ((f[0] == "P" || f[0] == "F") && f.size() == 5) {
@@ -137,7 +147,7 @@ Status FetchedUidls::commit(const QString &storePath, int recordLength)
     if (QFile file(m_path); file.open(QIODevice::ReadOnly)) {
         for (const QByteArray &line : file.readAll().split('\n')) {
             const QList<QByteArray> f = line.split(' ');
-            if (f.size() == 3 && f[0] == "D" && f[2] == ".") {
+            if (isDeleteMark(f)) {
                 if (const auto it = m_entries.find(QString::fromLatin1(f[1])); it != m_entries.end())
                     it->deleteAsked = true;
             }
@@ -172,7 +182,7 @@ Status FetchedUidls::askDeletion(const QByteArray &recordBytes, qint64 record)
                 lookAlikes.insert(f[1], f[3].toLongLong());
             else
                 lookAlikes.remove(f[1]);
-        } else if (f.size() == 3 && f[0] == "D" && f[2] == ".") {
+        } else if (isDeleteMark(f)) {
             asked.insert(f[1]);
         }
     }
