@@ -89,6 +89,18 @@ void showNotice(UserPrompt &boxes, const ReceiveNotice &notice)
     }
 }
 
+// The dialog of a 受信 by hand: application-modal, shown at once, kept open
+// until the run has ended, whatever its figures say.
+void setUpProgress(QProgressDialog &dialog)
+{
+    dialog.setObjectName(QStringLiteral("ReceiveProgress"));
+    dialog.setWindowTitle(appTitle());
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+}
+
 // Carries the run's progress from the worker thread into the dialog.
 class DialogObserver final : public ReceiveObserver
 {
@@ -199,12 +211,7 @@ void ReceiveMail(MainForm &main)
     // time talks to the server and appends to the store.
     if (AutoCheck *check = main.findChild<AutoCheck *>(); check && check->running()) {
         QProgressDialog waiting(QStringLiteral("メールのチェックをしています。"), QStringLiteral("キャンセル"), 0, 0, &main);
-        waiting.setObjectName(QStringLiteral("ReceiveProgress"));
-        waiting.setWindowTitle(appTitle());
-        waiting.setWindowModality(Qt::ApplicationModal);
-        waiting.setMinimumDuration(0);
-        waiting.setAutoClose(false);
-        waiting.setAutoReset(false);
+        setUpProgress(waiting);
         QEventLoop loop;
         QObject::connect(check, &AutoCheck::runFinished, &loop, &QEventLoop::quit);
         bool canceled = false;
@@ -234,12 +241,7 @@ void ReceiveMail(MainForm &main)
     // run goes on. The run itself goes on a worker thread, so the windows
     // repaint, the clock ticks and the cancel button is taken at any moment.
     QProgressDialog progress(QStringLiteral("メールのチェックをしています。"), QStringLiteral("キャンセル"), 0, 0, &main);
-    progress.setObjectName(QStringLiteral("ReceiveProgress"));
-    progress.setWindowTitle(appTitle());
-    progress.setWindowModality(Qt::ApplicationModal);
-    progress.setMinimumDuration(0);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
+    setUpProgress(progress);
     DialogObserver observer(progress, main);
     // The server settings in force, read here: the session reads no
     // program-wide state on the worker thread.
