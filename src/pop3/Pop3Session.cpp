@@ -1,13 +1,13 @@
 #include "pop3/Pop3Session.h"
 
 #include "common/Text.h"
+#include "net/TlsTrust.h"
 
 #include <algorithm>
 #include <limits>
 
 #include <QCryptographicHash>
 #include <QEventLoop>
-#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
 
@@ -421,14 +421,7 @@ Status Pop3Session::open(const QString &server)
     m_serverText = address.host + u':' + QString::number(address.port);
 
     m_socket = std::make_unique<QSslSocket>();
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    // Setting any list of authorities turns off Qt's loading of the system's
-    // roots on demand: extra ones are added to the system's, never instead.
-    if (!m_options.extraCaCertificates.isEmpty())
-        config.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_options.extraCaCertificates);
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    config.setProtocol(QSsl::TlsV1_2OrLater);
-    m_socket->setSslConfiguration(config);
+    m_socket->setSslConfiguration(net::mailServerTls(m_options.extraCaCertificates));
     m_socket->setPeerVerifyName(address.host);
     QObject::connect(m_socket.get(), &QSslSocket::sslErrors, m_socket.get(), [this](const QList<QSslError> &errors) {
         m_certificateErrors = errors;

@@ -9,12 +9,12 @@
 
 #include "common/Clock.h"
 #include "common/Text.h"
+#include "net/TlsTrust.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QMimeDatabase>
@@ -735,12 +735,8 @@ SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int 
     const QDeadlineTimer deadline(qMax(1, timeoutMs));
     SmtpCertificateProbe probe;
     QSslSocket socket;
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    if (!caFile.isEmpty())
-        config.setCaCertificates(QSslConfiguration::systemCaCertificates() + QSslCertificate::fromPath(caFile));
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    config.setProtocol(QSsl::TlsV1_2OrLater);
-    socket.setSslConfiguration(config);
+    socket.setSslConfiguration(
+        net::mailServerTls(caFile.isEmpty() ? QList<QSslCertificate>() : QSslCertificate::fromPath(caFile)));
     socket.setPeerVerifyName(address.host);
     QObject::connect(&socket, &QSslSocket::sslErrors, &socket, [&](const QList<QSslError> &errors) {
         probe.errors = errors;
