@@ -4,6 +4,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 #include <map>
@@ -91,6 +92,20 @@ Family familyOf(const QByteArray &label)
     return it == known.end() ? Family::Other : it->second;
 }
 
+bool hasEightBit(QByteArrayView bytes)
+{
+    return std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// An escape sequence that switches ISO-2022-JP to a character set (ESC $ B,
+// ESC ( B, ESC ( I ...): no other charset of mail writes these.
+bool hasJisEscape(QByteArrayView bytes)
+{
+    return bytes.contains("\x1b$") || bytes.contains("\x1b(");
+}
+
+// UTF-8 as the standard has it: no overlong forms, no surrogates, nothing
+// beyond U+10FFFF.
 bool isValidUtf8(QByteArrayView bytes)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
@@ -98,23 +113,55 @@ bool isValidUtf8(QByteArrayView bytes)
     for (qsizetype i = 0; i < n;) {
         const unsigned char c = p[i];
         int follow;
-        if (c < 0x80)
+        unsigned char low = 0x80; // the second byte's range
+        unsigned char high = 0xBF;
+        if (c < 0x80) {
             follow = 0;
-        else if (c >= 0xC2 && c <= 0xDF)
+        } else if (c >= 0xC2 && c <= 0xDF) {
             follow = 1;
-        else if (c >= 0xE0 && c <= 0xEF)
+        } else if (c >= 0xE0 && c <= 0xEF) {
             follow = 2;
-        else if (c >= 0xF0 && c <= 0xF4)
+            if (c == 0xE0)
+                low = 0xA0;
+            else if (c == 0xED)
+                high = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
             follow = 3;
-        else
+            if (c == 0xF0)
+                low = 0x90;
+            else if (c == 0xF4)
+                high = 0x8F;
+        } else {
             return false;
+        }
         if (i + follow >= n && follow > 0)
             return false;
-        for (int k = 1; k <= follow; ++k) {
+        if (follow > 0 && (p[i + 1] < low || p[i + 1] > high))
+            return false;
+        for (int k = 2; k <= follow; ++k) {
             if ((p[i + k] & 0xC0) != 0x80)
                 return false;
         }
         i += follow + 1;
+    }
+    return true;
+}
+
+// Code page 932's shape: ASCII, half-width katakana, and lead bytes each
+// followed by a trail byte.
+bool looksLikeCp932(QByteArrayView bytes)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const unsigned char c = p[i];
+        if (c < 0x80 || (c >= 0xA1 && c <= 0xDF))
+            continue;
+        if (!cp932::isLeadByte(c) || i + 1 >= n)
+            return false;
+        const unsigned char t = p[++i];
+        if (t < 0x40 || t == 0x7F || t > 0xFC)
+            return false;
     }
     return true;
 }
@@ -449,33 +496,58 @@ QString decodeEucJp(QByteArrayView bytes)
     return withoutNul(cp932::decode(sjis));
 }
 
-QString decodeGuessed(QByteArrayView bytes)
+namespace {
+
+// Whether `bytes` can be text in `family`. ISO-2022-JP is 7-bit, and its
+// escape sequences belong to it alone; Latin-1 and the charsets iconv reads
+// take any bytes. Unlabelled text fits nothing: it is always sniffed.
+bool fits(Family family, QByteArrayView bytes)
 {
-    bool eightBit = false;
-    bool escape = false;
-    for (char c : bytes) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            eightBit = true;
-        else if (c == '\x1b')
-            escape = true;
+    switch (family) {
+    case Family::Guess:
+        return false;
+    case Family::Iso2022Jp:
+        return !hasEightBit(bytes);
+    case Family::Utf8:
+        return !hasJisEscape(bytes) && isValidUtf8(bytes);
+    case Family::Cp932:
+        return !hasJisEscape(bytes) && looksLikeCp932(bytes);
+    case Family::EucJp:
+        return !hasJisEscape(bytes) && (!hasEightBit(bytes) || looksLikeEucJp(bytes));
+    case Family::Latin1:
+    case Family::Other:
+        break;
     }
-    if (escape && !eightBit)
-        return decodeIso2022Jp(bytes);
-    if (!eightBit)
-        return withoutNul(QString::fromLatin1(bytes));
-    if (isValidUtf8(bytes))
-        return withoutNul(QString::fromUtf8(bytes));
-    if (looksLikeEucJp(bytes))
-        return decodeEucJp(bytes);
-    return withoutNul(cp932::decode(bytes));
+    return true;
 }
 
-QString decodeText(QByteArrayView bytes, QByteArrayView charset)
+// What text is when its label does not fit it (or it has none): ISO-2022-JP
+// when it has its escapes, UTF-8 when it is valid UTF-8 with multibyte
+// sequences, else EUC-JP or code page 932, whichever shape it has. EUC-JP is
+// tried first: most EUC-JP text also passes for code page 932 (as half-width
+// katakana), hardly any code page 932 text for EUC-JP. Bytes that fit none
+// keep their label, unlabelled ones are read as code page 932.
+Family sniffed(QByteArrayView bytes, Family label)
 {
-    const QByteArray label = normalisedLabel(charset);
-    switch (familyOf(label)) {
+    const bool eightBit = hasEightBit(bytes);
+    if (hasJisEscape(bytes) || (!eightBit && bytes.contains('\x1b')))
+        return Family::Iso2022Jp;
+    if (!eightBit)
+        return Family::Latin1;
+    if (isValidUtf8(bytes))
+        return Family::Utf8;
+    if (looksLikeEucJp(bytes))
+        return Family::EucJp;
+    if (looksLikeCp932(bytes) || label == Family::Guess)
+        return Family::Cp932;
+    return label;
+}
+
+QString decodeAs(Family family, QByteArrayView bytes, const QByteArray &label)
+{
+    switch (family) {
     case Family::Guess:
-        return decodeGuessed(bytes);
+        break;
     case Family::Iso2022Jp:
         return decodeIso2022Jp(bytes);
     case Family::Cp932:
@@ -486,12 +558,31 @@ QString decodeText(QByteArrayView bytes, QByteArrayView charset)
         return withoutNul(QString::fromUtf8(bytes));
     case Family::Latin1:
         return withoutNul(QString::fromLatin1(bytes));
-    case Family::Other:
+    case Family::Other: {
+        bool ok = false;
+        QString text = decodeWithIconv(bytes, label, &ok);
+        if (ok)
+            return withoutNul(text);
         break;
     }
-    bool ok = false;
-    QString text = decodeWithIconv(bytes, label, &ok);
-    return ok ? withoutNul(text) : decodeGuessed(bytes);
+    }
+    return decodeGuessed(bytes);
+}
+
+} // namespace
+
+QString decodeGuessed(QByteArrayView bytes)
+{
+    return decodeAs(sniffed(bytes, Family::Guess), bytes, {});
+}
+
+QString decodeText(QByteArrayView bytes, QByteArrayView charset)
+{
+    const QByteArray label = normalisedLabel(charset);
+    Family family = familyOf(label);
+    if (!fits(family, bytes))
+        family = sniffed(bytes, family);
+    return decodeAs(family, bytes, label);
 }
 
 QString decodeHeaderValue(QByteArrayView rawValue)

@@ -11,8 +11,11 @@ namespace kestra::mime {
 // fails: bytes without a character become U+FFFD, and NUL characters are
 // dropped so that a stray NUL cannot cut a text short later on.
 
-// Decodes `bytes` labelled with `charset` (any case, aliases accepted). An
-// empty, "us-ascii" or unknown label falls back to guessing.
+// Decodes `bytes` labelled with `charset` (any case, aliases accepted). The
+// label is kept where the bytes fit it; an empty, "us-ascii" or unknown label,
+// or one the bytes belie (8-bit bytes under ISO-2022-JP, Shift_JIS under
+// UTF-8, ISO-2022-JP escapes under any other Japanese label), falls back to
+// guessing, which is what Japanese carriers' bounces and careless mailers need.
 QString decodeText(QByteArrayView bytes, QByteArrayView charset);
 
 // ISO-2022-JP as Japanese mailers write it, including the Windows extension
@@ -21,7 +24,7 @@ QString decodeText(QByteArrayView bytes, QByteArrayView charset);
 QString decodeIso2022Jp(QByteArrayView bytes);
 // EUC-JP the same way (rows 13 and 89-92 included).
 QString decodeEucJp(QByteArrayView bytes);
-// Unlabelled 8-bit text: ISO-2022-JP when it has escapes, UTF-8 when valid,
+// Unlabelled text: ISO-2022-JP when it has its escapes, UTF-8 when valid,
 // EUC-JP when it has that shape, code page 932 otherwise.
 QString decodeGuessed(QByteArrayView bytes);
 

@@ -193,3 +193,15 @@ for i, piece in enumerate(pieces, 1):
           b"From: Big <big@example.jp>\nSubject: part\nMIME-Version: 1.0\n"
           b"Content-Type: message/partial; id=\"abc@example.jp\"; number=" + str(i).encode() + total.encode() +
           b"\n\n" + piece)
+
+# 11. A carrier's bounce: UTF-8 text under ISO-2022-JP labels, in an encoded
+#     subject and an 8-bit body, beside a part that really is ISO-2022-JP.
+write("mislabelled_bounce.eml",
+      b"From: MAILER-DAEMON <postmaster@example.ne.jp>\n"
+      b"Subject: " + b_word("ISO-2022-JP", "配信不能のお知らせ".encode("utf-8")) + b"\n"
+      b"Date: Tue, 15 Dec 2026 11:00:00 +0900\n"
+      b"MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=b\n\n"
+      b"--b\nContent-Type: text/plain; charset=ISO-2022-JP\nContent-Transfer-Encoding: 8bit\n\n" +
+      "送信先のメールアドレスが見つかりません。\n".encode("utf-8") +
+      b"--b\nContent-Type: text/plain; charset=ISO-2022-JP\n\n" + jis("元のメール\n") +
+      b"--b--\n")
