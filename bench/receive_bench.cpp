@@ -205,12 +205,12 @@ int main(int argc, char *argv[])
         if (!count || !session->list(false))
             return 1;
         const QString attach = appPaths().attachFolder() + u'/';
-        mime::NextFreeNumbers numbers;
+        mime::AttachmentWrites writes;
         for (int n = 1; n <= count.value(); ++n) {
             const Result<RawMessage> fetched = session->fetch(n);
             if (!fetched)
                 return 1;
-            (void)mime::expandMessage(fetched.value(), attach, qint64(32) * 1024 * 1024, &numbers);
+            (void)mime::expandMessage(fetched.value(), attach, qint64(32) * 1024 * 1024, &writes);
             (void)session->remove(n);
         }
         (void)session->close();

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+
 namespace kestra::mime {
 
 namespace {
@@ -55,13 +57,17 @@ QString numbered(const QString &name, int n)
     return name.left(dot) + QStringLiteral(" (%1)").arg(n) + name.mid(dot);
 }
 
-bool insideFolder(const QString &folder, const QString &path)
+// Whether `file`, just created, is the entry `name` of the folder at
+// `resolvedFolder` (a path without symbolic links): the same file, by device
+// and inode, seen both ways. Costs two status calls and no resolving of the
+// path, which would read every link along it for each file.
+bool insideFolder(const QString &resolvedFolder, const QString &name, const QFile &file)
 {
-    const QString base = QFileInfo(folder).canonicalFilePath();
-    const QString file = QFileInfo(path).canonicalFilePath();
-    if (base.isEmpty() || file.isEmpty())
-        return false;
-    return QFileInfo(file).dir().canonicalPath() == base;
+    struct stat opened {};
+    struct stat entry {};
+    return !resolvedFolder.isEmpty() && ::fstat(file.handle(), &opened) == 0
+        && ::lstat(QFile::encodeName(resolvedFolder + u'/' + name).constData(), &entry) == 0
+        && opened.st_dev == entry.st_dev && opened.st_ino == entry.st_ino;
 }
 
 } // namespace
@@ -108,12 +114,18 @@ QString safeFileName(const QString &untrusted, const QString &fallback)
 }
 
 Result<QString> writeNewFile(const QString &folder, const QString &name, const QByteArray &data,
-                             NextFreeNumbers *numbers)
+                             AttachmentWrites *writes)
 {
+    AttachmentWrites single;
+    AttachmentWrites &run = writes ? *writes : single;
+    if (run.folder != folder || run.resolvedFolder.isEmpty()) {
+        run.folder = folder;
+        run.resolvedFolder = QFileInfo(folder).canonicalFilePath();
+    }
     const QString safe = safeFileName(name);
     QDir dir(folder);
     const QString key = dir.filePath(safe);
-    for (int n = numbers ? qMax(1, numbers->value(key, 1)) : 1; n < 10000; ++n) {
+    for (int n = qMax(1, run.nextFree.value(key, 1)); n < 10000; ++n) {
         const QString candidate = n == 1 ? safe : numbered(safe, n);
         const QString path = dir.filePath(candidate);
         QFile file(path);
@@ -124,7 +136,7 @@ Result<QString> writeNewFile(const QString &folder, const QString &name, const Q
                 continue;
             return Error(QStringLiteral("%1: %2").arg(path, file.errorString()));
         }
-        if (!insideFolder(folder, path)) {
+        if (!insideFolder(run.resolvedFolder, candidate, file)) {
             file.close();
             file.remove();
             return Error(QStringLiteral("%1: 添付フォルダの外を指しています").arg(path));
@@ -136,8 +148,7 @@ Result<QString> writeNewFile(const QString &folder, const QString &name, const Q
             return failed;
         }
         file.close();
-        if (numbers)
-            numbers->insert(key, n + 1);
+        run.nextFree.insert(key, n + 1);
         return path;
     }
     return Error(QStringLiteral("%1: 同じ名前のファイルが多すぎます").arg(dir.filePath(safe)));

@@ -18,18 +18,25 @@ namespace kestra::mime {
 // nothing usable left becomes `fallback`.
 QString safeFileName(const QString &untrusted, const QString &fallback = QStringLiteral("attachment.dat"));
 
-// The next number worth trying for each file name already written, so that
-// many attachments with one name do not each try "(2)", "(3)" ... again.
-using NextFreeNumbers = QHash<QString, int>;
+// What a run of writes into an attachment folder (one receive run) keeps
+// from one file to the next: the folder as the file system resolves it,
+// looked up once rather than for every file, and the next number worth
+// trying for each file name already written, so that many attachments with
+// one name do not each try "(2)", "(3)" ... again.
+struct AttachmentWrites {
+    QString folder;         // the folder `resolvedFolder` belongs to
+    QString resolvedFolder; // without symbolic links; empty until looked up
+    QHash<QString, int> nextFree;
+};
 
 // Writes `data` into `folder` under `name` (made safe first). An existing file
 // is never replaced: "name (2).ext", "name (3).ext" ... are tried instead,
-// starting where `numbers` (when given) says the last search ended. The file
+// starting where `writes` (when given) says the last search ended. The file
 // is created new (no symbolic link is followed), readable and writable by the
-// user alone (0600), and is checked to lie inside the folder. Gives the path
-// written.
+// user alone (0600), and is checked to be the entry of that name in the
+// folder as resolved when the run began. Gives the path written.
 Result<QString> writeNewFile(const QString &folder, const QString &name, const QByteArray &data,
-                             NextFreeNumbers *numbers = nullptr);
+                             AttachmentWrites *writes = nullptr);
 
 // Pieces of messages split with message/partial, kept in a folder until all
 // have arrived. What a stranger can make it keep is bounded: a piece joins

@@ -47,7 +47,7 @@ QString pieceText(QIODevice &in, qint64 bodyOffset)
 } // namespace
 
 Result<ExpandedMail> expandMessage(const RawMessage &message, const QString &attachFolder, qint64 maxBytes,
-                                   NextFreeNumbers *numbers)
+                                   AttachmentWrites *writes)
 {
     ExpandedMail out;
     QBuffer memory;
@@ -106,7 +106,7 @@ Result<ExpandedMail> expandMessage(const RawMessage &message, const QString &att
                    + out.body;
     QStringList problems;
     for (Attachment &a : content.attachments) {
-        if (const Result<QString> path = writeNewFile(attachFolder, a.name, a.data, numbers); !path)
+        if (const Result<QString> path = writeNewFile(attachFolder, a.name, a.data, writes); !path)
             problems << path.error().message();
         else
             ++out.attachmentsWritten;

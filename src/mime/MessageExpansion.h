@@ -33,6 +33,6 @@ struct ExpandedMail {
 // An error when an attachment (or a piece) could not be written: the message
 // should then stay on the server.
 Result<ExpandedMail> expandMessage(const RawMessage &message, const QString &attachFolder, qint64 maxBytes,
-                                   NextFreeNumbers *numbers = nullptr);
+                                   AttachmentWrites *writes = nullptr);
 
 } // namespace kestra::mime

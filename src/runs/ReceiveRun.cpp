@@ -302,7 +302,7 @@ bool ReceiveRun::receiveAll(RecordFile &store)
         // 10-12. The attachment mark and the expansion, on the bytes as fetched.
         const RawMessage &message = fetched.value();
         const Result<mime::ExpandedMail> expanded
-            = mime::expandMessage(message, m_in.attachFolder, limit, &m_nextFreeNumbers);
+            = mime::expandMessage(message, m_in.attachFolder, limit, &m_attachmentWrites);
         if (!expanded) {
             // An attachment (or a piece of a split message) that could not
             // be written: the message stays on the server, to be received

@@ -144,7 +144,7 @@ private:
     qint64 m_startCount = -1;    // records in the store before the run's first
     QString m_originals;         // the folder of the originals, beside the store
     QStringList m_newOriginals;  // originals this run created
-    mime::NextFreeNumbers m_nextFreeNumbers; // where the search for a free attachment name goes on
+    mime::AttachmentWrites m_attachmentWrites; // the attachment folder resolved, the free-name search
 };
 
 } // namespace kestra

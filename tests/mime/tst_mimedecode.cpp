@@ -103,6 +103,7 @@ private Q_SLOTS:
     void hostileShapesDecode_data();
     void hostileShapesDecode();
     void freeNameSearchGoesOnWhereItStopped();
+    void aRunKeepsToTheFolderItResolved();
     void attachmentsBeyondTheCapAreLeftOut();
     void splitPiecesAreBounded();
 };
@@ -514,24 +515,51 @@ void TestMimeDecode::freeNameSearchGoesOnWhereItStopped()
 {
     QTemporaryDir root;
     const QString folder = root.path();
-    NextFreeNumbers numbers;
+    AttachmentWrites writes;
     QStringList written;
     for (int i = 0; i < 4; ++i)
-        written << QFileInfo(pathOrError(writeNewFile(folder, QStringLiteral("a.txt"), "x", &numbers))).fileName();
+        written << QFileInfo(pathOrError(writeNewFile(folder, QStringLiteral("a.txt"), "x", &writes))).fileName();
     QCOMPARE(written, (QStringList{QStringLiteral("a.txt"), QStringLiteral("a (2).txt"), QStringLiteral("a (3).txt"),
                                    QStringLiteral("a (4).txt")}));
     // The search does not start again from the bottom: a gap below is left alone...
     QVERIFY(QFile::remove(QDir(folder).filePath(QStringLiteral("a (2).txt"))));
-    QCOMPARE(QFileInfo(pathOrError(writeNewFile(folder, QStringLiteral("a.txt"), "y", &numbers))).fileName(),
+    QCOMPARE(QFileInfo(pathOrError(writeNewFile(folder, QStringLiteral("a.txt"), "y", &writes))).fileName(),
              QStringLiteral("a (5).txt"));
     // ...and a file that appeared above is still never overwritten.
     QFile planted(QDir(folder).filePath(QStringLiteral("a (6).txt")));
     QVERIFY(planted.open(QIODevice::WriteOnly));
     planted.write("keep");
     planted.close();
-    QCOMPARE(QFileInfo(pathOrError(writeNewFile(folder, QStringLiteral("a.txt"), "z", &numbers))).fileName(),
+    QCOMPARE(QFileInfo(pathOrError(writeNewFile(folder, QStringLiteral("a.txt"), "z", &writes))).fileName(),
              QStringLiteral("a (7).txt"));
     QCOMPARE(fileBytes(planted.fileName()), QByteArray("keep"));
+}
+
+void TestMimeDecode::aRunKeepsToTheFolderItResolved()
+{
+    QTemporaryDir root;
+    // The attachment folder may itself be a link to a folder elsewhere.
+    const QString real = root.filePath(QStringLiteral("real"));
+    const QString folder = root.filePath(QStringLiteral("attach"));
+    QVERIFY(QDir().mkpath(real));
+    QVERIFY(QFile::link(real, folder));
+    AttachmentWrites writes;
+    QCOMPARE(pathOrError(writeNewFile(folder, QStringLiteral("a.txt"), "one", &writes)),
+             QDir(folder).filePath(QStringLiteral("a.txt")));
+    QCOMPARE(fileBytes(QDir(real).filePath(QStringLiteral("a.txt"))), QByteArray("one"));
+
+    // Pointed elsewhere while the run goes on: nothing is written there.
+    const QString elsewhere = root.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkpath(elsewhere));
+    QVERIFY(QFile::remove(folder));
+    QVERIFY(QFile::link(elsewhere, folder));
+    QVERIFY(!writeNewFile(folder, QStringLiteral("b.txt"), "two", &writes));
+    QCOMPARE(filesIn(elsewhere), QStringList());
+
+    // The next run looks the folder up afresh.
+    AttachmentWrites next;
+    QCOMPARE(fileBytes(pathOrError(writeNewFile(folder, QStringLiteral("b.txt"), "two", &next))), QByteArray("two"));
+    QCOMPARE(filesIn(elsewhere), QStringList{QStringLiteral("b.txt")});
 }
 
 void TestMimeDecode::attachmentsBeyondTheCapAreLeftOut()
