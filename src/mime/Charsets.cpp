@@ -94,7 +94,8 @@ Family familyOf(const QByteArray &label)
 
 bool hasEightBit(QByteArrayView bytes)
 {
-    return std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    return std::any_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
 // An escape sequence that switches ISO-2022-JP to a character set (ESC $ B,

@@ -135,7 +135,8 @@ void TestMimeDecode::headerValues_data()
         << (b64word("UTF-8", "あ") + " " + b64word("ISO-2022-JP", jis("$$"))) << u"あい"_qs;
     QTest::newRow("unterminated word stays as it is") << QByteArray("=?utf-8?B?abc") << u"=?utf-8?B?abc"_qs;
     QTest::newRow("iso-2022-jp word holding utf-8")
-        << (b64word("ISO-2022-JP", QStringLiteral("配信不能").toUtf8()) + " (" + b64word("iso-2022-jp", jis("$\"")) + ")")
+        << (b64word("ISO-2022-JP", QStringLiteral("配信不能").toUtf8()) + " ("
+            + b64word("iso-2022-jp", jis("$\"")) + ")")
         << u"配信不能 (あ)"_qs;
     QTest::newRow("unknown charset is guessed")
         << b64word("x-nonsense", QStringLiteral("東京").toUtf8()) << u"東京"_qs;
@@ -172,16 +173,17 @@ void TestMimeDecode::charsets_data()
     QTest::newRow("nul dropped") << QByteArray("a\0b", 3) << QByteArray("utf-8") << u"ab"_qs;
 
     // Labels the bytes belie: the bytes are sniffed.
-    const QByteArray bounceUtf8 = QStringLiteral("送信先のメールアドレスが見つかりません").toUtf8();
+    const QString bounce = u"送信先のメールアドレスが見つかりません"_qs;
     QTest::newRow("iso-2022-jp label on utf-8 bytes")
-        << bounceUtf8 << QByteArray("ISO-2022-JP") << u"送信先のメールアドレスが見つかりません"_qs;
-    QTest::newRow("no label on utf-8 bytes") << bounceUtf8 << QByteArray() << u"送信先のメールアドレスが見つかりません"_qs;
-    QTest::newRow("no label on euc-jp bytes") << QByteArray("\xc6\xfc\xcb\xdc\xb8\xec") << QByteArray() << u"日本語"_qs;
+        << bounce.toUtf8() << QByteArray("ISO-2022-JP") << bounce;
+    QTest::newRow("euc-jp label on utf-8 bytes") << bounce.toUtf8() << QByteArray("euc-jp") << bounce;
+    QTest::newRow("no label on utf-8 bytes") << bounce.toUtf8() << QByteArray() << bounce;
+    QTest::newRow("no label on euc-jp bytes")
+        << QByteArray("\xc6\xfc\xcb\xdc\xb8\xec") << QByteArray() << u"日本語"_qs;
     QTest::newRow("us-ascii label on cp932 bytes")
         << QByteArray("\x8c\xa9\x90\xcf\x8f\x91\x87\x40") << QByteArray("us-ascii") << u"見積書①"_qs;
-    QTest::newRow("utf-8 label on shift_jis bytes") << QByteArray("\x82\xa0\x82\xa2") << QByteArray("UTF-8") << u"あい"_qs;
-    QTest::newRow("euc-jp label on utf-8 bytes") << bounceUtf8 << QByteArray("euc-jp")
-                                                 << u"送信先のメールアドレスが見つかりません"_qs;
+    QTest::newRow("utf-8 label on shift_jis bytes")
+        << QByteArray("\x82\xa0\x82\xa2") << QByteArray("UTF-8") << u"あい"_qs;
     QTest::newRow("utf-8 label on iso-2022-jp bytes") << jis("$\"") << QByteArray("utf-8") << u"あ"_qs;
 
     // Labels the bytes fit are kept, even where another charset would read them too.
@@ -193,7 +195,8 @@ void TestMimeDecode::charsets_data()
         << QByteArray("\xc3\xa9") << QByteArray("euc-jp") << u"辿"_qs;
     QTest::newRow("shift_jis label on half-width katakana that are also euc-jp")
         << QByteArray("\xb1\xb2") << QByteArray("shift_jis") << u"ｱｲ"_qs;
-    QTest::newRow("no label on the same bytes reads euc-jp") << QByteArray("\xb1\xb2") << QByteArray() << u"渦"_qs;
+    QTest::newRow("no label on the same bytes reads euc-jp")
+        << QByteArray("\xb1\xb2") << QByteArray() << u"渦"_qs;
 }
 
 void TestMimeDecode::charsets()
