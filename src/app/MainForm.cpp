@@ -13,6 +13,7 @@
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
 #include "compose/BackForm.h"
+#include "compose/DraftKeeper.h"
 #include "compose/WriteForm.h"
 #include "history/SearchForm.h"
 #include "history/TyakuForm.h"
@@ -313,7 +314,7 @@ void MainForm::Command1_Click()
 
 void MainForm::Command3_Click()
 {
-    showInFront(form<WriteForm>());
+    newMailOrDraft();
 }
 
 void MainForm::Command4_Click()
@@ -375,34 +376,57 @@ void MainForm::hoverOver(QWidget *control)
 
 namespace {
 
-// What closing the program would throw away, one line per window.
-QStringList unsavedWork()
+// What closing the program would throw away and, with drafts on, what it
+// keeps as drafts (offered again at the next start): one line per window.
+struct UnsavedWork {
+    QStringList lost;
+    QStringList kept;
+};
+
+UnsavedWork unsavedWork()
 {
-    QStringList lines;
+    UnsavedWork work;
+    QStringList &mail = readKeepDrafts(appPaths().extraIni()) ? work.kept : work.lost;
     if (const WriteForm *compose = loadedForm<WriteForm>()) {
         if (compose->hasTypedText())
-            lines << QStringLiteral("・送信していないメール（新規作成・送信）");
+            mail << QStringLiteral("・送信していないメール（新規作成・送信）");
     }
-    if (loadedForm<BackForm>())
-        lines << QStringLiteral("・送信していない返事（返事を書く）");
+    if (const BackForm *reply = loadedForm<BackForm>()) {
+        // A reply holding only the answered mail is no draft: it goes.
+        (reply->drafts()->hasText() ? mail : work.lost) << QStringLiteral("・送信していない返事（返事を書く）");
+    }
     if (const TyakuForm *history = loadedForm<TyakuForm>()) {
         if (history->hasUnsavedEdit())
-            lines << QStringLiteral("・保存していない編集中の文章（%1）").arg(history->windowTitle());
+            work.lost << QStringLiteral("・保存していない編集中の文章（%1）").arg(history->windowTitle());
     }
-    return lines;
+    return work;
+}
+
+QString quitQuestion(const UnsavedWork &work)
+{
+    QString text;
+    if (!work.lost.isEmpty())
+        text += QStringLiteral("終了すると、次の内容は失われます。\r\n") + work.lost.join(QStringLiteral("\r\n"))
+                + QStringLiteral("\r\n");
+    if (!work.kept.isEmpty())
+        text += QStringLiteral("次の内容は下書きとして保存され、次に起動したときに開けます。\r\n")
+                + work.kept.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+    return text + QStringLiteral("終了しますか？");
 }
 
 } // namespace
 
 void MainForm::closeEvent(QCloseEvent *event)
 {
-    const QStringList unsaved = unsavedWork();
-    if (!unsaved.isEmpty()
-        && !prompt().confirm(QStringLiteral("終了すると、次の内容は失われます。\r\n") + unsaved.join(QStringLiteral("\r\n"))
-                             + QStringLiteral("\r\n終了しますか？"))) {
+    const UnsavedWork unsaved = unsavedWork();
+    if ((!unsaved.lost.isEmpty() || !unsaved.kept.isEmpty()) && !prompt().confirm(quitQuestion(unsaved))) {
         event->ignore();
         return;
     }
+    // The question above was the one about the mail being written: the
+    // windows are unloaded without asking again, keeping their drafts.
+    unloadForm<WriteForm>();
+    unloadForm<BackForm>();
     Timer1->stop();
     // Every other window, shown or only loaded, ends with the program.
     const QWidgetList windows = QApplication::topLevelWidgets();

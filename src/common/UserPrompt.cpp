@@ -5,7 +5,9 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -115,6 +117,46 @@ PromptAnswer DialogPrompt::message(const QString &text, const QString &title, Pr
     case QMessageBox::Cancel: return PromptAnswer::Cancel;
     default: return buttons == PromptButtons::YesNo ? PromptAnswer::No : PromptAnswer::Ok;
     }
+}
+
+SaveAnswer DialogPrompt::askSave(const QString &text, const QString &title)
+{
+    QMessageBox box(dialogParent());
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    box.setWindowTitle(title);
+    box.setIcon(QMessageBox::Question);
+    QPushButton *save = box.addButton(QStringLiteral("保存"), QMessageBox::AcceptRole);
+    QPushButton *discard = box.addButton(QStringLiteral("破棄"), QMessageBox::DestructiveRole);
+    QPushButton *cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+    // Enter keeps the text; Esc and the frame's × go back to the window.
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == save)
+        return SaveAnswer::Save;
+    return box.clickedButton() == discard ? SaveAnswer::Discard : SaveAnswer::Cancel;
+}
+
+int DialogPrompt::choose(const QString &text, const QString &title, const QStringList &items)
+{
+    QDialog dialog(dialogParent());
+    dialog.setWindowTitle(title);
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *label = new QLabel(text, &dialog);
+    label->setTextFormat(Qt::PlainText);
+    layout->addWidget(label);
+    auto *list = new QListWidget(&dialog);
+    list->addItems(items);
+    list->setCurrentRow(0);
+    layout->addWidget(list);
+    auto *box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    layout->addWidget(box);
+    QObject::connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(list, &QListWidget::itemActivated, &dialog, &QDialog::accept);
+    list->setFocus();
+    return dialog.exec() == QDialog::Accepted ? list->currentRow() : -1;
 }
 
 QString DialogPrompt::openFileName(const QString &caption, const QString &dir, const QString &filter)

@@ -10,6 +10,7 @@ namespace kestra {
 enum class PromptIcon { None, Information, Exclamation, Question, Critical };
 enum class PromptButtons { Ok, OkCancel, YesNo };
 enum class PromptAnswer { Ok, Cancel, Yes, No };
+enum class SaveAnswer { Save, Discard, Cancel }; // 保存 / 破棄 / キャンセル
 
 // Every message box and file dialog of the program goes through this interface,
 // so that tests can answer them in order and see what was shown.
@@ -25,6 +26,12 @@ public:
                                  const QString &filter) = 0;
     virtual QString saveFileName(const QString &caption, const QString &dir,
                                  const QString &filter) = 0;
+    // About unsaved text: 保存, 破棄 or キャンセル. A prompt that cannot ask
+    // (a run in the background) answers キャンセル, which keeps the text.
+    virtual SaveAnswer askSave(const QString &, const QString &) { return SaveAnswer::Cancel; }
+    // One line of `items`: its index, or -1 when the user cancelled (also the
+    // answer of a prompt that cannot ask).
+    virtual int choose(const QString &, const QString &, const QStringList &) { return -1; }
 
     // Shorthands for the common forms.
     void info(const QString &text, const QString &title, PromptIcon icon = PromptIcon::None)
@@ -47,6 +54,8 @@ public:
                          PromptButtons buttons) override;
     QString openFileName(const QString &caption, const QString &dir, const QString &filter) override;
     QString saveFileName(const QString &caption, const QString &dir, const QString &filter) override;
+    SaveAnswer askSave(const QString &text, const QString &title) override;
+    int choose(const QString &text, const QString &title, const QStringList &items) override;
 };
 
 } // namespace kestra

@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -146,7 +147,16 @@ void BackForm::Form_Resize()
 
 void BackForm::Command1_Click()
 {
-    unloadSelf(this);
+    if (m_drafts->confirmClose())
+        unloadSelf(this);
+}
+
+void BackForm::closeEvent(QCloseEvent *event)
+{
+    // Only the frame's × asks here: the program lets go of the window before
+    // it unloads it (after its own question, or when quitting).
+    if (loadedForm<BackForm>() == this && !m_drafts->confirmClose())
+        event->ignore();
 }
 
 void BackForm::Command2_Click()
@@ -170,6 +180,7 @@ void BackForm::Command3_Click()
 
 void BackForm::prepareReply(const QString &to, const QString &subject, const QString &body)
 {
+    m_drafts->startNew();
     ToText->setText(to);
     SubjectText->setText(subject);
     BodyText->setPlainText(body);

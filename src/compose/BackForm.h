@@ -28,6 +28,7 @@ struct Draft;
 //
 // Created on first use (the constructor is the load step); "送信" (when the
 // mail went out), "ホーム" and closing unload it; "送信中止" only hides it.
+// With drafts on, "ホーム" and closing ask whether to keep the text as a draft.
 class BackForm final : public QWidget
 {
     Q_OBJECT
@@ -53,7 +54,8 @@ public:
 
     // Fills the window for a new reply: recipient, subject and body of the
     // answered mail and no attachments, also when the window was only hidden
-    // by "送信中止" and still holds an earlier reply's files.
+    // by "送信中止" and still holds an earlier reply's files. An earlier reply
+    // still in the window stays kept as its own draft.
     void prepareReply(const QString &to, const QString &subject, const QString &body);
 
     // The fields a draft keeps, and the window filled from a kept draft.
@@ -63,6 +65,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     DraftKeeper *m_drafts = nullptr;

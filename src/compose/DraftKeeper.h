@@ -12,7 +12,8 @@ class QWidget;
 
 namespace kestra {
 
-// Keeps the draft of one compose or reply window in the drafts file: every
+// Keeps the draft of one compose or reply window in the drafts file, under a
+// key of its own (two windows never write over each other's draft): every
 // interval and when the window is hidden or closed, whenever the fields differ
 // from what is already kept. Fields equal to the baseline (what the window
 // shows before the user writes anything) are no draft: the kept one is removed.
@@ -23,12 +24,25 @@ class DraftKeeper final : public QObject
 public:
     static constexpr int kIntervalMs = 30000;
 
-    DraftKeeper(QWidget *window, QString name, std::function<Draft()> fields);
+    // `kind` names the window's kind in the drafts file ("WriteForm").
+    DraftKeeper(QWidget *window, QString kind, std::function<Draft()> fields);
 
-    // Writes the fields now unless they are what is already kept. A failure
-    // is told in a box once, until a save works again (not at every try);
-    // the window goes on, and the next save tries again.
-    void save();
+    // Writes the fields now unless they are what is already kept; false when
+    // the write failed. A failure is told in a box once, until a save works
+    // again (not at every try); the window goes on, and the next save tries again.
+    bool save();
+    // Whether the window holds something written (fields other than the baseline).
+    bool hasText() const;
+    // Asked before the user closes the window: with drafts on and text in the
+    // window, 保存 keeps the draft, 破棄 removes it, キャンセル keeps the window.
+    // True when the window may close.
+    bool confirmClose();
+    // The window now shows the kept draft `key` (opened from the drafts file):
+    // its changes go to that draft.
+    void adopt(const QString &key, const Draft &draft);
+    // The window starts another mail: what it holds stays kept under the
+    // present key, and the new mail gets a key of its own.
+    void startNew();
     // The mail went out or the user threw it away: the kept draft goes, and
     // the fields as they are now count as nothing to keep.
     void discard();
@@ -47,7 +61,8 @@ protected:
 
 private:
     QPointer<QWidget> m_window;
-    QString m_name;
+    QString m_kind;
+    QString m_name; // the key in the drafts file
     std::function<Draft()> m_fields;
     Draft m_baseline;
     Draft m_kept; // what the drafts file holds for this window
@@ -55,9 +70,13 @@ private:
     bool m_failureTold = false;
 };
 
-// At start-up: for each window whose draft was left behind by a crash, a kill
-// or a close without sending, asks "下書きを復元しますか？". Yes opens the window
-// with the kept fields; No removes the draft.
+// At start-up, with drafts left behind by a crash, a kill, a quit or a close
+// without sending: asks which one to open, in the window of its kind. The
+// others stay in the file and are offered again by newMailOrDraft().
 void offerDraftRestore();
+
+// "新規作成": with drafts waiting, asks which one to open or a new mail;
+// then shows the window. A compose window already on the screen comes to the front.
+void newMailOrDraft();
 
 } // namespace kestra

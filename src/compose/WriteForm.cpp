@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QGroupBox>
@@ -593,11 +594,14 @@ void WriteForm::Command1_Click()
 
 void WriteForm::Command3_Click()
 {
-    unload();
+    if (m_drafts->confirmClose())
+        unload();
 }
 
 void WriteForm::Command8_Click()
 {
+    if (!m_drafts->confirmClose())
+        return;
     setListColour(false);
     clearBulkOption();
     unload();
@@ -606,6 +610,14 @@ void WriteForm::Command8_Click()
 void WriteForm::unload()
 {
     unloadSelf(this);
+}
+
+void WriteForm::closeEvent(QCloseEvent *event)
+{
+    // Only the frame's × asks here: the program lets go of the window before
+    // it unloads it (after its own question, or when quitting).
+    if (loadedForm<WriteForm>() == this && !m_drafts->confirmClose())
+        event->ignore();
 }
 
 void WriteForm::hoverOver(QWidget *control)

@@ -58,7 +58,8 @@ protected:
 //   AddressPanel: HeaderStrip (Text1 count), List1 names, Frame4 (Option2 一括送信, Option1 取消)
 //
 // The window is created by its first use (the constructor is the load step)
-// and unloaded by "送信", "ホーム", "送信中止" and closing.
+// and unloaded by "送信", "ホーム", "送信中止" and closing. With drafts on, the
+// user's ways out ask whether to keep the text as a draft.
 class WriteForm final : public QWidget
 {
     Q_OBJECT
@@ -118,6 +119,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildControls();

@@ -2,6 +2,7 @@
 
 #include "storage/Settings.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -54,6 +55,19 @@ QString setAsidePath(const QString &path)
 }
 
 } // namespace
+
+QString newDraftKey(const QString &kind)
+{
+    static int made = 0;
+    return kind + QLatin1Char(':')
+           + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddhhmmsszzz"))
+           + QStringLiteral("-%1").arg(++made, 4, 10, QLatin1Char('0'));
+}
+
+QString draftKind(const QString &key)
+{
+    return key.section(QLatin1Char(':'), 0, 0);
+}
 
 Result<QMap<QString, Draft>> DraftFile::readAll() const
 {

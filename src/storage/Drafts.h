@@ -19,8 +19,10 @@ struct Draft {
     friend bool operator==(const Draft &, const Draft &) = default;
 };
 
-// The drafts file in the data folder: one draft per window, by the window's
-// name. Every change rewrites the whole file through a temporary file renamed
+// The drafts file in the data folder: one draft per window that was open, by
+// the window's key "<window kind>:<id>" (newDraftKey). A file written before
+// windows had ids holds at most one draft per kind, keyed by the kind alone;
+// it is read the same way. Every change rewrites the whole file through a temporary file renamed
 // over it, so a kill at any instant leaves either the old or the new drafts,
 // never a torn file. It holds what the user wrote: readable by the owner only.
 class DraftFile
@@ -43,5 +45,12 @@ public:
 private:
     QString m_path;
 };
+
+// A key no other window of this run or an earlier one holds: the kind, the
+// time of the call and a counter, so that keys sort by the time they were made.
+QString newDraftKey(const QString &kind);
+// The window kind of a key ("WriteForm", "BackForm"), also of a key of the
+// older kind-only form.
+QString draftKind(const QString &key);
 
 } // namespace kestra

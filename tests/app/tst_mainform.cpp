@@ -4,9 +4,12 @@
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "common/Twips.h"
+#include "compose/DraftKeeper.h"
 #include "compose/WriteForm.h"
 #include "history/TyakuForm.h"
+#include "storage/Drafts.h"
 #include "storage/Records.h"
+#include "storage/Settings.h"
 #include "support/FindControl.h"
 #include "support/TestSupport.h"
 
@@ -452,6 +455,55 @@ private slots:
         main->close();
         QCOMPARE(m_prompt->shown().size(), 2);
         QVERIFY(!main->isVisible());
+    }
+
+    // The quit question says what happens to a mail being written: with
+    // drafts on it is kept and offered at the next start, with drafts off it
+    // is lost; and so it is.
+    void quitQuestionTellsWhatHappensToTheMail_data()
+    {
+        QTest::addColumn<bool>("drafts");
+        QTest::newRow("drafts on") << true;
+        QTest::newRow("drafts off") << false;
+    }
+    void quitQuestionTellsWhatHappensToTheMail()
+    {
+        QFETCH(bool, drafts);
+        QVERIFY(writeKeepDrafts(appPaths().extraIni(), drafts));
+        MainForm *main = start();
+        main->show();
+        findControl<QPushButton>(main, "Command3")->click(); // 新規作成: no draft waiting, nothing asked
+        WriteForm *compose = loadedForm<WriteForm>();
+        QVERIFY(compose && compose->isVisible());
+        compose->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(compose));
+        findControl<QPlainTextEdit>(compose, "BodyText")->setFocus(Qt::MouseFocusReason);
+        QTest::keyClicks(QApplication::focusWidget(), "unsent words");
+
+        m_prompt->answer(PromptAnswer::Yes);
+        main->close();
+        QCOMPARE(m_prompt->texts(),
+                 QStringList{drafts ? QStringLiteral("次の内容は下書きとして保存され、次に起動したときに開けます。\r\n"
+                                                     "・送信していないメール（新規作成・送信）\r\n終了しますか？")
+                                    : QStringLiteral("終了すると、次の内容は失われます。\r\n"
+                                                     "・送信していないメール（新規作成・送信）\r\n終了しますか？")});
+        QVERIFY(!main->isVisible());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!loadedForm<WriteForm>());
+        delete main;
+
+        // The next start.
+        m_prompt->clear();
+        if (drafts)
+            m_prompt->answerChoice(0);
+        offerDraftRestore();
+        QCOMPARE(m_prompt->shown().size(), drafts ? 1 : 0);
+        if (drafts) {
+            QCOMPARE(m_prompt->shown().first().items, QStringList{QStringLiteral("新規作成・送信：unsent words")});
+            QCOMPARE(loadedForm<WriteForm>()->bodyText(), QStringLiteral("unsent words"));
+        } else {
+            QVERIFY(!QFile::exists(appPaths().draftsFile()));
+        }
     }
 };
 

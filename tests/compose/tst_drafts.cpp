@@ -1,6 +1,6 @@
 // Drafts of the compose and reply windows: what was typed survives a kill of
-// the program and is offered back at the next start; sending or throwing the
-// mail away removes it.
+// the program, a close and another window, and is offered back at the next
+// start and by 新規作成; sending or throwing the mail away removes it.
 #include "common/AppState.h"
 #include "common/Forms.h"
 #include "common/Paths.h"
@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTextEdit>
@@ -40,6 +41,17 @@ void typeInto(QWidget *control, const QString &text)
     test::typeText(text);
 }
 
+// The kept drafts of one window kind, oldest key first.
+QList<Draft> keptOfKind(const QMap<QString, Draft> &all, const QString &kind)
+{
+    QList<Draft> out;
+    for (auto it = all.begin(); it != all.end(); ++it) {
+        if (draftKind(it.key()) == kind)
+            out.append(it.value());
+    }
+    return out;
+}
+
 // The child process: opens the compose window in FOLDER, types into it as a
 // user would, says "saved" once the draft is on the disk and waits to be killed.
 int runChild(const QString &folder)
@@ -60,7 +72,7 @@ int runChild(const QString &folder)
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         const auto read = DraftFile(appPaths().draftsFile()).readAll();
-        if (read && read.value().value(QStringLiteral("WriteForm")).body == kBody) {
+        if (read && read.value().value(w->drafts()->name()).body == kBody) {
             std::printf("saved\n");
             std::fflush(stdout);
             poll.stop();
@@ -123,9 +135,11 @@ private Q_SLOTS:
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
         QCOMPARE(QFile::permissions(appPaths().draftsFile()) & 0x0077, QFileDevice::Permissions());
 
-        m_prompt->answer(PromptAnswer::Yes);
+        m_prompt->answerChoice(0);
         offerDraftRestore();
-        QCOMPARE(m_prompt->texts(), QStringList{QStringLiteral("下書きを復元しますか？")});
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown().first().kind, test::ShownPrompt::Kind::Choice);
+        QCOMPARE(m_prompt->shown().first().items, QStringList{QStringLiteral("新規作成・送信：長い手紙の途中です。")});
         WriteForm *w = loadedForm<WriteForm>();
         QVERIFY(w && w->isVisible());
         QCOMPARE(w->toText(), kTo);
@@ -133,7 +147,7 @@ private Q_SLOTS:
     }
 
     // Without the option the windows work as they always did: a closed
-    // window's text goes, and the next start offers nothing.
+    // window's text goes without a question, and the next start offers nothing.
     void noDraftsUnlessChosen()
     {
         QVERIFY(writeKeepDrafts(appPaths().extraIni(), false));
@@ -141,8 +155,9 @@ private Q_SLOTS:
         w->setToText(kTo);
         w->setBodyText(kBody);
         w->drafts()->save();
-        unloadForm<WriteForm>();
+        QVERIFY(w->close()); // the frame's ×: nothing asked
         flushDeletes();
+        QVERIFY(!loadedForm<WriteForm>());
         QVERIFY(kept().isEmpty());
         QVERIFY(!QFile::exists(appPaths().draftsFile()));
         offerDraftRestore(); // an unexpected question would fail the test
@@ -167,7 +182,7 @@ private Q_SLOTS:
                  qPrintable(m_prompt->shown().first().text));
         QVERIFY(QDir().rmdir(path));
         w->drafts()->save();
-        QCOMPARE(kept().value(QStringLiteral("WriteForm")).body, w->draft().body);
+        QCOMPARE(kept().value(w->drafts()->name()).body, w->draft().body);
     }
 
     // A damaged drafts file is told at the start instead of being taken for
@@ -190,7 +205,7 @@ private Q_SLOTS:
         WriteForm *w = form<WriteForm>();
         w->setBodyText(kBody);
         w->drafts()->save();
-        QCOMPARE(kept().value(QStringLiteral("WriteForm")).body, w->draft().body);
+        QCOMPARE(kept().value(w->drafts()->name()).body, w->draft().body);
         QCOMPARE(test::readBytes(path + QStringLiteral(".bad")), damaged);
 
         // Damaged again and again: each is set aside beside the earlier ones, none replaced.
@@ -205,8 +220,8 @@ private Q_SLOTS:
         QCOMPARE(DraftFile(path).readAll().value().value(QStringLiteral("BackForm")).to, kTo);
     }
 
-    // Closing keeps the draft (a close by mistake loses nothing); クリア and a
-    // sent mail remove it; No at the start throws it away.
+    // An unload by the program keeps the draft (quitting loses nothing); クリア
+    // and a sent mail remove it; a start where the user opens none keeps it.
     void composeDraftLifetime()
     {
         WriteForm *w = form<WriteForm>();
@@ -215,10 +230,10 @@ private Q_SLOTS:
         findControl<QLineEdit>(w, "AttachText")->setText(QStringLiteral("/tmp/a.txt,/tmp/b.txt"));
         unloadForm<WriteForm>();
         flushDeletes();
-        QCOMPARE(kept().value(QStringLiteral("WriteForm")),
-                 (Draft{kTo, QStringLiteral("件名"), QString(), QStringLiteral("/tmp/a.txt,/tmp/b.txt")}));
+        QCOMPARE(kept().values(),
+                 QList<Draft>{(Draft{kTo, QStringLiteral("件名"), QString(), QStringLiteral("/tmp/a.txt,/tmp/b.txt")})});
 
-        m_prompt->answer(PromptAnswer::Yes);
+        m_prompt->answerChoice(0);
         offerDraftRestore();
         w = loadedForm<WriteForm>();
         QVERIFY(w);
@@ -240,10 +255,163 @@ private Q_SLOTS:
         w->setBodyText(kBody);
         unloadForm<WriteForm>();
         flushDeletes();
-        m_prompt->answer(PromptAnswer::No);
+        m_prompt->answerChoice(-1);
         offerDraftRestore();
         QVERIFY(!loadedForm<WriteForm>());
-        QVERIFY(kept().isEmpty());
+        QCOMPARE(keptOfKind(kept(), QStringLiteral("WriteForm")).value(0).body, kBody);
+    }
+
+    // Two compose windows one after the other, typed into as a user does:
+    // each text is its own draft, neither written over by the other, and
+    // 新規作成 asks which one to open or a new mail.
+    void eachComposeWindowKeepsItsOwnDraft()
+    {
+        const QStringList texts = {QStringLiteral("first letter"), QStringLiteral("second letter")};
+        for (int i = 0; i < texts.size(); ++i) {
+            if (i > 0)
+                m_prompt->answerChoice(i); // the line after the drafts: a new mail
+            newMailOrDraft();
+            WriteForm *w = loadedForm<WriteForm>();
+            QVERIFY(w && w->isVisible());
+            QCOMPARE(w->bodyText(), QString());
+            w->drafts()->setInterval(10);
+            w->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(w));
+            findControl<QPlainTextEdit>(w, "BodyText")->setFocus(Qt::MouseFocusReason);
+            QTest::keyClicks(QApplication::focusWidget(), texts.at(i));
+            // The timer keeps the text while the window is open, under its own key.
+            QTRY_VERIFY(kept().values().contains(Draft{{}, {}, texts.at(i), {}}));
+            QCOMPARE(kept().size(), i + 1);
+            m_prompt->answerSave(SaveAnswer::Save);
+            findControl<QPushButton>(w, "Command3")->click();
+            flushDeletes();
+            QVERIFY(!loadedForm<WriteForm>());
+        }
+        QCOMPARE(keptOfKind(kept(), QStringLiteral("WriteForm")),
+                 (QList<Draft>{Draft{{}, {}, texts.at(0), {}}, Draft{{}, {}, texts.at(1), {}}}));
+
+        m_prompt->clear();
+        m_prompt->answerChoice(0);
+        newMailOrDraft();
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown().first().items,
+                 (QStringList{QStringLiteral("新規作成・送信：first letter"),
+                              QStringLiteral("新規作成・送信：second letter"), QStringLiteral("（新しいメールを書く）")}));
+        WriteForm *w = loadedForm<WriteForm>();
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(w->bodyText(), texts.at(0));
+        // Further typing goes to the opened draft, not to a third one.
+        w->setBodyText(QStringLiteral("first letter, longer"));
+        QVERIFY(w->drafts()->save());
+        QCOMPARE(kept().size(), 2);
+        QVERIFY(kept().values().contains(Draft{{}, {}, QStringLiteral("first letter, longer"), {}}));
+        // The window on the screen is only brought to the front: nothing asked.
+        newMailOrDraft();
+        QCOMPARE(m_prompt->shown().size(), 1);
+        // キャンセル of the choice opens nothing.
+        m_prompt->answerSave(SaveAnswer::Save);
+        QVERIFY(w->close());
+        flushDeletes();
+        m_prompt->answerChoice(-1);
+        newMailOrDraft();
+        QVERIFY(!loadedForm<WriteForm>() || !loadedForm<WriteForm>()->isVisible());
+    }
+
+    // Every way out of a window with text asks 保存 / 破棄 / キャンセル, and each
+    // answer does what it says; the kept draft was already on the disk.
+    void closingAsksWhatToDoWithTheText_data()
+    {
+        QTest::addColumn<bool>("reply");
+        QTest::addColumn<QString>("way"); // a button's name, or "x" for the frame's ×
+        QTest::addColumn<SaveAnswer>("answer");
+        const QList<std::pair<const char *, SaveAnswer>> answers
+            = {{"保存", SaveAnswer::Save}, {"破棄", SaveAnswer::Discard}, {"キャンセル", SaveAnswer::Cancel}};
+        const QList<std::tuple<const char *, bool, QString>> ways
+            = {{"compose ×", false, QStringLiteral("x")}, {"compose 送信中止", false, QStringLiteral("Command3")},
+               {"compose ホーム", false, QStringLiteral("Command8")}, {"reply ×", true, QStringLiteral("x")},
+               {"reply ホーム", true, QStringLiteral("Command1")}};
+        for (const auto &[name, reply, way] : ways) {
+            for (const auto &[label, answer] : answers)
+                QTest::addRow("%s %s", name, label) << reply << way << answer;
+        }
+    }
+    void closingAsksWhatToDoWithTheText()
+    {
+        QFETCH(bool, reply);
+        QFETCH(QString, way);
+        QFETCH(SaveAnswer, answer);
+        QPointer<QWidget> w = reply ? static_cast<QWidget *>(form<BackForm>()) : form<WriteForm>();
+        if (reply)
+            form<BackForm>()->prepareReply(kTo, QStringLiteral("Re:  件名"), QStringLiteral("> 元のメール"));
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QWidget *body = reply ? static_cast<QWidget *>(findControl<QTextEdit>(w, "BodyText"))
+                              : findControl<QPlainTextEdit>(w, "BodyText");
+        body->setFocus(Qt::MouseFocusReason);
+        QTest::keyClicks(QApplication::focusWidget(), "my answer ");
+        DraftKeeper *keeper = reply ? form<BackForm>()->drafts() : form<WriteForm>()->drafts();
+        QVERIFY(keeper->save());
+        const Draft typed = kept().value(keeper->name());
+        QVERIFY(typed.body.startsWith(QStringLiteral("my answer ")));
+
+        m_prompt->answerSave(answer);
+        if (way == QLatin1String("x"))
+            w->close();
+        else
+            findControl<QPushButton>(w, qPrintable(way))->click();
+        flushDeletes();
+        QCOMPARE(m_prompt->shown().size(), 1);
+        QCOMPARE(m_prompt->shown().first().kind, test::ShownPrompt::Kind::SaveQuestion);
+        QCOMPARE(m_prompt->shown().first().title, reply ? BackForm::caption() : WriteForm::caption());
+        const bool open = !w.isNull();
+        QCOMPARE(open, answer == SaveAnswer::Cancel);
+        if (open) {
+            QCOMPARE(reply ? static_cast<QWidget *>(loadedForm<BackForm>()) : loadedForm<WriteForm>(), w.data());
+            QVERIFY(w->isVisible());
+            QCOMPARE(reply ? findControl<QTextEdit>(w, "BodyText")->toPlainText()
+                           : findControl<QPlainTextEdit>(w, "BodyText")->toPlainText(),
+                     typed.body);
+        }
+        QCOMPARE(kept().values(), answer == SaveAnswer::Discard ? QList<Draft>() : QList<Draft>{typed});
+    }
+
+    // A reply window given another mail to answer keeps the reply it held as
+    // a draft of its own, and a file written before windows had keys of their
+    // own is offered too, each in the window of its kind.
+    void anotherReplyAndAnOldFileLoseNothing()
+    {
+        BackForm *reply = form<BackForm>();
+        reply->prepareReply(kTo, QStringLiteral("Re:  一通目"), QStringLiteral("> 一通目"));
+        findControl<QTextEdit>(reply, "BodyText")->setPlainText(QStringLiteral("一通目への返事"));
+        reply->prepareReply(kTo, QStringLiteral("Re:  二通目"), QStringLiteral("> 二通目"));
+        QCOMPARE(kept().values(), QList<Draft>{(Draft{kTo, QStringLiteral("Re:  一通目"), QStringLiteral("一通目への返事"), {}})});
+        unloadForm<BackForm>();
+        flushDeletes();
+
+        test::writeBytes(appPaths().draftsFile(),
+                         QStringLiteral("{\"BackForm\":{\"attachments\":\"\",\"body\":\"古い返事\",\"subject\":\"Re: 古い\","
+                                        "\"to\":\"old@example.jp\"},\"WriteForm\":{\"attachments\":\"\",\"body\":\"古い手紙\","
+                                        "\"subject\":\"\",\"to\":\"\"}}")
+                             .toUtf8());
+        m_prompt->answerChoice(0);
+        offerDraftRestore();
+        QCOMPARE(m_prompt->shown().first().items,
+                 (QStringList{QStringLiteral("返事を書く：Re: 古い"), QStringLiteral("新規作成・送信：古い手紙")}));
+        reply = loadedForm<BackForm>();
+        QVERIFY(reply && reply->isVisible());
+        QCOMPARE(reply->draft(), (Draft{QStringLiteral("old@example.jp"), QStringLiteral("Re: 古い"), QStringLiteral("古い返事"), {}}));
+        // The reply on the screen is not offered again; the other one opens in the compose window.
+        m_prompt->answerChoice(0);
+        newMailOrDraft();
+        QCOMPARE(m_prompt->shown().last().items,
+                 (QStringList{QStringLiteral("新規作成・送信：古い手紙"), QStringLiteral("（新しいメールを書く）")}));
+        QCOMPARE(loadedForm<WriteForm>()->bodyText(), QStringLiteral("古い手紙"));
+        // Sent, the old draft goes under its old key.
+        m_prompt->setAutoAnswer(true);
+        findControl<QPushButton>(reply, "Command2")->click();
+        flushDeletes();
+        QCOMPARE(kept().keys(), QStringList{QStringLiteral("WriteForm")});
     }
 
     // A new reply's quoted mail is no draft until the user writes; a sent
@@ -256,7 +424,7 @@ private Q_SLOTS:
         QVERIFY(kept().isEmpty());
         findControl<QTextEdit>(w, "BodyText")->setPlainText(QStringLiteral("お返事です。\n> 元のメール"));
         w->drafts()->save();
-        QCOMPARE(kept().value(QStringLiteral("BackForm")).body, QStringLiteral("お返事です。\n> 元のメール"));
+        QCOMPARE(kept().value(w->drafts()->name()).body, QStringLiteral("お返事です。\n> 元のメール"));
 
         m_sender->failSend(1, QStringLiteral("550 宛先が見つかりません"));
         m_prompt->setAutoAnswer(true);

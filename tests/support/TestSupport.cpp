@@ -25,7 +25,7 @@ FakePrompt::~FakePrompt()
 PromptAnswer FakePrompt::message(const QString &text, const QString &title, PromptIcon icon,
                                  PromptButtons buttons)
 {
-    m_shown.append({ShownPrompt::Kind::Message, text, title, icon, buttons});
+    m_shown.append({ShownPrompt::Kind::Message, text, title, icon, buttons, {}});
     if (!m_answers.isEmpty())
         return m_answers.takeFirst();
     if (m_auto)
@@ -41,7 +41,7 @@ PromptAnswer FakePrompt::message(const QString &text, const QString &title, Prom
 
 QString FakePrompt::openFileName(const QString &caption, const QString &, const QString &)
 {
-    m_shown.append({ShownPrompt::Kind::OpenFile, caption, {}, PromptIcon::None, PromptButtons::Ok});
+    m_shown.append({ShownPrompt::Kind::OpenFile, caption, {}, PromptIcon::None, PromptButtons::Ok, {}});
     if (!m_files.isEmpty())
         return m_files.takeFirst();
     ++m_unexpected;
@@ -50,11 +50,31 @@ QString FakePrompt::openFileName(const QString &caption, const QString &, const 
 
 QString FakePrompt::saveFileName(const QString &caption, const QString &, const QString &)
 {
-    m_shown.append({ShownPrompt::Kind::SaveFile, caption, {}, PromptIcon::None, PromptButtons::Ok});
+    m_shown.append({ShownPrompt::Kind::SaveFile, caption, {}, PromptIcon::None, PromptButtons::Ok, {}});
     if (!m_files.isEmpty())
         return m_files.takeFirst();
     ++m_unexpected;
     return {};
+}
+
+SaveAnswer FakePrompt::askSave(const QString &text, const QString &title)
+{
+    m_shown.append({ShownPrompt::Kind::SaveQuestion, text, title, PromptIcon::Question, PromptButtons::Ok, {}});
+    if (!m_saveAnswers.isEmpty())
+        return m_saveAnswers.takeFirst();
+    ++m_unexpected;
+    qWarning("unexpected save question: %s", qPrintable(text));
+    return SaveAnswer::Cancel;
+}
+
+int FakePrompt::choose(const QString &text, const QString &title, const QStringList &items)
+{
+    m_shown.append({ShownPrompt::Kind::Choice, text, title, PromptIcon::None, PromptButtons::Ok, items});
+    if (!m_choices.isEmpty())
+        return m_choices.takeFirst();
+    ++m_unexpected;
+    qWarning("unexpected choice: %s", qPrintable(text));
+    return -1;
 }
 
 QStringList FakePrompt::texts() const

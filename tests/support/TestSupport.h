@@ -15,11 +15,12 @@ namespace kestra::test {
 
 // A dialog the code under test asked for, as the fake prompt saw it.
 struct ShownPrompt {
-    enum class Kind { Message, OpenFile, SaveFile } kind = Kind::Message;
+    enum class Kind { Message, OpenFile, SaveFile, SaveQuestion, Choice } kind = Kind::Message;
     QString text;    // message text, or the dialog caption
     QString title;
     PromptIcon icon = PromptIcon::None;
     PromptButtons buttons = PromptButtons::Ok;
+    QStringList items; // the lines offered by a choice
 };
 
 // Answers message boxes and file dialogs from a script, in order, and records
@@ -33,6 +34,8 @@ public:
 
     void answer(PromptAnswer a) { m_answers.append(a); }
     void answerFile(const QString &path) { m_files.append(path); }
+    void answerSave(SaveAnswer a) { m_saveAnswers.append(a); }
+    void answerChoice(int index) { m_choices.append(index); }
     // Message boxes are answered Ok (Yes/No boxes: Yes) without a script.
     void setAutoAnswer(bool on) { m_auto = on; }
 
@@ -40,16 +43,23 @@ public:
                          PromptButtons buttons) override;
     QString openFileName(const QString &caption, const QString &dir, const QString &filter) override;
     QString saveFileName(const QString &caption, const QString &dir, const QString &filter) override;
+    SaveAnswer askSave(const QString &text, const QString &title) override;
+    int choose(const QString &text, const QString &title, const QStringList &items) override;
 
     const QList<ShownPrompt> &shown() const { return m_shown; }
     QStringList texts() const;
     int unexpected() const { return m_unexpected; }
-    int pendingAnswers() const { return int(m_answers.size() + m_files.size()); }
+    int pendingAnswers() const
+    {
+        return int(m_answers.size() + m_files.size() + m_saveAnswers.size() + m_choices.size());
+    }
     void clear() { m_shown.clear(); }
 
 private:
     QList<PromptAnswer> m_answers;
     QStringList m_files;
+    QList<SaveAnswer> m_saveAnswers;
+    QList<int> m_choices;
     QList<ShownPrompt> m_shown;
     int m_unexpected = 0;
     bool m_auto = false;
