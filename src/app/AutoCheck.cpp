@@ -29,7 +29,7 @@ class CollectingPrompt final : public UserPrompt
 {
 public:
     QStringList texts;
-    PromptAnswer message(const QString &text, const QString &, PromptIcon, PromptButtons buttons) override
+    PromptAnswer message(const QString &text, const QString &, PromptIcon, PromptButtons buttons, PromptDefault) override
     {
         if (!trimBlanks(text).isEmpty())
             texts.append(text);

@@ -10,6 +10,10 @@ namespace kestra {
 enum class PromptIcon { None, Information, Exclamation, Question, Critical };
 enum class PromptButtons { Ok, OkCancel, YesNo };
 enum class PromptAnswer { Ok, Cancel, Yes, No };
+// The button that Enter presses. A question whose Yes/OK trusts, runs, sends
+// or opens something has the other button as its default: a stray Enter
+// then does nothing harmful. Esc always gives No/Cancel.
+enum class PromptDefault { Affirmative, Safe };
 
 // Every message box and file dialog of the program goes through this interface,
 // so that tests can answer them in order and see what was shown.
@@ -19,7 +23,7 @@ public:
     virtual ~UserPrompt() = default;
 
     virtual PromptAnswer message(const QString &text, const QString &title, PromptIcon icon,
-                                 PromptButtons buttons) = 0;
+                                 PromptButtons buttons, PromptDefault byDefault = PromptDefault::Affirmative) = 0;
     // An empty result means the user cancelled.
     virtual QString openFileName(const QString &caption, const QString &dir,
                                  const QString &filter) = 0;
@@ -31,7 +35,8 @@ public:
     {
         message(text, title, icon, PromptButtons::Ok);
     }
-    bool confirm(const QString &text); // Yes/No, question icon, title "確認"
+    // Yes/No, question icon, title "確認".
+    bool confirm(const QString &text, PromptDefault byDefault = PromptDefault::Affirmative);
 };
 
 // The prompt in force: the real dialogs unless a test installed another one.
@@ -39,12 +44,13 @@ UserPrompt &prompt();
 // Installs `p` (not owned); nullptr restores the real dialogs.
 void setPrompt(UserPrompt *p);
 
-// Shows real QMessageBox / QFileDialog windows.
+// Shows real QMessageBox / QFileDialog windows, each in front of the window
+// the user is in (frontWindow()).
 class DialogPrompt final : public UserPrompt
 {
 public:
-    PromptAnswer message(const QString &text, const QString &title, PromptIcon icon,
-                         PromptButtons buttons) override;
+    PromptAnswer message(const QString &text, const QString &title, PromptIcon icon, PromptButtons buttons,
+                         PromptDefault byDefault = PromptDefault::Affirmative) override;
     QString openFileName(const QString &caption, const QString &dir, const QString &filter) override;
     QString saveFileName(const QString &caption, const QString &dir, const QString &filter) override;
 };

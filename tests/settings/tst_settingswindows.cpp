@@ -1,5 +1,6 @@
 #include "common/AppState.h"
 #include "common/Forms.h"
+#include "common/FormPlacement.h"
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "settings/IdPassForm.h"
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QWindow>
 #include <QtTest>
 
 using namespace kestra;
@@ -50,6 +52,7 @@ private Q_SLOTS:
     void cleanup();
 
     void chooserShowsWindowsWithoutBlocking();
+    void windowsOpenedOverTheServerSettingsStandInFront();
     void windowsAreCreatedAfreshAfterUnloading();
 
     void optionFormShowsSharedValues_data();
@@ -111,6 +114,24 @@ void SettingsTest::chooserShowsWindowsWithoutBlocking()
     QVERIFY(!loadedForm<OptionForm>()->isModal());
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
     QCOMPARE(prompts.shown().size(), 0);
+}
+
+// The server settings window is kept on top of the others: the chooser and
+// the account window shown while it is up are its transients, which the window
+// manager keeps above it.
+void SettingsTest::windowsOpenedOverTheServerSettingsStandInFront()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    OptionForm *settings = form<OptionForm>();
+    showInFront(settings);
+    QVERIFY(QTest::qWaitForWindowExposed(settings));
+    SetForm *chooser = form<SetForm>();
+    showInFront(chooser);
+    QCOMPARE(chooser->windowHandle()->transientParent(), settings->windowHandle());
+    findControl<QPushButton>(chooser, "Command1")->click();
+    QCOMPARE(loadedForm<IdPassForm>()->windowHandle()->transientParent(), settings->windowHandle());
+    QVERIFY(settings->windowFlags() & Qt::WindowStaysOnTopHint);
 }
 
 void SettingsTest::windowsAreCreatedAfreshAfterUnloading()

@@ -5,7 +5,12 @@
 #include "storage/StoreBuffers.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QWindow>
 #include <QPointer>
 #include <QWidget>
 #include <QtTest>
@@ -23,9 +28,9 @@ FakePrompt::~FakePrompt()
 }
 
 PromptAnswer FakePrompt::message(const QString &text, const QString &title, PromptIcon icon,
-                                 PromptButtons buttons)
+                                 PromptButtons buttons, PromptDefault byDefault)
 {
-    m_shown.append({ShownPrompt::Kind::Message, text, title, icon, buttons});
+    m_shown.append({ShownPrompt::Kind::Message, text, title, icon, buttons, byDefault});
     if (!m_answers.isEmpty())
         return m_answers.takeFirst();
     if (m_auto)
@@ -55,6 +60,36 @@ QString FakePrompt::saveFileName(const QString &caption, const QString &, const 
         return m_files.takeFirst();
     ++m_unexpected;
     return {};
+}
+
+RealBoxKey::RealBoxKey(Qt::Key key)
+    : m_poll(new QTimer)
+{
+    QObject::connect(m_poll, &QTimer::timeout, m_poll, [this, key] {
+        QWidget *box = QApplication::activeModalWidget();
+        QWidget *focus = QApplication::focusWidget();
+        if (seen || !box || !focus || focus->window() != box)
+            return;
+        seen = true;
+        parent = box->parentWidget();
+        transient = box->windowHandle() ? box->windowHandle()->transientParent() : nullptr;
+        if (auto *message = qobject_cast<QMessageBox *>(box)) {
+            defaultButton = message->standardButton(message->defaultButton());
+            escapeButton = message->standardButton(message->escapeButton());
+        } else if (auto *buttons = box->findChild<QDialogButtonBox *>()) {
+            for (QAbstractButton *b : buttons->buttons()) {
+                if (auto *push = qobject_cast<QPushButton *>(b); push && push->isDefault())
+                    defaultButton = buttons->standardButton(push);
+            }
+        }
+        QTest::keyClick(focus, key);
+    });
+    m_poll->start(10);
+}
+
+RealBoxKey::~RealBoxKey()
+{
+    delete m_poll;
 }
 
 QStringList FakePrompt::texts() const
