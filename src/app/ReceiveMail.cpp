@@ -176,11 +176,19 @@ void showInHistoryBoxes(const ReceivedMail &mail)
     history->showInBoxes({mail.date, mail.from, mail.subject, mail.body});
 }
 
+const QString &newMailIndicator()
+{
+    static const QString text = QStringLiteral("新着メール有り。");
+    return text;
+}
+
 QString indicatorAfter(const ReceiveResult &result)
 {
-    return result.unseen >= 1 ? QStringLiteral("新着メール有り。")
-           : result.unchecked ? QStringLiteral("受信できませんでした。")
-                              : QStringLiteral("新着メール無し。");
+    // A run without an account never looked at the mailbox: it cannot say "no mail".
+    return result.unseen >= 1        ? newMailIndicator()
+           : result.accountMissing ? QStringLiteral("IDとパスワードが未設定です。")
+           : result.unchecked      ? QStringLiteral("受信できませんでした。")
+                                   : QStringLiteral("新着メール無し。");
 }
 
 std::optional<ReceiveInputs> receiveInputs(const StoreFaults &faults)
@@ -278,7 +286,8 @@ void showReceiveResult(MainForm &main, const ReceiveInputs &inputs, const Receiv
     SharedSettings &settings = appState().settings;
     // The status text, the account, the history's boxes: the user's own run only.
     if (user && result.contacted)
-        main.showStatus(QStringLiteral("メールのチェックをしています。"));
+        main.showStatus(result.declined ? QStringLiteral("メールのチェックを中止しました。")
+                                        : QStringLiteral("メールのチェックをしています。"));
     if (result.connected) {
         settings.pop3Id = inputs.id;
         settings.pop3Password = inputs.password;
