@@ -66,7 +66,7 @@ long currentKiB()
 class YesPrompt final : public UserPrompt
 {
 public:
-    PromptAnswer message(const QString &text, const QString &, PromptIcon, PromptButtons buttons) override
+    PromptAnswer message(const QString &text, const QString &, PromptIcon, PromptButtons buttons, PromptDefault) override
     {
         if (buttons != PromptButtons::YesNo)
             std::fprintf(stderr, "message: %s\n", qPrintable(text));

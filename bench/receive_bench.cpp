@@ -99,7 +99,7 @@ class QuietPrompt final : public UserPrompt
 {
 public:
     int shown = 0;
-    PromptAnswer message(const QString &text, const QString &, PromptIcon, PromptButtons) override
+    PromptAnswer message(const QString &text, const QString &, PromptIcon, PromptButtons, PromptDefault) override
     {
         ++shown;
         std::fprintf(stderr, "message box: %s\n", qPrintable(text));

@@ -36,7 +36,7 @@ class PrintingPrompt final : public UserPrompt
 {
 public:
     int shown = 0;
-    PromptAnswer message(const QString &text, const QString &title, PromptIcon, PromptButtons buttons) override
+    PromptAnswer message(const QString &text, const QString &title, PromptIcon, PromptButtons buttons, PromptDefault) override
     {
         std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(text));
         if (buttons == PromptButtons::YesNo)

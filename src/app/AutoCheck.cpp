@@ -2,6 +2,7 @@
 
 #include "settings/MailOptionsInForce.h"
 #include "app/MainForm.h"
+#include "app/ProgramIcon.h"
 #include "app/ReceiveMail.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
@@ -29,7 +30,7 @@ class CollectingPrompt final : public UserPrompt
 {
 public:
     QStringList texts;
-    PromptAnswer message(const QString &text, const QString &, PromptIcon, PromptButtons buttons) override
+    PromptAnswer message(const QString &text, const QString &, PromptIcon, PromptButtons buttons, PromptDefault) override
     {
         if (!trimBlanks(text).isEmpty())
             texts.append(text);
@@ -108,7 +109,7 @@ struct AutoCheck::Job {
 };
 
 TrayNotifier::TrayNotifier(std::function<void()> clicked)
-    : m_icon(std::make_unique<QSystemTrayIcon>(QApplication::windowIcon()))
+    : m_icon(std::make_unique<QSystemTrayIcon>(programIcon()))
 {
     QObject::connect(m_icon.get(), &QSystemTrayIcon::activated, m_icon.get(),
                      [clicked = std::move(clicked)](QSystemTrayIcon::ActivationReason) { clicked(); });
@@ -121,6 +122,12 @@ TrayNotifier::~TrayNotifier() = default;
 void TrayNotifier::setStatus(const QString &text)
 {
     m_icon->setToolTip(text);
+    m_icon->setIcon(programIcon(text == newMailIndicator()));
+}
+
+QIcon TrayNotifier::icon() const
+{
+    return m_icon->icon();
 }
 
 void TrayNotifier::notify(const QString &title, const QString &text)

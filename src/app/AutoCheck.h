@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -26,7 +27,8 @@ public:
     virtual void notify(const QString &title, const QString &text) = 0;
 };
 
-// The system tray icon: tooltip and notifications; a click calls `clicked`.
+// The system tray icon: the program's icon (marked while new mail waits),
+// tooltip and notifications; a click calls `clicked`.
 class TrayNotifier final : public Notifier
 {
 public:
@@ -34,6 +36,7 @@ public:
     ~TrayNotifier() override;
     void setStatus(const QString &text) override;
     void notify(const QString &title, const QString &text) override;
+    QIcon icon() const;
 
 private:
     std::unique_ptr<QSystemTrayIcon> m_icon;

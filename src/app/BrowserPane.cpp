@@ -391,7 +391,7 @@ void DownloadBar::requested(QWebEngineDownloadRequest *download)
     const QFileInfo target(path);
     if (isRiskyFileName(target.fileName())
         && prompt().message(riskyFileWarning(target.fileName()), appTitle(), PromptIcon::Exclamation,
-                            PromptButtons::OkCancel)
+                            PromptButtons::OkCancel, PromptDefault::Safe)
             != PromptAnswer::Ok) {
         download->cancel();
         return;

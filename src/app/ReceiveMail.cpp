@@ -89,6 +89,14 @@ void showNotice(UserPrompt &boxes, const ReceiveNotice &notice)
     }
 }
 
+// The progress dialog stands in front of the window the user is in, which
+// may be a window kept on top of the main window.
+QWidget *dialogParent(MainForm &main)
+{
+    QWidget *front = frontWindow();
+    return front ? front : &main;
+}
+
 // The dialog of a 受信 by hand: application-modal, shown at once, kept open
 // until the run has ended, whatever its figures say.
 void setUpProgress(QProgressDialog &dialog)
@@ -168,11 +176,19 @@ void showInHistoryBoxes(const ReceivedMail &mail)
     history->showInBoxes({mail.date, mail.from, mail.subject, mail.body});
 }
 
+const QString &newMailIndicator()
+{
+    static const QString text = QStringLiteral("新着メール有り。");
+    return text;
+}
+
 QString indicatorAfter(const ReceiveResult &result)
 {
-    return result.unseen >= 1 ? QStringLiteral("新着メール有り。")
-           : result.unchecked ? QStringLiteral("受信できませんでした。")
-                              : QStringLiteral("新着メール無し。");
+    // A run without an account never looked at the mailbox: it cannot say "no mail".
+    return result.unseen >= 1        ? newMailIndicator()
+           : result.accountMissing ? QStringLiteral("IDとパスワードが未設定です。")
+           : result.unchecked      ? QStringLiteral("受信できませんでした。")
+                                   : QStringLiteral("新着メール無し。");
 }
 
 std::optional<ReceiveInputs> receiveInputs(const StoreFaults &faults)
@@ -210,7 +226,8 @@ void ReceiveMail(MainForm &main)
     // An automatic run under way finishes (or is stopped) first: one run at a
     // time talks to the server and appends to the store.
     if (AutoCheck *check = main.findChild<AutoCheck *>(); check && check->running()) {
-        QProgressDialog waiting(QStringLiteral("メールのチェックをしています。"), QStringLiteral("キャンセル"), 0, 0, &main);
+        QProgressDialog waiting(QStringLiteral("メールのチェックをしています。"), QStringLiteral("キャンセル"), 0, 0,
+                                dialogParent(main));
         setUpProgress(waiting);
         QEventLoop loop;
         QObject::connect(check, &AutoCheck::runFinished, &loop, &QEventLoop::quit);
@@ -240,7 +257,8 @@ void ReceiveMail(MainForm &main)
     // Application-modal for the whole run: no other window acts while the
     // run goes on. The run itself goes on a worker thread, so the windows
     // repaint, the clock ticks and the cancel button is taken at any moment.
-    QProgressDialog progress(QStringLiteral("メールのチェックをしています。"), QStringLiteral("キャンセル"), 0, 0, &main);
+    QProgressDialog progress(QStringLiteral("メールのチェックをしています。"), QStringLiteral("キャンセル"), 0, 0,
+                             dialogParent(main));
     setUpProgress(progress);
     DialogObserver observer(progress, main);
     // The server settings in force, read here: the session reads no
@@ -268,7 +286,8 @@ void showReceiveResult(MainForm &main, const ReceiveInputs &inputs, const Receiv
     SharedSettings &settings = appState().settings;
     // The status text, the account, the history's boxes: the user's own run only.
     if (user && result.contacted)
-        main.showStatus(QStringLiteral("メールのチェックをしています。"));
+        main.showStatus(result.declined ? QStringLiteral("メールのチェックを中止しました。")
+                                        : QStringLiteral("メールのチェックをしています。"));
     if (result.connected) {
         settings.pop3Id = inputs.id;
         settings.pop3Password = inputs.password;

@@ -60,5 +60,7 @@ void showInHistoryBoxes(const ReceivedMail &mail);
 
 // The indicator after a run.
 QString indicatorAfter(const ReceiveResult &result);
+// The indicator's text while new mail waits.
+const QString &newMailIndicator();
 
 } // namespace kestra

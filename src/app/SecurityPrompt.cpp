@@ -18,7 +18,7 @@ public:
         bool yes = false;
         runOnMainThread([&] {
             yes = prompt().message(text, title, warning ? PromptIcon::Exclamation : PromptIcon::Question,
-                                   PromptButtons::YesNo)
+                                   PromptButtons::YesNo, PromptDefault::Safe)
                   == PromptAnswer::Yes;
         });
         return yes;

@@ -4,6 +4,7 @@
 #include "app/BrowserPane.h"
 #include "app/MainForm.h"
 #include "app/NetworkMailPorts.h"
+#include "app/ProgramIcon.h"
 #include "app/SingleInstance.h"
 #include "common/AppState.h"
 #include "common/CoreDumps.h"
@@ -105,6 +106,7 @@ int runApplication(int argc, char *argv[])
     QApplication app(argc, argv);
     settleRendering(rendering);
     QApplication::setApplicationName(QStringLiteral("kestra"));
+    QApplication::setWindowIcon(programIcon());
     // Fusion draws push buttons in their palette colour on every platform.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     installJapaneseTranslations(app);

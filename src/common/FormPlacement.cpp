@@ -2,10 +2,11 @@
 
 #include "common/Twips.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QLineEdit>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 namespace kestra {
 
@@ -23,8 +24,37 @@ void centreOnScreen(QWidget *w)
     w->move(area.center() - w->rect().center());
 }
 
+namespace {
+
+QWidget *windowKeptOnTop()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = w->windowType();
+        if (w->isVisible() && (w->windowFlags() & Qt::WindowStaysOnTopHint)
+            && (type == Qt::Window || type == Qt::Dialog))
+            return w;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QWidget *frontWindow()
+{
+    if (QWidget *modal = QApplication::activeModalWidget())
+        return modal;
+    if (QWidget *top = windowKeptOnTop())
+        return top;
+    return QApplication::activeWindow();
+}
+
 void showInFront(QWidget *w)
 {
+    QWidget *top = windowKeptOnTop();
+    if (top && top != w && !(w->windowFlags() & Qt::WindowStaysOnTopHint)) {
+        w->winId(); // the native window exists from here on
+        w->windowHandle()->setTransientParent(top->windowHandle());
+    }
     w->show();
     w->raise();
     w->activateWindow();

@@ -13,7 +13,15 @@ namespace kestra {
 void setClientSizeTwips(QWidget *w, int width, int height);
 void centreOnScreen(QWidget *w);
 
+// The window a box or window opened now must stand in front of: the modal
+// dialog that holds the input, else a window of the program kept on top of all
+// others (a window opened behind it could not be reached), else the active
+// window. Null when the program has no window up.
+QWidget *frontWindow();
+
 // Shows a modeless window and brings it to the front, keeping what it holds.
+// While a window is kept on top, the shown one is made its transient, so that
+// the window manager keeps it above that window too.
 void showInFront(QWidget *w);
 
 // Keeps line breaks out of a one-line box: pasted or assigned text loses its

@@ -1,5 +1,7 @@
 #include "common/UserPrompt.h"
 
+#include "common/FormPlacement.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
@@ -11,21 +13,17 @@
 #include <QVBoxLayout>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace kestra {
 
 namespace {
 UserPrompt *g_installed = nullptr;
-
-QWidget *dialogParent()
-{
-    return QApplication::activeWindow();
-}
 } // namespace
 
-bool UserPrompt::confirm(const QString &text)
+bool UserPrompt::confirm(const QString &text, PromptDefault byDefault)
 {
-    return message(text, QStringLiteral("確認"), PromptIcon::Question, PromptButtons::YesNo)
+    return message(text, QStringLiteral("確認"), PromptIcon::Question, PromptButtons::YesNo, byDefault)
            == PromptAnswer::Yes;
 }
 
@@ -45,10 +43,41 @@ namespace {
 // in a box that scrolls, with the first line above it.
 constexpr int kMaxPlainLines = 15;
 
-PromptAnswer scrollingMessage(const QString &text, const QString &title, PromptButtons buttons)
+// The buttons of a box, the one Enter presses and the one Esc presses.
+struct ButtonSet {
+    QMessageBox::StandardButtons all;
+    QMessageBox::StandardButton enter;
+    QMessageBox::StandardButton escape;
+};
+
+ButtonSet buttonSet(PromptButtons buttons, PromptDefault byDefault)
+{
+    const bool safe = byDefault == PromptDefault::Safe;
+    switch (buttons) {
+    case PromptButtons::OkCancel:
+        return {QMessageBox::Ok | QMessageBox::Cancel, safe ? QMessageBox::Cancel : QMessageBox::Ok, QMessageBox::Cancel};
+    case PromptButtons::YesNo:
+        return {QMessageBox::Yes | QMessageBox::No, safe ? QMessageBox::No : QMessageBox::Yes, QMessageBox::No};
+    case PromptButtons::Ok: break;
+    }
+    return {QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok};
+}
+
+// QMessageBox and QDialogButtonBox number their standard buttons alike.
+PromptAnswer answerFor(int button)
+{
+    switch (button) {
+    case QMessageBox::Yes: return PromptAnswer::Yes;
+    case QMessageBox::No: return PromptAnswer::No;
+    case QMessageBox::Cancel: return PromptAnswer::Cancel;
+    default: return PromptAnswer::Ok;
+    }
+}
+
+PromptAnswer scrollingMessage(const QString &text, const QString &title, const ButtonSet &set)
 {
     QStringList lines = text.split(QStringLiteral("\r\n"));
-    QDialog dialog(dialogParent());
+    QDialog dialog(frontWindow());
     dialog.setWindowTitle(title);
     auto *layout = new QVBoxLayout(&dialog);
     auto *first = new QLabel(lines.takeFirst(), &dialog);
@@ -58,36 +87,30 @@ PromptAnswer scrollingMessage(const QString &text, const QString &title, PromptB
     list->setReadOnly(true);
     list->setLineWrapMode(QPlainTextEdit::NoWrap);
     layout->addWidget(list);
-    auto *box = new QDialogButtonBox(buttons == PromptButtons::Ok ? QDialogButtonBox::Ok
-                                     : buttons == PromptButtons::OkCancel
-                                         ? QDialogButtonBox::Ok | QDialogButtonBox::Cancel
-                                         : QDialogButtonBox::Yes | QDialogButtonBox::No,
-        &dialog);
-    PromptAnswer answer = buttons == PromptButtons::YesNo ? PromptAnswer::No
-                          : buttons == PromptButtons::OkCancel ? PromptAnswer::Cancel
-                                                               : PromptAnswer::Ok;
+    auto *box = new QDialogButtonBox(QDialogButtonBox::StandardButtons::fromInt(set.all.toInt()), &dialog);
+    int pressed = set.escape; // also when the box is closed
     QObject::connect(box, &QDialogButtonBox::clicked, &dialog, [&](QAbstractButton *b) {
-        switch (box->standardButton(b)) {
-        case QDialogButtonBox::Yes: answer = PromptAnswer::Yes; break;
-        case QDialogButtonBox::No: answer = PromptAnswer::No; break;
-        case QDialogButtonBox::Cancel: answer = PromptAnswer::Cancel; break;
-        default: answer = PromptAnswer::Ok; break;
-        }
+        pressed = box->standardButton(b);
         dialog.accept();
     });
+    // The default button has the focus, so that Enter presses it whatever else the box holds.
+    QPushButton *enter = box->button(QDialogButtonBox::StandardButton(set.enter));
+    enter->setDefault(true);
+    enter->setFocus();
     layout->addWidget(box);
     dialog.resize(dialog.sizeHint().width() * 2, dialog.sizeHint().height() * 2);
     dialog.exec();
-    return answer;
+    return answerFor(pressed);
 }
 } // namespace
 
 PromptAnswer DialogPrompt::message(const QString &text, const QString &title, PromptIcon icon,
-                                   PromptButtons buttons)
+                                   PromptButtons buttons, PromptDefault byDefault)
 {
+    const ButtonSet set = buttonSet(buttons, byDefault);
     if (text.count(QStringLiteral("\r\n")) >= kMaxPlainLines)
-        return scrollingMessage(text, title, buttons);
-    QMessageBox box(dialogParent());
+        return scrollingMessage(text, title, set);
+    QMessageBox box(frontWindow());
     // Texts carry names from mails, answers of servers and file names: shown
     // as they are, never read as HTML with links.
     box.setTextFormat(Qt::PlainText);
@@ -100,23 +123,10 @@ PromptAnswer DialogPrompt::message(const QString &text, const QString &title, Pr
     case PromptIcon::Question: box.setIcon(QMessageBox::Question); break;
     case PromptIcon::Critical: box.setIcon(QMessageBox::Critical); break;
     }
-    switch (buttons) {
-    case PromptButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
-    case PromptButtons::OkCancel:
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        box.setEscapeButton(QMessageBox::Cancel);
-        break;
-    case PromptButtons::YesNo:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setEscapeButton(QMessageBox::No);
-        break;
-    }
-    switch (box.exec()) {
-    case QMessageBox::Yes: return PromptAnswer::Yes;
-    case QMessageBox::No: return PromptAnswer::No;
-    case QMessageBox::Cancel: return PromptAnswer::Cancel;
-    default: return buttons == PromptButtons::YesNo ? PromptAnswer::No : PromptAnswer::Ok;
-    }
+    box.setStandardButtons(set.all);
+    box.setDefaultButton(set.enter);
+    box.setEscapeButton(set.escape);
+    return answerFor(box.exec());
 }
 
 SaveAnswer DialogPrompt::askSave(const QString &text, const QString &title)
@@ -161,12 +171,12 @@ int DialogPrompt::choose(const QString &text, const QString &title, const QStrin
 
 QString DialogPrompt::openFileName(const QString &caption, const QString &dir, const QString &filter)
 {
-    return QFileDialog::getOpenFileName(dialogParent(), caption, dir, filter);
+    return QFileDialog::getOpenFileName(frontWindow(), caption, dir, filter);
 }
 
 QString DialogPrompt::saveFileName(const QString &caption, const QString &dir, const QString &filter)
 {
-    return QFileDialog::getSaveFileName(dialogParent(), caption, dir, filter);
+    return QFileDialog::getSaveFileName(frontWindow(), caption, dir, filter);
 }
 
 } // namespace kestra

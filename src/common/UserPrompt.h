@@ -11,6 +11,10 @@ enum class PromptIcon { None, Information, Exclamation, Question, Critical };
 enum class PromptButtons { Ok, OkCancel, YesNo };
 enum class PromptAnswer { Ok, Cancel, Yes, No };
 enum class SaveAnswer { Save, Discard, Cancel }; // 保存 / 破棄 / キャンセル
+// The button that Enter presses. A question whose Yes/OK trusts, runs, sends
+// or opens something has the other button as its default: a stray Enter
+// then does nothing harmful. Esc always gives No/Cancel.
+enum class PromptDefault { Affirmative, Safe };
 
 // Every message box and file dialog of the program goes through this interface,
 // so that tests can answer them in order and see what was shown.
@@ -20,7 +24,7 @@ public:
     virtual ~UserPrompt() = default;
 
     virtual PromptAnswer message(const QString &text, const QString &title, PromptIcon icon,
-                                 PromptButtons buttons) = 0;
+                                 PromptButtons buttons, PromptDefault byDefault = PromptDefault::Affirmative) = 0;
     // An empty result means the user cancelled.
     virtual QString openFileName(const QString &caption, const QString &dir,
                                  const QString &filter) = 0;
@@ -38,7 +42,8 @@ public:
     {
         message(text, title, icon, PromptButtons::Ok);
     }
-    bool confirm(const QString &text); // Yes/No, question icon, title "確認"
+    // Yes/No, question icon, title "確認".
+    bool confirm(const QString &text, PromptDefault byDefault = PromptDefault::Affirmative);
 };
 
 // The prompt in force: the real dialogs unless a test installed another one.
@@ -46,12 +51,13 @@ UserPrompt &prompt();
 // Installs `p` (not owned); nullptr restores the real dialogs.
 void setPrompt(UserPrompt *p);
 
-// Shows real QMessageBox / QFileDialog windows.
+// Shows real QMessageBox / QFileDialog windows, each in front of the window
+// the user is in (frontWindow()).
 class DialogPrompt final : public UserPrompt
 {
 public:
-    PromptAnswer message(const QString &text, const QString &title, PromptIcon icon,
-                         PromptButtons buttons) override;
+    PromptAnswer message(const QString &text, const QString &title, PromptIcon icon, PromptButtons buttons,
+                         PromptDefault byDefault = PromptDefault::Affirmative) override;
     QString openFileName(const QString &caption, const QString &dir, const QString &filter) override;
     QString saveFileName(const QString &caption, const QString &dir, const QString &filter) override;
     SaveAnswer askSave(const QString &text, const QString &title) override;

@@ -542,7 +542,8 @@ void WriteForm::Command1_Click()
             return;
         }
         if (!prompt().confirm(
-                QStringLiteral("アドレス帳の %1 件に送信します。よろしいですか？").arg(inputs.recipients.size())))
+                QStringLiteral("アドレス帳の %1 件に送信します。よろしいですか？").arg(inputs.recipients.size()),
+                PromptDefault::Safe))
             return;
     } else {
         inputs.recipients.append(toText());

@@ -64,7 +64,7 @@ bool acceptsRunning(const QString &name)
                QStringLiteral("「%1」はプログラムまたはスクリプトです。開くとこのパソコンの上で動きます。"
                               "送り主が確かで、内容を知っているときだけ開いて下さい。開きますか？")
                    .arg(name),
-               QStringLiteral("確認"), PromptIcon::Exclamation, PromptButtons::YesNo)
+               QStringLiteral("確認"), PromptIcon::Exclamation, PromptButtons::YesNo, PromptDefault::Safe)
            == PromptAnswer::Yes;
 }
 

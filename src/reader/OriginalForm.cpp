@@ -252,7 +252,7 @@ void OriginalForm::linkActivated(const QUrl &url)
         return;
     }
     if (prompt().message(QStringLiteral("次のアドレスをブラウザで開きます。よろしいですか？\n\n%1").arg(target),
-                         QStringLiteral("確認"), PromptIcon::Question, PromptButtons::YesNo)
+                         QStringLiteral("確認"), PromptIcon::Question, PromptButtons::YesNo, PromptDefault::Safe)
         != PromptAnswer::Yes)
         return;
     if (!desktop().openUrl(url))

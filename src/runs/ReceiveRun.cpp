@@ -167,7 +167,9 @@ ReceiveResult ReceiveRun::run()
 void ReceiveRun::libraryErrorNotice(const Error &error)
 {
     // After a question the user answered No there is nothing to add.
-    if (!error.is(Error::Kind::Answered))
+    if (error.is(Error::Kind::Answered))
+        m_result.declined = true;
+    else
         notice(ReceiveNotice::Kind::LibraryError, error.message());
 }
 

@@ -76,6 +76,7 @@ struct ReceiveResult {
     int received = 0;           // stored, and deleted on the server when the run was closed
     int tooLarge = 0;           // over the size limit, left on the server
     bool canceled = false;
+    bool declined = false;      // the user answered No to a security question (certificate, plain log-in)
     bool syncFailed = false;    // ended without committing a deletion
     QList<StayedMessage> stayed;
     QList<ReceiveNotice> notices;

@@ -11,6 +11,7 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QLineEdit>
 #include <QPointer>
 #include <QtTest>
@@ -178,6 +179,20 @@ private Q_SLOTS:
         m_prompt->answer(PromptAnswer::Ok);
         test::clickOn(findControl<QLineEdit>(m_main, "Text3"));
         QTRY_COMPARE(m_prompt->texts(), QStringList{QStringLiteral("サーバーに接続できません")});
+    }
+
+    // The tray shows the program's picture, marked while new mail waits.
+    void trayIconShowsNewMail()
+    {
+        const auto picture = [](const QIcon &icon) { return icon.pixmap(32).toImage(); };
+        TrayNotifier tray([] {});
+        QVERIFY(!tray.icon().isNull());
+        QVERIFY(!picture(tray.icon()).isNull());
+        const QImage plain = picture(tray.icon());
+        tray.setStatus(QStringLiteral("新着メール有り。"));
+        QVERIFY(picture(tray.icon()) != plain);
+        tray.setStatus(QStringLiteral("新着メール無し。"));
+        QCOMPARE(picture(tray.icon()), plain);
     }
 };
 

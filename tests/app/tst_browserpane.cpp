@@ -25,6 +25,7 @@
 #include <QFileInfo>
 #include <QWebEngineSettings>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -45,6 +46,26 @@ using namespace kestra;
 using namespace kestra::test;
 
 namespace {
+
+// Chooses where a download goes, as the file dialog would; the message boxes
+// are the real ones.
+class SaveToPrompt final : public UserPrompt
+{
+public:
+    explicit SaveToPrompt(QString path) : m_path(std::move(path)) { setPrompt(this); }
+    ~SaveToPrompt() override { setPrompt(nullptr); }
+    PromptAnswer message(const QString &text, const QString &title, PromptIcon icon, PromptButtons buttons,
+                         PromptDefault byDefault) override
+    {
+        return m_real.message(text, title, icon, buttons, byDefault);
+    }
+    QString openFileName(const QString &, const QString &, const QString &) override { return {}; }
+    QString saveFileName(const QString &, const QString &, const QString &) override { return m_path; }
+
+private:
+    QString m_path;
+    DialogPrompt m_real;
+};
 
 const QString kBusy = QStringLiteral("作業中...");
 
@@ -532,6 +553,26 @@ private Q_SLOTS:
         }
         QVERIFY(!m_form->findChild<QWidget *>(QStringLiteral("picDownload"))->isVisible());
         m_prompt->clear();
+    }
+
+    // The real warning before a program is saved: Enter on the focused button
+    // cancels the download.
+    void enterOnTheRiskyDownloadWarningSavesNothing()
+    {
+        m_server->route("/file", "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                                 "Content-Disposition: attachment; filename=\"setup.exe\"",
+                        QByteArray(70000, 'x'));
+        QTemporaryDir target;
+        const QString path = target.filePath(QStringLiteral("setup.exe"));
+        SaveToPrompt saveTo(path);
+        RealBoxKey person(Qt::Key_Return);
+        typeAddress(m_server->url("/file"));
+        QTRY_VERIFY(person.seen);
+        QCOMPARE(person.defaultButton, int(QMessageBox::Cancel));
+        QCOMPARE(person.escapeButton, int(QMessageBox::Cancel));
+        QTest::qWait(300);
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(!m_form->findChild<QWidget *>(QStringLiteral("picDownload"))->isVisible());
     }
 
     void wordsAreSearchedWithTheAddressSetInTheSettingsWindow()

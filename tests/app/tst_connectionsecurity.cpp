@@ -28,6 +28,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTcpServer>
+#include <QPlainTextEdit>
 #include <QtTest>
 
 using namespace kestra;
@@ -228,11 +229,13 @@ private Q_SLOTS:
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(m_prompts->shown()[0].title, QStringLiteral("エラー"));
         QCOMPARE(m_prompts->shown()[0].buttons, PromptButtons::YesNo);
+        QCOMPARE(m_prompts->shown()[0].byDefault, PromptDefault::Safe); // Enter does not trust it
         for (const QString &part : {reason, QStringLiteral("SHA-256 指紋: "), QStringLiteral("発行者: "), QStringLiteral("有効期間: "),
                                     QStringLiteral("パスワードは送っていません")})
             QVERIFY2(boxes[0].contains(part), qPrintable(boxes[0]));
         QVERIFY(!proxy.log().contains(m_box.password().toUtf8()));
         QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("受信できませんでした。"));
+        QCOMPARE(findControl<QPlainTextEdit>(m_main, "Text1")->toPlainText(), QStringLiteral("メールのチェックを中止しました。"));
         QCOMPARE(m_box.count(), 1);
     }
 

@@ -16,6 +16,7 @@
 #include "servers/DovecotBox.h"
 #include "servers/HostileMail.h"
 #include "settings/IdPassForm.h"
+#include "settings/OptionForm.h"
 #include "storage/Cp932.h"
 #include "storage/Originals.h"
 #include "storage/RecordFile.h"
@@ -26,6 +27,7 @@
 
 #include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -403,7 +405,67 @@ private Q_SLOTS:
         IdPassForm *account = loadedForm<IdPassForm>();
         QVERIFY(account && account->isVisible());
         QCOMPARE(findControl<QLineEdit>(account, "IdText")->text(), QStringLiteral("user"));
-        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("新着メール無し。"));
+        // The mailbox was never looked at: the indicator says what is missing, not that no mail waits.
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("IDとパスワードが未設定です。"));
+    }
+
+    // The real question about the server's certificate: Enter and Esc on the
+    // focused button say No; the status then says that the check stopped.
+    void declinedCertificateStopsTheCheck_data()
+    {
+        QTest::addColumn<Qt::Key>("key");
+        QTest::newRow("Enter") << Qt::Key_Return;
+        QTest::newRow("Esc") << Qt::Key_Escape;
+    }
+    void declinedCertificateStopsTheCheck()
+    {
+        QFETCH(Qt::Key, key);
+        FakeMailbox server;
+        server.mailbox = {scripted(1)};
+        server.question = QStringLiteral("サーバーの証明書を確認できません。信頼しますか？");
+        installMailPorts(server.ports());
+        m_prompt.reset(); // the real boxes
+        const auto restore = qScopeGuard([&] { m_prompt = std::make_unique<test::FakePrompt>(); });
+        test::RealBoxKey person(key);
+        m_main->Command4_Click();
+        QVERIFY(person.seen);
+        QCOMPARE(person.defaultButton, int(QMessageBox::No));
+        QCOMPARE(person.escapeButton, int(QMessageBox::No));
+        QCOMPARE(server.callNames(), QStringList{QStringLiteral("open")});
+        QCOMPARE(server.mailbox.size(), 1);
+        QCOMPARE(findControl<QPlainTextEdit>(m_main, "Text1")->toPlainText(), QStringLiteral("メールのチェックを中止しました。"));
+        QCOMPARE(findControl<QLineEdit>(m_main, "Text3")->text(), QStringLiteral("受信できませんでした。"));
+    }
+
+    // The server settings window stays on top of the others: the progress
+    // dialog and the boxes of a run started meanwhile stand in front of it.
+    void receiveBoxesStandInFrontOfTheServerSettings()
+    {
+        FakeMailbox server;
+        server.failCall(QStringLiteral("open"), 0, QStringLiteral("POP3サーバーに接続できません。"));
+        QWidget *progressParent = nullptr;
+        server.onCall = [&](const QString &) {
+            runOnMainThread([&] {
+                if (QWidget *progress = QApplication::activeModalWidget())
+                    progressParent = progress->parentWidget();
+            });
+        };
+        installMailPorts(server.ports());
+        m_main->show();
+        OptionForm *settings = form<OptionForm>();
+        settings->show();
+        QVERIFY(QTest::qWaitForWindowExposed(settings));
+        m_main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+        m_prompt.reset(); // the real boxes
+        const auto restore = qScopeGuard([&] { m_prompt = std::make_unique<test::FakePrompt>(); });
+        test::RealBoxKey person(Qt::Key_Return);
+        m_main->Command4_Click();
+        QCOMPARE(progressParent, settings);
+        QVERIFY(person.seen);
+        QCOMPARE(person.parent, settings);
+        QCOMPARE(person.transient, settings->windowHandle());
+        unloadForm<OptionForm>();
     }
 
     void refusedLogInShowsTheLibraryText()

@@ -1,3 +1,4 @@
+#include "common/FormPlacement.h"
 #include "common/Forms.h"
 #include "common/Paths.h"
 #include "common/Text.h"
@@ -14,6 +15,10 @@
 #include <QtTest>
 
 using namespace kestra;
+
+Q_DECLARE_METATYPE(kestra::PromptButtons)
+Q_DECLARE_METATYPE(kestra::PromptDefault)
+Q_DECLARE_METATYPE(kestra::PromptAnswer)
 
 namespace {
 
@@ -189,6 +194,86 @@ private slots:
         QCOMPARE(seen.format, Qt::PlainText);
         QCOMPARE(seen.text, label);
         QVERIFY(!seen.hasInformative);
+    }
+
+    // Enter presses the default button, Esc the escape button: for a question
+    // that trusts, runs, sends or opens, both give the harmless answer. Keys go
+    // to the widget that has the focus, in the plain box and in the scrolling one.
+    void enterAndEscGiveTheDefaultAndTheSafeAnswer_data()
+    {
+        QTest::addColumn<bool>("scrolling");
+        QTest::addColumn<PromptButtons>("buttons");
+        QTest::addColumn<PromptDefault>("byDefault");
+        QTest::addColumn<Qt::Key>("key");
+        QTest::addColumn<PromptAnswer>("answer");
+        QTest::addColumn<int>("defaultButton");
+        constexpr auto safe = PromptDefault::Safe;
+        constexpr auto affirmative = PromptDefault::Affirmative;
+        for (const bool scrolling : {false, true}) {
+            const char *kind = scrolling ? "scrolling " : "";
+            QTest::addRow("%sYes/No safe, Enter", kind) << scrolling << PromptButtons::YesNo << safe << Qt::Key_Return
+                                                       << PromptAnswer::No << int(QMessageBox::No);
+            QTest::addRow("%sYes/No safe, Esc", kind) << scrolling << PromptButtons::YesNo << safe << Qt::Key_Escape
+                                                     << PromptAnswer::No << int(QMessageBox::No);
+            QTest::addRow("%sYes/No, Enter", kind) << scrolling << PromptButtons::YesNo << affirmative << Qt::Key_Return
+                                                  << PromptAnswer::Yes << int(QMessageBox::Yes);
+            QTest::addRow("%sYes/No, Esc", kind) << scrolling << PromptButtons::YesNo << affirmative << Qt::Key_Escape
+                                                << PromptAnswer::No << int(QMessageBox::Yes);
+            QTest::addRow("%sOK/Cancel safe, Enter", kind) << scrolling << PromptButtons::OkCancel << safe
+                                                          << Qt::Key_Enter << PromptAnswer::Cancel << int(QMessageBox::Cancel);
+            QTest::addRow("%sOK/Cancel, Enter", kind) << scrolling << PromptButtons::OkCancel << affirmative
+                                                     << Qt::Key_Return << PromptAnswer::Ok << int(QMessageBox::Ok);
+        }
+    }
+    void enterAndEscGiveTheDefaultAndTheSafeAnswer()
+    {
+        QFETCH(bool, scrolling);
+        QFETCH(PromptButtons, buttons);
+        QFETCH(PromptDefault, byDefault);
+        QFETCH(Qt::Key, key);
+        QFETCH(PromptAnswer, answer);
+        QFETCH(int, defaultButton);
+        QStringList lines{QStringLiteral("次の宛先に送信しますか？")};
+        for (int i = 0; scrolling && i < 20; ++i)
+            lines << QStringLiteral("user%1@example.jp").arg(i);
+        test::RealBoxKey person(key);
+        QCOMPARE(DialogPrompt().message(lines.join(QStringLiteral("\r\n")), QStringLiteral("確認"), PromptIcon::Question,
+                                        buttons, byDefault),
+                 answer);
+        QVERIFY(person.seen);
+        QCOMPARE(person.defaultButton, defaultButton);
+        if (!scrolling) // the scrolling box answers Esc by closing, not by a button
+            QCOMPARE(person.escapeButton,
+                     int(buttons == PromptButtons::YesNo ? QMessageBox::No : QMessageBox::Cancel));
+    }
+
+    // A window kept on top of the others covers every box that is not its
+    // own: a box asked for while one is up stands in front of it.
+    void boxesStandInFrontOfAWindowKeptOnTop()
+    {
+        QWidget main;
+        main.show();
+        main.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+        {
+            test::RealBoxKey person(Qt::Key_Escape);
+            DialogPrompt().info(QStringLiteral("エラー"), QStringLiteral("Kestra"));
+            QCOMPARE(person.parent, &main); // the window the user is in
+        }
+        QWidget onTop(nullptr, Qt::Window | Qt::WindowStaysOnTopHint);
+        onTop.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&onTop));
+        main.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+        test::RealBoxKey person(Qt::Key_Escape);
+        DialogPrompt().info(QStringLiteral("エラー"), QStringLiteral("Kestra"));
+        QCOMPARE(person.parent, &onTop);
+        QCOMPARE(person.transient, onTop.windowHandle());
+
+        // A modeless window shown meanwhile is made its transient too.
+        QWidget chooser;
+        showInFront(&chooser);
+        QCOMPARE(chooser.windowHandle()->transientParent(), onTop.windowHandle());
     }
 };
 

@@ -28,6 +28,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QMessageBox>
 #include <QtTest>
 
 using namespace kestra;
@@ -820,6 +821,24 @@ private Q_SLOTS:
         QCOMPARE(m_sender->calls[1].body.count(fortuneBanner()), 1);
         QCOMPARE(sentRecords().size(), 1);
         QVERIFY(!loadedForm<WriteForm>());
+    }
+
+    // The real question before a bulk send: Enter on the focused button sends nothing.
+    void enterOnTheBulkQuestionSendsNothing()
+    {
+        writeAddressBook({ { QStringLiteral("一"), QStringLiteral("one@example.test") } });
+        WriteForm *w = openForm();
+        findControl<QRadioButton>(w, "Option2")->click();
+        findControl<QLineEdit>(w, "SubjectText")->setText(QStringLiteral("お知らせ"));
+        m_prompt.reset(); // the real boxes
+        const auto restore = qScopeGuard([&] { m_prompt = std::make_unique<test::FakePrompt>(); });
+        test::RealBoxKey person(Qt::Key_Return);
+        findControl<QPushButton>(w, "Command1")->click();
+        QVERIFY(person.seen);
+        QCOMPARE(person.defaultButton, int(QMessageBox::No));
+        QCOMPARE(person.escapeButton, int(QMessageBox::No));
+        QVERIFY(m_sender->calls.isEmpty());
+        QCOMPARE(loadedForm<WriteForm>(), w);
     }
 
     void sendBulk()

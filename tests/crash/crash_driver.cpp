@@ -55,7 +55,8 @@ class AnsweringPrompt final : public UserPrompt
 {
 public:
     int shown = 0;
-    PromptAnswer message(const QString &text, const QString &title, PromptIcon, PromptButtons buttons) override
+    PromptAnswer message(const QString &text, const QString &title, PromptIcon, PromptButtons buttons,
+                         PromptDefault) override
     {
         ++shown;
         std::fprintf(stderr, "box: %s: %s\n", qPrintable(title), qPrintable(text));

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -440,6 +441,38 @@ private slots:
         QVERIFY(qobject_cast<MailHtmlView *>(views.first()));
         QCOMPARE(views.first()->windowTitle(), QStringLiteral("page.html"));
         QVERIFY(views.first()->isVisible());
+    }
+
+    // The real questions before a link opens and a program runs: Enter and
+    // Esc on the focused button both say No.
+    void riskyQuestionsDefaultToNo_data()
+    {
+        QTest::addColumn<Qt::Key>("key");
+        QTest::newRow("Enter") << Qt::Key_Return;
+        QTest::newRow("Esc") << Qt::Key_Escape;
+    }
+    void riskyQuestionsDefaultToNo()
+    {
+        QFETCH(Qt::Key, key);
+        storeMail(hostileAttachmentMessage());
+        OriginalForm *f = openFromHistory();
+        QVERIFY(f);
+        m_prompt.reset(); // the real boxes from here on
+        const auto restore = qScopeGuard([&] { m_prompt = std::make_unique<test::FakePrompt>(); });
+        const auto answeredSafely = [key](const std::function<void()> &ask) {
+            test::RealBoxKey person(key);
+            ask();
+            return person.seen && person.defaultButton == QMessageBox::No && person.escapeButton == QMessageBox::No;
+        };
+        QVERIFY(answeredSafely([f] { f->linkActivated(QUrl(QStringLiteral("https://example.com/"))); }));
+        auto *grid = findControl<QTableWidget>(f, "Grid1");
+        QVERIFY(answeredSafely([&] {
+            QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(0, 0)).center());
+            clickOn(f, findControl<QPushButton>(f, "Command3"));
+        }));
+        QVERIFY(m_desktop->opened.isEmpty());
+        QVERIFY(!QFileInfo::exists(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)
+                                   + QStringLiteral("/attachments/evil.desktop")));
     }
 
     void mailWithoutOriginalShowsTheRecord()

@@ -1,5 +1,6 @@
 #include "common/AppState.h"
 #include "common/Forms.h"
+#include "common/FormPlacement.h"
 #include "common/Paths.h"
 #include "common/Twips.h"
 #include "settings/IdPassForm.h"
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QWindow>
 #include <QtTest>
 
 using namespace kestra;
@@ -50,6 +52,7 @@ private Q_SLOTS:
     void cleanup();
 
     void chooserShowsWindowsWithoutBlocking();
+    void windowsOpenedOverTheServerSettingsStandInFront();
     void windowsAreCreatedAfreshAfterUnloading();
 
     void optionFormShowsSharedValues_data();
@@ -111,6 +114,24 @@ void SettingsTest::chooserShowsWindowsWithoutBlocking()
     QVERIFY(!loadedForm<OptionForm>()->isModal());
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
     QCOMPARE(prompts.shown().size(), 0);
+}
+
+// The server settings window is kept on top of the others: the chooser and
+// the account window shown while it is up are its transients, which the window
+// manager keeps above it.
+void SettingsTest::windowsOpenedOverTheServerSettingsStandInFront()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    OptionForm *settings = form<OptionForm>();
+    showInFront(settings);
+    QVERIFY(QTest::qWaitForWindowExposed(settings));
+    SetForm *chooser = form<SetForm>();
+    showInFront(chooser);
+    QCOMPARE(chooser->windowHandle()->transientParent(), settings->windowHandle());
+    findControl<QPushButton>(chooser, "Command1")->click();
+    QCOMPARE(loadedForm<IdPassForm>()->windowHandle()->transientParent(), settings->windowHandle());
+    QVERIFY(settings->windowFlags() & Qt::WindowStaysOnTopHint);
 }
 
 void SettingsTest::windowsAreCreatedAfreshAfterUnloading()
@@ -330,8 +351,9 @@ void SettingsTest::connectionChoicesGoToTheirOwnFile_data()
     QTest::addColumn<QString>("security");
     QTest::addColumn<QString>("port");
     QTest::newRow("untouched") << 0 << QString() << QStringLiteral("110");
-    QTest::newRow("SSL/TLS") << 1 << QStringLiteral("tls") << QStringLiteral("995");
-    QTest::newRow("none") << 2 << QStringLiteral("none") << QStringLiteral("110");
+    QTest::newRow("STARTTLS") << 1 << QStringLiteral("starttls") << QStringLiteral("110");
+    QTest::newRow("SSL/TLS") << 2 << QStringLiteral("tls") << QStringLiteral("995");
+    QTest::newRow("none") << 3 << QStringLiteral("none") << QStringLiteral("110");
 }
 
 void SettingsTest::connectionChoicesGoToTheirOwnFile()
@@ -348,12 +370,16 @@ void SettingsTest::connectionChoicesGoToTheirOwnFile()
     OptionForm *w = form<OptionForm>();
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    QCOMPARE(findControl<QComboBox>(w, "Pop3Security")->currentText(), QStringLiteral("STARTTLS"));
+    // Nothing chosen yet: STARTTLS where the server offers it, on the usual port.
+    QCOMPARE(findControl<QComboBox>(w, "Pop3Security")->currentText(), QStringLiteral("STARTTLS（可能なら）"));
     QCOMPARE(findControl<QLineEdit>(w, "Pop3Port")->text(), QStringLiteral("110"));
+    QCOMPARE(findControl<QComboBox>(w, "SmtpSecurity")->currentText(), QStringLiteral("STARTTLS（可能なら）"));
+    QCOMPARE(findControl<QLineEdit>(w, "SmtpPort")->text(), QStringLiteral("25"));
     findControl<QComboBox>(w, "Pop3Security")->setFocus();
     for (int i = 0; i < downKeys; ++i)
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
     QCOMPARE(findControl<QLineEdit>(w, "Pop3Port")->text(), port);
+    const QString shown = findControl<QComboBox>(w, "Pop3Security")->currentText();
     QTest::mouseClick(findControl<QPushButton>(w, "OkCommand"), Qt::LeftButton);
     QVERIFY(!loadedForm<OptionForm>());
 
@@ -367,7 +393,8 @@ void SettingsTest::connectionChoicesGoToTheirOwnFile()
     // The next load shows what was stored.
     OptionForm *again = form<OptionForm>();
     QCOMPARE(findControl<QLineEdit>(again, "Pop3Port")->text(), port);
-    QCOMPARE(findControl<QComboBox>(again, "Pop3Security")->currentIndex(), downKeys);
+    QCOMPARE(findControl<QComboBox>(again, "Pop3Security")->currentText(), shown);
+    QCOMPARE(findControl<QComboBox>(again, "SmtpSecurity")->currentText(), QStringLiteral("STARTTLS（可能なら）"));
     unloadForm<OptionForm>();
 }
 

@@ -1,5 +1,7 @@
 #include "support/FakeMailbox.h"
 
+#include "net/ServerSecurity.h"
+
 #include <algorithm>
 
 namespace kestra {
@@ -15,7 +17,7 @@ QByteArray FakeMailbox::Message::bytes() const
 class FakeMailbox::Session final : public MailboxSession
 {
 public:
-    explicit Session(FakeMailbox &box) : m_box(box) {}
+    Session(FakeMailbox &box, SecurityPrompt *prompt) : m_box(box), m_prompt(prompt) {}
 
     void setCancelCheck(std::function<bool()> check) override { m_cancelCheck = std::move(check); }
 
@@ -28,6 +30,8 @@ public:
         if (auto failed = call(QStringLiteral("open"), account.server + u'|'
                                    + QString::number(account.maxMessageBytes / (1024 * 1024))))
             return *failed;
+        if (m_prompt && !m_box.question.isEmpty() && !m_prompt->ask(m_box.question, QStringLiteral("エラー"), true))
+            return Error::answered();
         m_box.m_open = true;
         return {};
     }
@@ -120,6 +124,7 @@ private:
     const Message &message(int number) const { return m_box.mailbox.at(number - 1); }
 
     FakeMailbox &m_box;
+    SecurityPrompt *m_prompt;
     std::function<bool()> m_cancelCheck;
 };
 
@@ -159,15 +164,15 @@ int FakeMailbox::count(const QString &name) const
     return int(std::count_if(m_calls.cbegin(), m_calls.cend(), [&](const Call &c) { return c.name == name; }));
 }
 
-std::unique_ptr<MailboxSession> FakeMailbox::session()
+std::unique_ptr<MailboxSession> FakeMailbox::session(SecurityPrompt *prompt)
 {
-    return std::make_unique<Session>(*this);
+    return std::make_unique<Session>(*this, prompt);
 }
 
 MailPorts FakeMailbox::ports()
 {
     MailPorts ports;
-    ports.mailbox = [this](const MailOptions &, SecurityPrompt *) { return session(); };
+    ports.mailbox = [this](const MailOptions &, SecurityPrompt *prompt) { return session(prompt); };
     return ports;
 }
 

@@ -43,6 +43,10 @@ public:
     QString expectedPassword;
     bool uniqueIds = true; // the server gives unique ids when asked
     QString errorText = QStringLiteral("スクリプトされたエラー");
+    // When set, "open" of a session made by ports() asks this through the
+    // session's SecurityPrompt first, as a real session asks about an unknown
+    // certificate; No ends the connection with an Answered error.
+    QString question;
 
     // The `occurrence`-th call (from 1; 0 = every call) of `name` fails with
     // `text` (errorText when empty). With `breaks` the session is broken from
@@ -57,7 +61,7 @@ public:
     int count(const QString &name) const;
     bool connectionOpen() const { return m_open; }
 
-    std::unique_ptr<MailboxSession> session();
+    std::unique_ptr<MailboxSession> session(SecurityPrompt *prompt = nullptr);
     // Ports whose mailbox sessions are this mailbox's (and that send nothing).
     MailPorts ports();
 

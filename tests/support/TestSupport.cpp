@@ -5,7 +5,12 @@
 #include "storage/StoreBuffers.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QWindow>
 #include <QPointer>
 #include <QWidget>
 #include <QtTest>
@@ -23,9 +28,9 @@ FakePrompt::~FakePrompt()
 }
 
 PromptAnswer FakePrompt::message(const QString &text, const QString &title, PromptIcon icon,
-                                 PromptButtons buttons)
+                                 PromptButtons buttons, PromptDefault byDefault)
 {
-    m_shown.append({ShownPrompt::Kind::Message, text, title, icon, buttons, {}});
+    m_shown.append({ShownPrompt::Kind::Message, text, title, icon, buttons, byDefault, {}});
     if (!m_answers.isEmpty())
         return m_answers.takeFirst();
     if (m_auto)
@@ -41,7 +46,7 @@ PromptAnswer FakePrompt::message(const QString &text, const QString &title, Prom
 
 QString FakePrompt::openFileName(const QString &caption, const QString &, const QString &)
 {
-    m_shown.append({ShownPrompt::Kind::OpenFile, caption, {}, PromptIcon::None, PromptButtons::Ok, {}});
+    m_shown.append({ShownPrompt::Kind::OpenFile, caption, {}, PromptIcon::None, PromptButtons::Ok, PromptDefault::Affirmative, {}});
     if (!m_files.isEmpty())
         return m_files.takeFirst();
     ++m_unexpected;
@@ -50,7 +55,7 @@ QString FakePrompt::openFileName(const QString &caption, const QString &, const 
 
 QString FakePrompt::saveFileName(const QString &caption, const QString &, const QString &)
 {
-    m_shown.append({ShownPrompt::Kind::SaveFile, caption, {}, PromptIcon::None, PromptButtons::Ok, {}});
+    m_shown.append({ShownPrompt::Kind::SaveFile, caption, {}, PromptIcon::None, PromptButtons::Ok, PromptDefault::Affirmative, {}});
     if (!m_files.isEmpty())
         return m_files.takeFirst();
     ++m_unexpected;
@@ -59,7 +64,7 @@ QString FakePrompt::saveFileName(const QString &caption, const QString &, const 
 
 SaveAnswer FakePrompt::askSave(const QString &text, const QString &title)
 {
-    m_shown.append({ShownPrompt::Kind::SaveQuestion, text, title, PromptIcon::Question, PromptButtons::Ok, {}});
+    m_shown.append({ShownPrompt::Kind::SaveQuestion, text, title, PromptIcon::Question, PromptButtons::Ok, PromptDefault::Affirmative, {}});
     if (!m_saveAnswers.isEmpty())
         return m_saveAnswers.takeFirst();
     ++m_unexpected;
@@ -69,12 +74,42 @@ SaveAnswer FakePrompt::askSave(const QString &text, const QString &title)
 
 int FakePrompt::choose(const QString &text, const QString &title, const QStringList &items)
 {
-    m_shown.append({ShownPrompt::Kind::Choice, text, title, PromptIcon::None, PromptButtons::Ok, items});
+    m_shown.append({ShownPrompt::Kind::Choice, text, title, PromptIcon::None, PromptButtons::Ok, PromptDefault::Affirmative, items});
     if (!m_choices.isEmpty())
         return m_choices.takeFirst();
     ++m_unexpected;
     qWarning("unexpected choice: %s", qPrintable(text));
     return -1;
+}
+
+RealBoxKey::RealBoxKey(Qt::Key key)
+    : m_poll(new QTimer)
+{
+    QObject::connect(m_poll, &QTimer::timeout, m_poll, [this, key] {
+        QWidget *box = QApplication::activeModalWidget();
+        QWidget *focus = QApplication::focusWidget();
+        if (seen || !box || !focus || focus->window() != box)
+            return;
+        seen = true;
+        parent = box->parentWidget();
+        transient = box->windowHandle() ? box->windowHandle()->transientParent() : nullptr;
+        if (auto *message = qobject_cast<QMessageBox *>(box)) {
+            defaultButton = message->standardButton(message->defaultButton());
+            escapeButton = message->standardButton(message->escapeButton());
+        } else if (auto *buttons = box->findChild<QDialogButtonBox *>()) {
+            for (QAbstractButton *b : buttons->buttons()) {
+                if (auto *push = qobject_cast<QPushButton *>(b); push && push->isDefault())
+                    defaultButton = buttons->standardButton(push);
+            }
+        }
+        QTest::keyClick(focus, key);
+    });
+    m_poll->start(10);
+}
+
+RealBoxKey::~RealBoxKey()
+{
+    delete m_poll;
 }
 
 QStringList FakePrompt::texts() const

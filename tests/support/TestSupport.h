@@ -9,7 +9,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
+class QTimer;
 class QWidget;
+class QWindow;
 
 namespace kestra::test {
 
@@ -20,6 +22,7 @@ struct ShownPrompt {
     QString title;
     PromptIcon icon = PromptIcon::None;
     PromptButtons buttons = PromptButtons::Ok;
+    PromptDefault byDefault = PromptDefault::Affirmative;
     QStringList items; // the lines offered by a choice
 };
 
@@ -39,8 +42,8 @@ public:
     // Message boxes are answered Ok (Yes/No boxes: Yes) without a script.
     void setAutoAnswer(bool on) { m_auto = on; }
 
-    PromptAnswer message(const QString &text, const QString &title, PromptIcon icon,
-                         PromptButtons buttons) override;
+    PromptAnswer message(const QString &text, const QString &title, PromptIcon icon, PromptButtons buttons,
+                         PromptDefault byDefault) override;
     QString openFileName(const QString &caption, const QString &dir, const QString &filter) override;
     QString saveFileName(const QString &caption, const QString &dir, const QString &filter) override;
     SaveAnswer askSave(const QString &text, const QString &title) override;
@@ -120,6 +123,27 @@ QPoint centreIn(QWidget *control); // the control's centre in its window
 void pointAt(QWidget *control);    // the pointer comes to rest on the control
 void clickAt(QWidget *window, QPoint pos);
 void clickOn(QWidget *control);
+
+// Answers the next real box (DialogPrompt, with no fake prompt installed) as
+// a person at the keyboard would: once the box has the focus, notes its
+// default and escape buttons (QDialogButtonBox::StandardButton values; the
+// escape button of a plain QMessageBox only) and its parent, then presses
+// `key` on the widget that has the focus.
+class RealBoxKey
+{
+public:
+    explicit RealBoxKey(Qt::Key key);
+    ~RealBoxKey();
+    Q_DISABLE_COPY_MOVE(RealBoxKey)
+    bool seen = false;
+    int defaultButton = 0;
+    int escapeButton = 0;
+    QWidget *parent = nullptr;   // the box's parent widget
+    QWindow *transient = nullptr; // the window the box is transient for
+
+private:
+    QTimer *m_poll;
+};
 
 // Deletes every window without a parent, as at the end of a test; a window
 // deletes the top-level popups it owns (a combo box's list, for one) itself.
