@@ -25,6 +25,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -267,8 +268,11 @@ FindBar::FindBar(QWidget *parent, QWebEngineView *view)
 {
     setObjectName(QStringLiteral("picFind"));
     setAutoFillBackground(true);
-    auto *row = new QHBoxLayout(this);
-    row->setContentsMargins(4, 2, 4, 2);
+    // Two rows, so that the words have room beside their label however narrow
+    // the pane: the label and the box, then the keys and the count.
+    auto *rows = new QVBoxLayout(this);
+    rows->setContentsMargins(4, 2, 4, 2);
+    rows->setSpacing(2);
     auto *label = new QLabel(QStringLiteral("ページ内検索"), this);
     txtFind = new QLineEdit(this);
     txtFind->setObjectName(QStringLiteral("txtFind"));
@@ -278,11 +282,17 @@ FindBar::FindBar(QWidget *parent, QWebEngineView *view)
     cmdFindPrevious->setObjectName(QStringLiteral("cmdFindPrevious"));
     lblFindCount = new QLabel(this);
     lblFindCount->setObjectName(QStringLiteral("lblFindCount"));
-    row->addWidget(label);
-    row->addWidget(txtFind, 1);
-    row->addWidget(cmdFindNext);
-    row->addWidget(cmdFindPrevious);
-    row->addWidget(lblFindCount);
+    // Room for about twenty characters at the least.
+    txtFind->setMinimumWidth(txtFind->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 20);
+    auto *words = new QHBoxLayout;
+    words->addWidget(label);
+    words->addWidget(txtFind, 1);
+    auto *keys = new QHBoxLayout;
+    keys->addWidget(cmdFindNext);
+    keys->addWidget(cmdFindPrevious);
+    keys->addWidget(lblFindCount, 1);
+    rows->addLayout(words);
+    rows->addLayout(keys);
     txtFind->installEventFilter(this);
     connect(cmdFindNext, &QPushButton::clicked, this, [this] { find(false); });
     connect(cmdFindPrevious, &QPushButton::clicked, this, [this] { find(true); });
@@ -509,6 +519,7 @@ QWebEngineView *MainForm::browserPane()
         QTimer::singleShot(0, this, [text] { prompt().info(text, appTitle(), PromptIcon::Exclamation); });
     });
     connect(m_findBar, &FindBar::visibilityChanged, this, &MainForm::layoutBrowserPane);
+    updateMinimumSize();
     connect(m_downloadBar, &DownloadBar::visibilityChanged, this, &MainForm::layoutBrowserPane);
     connect(m_downloadBar, &DownloadBar::ended, this, [this](const QString &status) {
         Text1->setPlainText(status);
@@ -536,8 +547,8 @@ void MainForm::layoutBrowserPane()
     // The pane takes what the address bar and the button column leave of the
     // window, so its right and bottom edges and scroll bars stay in view; the
     // find and download bars, when shown, sit below it.
-    const int left = twipsToPx(1560);
-    const int top = twipsToPx(1200);
+    const int left = twipsToPx(this, kPaneLeft);
+    const int top = twipsToPx(this, kPaneTop);
     const int width = qMax(0, this->width() - left);
     int bottom = height();
     for (QWidget *bar : {static_cast<QWidget *>(m_downloadBar), static_cast<QWidget *>(m_findBar)}) {
@@ -548,6 +559,9 @@ void MainForm::layoutBrowserPane()
         bar->setGeometry(left, bottom, width, h);
         bar->raise();
     }
+    // What is found in the page is not to be hidden under the help box.
+    if (m_findBar && !m_findBar->isHidden())
+        Text1->hide();
     brwWebBrowser->setGeometry(left, top, width, qMax(0, bottom - top));
 }
 

@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "addressbook/FriendForm.h"
+#include "app/BrowserPane.h"
 #include "app/Favourites.h"
 #include "app/ReceiveMail.h"
 #include "common/AppState.h"
@@ -32,11 +33,13 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTextEdit>
 #include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTimer>
 #include <QToolBar>
 #include <QWebEngineView>
@@ -60,6 +63,55 @@ const HelpEntry kHelp[] = {
     {"Text3", u"新着メールの有無が表示されます。"},
 };
 
+// The new-mail indicator: a read-only box whose text wraps onto the lines the box
+// has. A text longer than those loses its middle and shows whole as a tooltip.
+class IndicatorBox final : public QLineEdit
+{
+public:
+    explicit IndicatorBox(QWidget *parent) : QLineEdit(parent)
+    {
+        connect(this, &QLineEdit::textChanged, this, &IndicatorBox::refit);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QLineEdit::resizeEvent(event);
+        refit();
+    }
+    void changeEvent(QEvent *event) override
+    {
+        QLineEdit::changeEvent(event);
+        if (event->type() == QEvent::FontChange)
+            refit();
+    }
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        QStyleOptionFrame frame;
+        initStyleOption(&frame);
+        style()->drawPrimitive(QStyle::PE_PanelLineEdit, &frame, &painter, this);
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawText(textArea(), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, m_shown);
+    }
+
+private:
+    QRect textArea() const
+    {
+        QStyleOptionFrame frame;
+        initStyleOption(&frame);
+        return style()->subElementRect(QStyle::SE_LineEditContents, &frame, this).marginsRemoved(textMargins());
+    }
+    void refit()
+    {
+        m_shown = wrappedToFit(fontMetrics(), textArea().size(), text());
+        setToolTip(m_shown == text() ? QString() : text());
+        update();
+    }
+
+    QString m_shown;
+};
+
 // Controls whose hover hides the help box.
 const char *const kHideHelp[] = {"Frame1", "Frame2", "Picture1", "lblAddress", "tbToolBar"};
 
@@ -80,8 +132,10 @@ MainForm::MainForm(QWidget *parent)
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(caption());
-    resize(twipsToPx(kDesignWidth), twipsToPx(kDesignHeight));
+    growWithText(this);
+    resize(twipsToPx(this, kDesignWidth), twipsToPx(this, kDesignHeight));
     buildControls();
+    updateMinimumSize();
     mainWindowSlot() = this;
 }
 
@@ -124,7 +178,8 @@ void MainForm::buildControls()
     cboAddress->setObjectName(QStringLiteral("cboAddress"));
     cboAddress->setEditable(true);
     cboAddress->setInsertPolicy(QComboBox::NoInsert);
-    cboAddress->setGeometry(twipsToPx(45), twipsToPx(300), twipsToPx(5235), cboAddress->sizeHint().height());
+    cboAddress->setGeometry(twipsToPx(this, 45), twipsToPx(this, 300), twipsToPx(this, 5235),
+                            cboAddress->sizeHint().height());
 
     Picture1 = new QWidget(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
@@ -148,7 +203,7 @@ void MainForm::buildControls()
     Label2->setObjectName(QStringLiteral("Label2"));
     setGeometryTwips(Label2, 200, 240, 855, 255);
     Command1 = makeButton(Frame2, "Command1", QStringLiteral("登録"), 120, 480, 975, 255, grey);
-    Text3 = new QLineEdit(Picture1);
+    Text3 = new IndicatorBox(Picture1);
     Text3->setObjectName(QStringLiteral("Text3"));
     setGeometryTwips(Text3, 120, 3720, 1215, 735);
     Text3->setReadOnly(true);
@@ -209,7 +264,7 @@ void MainForm::Form_Load()
     Form_Resize();
 
     // 4. The address combo sits right below its label.
-    cboAddress->move(twipsToPx(50), lblAddress->y() + lblAddress->height() + twipsToPx(15));
+    cboAddress->move(twipsToPx(this, 50), lblAddress->y() + lblAddress->height() + twipsToPx(this, 15));
 
     // 5.
     Text1->clear();
@@ -275,11 +330,20 @@ void MainForm::Form_Resize()
 {
     const int w = pxToTwips(width());
     const int h = pxToTwips(height());
+    tbToolBar->resize(width(), tbToolBar->height());
     cboAddress->resize(twipsToPx(w / 1.5), cboAddress->height());
     // The address bar grows with its box, or the box's drop-down arrow is cut off.
     picAddress->resize(qMax(width(), cboAddress->geometry().right() + 1), picAddress->height());
     layoutBrowserPane();
     Picture1->resize(Picture1->width(), twipsToPx(h));
+}
+
+void MainForm::updateMinimumSize()
+{
+    int minWidth = twipsToPx(this, kMinimumWidth);
+    if (m_findBar)
+        minWidth = qMax(minWidth, twipsToPx(this, kPaneLeft) + m_findBar->minimumSizeHint().width());
+    setMinimumSize(minWidth, twipsToPx(this, kDesignHeight));
 }
 
 void MainForm::resizeEvent(QResizeEvent *event)
@@ -368,7 +432,8 @@ void MainForm::hoverOver(QWidget *control)
         }
     }
     const QString help = mainHelpText(name);
-    if (help.isEmpty())
+    // While finding in the page the help box stays away from what was found.
+    if (help.isEmpty() || (m_findBar && !m_findBar->isHidden()))
         return;
     Text1->show();
     Text1->setPlainText(help);

@@ -53,6 +53,12 @@ class MainForm final : public QWidget
 public:
     static constexpr int kDesignWidth = 6570;  // client area in twips
     static constexpr int kDesignHeight = 5745;
+    // The narrowest client area that still shows the address bar's keys whole;
+    // no lower than the design height, which the button column and indicator fill.
+    static constexpr int kMinimumWidth = 5400;
+    // Where the browser pane starts: right of the button column, below the address bar.
+    static constexpr int kPaneLeft = 1560;
+    static constexpr int kPaneTop = 1200;
 
     explicit MainForm(QWidget *parent = nullptr);
     ~MainForm() override;
@@ -125,6 +131,9 @@ protected:
 
 private:
     void buildControls();
+    // The window is never made so small that a control or text is cut: the
+    // address bar's keys, the button column and, once the pane exists, its find bar.
+    void updateMinimumSize();
     void showStorageError(const Error &error);
     void setUpBrowserPane();
     void setUpBrowserKeys(); // Alt+arrows, F5, Esc, Ctrl+L, Ctrl+F, zoom

@@ -2,6 +2,7 @@
 
 #include "common/Twips.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 
@@ -29,6 +30,24 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, int
     label->setObjectName(QLatin1String(name));
     setGeometryTwips(label, left, top, width, height);
     return label;
+}
+
+QString wrappedToFit(const QFontMetrics &metrics, QSize size, const QString &text)
+{
+    const QRect area(QPoint(0, 0), size);
+    const auto fits = [&](const QString &t) {
+        const QRect needed = metrics.boundingRect(area, Qt::TextWordWrap, t);
+        return needed.width() <= size.width() && needed.height() <= size.height();
+    };
+    if (fits(text))
+        return text;
+    for (qsizetype keep = text.size() - 1; keep > 0; --keep) {
+        const qsizetype head = (keep + 1) / 2;
+        const QString shorter = text.left(head) + QChar(0x2026) + text.right(keep - head);
+        if (fits(shorter))
+            return shorter;
+    }
+    return QString(QChar(0x2026));
 }
 
 QString helpTextIn(std::span<const HelpEntry> table, const QString &controlName)

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QColor>
+#include <QSize>
 #include <QString>
 
 #include <span>
 
+class QFontMetrics;
 class QLabel;
 class QPushButton;
 class QWidget;
@@ -19,6 +21,11 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &captio
                         int width, int height, QColor colour = QColor());
 QLabel *makeLabel(QWidget *parent, const char *name, const QString &caption, int left, int top, int width,
                   int height);
+
+// `text` as it fits an area of `size` when wrapped at word and character
+// breaks: whole, or with as much of its start and end as fit around an ellipsis
+// in place of its middle (so a file name keeps its extension).
+QString wrappedToFit(const QFontMetrics &metrics, QSize size, const QString &text);
 
 // One hover-help text: the control's name and the text shown for it.
 struct HelpEntry {

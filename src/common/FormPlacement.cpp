@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QScreen>
+#include <QShortcut>
 #include <QWidget>
 #include <QWindow>
 
@@ -12,7 +13,7 @@ namespace kestra {
 
 void setClientSizeTwips(QWidget *w, int width, int height)
 {
-    w->setFixedSize(twipsToPx(width), twipsToPx(height));
+    w->setFixedSize(twipsToPx(w, width), twipsToPx(w, height));
 }
 
 void centreOnScreen(QWidget *w)
@@ -58,6 +59,12 @@ void showInFront(QWidget *w)
     w->show();
     w->raise();
     w->activateWindow();
+}
+
+void closeOnEscape(QWidget *window)
+{
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    QObject::connect(escape, &QShortcut::activated, window, &QWidget::close);
 }
 
 void keepSingleLine(QLineEdit *box)

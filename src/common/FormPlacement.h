@@ -24,6 +24,10 @@ QWidget *frontWindow();
 // the window manager keeps it above that window too.
 void showInFront(QWidget *w);
 
+// Esc anywhere in the window closes it, the way a dialog closes. A window that
+// holds typed text asks in its close handler before the text is lost.
+void closeOnEscape(QWidget *window);
+
 // Keeps line breaks out of a one-line box: pasted or assigned text loses its
 // CR and LF characters. Settings files hold one value per line and record
 // fields end up in mail headers, so a value must never carry a line break.

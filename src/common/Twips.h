@@ -25,6 +25,17 @@ constexpr int pxToTwips(int px)
 
 QRect twipsRect(int left, int top, int width, int height);
 
+// Twips layouts are drawn for a 9 pt font (12 px at 96 dpi). A window that
+// calls growWithText() before placing its controls grows with a larger font
+// (a larger system font, 125 % scaling): its twips then count that much more,
+// so every text keeps fitting its control. Other windows keep 15 twips a pixel.
+void growWithText(QWidget *window);
+// How much the twips of `w`'s window count: 1, or the window's font size over
+// the design font's when it grows with text.
+double twipsScale(const QWidget *w);
+// Twips in pixels for the window of `w`.
+int twipsToPx(const QWidget *w, double twips);
+
 // Places `w` at the given twips geometry relative to its parent.
 void setGeometryTwips(QWidget *w, int left, int top, int width, int height);
 

@@ -1,6 +1,7 @@
 #include "history/SearchForm.h"
 
 #include "common/AppState.h"
+#include "common/FormPlacement.h"
 #include "common/Forms.h"
 #include "common/MailDate.h"
 #include "common/Twips.h"
@@ -161,6 +162,8 @@ SearchForm::SearchForm(QWidget *parent) : QWidget(parent, Qt::Window), m_shared(
     connect(Grid1, &QTableView::doubleClicked, this, [this](const QModelIndex &i) { OpenResult(i.row()); });
     Grid1->installEventFilter(this);
     Text1->installEventFilter(this);
+    // What was typed is only a search: Esc closes the window without asking.
+    closeOnEscape(this);
 
     // The stores are read while the user starts typing, so the first key does not wait for them.
     m_pool->start([shared = m_shared, received = historyStorePath(1), sent = historyStorePath(2)] {

@@ -62,6 +62,7 @@ const HelpEntry kHelp[] = {
     {"Command3", u"メールアドレスをアドレス帳に登録します。リストからメールを選択（クリック）してから実行して下さい。"},
     {"Command4", u"受信したメールに返事を出します。リストからメールを選択（クリック）してから実行して下さい。"},
     {"Command5", u"受信したメール全件削除します。"},
+    {"Command6", u"選択したメールの原文（ヘッダーと本文を送られたままの形）を表示します。添付ファイルもここから開けます。"},
 };
 
 // Compacts the store of the history mode; the received store's compaction
@@ -185,7 +186,7 @@ void TyakuForm::buildControls()
 
     // Over the window's background and the list the help goes away.
     auto *hover = new HoverHelp(this, [this](QWidget *control) { hoverOver(control); });
-    hover->watch({this, Command1, Command2, Command3, Command4, Command5, List1, List1->viewport()});
+    hover->watch({this, Command1, Command2, Command3, Command4, Command5, Command6, List1, List1->viewport()});
 }
 
 void TyakuForm::buildMenus()

@@ -2,6 +2,7 @@
 
 #include "common/AppState.h"
 #include "common/DesktopServices.h"
+#include "common/FormPlacement.h"
 #include "common/Forms.h"
 #include "common/MailDate.h"
 #include "common/Paths.h"
@@ -26,6 +27,7 @@
 namespace kestra {
 
 namespace {
+constexpr int kAttachmentRows = 4;
 // setHtml hands the page over as a data: URL, which the web engine caps at 2 MB.
 constexpr qsizetype kMaxHtml = 1500 * 1000;
 
@@ -83,8 +85,15 @@ OriginalForm::OriginalForm(QWidget *parent) : QWidget(parent, Qt::Window)
     Grid1->setSelectionMode(QAbstractItemView::SingleSelection);
     Grid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Grid1->verticalHeader()->hide();
-    Grid1->horizontalHeader()->setStretchLastSection(true);
-    Grid1->setMaximumHeight(twipsToPx(1500));
+    // The name takes what the type and size leave; a long one loses its middle,
+    // never its extension, and shows whole in its tooltip.
+    Grid1->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    Grid1->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    Grid1->setTextElideMode(Qt::ElideMiddle);
+    Grid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Four rows in view; more scroll.
+    Grid1->setFixedHeight(Grid1->horizontalHeader()->sizeHint().height()
+                          + kAttachmentRows * Grid1->verticalHeader()->defaultSectionSize() + 2 * Grid1->frameWidth());
     Command3 = button(this, "Command3", QStringLiteral("開く"));
     Command4 = button(this, "Command4", QStringLiteral("名前を付けて保存"));
     Command5 = button(this, "Command5", QStringLiteral("添付フォルダを開く"));
@@ -114,6 +123,7 @@ OriginalForm::OriginalForm(QWidget *parent) : QWidget(parent, Qt::Window)
     connect(Web1, &MailHtmlView::linkActivated, this, &OriginalForm::linkActivated);
     auto *source = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_U), this);
     connect(source, &QShortcut::activated, this, &OriginalForm::Command2_Click);
+    closeOnEscape(this);
 }
 
 OriginalForm::~OriginalForm() = default;
@@ -180,7 +190,9 @@ void OriginalForm::listAttachments()
     for (const AttachmentItem &a : m_message.attachments) {
         const int row = Grid1->rowCount();
         Grid1->insertRow(row);
-        Grid1->setItem(row, 0, new QTableWidgetItem(a.name));
+        auto *name = new QTableWidgetItem(a.name);
+        name->setToolTip(a.name);
+        Grid1->setItem(row, 0, name);
         Grid1->setItem(row, 1, new QTableWidgetItem(a.type));
         Grid1->setItem(row, 2, new QTableWidgetItem(sizeText(a.data.size())));
     }

@@ -7,12 +7,14 @@
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
 #include "net/ServerSecurity.h"
-#include "common/FormPlacement.h"
 #include "storage/Settings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QIntValidator>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,43 +27,54 @@ namespace kestra {
 
 namespace {
 
-QLineEdit *makeBox(QWidget *parent, const char *name, int top)
+QLineEdit *makeBox(QWidget *parent, const char *name)
 {
     auto *box = new QLineEdit(parent);
     box->setObjectName(QLatin1String(name));
-    setGeometryTwips(box, 120, top, 2760, 300);
+    box->setMinimumWidth(twipsToPx(2760));
     keepSingleLine(box);
     return box;
 }
 
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int top, QWidget *buddy)
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, QWidget *buddy)
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
-    setGeometryTwips(label, 120, top, 2760, 255);
-    // The access key in the caption moves the focus to the box below.
+    // The access key in the caption moves the focus to the box it names.
     label->setBuddy(buddy);
     return label;
 }
 
+// One or two controls side by side in one cell of the window's grid.
+QHBoxLayout *cell(QWidget *first, QWidget *second = nullptr, int firstStretch = 0, int secondStretch = 0)
+{
+    auto *row = new QHBoxLayout;
+    row->addWidget(first, firstStretch);
+    if (second)
+        row->addWidget(second, secondStretch);
+    else
+        row->addStretch(1);
+    return row;
+}
+
 // Each choice carries its Security value.
-QComboBox *makeSecurityBox(QWidget *parent, const char *name, int top)
+QComboBox *makeSecurityBox(QWidget *parent, const char *name)
 {
     auto *box = new QComboBox(parent);
     box->setObjectName(QLatin1String(name));
     box->addItem(QStringLiteral("STARTTLS"), int(Security::StartTls));
     box->addItem(QStringLiteral("SSL/TLS"), int(Security::Tls));
     box->addItem(QStringLiteral("なし（暗号化しない）"), int(Security::None));
-    setGeometryTwips(box, 3120, top, 1800, 300);
     return box;
 }
 
-QLineEdit *makePortBox(QWidget *parent, const char *name, int top)
+QLineEdit *makeNumberBox(QWidget *parent, const char *name, int smallest, int largest)
 {
     auto *box = new QLineEdit(parent);
     box->setObjectName(QLatin1String(name));
-    box->setValidator(new QIntValidator(1, 65535, box));
-    setGeometryTwips(box, 5040, top, 960, 300);
+    box->setValidator(new QIntValidator(smallest, largest, box));
+    // Room for the largest number and the frame, however large the font.
+    box->setFixedWidth(box->fontMetrics().horizontalAdvance(QString::number(largest) + QStringLiteral("00")));
     return box;
 }
 
@@ -102,80 +115,89 @@ OptionForm::OptionForm(QWidget *parent)
     setObjectName(QStringLiteral("OptionForm"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("サーバー設定"));
-    setClientSizeTwips(this, kClientWidth, kClientHeight);
 
-    SmtpText = makeBox(this, "SmtpText", 375);
-    Label1 = makeLabel(this, "Label1", QStringLiteral("SMTPサーバー名(&S)"), 120, SmtpText);
-    Pop3Text = makeBox(this, "Pop3Text", 1020);
-    Label2 = makeLabel(this, "Label2", QStringLiteral("POP3サーバー名(&P)"), 765, Pop3Text);
-    MailText = makeBox(this, "MailText", 1665);
-    Label3 = makeLabel(this, "Label3", QStringLiteral("メールアドレス(&M)"), 1410, MailText);
-
+    SmtpText = makeBox(this, "SmtpText");
+    Label1 = makeLabel(this, "Label1", QStringLiteral("SMTPサーバー名(&S)"), SmtpText);
+    Pop3Text = makeBox(this, "Pop3Text");
+    Label2 = makeLabel(this, "Label2", QStringLiteral("POP3サーバー名(&P)"), Pop3Text);
+    MailText = makeBox(this, "MailText");
+    Label3 = makeLabel(this, "Label3", QStringLiteral("メールアドレス(&M)"), MailText);
     ApopCheck = new QCheckBox(QStringLiteral("APOP を使用する(&A)"), this);
     ApopCheck->setObjectName(QStringLiteral("ApopCheck"));
-    setGeometryTwips(ApopCheck, 120, 2070, 2760, 300);
-
     OkCommand = new QPushButton(QStringLiteral("設定"), this);
     OkCommand->setObjectName(QStringLiteral("OkCommand"));
-    setGeometryTwips(OkCommand, 240, 2520, 1200, 375);
     CancelCommand = new QPushButton(QStringLiteral("中止"), this);
     CancelCommand->setObjectName(QStringLiteral("CancelCommand"));
-    setGeometryTwips(CancelCommand, 1560, 2520, 1200, 375);
+    // Enter presses 設定 (see keyPressEvent); on a button it presses that button.
+    OkCommand->setDefault(true);
+    OkCommand->setAutoDefault(true);
+    CancelCommand->setAutoDefault(true);
 
-    SmtpSecurity = makeSecurityBox(this, "SmtpSecurity", 375);
-    SmtpPort = makePortBox(this, "SmtpPort", 375);
-    SmtpSecurityLabel = makeLabel(this, "SmtpSecurityLabel", QStringLiteral("SMTPの接続の保護(&T)とポート"), 120, SmtpSecurity);
-    Pop3Security = makeSecurityBox(this, "Pop3Security", 1020);
-    Pop3Port = makePortBox(this, "Pop3Port", 1020);
-    Pop3SecurityLabel = makeLabel(this, "Pop3SecurityLabel", QStringLiteral("POP3の接続の保護(&O)とポート"), 765, Pop3Security);
+    SmtpSecurity = makeSecurityBox(this, "SmtpSecurity");
+    SmtpPort = makeNumberBox(this, "SmtpPort", 1, 65535);
+    SmtpSecurityLabel = makeLabel(this, "SmtpSecurityLabel", QStringLiteral("SMTPの接続の保護(&T)とポート"), SmtpSecurity);
+    Pop3Security = makeSecurityBox(this, "Pop3Security");
+    Pop3Port = makeNumberBox(this, "Pop3Port", 1, 65535);
+    Pop3SecurityLabel = makeLabel(this, "Pop3SecurityLabel", QStringLiteral("POP3の接続の保護(&O)とポート"), Pop3Security);
     SmtpUser = new QLineEdit(this);
     SmtpUser->setObjectName(QStringLiteral("SmtpUser"));
-    setGeometryTwips(SmtpUser, 3120, 1665, 1380, 300);
     SmtpPass = new QLineEdit(this);
     SmtpPass->setObjectName(QStringLiteral("SmtpPass"));
     SmtpPass->setEchoMode(QLineEdit::Password);
     SmtpPass->setAttribute(Qt::WA_InputMethodEnabled, false);
-    setGeometryTwips(SmtpPass, 4620, 1665, 1380, 300);
-    SmtpLoginLabel = makeLabel(this, "SmtpLoginLabel", QStringLiteral("SMTPのID(&I)とパスワード（空欄ならPOP3と同じ）"), 1410, SmtpUser);
-    // The second column's labels stand above their boxes like the first's.
-    setGeometryTwips(SmtpSecurityLabel, 3120, 120, 2880, 255);
-    setGeometryTwips(Pop3SecurityLabel, 3120, 765, 2880, 255);
-    setGeometryTwips(SmtpLoginLabel, 3120, 1410, 2880, 255);
+    SmtpLoginLabel = makeLabel(this, "SmtpLoginLabel", QStringLiteral("SMTPのID(&I)とパスワード（空欄ならPOP3と同じ）"), SmtpUser);
 
     // Receiving options: the defaults (all off) receive the way the program always did.
-    const auto numberBox = [this](const char *name, int top, int largest) {
-        auto *box = new QLineEdit(this);
-        box->setObjectName(QLatin1String(name));
-        box->setValidator(new QIntValidator(0, largest, box));
-        box->setAlignment(Qt::AlignRight);
-        setGeometryTwips(box, 3120, top, 600, 300);
-        return box;
-    };
-    const auto numberLabel = [this](const char *name, const QString &text, int top, QWidget *buddy) {
-        auto *label = new QLabel(text, this);
-        label->setObjectName(QLatin1String(name));
-        label->setBuddy(buddy);
-        setGeometryTwips(label, 3780, top, 2280, 300);
-        return label;
-    };
     KeepCheck = new QCheckBox(QStringLiteral("受信したメールをサーバーに残す(&K)"), this);
     KeepCheck->setObjectName(QStringLiteral("KeepCheck"));
-    setGeometryTwips(KeepCheck, 3120, 2070, 2940, 300);
-    DeleteDaysText = numberBox("DeleteDaysText", 2400, kLargestDeleteAfterDays);
-    DeleteDaysLabel = numberLabel("DeleteDaysLabel", QStringLiteral("日後に削除（0 = 削除しない）"), 2400, DeleteDaysText);
+    DeleteDaysText = makeNumberBox(this, "DeleteDaysText", 0, kLargestDeleteAfterDays);
+    DeleteDaysLabel = makeLabel(this, "DeleteDaysLabel", QStringLiteral("日後に削除（0 = 削除しない）"), DeleteDaysText);
     HistoryDeleteCheck = new QCheckBox(QStringLiteral("履歴で削除したらサーバーからも削除"), this);
     HistoryDeleteCheck->setObjectName(QStringLiteral("HistoryDeleteCheck"));
-    setGeometryTwips(HistoryDeleteCheck, 3120, 2730, 2940, 300);
-    CheckMinutesText = numberBox("CheckMinutesText", 3060, kLargestCheckMinutes);
-    CheckMinutesLabel = numberLabel("CheckMinutesLabel", QStringLiteral("分ごとに自動受信（0 = しない）(&U)"), 3060,
-                                    CheckMinutesText);
+    CheckMinutesText = makeNumberBox(this, "CheckMinutesText", 0, kLargestCheckMinutes);
+    CheckMinutesLabel = makeLabel(this, "CheckMinutesLabel", QStringLiteral("分ごとに自動受信（0 = しない）(&U)"), CheckMinutesText);
+    DeleteDaysText->setAlignment(Qt::AlignRight);
+    CheckMinutesText->setAlignment(Qt::AlignRight);
     DraftsCheck = new QCheckBox(QStringLiteral("書きかけのメールを下書きとして残す(&D)"), this);
     DraftsCheck->setObjectName(QStringLiteral("DraftsCheck"));
-    setGeometryTwips(DraftsCheck, 3120, 3390, 2940, 300);
     connect(KeepCheck, &QCheckBox::toggled, this, [this](bool on) {
         DeleteDaysText->setEnabled(on);
         HistoryDeleteCheck->setEnabled(on);
     });
+
+    // Two columns, row by row: the servers and the own address on the left, how to
+    // reach each server beside them, the receiving options below those. The
+    // window grows with its texts and may be made larger, never so small that a
+    // text is cut.
+    auto *grid = new QGridLayout(this);
+    grid->setHorizontalSpacing(twipsToPx(240));
+    const QList<std::pair<QWidget *, QLayout *>> rows = {
+        {Label1, cell(SmtpSecurityLabel)},
+        {SmtpText, cell(SmtpSecurity, SmtpPort, 1)},
+        {Label2, cell(Pop3SecurityLabel)},
+        {Pop3Text, cell(Pop3Security, Pop3Port, 1)},
+        {Label3, cell(SmtpLoginLabel)},
+        {MailText, cell(SmtpUser, SmtpPass, 1, 1)},
+        {ApopCheck, cell(KeepCheck)},
+        {nullptr, cell(DeleteDaysText, DeleteDaysLabel, 0, 1)},
+        {nullptr, cell(HistoryDeleteCheck)},
+        {nullptr, cell(CheckMinutesText, CheckMinutesLabel, 0, 1)},
+        {nullptr, cell(DraftsCheck)},
+    };
+    int row = 0;
+    for (const auto &[left, right] : rows) {
+        if (left)
+            grid->addWidget(left, row, 0);
+        grid->addLayout(right, row++, 1);
+    }
+    // 設定 and 中止 side by side at the bottom of the left column.
+    auto *buttons = cell(OkCommand, CancelCommand);
+    buttons->addStretch(1);
+    grid->addLayout(buttons, row - 1, 0);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    // The layout keeps the window from becoming smaller than its texts need.
+    resize(grid->sizeHint().expandedTo(QSize(twipsToPx(kClientWidth), twipsToPx(kClientHeight))));
 
     // Tab order: MailText, CancelCommand, OkCommand, ApopCheck, Pop3Text, SmtpText,
     // then the connection settings.
@@ -304,6 +326,17 @@ void OptionForm::OkCommand_Click()
         }
     }
     unloadSelf(this);
+}
+
+void OptionForm::keyPressEvent(QKeyEvent *event)
+{
+    // Enter in a box or on a check box reaches the window: it presses 設定 the way
+    // a dialog's default button takes it.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        OkCommand->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void OptionForm::CancelCommand_Click()

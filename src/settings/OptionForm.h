@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -24,6 +25,7 @@ namespace kestra {
 //   ApopCheck           "APOP を使用する(&A)" [3]
 //   OkCommand           "設定" [2]
 //   CancelCommand       "中止", also Esc [1]
+// Enter in a box presses "設定", the default button.
 // Connection settings, in a second column, kept in kestra2.ini:
 //   SmtpSecurity / SmtpPort   SMTP connection security (STARTTLS, SSL/TLS, none) and port [6, 7]
 //   Pop3Security / Pop3Port   the same for POP3 [8, 9]
@@ -40,7 +42,8 @@ class OptionForm final : public QWidget
     Q_DISABLE_COPY_MOVE(OptionForm)
 
 public:
-    static constexpr int kClientWidth = 6120; // twips
+    // The client area it opens with at least (twips); it grows with its texts.
+    static constexpr int kClientWidth = 6120;
     static constexpr int kClientHeight = 3810;
 
     explicit OptionForm(QWidget *parent = nullptr);
@@ -48,6 +51,9 @@ public:
 
     void OkCommand_Click();
     void CancelCommand_Click();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void Form_Load();

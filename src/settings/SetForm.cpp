@@ -18,6 +18,7 @@ SetForm::SetForm(QWidget *parent)
     setObjectName(QStringLiteral("SetForm"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("設定"));
+    growWithText(this);
     setClientSizeTwips(this, kClientWidth, kClientHeight);
 
     Command1 = new QPushButton(QStringLiteral("ID/PASS"), this);
@@ -34,6 +35,7 @@ SetForm::SetForm(QWidget *parent)
     connect(Command2, &QPushButton::clicked, this, &SetForm::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &SetForm::Command3_Click);
 
+    closeOnEscape(this);
     centreOnScreen(this);
 }
 

@@ -622,14 +622,16 @@ private Q_SLOTS:
         QTest::addColumn<QSize>("size");
         QTest::newRow("design size") << QSize(twipsToPx(MainForm::kDesignWidth), twipsToPx(MainForm::kDesignHeight));
         QTest::newRow("wide") << QSize(1200, 800);
-        QTest::newRow("small") << QSize(300, 260);
+        QTest::newRow("smallest") << QSize(); // the window's minimum size
     }
 
     void paneFitsTheWindow()
     {
         QFETCH(QSize, size);
-        m_form->resize(size);
         QWebEngineView *pane = m_form->browserPane();
+        if (!size.isValid())
+            size = m_form->minimumSize();
+        m_form->resize(size);
         const auto check = [&](int bottomBars) {
             const QRect r = pane->geometry();
             QCOMPARE(pxToTwips(r.left()), 1560);
@@ -641,7 +643,7 @@ private Q_SLOTS:
         check(0);
         // The address box's arrow is inside its container.
         const QRect box = findControl<QComboBox>(m_form, "cboAddress")->geometry();
-        QCOMPARE(pxToTwips(box.width()), int(pxToTwips(size.width()) / 1.5));
+        QCOMPARE(box.width(), twipsToPx(pxToTwips(size.width()) / 1.5));
         QVERIFY(findControl<QWidget>(m_form, "picAddress")->rect().contains(box.topRight()));
         // The find bar takes its place below the page, inside the window.
         m_form->activateWindow();
@@ -652,6 +654,19 @@ private Q_SLOTS:
         QVERIFY(find->isVisible());
         check(find->height());
         QCOMPARE(find->geometry().bottom() + 1, m_form->height());
+        // The words have room: a dozen Japanese characters fit the box.
+        auto *words = findControl<QLineEdit>(m_form, "txtFind");
+        QVERIFY(words->fontMetrics().horizontalAdvance(QStringLiteral("東京都千代田区丸の内一丁")) <= words->contentsRect().width());
+        // What is found is not hidden under the help box, not even when the pointer
+        // passes a button; once the find bar closes the help comes back.
+        auto *help = findControl<QPlainTextEdit>(m_form, "Text1");
+        QVERIFY(!help->isVisible());
+        test::pointAt(findControl<QPushButton>(m_form, "Command4"));
+        QVERIFY(!help->isVisible());
+        QTest::keyClick(words, Qt::Key_Escape);
+        QVERIFY(!find->isVisible());
+        test::pointAt(findControl<QPushButton>(m_form, "Command6"));
+        QVERIFY(help->isVisible());
     }
 
     void keyboardShortcuts()

@@ -311,14 +311,18 @@ private slots:
     void resizeRulesInTwips()
     {
         std::unique_ptr<MainForm> main(start());
-        main->resize(twipsToPx(3000), twipsToPx(4500));
+        main->resize(twipsToPx(7200), twipsToPx(6000));
         main->Form_Resize();
         QCOMPARE(
-            findControl<QComboBox>(main, "cboAddress")->width(), twipsToPx(2000)); // 3000 / 1.5, to the pixel
+            findControl<QComboBox>(main, "cboAddress")->width(), twipsToPx(4800)); // 7200 / 1.5, to the pixel
         // The pane fills what is left of the window right of the buttons and below the address bar.
-        QCOMPARE(geometryTwips(main->browserPane()), QRect(1560, 1200, 3000 - 1560, 4500 - 1200));
-        QCOMPARE(geometryTwips(findControl<QWidget>(main, "Picture1")).height(), 4500);
+        QCOMPARE(geometryTwips(main->browserPane()), QRect(1560, 1200, 7200 - 1560, 6000 - 1200));
+        QCOMPARE(geometryTwips(findControl<QWidget>(main, "Picture1")).height(), 6000);
         QCOMPARE(geometryTwips(findControl<QWidget>(main, "Picture1")).width(), 1575);
+        // Never so small that the address bar's keys or the indicator are cut.
+        main->resize(twipsToPx(3000), twipsToPx(4500));
+        QVERIFY(main->width() >= twipsToPx(MainForm::kMinimumWidth));
+        QCOMPARE(main->height(), twipsToPx(MainForm::kDesignHeight));
     }
 
     void webEngineStartsAfterTheWindowIsPainted()
@@ -329,11 +333,11 @@ private slots:
         QVERIFY(!main->findChild<QWebEngineView *>(QStringLiteral("brwWebBrowser")));
         QVERIFY(!main->paneBusy());
         // A resize before the pane exists still reaches it.
-        main->resize(twipsToPx(4200), twipsToPx(5100));
+        main->resize(twipsToPx(7200), twipsToPx(6000));
         QTRY_VERIFY(main->findChild<QWebEngineView *>(QStringLiteral("brwWebBrowser")));
         QVERIFY(findControl<QWebEngineView>(main, "brwWebBrowser")->isVisible());
         QCOMPARE(geometryTwips(findControl<QWebEngineView>(main, "brwWebBrowser")),
-            QRect(1560, 1200, 4200 - 1560, 5100 - 1200));
+            QRect(1560, 1200, 7200 - 1560, 6000 - 1200));
         QVERIFY(findControl<QWebEngineView>(main, "brwWebBrowser")->url().isEmpty());
         // The help box stays above the pane.
         const QObjectList order = main->children();

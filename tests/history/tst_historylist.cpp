@@ -350,7 +350,8 @@ private slots:
         const QPoint overList = findControl<HistoryListBox>(f, "List1")->geometry().center();
         for (QPushButton *b :
             { findControl<QPushButton>(f, "Command1"), findControl<QPushButton>(f, "Command5"),
-                findControl<QPushButton>(f, "Command3"), findControl<QPushButton>(f, "Command4") }) {
+                findControl<QPushButton>(f, "Command3"), findControl<QPushButton>(f, "Command6"),
+                findControl<QPushButton>(f, "Command4") }) {
             QTest::mouseMove(f, overList);
             QVERIFY(!findControl<QPlainTextEdit>(f, "Text4")->isVisible());
             test::pointAt(b);
@@ -370,6 +371,8 @@ private slots:
         test::pointAt(findControl<QPushButton>(f, "Command5"));
         QCOMPARE(findControl<QPlainTextEdit>(f, "Text4")->toPlainText(),
             QStringLiteral("受信したメール全件削除します。"));
+        test::pointAt(findControl<QPushButton>(f, "Command6"));
+        QVERIFY(findControl<QPlainTextEdit>(f, "Text4")->toPlainText().startsWith(QStringLiteral("選択したメールの原文")));
         QTest::mouseMove(f, background);
         QVERIFY(!findControl<QPlainTextEdit>(f, "Text4")->isVisible());
         QVERIFY(findControl<QPlainTextEdit>(f, "Text4")->toPlainText().isEmpty());

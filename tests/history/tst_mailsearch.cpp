@@ -348,6 +348,27 @@ private slots:
             QStringLiteral("いつか"));
     }
 
+    // Esc closes the window from the box, with words typed, and from the table;
+    // the words are only a search, so nothing is asked.
+    void escapeCloses()
+    {
+        for (const bool fromTable : {false, true}) {
+            openSearchWindow();
+            SearchForm *f = loadedForm<SearchForm>();
+            QVERIFY(QTest::qWaitForWindowActive(f));
+            type(QStringLiteral("ﾊﾟｿｺﾝ"));
+            QVERIFY(waitForHits(2));
+            if (fromTable)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+            QCOMPARE(QApplication::focusWidget(),
+                     fromTable ? static_cast<QWidget *>(findControl<QTableView>(f, "Grid1"))
+                               : findControl<QLineEdit>(f, "Text1"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY(!loadedForm<SearchForm>());
+        }
+    }
+
     // A record left marked by a failed compaction is neither found nor listed;
     // the hits after it still open on their own line.
     void markedRecordIsSkipped()

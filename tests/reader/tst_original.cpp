@@ -475,6 +475,22 @@ private slots:
                                    + QStringLiteral("/attachments/evil.desktop")));
     }
 
+    // Esc closes the view from wherever the focus is: it holds nothing typed.
+    void escapeCloses()
+    {
+        storeMail(attachmentMessage());
+        for (const char *focused : {"Text1", "Grid1", "Command4"}) {
+            OriginalForm *f = openFromHistory();
+            QVERIFY(f);
+            QVERIFY(QTest::qWaitForWindowActive(f));
+            f->findChild<QWidget *>(QLatin1String(focused))->setFocus();
+            QCOMPARE(QApplication::focusWidget()->objectName(), QLatin1String(focused));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY2(!loadedForm<OriginalForm>(), focused);
+        }
+    }
+
     void mailWithoutOriginalShowsTheRecord()
     {
         storeMail({});

@@ -58,6 +58,9 @@ private Q_SLOTS:
     void optionFormShowsSharedValues_data();
     void optionFormShowsSharedValues();
     void optionFormLayoutAndKeys();
+    void optionEnterPressesTheFocusedDefault_data();
+    void optionEnterPressesTheFocusedDefault();
+    void chooserClosesOnEscape();
     void optionCancelLeavesValuesAndFile_data();
     void optionCancelLeavesValuesAndFile();
     void optionOkWritesFourLines_data();
@@ -194,12 +197,17 @@ void SettingsTest::optionFormLayoutAndKeys()
     QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
     QVERIFY(!(w->windowFlags() & Qt::WindowMinimizeButtonHint));
     QCOMPARE(w->windowTitle(), QStringLiteral("サーバー設定"));
-    QCOMPARE(pxToTwips(w->width()), OptionForm::kClientWidth);
-    QCOMPARE(pxToTwips(w->height()), OptionForm::kClientHeight);
+    // It opens at least at its design size, larger where its texts need it, and
+    // can be made larger but not smaller than its texts.
+    QVERIFY(pxToTwips(w->width()) >= OptionForm::kClientWidth);
+    QVERIFY(pxToTwips(w->height()) >= OptionForm::kClientHeight);
 
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     QCOMPARE(w->focusWidget(), findControl<QLineEdit>(w, "MailText"));
+    QVERIFY(w->minimumSize().width() > 0 && w->minimumSize().width() <= w->width());
+    QVERIFY(w->maximumSize().width() > w->width());
+    QVERIFY(findControl<QPushButton>(w, "OkCommand")->isDefault());
 
     // Tab walks MailText, 中止, 設定, APOP, POP3, SMTP.
     const QList<QWidget *> order
@@ -220,6 +228,56 @@ void SettingsTest::optionFormLayoutAndKeys()
     QVERIFY(
         findControl<QPushButton>(w, "OkCommand")->x() < findControl<QPushButton>(w, "CancelCommand")->x());
     QCOMPARE(findControl<QLineEdit>(w, "SmtpText")->maxLength(), 32767); // no limit of its own
+}
+
+// Enter where the user types presses 設定, as in a dialog; Enter on 中止 cancels.
+void SettingsTest::optionEnterPressesTheFocusedDefault_data()
+{
+    QTest::addColumn<QString>("focused");
+    QTest::addColumn<bool>("saves");
+    QTest::newRow("mail address box") << QStringLiteral("MailText") << true;
+    QTest::newRow("APOP check box") << QStringLiteral("ApopCheck") << true;
+    QTest::newRow("security choice") << QStringLiteral("SmtpSecurity") << true;
+    QTest::newRow("minutes box") << QStringLiteral("CheckMinutesText") << true;
+    QTest::newRow("中止 button") << QStringLiteral("CancelCommand") << false;
+}
+
+void SettingsTest::optionEnterPressesTheFocusedDefault()
+{
+    QFETCH(QString, focused);
+    QFETCH(bool, saves);
+    TempAppFolder folder;
+    FakePrompt prompts;
+    OptionForm *w = form<OptionForm>();
+    w->show();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    findControl<QLineEdit>(w, "Pop3Text")->setText(QStringLiteral("pop.example.jp"));
+    findControl<QWidget>(w, focused.toLatin1().constData())->setFocus();
+    QCOMPARE(QApplication::focusWidget()->objectName(), focused);
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
+    QVERIFY(!loadedForm<OptionForm>());
+    QCOMPARE(QFile::exists(appPaths().kestraIni()), saves);
+    QCOMPARE(appState().settings.pop3Server, saves ? QStringLiteral("pop.example.jp") : QString());
+    QCOMPARE(prompts.shown().size(), 0);
+}
+
+void SettingsTest::chooserClosesOnEscape()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    SetForm *chooser = form<SetForm>();
+    chooser->show();
+    chooser->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(chooser));
+    findControl<QPushButton>(chooser, "Command2")->setFocus();
+    QCOMPARE(QApplication::focusWidget(), findControl<QPushButton>(chooser, "Command2"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    settle();
+    QVERIFY(!loadedForm<SetForm>());
+    QCOMPARE(prompts.shown().size(), 0);
 }
 
 void SettingsTest::optionCancelLeavesValuesAndFile_data()
