@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace kestra {
 
@@ -151,6 +152,14 @@ FriendForm::FriendForm(QWidget *parent)
     connect(Command3, &QPushButton::clicked, this, &FriendForm::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &FriendForm::Command4_Click);
     connect(Command5, &QPushButton::clicked, this, &FriendForm::Command5_Click);
+    // Esc leaves like ホーム; a name or address not yet registered is asked about first.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if ((!Text2->text().isEmpty() || !Text4->text().isEmpty())
+            && !prompt().confirm(QStringLiteral("入力した名前とメールアドレスは登録されていません。閉じますか？")))
+            return;
+        Command3_Click();
+    });
 
     centreOnScreen(this);
     Form_Load();

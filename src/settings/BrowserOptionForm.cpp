@@ -38,6 +38,7 @@ BrowserOptionForm::BrowserOptionForm(QWidget *parent)
     connect(OkCommand, &QPushButton::clicked, this, &BrowserOptionForm::OkCommand_Click);
     connect(CancelCommand, &QPushButton::clicked, this, &BrowserOptionForm::CancelCommand_Click);
     connect(DefaultCommand, &QPushButton::clicked, this, &BrowserOptionForm::DefaultCommand_Click);
+    closeOnEscape(this);
     centreOnScreen(this);
 }
 

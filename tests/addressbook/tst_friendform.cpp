@@ -101,6 +101,7 @@ private Q_SLOTS:
     void loadListsFileAndReloadButtonIsHidden();
     void namesInViewBesideLongAddresses();
     void createdAfreshAfterHome();
+    void escapeAsksBeforeTypedTextIsLost();
     void writeFailureIsReported();
     void fullBookRefusesAdd();
     void markedEntryOfAFailedCompactionIsNotListed();
@@ -482,6 +483,39 @@ void FriendFormTest::createdAfreshAfterHome()
     QVERIFY(findControl<QLabel>(second, "Label7")->text().isEmpty());
     QCOMPARE(findControl<QListWidget>(second, "List1")->count(), 1);
     QVERIFY(!second->isModal());
+}
+
+// Esc on the focused box leaves like ホーム; with a name or address typed but not
+// registered it asks first, and "No" keeps the window and what was typed.
+void FriendFormTest::escapeAsksBeforeTypedTextIsLost()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    const auto pressEscape = [] {
+        FriendForm *book = form<FriendForm>();
+        book->show();
+        book->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(book));
+        findControl<QLineEdit>(book, "Text2")->setFocus();
+        QCOMPARE(QApplication::focusWidget(), findControl<QLineEdit>(book, "Text2"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        settle();
+    };
+    pressEscape();
+    QVERIFY(!loadedForm<FriendForm>());
+    QCOMPARE(prompts.shown().size(), 0);
+
+    form<FriendForm>()->showAddress(QStringLiteral("a@example.jp"));
+    prompts.answer(PromptAnswer::No);
+    pressEscape();
+    QVERIFY(loadedForm<FriendForm>());
+    QCOMPARE(findControl<QLineEdit>(loadedForm<FriendForm>(), "Text4")->text(), QStringLiteral("a@example.jp"));
+    QCOMPARE(prompts.texts(),
+             QStringList{QStringLiteral("入力した名前とメールアドレスは登録されていません。閉じますか？")});
+    prompts.answer(PromptAnswer::Yes);
+    pressEscape();
+    QVERIFY(!loadedForm<FriendForm>());
+    QCOMPARE(prompts.shown().size(), 2);
 }
 
 void FriendFormTest::writeFailureIsReported()

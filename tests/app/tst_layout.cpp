@@ -127,10 +127,7 @@ private Q_SLOTS:
     }
     void windowsFitTheirTexts()
     {
-        QFETCH(double, fontScale);
-        QFont larger = m_font;
-        larger.setPointSizeF(m_font.pointSizeF() * fontScale);
-        QApplication::setFont(larger);
+        scaleFont();
 
         checkNothingCut(form<OptionForm>());
 
@@ -147,10 +144,7 @@ private Q_SLOTS:
     void indicatorTextsAreReadable_data() { windowsFitTheirTexts_data(); }
     void indicatorTextsAreReadable()
     {
-        QFETCH(double, fontScale);
-        QFont larger = m_font;
-        larger.setPointSizeF(m_font.pointSizeF() * fontScale);
-        QApplication::setFont(larger);
+        scaleFont();
         MainForm main;
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));
@@ -173,10 +167,7 @@ private Q_SLOTS:
     void attachmentTableShowsFourRows_data() { windowsFitTheirTexts_data(); }
     void attachmentTableShowsFourRows()
     {
-        QFETCH(double, fontScale);
-        QFont larger = m_font;
-        larger.setPointSizeF(m_font.pointSizeF() * fontScale);
-        QApplication::setFont(larger);
+        scaleFont();
         OriginalForm *original = form<OriginalForm>();
         original->showOriginal(mailWithAttachments());
         original->show();
@@ -195,6 +186,15 @@ private Q_SLOTS:
     }
 
 private:
+    // Makes the application's font as much larger as the test row asks.
+    void scaleFont()
+    {
+        QFETCH(double, fontScale);
+        QFont larger = m_font;
+        larger.setPointSizeF(m_font.pointSizeF() * fontScale);
+        QApplication::setFont(larger);
+    }
+
     QFont m_font;
     std::unique_ptr<test::TempAppFolder> m_folder;
     std::unique_ptr<test::FakePrompt> m_prompt;

@@ -3,6 +3,7 @@
 #include "common/FormPlacement.h"
 #include "common/Paths.h"
 #include "common/Twips.h"
+#include "settings/BrowserOptionForm.h"
 #include "settings/IdPassForm.h"
 #include "settings/OptionForm.h"
 #include "settings/SetForm.h"
@@ -264,19 +265,27 @@ void SettingsTest::optionEnterPressesTheFocusedDefault()
     QCOMPARE(prompts.shown().size(), 0);
 }
 
+// Esc closes the chooser and the browser settings like their close box (the
+// browser settings keep what they had, like キャンセル).
 void SettingsTest::chooserClosesOnEscape()
 {
     TempAppFolder folder;
     FakePrompt prompts;
-    SetForm *chooser = form<SetForm>();
-    chooser->show();
-    chooser->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(chooser));
-    findControl<QPushButton>(chooser, "Command2")->setFocus();
-    QCOMPARE(QApplication::focusWidget(), findControl<QPushButton>(chooser, "Command2"));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-    settle();
+    const auto pressEscape = [](QWidget *window, QWidget *focused) {
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        focused->setFocus();
+        QCOMPARE(QApplication::focusWidget(), focused);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        settle();
+    };
+    pressEscape(form<SetForm>(), findControl<QPushButton>(form<SetForm>(), "Command2"));
     QVERIFY(!loadedForm<SetForm>());
+    BrowserOptionForm *browser = form<BrowserOptionForm>();
+    pressEscape(browser, browser->findChild<QLineEdit *>());
+    QVERIFY(!loadedForm<BrowserOptionForm>());
+    QVERIFY(!QFile::exists(appPaths().extraIni()));
     QCOMPARE(prompts.shown().size(), 0);
 }
 
