@@ -131,7 +131,7 @@ PromptAnswer DialogPrompt::message(const QString &text, const QString &title, Pr
 
 SaveAnswer DialogPrompt::askSave(const QString &text, const QString &title)
 {
-    QMessageBox box(dialogParent());
+    QMessageBox box(frontWindow());
     box.setTextFormat(Qt::PlainText);
     box.setText(text);
     box.setWindowTitle(title);
@@ -150,7 +150,7 @@ SaveAnswer DialogPrompt::askSave(const QString &text, const QString &title)
 
 int DialogPrompt::choose(const QString &text, const QString &title, const QStringList &items)
 {
-    QDialog dialog(dialogParent());
+    QDialog dialog(frontWindow());
     dialog.setWindowTitle(title);
     auto *layout = new QVBoxLayout(&dialog);
     auto *label = new QLabel(text, &dialog);
