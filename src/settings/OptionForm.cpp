@@ -19,7 +19,6 @@
 #include <QPushButton>
 #include <QShortcut>
 
-#include <algorithm>
 #include <memory>
 
 namespace kestra {
@@ -45,14 +44,14 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int to
     return label;
 }
 
-// The choices in the order of the boxes.
-constexpr Security kChoices[] = {Security::StartTls, Security::Tls, Security::None};
-
+// Each choice carries its Security value.
 QComboBox *makeSecurityBox(QWidget *parent, const char *name, int top)
 {
     auto *box = new QComboBox(parent);
     box->setObjectName(QLatin1String(name));
-    box->addItems({QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS"), QStringLiteral("なし（暗号化しない）")});
+    box->addItem(QStringLiteral("STARTTLS"), int(Security::StartTls));
+    box->addItem(QStringLiteral("SSL/TLS"), int(Security::Tls));
+    box->addItem(QStringLiteral("なし（暗号化しない）"), int(Security::None));
     setGeometryTwips(box, 3120, top, 1800, 300);
     return box;
 }
@@ -68,13 +67,17 @@ QLineEdit *makePortBox(QWidget *parent, const char *name, int top)
 
 Security chosen(const QComboBox *box)
 {
-    return kChoices[qBound(0, box->currentIndex(), 2)];
+    return Security(box->currentData().toInt());
 }
 
+// Nothing chosen yet means STARTTLS where the server offers it, on the port
+// earlier versions used: shown as a choice of its own, not as a STARTTLS that
+// would be required.
 void showChoice(QComboBox *box, QLineEdit *port, MailProtocol protocol, const ServerConnection &c)
 {
-    const Security shown = c.security == Security::Unset ? Security::StartTls : c.security;
-    box->setCurrentIndex(int(std::find(std::begin(kChoices), std::end(kChoices), shown) - std::begin(kChoices)));
+    if (c.security == Security::Unset && box->findData(int(Security::Unset)) < 0)
+        box->insertItem(0, QStringLiteral("STARTTLS（可能なら）"), int(Security::Unset));
+    box->setCurrentIndex(box->findData(int(c.security)));
     port->setText(QString::number(c.port > 0 ? c.port : usualPort(protocol, c.security)));
 }
 

@@ -351,8 +351,9 @@ void SettingsTest::connectionChoicesGoToTheirOwnFile_data()
     QTest::addColumn<QString>("security");
     QTest::addColumn<QString>("port");
     QTest::newRow("untouched") << 0 << QString() << QStringLiteral("110");
-    QTest::newRow("SSL/TLS") << 1 << QStringLiteral("tls") << QStringLiteral("995");
-    QTest::newRow("none") << 2 << QStringLiteral("none") << QStringLiteral("110");
+    QTest::newRow("STARTTLS") << 1 << QStringLiteral("starttls") << QStringLiteral("110");
+    QTest::newRow("SSL/TLS") << 2 << QStringLiteral("tls") << QStringLiteral("995");
+    QTest::newRow("none") << 3 << QStringLiteral("none") << QStringLiteral("110");
 }
 
 void SettingsTest::connectionChoicesGoToTheirOwnFile()
@@ -369,12 +370,16 @@ void SettingsTest::connectionChoicesGoToTheirOwnFile()
     OptionForm *w = form<OptionForm>();
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    QCOMPARE(findControl<QComboBox>(w, "Pop3Security")->currentText(), QStringLiteral("STARTTLS"));
+    // Nothing chosen yet: STARTTLS where the server offers it, on the usual port.
+    QCOMPARE(findControl<QComboBox>(w, "Pop3Security")->currentText(), QStringLiteral("STARTTLS（可能なら）"));
     QCOMPARE(findControl<QLineEdit>(w, "Pop3Port")->text(), QStringLiteral("110"));
+    QCOMPARE(findControl<QComboBox>(w, "SmtpSecurity")->currentText(), QStringLiteral("STARTTLS（可能なら）"));
+    QCOMPARE(findControl<QLineEdit>(w, "SmtpPort")->text(), QStringLiteral("25"));
     findControl<QComboBox>(w, "Pop3Security")->setFocus();
     for (int i = 0; i < downKeys; ++i)
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
     QCOMPARE(findControl<QLineEdit>(w, "Pop3Port")->text(), port);
+    const QString shown = findControl<QComboBox>(w, "Pop3Security")->currentText();
     QTest::mouseClick(findControl<QPushButton>(w, "OkCommand"), Qt::LeftButton);
     QVERIFY(!loadedForm<OptionForm>());
 
@@ -388,7 +393,8 @@ void SettingsTest::connectionChoicesGoToTheirOwnFile()
     // The next load shows what was stored.
     OptionForm *again = form<OptionForm>();
     QCOMPARE(findControl<QLineEdit>(again, "Pop3Port")->text(), port);
-    QCOMPARE(findControl<QComboBox>(again, "Pop3Security")->currentIndex(), downKeys);
+    QCOMPARE(findControl<QComboBox>(again, "Pop3Security")->currentText(), shown);
+    QCOMPARE(findControl<QComboBox>(again, "SmtpSecurity")->currentText(), QStringLiteral("STARTTLS（可能なら）"));
     unloadForm<OptionForm>();
 }
 
