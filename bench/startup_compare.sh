@@ -89,4 +89,5 @@ for ((i = 1; i <= RUNS; i++)); do
 done
 km=$(printf '%s\n' "${k[@]}" | median)
 sm=$(printf '%s\n' "${s[@]}" | median)
-echo "start to first window shown (Xvfb, median of $RUNS): kestra $km ms, sylpheed $sm ms"
+echo "start to first window shown (Xvfb, median of $RUNS): kestra $km ms, sylpheed $sm ms" \
+  "($(awk -v k="$km" -v s="$sm" 'BEGIN {printf "%.2f", k / s}')x; load: $(cut -d' ' -f1-3 /proc/loadavg))"

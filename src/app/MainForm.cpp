@@ -269,8 +269,7 @@ void MainForm::Form_Load()
     // 5.
     Text1->clear();
 
-    // 6. The compose window is loaded hidden, with its fortune box clear.
-    form<WriteForm>()->setFortune(false);
+    // 6. (the hidden compose window) comes after the first paint, see finishStartup().
 
     // 7. Servers, own address and APOP.
     if (Status s = readKestraIni(appPaths().kestraIni(), appState().settings); !s)
@@ -283,8 +282,8 @@ void MainForm::Form_Load()
     Timer1_Timer();
     Timer1->start();
 
-    // The pane comes once this window has been painted (see event()).
-    m_paneAfterFirstPaint = true;
+    // The pane and the compose window come once this window has been painted (see event()).
+    m_startupAfterFirstPaint = true;
 }
 
 bool MainForm::event(QEvent *event)
@@ -292,11 +291,22 @@ bool MainForm::event(QEvent *event)
     const bool handled = QWidget::event(event);
     // The first paint has put the window on the screen; the web engine starts
     // from the next round of the event loop, so the user sees the window at once.
-    if (event->type() == QEvent::Paint && m_paneAfterFirstPaint) {
-        m_paneAfterFirstPaint = false;
-        QTimer::singleShot(0, this, [this] { browserPane(); });
+    if (event->type() == QEvent::Paint && m_startupAfterFirstPaint) {
+        m_startupAfterFirstPaint = false;
+        QTimer::singleShot(0, this, [this] {
+            browserPane();
+            QTimer::singleShot(0, this, &MainForm::finishStartup);
+        });
     }
     return handled;
+}
+
+void MainForm::finishStartup()
+{
+    // 6. The compose window is loaded hidden, with its fortune box clear. Nothing
+    // on screen needs it, so it is built once the window and its pane are up.
+    form<WriteForm>()->setFortune(false);
+    Q_EMIT startupFinished();
 }
 
 bool MainForm::eventFilter(QObject *watched, QEvent *event)

@@ -66,7 +66,9 @@ public:
     static QString caption();
 
     // Start-up steps after construction: favourites, settings, mail library,
-    // server settings window when no POP3 server is set.
+    // server settings window when no POP3 server is set. The browser pane and
+    // the hidden compose window follow once the window has been painted; then
+    // startupFinished() is emitted.
     void Form_Load();
     // Layout rules for a client area of the current size.
     void Form_Resize();
@@ -116,6 +118,9 @@ Q_SIGNALS:
     void mailIndicatorChanged(const QString &text);
     // The user clicked the indicator.
     void mailIndicatorClicked();
+    // The window has been painted and the rest of start-up is done: what would
+    // only hold up the first paint (such as offering drafts back) runs from here.
+    void startupFinished();
 
 public:
     // Faults for the store of the receive runs this window starts (none: the real
@@ -134,6 +139,7 @@ private:
     // The window is never made so small that a control or text is cut: the
     // address bar's keys, the button column and, once the pane exists, its find bar.
     void updateMinimumSize();
+    void finishStartup(); // after the first paint: the hidden compose window, startupFinished()
     void showStorageError(const Error &error);
     void setUpBrowserPane();
     void setUpBrowserKeys(); // Alt+arrows, F5, Esc, Ctrl+L, Ctrl+F, zoom
@@ -151,7 +157,7 @@ private:
     FindBar *m_findBar = nullptr;
     DownloadBar *m_downloadBar = nullptr;
     QUrl m_httpsGuess; // an address typed without a scheme, tried with https first
-    bool m_paneAfterFirstPaint = false; // set by Form_Load, cleared once the pane is scheduled
+    bool m_startupAfterFirstPaint = false; // set by Form_Load, cleared once the rest is scheduled
     StoreFaults m_storeFaults;
 
 public:

@@ -2,9 +2,16 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QWidget>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 namespace kestra {
 
@@ -26,6 +33,7 @@ QString SingleInstance::serverName(const QString &appFolder)
            + QString::fromLatin1(QCryptographicHash::hash(folder, QCryptographicHash::Sha256).toHex().left(24));
 }
 
+#ifdef Q_OS_WIN
 SingleInstance::SingleInstance(const QString &appFolder) : m_folder(appFolder), m_lock(lockPath(appFolder))
 {
     // Held as long as the copy runs; a copy that died leaves a lock whose
@@ -35,9 +43,40 @@ SingleInstance::SingleInstance(const QString &appFolder) : m_folder(appFolder), 
 
 SingleInstance::~SingleInstance() = default;
 
+bool SingleInstance::takeLock()
+{
+    return m_lock.tryLock(0);
+}
+#else
+SingleInstance::SingleInstance(const QString &appFolder) : m_folder(appFolder) {}
+
+SingleInstance::~SingleInstance()
+{
+    if (m_lockFd >= 0)
+        ::close(m_lockFd); // releases the lock
+}
+
+bool SingleInstance::takeLock()
+{
+    if (m_lockFd >= 0)
+        return true;
+    const int fd = ::open(QFile::encodeName(lockPath(m_folder)).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    // Each open of the file has its own lock, so a second copy in the same
+    // process is refused as well.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    m_lockFd = fd;
+    return true;
+}
+#endif
+
 bool SingleInstance::acquire()
 {
-    if (!m_lock.tryLock(0))
+    if (!takeLock())
         return false;
     m_server = std::make_unique<QLocalServer>();
     m_server->setSocketOptions(QLocalServer::UserAccessOption);

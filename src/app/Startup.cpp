@@ -17,7 +17,6 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QQuickWindow>
-#include <QTimer>
 #include <QTranslator>
 #include <QStyleFactory>
 
@@ -139,8 +138,8 @@ int runApplication(int argc, char *argv[])
     if (engineSandboxOff())
         main->showSandboxNotice();
     // A compose or reply window left with text by a crash, a kill or a close
-    // without sending is offered back once the main window is up.
-    QTimer::singleShot(0, main, &offerDraftRestore);
+    // without sending is offered back once the main window is up and painted.
+    QObject::connect(main, &MainForm::startupFinished, main, &offerDraftRestore, Qt::SingleShotConnection);
     // Receiving every N minutes, when the user chose it (off by default).
     new AutoCheck(*main);
     return QApplication::exec();

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <iconv.h>
 #include <memory>
-#include <mutex>
 
 namespace kestra::cp932 {
 
@@ -13,26 +12,45 @@ namespace {
 constexpr char16_t kReplacement = 0xFFFD;
 constexpr quint16 kNoCode = 0;
 
-// Decode table for double-byte codes and encode table for the whole BMP, both
-// built once from iconv so that they match the system's CP932 exactly,
-// including its one-way mappings (U+301C WAVE DASH and U+00A5 encode, but
-// 0x8160 and 0x5C decode to U+FF5E and U+005C).
-struct Tables {
-    std::array<char16_t, 65536> decodeDouble{}; // index lead << 8 | trail; 0 = no character
-    std::array<quint16, 65536> encode{};        // code, or kNoCode
-};
+// Decode table for double-byte codes and encode table for the whole BMP, each
+// built from iconv the first time it is needed, so that they match the
+// system's CP932 exactly, including its one-way mappings (U+301C WAVE DASH and
+// U+00A5 encode, but 0x8160 and 0x5C decode to U+FF5E and U+005C). Text of
+// ASCII only (the settings files read at start-up) needs neither.
+using DecodeTable = std::array<char16_t, 65536>; // decode: index lead << 8 | trail; 0 = no character
+using EncodeTable = std::array<quint16, 65536>; // code, or kNoCode
 
-const Tables &tables()
+// The table filled by `fill(table, converter)` with iconv's converter from `from` to `to`, built on the first call.
+template<typename Table, typename Fill>
+const Table &builtOnce(const char *to, const char *from, Fill fill)
 {
-    static std::unique_ptr<Tables> t;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        t = std::make_unique<Tables>();
-        iconv_t dec = iconv_open("UTF-16LE", "CP932");
-        iconv_t enc = iconv_open("CP932", "UTF-16LE");
-        if (dec == reinterpret_cast<iconv_t>(-1) || enc == reinterpret_cast<iconv_t>(-1))
+    static const std::unique_ptr<const Table> table = [&] {
+        auto t = std::make_unique<Table>();
+        iconv_t cd = iconv_open(to, from);
+        if (cd == reinterpret_cast<iconv_t>(-1))
             qFatal("iconv has no CP932 converter");
+        fill(*t, cd);
+        iconv_close(cd);
+        return std::unique_ptr<const Table>(std::move(t));
+    }();
+    return *table;
+}
 
+// Converts the one or two bytes of `in` with `cd`; gives how many bytes it
+// wrote to `out` (8 bytes), 0 when the converter refused them.
+size_t convertOne(iconv_t cd, char *in, size_t inLeft, char *out)
+{
+    char *outp = out;
+    size_t outLeft = 8;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(cd, &in, &inLeft, &outp, &outLeft) == static_cast<size_t>(-1))
+        return 0;
+    return 8 - outLeft;
+}
+
+const DecodeTable &decodeTable()
+{
+    return builtOnce<DecodeTable>("UTF-16LE", "CP932", [](DecodeTable &t, iconv_t cd) {
         for (int lead = 0x81; lead <= 0xFC; ++lead) {
             if (!isLeadByte(static_cast<unsigned char>(lead)))
                 continue;
@@ -41,43 +59,30 @@ const Tables &tables()
                     continue;
                 char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
                 char out[8];
-                char *inp = in;
-                char *outp = out;
-                size_t inLeft = 2;
-                size_t outLeft = sizeof out;
-                iconv(dec, nullptr, nullptr, nullptr, nullptr);
-                if (iconv(dec, &inp, &inLeft, &outp, &outLeft) != static_cast<size_t>(-1)
-                    && sizeof out - outLeft == 2) {
-                    const char16_t ch = static_cast<char16_t>(static_cast<unsigned char>(out[0])
-                                                              | (static_cast<unsigned char>(out[1]) << 8));
-                    t->decodeDouble[(lead << 8) | trail] = ch;
-                }
+                if (convertOne(cd, in, 2, out) == 2)
+                    t[(lead << 8) | trail] = static_cast<char16_t>(static_cast<unsigned char>(out[0])
+                                                                   | (static_cast<unsigned char>(out[1]) << 8));
             }
         }
+    });
+}
 
+const EncodeTable &encodeTable()
+{
+    return builtOnce<EncodeTable>("CP932", "UTF-16LE", [](EncodeTable &t, iconv_t cd) {
         for (int u = 0x80; u <= 0xFFFF; ++u) {
             if (u >= 0xD800 && u <= 0xDFFF)
                 continue;
             char in[2] = {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
             char out[8];
-            char *inp = in;
-            char *outp = out;
-            size_t inLeft = 2;
-            size_t outLeft = sizeof out;
-            iconv(enc, nullptr, nullptr, nullptr, nullptr);
-            if (iconv(enc, &inp, &inLeft, &outp, &outLeft) == static_cast<size_t>(-1))
-                continue;
-            const size_t n = sizeof out - outLeft;
+            const size_t n = convertOne(cd, in, 2, out);
             if (n == 1)
-                t->encode[u] = static_cast<unsigned char>(out[0]);
+                t[u] = static_cast<unsigned char>(out[0]);
             else if (n == 2)
-                t->encode[u] = static_cast<quint16>((static_cast<unsigned char>(out[0]) << 8)
-                                                    | static_cast<unsigned char>(out[1]));
+                t[u] = static_cast<quint16>((static_cast<unsigned char>(out[0]) << 8)
+                                            | static_cast<unsigned char>(out[1]));
         }
-        iconv_close(dec);
-        iconv_close(enc);
     });
-    return *t;
 }
 
 inline bool isTrailByte(unsigned char b)
@@ -90,7 +95,7 @@ inline quint16 codeOf(char16_t c)
 {
     if (c < 0x80)
         return c; // ASCII maps to itself, NUL included
-    return tables().encode[c];
+    return encodeTable()[c];
 }
 
 } // namespace
@@ -99,7 +104,7 @@ namespace {
 // Decodes into `out`, which has room for `bytes.size()` units; gives the units written.
 qsizetype decodeInto(QByteArrayView bytes, char16_t *out)
 {
-    const Tables &t = tables();
+    const DecodeTable *t = nullptr; // taken at the first double-byte character
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const qsizetype n = bytes.size();
     qsizetype w = 0;
@@ -113,7 +118,9 @@ qsizetype decodeInto(QByteArrayView bytes, char16_t *out)
             if (i + 1 >= n) {
                 out[w++] = u' '; // a cut double-byte character
             } else if (isTrailByte(p[i + 1])) {
-                const char16_t c = t.decodeDouble[(b << 8) | p[i + 1]];
+                if (!t)
+                    t = &decodeTable();
+                const char16_t c = (*t)[(b << 8) | p[i + 1]];
                 out[w++] = c ? c : kReplacement;
                 ++i;
             } else {

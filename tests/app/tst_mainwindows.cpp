@@ -133,7 +133,11 @@ void MainWindowsTest::composeWindowLoadedHiddenAndShownByNewMail()
     FakePrompt prompts;
     writeBytes(appPaths().kestraIni(), "SMTP=smtp.x\r\nPOP3=pop.x\r\nMAIL=a@x\r\nAPOP=0\r\n");
     auto main = std::make_unique<MainForm>();
+    QSignalSpy finished(main.get(), &MainForm::startupFinished);
     main->Form_Load();
+    // The compose window is built after the first paint, not before it.
+    QVERIFY(!loadedForm<WriteForm>());
+    QTRY_COMPARE(finished.size(), 1);
     WriteForm *compose = loadedForm<WriteForm>();
     QVERIFY(compose);
     QVERIFY(!compose->isVisible());

@@ -2,6 +2,7 @@
 // brings its window to the front and ends.
 #include "app/SingleInstance.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
@@ -41,7 +42,28 @@ private Q_SLOTS:
         QVERIFY(stale.open(QIODevice::WriteOnly));
         stale.write("999999\nkestra\n" + QSysInfo::machineHostName().toUtf8() + "\n");
         stale.close();
+        {
+            SingleInstance copy(folder.path());
+            QVERIFY(copy.acquire());
+        }
+        // A copy that ended leaves the lock free for the next start.
+        SingleInstance next(folder.path());
+        QVERIFY(next.acquire());
+    }
+
+    void aLockHeldByAnotherProcessRefuses()
+    {
+        QTemporaryDir folder;
+        // Another process holding the file lock, as a running copy does.
+        QProcess holder;
+        // It holds the lock until its input closes.
+        holder.start(QStringLiteral("flock"), {QStringLiteral("-o"), SingleInstance::lockPath(folder.path()),
+                                               QStringLiteral("-c"), QStringLiteral("echo held; read line")});
+        QVERIFY(holder.waitForReadyRead(10000));
         SingleInstance copy(folder.path());
+        QVERIFY(!copy.acquire());
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(10000));
         QVERIFY(copy.acquire());
     }
 };
