@@ -11,7 +11,6 @@
 #include "compose/WriteForm.h"
 #include "settings/MailOptionsInForce.h"
 #include "smtp/SmtpSender.h"
-#include "smtp/SmtpSender.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "support/FindControl.h"
@@ -60,6 +59,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     const int count = args[5].toInt();
+    if (count < 1) {
+        std::fprintf(stderr, "smtp_bulk_bench: the count is at least 1\n");
+        return 2;
+    }
 
     QTemporaryDir dir;
     appState().appFolder = dir.path();

@@ -4,8 +4,11 @@ window against a plain smtplib script sending the same messages.
 
   bench/smtp_bulk_bench.py BUILD_DIR [COUNT]
 
-Prints both times and their ratio. The server (tests/servers/smtp_server.py)
-runs in a temporary folder on a loopback port for the length of the run.
+Prints both times and their ratio, also as the server saw them (first to last
+message accepted), and how many connections each used. The server
+(tests/servers/smtp_server.py) runs in a temporary folder on a loopback port for
+the length of the run. Exits non-zero when either side did not deliver every
+message, so that a run that measured nothing cannot pass for a figure.
 """
 import email.utils
 import json
@@ -47,8 +50,25 @@ def plain_smtplib(port, ca, count):
     return time.perf_counter() - start
 
 
-def received(folder):
-    return len([n for n in os.listdir(os.path.join(folder, "mail")) if n.endswith(".json")])
+def received(folder, seen=()):
+    """The messages the server accepted that are not in `seen`: name, time and client port."""
+    mail = os.path.join(folder, "mail")
+    out = {}
+    for name in os.listdir(mail):
+        if name.endswith(".json") and name not in seen:
+            path = os.path.join(mail, name)
+            with open(path) as f:
+                out[name] = (os.stat(path).st_mtime, json.load(f).get("client_port"))
+    return out
+
+
+def at_server(messages):
+    times = [t for t, _ in messages.values()]
+    return max(times) - min(times) if len(times) > 1 else 0.0
+
+
+def connections(messages):
+    return len({port for _, port in messages.values()})
 
 
 def main():
@@ -73,18 +93,25 @@ def main():
             if run.returncode != 0:
                 sys.exit("kestra bulk send failed")
             kestra_send = float(run.stdout.strip().split()[-2])
-            after_kestra = received(folder)
+            by_kestra = received(folder)
 
             smtplib_time = plain_smtplib(port, ca, count)
-            after_both = received(folder)
+            by_smtplib = received(folder, by_kestra)
         finally:
             subprocess.run([sys.executable, SERVER_SCRIPT, "stop", "--dir", folder], check=False)
 
-    print("messages received by the server: kestra %d, smtplib %d" % (after_kestra, after_both - after_kestra))
+    print("messages received by the server: kestra %d, smtplib %d" % (len(by_kestra), len(by_smtplib)))
+    print("connections used: kestra %d, smtplib %d" % (connections(by_kestra), connections(by_smtplib)))
     print("kestra bulk send (send loop only): %.3f s  (%.2f ms per mail)" % (kestra_send, 1000 * kestra_send / count))
     print("kestra program incl. start-up:     %.3f s" % kestra_wall)
     print("plain smtplib script:              %.3f s  (%.2f ms per mail)" % (smtplib_time, 1000 * smtplib_time / count))
+    kestra_server, smtplib_server = at_server(by_kestra), at_server(by_smtplib)
+    if smtplib_server > 0:
+        print("at the server, first to last mail: kestra %.3f s, smtplib %.3f s (%.2fx)"
+              % (kestra_server, smtplib_server, kestra_server / smtplib_server))
     print("ratio kestra / smtplib:            %.2f" % (kestra_send / smtplib_time))
+    if len(by_kestra) != count or len(by_smtplib) != count:
+        sys.exit("the server did not receive every message")
 
 
 if __name__ == "__main__":

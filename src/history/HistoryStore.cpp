@@ -6,11 +6,6 @@
 
 #include <QFileInfo>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <unistd.h>
-#endif
-
 namespace kestra {
 
 const StoreKind &historyStoreKind(qint16 historyMode)
@@ -34,28 +29,6 @@ Status ensureStore(const QString &path)
 {
     RecordFile file(path, MailRecord::kLength);
     return file.open();
-}
-// Fills `out` from `offset`. Gives an empty text, or what went wrong.
-QString readAt(QFile &file, qint64 offset, QByteArray &out)
-{
-#ifdef Q_OS_UNIX
-    qint64 done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::pread(file.handle(), out.data() + done, size_t(out.size() - done), offset + done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return qt_error_string(errno);
-        if (n == 0)
-            return QStringLiteral("レコードの途中でファイルが終わっています");
-        done += n;
-    }
-    return {};
-#else
-    if (!file.seek(offset) || file.read(out.data(), out.size()) != out.size())
-        return file.errorString();
-    return {};
-#endif
 }
 } // namespace
 
@@ -81,7 +54,7 @@ Result<HistoryListing> readHistoryListing(const QString &path, qint16 historyMod
     for (qint64 i = 0; records > 0 && i <= records; ++i) {
         const qint64 size = i == records ? 2 : (i == 0 ? headers : 2 + headers);
         bytes.resize(size);
-        if (const QString e = readAt(file, i * length - (i == 0 ? 0 : 2), bytes); !e.isEmpty())
+        if (const QString e = readAt(file, i * length - (i == 0 ? 0 : 2), bytes.data(), bytes.size()); !e.isEmpty())
             return Error::fileOperation(path, e);
         if (i > 0 && liveOfRaw(bytes, 0) != 0) {
             listing.lines.append(HistoryLine(mailFields(MailRecord::decodeHeaders(pending), historyMode)));
@@ -91,7 +64,7 @@ Result<HistoryListing> readHistoryListing(const QString &path, qint16 historyMod
     }
     if (!listing.records.isEmpty()) {
         bytes.resize(MailRecord::kLength);
-        if (const QString e = readAt(file, (listing.records.last() - 1) * MailRecord::kLength, bytes); !e.isEmpty())
+        if (const QString e = readAt(file, (listing.records.last() - 1) * MailRecord::kLength, bytes.data(), bytes.size()); !e.isEmpty())
             return Error::fileOperation(path, e);
         listing.last = MailRecord::decode(bytes);
     }

@@ -16,6 +16,37 @@ QString firstLine(const QString &text)
     return end < 0 ? text : text.left(end);
 }
 
+// The sent store during one run: opened at the first mail that went out, with
+// a torn last record (left by a run killed while writing it) cut off first, or
+// the new ones would land after a gap. Each record reaches the system as its
+// mail goes out, so a program that dies keeps it; the disk gets them all with
+// one flush at the end instead of one per mail, which took most of a long run.
+class SentStore
+{
+public:
+    explicit SentStore(const QString &path) : m_file(path, MailRecord::kLength) {}
+
+    Status append(const QByteArray &record)
+    {
+        if (!m_file.isOpen()) {
+            if (Status s = m_file.open(); !s)
+                return s;
+            if (Status s = m_file.dropTornTail(); !s) {
+                m_file.close();
+                return s;
+            }
+        }
+        const Result<qint16> number = AppendRecordNumber(m_file.path(), MailRecord::kLength);
+        if (!number)
+            return number.status();
+        return m_file.write(number.value(), record, false);
+    }
+    Status finish() { return m_file.isOpen() ? m_file.sync() : Status(); }
+
+private:
+    RecordFile m_file;
+};
+
 } // namespace
 
 Result<QStringList> bulkRecipients(const QString &addressBookPath)
@@ -55,6 +86,7 @@ BulkSendResult BulkSend::run()
     result.count = int(m_in.recipients.size());
     m_sender.setCancelCheck([this] { return cancelRequested(); });
     const QStringList attachments = splitAttachmentPaths(m_in.attachments);
+    SentStore store(m_in.sentStorePath);
     for (int i = 1; i <= result.count; ++i) {
         if (m_observer)
             m_observer->progress(i, result.count);
@@ -86,19 +118,14 @@ BulkSendResult BulkSend::run()
         ++result.sent;
         if (m_in.sentStorePath.isEmpty())
             continue; // a reply: no sent record
-        // Only a mail that went out enters the sent history. A record torn
-        // by a run that was killed while writing it goes first: otherwise
-        // the new one lands after a gap.
-        const Status whole = dropTornTail(m_in.sentStorePath, MailRecord::kLength);
-        const Result<qint16> number
-            = whole ? AppendRecordNumber(m_in.sentStorePath, MailRecord::kLength) : Result<qint16>(whole.error());
+        // Only a mail that went out enters the sent history.
         const QString date = m_in.dateText ? m_in.dateText() : QString();
-        const Status stored = number ? writeRecordAt(m_in.sentStorePath, MailRecord::kLength, number.value(),
-                                                     sentRecord(m_in.subject, date, to, m_in.body).encode())
-                                     : number.status();
+        const Status stored = store.append(sentRecord(m_in.subject, date, to, m_in.body).encode());
         if (!stored && !result.storeError)
             result.storeError = stored.error();
     }
+    if (const Status synced = store.finish(); !synced && !result.storeError)
+        result.storeError = synced.error();
     m_sender.setCancelCheck({});
     return result;
 }

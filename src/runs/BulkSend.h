@@ -60,7 +60,8 @@ public:
 
 // The compose window's send as a plain run: one mail per recipient through
 // the sender, each with its own fortune; every mail that went out is
-// appended to the sent store, naming the address it went to. No window is
+// appended to the sent store, naming the address it went to, and the records
+// reach the disk together when the run ends (also when it is stopped). No window is
 // touched. Runs on any one thread; cancel() may be called from any other and
 // stops the run before the next mail, or at once when a transfer is waiting.
 class BulkSend

@@ -466,6 +466,10 @@ SmtpSender::SmtpSender(SmtpSetup setup)
     , m_trustedCaFile(std::move(setup.trustedCaFile))
     , m_prompt(setup.prompt)
 {
+    m_helo = QSysInfo::machineHostName();
+    static const QRegularExpression heloPattern(QStringLiteral("^[A-Za-z0-9.\\-]+$"));
+    if (!heloPattern.match(m_helo).hasMatch())
+        m_helo = QStringLiteral("localhost");
     // A time limit of the server settings bounds every wait.
     if (m_connection.timeoutSeconds > 0)
         m_limits.connectSeconds = m_limits.responseSeconds = m_limits.stallSeconds = m_connection.timeoutSeconds;
@@ -537,8 +541,11 @@ Status SmtpSender::sendOver(const SmtpServerAddress &address, const BuiltMessage
     const std::optional<ServerMemory> memory = m_memoryIni.isEmpty()
         ? std::nullopt
         : std::optional<ServerMemory>(std::in_place, m_memoryIni, MailProtocol::Smtp, address.host, address.port);
-    if (first && memory)
+    // Noted once per sender: the file is not read again for every mail of a run.
+    if (first && memory && !m_tlsRemembered) {
         memory->rememberTls();
+        m_tlsRemembered = true;
+    }
     if (first || !notOffered)
         return first;
     if (m_connection.security == Security::StartTls)
@@ -567,15 +574,10 @@ Status SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMessage
         return Error(QStringLiteral("メールを送信する準備ができません。"));
     curl_easy_reset(curl);
 
-    QString helo = QSysInfo::machineHostName();
-    static const QRegularExpression heloPattern(QStringLiteral("^[A-Za-z0-9.\\-]+$"));
-    if (!heloPattern.match(helo).hasMatch())
-        helo = QStringLiteral("localhost");
-
     Transfer t;
     t.data = &message.source;
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    const QByteArray url = address.url(helo).toUtf8();
+    const QByteArray url = address.url(m_helo).toUtf8();
     const QByteArray from = '<' + message.envelopeFrom + '>';
     curl_slist *recipients = nullptr;
     for (const QByteArray &r : message.recipients)
@@ -635,7 +637,22 @@ Status SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMessage
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Transfer::progress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
 
-    const CURLcode code = curl_easy_perform(curl);
+    CURLcode code = curl_easy_perform(curl);
+    // A kept connection the server dropped since the last mail (an idle limit,
+    // a restart) fails before any reply: the mail did not reach the server, so
+    // it goes once more over a new connection, and the run carries on.
+    long connects = 0;
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
+    if (connects == 0 && t.lastReply.isEmpty()
+        && (code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING)) {
+        Transfer fresh;
+        fresh.data = t.data;
+        fresh.cancelRequested = t.cancelRequested;
+        t = std::move(fresh);
+        errorBuffer[0] = 0;
+        curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+        code = curl_easy_perform(curl);
+    }
     // The handle keeps its connection for the next mail, and libcurl may still
     // talk on it later (QUIT when the handle goes): no option may keep pointing
     // at this function's buffers and callbacks by then.

@@ -94,7 +94,8 @@ struct SmtpSetup {
 // is named); there is no silent fall-back to a plain connection once
 // STARTTLS was offered. When the server offers AUTH and the account has a
 // user, the session logs in. One sender keeps its connection for the next mail
-// to the same server.
+// to the same server; when the server dropped it in between, the mail goes
+// over a new one.
 class SmtpSender final : public MailSender
 {
 public:
@@ -131,6 +132,8 @@ private:
     QSslCertificate m_pinned; // a certificate the user trusts, for one transfer
     bool m_pinnedOutOfDate = false; // ... accepted just now although out of its validity
     bool m_lastEncrypted = false;
+    bool m_tlsRemembered = false; // this server's STARTTLS is noted in m_memoryIni
+    QString m_helo; // the name given in EHLO
     std::function<bool()> m_cancelRequested;
 };
 

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 
 #include <filesystem>
 #include <system_error>
@@ -104,33 +103,81 @@ Status compactReceivedStore(const QString &dataPath, const QString &tempPath, co
     constexpr int length = MailRecord::kLength;
     const int liveOffset = stores::received.liveOffset;
     const QString folder = folderIn(QFileInfo(dataPath).absolutePath());
-    // The originals of the records about to be dropped; stores from before
-    // originals were kept have none, and then nothing more is hashed.
-    QStringList dropped;
-    const Status scanned = scanRecords(dataPath, length, [&](qint64, const QByteArray &bytes) {
-        if (liveOfRaw(bytes, liveOffset) == 0) {
-            const QString name = nameFor(bytes);
+    // The originals of the records about to be dropped, found from the Live
+    // fields alone; only a dropped record is read whole and hashed. Stores
+    // from before originals were kept have none, and then nothing more is read.
+    struct Dropped {
+        QString name;
+        QByteArray fields; // the record without its Live field
+        bool shared = false; // a surviving record has the same bytes, and so the same original
+    };
+    QList<Dropped> dropped;
+    QList<qint64> survivors;
+    const auto findDropped = [&]() -> bool {
+        QFile data(dataPath);
+        if (!data.exists())
+            return true;
+        if (!data.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            return false;
+        const qint64 records = data.size() / length;
+        QByteArray record(length, Qt::Uninitialized);
+        for (qint64 i = 0; i < records; ++i) {
+            char live[2];
+            if (!readAt(data, i * length + liveOffset, live, 2).isEmpty())
+                return false;
+            if (live[0] != 0 || live[1] != 0) {
+                survivors.append(i);
+                continue;
+            }
+            if (!readAt(data, i * length, record.data(), length).isEmpty())
+                return false;
+            const QString name = nameFor(record);
             if (QFileInfo::exists(folder + u'/' + name))
-                dropped.append(name);
+                dropped.append({name, record.first(liveOffset), false});
+        }
+        if (dropped.isEmpty())
+            return true;
+        // Two records share an original only when every byte but Live is the
+        // same. The leading header fields tell nearly every pair apart, so a
+        // survivor is read whole only when those match.
+        constexpr qsizetype kHead = MailRecord::kSubjectWidth + MailRecord::kHeader2Width + MailRecord::kHeader3Width;
+        QByteArray head(kHead, Qt::Uninitialized);
+        for (const qint64 i : std::as_const(survivors)) {
+            if (!readAt(data, i * length, head.data(), kHead).isEmpty())
+                return false;
+            bool read = false;
+            for (Dropped &d : dropped) {
+                if (d.shared || !d.fields.startsWith(head))
+                    continue;
+                if (!read && !readAt(data, i * length, record.data(), length).isEmpty())
+                    return false;
+                read = true;
+                d.shared = QByteArrayView(record).first(liveOffset) == QByteArrayView(d.fields);
+            }
         }
         return true;
-    });
-    if (Status s = CompactStore(dataPath, tempPath, length, faults); !s)
+    };
+    // When the scan failed, which originals to drop is unknown: all stay.
+    const bool known = findDropped();
+
+    // A compaction stopped by `faults` stands for a program that died there:
+    // nothing after it happens.
+    bool stopped = false;
+    StoreFaults inner = faults;
+    if (faults.compaction)
+        inner.compaction = [&](CompactionStep step, qint64 index) {
+            stopped = stopped || !faults.compaction(step, index);
+            return !stopped;
+        };
+    if (Status s = CompactStore(dataPath, tempPath, length, inner); !s)
         return s;
-    if (!scanned || dropped.isEmpty())
-        return {}; // when the scan failed, which originals to drop is unknown: all stay
-    QSet<QString> kept;
-    const Status survivors = scanRecords(dataPath, length, [&](qint64, const QByteArray &bytes) {
-        kept.insert(nameFor(bytes));
-        return true;
-    });
-    if (!survivors)
+    if (!known || stopped)
         return {};
     Status result;
-    for (const QString &name : std::as_const(dropped)) {
-        if (kept.contains(name))
+    for (const Dropped &d : std::as_const(dropped)) {
+        if (d.shared)
             continue;
-        QFile file(folder + u'/' + name);
+        QFile file(folder + u'/' + d.name);
         if (file.exists() && !file.remove() && result)
             result = Error::fileOperation(file.fileName(), file.errorString());
     }

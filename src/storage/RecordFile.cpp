@@ -74,30 +74,6 @@ bool copyRange(QFile &from, qint64 offset, QFile &to, qint64 length, QByteArray 
     return true;
 }
 
-// Reads `n` bytes at `offset` without moving the file's position: one call
-// where there is pread. Gives the system's reason, or an empty text.
-QString readAt(QFile &file, qint64 offset, char *out, qint64 n)
-{
-#ifdef Q_OS_UNIX
-    qint64 done = 0;
-    while (done < n) {
-        const ssize_t got = ::pread(file.handle(), out + done, size_t(n - done), off_t(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return qt_error_string(errno);
-        if (got == 0)
-            return QStringLiteral("レコードの途中でファイルが終わっています");
-        done += got;
-    }
-    return {};
-#else
-    if (!file.seek(offset) || file.read(out, n) != n)
-        return file.errorString();
-    return {};
-#endif
-}
-
 #ifdef Q_OS_UNIX
 // Closes the last descriptor of a replaced store on a thread of its own: the
 // system frees the old file's blocks and cached pages at that close (a fifth
@@ -120,6 +96,28 @@ int liveOffsetFor(int recordLength)
     case FavouriteRecord::kLength: return 202;
     default: return recordLength - 2;
     }
+}
+
+QString readAt(QFile &file, qint64 offset, char *out, qint64 n)
+{
+#ifdef Q_OS_UNIX
+    qint64 done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(file.handle(), out + done, size_t(n - done), off_t(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return qt_error_string(errno);
+        if (got == 0)
+            return QStringLiteral("レコードの途中でファイルが終わっています");
+        done += got;
+    }
+    return {};
+#else
+    if (!file.seek(offset) || file.read(out, n) != n)
+        return file.errorString();
+    return {};
+#endif
 }
 
 bool syncFile(QFile &file)

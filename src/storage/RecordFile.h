@@ -126,6 +126,10 @@ Status markRecord(const QString &path, int recordLength, qint64 number);
 Status CompactStore(const QString &dataPath, const QString &tempPath, int recordLength,
                     const StoreFaults &faults = {});
 
+// Reads `n` bytes at `offset` of an open file without moving its position (one
+// call where there is pread). Gives the system's reason, or an empty text.
+QString readAt(QFile &file, qint64 offset, char *out, qint64 n);
+
 // Flushes an open file's data to the disk.
 bool syncFile(QFile &file);
 // Flushes a folder's entries (after a rename) to the disk.

@@ -89,6 +89,45 @@ private Q_SLOTS:
         QVERIFY(records[1].Subject.startsWith(QStringLiteral("お知らせ")));
     }
 
+    // The run's records go after the last whole record: a torn tail left by a
+    // run that was killed while writing is cut off first. A store that cannot
+    // be written is reported, and the mail still goes out.
+    void sentStoreKeepsItsRecordsWhole_data()
+    {
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("torn tail") << true;
+        QTest::newRow("folder missing") << false;
+    }
+    void sentStoreKeepsItsRecordsWhole()
+    {
+        QFETCH(bool, writable);
+        const QByteArray kept = sentRecord(QStringLiteral("前の件名"), QStringLiteral("2026/12/01 09:00:00"),
+                                           QStringLiteral("old@example.test"), QStringLiteral("前の本文"))
+                                    .encode();
+        BulkSendInputs in = inputs();
+        if (writable) {
+            QFile store(in.sentStorePath);
+            QVERIFY(store.open(QIODevice::WriteOnly));
+            store.write(kept + QByteArray(100, 'x'));
+        } else {
+            in.sentStorePath = m_dir.filePath(QStringLiteral("no such folder/kstdata5.data"));
+        }
+        test::FakeSender fake;
+        const std::unique_ptr<MailSender> sender = fake.sender(in.server);
+        const BulkSendResult result = BulkSend(*sender, in).run();
+        QCOMPARE(result.sent, 3);
+        QCOMPARE(bool(result.storeError), !writable);
+        if (!writable) {
+            QVERIFY2(result.storeError->message().contains(in.sentStorePath), qPrintable(result.storeError->message()));
+            return;
+        }
+        const QList<MailRecord> records = sentRecords();
+        QCOMPARE(records.size(), 4);
+        QCOMPARE(records[0].encode(), kept);
+        QCOMPARE(records[3].Header3.trimmed(), QStringLiteral("three@example.test"));
+        QCOMPARE(QFileInfo(in.sentStorePath).size(), 4 * qint64(MailRecord::kLength));
+    }
+
     // Canceled before the third mail: two went out; canceled while the second
     // was being handed over: one went out, and the aborted one is no failure.
     void cancelStopsTheRun_data()

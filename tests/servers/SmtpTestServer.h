@@ -73,6 +73,7 @@ struct Received {
     QStringList rcptTos;
     bool tls = false;
     QString user;
+    int clientPort = 0; // the same for the mails of one connection
 };
 
 // Every collected message with `address` among its envelope recipients,
@@ -96,6 +97,7 @@ inline QList<Received> receivedFor(const QString &address)
         r.mailFrom = o.value(QStringLiteral("mail_from")).toString();
         r.tls = o.value(QStringLiteral("tls")).toBool();
         r.user = o.value(QStringLiteral("user")).toString();
+        r.clientPort = o.value(QStringLiteral("client_port")).toInt();
         QFile eml(dir.filePath(name.chopped(5) + QStringLiteral(".eml")));
         if (eml.open(QIODevice::ReadOnly))
             r.source = eml.readAll();

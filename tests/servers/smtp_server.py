@@ -23,7 +23,8 @@ ROOT/USER/Maildir/new (owned by the dovecot user, for the test POP3 server);
 such a recipient without that Maildir is refused.
 Each accepted message is written to DIR/mail/<n>.eml (the bytes as received)
 with DIR/mail/<n>.json beside it: port, envelope sender and recipients, whether
-the session ran over TLS and which user logged in. The authority's certificate
+the session ran over TLS, which user logged in and the client's port (one per
+connection). The authority's certificate
 is DIR/ca.pem.
 """
 import argparse
@@ -121,6 +122,8 @@ class Collector:
             "rcpt_tos": envelope.rcpt_tos,
             "tls": tls,
             "user": login.decode("utf-8") if login else None,
+            # The client's port tells the connections of a session apart.
+            "client_port": session.peer[1],
         }
         base = os.path.join(self.folder, n)
         with open(base + ".eml.tmp", "wb") as f:

@@ -136,19 +136,26 @@ private:
     QList<QByteArray> m_received;
 };
 
-// Answers a whole mail transaction, offering no STARTTLS.
-void plainConversation(ScriptedSmtp &srv, QTcpSocket &s)
+// Answers whole mail transactions, offering no STARTTLS. After
+// `mailsBeforeHangUp` mails the server hangs up at the next command, without
+// a word.
+void plainConversation(ScriptedSmtp &srv, QTcpSocket &s, int mailsBeforeHangUp = -1)
 {
+    int mails = 0;
     srv.say(s, "220 plain.test ESMTP\r\n");
-    for (QByteArray line = srv.expect(s); !line.isEmpty(); line = srv.expect(s)) {
+    for (QByteArray line = srv.expect(s); !line.isEmpty() && mails != mailsBeforeHangUp; line = srv.expect(s)) {
         const QByteArray verb = line.left(4).toUpper();
         if (verb == "EHLO") {
             srv.say(s, "250-plain.test\r\n250 8BITMIME\r\n");
         } else if (verb == "DATA") {
             srv.say(s, "354 go on\r\n");
-            for (QByteArray body = srv.expect(s); !body.isEmpty() && body != "."; body = srv.expect(s)) {
+            // The message has blank lines of its own: only "." or a client gone ends it.
+            for (QByteArray body = srv.expect(s); body != "."; body = srv.expect(s)) {
+                if (body.isEmpty() && (srv.stopping() || s.state() != QAbstractSocket::ConnectedState))
+                    return;
             }
             srv.say(s, "250 queued\r\n");
+            ++mails;
         } else if (verb == "QUIT") {
             srv.say(s, "221 bye\r\n");
             return;
@@ -430,7 +437,8 @@ private Q_SLOTS:
         QCOMPARE(parsed.attachments[1].bytes, test::readBytes(pdfPath));
     }
 
-    // The same sender keeps going: a second mail right after the first.
+    // The same sender keeps going: a second mail right after the first, over
+    // the same connection (the server sees one client port).
     void secondMailOnSameSender()
     {
         SmtpSender sender(testSetup(smtp::server(smtp::Kind::StartTls)));
@@ -439,6 +447,41 @@ private Q_SLOTS:
         QVERIFY(sender.send(simpleMail(b)).ok());
         QCOMPARE(smtp::receivedFor(a).size(), 1);
         QCOMPARE(smtp::receivedFor(b).size(), 1);
+        QVERIFY(smtp::receivedFor(a)[0].clientPort != 0);
+        QCOMPARE(smtp::receivedFor(b)[0].clientPort, smtp::receivedFor(a)[0].clientPort);
+    }
+
+    // A refused recipient fails that mail only: the next one goes out.
+    void refusedRecipientDoesNotStopTheNextMail()
+    {
+        SmtpSender sender(testSetup(smtp::server(smtp::Kind::StartTls)));
+        const QString refused = smtp::uniqueAddress(QStringLiteral("refuse")), next = smtp::uniqueAddress();
+        const Status first = sender.send(simpleMail(refused));
+        QVERIFY(!first.ok());
+        QVERIFY2(first.error().message().contains(refused), qPrintable(first.error().message()));
+        QVERIFY(sender.send(simpleMail(next)).ok());
+        QCOMPARE(smtp::receivedFor(next).size(), 1);
+    }
+
+    // The server dropped the kept connection between two mails: the second
+    // goes out over a new connection, once, and the third keeps that one.
+    void droppedConnectionReconnectsOnce()
+    {
+        std::atomic_int connections{0};
+        ScriptedSmtp srv([&connections](ScriptedSmtp &srv, QTcpSocket &s) {
+            plainConversation(srv, s, ++connections == 1 ? 1 : -1);
+        });
+        SmtpSetup setup;
+        setup.server = QStringLiteral("127.0.0.1:%1").arg(srv.port());
+        setup.connection.security = Security::None; // one connection per session, no STARTTLS try
+        setup.limits.connectSeconds = setup.limits.responseSeconds = setup.limits.stallSeconds = 5;
+        SmtpSender sender(setup);
+        for (int i = 1; i <= 3; ++i) {
+            const Status sent = sender.send(simpleMail(QStringLiteral("to%1@example.test").arg(i)));
+            QVERIFY2(sent.ok(), qPrintable(sent.ok() ? QString() : sent.error().message()));
+        }
+        QCOMPARE(connections.load(), 2);
+        QCOMPARE(srv.received().count("DATA"), 3);
     }
 
     void sendOverSmtps()
@@ -597,7 +640,7 @@ private Q_SLOTS:
     void strippedStartTlsGetsNoMail()
     {
         QFETCH(bool, login);
-        ScriptedSmtp server(plainConversation);
+        ScriptedSmtp server([](ScriptedSmtp &srv, QTcpSocket &s) { plainConversation(srv, s); });
         QTemporaryDir dir;
         const QString ini = dir.filePath(QStringLiteral("kestra2.ini"));
         ServerMemory(ini, MailProtocol::Smtp, QStringLiteral("127.0.0.1"), server.port()).rememberTls();

@@ -11,11 +11,11 @@
 using namespace kestra;
 
 namespace {
-QByteArray mailBytes(int i, qint16 live = 1)
+QByteArray mailBytes(int i, qint16 live = 1, const QString &body = {})
 {
     MailRecord r;
     r.Subject = QStringLiteral("件名 %1").arg(i);
-    r.Body = QStringLiteral("本文 %1").arg(i);
+    r.Body = body.isEmpty() ? QStringLiteral("本文 %1").arg(i) : body;
     r.Live = live;
     return r.encode();
 }
@@ -68,6 +68,26 @@ private slots:
         QVERIFY(originals::originalFor(originals::folderIn(appPaths().dataFolder()), mailBytes(2)).isEmpty());
         QCOMPARE(test::readBytes(originals::originalFor(originals::folderIn(appPaths().dataFolder()), mailBytes(1))), QByteArray("mail 1"));
         QCOMPARE(test::readBytes(originals::originalFor(originals::folderIn(appPaths().dataFolder()), mailBytes(4))), QByteArray("mail 4"));
+    }
+
+    void aSurvivorWithTheSameHeadersButAnotherBodyDoesNotKeepTheOriginal()
+    {
+        test::TempAppFolder folder;
+        const QString store = folder.dataFile(QStringLiteral("kstdata2.data"));
+        const QString originalsFolder = originals::folderIn(appPaths().dataFolder());
+        // Record 2 differs from record 1 only in its last body character; record 3 is record 1 again.
+        const QByteArray first = mailBytes(1, 1, QStringLiteral("本文").repeated(2999) + u'a');
+        const QByteArray second = mailBytes(1, 1, QStringLiteral("本文").repeated(2999) + u'b');
+        for (const QByteArray &bytes : {first, second, first}) {
+            QVERIFY(appendRecord(store, MailRecord::kLength, bytes).ok());
+            QVERIFY(originals::writeOriginal(originalsFolder, bytes, bytes.left(8)).ok());
+        }
+        QVERIFY(markRecords(store, MailRecord::kLength, {2, 3}).ok());
+        QVERIFY(originals::compactReceivedStore(store, folder.dataFile(QStringLiteral("KSTDATA2.TMP"))).ok());
+        QCOMPARE(test::readBytes(store), first);
+        QVERIFY(originals::originalFor(originalsFolder, second).isEmpty());
+        QVERIFY(!originals::originalFor(originalsFolder, first).isEmpty()); // record 1 still has it
+        QCOMPARE(QDir(originalsFolder).entryList(QDir::Files).size(), 1);
     }
 };
 
