@@ -16,7 +16,7 @@ PACKAGES=(
 )
 TEST_PACKAGES=(
   # test servers and tools
-  dovecot-pop3d python3 python3-aiosmtpd openssl ca-certificates
+  dovecot-pop3d dovecot-imapd python3 python3-aiosmtpd openssl ca-certificates
   # text of printed PDF files in the history editor tests
   poppler-utils
   # libFuzzer targets

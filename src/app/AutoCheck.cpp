@@ -4,6 +4,7 @@
 #include "app/MainForm.h"
 #include "app/ProgramIcon.h"
 #include "app/ReceiveMail.h"
+#include "mail/MailPorts.h"
 #include "common/AppState.h"
 #include "common/Clock.h"
 #include "common/Paths.h"
@@ -195,6 +196,7 @@ void AutoCheck::tick()
             m_notifier.reset();
         }
     }
+    watchForPush();
     // A run that is due waits for the next tick while the user sends or receives.
     if (m_minutes <= 0 || !m_main || now.addSecs(kLeewaySeconds) < m_due || busy())
         return;
@@ -202,10 +204,38 @@ void AutoCheck::tick()
     run();
 }
 
+void AutoCheck::watchForPush()
+{
+    const MailOptions options = mailOptionsInForce();
+    std::optional<ReceiveInputs> inputs;
+    if (m_minutes > 0 && options.imap.receiving && m_main && mailPorts().watch)
+        inputs = receiveInputs(m_main->storeFaults());
+    if (inputs && (inputs->id.isEmpty() || inputs->password.isEmpty()))
+        inputs.reset();
+    const QString watched = inputs ? QStringList{inputs->server, inputs->id, inputs->password}.join(u'\n') : QString();
+    if (watched == m_pushFor)
+        return;
+    m_push.reset();
+    m_pushFor = watched;
+    if (!inputs)
+        return;
+    MailboxAccount account;
+    account.server = inputs->server;
+    account.id = inputs->id;
+    account.password = inputs->password;
+    // Called on the watch's thread: the check becomes due at once.
+    m_push = mailPorts().watch(options, account, [this] {
+        QMetaObject::invokeMethod(this, [this] {
+            m_due = clock().now();
+            tick();
+        }, Qt::QueuedConnection);
+    });
+}
+
 void AutoCheck::run()
 {
     SharedSettings &settings = appState().settings;
-    if (settings.pop3Server.isEmpty())
+    if (receiveServer().isEmpty())
         return;
     m_errors.clear();
     // Without a saved account the run would open the account window.

@@ -14,6 +14,7 @@ class QSystemTrayIcon;
 
 namespace kestra {
 
+class MailboxWatch;
 class MainForm;
 
 // Where an automatic check reports to the desktop.
@@ -55,7 +56,8 @@ private:
 // on the tray icon) shows what. An open history window gets the new mail
 // listed below what it shows. New mail is announced as "新着メール N 通" with
 // the first senders. The tray icon exists only while the check is on and the
-// desktop has a tray.
+// desktop has a tray. An IMAP account is also watched (push, see ImapPush)
+// while the check is on: new mail makes the check due at once.
 class AutoCheck final : public QObject
 {
     Q_OBJECT
@@ -93,6 +95,8 @@ private:
     void run();
     void finishRun();
     void showProgress(int n, int count);
+    // Starts, restarts or stops the push watch as the settings in force ask.
+    void watchForPush();
 
     QPointer<MainForm> m_main;
     NotifierFactory m_factory;
@@ -102,6 +106,8 @@ private:
     int m_minutes = 0;
     QStringList m_errors;
     std::unique_ptr<Job> m_job;
+    std::unique_ptr<MailboxWatch> m_push;
+    QString m_pushFor; // the server and account it watches
 };
 
 } // namespace kestra

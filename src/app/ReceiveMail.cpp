@@ -191,13 +191,29 @@ QString indicatorAfter(const ReceiveResult &result)
                                    : QStringLiteral("新着メール無し。");
 }
 
+namespace {
+
+bool receivesOverImap()
+{
+    return !appState().appFolder.isEmpty() && readServerConnection(appPaths().extraIni(), MailProtocol::Imap).receiving;
+}
+
+} // namespace
+
+QString receiveServer()
+{
+    return receivesOverImap() ? readServerConnection(appPaths().extraIni(), MailProtocol::Imap).server
+                              : appState().settings.pop3Server;
+}
+
 std::optional<ReceiveInputs> receiveInputs(const StoreFaults &faults)
 {
     const SharedSettings &settings = appState().settings;
-    if (settings.pop3Server.isEmpty())
+    const QString server = receiveServer();
+    if (server.isEmpty())
         return std::nullopt;
     ReceiveInputs inputs;
-    inputs.server = settings.pop3Server;
+    inputs.server = server;
     inputs.apop = settings.apop != 0;
     // The ID and password confirmed in the account window during this run,
     // else the saved ones, read afresh at every run. They become the ones in
@@ -215,6 +231,10 @@ std::optional<ReceiveInputs> receiveInputs(const StoreFaults &faults)
     inputs.storePath = receivedStorePath();
     inputs.attachFolder = QDir(appPaths().attachFolder()).absolutePath() + u'/';
     inputs.options = readReceiveOptions(appPaths().extraIni());
+    // IMAP always leaves the mail on the server; the fetched-id journal
+    // keeps its "<UIDVALIDITY>.<UID>" ids as it keeps POP3's UIDLs.
+    if (receivesOverImap())
+        inputs.options.leaveOnServer = true;
     inputs.fetchedListPath = appPaths().fetchedListFile();
     inputs.extraIniPath = appPaths().extraIni();
     inputs.faults = faults;

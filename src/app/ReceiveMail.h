@@ -34,6 +34,10 @@ class UserPrompt;
 // deleted after storing, and kept messages that are due are deleted instead.
 void ReceiveMail(MainForm &main);
 
+// The server 受信 talks to: the IMAP server when the account receives over
+// IMAP (kestra2.ini [imap]), else the POP3 server of kestra.ini.
+QString receiveServer();
+
 // What a run needs, read on the main thread from the settings in force: the
 // server, the account (confirmed in the account window this run, else the
 // saved one), the size limit and the leave-on-server options. Nothing

@@ -22,6 +22,7 @@ struct MailOptions {
     // nothing is asked or remembered, and no password goes out in clear.
     QString memoryIni;
     ServerConnection pop3; // the server settings window's choices
+    ServerConnection imap; // receiving over IMAP instead of POP3 when `imap.receiving`
     ServerConnection smtp;
     SmtpAccount smtpAccount;
 };

@@ -14,7 +14,12 @@ namespace {
 
 const char *group(MailProtocol protocol)
 {
-    return protocol == MailProtocol::Pop3 ? "pop3" : "smtp";
+    switch (protocol) {
+    case MailProtocol::Pop3: return "pop3";
+    case MailProtocol::Imap: return "imap";
+    case MailProtocol::Smtp: break;
+    }
+    return "smtp";
 }
 
 void ownerOnly(const QString &path)
@@ -49,7 +54,6 @@ QString names(const QSslCertificate &c, bool issuer)
 
 Result<ServerAddress> parseServerAddress(const QString &name, MailProtocol protocol)
 {
-    const bool pop3 = protocol == MailProtocol::Pop3;
     ServerAddress a;
     const auto fail = [](const QString &why) { return Error(why); };
     QString rest = trimBlanks(name);
@@ -57,7 +61,7 @@ Result<ServerAddress> parseServerAddress(const QString &name, MailProtocol proto
         return fail(QStringLiteral("サーバー名がありません"));
     if (const qsizetype schemeEnd = rest.indexOf(QLatin1String("://")); schemeEnd >= 0) {
         const QString scheme = rest.left(schemeEnd).toLower();
-        const QString plain = pop3 ? QStringLiteral("pop3") : QStringLiteral("smtp");
+        const QString plain = QLatin1String(group(protocol));
         if (scheme == plain + u's')
             a.implicitTls = true;
         else if (scheme != plain)
@@ -109,6 +113,8 @@ int usualPort(MailProtocol protocol, Security security)
 {
     if (protocol == MailProtocol::Pop3)
         return security == Security::Tls ? 995 : 110;
+    if (protocol == MailProtocol::Imap)
+        return security == Security::Tls ? 993 : 143;
     switch (security) {
     case Security::Tls: return 465;
     case Security::StartTls: return 587;
@@ -146,6 +152,8 @@ ServerConnection readServerConnection(const QString &iniPath, MailProtocol proto
     c.timeoutSeconds = qMax(0, ini.value(QStringLiteral("timeout")).toInt());
     c.user = ini.value(QStringLiteral("user")).toString();
     c.password = ini.value(QStringLiteral("password")).toString();
+    c.receiving = ini.value(QStringLiteral("receive")).toBool();
+    c.server = ini.value(QStringLiteral("server")).toString();
     return c;
 }
 
@@ -159,6 +167,10 @@ Status writeServerConnection(const QString &iniPath, MailProtocol protocol, cons
         if (protocol == MailProtocol::Smtp) {
             ini.setValue(QStringLiteral("user"), c.user);
             ini.setValue(QStringLiteral("password"), c.password);
+        }
+        if (protocol == MailProtocol::Imap) {
+            ini.setValue(QStringLiteral("receive"), c.receiving);
+            ini.setValue(QStringLiteral("server"), c.server);
         }
         ini.endGroup();
         ini.sync();

@@ -18,12 +18,12 @@ enum class Security {
     None,     // no encryption: the user chose to send the password in clear
 };
 
-enum class MailProtocol { Pop3, Smtp };
+enum class MailProtocol { Pop3, Smtp, Imap };
 
 // Where a mail server is, read from the name the user typed: "host",
 // "host:port", "[v6]:port", a bare IPv6 address, or a URL of the protocol
-// ("pop3://" and "pop3s://", "smtp://" and "smtps://"; the second of each is
-// TLS from the first byte), with at most a "/" after it.
+// ("pop3://" and "pop3s://", "smtp://" and "smtps://", "imap://" and
+// "imaps://"; the second of each is TLS from the first byte), with at most a "/" after it.
 struct ServerAddress {
     QString host;             // without brackets
     int port = 0;             // from the name, else the usual one of the scheme
@@ -34,8 +34,12 @@ struct ServerAddress {
 Result<ServerAddress> parseServerAddress(const QString &name, MailProtocol protocol);
 
 // What the server settings window adds to kestra.ini, kept in kestra2.ini
-// ([pop3] and [smtp]) so that earlier versions still read kestra.ini.
+// ([pop3], [smtp] and [imap]) so that earlier versions still read kestra.ini.
 struct ServerConnection {
+    // IMAP only (kestra.ini knows POP3 and SMTP servers alone): whether mail
+    // is received over IMAP instead of POP3, and from which server.
+    bool receiving = false;
+    QString server;
     Security security = Security::Unset;
     int port = 0;           // 0: the usual port of the protocol and the choice
     int timeoutSeconds = 0; // 0: the program's default
@@ -43,7 +47,7 @@ struct ServerConnection {
     QString password;
 };
 
-// The usual port: POP3 110 / 995, SMTP 587 / 465, and 25 without encryption
+// The usual port: POP3 110 / 995, IMAP 143 / 993, SMTP 587 / 465, and 25 without encryption
 // or without a stored choice (what earlier versions used).
 int usualPort(MailProtocol protocol, Security security);
 QString securityKey(Security security);

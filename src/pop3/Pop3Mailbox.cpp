@@ -89,10 +89,7 @@ Status Pop3Mailbox::open(const MailboxAccount &account)
     Pop3Options options = m_setup.transport;
     // The session asks whatever check is in force at the moment it waits.
     options.cancelRequested = [this] { return m_cancelCheck && m_cancelCheck(); };
-    options.security = settings.security;
-    options.port = settings.port;
-    if (settings.timeoutSeconds > 0)
-        options.connectTimeoutMs = options.readTimeoutMs = settings.timeoutSeconds * 1000;
+    applyConnection(options, settings);
     SecurityPrompt *prompt = m_setup.prompt;
     if (!ini.isEmpty()) {
         options.plainLogin = [&memory, prompt](const Pop3Address &) {

@@ -7,8 +7,6 @@
 #include <limits>
 
 #include <QCryptographicHash>
-#include <QEventLoop>
-#include <QTimer>
 #include <QUrl>
 
 #include <utility>
@@ -172,37 +170,7 @@ Pop3Session::Wait Pop3Session::waitInSlices(int boundMs, const std::function<boo
 
 Pop3Session::Wait Pop3Session::waitUntil(int boundMs, const std::function<bool()> &done)
 {
-    const QDeadlineTimer bound(boundMs);
-    QEventLoop loop;
-    Wait how = Wait::Done;
-    const auto check = [&] {
-        if (done())
-            how = Wait::Done;
-        else if (m_socket->state() == QAbstractSocket::UnconnectedState)
-            how = Wait::Failed;
-        else if (m_options.cancelRequested && m_options.cancelRequested())
-            how = Wait::Canceled;
-        else if (m_commandDeadline.hasExpired())
-            how = Wait::Overdue;
-        else if (bound.hasExpired())
-            how = Wait::TimedOut;
-        else
-            return false;
-        loop.quit();
-        return true;
-    };
-    if (check())
-        return how;
-    QTimer tick;
-    tick.setInterval(kWaitSliceMs);
-    QObject::connect(&tick, &QTimer::timeout, &loop, check);
-    QObject::connect(m_socket.get(), &QAbstractSocket::connected, &loop, check);
-    QObject::connect(m_socket.get(), &QSslSocket::encrypted, &loop, check);
-    QObject::connect(m_socket.get(), &QAbstractSocket::errorOccurred, &loop, check);
-    QObject::connect(m_socket.get(), &QAbstractSocket::stateChanged, &loop, check);
-    tick.start();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    return how;
+    return waitOnSocket(*m_socket, boundMs, m_commandDeadline, m_options.cancelRequested, done);
 }
 
 bool Pop3Session::waitFailed(Wait how, const QString &timedOut)

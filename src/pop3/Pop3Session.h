@@ -10,6 +10,7 @@
 
 #include "common/Result.h"
 #include "net/ServerSecurity.h"
+#include "net/Transport.h"
 
 #include <functional>
 #include <memory>
@@ -28,32 +29,8 @@ Result<Pop3Address> resolvePop3Address(const QString &server, Security security,
 // printable-ASCII msg-id with an "@" of at most 256 characters, else empty.
 QByteArray apopTimestamp(QByteArrayView greeting);
 
-struct Pop3Options {
-    int connectTimeoutMs = 30000;
-    int readTimeoutMs = 30000;
-    // Bound of one whole command, from sending it to the end of its answer
-    // (of the connection, from the first attempt to the greeting): a server
-    // that trickles a byte now and then cannot hold the session for longer.
-    int commandTimeoutMs = 5 * 60 * 1000;
-    // Asked while waiting, several times a second: true ends the wait at
-    // once, the session is broken and canceled() is set. Called on the
-    // thread that drives the session.
-    std::function<bool()> cancelRequested;
-    QList<QSslCertificate> extraCaCertificates; // trusted besides the system's
-    Security security = Security::Unset;
-    int port = 0; // 0: from the name, else the usual one
-    // Asked when the server offers no STLS and no choice was stored: success
-    // when the log-in may go on in plain text; otherwise the error says why
-    // not (no text when the user declined). Without it a plain log-in goes on
-    // (the mail layer always sets it).
-    std::function<Status(const Pop3Address &address)> plainLogin;
-    // SHA-256 (hex) of a certificate the user chose to trust for this server:
-    // accepted while it is within its validity.
-    QByteArray trustedFingerprint;
-    // The user just accepted that certificate although it is out of its
-    // validity: accepted so for this session only.
-    bool trustedOutOfDate = false;
-};
+// The transport's bounds and trust (see TransportOptions).
+using Pop3Options = TransportOptions;
 
 // One POP3 session, driven synchronously: every call sends one command and
 // waits, with a bound, for its complete answer. Certificates are checked
@@ -147,8 +124,7 @@ private:
     bool readDataLines(qint64 maxBytes, qint64 maxLines, Overflow overflow,
                        const std::function<bool(QByteArrayView)> &each);
     bool waitForData();
-    // How a bounded wait ended.
-    enum class Wait { Done, Failed, TimedOut, Overdue, Canceled };
+    using Wait = SocketWait;
     // Calls `wait` (a blocking wait of the socket taking a bound in ms) in
     // short slices until it succeeds, fails, `boundMs` or the command's
     // deadline passes, or the caller cancels.

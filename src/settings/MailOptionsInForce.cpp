@@ -63,6 +63,7 @@ void installMailPorts(MailPorts ports)
     const MailPorts none = noPorts();
     installed().mailbox = ports.mailbox ? std::move(ports.mailbox) : none.mailbox;
     installed().sender = ports.sender ? std::move(ports.sender) : none.sender;
+    installed().watch = std::move(ports.watch);
 }
 
 MailOptions mailOptionsInForce()
@@ -73,6 +74,7 @@ MailOptions mailOptionsInForce()
     if (hasFolder) {
         options.memoryIni = paths.extraIni();
         options.pop3 = readServerConnection(options.memoryIni, MailProtocol::Pop3);
+        options.imap = readServerConnection(options.memoryIni, MailProtocol::Imap);
         options.smtp = readServerConnection(options.memoryIni, MailProtocol::Smtp);
     }
     const SharedSettings &s = appState().settings;

@@ -105,6 +105,17 @@ void followChoice(QComboBox *box, QLineEdit *port, MailProtocol protocol, Securi
     before = now;
 }
 
+// The choice and port of one server as stored. A port equal to the usual one
+// is not stored, so that it follows the choice.
+ServerConnection connection(bool chosenHere, const QComboBox *box, const QLineEdit *port, MailProtocol protocol)
+{
+    ServerConnection c;
+    c.security = chosenHere ? chosen(box) : Security::Unset;
+    const int typed = port->text().toInt();
+    c.port = typed == usualPort(protocol, c.security) ? 0 : typed;
+    return c;
+}
+
 } // namespace
 
 OptionForm::OptionForm(QWidget *parent)
@@ -164,6 +175,7 @@ OptionForm::OptionForm(QWidget *parent)
         DeleteDaysText->setEnabled(on);
         HistoryDeleteCheck->setEnabled(on);
     });
+    buildImapRows();
 
     // Two columns, row by row: the servers and the own address on the left, how to
     // reach each server beside them, the receiving options below those. The
@@ -183,6 +195,10 @@ OptionForm::OptionForm(QWidget *parent)
         {nullptr, cell(HistoryDeleteCheck)},
         {nullptr, cell(CheckMinutesText, CheckMinutesLabel, 0, 1)},
         {nullptr, cell(DraftsCheck)},
+        {ReceiveProtocolLabel, cell(ImapLabel)},
+        {ReceiveProtocol, cell(ImapText)},
+        {nullptr, cell(ImapSecurityLabel)},
+        {nullptr, cell(ImapSecurity, ImapPort, 1)},
     };
     int row = 0;
     for (const auto &[left, right] : rows) {
@@ -217,6 +233,10 @@ OptionForm::OptionForm(QWidget *parent)
     setTabOrder(DeleteDaysText, HistoryDeleteCheck);
     setTabOrder(HistoryDeleteCheck, CheckMinutesText);
     setTabOrder(CheckMinutesText, DraftsCheck);
+    setTabOrder(DraftsCheck, ReceiveProtocol);
+    setTabOrder(ReceiveProtocol, ImapText);
+    setTabOrder(ImapText, ImapSecurity);
+    setTabOrder(ImapSecurity, ImapPort);
 
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
@@ -229,6 +249,56 @@ OptionForm::OptionForm(QWidget *parent)
 }
 
 OptionForm::~OptionForm() = default;
+
+void OptionForm::buildImapRows()
+{
+    ReceiveProtocol = new QComboBox(this);
+    ReceiveProtocol->setObjectName(QStringLiteral("ReceiveProtocol"));
+    ReceiveProtocol->addItems({QStringLiteral("POP3"), QStringLiteral("IMAP")});
+    ReceiveProtocol->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    ReceiveProtocolLabel = makeLabel(this, "ReceiveProtocolLabel", QStringLiteral("受信の方式(&R)"), ReceiveProtocol);
+    ImapText = makeBox(this, "ImapText");
+    ImapLabel = makeLabel(this, "ImapLabel", QStringLiteral("IMAPサーバー名(&G)"), ImapText);
+    ImapSecurity = makeSecurityBox(this, "ImapSecurity");
+    ImapPort = makeNumberBox(this, "ImapPort", 1, 65535);
+    ImapSecurityLabel = makeLabel(this, "ImapSecurityLabel", QStringLiteral("IMAPの接続の保護(&E)とポート"), ImapSecurity);
+    // IMAP keeps the mail on the server (marked read); the days and the
+    // history still decide when it goes.
+    connect(ReceiveProtocol, &QComboBox::currentIndexChanged, this, [this](int index) {
+        const bool imap = index == 1;
+        if (imap)
+            KeepCheck->setChecked(true);
+        KeepCheck->setEnabled(!imap);
+        for (QWidget *row : {static_cast<QWidget *>(ImapText), static_cast<QWidget *>(ImapSecurity), static_cast<QWidget *>(ImapPort)})
+            row->setEnabled(imap);
+    });
+}
+
+void OptionForm::loadImapRows(const ServerConnection &imap)
+{
+    m_imap = imap;
+    m_imapChosen = imap.security != Security::Unset;
+    ImapText->setText(imap.server);
+    showChoice(ImapSecurity, ImapPort, MailProtocol::Imap, imap);
+    ReceiveProtocol->setCurrentIndex(imap.receiving ? 1 : 0);
+    Q_EMIT ReceiveProtocol->currentIndexChanged(ReceiveProtocol->currentIndex());
+    auto before = std::make_shared<Security>(imap.security);
+    connect(ImapSecurity, &QComboBox::activated, this, [this, before] {
+        m_imapChosen = true;
+        followChoice(ImapSecurity, ImapPort, MailProtocol::Imap, *before);
+    });
+}
+
+Status OptionForm::saveImapRows(const QString &ini)
+{
+    ServerConnection imap = connection(m_imapChosen, ImapSecurity, ImapPort, MailProtocol::Imap);
+    imap.receiving = ReceiveProtocol->currentIndex() == 1;
+    imap.server = ImapText->text();
+    // Nothing is written for a POP3 user who never chose IMAP.
+    const bool unchanged = imap.receiving == m_imap.receiving && imap.server == m_imap.server
+        && imap.security == m_imap.security && imap.port == m_imap.port;
+    return unchanged ? Status() : writeServerConnection(ini, MailProtocol::Imap, imap);
+}
 
 void OptionForm::Form_Load()
 {
@@ -256,6 +326,7 @@ void OptionForm::Form_Load()
     CheckMinutesText->setText(QString::number(m_receive.checkEveryMinutes));
     m_keepDrafts = readKeepDrafts(ini);
     DraftsCheck->setChecked(m_keepDrafts);
+    loadImapRows(readServerConnection(ini, MailProtocol::Imap));
     // Only a choice the user makes replaces "STARTTLS when offered".
     auto smtpBefore = std::make_shared<Security>(smtp.security);
     auto pop3Before = std::make_shared<Security>(pop3.security);
@@ -284,15 +355,7 @@ void OptionForm::OkCommand_Click()
         return;
     }
     // The connection settings go to a file of their own: kestra.ini keeps the
-    // four lines that earlier versions read. A port equal to the usual one
-    // is not stored, so that it follows the choice.
-    const auto connection = [](bool chosenHere, const QComboBox *box, const QLineEdit *port, MailProtocol protocol) {
-        ServerConnection c;
-        c.security = chosenHere ? chosen(box) : Security::Unset;
-        const int typed = port->text().toInt();
-        c.port = typed == usualPort(protocol, c.security) ? 0 : typed;
-        return c;
-    };
+    // four lines that earlier versions read.
     const QString ini = appPaths().extraIni();
     ServerConnection smtp = connection(m_smtpChosen, SmtpSecurity, SmtpPort, MailProtocol::Smtp);
     smtp.user = SmtpUser->text();
@@ -301,6 +364,8 @@ void OptionForm::OkCommand_Click()
     Status saved = writeServerConnection(ini, MailProtocol::Smtp, smtp);
     if (saved)
         saved = writeServerConnection(ini, MailProtocol::Pop3, pop3);
+    if (saved)
+        saved = saveImapRows(ini);
     if (!saved) {
         prompt().info(saved.error().message(), appTitle(), PromptIcon::Exclamation);
         return;

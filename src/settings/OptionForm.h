@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/ServerSecurity.h"
 #include "storage/Settings.h"
 
 #include <QWidget>
@@ -36,6 +37,12 @@ namespace kestra {
 //   HistoryDeleteCheck        a mail deleted in the history goes on the server too [14]
 //   CheckMinutesText          receive automatically every so many minutes, 0 = never [15]
 //   DraftsCheck               keep what is being written as a draft (kestra2.ini [compose]) [16]
+// Receiving over IMAP, in a block below, kept in kestra2.ini [imap] (written
+// only once the user chose IMAP, so a POP3 user's files stay as they were):
+//   ReceiveProtocol           受信の方式: POP3 or IMAP [17]
+//   ImapText                  IMAP server name [18]
+//   ImapSecurity / ImapPort   IMAP connection security (STARTTLS 143, SSL/TLS 993, none) and port [19, 20]
+// With IMAP the mail always stays on the server: KeepCheck is on and fixed.
 class OptionForm final : public QWidget
 {
     Q_OBJECT
@@ -57,11 +64,17 @@ protected:
 
 private:
     void Form_Load();
+    // The IMAP block: its rows, filling them from kestra2.ini, and writing them back.
+    void buildImapRows();
+    void loadImapRows(const ServerConnection &imap);
+    Status saveImapRows(const QString &ini);
 
     // A choice stored by an earlier OK; false for settings of earlier versions,
     // which keep "STARTTLS when offered" until the user picks a choice here.
     bool m_smtpChosen = false;
     bool m_pop3Chosen = false;
+    bool m_imapChosen = false;
+    ServerConnection m_imap; // as read at load
     ReceiveOptions m_receive; // as read at load
     bool m_keepDrafts = false;
 
@@ -91,6 +104,13 @@ private:
     QLineEdit *CheckMinutesText = nullptr;
     QLabel *CheckMinutesLabel = nullptr;
     QCheckBox *DraftsCheck = nullptr;
+    QLabel *ReceiveProtocolLabel = nullptr;
+    QComboBox *ReceiveProtocol = nullptr;
+    QLabel *ImapLabel = nullptr;
+    QLineEdit *ImapText = nullptr;
+    QLabel *ImapSecurityLabel = nullptr;
+    QComboBox *ImapSecurity = nullptr;
+    QLineEdit *ImapPort = nullptr;
 };
 
 } // namespace kestra

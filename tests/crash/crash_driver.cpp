@@ -7,6 +7,8 @@
 //   crash_driver receive-keep FOLDER SERVER USER PASSWORD CAFILE
 //       the same with the mail left on the server: only messages no earlier
 //       run fetched are received
+//   crash_driver receive-imap FOLDER SERVER USER PASSWORD CAFILE
+//       the same over IMAP (STARTTLS), as the server settings window sets it up
 //   crash_driver delete FOLDER ROW
 //       deletes row ROW (from 0) of the received store through the history
 //       window's delete button (mark, then compaction)
@@ -142,7 +144,7 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    if ((mode == u"receive" || mode == u"receive-keep") && args.size() == 7) {
+    if ((mode == u"receive" || mode == u"receive-keep" || mode == u"receive-imap") && args.size() == 7) {
         if (!writeIdPass(appPaths().idPassIni(), IdPass{args.at(4), args.at(5)}, true))
             return 1;
         ReceiveOptions options;
@@ -152,8 +154,19 @@ int main(int argc, char **argv)
         NetworkLimits limits;
         limits.pop3.connectTimeoutMs = limits.pop3.readTimeoutMs = 10000;
         limits.pop3.extraCaCertificates = QSslCertificate::fromPath(args.at(6), QSsl::Pem);
+        limits.imap.connectTimeoutMs = limits.imap.readTimeoutMs = 10000;
+        limits.imap.extraCaCertificates = limits.pop3.extraCaCertificates;
         installMailPorts(networkMailPorts(limits));
-        appState().settings.pop3Server = args.at(3);
+        if (mode == u"receive-imap") {
+            ServerConnection imap;
+            imap.receiving = true;
+            imap.server = args.at(3);
+            imap.security = Security::StartTls;
+            if (!writeServerConnection(appPaths().extraIni(), MailProtocol::Imap, imap))
+                return 1;
+        } else {
+            appState().settings.pop3Server = args.at(3);
+        }
         MainForm main;
         announceStart();
         ReceiveMail(main);

@@ -19,6 +19,9 @@ killed at a random instant after each batch. At every check no message is in
 the store twice and none is missing from both the store and the server (the
 server keeps them all); a last run that ends by itself stores exactly every
 message, each once.
+The same over IMAP: batches arrive in the "imapcrash" account and
+crash_driver receives them over IMAP (which always leaves the mail on the
+server), with the same kills and the same checks.
 
 Compaction: a store of a few thousand records; crash_driver deletes one row
 through the history window's delete button and is killed while it marks and
@@ -112,9 +115,12 @@ def kill_at_random(driver, args, env, delay):
 
 class Maildir:
     def __init__(self, dovecot_dir, user):
+        self.user = user
         self.dir = os.path.join(dovecot_dir, "home", user, "Maildir")
         with open(os.path.join(dovecot_dir, "ports")) as f:
-            self.plain_port = int(f.read().split()[0])
+            ports = f.read().split()
+            self.plain_port = int(ports[0])
+            self.imap_port = int(ports[2])
         self.sequence = 0
 
     def clear(self):
@@ -215,11 +221,14 @@ def receive_round(opts, env, box, rnd, rng, stats):
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def keep_round(opts, env, box, rnd, rng, stats):
+def keep_round(opts, env, box, rnd, rng, stats, imap=False):
+    """Mail left on the server, over POP3 or (imap) over IMAP, whose runs are killed."""
     box.clear()
     expected = []
+    kills = "imap_kills" if imap else "keep_kills"
     folder = tempfile.mkdtemp(prefix="kestra-crash-keep-")
-    args = ["receive-keep", folder, "127.0.0.1:%d" % box.plain_port, "crash", "crash-pass",
+    args = ["receive-imap" if imap else "receive-keep", folder,
+            "127.0.0.1:%d" % (box.imap_port if imap else box.plain_port), box.user, box.user + "-pass",
             os.path.join(opts.dovecot_dir, "ca.crt")]
     batch = MESSAGES // (opts.kills_per_round + 1)
     try:
@@ -232,14 +241,14 @@ def keep_round(opts, env, box, rnd, rng, stats):
                     box.put(("From: sender@example.jp\r\nSubject: %s\r\nMessage-ID: <%s@keep.test>\r\n"
                              "Date: Tue, 8 Dec 2026 10:00:00 +0900\r\n\r\nbody of %s\r\n"
                              % (subject, subject.replace(" ", "."), subject)).encode())
-            delay = 600.0 if last else rng.uniform(0.0, stats.get("keep_seconds", opts.first_run_guess))
+            delay = 600.0 if last else rng.uniform(0.0, stats.get(kills + "_seconds", opts.first_run_guess))
             killed, code, err, seconds = kill_at_random(opts.driver, args, env, delay)
             if killed:
-                stats["keep_kills"] += 1
+                stats[kills] += 1
             elif code != 0:
                 raise Failure("leave-on-server run failed (%d): %s" % (code, err))
             else:
-                stats["keep_seconds"] = max(0.05, seconds)
+                stats[kills + "_seconds"] = max(0.05, seconds)
             stored = [s for live, s in check_store(opts.driver, folder, env, stats if killed else None)]
             twice = sorted(set(s for s in stored if stored.count(s) > 1))
             if twice:
@@ -353,12 +362,14 @@ def main():
     rng = random.Random(opts.seed)
     box = Maildir(opts.dovecot_dir, "crash")
     stats = {"receive_kills": 0, "receive_duplicates": 0, "torn_tails": 0, "compaction_kills": 0,
-             "compaction_deletes": 0, "keep_kills": 0}
+             "compaction_deletes": 0, "keep_kills": 0, "imap_kills": 0}
+    imap_box = Maildir(opts.dovecot_dir, "imapcrash")
     print("seed %d, %d rounds" % (opts.seed, opts.rounds), flush=True)
     try:
         for rnd in range(1, opts.rounds + 1):
             receive_round(opts, env, box, rnd, rng, stats)
             keep_round(opts, env, box, rnd, rng, stats)
+            keep_round(opts, env, imap_box, rnd, rng, stats, imap=True)
             compaction_round(opts, env, box, rnd, rng, stats)
             print("round %d: %s" % (rnd, stats), flush=True)
     except Failure as f:
@@ -366,9 +377,9 @@ def main():
         return 1
     print("PASS: survived %d kills while receiving %d x %d messages (%d duplicates stored, %d torn last"
           " records cut off by the next run), %d kills while leaving mail on the server (no message"
-          " stored twice or missed) and %d kills during %d deletions from a %d-record store"
+          " stored twice or missed), %d kills while receiving over IMAP (the same) and %d kills during %d deletions from a %d-record store"
           % (stats["receive_kills"], opts.rounds, MESSAGES, stats["receive_duplicates"], stats["torn_tails"],
-             stats["keep_kills"], stats["compaction_kills"], stats["compaction_deletes"], opts.records), flush=True)
+             stats["keep_kills"], stats["imap_kills"], stats["compaction_kills"], stats["compaction_deletes"], opts.records), flush=True)
     return 0
 
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // One account of the test Dovecot server (tests/servers/dovecot.sh): fills its
-// Maildir and counts what is left in it.
+// Maildir and counts what is left in it. The same Maildir serves POP3 and IMAP.
 
 #include <QByteArray>
 #include <QDir>
@@ -26,11 +26,15 @@ public:
             const QList<QByteArray> p = ports.readAll().simplified().split(' ');
             m_plainPort = quint16(p.value(0).toUInt());
             m_tlsPort = quint16(p.value(1).toUInt());
+            m_imapPort = quint16(p.value(2).toUInt());
+            m_imapsPort = quint16(p.value(3).toUInt());
         }
     }
 
     quint16 plainPort() const { return m_plainPort; } // offers STLS
     quint16 tlsPort() const { return m_tlsPort; }     // TLS from the first byte
+    quint16 imapPort() const { return m_imapPort; }   // IMAP offering STARTTLS
+    quint16 imapsPort() const { return m_imapsPort; } // IMAP over TLS
 
     QString user() const { return m_user; }
     QString password() const { return m_user + QStringLiteral("-pass"); }
@@ -80,6 +84,8 @@ private:
     int m_sequence = 0;
     quint16 m_plainPort = 0;
     quint16 m_tlsPort = 0;
+    quint16 m_imapPort = 0;
+    quint16 m_imapsPort = 0;
 };
 
 } // namespace kestra::test

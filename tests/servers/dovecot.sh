@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Starts or stops a private Dovecot POP3 server for the tests.
+# Starts or stops a private Dovecot POP3 and IMAP server for the tests.
 #
 #   dovecot.sh start DIR   writes a configuration, a throw-away certificate
 #                          authority with a server certificate, a plain-text
@@ -8,10 +8,11 @@
 #   dovecot.sh stop DIR    stops it again
 #
 # Ports: the first free pair from 21110/21111 up to 21188/21189 (plain POP3
-# offering STLS, POP3 over TLS), written to DIR/ports as "PLAIN TLS", so that
-# several checkouts can run their tests side by side.
+# offering STLS, POP3 over TLS) and the IMAP pair 10033 above it (plain IMAP
+# offering STARTTLS, IMAP over TLS), written to DIR/ports as
+# "PLAIN TLS IMAP IMAPS", so that several checkouts can run their tests side by side.
 # Accounts (user:password): layer:layer-pass, receive:receive-pass,
-# bench:bench-pass, other:other-pass, crash:crash-pass, trust:trust-pass, engine:engine-pass, keep:keep-pass, auto:auto-pass, compose:compose-pass (mail sent through
+# bench:bench-pass, other:other-pass, crash:crash-pass, trust:trust-pass, engine:engine-pass, keep:keep-pass, auto:auto-pass, imap:imap-pass, imapcrash:imapcrash-pass, compose:compose-pass (mail sent through
 # the SMTP test server to compose@maildir.test lands there). Each has DIR/home/USER/Maildir with
 # new/, cur/ and tmp/, owned by the dovecot user; tests drop messages into new/.
 # The authority's certificate is DIR/ca.crt.
@@ -26,7 +27,7 @@ fi
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 conf="$dir/dovecot.conf"
-USERS="layer receive bench other compose crash trust engine keep auto"
+USERS="layer receive bench other compose crash trust engine keep auto imap imapcrash"
 
 stop_server() {
   if [ -f "$conf" ] && [ -f "$dir/run/master.pid" ]; then
@@ -108,7 +109,7 @@ base_dir = $dir/run
 state_dir = $dir/state
 log_path = $dir/dovecot.log
 info_log_path = $dir/dovecot.log
-protocols = pop3
+protocols = pop3 imap
 listen = 127.0.0.1
 shutdown_clients = yes
 # Dovecot's own unprivileged users run the login and internal processes.
@@ -146,10 +147,13 @@ service pop3-login {
 }
 service imap-login {
   inet_listener imap {
-    port = 0
+    address = 127.0.0.1
+    port = $IMAP_PORT
   }
   inet_listener imaps {
-    port = 0
+    address = 127.0.0.1
+    port = $IMAPS_PORT
+    ssl = yes
   }
 }
 # The password file may lie where only root can reach it.
@@ -174,7 +178,9 @@ port_free() {
 started=""
 for PLAIN_PORT in $(seq 21110 2 21188); do
   TLS_PORT=$((PLAIN_PORT + 1))
-  port_free "$PLAIN_PORT" && port_free "$TLS_PORT" || continue
+  IMAP_PORT=$((PLAIN_PORT + 10033))
+  IMAPS_PORT=$((IMAP_PORT + 1))
+  port_free "$PLAIN_PORT" && port_free "$TLS_PORT" && port_free "$IMAP_PORT" && port_free "$IMAPS_PORT" || continue
   write_conf
   if /usr/sbin/dovecot -c "$conf" >"$dir/start.log" 2>&1 </dev/null; then
     started=yes
@@ -187,11 +193,11 @@ if [ -z "$started" ]; then
   cat "$dir/start.log" >&2 2>/dev/null || true
   exit 1
 fi
-echo "$PLAIN_PORT $TLS_PORT" >"$dir/ports"
+echo "$PLAIN_PORT $TLS_PORT $IMAP_PORT $IMAPS_PORT" >"$dir/ports"
 
-# Ready when both ports answer.
+# Ready when every port answers.
 for _ in $(seq 1 100); do
-  if ! port_free "$PLAIN_PORT" && ! port_free "$TLS_PORT"; then
+  if ! port_free "$PLAIN_PORT" && ! port_free "$TLS_PORT" && ! port_free "$IMAP_PORT" && ! port_free "$IMAPS_PORT"; then
     exit 0
   fi
   sleep 0.1

@@ -1,24 +1,62 @@
 #!/usr/bin/python3
 """A man in the middle on loopback, for the tests.
 
-  mail_proxy.py --target PORT [--port PORT] [--strip] [--cert PEM --key KEY] --log FILE
+  mail_proxy.py --target PORT [--port PORT] [--strip] [--cert PEM --key KEY] [--delay MS] --log FILE
 
 Prints the port it listens on (--port, or one the system picks), then forwards one connection after the other to
-127.0.0.1:PORT. With --strip it deletes "STLS" from POP3 CAPA answers and
-"STARTTLS" from SMTP EHLO answers, as an attacker on the path would. With
+127.0.0.1:PORT. With --strip it deletes "STLS" from POP3 CAPA answers,
+"STARTTLS" from SMTP EHLO answers and from IMAP capability lists, as an
+attacker on the path would. With
 --cert it speaks TLS to the client with that certificate (a server whose
-certificate the client has never seen). Everything the client sends is
-appended to the log file.
+certificate the client has never seen). With --delay every byte arrives MS/2
+milliseconds late in each direction (a link with that round trip, with no
+limit on its bandwidth). Everything the client sends is appended to the log file.
 """
 import argparse
+import queue
 import re
 import socket
 import ssl
 import sys
 import threading
+import time
 
 
-def pump(src, dst, log=None, strip=False):
+def delayed(send, seconds):
+    """A send that delivers each piece `seconds` after it was handed over, in order."""
+    pieces = queue.Queue()
+
+    def deliver():
+        while True:
+            due, data = pieces.get()
+            if data is None:
+                send(None)
+                return
+            time.sleep(max(0.0, due - time.monotonic()))
+            send(data)
+
+    threading.Thread(target=deliver, daemon=True).start()
+    return lambda data: pieces.put((time.monotonic() + seconds, data))
+
+
+def pump(src, dst, log=None, strip=False, delay=0.0):
+    def close():
+        for s in (src, dst):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def forward(data):
+        try:
+            if data is None:
+                close()
+            else:
+                dst.sendall(data)
+        except OSError:
+            close()
+
+    send = delayed(forward, delay) if delay else forward
     try:
         while True:
             data = src.recv(65536)
@@ -30,15 +68,12 @@ def pump(src, dst, log=None, strip=False):
             if strip:
                 data = re.sub(rb"(?im)^STLS\r\n", b"", data)
                 data = re.sub(rb"(?im)^250([ -])STARTTLS\r\n", b"", data)
-            dst.sendall(data)
+                data = re.sub(rb"(?i)(CAPABILITY[^\r\n]*?) STARTTLS", rb"\1", data)
+            send(data)
     except OSError:
         pass
     finally:
-        for s in (src, dst):
-            try:
-                s.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
+        send(None)
 
 
 def main():
@@ -49,6 +84,7 @@ def main():
     p.add_argument("--strip", action="store_true")
     p.add_argument("--cert")
     p.add_argument("--key")
+    p.add_argument("--delay", type=float, default=0.0)
     p.add_argument("--log", required=True)
     a = p.parse_args()
     server = socket.socket()
@@ -69,8 +105,9 @@ def main():
                 client.close()
                 continue
         upstream = socket.create_connection(("127.0.0.1", a.target))
-        threading.Thread(target=pump, args=(client, upstream, a.log), daemon=True).start()
-        threading.Thread(target=pump, args=(upstream, client, None, a.strip), daemon=True).start()
+        half = a.delay / 2000.0
+        threading.Thread(target=pump, args=(client, upstream, a.log, False, half), daemon=True).start()
+        threading.Thread(target=pump, args=(upstream, client, None, a.strip, half), daemon=True).start()
 
 
 if __name__ == "__main__":

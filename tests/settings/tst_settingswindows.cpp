@@ -69,6 +69,7 @@ private Q_SLOTS:
     void connectionChoicesGoToTheirOwnFile_data();
     void connectionChoicesGoToTheirOwnFile();
     void receiveOptionsStayOffUntilChosen();
+    void imapAccountIsWrittenAndReadBack();
     void optionWriteFailureIsReported();
     void lineBreaksNeverReachTheFiles();
 
@@ -409,6 +410,60 @@ void SettingsTest::receiveOptionsStayOffUntilChosen()
     QCOMPARE(o.checkEveryMinutes, 10);
     QCOMPARE(readBytes(appPaths().kestraIni()).count('\n'), 4);
     QCOMPARE(QFile::permissions(appPaths().extraIni()) & 0x0077, QFileDevice::Permissions());
+    QCOMPARE(prompts.shown().size(), 0);
+}
+
+void SettingsTest::imapAccountIsWrittenAndReadBack()
+{
+    TempAppFolder folder;
+    FakePrompt prompts;
+    OptionForm *w = form<OptionForm>();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    // POP3 until chosen: the IMAP rows wait, and OK writes no [imap].
+    QCOMPARE(findControl<QComboBox>(w, "ReceiveProtocol")->currentText(), QStringLiteral("POP3"));
+    QVERIFY(!findControl<QLineEdit>(w, "ImapText")->isEnabled());
+    QCOMPARE(findControl<QLineEdit>(w, "ImapPort")->text(), QStringLiteral("143"));
+    findControl<QPushButton>(w, "OkCommand")->click();
+    QVERIFY(!QSettings(appPaths().extraIni(), QSettings::IniFormat).childGroups().contains(QStringLiteral("imap")));
+
+    w = form<OptionForm>();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    findControl<QComboBox>(w, "ReceiveProtocol")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QCOMPARE(findControl<QComboBox>(w, "ReceiveProtocol")->currentText(), QStringLiteral("IMAP"));
+    // IMAP leaves the mail on the server: the switch is on and fixed.
+    QVERIFY(findControl<QCheckBox>(w, "KeepCheck")->isChecked());
+    QVERIFY(!findControl<QCheckBox>(w, "KeepCheck")->isEnabled());
+    findControl<QLineEdit>(w, "ImapText")->setFocus();
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("imap.example.jp"));
+    findControl<QComboBox>(w, "ImapSecurity")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down); // SSL/TLS
+    QCOMPARE(findControl<QLineEdit>(w, "ImapPort")->text(), QStringLiteral("993"));
+    findControl<QPushButton>(w, "OkCommand")->click();
+    QVERIFY(!loadedForm<OptionForm>());
+
+    const ServerConnection imap = readServerConnection(appPaths().extraIni(), MailProtocol::Imap);
+    QVERIFY(imap.receiving);
+    QCOMPARE(imap.server, QStringLiteral("imap.example.jp"));
+    QCOMPARE(imap.security, Security::Tls);
+    QCOMPARE(imap.port, 0);
+    QVERIFY(readReceiveOptions(appPaths().extraIni()).leaveOnServer);
+
+    // Read back: a port of one's own stays; going back to POP3 frees the switch.
+    OptionForm *again = form<OptionForm>();
+    QCOMPARE(findControl<QComboBox>(again, "ReceiveProtocol")->currentText(), QStringLiteral("IMAP"));
+    QCOMPARE(findControl<QLineEdit>(again, "ImapText")->text(), QStringLiteral("imap.example.jp"));
+    QCOMPARE(findControl<QComboBox>(again, "ImapSecurity")->currentText(), QStringLiteral("SSL/TLS"));
+    findControl<QLineEdit>(again, "ImapPort")->setText(QStringLiteral("10993"));
+    findControl<QComboBox>(again, "ReceiveProtocol")->setCurrentIndex(0);
+    QVERIFY(findControl<QCheckBox>(again, "KeepCheck")->isEnabled());
+    findControl<QPushButton>(again, "OkCommand")->click();
+    const ServerConnection back = readServerConnection(appPaths().extraIni(), MailProtocol::Imap);
+    QVERIFY(!back.receiving);
+    QCOMPARE(back.port, 10993);
+    QCOMPARE(back.server, QStringLiteral("imap.example.jp"));
     QCOMPARE(prompts.shown().size(), 0);
 }
 
