@@ -19,6 +19,8 @@ TEST_PACKAGES=(
   dovecot-pop3d dovecot-imapd python3 python3-aiosmtpd openssl ca-certificates
   # text of printed PDF files in the history editor tests
   poppler-utils
+  # the memory bench: drives the real program and Sylpheed on a virtual display
+  xdotool sylpheed
   # libFuzzer targets
   clang libclang-rt-14-dev
 )

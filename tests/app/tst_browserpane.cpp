@@ -30,6 +30,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QLineEdit>
 #include <QPointer>
 #include <QTcpServer>
@@ -326,6 +327,17 @@ private Q_SLOTS:
         QVERIFY(findControl<QPlainTextEdit>(m_form, "Text1")->isVisible());
         QCOMPARE(m_form->childAt(findControl<QPlainTextEdit>(m_form, "Text1")->geometry().center()),
             findControl<QPlainTextEdit>(m_form, "Text1")->viewport());
+    }
+
+    void pageCacheIsInMemoryAndBounded()
+    {
+        // Visited pages leave nothing on disk, and their cache does not grow
+        // with the machine's memory.
+        const QWebEngineProfile *profile = m_form->browserPane()->page()->profile();
+        QVERIFY(profile->isOffTheRecord());
+        QCOMPARE(profile->httpCacheType(), QWebEngineProfile::MemoryHttpCache);
+        QVERIFY(profile->httpCacheMaximumSize() > 0);
+        QVERIFY(profile->httpCacheMaximumSize() <= 8 * 1024 * 1024);
     }
 
     void enterNavigatesAndCaptionShowsTheTitle()
