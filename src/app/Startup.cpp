@@ -80,8 +80,16 @@ std::vector<char *> withEngineArguments(int argc, char *argv[], bool root)
     static char engineArgs[] = "--webEngineArgs";
     static char noSandbox[] = "--no-sandbox";
     if (root && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
-        args.push_back(engineArgs);
-        args.push_back(noSandbox);
+        // While QTWEBENGINE_CHROMIUM_FLAGS is set (even empty) the engine reads
+        // its switches there and ignores the command line: the switch is added
+        // to the user's own flags instead, which stay as they are.
+        if (qEnvironmentVariableIsSet("QTWEBENGINE_CHROMIUM_FLAGS")) {
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+                    (qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + ' ' + noSandbox).trimmed());
+        } else {
+            args.push_back(engineArgs);
+            args.push_back(noSandbox);
+        }
     }
     args.push_back(nullptr);
     return args;

@@ -137,6 +137,21 @@ private slots:
         const QStringList asUser = texts(withEngineArguments(2, argv, false));
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
         const QStringList asRootWithVariable = texts(withEngineArguments(2, argv, true));
+        // The user's own engine flags make the engine ignore its command line:
+        // the switch joins those flags, which are kept.
+        qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
+        const QByteArray savedFlags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        const bool flagsWereSet = qEnvironmentVariableIsSet("QTWEBENGINE_CHROMIUM_FLAGS");
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--lang=ja");
+        const QStringList asRootWithFlags = texts(withEngineArguments(2, argv, true));
+        const QByteArray flagsAsRoot = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "");
+        withEngineArguments(2, argv, true);
+        const QByteArray emptyFlagsAsRoot = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        if (flagsWereSet)
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", savedFlags);
+        else
+            qunsetenv("QTWEBENGINE_CHROMIUM_FLAGS");
         if (saved.isNull())
             qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
         else
@@ -148,6 +163,9 @@ private slots:
                                       QStringLiteral("<null>")}));
         QCOMPARE(asUser, plain);
         QCOMPARE(asRootWithVariable, plain);
+        QCOMPARE(asRootWithFlags, plain);
+        QCOMPARE(flagsAsRoot, QByteArray("--lang=ja --no-sandbox"));
+        QCOMPARE(emptyFlagsAsRoot, QByteArray("--no-sandbox"));
         QVERIFY(!variableSet);
     }
 

@@ -439,7 +439,10 @@ void SettingsTest::imapAccountIsWrittenAndReadBack()
     findControl<QLineEdit>(w, "ImapText")->setFocus();
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("imap.example.jp"));
     findControl<QComboBox>(w, "ImapSecurity")->setFocus();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down); // SSL/TLS
+    // Past the unset choice ("STARTTLS（可能なら）") and STARTTLS to SSL/TLS.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QCOMPARE(findControl<QComboBox>(w, "ImapSecurity")->currentText(), QStringLiteral("SSL/TLS"));
     QCOMPARE(findControl<QLineEdit>(w, "ImapPort")->text(), QStringLiteral("993"));
     findControl<QPushButton>(w, "OkCommand")->click();
     QVERIFY(!loadedForm<OptionForm>());
