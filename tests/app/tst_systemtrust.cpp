@@ -175,6 +175,36 @@ private Q_SLOTS:
         QTRY_COMPARE(m_box.count(), 0);
     }
 
+    // IMAP chosen and its server typed into the server settings window, the
+    // connection choice left as it comes (STARTTLS where offered): the mail
+    // is received once and stays on the server.
+    void receivesOverImap()
+    {
+        configure(QString(), QStringLiteral("127.0.0.1:%1").arg(m_box.plainPort()));
+        OptionForm *options = form<OptionForm>();
+        options->show();
+        QVERIFY(QTest::qWaitForWindowExposed(options));
+        findControl<QComboBox>(options, "ReceiveProtocol")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(findControl<QComboBox>(options, "ReceiveProtocol")->currentText(), QStringLiteral("IMAP"));
+        typeInto(findControl<QLineEdit>(options, "ImapText"), QStringLiteral("localhost:%1").arg(m_box.imapPort()));
+        QTest::mouseClick(findControl<QPushButton>(options, "OkCommand"), Qt::LeftButton);
+        QVERIFY(!loadedForm<OptionForm>());
+        m_box.put(message(QStringLiteral("一通目")));
+        m_box.put(message(QStringLiteral("二通目")));
+
+        MainForm main;
+        ReceiveMail(main);
+        QVERIFY2(m_prompts->shown().isEmpty(), qPrintable(m_prompts->texts().join(u'\n')));
+        QCOMPARE(findControl<QLineEdit>(&main, "Text3")->text(), QStringLiteral("新着メール有り。"));
+        QCOMPARE(receivedSubjects(), (QStringList { QStringLiteral("一通目"), QStringLiteral("二通目") }));
+        QCOMPARE(m_box.count(), 2);
+        ReceiveMail(main);
+        QVERIFY2(m_prompts->shown().isEmpty(), qPrintable(m_prompts->texts().join(u'\n')));
+        QCOMPARE(findControl<QLineEdit>(&main, "Text3")->text(), QStringLiteral("新着メール無し。"));
+        QCOMPARE(receivedSubjects().size(), 2);
+    }
+
     void sends_data()
     {
         QTest::addColumn<QString>("server");
