@@ -61,13 +61,7 @@ Status ImapMailbox::open(const MailboxAccount &account)
     options.cancelRequested = [this] { return m_cancelCheck && m_cancelCheck(); };
     applyConnection(options, settings);
     SecurityPrompt *prompt = m_setup.prompt;
-    // Without a settings file nobody chose plain text for this server.
-    options.plainLogin = [&memory, &ini, prompt](const ServerAddress &a) {
-        return ini.isEmpty() ? Status(securityQuestions::plainLoginRefused(kImap, a.host + u':' + QString::number(a.port)))
-                             : securityQuestions::plainLogin(prompt, memory, kImap);
-    };
-    if (!ini.isEmpty())
-        options.trustedFingerprint = memory.trustedFingerprint();
+    applyServerMemory(options, memory, ini, prompt, kImap);
     for (bool asked = false;; asked = true) {
         auto session = std::make_unique<ImapSession>(options);
         const Status opened = session->open(account.server);

@@ -52,4 +52,19 @@ SocketWait waitOnSocket(QSslSocket &socket, int boundMs, const QDeadlineTimer &c
     return how;
 }
 
+void applyServerMemory(TransportOptions &options, const ServerMemory &memory, const QString &ini,
+                       SecurityPrompt *prompt, const QString &protocolName)
+{
+    if (ini.isEmpty()) {
+        options.plainLogin = [protocolName](const ServerAddress &a) {
+            return Status(securityQuestions::plainLoginRefused(protocolName, a.host + u':' + QString::number(a.port)));
+        };
+        return;
+    }
+    options.plainLogin = [&memory, prompt, protocolName](const ServerAddress &) {
+        return securityQuestions::plainLogin(prompt, memory, protocolName);
+    };
+    options.trustedFingerprint = memory.trustedFingerprint();
+}
+
 } // namespace kestra

@@ -45,6 +45,13 @@ struct TransportOptions {
 // Takes the server settings window's choices into `options`.
 void applyConnection(TransportOptions &options, const ServerConnection &connection);
 
+// What the user settled for this server, from its memory in the settings
+// file `ini`: the certificate trusted and the plain-text question asked
+// through `prompt`. Without a settings file nobody chose plain text for the
+// server, so a plain log-in is refused and no certificate is pinned.
+void applyServerMemory(TransportOptions &options, const ServerMemory &memory, const QString &ini,
+                       SecurityPrompt *prompt, const QString &protocolName);
+
 // How a bounded wait on a socket ended.
 enum class SocketWait { Done, Failed, TimedOut, Overdue, Canceled };
 

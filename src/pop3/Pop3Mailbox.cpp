@@ -91,17 +91,7 @@ Status Pop3Mailbox::open(const MailboxAccount &account)
     options.cancelRequested = [this] { return m_cancelCheck && m_cancelCheck(); };
     applyConnection(options, settings);
     SecurityPrompt *prompt = m_setup.prompt;
-    if (!ini.isEmpty()) {
-        options.plainLogin = [&memory, prompt](const Pop3Address &) {
-            return securityQuestions::plainLogin(prompt, memory, QStringLiteral("POP3"));
-        };
-        options.trustedFingerprint = memory.trustedFingerprint();
-    } else {
-        // No settings file: nobody chose plain text for this server.
-        options.plainLogin = [](const Pop3Address &a) {
-            return Status(securityQuestions::plainLoginRefused(QStringLiteral("POP3"), a.host + u':' + QString::number(a.port)));
-        };
-    }
+    applyServerMemory(options, memory, ini, prompt, QStringLiteral("POP3"));
 
     auto s = std::make_unique<Pop3Session>(options);
     Status opened = s->open(account.server);
