@@ -10,9 +10,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -117,9 +120,22 @@ qsizetype foldInto(const char16_t *in, qsizetype n, char16_t *out)
 // `bytes` without the blanks at either end.
 QByteArrayView trimmedBlanks(QByteArrayView bytes)
 {
-    // A record's body is mostly padding: eight bytes at a time from the end.
+    // A record's body is mostly padding: 64 bytes at a time from the end, then eight.
     constexpr quint64 kBlanks = 0x2020202020202020ULL;
     qsizetype end = bytes.size();
+#if defined(__SSE2__)
+    const __m128i blanks = _mm_set1_epi8(' ');
+    const auto blank16 = [&](qsizetype at) {
+        return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes.data() + at)), blanks);
+    };
+    while (end >= 64) {
+        const __m128i all = _mm_and_si128(_mm_and_si128(blank16(end - 64), blank16(end - 48)),
+                                          _mm_and_si128(blank16(end - 32), blank16(end - 16)));
+        if (_mm_movemask_epi8(all) != 0xFFFF)
+            break;
+        end -= 64;
+    }
+#endif
     while (end >= 8) {
         quint64 word;
         std::memcpy(&word, bytes.data() + end - 8, 8);
@@ -193,16 +209,6 @@ inline qsizetype codeLength(uchar lead)
     return lead < 0x80 ? 1 : lead < 0xF0 ? 2 : 3;
 }
 
-QByteArray codeOf(QStringView folded)
-{
-    const CodeTable &table = codeTable();
-    QByteArray out(folded.size() * 3, Qt::Uninitialized);
-    char *o = out.data();
-    for (QChar c : folded)
-        o = putCode(o, c.unicode(), table);
-    out.truncate(o - out.constData());
-    return out;
-}
 
 // Code page 932 bytes straight to folded units, for the bodies: one pass
 // instead of decoding, folding and coding in turn. Built from cp932::decode
@@ -236,9 +242,21 @@ const BodyTables &bodyTables()
     return *tables;
 }
 
+constexpr quint64 kHighBits = 0x8080808080808080ULL;
+
+// 0x80 in each byte of `word` (all of them ASCII) that holds 'A'..'Z'.
+constexpr quint64 asciiUpperBits(quint64 word)
+{
+    constexpr quint64 ones = 0x0101010101010101ULL;
+    const quint64 atLeastA = word + ones * (0x80 - 'A');
+    const quint64 aboveZ = word + ones * (0x80 - 'Z' - 1);
+    return (atLeastA ^ aboveZ) & kHighBits;
+}
+
 // Codes the folded text of the code page 932 `bytes` at `o`, which has room
-// for three bytes per byte; gives the end of what it wrote.
-char *putFoldedCp932(QByteArrayView bytes, char *o)
+// for three bytes per byte; gives the end of what it wrote. A lead byte at the
+// end is a character cut off (a blank) when `cut`, else one standing alone.
+char *putFoldedCp932(QByteArrayView bytes, bool cut, char *o)
 {
     const BodyTables &t = bodyTables();
     const CodeTable &codes = codeTable();
@@ -250,14 +268,31 @@ char *putFoldedCp932(QByteArrayView bytes, char *o)
         const uchar b = p[i];
         char16_t u;
         if (b < 0x80) {
-            prev = t.single[b];
+            // Eight bytes at a time while they are all ASCII: upper case letters
+            // are lowered in place of the table.
+            quint64 word;
+            while (i + 8 <= n && (std::memcpy(&word, p + i, 8), (word & kHighBits) == 0)) {
+                word |= asciiUpperBits(word) >> 2;
+                std::memcpy(o, &word, 8);
+                o += 8;
+                i += 8;
+                prevAt = o - 1;
+                prev = char16_t(uchar(o[-1]));
+            }
+            if (i == n)
+                break;
+            if (p[i] >= 0x80) {
+                --i;
+                continue;
+            }
+            prev = t.single[p[i]];
             prevAt = o;
             *o++ = char(prev);
             continue;
         }
         if (cp932::isLeadByte(b)) {
             if (i + 1 >= n) {
-                u = u' '; // a cut double-byte character
+                u = cut ? u' ' : 0xFFFD;
             } else if (const char16_t c = t.pair[size_t(b << 8 | p[i + 1])]) {
                 u = c;
                 ++i;
@@ -286,6 +321,17 @@ char *putFoldedCp932(QByteArrayView bytes, char *o)
     }
     return o;
 }
+
+// Codes the folded text of a body field at `o`, which has room for three
+// bytes per byte of the field; gives the end of what it wrote. The padding is
+// cut off before decoding: a blank is never the second byte of a character, so
+// a lead byte before it stands alone.
+char *putBodyCode(QByteArrayView bodyField, char *o)
+{
+    const QByteArrayView body = trimmedBlanks(bodyField);
+    return putFoldedCp932(body, body.end() == bodyField.end(), o);
+}
+
 
 // True when byte `at` starts a character. `cursor` is a known start at or
 // before `at`; it is moved to the first start at or after `at`, so the checks
@@ -356,6 +402,24 @@ qsizetype findCode(const char *text, qsizetype from, qsizetype to, const QByteAr
 
 } // namespace
 
+QByteArray searchCode(QStringView folded)
+{
+    const CodeTable &table = codeTable();
+    QByteArray out(folded.size() * 3, Qt::Uninitialized);
+    char *o = out.data();
+    for (QChar c : folded)
+        o = putCode(o, c.unicode(), table);
+    out.truncate(o - out.constData());
+    return out;
+}
+
+QByteArray bodySearchCode(QByteArrayView bodyField)
+{
+    QByteArray code(bodyField.size() * 3, Qt::Uninitialized);
+    code.truncate(putBodyCode(bodyField, code.data()) - code.constData());
+    return code;
+}
+
 QString foldForSearch(QStringView text)
 {
     QString out;
@@ -400,102 +464,162 @@ StoreStamp storeStamp(const QString &path)
     return {info.size(), info.lastModified().toMSecsSinceEpoch()};
 }
 
+namespace {
+
+// The folded text of one store, coded straight into a buffer that grows by
+// doubling: no record has a text of its own on the way.
+class CodeBuffer
+{
+public:
+    // Room for `n` more bytes at the end; what is written there is kept by `commit`.
+    char *room(qsizetype n)
+    {
+        if (m_text.size() - m_used < n)
+            m_text.resize(std::max(m_text.size() * 2, m_used + n));
+        return m_text.data() + m_used;
+    }
+    void commit(const char *end) { m_used = end - m_text.constData(); }
+    qsizetype size() const { return m_used; }
+    QByteArray take()
+    {
+        m_text.truncate(m_used);
+        return std::move(m_text);
+    }
+
+private:
+    QByteArray m_text;
+    qsizetype m_used = 0;
+};
+
+// One store's records as the index holds them; the two stores are read side
+// by side, each into its own part.
+struct StorePart {
+    std::vector<SearchEntry> entries;
+    MailSearchIndex::StoreText text;
+    StoreStamp stamp;
+};
+
+// Reads the store at `path` (records of `mode`); a missing store has no
+// records. `stop` is asked between blocks of records; when it turns true the
+// read ends with an error.
+Result<StorePart> readStore(const QString &path, qint16 mode, const std::function<bool()> &stop)
+{
+    StorePart part;
+    // The stamp is taken first: a change during the read makes the index stale at once.
+    part.stamp = storeStamp(path);
+    QFile file(path);
+    if (!file.exists())
+        return part;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return Error::fileOperation(file.fileName(), file.errorString());
+    const CodeTable &table = codeTable();
+    CodeBuffer text;
+    // Bodies are mostly padding: a quarter of the file is a fair first guess.
+    text.room(file.size() / 4 + 1);
+    std::vector<char16_t> folded; // one field's folded text, reused from field to field
+    const auto appendField = [&](QStringView field) {
+        folded.resize(size_t(field.size()));
+        const qsizetype n = foldInto(reinterpret_cast<const char16_t *>(field.utf16()), field.size(), folded.data());
+        char *o = text.room(n * 3 + 1);
+        for (qsizetype i = 0; i < n; ++i)
+            o = putCode(o, folded[size_t(i)], table);
+        *o++ = kSeparator;
+        text.commit(o);
+    };
+    constexpr int kBlock = 256; // records per read
+    QByteArray block(qsizetype(kBlock) * MailRecord::kLength, Qt::Uninitialized);
+    qint32 number = 0;
+    for (;;) {
+        if (stop())
+            return Error::fileOperation(file.fileName(), QStringLiteral("中止しました"));
+        qint64 got = 0;
+        while (got < block.size()) {
+            const qint64 n = file.read(block.data() + got, block.size() - got);
+            if (n < 0)
+                return Error::fileOperation(file.fileName(), file.errorString());
+            if (n == 0)
+                break;
+            got += n;
+        }
+        const qsizetype records = qsizetype(got / MailRecord::kLength);
+        for (qsizetype r = 0; r < records && number < 32767; ++r) {
+            const QByteArrayView bytes = QByteArrayView(block).sliced(r * MailRecord::kLength, MailRecord::kLength);
+            ++number;
+            // A record marked deleted (its compaction failed) is no mail any more.
+            if (liveOfRaw(bytes, MailRecord::kLength - 2) == 0)
+                continue;
+            const MailFields f = mailFields(MailRecord::decodeHeaders(bytes), mode);
+            SearchEntry e;
+            e.historyMode = mode;
+            e.number = number;
+            e.dateText = f.date;
+            e.when = mode == 1 ? parseMailDate(f.date) : parseLocalDate(f.date);
+            e.address = f.address;
+            e.subject = f.subject;
+            part.text.starts.push_back(text.size());
+            appendField(e.address);
+            appendField(e.subject);
+            // The body goes from its bytes to the text in one pass.
+            char *o = putBodyCode(bytes.sliced(MailRecord::kHeadersLength, MailRecord::kBodyWidth),
+                                  text.room(MailRecord::kBodyWidth * 3 + 1));
+            *o++ = kRecordEnd;
+            text.commit(o);
+            part.entries.push_back(std::move(e));
+        }
+        if (got < block.size() || number >= 32767)
+            break; // a torn last record is not a record
+    }
+    part.text.starts.push_back(text.size());
+    part.text.text = text.take();
+    part.text.text.squeeze();
+    return part;
+}
+
+} // namespace
+
 Result<std::shared_ptr<const MailSearchIndex>> MailSearchIndex::build(const QString &receivedPath,
                                                                       const QString &sentPath,
                                                                       const std::function<bool()> &cancelled)
 {
+    // The sent store is read on a thread of its own. The first store to fail
+    // stops the other, and its error is the one given.
+    std::atomic<int> failed{-1};
+    const auto stop = [&] { return failed.load() >= 0 || (cancelled && cancelled()); };
+    const auto read = [&](int s, const QString &path) {
+        Result<StorePart> part = readStore(path, qint16(s + 1), stop);
+        int none = -1;
+        if (!part && !(cancelled && cancelled()))
+            failed.compare_exchange_strong(none, s);
+        return part;
+    };
+    std::optional<Result<StorePart>> sent;
+    std::thread sentReader([&] { sent.emplace(read(1, sentPath)); });
+    Result<StorePart> received = read(0, receivedPath);
+    sentReader.join();
+    if (failed.load() == 1 || (received && !*sent))
+        return sent->error();
+    if (!received)
+        return received.error();
     auto index = std::make_shared<MailSearchIndex>();
     index->m_paths[0] = receivedPath;
     index->m_paths[1] = sentPath;
-    const CodeTable &table = codeTable();
-    // One record's folded text and its code, reused from record to record.
-    std::vector<char16_t> folded;
-    std::vector<char> coded;
-    // Codes the first `n` units of `folded` and `end` onto the text.
-    const auto appendFolded = [&](qsizetype n, char end) {
-        coded.resize(size_t(n) * 3 + 1);
-        char *o = coded.data();
-        for (qsizetype i = 0; i < n; ++i)
-            o = putCode(o, folded[size_t(i)], table);
-        *o++ = end;
-        index->m_text.append(coded.data(), o - coded.data());
-    };
-    const auto append = [&](QStringView text, char end) {
-        folded.resize(size_t(text.size()));
-        appendFolded(foldInto(reinterpret_cast<const char16_t *>(text.utf16()), text.size(), folded.data()), end);
-    };
-    // The body goes from its bytes to the text in one pass, with no text of its own.
-    const auto appendBody = [&](QByteArrayView body) {
-        coded.resize(size_t(body.size()) * 3 + 1);
-        char *o = putFoldedCp932(body, coded.data());
-        *o++ = kRecordEnd;
-        index->m_text.append(coded.data(), o - coded.data());
-    };
-    constexpr int kBlock = 256; // records per read
-    QByteArray block(qsizetype(kBlock) * MailRecord::kLength, Qt::Uninitialized);
+    index->m_entries.reserve(received.value().entries.size() + sent->value().entries.size());
+    StorePart *parts[2] = {&received.value(), &sent->value()};
     for (int s = 0; s < 2; ++s) {
-        const qint16 mode = qint16(s + 1);
-        // The stamp is taken first: a change during the read makes the index stale at once.
-        index->m_stamps[s] = storeStamp(index->m_paths[s]);
-        QFile file(index->m_paths[s]);
-        if (!file.exists())
-            continue;
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-            return Error::fileOperation(file.fileName(), file.errorString());
-        qint32 number = 0;
-        for (;;) {
-            if (cancelled && cancelled())
-                return Error::fileOperation(file.fileName(), QStringLiteral("中止しました"));
-            qint64 got = 0;
-            while (got < block.size()) {
-                const qint64 n = file.read(block.data() + got, block.size() - got);
-                if (n < 0)
-                    return Error::fileOperation(file.fileName(), file.errorString());
-                if (n == 0)
-                    break;
-                got += n;
-            }
-            const qsizetype records = qsizetype(got / MailRecord::kLength);
-            for (qsizetype r = 0; r < records && number < 32767; ++r) {
-                const QByteArrayView bytes =
-                    QByteArrayView(block).sliced(r * MailRecord::kLength, MailRecord::kLength);
-                ++number;
-                // A record marked deleted (its compaction failed) is no mail any more.
-                if (liveOfRaw(bytes, MailRecord::kLength - 2) == 0)
-                    continue;
-                const MailFields f = mailFields(MailRecord::decodeHeaders(bytes), mode);
-                SearchEntry e;
-                e.historyMode = mode;
-                e.number = number;
-                e.dateText = f.date;
-                e.when = mode == 1 ? parseMailDate(f.date) : parseLocalDate(f.date);
-                e.address = f.address;
-                e.subject = f.subject;
-                // Blanks never end a double-byte character, so the body's
-                // padding is cut off before decoding.
-                const QByteArrayView body =
-                    trimmedBlanks(bytes.sliced(MailRecord::kHeadersLength, MailRecord::kBodyWidth));
-                index->m_starts.push_back(index->m_text.size());
-                append(e.address, kSeparator);
-                append(e.subject, kSeparator);
-                appendBody(body);
-                index->m_entries.push_back(std::move(e));
-            }
-            if (got < block.size() || number >= 32767)
-                break; // a torn last record is not a record
-        }
+        index->m_texts[s] = std::move(parts[s]->text);
+        index->m_texts[s].first = int(index->m_entries.size());
+        index->m_stamps[s] = parts[s]->stamp;
+        std::move(parts[s]->entries.begin(), parts[s]->entries.end(), std::back_inserter(index->m_entries));
     }
-    index->m_starts.push_back(index->m_text.size());
-    index->m_text.squeeze();
     return std::shared_ptr<const MailSearchIndex>(std::move(index));
 }
 
 bool MailSearchIndex::holdsAll(int index, const std::vector<QByteArray> &words, const QByteArray *skip) const
 {
-    const qsizetype from = m_starts[size_t(index)];
-    const qsizetype to = m_starts[size_t(index) + 1];
+    const StoreText &part = m_texts[index >= m_texts[1].first ? 1 : 0];
+    const size_t local = size_t(index - part.first);
     for (const QByteArray &w : words) {
-        if (&w != skip && findCode(m_text.constData(), from, to, w) < 0)
+        if (&w != skip && findCode(part.text.constData(), part.starts[local], part.starts[local + 1], w) < 0)
             return false;
     }
     return true;
@@ -508,7 +632,7 @@ std::optional<QList<int>> MailSearchIndex::search(const QStringList &words, cons
     std::vector<QByteArray> codes;
     for (const QString &w : words) {
         if (!w.isEmpty()) // an empty word is in every text
-            codes.push_back(codeOf(w));
+            codes.push_back(searchCode(w));
     }
     if (words.isEmpty())
         return hits;
@@ -523,22 +647,32 @@ std::optional<QList<int>> MailSearchIndex::search(const QStringList &words, cons
         }
         return hits;
     }
-    // One pass over the whole text for the longest word; the others are
+    // One pass over each store's text for the longest word; the others are
     // looked for only in the records it hits.
     const QByteArray &scan = *std::max_element(codes.begin(), codes.end(),
                                                [](const QByteArray &a, const QByteArray &b) { return a.size() < b.size(); });
+    for (const StoreText &part : m_texts) {
+        if (!scanPart(part, codes, scan, hits, cancelled))
+            return std::nullopt;
+    }
+    return hits;
+}
+
+bool MailSearchIndex::scanPart(const StoreText &part, const std::vector<QByteArray> &words, const QByteArray &scan,
+                               QList<int> &hits, const std::function<bool()> &cancelled) const
+{
     const bool check = uchar(scan.front()) >= 0x80;
-    const char *text = m_text.constData();
-    const qsizetype end = m_text.size();
+    const char *text = part.text.constData();
+    const qsizetype end = part.text.size();
     // The text is searched a stretch at a time so that a stop is noticed soon.
     constexpr qsizetype kStretch = 8 << 20;
     qsizetype from = 0;
     qsizetype cursor = 0; // a character start in the record last hit (for `check`)
-    int cursorEntry = -1;
+    size_t cursorRecord = size_t(-1);
     int checks = 0;
     while (end - from >= scan.size()) {
         if ((checks++ & 255) == 0 && cancelled && cancelled())
-            return std::nullopt;
+            return false;
         const qsizetype to = std::min(end, from + kStretch + scan.size() - 1);
         const char *hit = findBytes(text + from, to - from, scan);
         if (!hit) {
@@ -549,23 +683,24 @@ std::optional<QList<int>> MailSearchIndex::search(const QStringList &words, cons
             continue;
         }
         const qsizetype at = hit - text;
-        const auto next = std::upper_bound(m_starts.begin(), m_starts.end(), at);
-        const int entry = int(next - m_starts.begin()) - 1;
+        const auto next = std::upper_bound(part.starts.begin(), part.starts.end(), at);
+        const size_t record = size_t(next - part.starts.begin()) - 1;
         if (check) {
-            if (entry != cursorEntry) {
-                cursor = m_starts[size_t(entry)];
-                cursorEntry = entry;
+            if (record != cursorRecord) {
+                cursor = part.starts[record];
+                cursorRecord = record;
             }
             if (!startsCharacter(text, cursor, at)) {
                 from = at + 1;
                 continue;
             }
         }
-        if (holdsAll(entry, codes, &scan))
+        const int entry = part.first + int(record);
+        if (holdsAll(entry, words, &scan))
             hits << entry;
         from = *next;
     }
-    return hits;
+    return true;
 }
 
 bool MailSearchIndex::isCurrent() const

@@ -28,6 +28,12 @@ QStringList searchWords(QStringView query);
 // so a search for `narrower` need only look at the hits of `wider`.
 bool refines(const QStringList &narrower, const QStringList &wider);
 
+// The byte code the index holds for a folded text; and the code of the folded
+// text of a record's body field as stored (code page 932, blank padded),
+// reached without decoding: the same as the first of the decoded, trimmed body.
+QByteArray searchCode(QStringView folded);
+QByteArray bodySearchCode(QByteArrayView bodyField);
+
 // One mail of either store, as the search lists it.
 struct SearchEntry {
     qint16 historyMode = 1; // 1 = received store, 2 = sent store
@@ -56,8 +62,9 @@ StoreStamp storeStamp(const QString &path);
 class MailSearchIndex
 {
 public:
-    // Reads both stores; a missing store has no records. `cancelled` is asked
-    // between blocks of records; when it turns true the read stops with no result.
+    // Reads both stores, side by side on two threads; a missing store has no
+    // records. `cancelled` is asked between blocks of records, from both
+    // threads; when it turns true the read stops with no result.
     static Result<std::shared_ptr<const MailSearchIndex>> build(
         const QString &receivedPath, const QString &sentPath, const std::function<bool()> &cancelled = {});
 
@@ -74,14 +81,25 @@ public:
     const QString &receivedPath() const { return m_paths[0]; }
     const QString &sentPath() const { return m_paths[1]; }
     // Bytes the folded texts take.
-    qsizetype textBytes() const { return m_text.size(); }
+    qsizetype textBytes() const { return m_texts[0].text.size() + m_texts[1].text.size(); }
+
+    // The folded texts of one store's entries, record after record. Each store
+    // keeps its own, so that the two are read side by side and never copied.
+    struct StoreText {
+        QByteArray text;
+        std::vector<qsizetype> starts; // starts[i]: start of the store's entry i; one more at the end
+        int first = 0;                 // index of the store's first entry
+    };
 
 private:
     bool holdsAll(int index, const std::vector<QByteArray> &words, const QByteArray *skip) const;
+    // Adds to `hits` the entries of `part` holding every word, found by one
+    // pass over its text for `scan`; false when `cancelled` turned true.
+    bool scanPart(const StoreText &part, const std::vector<QByteArray> &words, const QByteArray &scan,
+                  QList<int> &hits, const std::function<bool()> &cancelled) const;
 
     std::vector<SearchEntry> m_entries;
-    QByteArray m_text;
-    std::vector<qsizetype> m_starts; // m_starts[i]: start of entry i's text; one more at the end
+    StoreText m_texts[2];
     QString m_paths[2];
     StoreStamp m_stamps[2];
 };
