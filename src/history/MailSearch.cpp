@@ -15,7 +15,9 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <thread>
+#include <unordered_map>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -213,10 +215,15 @@ inline qsizetype codeLength(uchar lead)
 // Code page 932 bytes straight to folded units, for the bodies: one pass
 // instead of decoding, folding and coding in turn. Built from cp932::decode
 // and the fold table, so that it gives the very units they give.
+struct PairCode {
+    char16_t unit = 0; // the folded unit of the pair; 0 when the second byte cannot follow (the lead
+                       // alone is U+FFFD)
+    char code[2] = {}; // its code when that takes two bytes and the unit is no voiced mark, else 0:
+                       // most characters are written from here without a second look-up
+};
 struct BodyTables {
     std::array<char16_t, 256> single{}; // the folded unit of a byte that is a character by itself
-    std::array<char16_t, 65536> pair{}; // lead << 8 | next byte: the folded unit of the pair; 0 when
-                                        // the next byte cannot follow (the lead alone is U+FFFD)
+    std::array<PairCode, 65536> pair{}; // by lead << 8 | next byte
 };
 
 const BodyTables &bodyTables()
@@ -224,6 +231,7 @@ const BodyTables &bodyTables()
     static const std::unique_ptr<const BodyTables> tables = [] {
         auto t = std::make_unique<BodyTables>();
         const FoldTable &fold = foldTable();
+        const CodeTable &codes = codeTable();
         for (int b = 0; b < 256; ++b) {
             const char byte = char(b);
             const QString unit = cp932::decode(QByteArrayView(&byte, 1));
@@ -233,8 +241,13 @@ const BodyTables &bodyTables()
             for (int next = 0; next < 256; ++next) {
                 const char pair[2] = {byte, char(next)};
                 const QString c = cp932::decode(QByteArrayView(pair, 2));
-                if (c.size() == 1)
-                    t->pair[size_t(b << 8 | next)] = fold[c[0].unicode()];
+                if (c.size() != 1)
+                    continue;
+                PairCode &entry = t->pair[size_t(b << 8 | next)];
+                entry.unit = fold[c[0].unicode()];
+                char code[3];
+                if (putCode(code, entry.unit, codes) == code + 2 && !isVoicedMark(entry.unit))
+                    std::copy(code, code + 2, entry.code);
             }
         }
         return std::unique_ptr<const BodyTables>(std::move(t));
@@ -291,10 +304,19 @@ char *putFoldedCp932(QByteArrayView bytes, bool cut, char *o)
             continue;
         }
         if (cp932::isLeadByte(b)) {
+            const PairCode c = i + 1 < n ? t.pair[size_t(b << 8 | p[i + 1])] : PairCode{};
+            if (c.code[0]) {
+                prev = c.unit;
+                prevAt = o;
+                *o++ = c.code[0];
+                *o++ = c.code[1];
+                ++i;
+                continue;
+            }
             if (i + 1 >= n) {
                 u = cut ? u' ' : 0xFFFD;
-            } else if (const char16_t c = t.pair[size_t(b << 8 | p[i + 1])]) {
-                u = c;
+            } else if (c.unit) {
+                u = c.unit;
                 ++i;
             } else {
                 u = 0xFFFD;
@@ -491,6 +513,52 @@ private:
     qsizetype m_used = 0;
 };
 
+// The dates of the sent store, which the program wrote as local time. Most are
+// "yyyy/MM/dd HH:mm:ss": those are read here, and turned into UTC with the
+// offset of their day, asked of the system once per day; any other text, and
+// the days on which the offset changes, are read by parseLocalDate.
+class LocalDates
+{
+public:
+    qint64 read(const QString &text)
+    {
+        const auto exact = [&] {
+            const QDateTime when = parseLocalDate(text);
+            return when.isValid() ? when.toMSecsSinceEpoch() : SearchEntry::kNoDate;
+        };
+        if (text.size() != 19 || (text[4] != u'/' && text[4] != u'-') || text[7] != text[4] || text[10] != u' '
+            || text[13] != u':' || text[16] != u':')
+            return exact();
+        int parts[6];
+        const qsizetype starts[6] = {0, 5, 8, 11, 14, 17};
+        for (int k = 0; k < 6; ++k) {
+            parts[k] = 0;
+            for (qsizetype i = starts[k]; i < (k == 0 ? 4 : starts[k] + 2); ++i) {
+                const char16_t c = text[i].unicode();
+                if (c < u'0' || c > u'9')
+                    return exact();
+                parts[k] = parts[k] * 10 + (c - u'0');
+            }
+        }
+        const QDate date(parts[0], parts[1], parts[2]);
+        const QTime time(parts[3], parts[4], parts[5]);
+        if (!date.isValid() || !time.isValid())
+            return exact();
+        auto offset = m_offsets.find(date.toJulianDay());
+        if (offset == m_offsets.end()) {
+            const int first = QDateTime(date, QTime(0, 0)).offsetFromUtc();
+            const int last = QDateTime(date, QTime(23, 59, 59, 999)).offsetFromUtc();
+            offset = m_offsets.emplace(date.toJulianDay(), first == last ? std::optional<int>(first) : std::nullopt).first;
+        }
+        if (!offset->second)
+            return exact();
+        return QDateTime(date, time, Qt::UTC).toMSecsSinceEpoch() - qint64(*offset->second) * 1000;
+    }
+
+private:
+    std::unordered_map<qint64, std::optional<int>> m_offsets; // by day: its one offset, or none when it changes
+};
+
 // One store's records as the index holds them; the two stores are read side
 // by side, each into its own part.
 struct StorePart {
@@ -516,6 +584,7 @@ Result<StorePart> readStore(const QString &path, qint16 mode, const std::functio
     CodeBuffer text;
     // Bodies are mostly padding: a quarter of the file is a fair first guess.
     text.room(file.size() / 4 + 1);
+    LocalDates localDates;
     std::vector<char16_t> folded; // one field's folded text, reused from field to field
     const auto appendField = [&](QStringView field) {
         folded.resize(size_t(field.size()));
@@ -526,7 +595,8 @@ Result<StorePart> readStore(const QString &path, qint16 mode, const std::functio
         *o++ = kSeparator;
         text.commit(o);
     };
-    constexpr int kBlock = 256; // records per read
+    // Records per read: small enough that the block is still in the cache when it is coded.
+    constexpr int kBlock = 32;
     QByteArray block(qsizetype(kBlock) * MailRecord::kLength, Qt::Uninitialized);
     qint32 number = 0;
     for (;;) {
@@ -553,7 +623,11 @@ Result<StorePart> readStore(const QString &path, qint16 mode, const std::functio
             e.historyMode = mode;
             e.number = number;
             e.dateText = f.date;
-            e.when = mode == 1 ? parseMailDate(f.date) : parseLocalDate(f.date);
+            if (mode == 2) {
+                e.when = localDates.read(f.date);
+            } else if (const QDateTime when = parseMailDate(f.date); when.isValid()) {
+                e.when = when.toMSecsSinceEpoch();
+            }
             e.address = f.address;
             e.subject = f.subject;
             part.text.starts.push_back(text.size());

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -39,7 +40,10 @@ struct SearchEntry {
     qint16 historyMode = 1; // 1 = received store, 2 = sent store
     qint32 number = 0;      // record number in its store
     QString dateText;       // date field as stored, trimmed
-    QDateTime when;         // the date read from it; invalid when unreadable
+    qint64 when = kNoDate;  // the date read from it, ms since the epoch (UTC); kNoDate when unreadable
+
+    static constexpr qint64 kNoDate = std::numeric_limits<qint64>::min();
+    bool hasDate() const { return when != kNoDate; }
     QString address;        // sender (received) or recipient (sent)
     QString subject;
 };

@@ -28,9 +28,9 @@ void sortSearchRows(const MailSearchIndex &index, QList<int> &rows, int column, 
         const SearchEntry &y = index.entry(b);
         switch (column) {
         case ColumnDate:
-            if (x.when.isValid() != y.when.isValid())
-                return x.when.isValid();
-            if (x.when.isValid())
+            if (x.hasDate() != y.hasDate())
+                return x.hasDate();
+            if (x.hasDate())
                 return x.when < y.when;
             return x.dateText < y.dateText;
         case ColumnStore:
@@ -83,7 +83,7 @@ QVariant SearchResultModel::data(const QModelIndex &index, int role) const
         return {};
     switch (index.column()) {
     case ColumnDate:
-        return e.when.isValid() ? localDateText(e.when) : e.dateText;
+        return e.hasDate() ? localDateText(QDateTime::fromMSecsSinceEpoch(e.when)) : e.dateText;
     case ColumnStore:
         return e.historyMode == 2 ? QStringLiteral("送信") : QStringLiteral("受信");
     case ColumnAddress:

@@ -3,6 +3,7 @@
 #include "HistoryFixtures.h"
 
 #include "common/AppState.h"
+#include "common/MailDate.h"
 #include "history/MailSearch.h"
 #include "history/SearchForm.h"
 #include "storage/Cp932.h"
@@ -288,6 +289,73 @@ private slots:
                 qWarning() << "body" << body.toHex(' ');
             QCOMPARE(bodySearchCode(field), expected);
         }
+    }
+
+    // The sent store's dates are local time. The index reads the common form
+    // itself, with one offset per day; it must give what parseLocalDate gives,
+    // also on the days a zone with summer time changes its offset. (Which of
+    // its two instants the hour that occurs twice is taken as is the system's
+    // choice and may change from call to call, so it is not among these.)
+    void sentDatesAreReadAsLocalTime_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::newRow("system zone") << QByteArray();
+        QTest::newRow("summer time") << QByteArray("Europe/Berlin");
+        QTest::newRow("no summer time") << QByteArray("Asia/Tokyo");
+    }
+    void sentDatesAreReadAsLocalTime()
+    {
+        QFETCH(QByteArray, zone);
+        // The zone is the test's own until it returns.
+        struct ZoneOfTest {
+            const std::optional<QByteArray> saved =
+                qEnvironmentVariableIsSet("TZ") ? std::optional(qgetenv("TZ")) : std::nullopt;
+            explicit ZoneOfTest(const QByteArray &zone)
+            {
+                if (!zone.isEmpty())
+                    qputenv("TZ", zone);
+                tzset();
+            }
+            ~ZoneOfTest()
+            {
+                if (saved)
+                    qputenv("TZ", *saved);
+                else
+                    qunsetenv("TZ");
+                tzset();
+            }
+        } zoneOfTest(zone);
+        const QStringList dates = {
+            QStringLiteral("2026/12/08 11:00:00"), QStringLiteral("2026/12/08 23:59:59"),
+            QStringLiteral("2026-12-08 00:00:00"), QStringLiteral("2026/03/29 01:59:59"),
+            QStringLiteral("2026/03/29 02:30:00"), QStringLiteral("2026/03/29 03:00:00"),
+            QStringLiteral("2026/10/25 01:30:00"), QStringLiteral("2026/10/25 12:00:00"),
+            QStringLiteral("2026/02/30 10:00:00"), QStringLiteral("2026/12/08 24:00:00"),
+            QStringLiteral("2026/1/8 9:05:00"),    QStringLiteral("2026/12/08 11:00"),
+            QStringLiteral("２０２６/12/08 11:00:00"), QStringLiteral("Tue, 8 Dec 2026 10:00:00 +0900"),
+            QStringLiteral("いつか"),
+        };
+        QList<MailRecord> records;
+        QList<qint64> expected;
+        for (const QString &date : dates) {
+            records << test::mail(QStringLiteral("件名"), date, QStringLiteral("a@example.jp"), {});
+            const QDateTime when = parseLocalDate(date);
+            expected << (when.isValid() ? when.toMSecsSinceEpoch() : SearchEntry::kNoDate);
+        }
+        test::writeBytes(sent(), test::storeBytes(records));
+        Result<std::shared_ptr<const MailSearchIndex>> index = MailSearchIndex::build(received(), sent());
+        QVERIFY(index.ok());
+        QCOMPARE(index.value()->size(), int(receivedStore().size() + dates.size()));
+        int dated = 0;
+        for (int i = 0; i < int(dates.size()); ++i) {
+            const SearchEntry &e = index.value()->entry(int(receivedStore().size()) + i);
+            QCOMPARE(e.dateText, dates.at(i));
+            if (e.when != expected.at(i))
+                qWarning() << "date" << dates.at(i);
+            QCOMPARE(e.when, expected.at(i));
+            dated += e.hasDate() ? 1 : 0;
+        }
+        QVERIFY(dated >= 10);
     }
 
     void staleIndexIsReadAgain()
