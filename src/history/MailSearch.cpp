@@ -559,31 +559,32 @@ private:
     std::unordered_map<qint64, std::optional<int>> m_offsets; // by day: its one offset, or none when it changes
 };
 
-// One store's records as the index holds them; the two stores are read side
-// by side, each into its own part.
+// Records of one store as the index holds them.
 struct StorePart {
     std::vector<SearchEntry> entries;
     MailSearchIndex::StoreText text;
-    StoreStamp stamp;
 };
 
-// Reads the store at `path` (records of `mode`); a missing store has no
-// records. `stop` is asked between blocks of records; when it turns true the
+// The most records a store holds: record numbers are 16-bit.
+constexpr qint32 kMaxRecords = 32767;
+
+// Reads records `from` (counted from 0) up to `to` of the store at `path`,
+// which are records of `mode`; fewer when the file ends first, none when it is
+// missing. `stop` is asked between blocks of records; when it turns true the
 // read ends with an error.
-Result<StorePart> readStore(const QString &path, qint16 mode, const std::function<bool()> &stop)
+Result<StorePart> readRecords(const QString &path, qint16 mode, qint32 from, qint32 to,
+                              const std::function<bool()> &stop)
 {
     StorePart part;
-    // The stamp is taken first: a change during the read makes the index stale at once.
-    part.stamp = storeStamp(path);
     QFile file(path);
     if (!file.exists())
         return part;
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !file.seek(qint64(from) * MailRecord::kLength))
         return Error::fileOperation(file.fileName(), file.errorString());
     const CodeTable &table = codeTable();
     CodeBuffer text;
-    // Bodies are mostly padding: a quarter of the file is a fair first guess.
-    text.room(file.size() / 4 + 1);
+    // Bodies are mostly padding: a quarter of the bytes is a fair first guess.
+    text.room(std::min(file.size() - file.pos(), qint64(to - from) * MailRecord::kLength) / 4 + 1);
     LocalDates localDates;
     std::vector<char16_t> folded; // one field's folded text, reused from field to field
     const auto appendField = [&](QStringView field) {
@@ -598,7 +599,7 @@ Result<StorePart> readStore(const QString &path, qint16 mode, const std::functio
     // Records per read: small enough that the block is still in the cache when it is coded.
     constexpr int kBlock = 32;
     QByteArray block(qsizetype(kBlock) * MailRecord::kLength, Qt::Uninitialized);
-    qint32 number = 0;
+    qint32 number = from;
     for (;;) {
         if (stop())
             return Error::fileOperation(file.fileName(), QStringLiteral("中止しました"));
@@ -612,7 +613,7 @@ Result<StorePart> readStore(const QString &path, qint16 mode, const std::functio
             got += n;
         }
         const qsizetype records = qsizetype(got / MailRecord::kLength);
-        for (qsizetype r = 0; r < records && number < 32767; ++r) {
+        for (qsizetype r = 0; r < records && number < to; ++r) {
             const QByteArrayView bytes = QByteArrayView(block).sliced(r * MailRecord::kLength, MailRecord::kLength);
             ++number;
             // A record marked deleted (its compaction failed) is no mail any more.
@@ -640,7 +641,7 @@ Result<StorePart> readStore(const QString &path, qint16 mode, const std::functio
             text.commit(o);
             part.entries.push_back(std::move(e));
         }
-        if (got < block.size() || number >= 32767)
+        if (got < block.size() || number >= to)
             break; // a torn last record is not a record
     }
     part.text.starts.push_back(text.size());
@@ -655,42 +656,63 @@ Result<std::shared_ptr<const MailSearchIndex>> MailSearchIndex::build(const QStr
                                                                       const QString &sentPath,
                                                                       const std::function<bool()> &cancelled)
 {
-    // The sent store is read on a thread of its own. The first store to fail
-    // stops the other, and its error is the one given.
+    // Each store is read in two halves, one on each of two threads, so that
+    // both have about as much to do whatever the stores hold. The first half
+    // to fail stops the others, and its error is the one given.
+    const QString paths[2] = {receivedPath, sentPath};
+    StoreStamp stamps[2];
+    qint32 halves[2];
+    for (int s = 0; s < 2; ++s) {
+        // The stamps are taken first: a change during the read makes the index stale at once.
+        stamps[s] = storeStamp(paths[s]);
+        halves[s] = qint32(std::clamp(stamps[s].size / MailRecord::kLength, qint64(0), qint64(kMaxRecords)) / 2);
+    }
     std::atomic<int> failed{-1};
     const auto stop = [&] { return failed.load() >= 0 || (cancelled && cancelled()); };
-    const auto read = [&](int s, const QString &path) {
-        Result<StorePart> part = readStore(path, qint16(s + 1), stop);
+    std::optional<Result<StorePart>> parts[4]; // received, first half and second; then sent
+    const auto read = [&](int k) {
+        const int s = k / 2;
+        const bool second = k % 2 == 1;
+        parts[k].emplace(readRecords(paths[s], qint16(s + 1), second ? halves[s] : 0, second ? kMaxRecords : halves[s], stop));
         int none = -1;
-        if (!part && !(cancelled && cancelled()))
-            failed.compare_exchange_strong(none, s);
-        return part;
+        if (!*parts[k] && !(cancelled && cancelled()))
+            failed.compare_exchange_strong(none, k);
     };
-    std::optional<Result<StorePart>> sent;
-    std::thread sentReader([&] { sent.emplace(read(1, sentPath)); });
-    Result<StorePart> received = read(0, receivedPath);
-    sentReader.join();
-    if (failed.load() == 1 || (received && !*sent))
-        return sent->error();
-    if (!received)
-        return received.error();
+    std::thread secondHalves([&] {
+        read(1);
+        read(3);
+    });
+    read(0);
+    read(2);
+    secondHalves.join();
+    if (failed.load() >= 0)
+        return parts[failed.load()]->error();
+    for (const std::optional<Result<StorePart>> &part : parts) {
+        if (!*part)
+            return part->error();
+    }
     auto index = std::make_shared<MailSearchIndex>();
-    index->m_paths[0] = receivedPath;
-    index->m_paths[1] = sentPath;
-    index->m_entries.reserve(received.value().entries.size() + sent->value().entries.size());
-    StorePart *parts[2] = {&received.value(), &sent->value()};
     for (int s = 0; s < 2; ++s) {
-        index->m_texts[s] = std::move(parts[s]->text);
-        index->m_texts[s].first = int(index->m_entries.size());
-        index->m_stamps[s] = parts[s]->stamp;
-        std::move(parts[s]->entries.begin(), parts[s]->entries.end(), std::back_inserter(index->m_entries));
+        index->m_paths[s] = paths[s];
+        index->m_stamps[s] = stamps[s];
+    }
+    for (int k = 0; k < 4; ++k) {
+        StorePart &part = parts[k]->value();
+        index->m_texts[k] = std::move(part.text);
+        index->m_texts[k].first = int(index->m_entries.size());
+        std::move(part.entries.begin(), part.entries.end(), std::back_inserter(index->m_entries));
     }
     return std::shared_ptr<const MailSearchIndex>(std::move(index));
 }
 
 bool MailSearchIndex::holdsAll(int index, const std::vector<QByteArray> &words, const QByteArray *skip) const
 {
-    const StoreText &part = m_texts[index >= m_texts[1].first ? 1 : 0];
+    const StoreText *found = m_texts;
+    for (const StoreText &t : m_texts) {
+        if (index >= t.first)
+            found = &t; // the last part starting at or before it: parts before may be empty
+    }
+    const StoreText &part = *found;
     const size_t local = size_t(index - part.first);
     for (const QByteArray &w : words) {
         if (&w != skip && findCode(part.text.constData(), part.starts[local], part.starts[local + 1], w) < 0)
@@ -775,6 +797,14 @@ bool MailSearchIndex::scanPart(const StoreText &part, const std::vector<QByteArr
         from = *next;
     }
     return true;
+}
+
+qsizetype MailSearchIndex::textBytes() const
+{
+    qsizetype bytes = 0;
+    for (const StoreText &part : m_texts)
+        bytes += part.text.size();
+    return bytes;
 }
 
 bool MailSearchIndex::isCurrent() const

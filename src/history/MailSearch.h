@@ -66,8 +66,8 @@ StoreStamp storeStamp(const QString &path);
 class MailSearchIndex
 {
 public:
-    // Reads both stores, side by side on two threads; a missing store has no
-    // records. `cancelled` is asked between blocks of records, from both
+    // Reads both stores, a half of each on each of two threads; a missing
+    // store has no records. `cancelled` is asked between blocks of records, from both
     // threads; when it turns true the read stops with no result.
     static Result<std::shared_ptr<const MailSearchIndex>> build(
         const QString &receivedPath, const QString &sentPath, const std::function<bool()> &cancelled = {});
@@ -85,14 +85,15 @@ public:
     const QString &receivedPath() const { return m_paths[0]; }
     const QString &sentPath() const { return m_paths[1]; }
     // Bytes the folded texts take.
-    qsizetype textBytes() const { return m_texts[0].text.size() + m_texts[1].text.size(); }
+    qsizetype textBytes() const;
 
-    // The folded texts of one store's entries, record after record. Each store
-    // keeps its own, so that the two are read side by side and never copied.
+    // The folded texts of the entries of one half of a store, record after
+    // record. Each half keeps its own, so that they are read side by side and
+    // never copied.
     struct StoreText {
         QByteArray text;
-        std::vector<qsizetype> starts; // starts[i]: start of the store's entry i; one more at the end
-        int first = 0;                 // index of the store's first entry
+        std::vector<qsizetype> starts; // starts[i]: start of the part's entry i; one more at the end
+        int first = 0;                 // index of the part's first entry
     };
 
 private:
@@ -103,7 +104,7 @@ private:
                   QList<int> &hits, const std::function<bool()> &cancelled) const;
 
     std::vector<SearchEntry> m_entries;
-    StoreText m_texts[2];
+    StoreText m_texts[4]; // the received store's halves, then the sent store's
     QString m_paths[2];
     StoreStamp m_stamps[2];
 };

@@ -358,6 +358,43 @@ private slots:
         QVERIFY(dated >= 10);
     }
 
+    // Each store is read in two halves: the entries keep their record numbers
+    // and their order, across a marked record, a torn one at the end and a
+    // store too small to halve.
+    void storesReadInHalvesKeepRecordOrder()
+    {
+        QList<MailRecord> records;
+        for (int i = 1; i <= 7; ++i) {
+            const QString n = QString::number(i);
+            records << test::mail(QStringLiteral("件名") + n, QStringLiteral("r") + n + QStringLiteral("@example.jp"), {},
+                                  QStringLiteral("共通 番号") + n + QStringLiteral("号"));
+        }
+        records[3].Live = 0;
+        test::writeBytes(received(), test::storeBytes(records) + records[0].encode().left(MailRecord::kLength / 2));
+        test::writeBytes(sent(), test::storeBytes({test::mail(QStringLiteral("送信"), {}, {}, QStringLiteral("共通"))}));
+        Result<std::shared_ptr<const MailSearchIndex>> index = MailSearchIndex::build(received(), sent());
+        QVERIFY(index.ok());
+        QStringList listed;
+        for (int i = 0; i < index.value()->size(); ++i) {
+            const SearchEntry &e = index.value()->entry(i);
+            listed << (e.historyMode == 1 ? QStringLiteral("r") : QStringLiteral("s")) + QString::number(e.number);
+        }
+        QCOMPARE(listed, QStringList({"r1", "r2", "r3", "r5", "r6", "r7", "s1"}));
+        const QList<int> all = *index.value()->search(searchWords(u"共通"));
+        QCOMPARE(all, QList<int>({0, 1, 2, 3, 4, 5, 6}));
+        // Each record's words, found together in it alone: by one pass and
+        // the other word looked up in the hit, and record by record.
+        for (int i = 1; i <= 7; ++i) {
+            const QString n = QString::number(i);
+            const QStringList words = {QStringLiteral("番号") + n + QStringLiteral("号"), QStringLiteral("r") + n + u'@'};
+            const std::optional<QList<int>> hits = index.value()->search(words);
+            QCOMPARE(hits->size(), i == 4 ? 0 : 1);
+            QCOMPARE(*index.value()->search(words, &all), *hits);
+            if (i != 4)
+                QCOMPARE(index.value()->entry(hits->first()).number, i);
+        }
+    }
+
     void staleIndexIsReadAgain()
     {
         MailSearchCache cache;
