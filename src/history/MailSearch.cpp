@@ -211,7 +211,6 @@ inline qsizetype codeLength(uchar lead)
     return lead < 0x80 ? 1 : lead < 0xF0 ? 2 : 3;
 }
 
-
 // Code page 932 bytes straight to folded units, for the bodies: one pass
 // instead of decoding, folding and coding in turn. Built from cp932::decode
 // and the fold table, so that it gives the very units they give.
@@ -353,7 +352,6 @@ char *putBodyCode(QByteArrayView bodyField, char *o)
     const QByteArrayView body = trimmedBlanks(bodyField);
     return putFoldedCp932(body, body.end() == bodyField.end(), o);
 }
-
 
 // True when byte `at` starts a character. `cursor` is a known start at or
 // before `at`; it is moved to the first start at or after `at`, so the checks
@@ -526,8 +524,8 @@ public:
             const QDateTime when = parseLocalDate(text);
             return when.isValid() ? when.toMSecsSinceEpoch() : SearchEntry::kNoDate;
         };
-        if (text.size() != 19 || (text[4] != u'/' && text[4] != u'-') || text[7] != text[4] || text[10] != u' '
-            || text[13] != u':' || text[16] != u':')
+        if (text.size() != 19 || (text[4] != u'/' && text[4] != u'-') || text[7] != text[4]
+            || text[10] != u' ' || text[13] != u':' || text[16] != u':')
             return exact();
         int parts[6];
         const qsizetype starts[6] = {0, 5, 8, 11, 14, 17};
@@ -548,7 +546,8 @@ public:
         if (offset == m_offsets.end()) {
             const int first = QDateTime(date, QTime(0, 0)).offsetFromUtc();
             const int last = QDateTime(date, QTime(23, 59, 59, 999)).offsetFromUtc();
-            offset = m_offsets.emplace(date.toJulianDay(), first == last ? std::optional<int>(first) : std::nullopt).first;
+            const std::optional<int> one = first == last ? std::optional<int>(first) : std::nullopt;
+            offset = m_offsets.emplace(date.toJulianDay(), one).first;
         }
         if (!offset->second)
             return exact();
@@ -556,7 +555,8 @@ public:
     }
 
 private:
-    std::unordered_map<qint64, std::optional<int>> m_offsets; // by day: its one offset, or none when it changes
+    // By day: the offset of the whole day, or none when it changes that day.
+    std::unordered_map<qint64, std::optional<int>> m_offsets;
 };
 
 // Records of one store as the index holds them.
@@ -665,7 +665,8 @@ Result<std::shared_ptr<const MailSearchIndex>> MailSearchIndex::build(const QStr
     for (int s = 0; s < 2; ++s) {
         // The stamps are taken first: a change during the read makes the index stale at once.
         stamps[s] = storeStamp(paths[s]);
-        halves[s] = qint32(std::clamp(stamps[s].size / MailRecord::kLength, qint64(0), qint64(kMaxRecords)) / 2);
+        const qint64 records = std::clamp(stamps[s].size / MailRecord::kLength, qint64(0), qint64(kMaxRecords));
+        halves[s] = qint32(records / 2);
     }
     std::atomic<int> failed{-1};
     const auto stop = [&] { return failed.load() >= 0 || (cancelled && cancelled()); };
@@ -673,7 +674,8 @@ Result<std::shared_ptr<const MailSearchIndex>> MailSearchIndex::build(const QStr
     const auto read = [&](int k) {
         const int s = k / 2;
         const bool second = k % 2 == 1;
-        parts[k].emplace(readRecords(paths[s], qint16(s + 1), second ? halves[s] : 0, second ? kMaxRecords : halves[s], stop));
+        parts[k].emplace(readRecords(paths[s], qint16(s + 1), second ? halves[s] : 0,
+                                     second ? kMaxRecords : halves[s], stop));
         int none = -1;
         if (!*parts[k] && !(cancelled && cancelled()))
             failed.compare_exchange_strong(none, k);
