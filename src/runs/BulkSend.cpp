@@ -36,7 +36,7 @@ public:
                 return s;
             }
         }
-        const Result<qint16> number = AppendRecordNumber(m_file.path(), MailRecord::kLength);
+        const Result<qint16> number = m_file.appendNumber();
         if (!number)
             return number.status();
         return m_file.write(number.value(), record, false);
