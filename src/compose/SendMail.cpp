@@ -11,8 +11,6 @@
 #include <QMetaObject>
 #include <QProgressDialog>
 
-#include <atomic>
-
 namespace kestra {
 
 namespace {
@@ -22,32 +20,23 @@ QString progressLabel(int n, int count)
     return QStringLiteral("メールを送信しています。（%1 / %2）").arg(n).arg(count);
 }
 
-// Carries the send's progress from the worker thread into the dialog. Mails
-// go out faster than a dialog repaints: at most one update waits for the
-// dialog at a time and shows the latest mail, so the window does not take
-// the processor from the send with a repaint per mail.
+// Carries the send's progress from the worker thread into the dialog, the
+// latest mail only: the window does not take the processor from the send
+// with a repaint per mail.
 class DialogObserver final : public BulkSendObserver
 {
 public:
-    DialogObserver(QProgressDialog &dialog, int count) : m_dialog(dialog), m_count(count) {}
-    void progress(int n, int) override
+    explicit DialogObserver(QProgressDialog &dialog)
+        : m_latest(&dialog, [&dialog](int n, int count) {
+            dialog.setLabelText(progressLabel(n, count));
+            dialog.setValue(n - 1);
+        })
     {
-        m_latest.store(n);
-        if (m_updateQueued.exchange(true))
-            return;
-        QMetaObject::invokeMethod(&m_dialog, [this] {
-            m_updateQueued.store(false);
-            const int latest = m_latest.load();
-            m_dialog.setLabelText(progressLabel(latest, m_count));
-            m_dialog.setValue(latest - 1);
-        }, Qt::QueuedConnection);
     }
+    void progress(int n, int count) override { m_latest.post(n, count); }
 
 private:
-    QProgressDialog &m_dialog;
-    const int m_count;
-    std::atomic<int> m_latest{0};
-    std::atomic<bool> m_updateQueued{false};
+    LatestProgress m_latest;
 };
 
 } // namespace
@@ -78,7 +67,7 @@ BulkSendResult sendWithProgress(const BulkSendInputs &inputs, QWidget *parent, c
     progress.setMinimumDuration(0);
     progress.setAutoClose(false);
     progress.setAutoReset(false);
-    DialogObserver observer(progress, count);
+    DialogObserver observer(progress);
     BulkSend send(*sender, in, &observer);
     QObject::connect(&progress, &QProgressDialog::canceled, &progress, [&send] { send.cancel(); });
     progress.show();
