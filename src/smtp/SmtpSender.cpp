@@ -509,16 +509,21 @@ SmtpSender::~SmtpSender()
 
 Status SmtpSender::send(const OutgoingMail &mail)
 {
-    Result<SmtpServerAddress> parsed = parseSmtpServer(m_server);
-    if (!parsed)
-        return parsed.error();
-    SmtpServerAddress &address = parsed.value();
-    if (m_connection.security == Security::Tls)
-        address.implicitTls = true;
-    if (!address.portGiven)
-        address.port = m_connection.port > 0
-            ? m_connection.port
-            : usualPort(MailProtocol::Smtp, address.implicitTls ? Security::Tls : m_connection.security);
+    // The server's address, worked out at the first mail of the sender.
+    if (!m_address) {
+        Result<SmtpServerAddress> parsed = parseSmtpServer(m_server);
+        if (!parsed)
+            return parsed.error();
+        SmtpServerAddress &address = parsed.value();
+        if (m_connection.security == Security::Tls)
+            address.implicitTls = true;
+        if (!address.portGiven)
+            address.port = m_connection.port > 0
+                ? m_connection.port
+                : usualPort(MailProtocol::Smtp, address.implicitTls ? Security::Tls : m_connection.security);
+        m_address = std::move(address);
+    }
+    const SmtpServerAddress &address = *m_address;
     const Result<BuiltMessage> built = buildMessage(mail, clock().now(), *m_attachments);
     if (!built)
         return built.error();

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "common/Result.h"
 #include "mail/MailOptions.h"
@@ -132,6 +133,7 @@ private:
 
     void *m_curl = nullptr;
     QString m_server;
+    std::optional<SmtpServerAddress> m_address;
     SmtpAccount m_account;
     SmtpLimits m_limits;
     ServerConnection m_connection;
