@@ -11,6 +11,7 @@
 //                                          (connect, log-in, status, size, fetch,
 //                                          expansion, delete, close)
 //
+// The application folder is a temporary one, or KESTRA_BENCH_FOLDER when set.
 // Prints the messages received, the elapsed time and the peak resident memory.
 // Run through receive_bench.sh, which also times a plain poplib script.
 #include "app/MainForm.h"
@@ -163,8 +164,13 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QApplication app(argc, argv);
-    QTemporaryDir folder;
-    appState().appFolder = folder.path();
+    // The application folder: a fresh temporary one, or the empty folder
+    // KESTRA_BENCH_FOLDER names (receive_bench.sh removes those after its last
+    // round: files deleted just before a round would slow the creation of the
+    // next round's files, the file system passing over recently freed entries).
+    QTemporaryDir temporary;
+    const QString given = qEnvironmentVariable("KESTRA_BENCH_FOLDER");
+    appState().appFolder = given.isEmpty() ? temporary.path() : given;
     if (const Status made = appPaths().ensureFolders(); !made) {
         std::fprintf(stderr, "%s\n", qPrintable(made.error().message()));
         return 1;

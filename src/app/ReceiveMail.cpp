@@ -30,8 +30,6 @@
 #include <QProgressDialog>
 #include <QTextEdit>
 
-#include <atomic>
-
 namespace kestra {
 
 namespace {
@@ -113,7 +111,17 @@ void setUpProgress(QProgressDialog &dialog)
 class DialogObserver final : public ReceiveObserver
 {
 public:
-    DialogObserver(QProgressDialog &dialog, MainForm &main) : m_dialog(dialog), m_main(main) {}
+    DialogObserver(QProgressDialog &dialog, MainForm &main)
+        : m_main(main)
+        // At most one update waits for the window at a time, and it shows the
+        // latest figures: a fast run does not queue a repaint per message.
+        , m_latest(&dialog, [&dialog](int n, int count) {
+            dialog.setMaximum(count);
+            dialog.setLabelText(progressLabel(n, count));
+            dialog.setValue(n - 1);
+        })
+    {
+    }
 
     void checking() override
     {
@@ -121,30 +129,11 @@ public:
             main->showStatus(QStringLiteral("メールのチェックをしています。"));
         }, Qt::QueuedConnection);
     }
-    void progress(int n, int count) override
-    {
-        m_n.store(n);
-        m_count.store(count);
-        // At most one update waits for the window at a time, and it shows the
-        // latest figures: a fast run does not queue a repaint per message.
-        if (m_pending.exchange(true))
-            return;
-        QMetaObject::invokeMethod(&m_dialog, [this] {
-            m_pending.store(false);
-            const int n = m_n.load();
-            const int count = m_count.load();
-            m_dialog.setMaximum(count);
-            m_dialog.setLabelText(progressLabel(n, count));
-            m_dialog.setValue(n - 1);
-        }, Qt::QueuedConnection);
-    }
+    void progress(int n, int count) override { m_latest.post(n, count); }
 
 private:
-    QProgressDialog &m_dialog;
     MainForm &m_main;
-    std::atomic<bool> m_pending{false};
-    std::atomic<int> m_n{0};
-    std::atomic<int> m_count{0};
+    LatestProgress m_latest;
 };
 
 // The record of the mail shown in the history window's boxes.

@@ -31,4 +31,21 @@ void runOnMainThread(const std::function<void()> &call)
     QMetaObject::invokeMethod(app, call, Qt::BlockingQueuedConnection);
 }
 
+LatestProgress::LatestProgress(QObject *receiver, std::function<void(int n, int count)> show)
+    : m_receiver(receiver), m_show(std::move(show))
+{
+}
+
+void LatestProgress::post(int n, int count)
+{
+    m_n.store(n);
+    m_count.store(count);
+    if (m_pending.exchange(true))
+        return;
+    QMetaObject::invokeMethod(m_receiver, [this] {
+        m_pending.store(false);
+        m_show(m_n.load(), m_count.load());
+    }, Qt::QueuedConnection);
+}
+
 } // namespace kestra

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
+
+class QObject;
 
 namespace kestra {
 
@@ -14,5 +17,23 @@ void runOnWorkerThread(const std::function<void()> &job);
 // Runs `call` on the application's main thread and waits for it: the way a
 // worker thread asks the user something. On the main thread it simply runs.
 void runOnMainThread(const std::function<void()> &call);
+
+// Carries a worker's progress ("n of count") to `show`, run on the thread of
+// `receiver`. A run steps faster than a window repaints: at most one call
+// waits there at a time, and it shows the latest figures.
+class LatestProgress
+{
+public:
+    LatestProgress(QObject *receiver, std::function<void(int n, int count)> show);
+    // From any thread.
+    void post(int n, int count);
+
+private:
+    QObject *m_receiver;
+    std::function<void(int n, int count)> m_show;
+    std::atomic<bool> m_pending{false};
+    std::atomic<int> m_n{0};
+    std::atomic<int> m_count{0};
+};
 
 } // namespace kestra

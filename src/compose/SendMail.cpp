@@ -20,21 +20,23 @@ QString progressLabel(int n, int count)
     return QStringLiteral("メールを送信しています。（%1 / %2）").arg(n).arg(count);
 }
 
-// Carries the send's progress from the worker thread into the dialog.
+// Carries the send's progress from the worker thread into the dialog, the
+// latest mail only: the window does not take the processor from the send
+// with a repaint per mail.
 class DialogObserver final : public BulkSendObserver
 {
 public:
-    explicit DialogObserver(QProgressDialog &dialog) : m_dialog(dialog) {}
-    void progress(int n, int count) override
+    explicit DialogObserver(QProgressDialog &dialog)
+        : m_latest(&dialog, [&dialog](int n, int count) {
+            dialog.setLabelText(progressLabel(n, count));
+            dialog.setValue(n - 1);
+        })
     {
-        QMetaObject::invokeMethod(&m_dialog, [dialog = &m_dialog, n, count] {
-            dialog->setLabelText(progressLabel(n, count));
-            dialog->setValue(n - 1);
-        }, Qt::QueuedConnection);
     }
+    void progress(int n, int count) override { m_latest.post(n, count); }
 
 private:
-    QProgressDialog &m_dialog;
+    LatestProgress m_latest;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "runs/BulkSend.h"
 
 #include "common/Text.h"
+#include "storage/Cp932.h"
 #include "storage/RecordFile.h"
 
 #include <QRegularExpression>
@@ -21,12 +22,17 @@ QString firstLine(const QString &text)
 // the new ones would land after a gap. Each record reaches the system as its
 // mail goes out, so a program that dies keeps it; the disk gets them all with
 // one flush at the end instead of one per mail, which took most of a long run.
+// The records of a run differ in the date and the recipient only: the subject
+// and the body (the larger part) are encoded once.
 class SentStore
 {
 public:
-    explicit SentStore(const QString &path) : m_file(path, MailRecord::kLength) {}
+    SentStore(const QString &path, const QString &subject, const QString &body)
+        : m_file(path, MailRecord::kLength), m_record(sentRecord(subject, {}, {}, body).encode())
+    {
+    }
 
-    Status append(const QByteArray &record)
+    Status append(const QString &date, const QString &to)
     {
         if (!m_file.isOpen()) {
             if (Status s = m_file.open(); !s)
@@ -36,15 +42,21 @@ public:
                 return s;
             }
         }
-        const Result<qint16> number = AppendRecordNumber(m_file.path(), MailRecord::kLength);
+        const Result<qint16> number = m_file.appendNumber();
         if (!number)
             return number.status();
-        return m_file.write(number.value(), record, false);
+        const MailRecord headers = sentRecord({}, date, to, {});
+        m_record.replace(MailRecord::kSubjectWidth, MailRecord::kHeader2Width,
+                         cp932::encodeField(headers.Header2, MailRecord::kHeader2Width));
+        m_record.replace(MailRecord::kSubjectWidth + MailRecord::kHeader2Width, MailRecord::kHeader3Width,
+                         cp932::encodeField(headers.Header3, MailRecord::kHeader3Width));
+        return m_file.write(number.value(), m_record, false);
     }
     Status finish() { return m_file.isOpen() ? m_file.sync() : Status(); }
 
 private:
     RecordFile m_file;
+    QByteArray m_record;
 };
 
 } // namespace
@@ -86,7 +98,7 @@ BulkSendResult BulkSend::run()
     result.count = int(m_in.recipients.size());
     m_sender.setCancelCheck([this] { return cancelRequested(); });
     const QStringList attachments = splitAttachmentPaths(m_in.attachments);
-    SentStore store(m_in.sentStorePath);
+    SentStore store(m_in.sentStorePath, m_in.subject, m_in.body);
     for (int i = 1; i <= result.count; ++i) {
         if (m_observer)
             m_observer->progress(i, result.count);
@@ -120,7 +132,7 @@ BulkSendResult BulkSend::run()
             continue; // a reply: no sent record
         // Only a mail that went out enters the sent history.
         const QString date = m_in.dateText ? m_in.dateText() : QString();
-        const Status stored = store.append(sentRecord(m_in.subject, date, to, m_in.body).encode());
+        const Status stored = store.append(date, to);
         if (!stored && !result.storeError)
             result.storeError = stored.error();
     }

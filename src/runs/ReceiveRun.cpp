@@ -86,6 +86,7 @@ ReceiveRun::ReceiveRun(MailboxSession &session, ReceiveInputs inputs, ReceiveObs
     , m_keep(m_in.fetchedListPath.isEmpty() ? ReceiveOptions{} : m_in.options, m_in.fetchedListPath, m_in.storePath,
              MailRecord::kLength, m_in.server, m_in.extraIniPath)
     , m_originals(originals::folderIn(QFileInfo(m_in.storePath).absolutePath()))
+    , m_originalWriter(m_originals, m_in.faults)
 {
 }
 
@@ -342,7 +343,7 @@ bool ReceiveRun::receiveAll(RecordFile &store)
             }
             m_startCount = store.count();
         }
-        const Result<qint16> number = AppendRecordNumber(m_in.storePath, MailRecord::kLength);
+        const Result<qint16> number = store.appendNumber();
         if (!number) {
             notice(ReceiveNotice::Kind::StoreError, number.error().message());
             return true;
@@ -350,14 +351,13 @@ bool ReceiveRun::receiveAll(RecordFile &store)
         // The original first, as the server sent it: every record on the
         // disk has its original.
         const QString originalName = originals::nameFor(record);
-        const QString originalPath = originals::pathFor(m_originals, originalName);
-        const bool newOriginal = !QFileInfo::exists(originalPath);
-        if (const Status kept = originals::writeOriginalNamed(m_originals, originalName, message.readAll(), false, m_in.faults); !kept) {
+        const Result<bool> kept = m_originalWriter.write(originalName, message.readAll());
+        if (!kept) {
             notice(ReceiveNotice::Kind::StoreError, kept.error().message());
             return true;
         }
-        if (newOriginal)
-            m_newOriginals.append(originalPath);
+        if (kept.value())
+            m_newOriginals.append(originals::pathFor(m_originals, originalName));
         if (const Status journalled = m_keep.storing(n, number.value(), record); !journalled) {
             notice(ReceiveNotice::Kind::StoreError, journalled.error().message());
             return true;

@@ -3,6 +3,7 @@
 #include "runs/LeaveOnServer.h"
 #include "mail/MailboxSession.h"
 #include "mime/AttachmentFiles.h"
+#include "storage/Originals.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
 #include "storage/StoreFaults.h"
@@ -144,6 +145,7 @@ private:
     std::atomic_bool m_cancel{false};
     qint64 m_startCount = -1;    // records in the store before the run's first
     QString m_originals;         // the folder of the originals, beside the store
+    originals::OriginalWriter m_originalWriter;
     QStringList m_newOriginals;  // originals this run created
     mime::AttachmentWrites m_attachmentWrites; // the attachment folder resolved, the free-name search
 };

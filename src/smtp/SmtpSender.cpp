@@ -22,6 +22,7 @@
 #include <QSysInfo>
 
 #include <cerrno>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -292,26 +293,51 @@ bool fitsIso2022Jp(const QString &text)
     return iconvEncode(text, "ISO-2022-JP", ignored);
 }
 
+class AttachmentParts
+{
+public:
+    // The part of the file at `path`; an error when it cannot be read.
+    Result<GMimePart *> part(const QString &path)
+    {
+        if (const auto known = m_parts.find(path); known != m_parts.end())
+            return known->second.get();
+        QFile file(path);
+        if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+            return Error(QStringLiteral("添付ファイル「%1」を読み込めません。%2")
+                             .arg(path,
+                                 QFileInfo(path).isFile() ? file.errorString()
+                                                          : QStringLiteral("ファイルがありません。")));
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return Error(QStringLiteral("添付ファイル「%1」を読み込めません。%2").arg(path, file.errorString()));
+        GMimePart *made = attachmentPart(QFileInfo(path).fileName(), bytes);
+        m_parts[path].reset(made);
+        return made;
+    }
+
+private:
+    std::map<QString, GPtr<GMimePart>> m_parts;
+};
+
 Result<BuiltMessage> buildMessage(const OutgoingMail &mail, const QDateTime &date)
+{
+    AttachmentParts parts;
+    return buildMessage(mail, date, parts);
+}
+
+Result<BuiltMessage> buildMessage(const OutgoingMail &mail, const QDateTime &date, AttachmentParts &parts)
 {
     initLibraries();
     BuiltMessage out;
     const auto fail = [](const QString &why) { return Error(why); };
 
     // Attachments first: nothing is sent when one of them cannot be read.
-    QList<QPair<QString, QByteArray>> files;
+    QList<GMimePart *> attached;
     for (const QString &path : mail.attachmentPaths) {
-        QFile file(path);
-        if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("添付ファイル「%1」を読み込めません。%2")
-                            .arg(path,
-                                QFileInfo(path).isFile() ? file.errorString()
-                                                         : QStringLiteral("ファイルがありません。")));
-        QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return fail(
-                QStringLiteral("添付ファイル「%1」を読み込めません。%2").arg(path, file.errorString()));
-        files.append({ QFileInfo(path).fileName(), bytes });
+        const Result<GMimePart *> part = parts.part(path);
+        if (!part)
+            return part.error();
+        attached.append(part.value());
     }
 
     GPtr<GMimeMessage> message(g_mime_message_new(TRUE));
@@ -374,15 +400,13 @@ Result<BuiltMessage> buildMessage(const OutgoingMail &mail, const QDateTime &dat
     }
 
     GPtr<GMimePart> text(bodyPart(mail.body, out.bodyCharset));
-    if (files.isEmpty()) {
+    if (attached.isEmpty()) {
         g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(text.get()));
     } else {
         GPtr<GMimeMultipart> mixed(g_mime_multipart_new_with_subtype("mixed"));
         g_mime_multipart_add(mixed.get(), GMIME_OBJECT(text.get()));
-        for (const auto &file : files) {
-            GPtr<GMimePart> part(attachmentPart(file.first, file.second));
-            g_mime_multipart_add(mixed.get(), GMIME_OBJECT(part.get()));
-        }
+        for (GMimePart *part : std::as_const(attached))
+            g_mime_multipart_add(mixed.get(), GMIME_OBJECT(part));
         g_mime_message_set_mime_part(message.get(), GMIME_OBJECT(mixed.get()));
     }
 
@@ -465,6 +489,7 @@ SmtpSender::SmtpSender(SmtpSetup setup)
     , m_memoryIni(std::move(setup.memoryIni))
     , m_trustedCaFile(std::move(setup.trustedCaFile))
     , m_prompt(setup.prompt)
+    , m_attachments(std::make_unique<AttachmentParts>())
 {
     m_helo = QSysInfo::machineHostName();
     static const QRegularExpression heloPattern(QStringLiteral("^[A-Za-z0-9.\\-]+$"));
@@ -484,17 +509,22 @@ SmtpSender::~SmtpSender()
 
 Status SmtpSender::send(const OutgoingMail &mail)
 {
-    Result<SmtpServerAddress> parsed = parseSmtpServer(m_server);
-    if (!parsed)
-        return parsed.error();
-    SmtpServerAddress &address = parsed.value();
-    if (m_connection.security == Security::Tls)
-        address.implicitTls = true;
-    if (!address.portGiven)
-        address.port = m_connection.port > 0
-            ? m_connection.port
-            : usualPort(MailProtocol::Smtp, address.implicitTls ? Security::Tls : m_connection.security);
-    const Result<BuiltMessage> built = buildMessage(mail, clock().now());
+    // The server's address, worked out at the first mail of the sender.
+    if (!m_address) {
+        Result<SmtpServerAddress> parsed = parseSmtpServer(m_server);
+        if (!parsed)
+            return parsed.error();
+        SmtpServerAddress &address = parsed.value();
+        if (m_connection.security == Security::Tls)
+            address.implicitTls = true;
+        if (!address.portGiven)
+            address.port = m_connection.port > 0
+                ? m_connection.port
+                : usualPort(MailProtocol::Smtp, address.implicitTls ? Security::Tls : m_connection.security);
+        m_address = std::move(address);
+    }
+    const SmtpServerAddress &address = *m_address;
+    const Result<BuiltMessage> built = buildMessage(mail, clock().now(), *m_attachments);
     if (!built)
         return built.error();
     const BuiltMessage &message = built.value();

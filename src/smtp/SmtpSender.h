@@ -6,6 +6,8 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 #include "common/Result.h"
 #include "mail/MailOptions.h"
@@ -46,6 +48,14 @@ struct BuiltMessage {
 // content type from the file's extension. Every attachment is read here, so a
 // path that cannot be read fails before anything is sent.
 Result<BuiltMessage> buildMessage(const OutgoingMail &mail, const QDateTime &date);
+
+// The attachments of the mails of one run: each file is read and made into
+// its MIME part once, at the first mail that carries it, and that part goes
+// into every mail after it, so a bulk send neither reads nor holds a copy of
+// an attachment per recipient (and every recipient gets the same file).
+class AttachmentParts;
+// buildMessage with the attachments taken from `parts`.
+Result<BuiltMessage> buildMessage(const OutgoingMail &mail, const QDateTime &date, AttachmentParts &parts);
 
 // True when `text` can be written in ISO-2022-JP (ASCII and JIS X 0208).
 bool fitsIso2022Jp(const QString &text);
@@ -123,6 +133,7 @@ private:
 
     void *m_curl = nullptr;
     QString m_server;
+    std::optional<SmtpServerAddress> m_address;
     SmtpAccount m_account;
     SmtpLimits m_limits;
     ServerConnection m_connection;
@@ -134,6 +145,7 @@ private:
     bool m_lastEncrypted = false;
     bool m_tlsRemembered = false; // this server's STARTTLS is noted in m_memoryIni
     QString m_helo; // the name given in EHLO
+    std::unique_ptr<AttachmentParts> m_attachments;
     std::function<bool()> m_cancelRequested;
 };
 

@@ -33,6 +33,7 @@ QByteArray FetchedUidls::recordHash(const QByteArray &recordBytes)
 
 Status FetchedUidls::load(const QString &storePath, int recordLength)
 {
+    m_journal.close();
     m_entries.clear();
     QFile file(m_path);
     if (!file.exists())
@@ -90,25 +91,31 @@ Status FetchedUidls::confirmPending(const QString &storePath, int recordLength)
 
 Status FetchedUidls::append(const QByteArray &line)
 {
-    QFile file(m_path);
-    const bool created = !file.exists();
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
-        return Error::fileOperation(m_path, file.errorString());
-    if (created)
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    // A line cut short by a kill ends where the new one starts: it is closed
-    // first, so that it stays unreadable on its own and the new line whole.
     QByteArray out = line;
-    if (const qint64 size = file.size(); size > 0) {
-        char last = '\n';
-        if (!file.seek(size - 1) || !file.getChar(&last))
-            return Error::fileOperation(m_path, file.errorString());
-        if (last != '\n')
-            out.prepend('\n');
+    if (!m_journal.isOpen()) {
+        m_journal.setFileName(m_path);
+        const bool created = !m_journal.exists();
+        if (!m_journal.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
+            return Error::fileOperation(m_path, m_journal.errorString());
+        if (created)
+            m_journal.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        // A line cut short by a kill ends where the new one starts: it is closed
+        // first, so that it stays unreadable on its own and the new line whole.
+        if (const qint64 size = m_journal.size(); size > 0) {
+            char last = '\n';
+            if (!m_journal.seek(size - 1) || !m_journal.getChar(&last)) {
+                m_journal.close();
+                return Error::fileOperation(m_path, m_journal.errorString());
+            }
+            if (last != '\n')
+                out.prepend('\n');
+        }
     }
-    // Flushed: in the system's hands, so a kill of the program cannot lose it.
-    if (file.write(out) != out.size() || !file.flush())
-        return Error::fileOperation(m_path, file.errorString());
+    // Written straight through: in the system's hands, so a kill of the program cannot lose it.
+    if (m_journal.write(out) != out.size()) {
+        m_journal.close();
+        return Error::fileOperation(m_path, m_journal.errorString());
+    }
     return {};
 }
 
@@ -140,6 +147,8 @@ void FetchedUidls::retainOnly(const QSet<QString> &onServer)
 
 Status FetchedUidls::commit(const QString &storePath, int recordLength)
 {
+    // The rewritten file replaces the one the handle holds.
+    m_journal.close();
     if (Status s = confirmPending(storePath, recordLength); !s)
         return s;
     // The history may have asked for deletions since the load (a mail deleted

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFile>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -35,6 +36,8 @@ public:
     };
 
     explicit FetchedUidls(QString path) : m_path(std::move(path)) {}
+    FetchedUidls(const FetchedUidls &) = delete;
+    FetchedUidls &operator=(const FetchedUidls &) = delete;
     // What identifies a record's mail: subject, sender, date and body, not its
     // live flag, so that a record marked deleted still has the same hash.
     static QByteArray recordHash(const QByteArray &recordBytes);
@@ -67,6 +70,9 @@ private:
 
     QString m_path;
     QHash<QString, Entry> m_entries;
+    // The journal, open for appending from the first line a run adds until
+    // the file is read or rewritten: one call to the system per line.
+    QFile m_journal;
 };
 
 // Records `records` of the received store `storePath` are about to be deleted

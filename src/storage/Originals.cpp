@@ -11,6 +11,12 @@
 #include <filesystem>
 #include <system_error>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace kestra::originals {
 
 namespace {
@@ -47,15 +53,24 @@ Status writeOriginal(const QString &folder, QByteArrayView recordBytes, const QB
     return writeOriginalNamed(folder, nameFor(recordBytes), message, sync, faults);
 }
 
-Status writeOriginalNamed(const QString &folder, const QString &name, const QByteArray &message, bool sync,
-                          const StoreFaults &faults)
+namespace {
+
+Status makeFolder(const QString &folder)
 {
-    if (!QFileInfo(folder).isDir()) {
-        if (!QDir().mkpath(folder))
-            return Error::fileOperation(folder, QStringLiteral("フォルダを作成できません"));
-        QFile::setPermissions(folder, kOwnerOnly | QFileDevice::ExeOwner);
-    }
-    const QString path = folder + u'/' + name;
+    if (QFileInfo(folder).isDir())
+        return {};
+    if (!QDir().mkpath(folder))
+        return Error::fileOperation(folder, QStringLiteral("フォルダを作成できません"));
+    QFile::setPermissions(folder, kOwnerOnly | QFileDevice::ExeOwner);
+    return {};
+}
+
+// Writes `message` into a temporary file of the folder, then renames it to
+// `name`: a file under that name is whole at every instant.
+Status replaceOriginal(const QString &folder, const QString &name, const QByteArray &message, bool sync,
+                       const StoreFaults &faults)
+{
+    const QString path = pathFor(folder, name);
     const QString temp = path + QStringLiteral(".tmp");
     QFile file(temp);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -84,6 +99,78 @@ Status writeOriginalNamed(const QString &folder, const QString &name, const QByt
     if (sync)
         kestra::syncFolder(folder);
     return {};
+}
+
+// Creates `path` (0600; never over an existing entry, a dangling link
+// included) and writes `data` into it. Gives false when the name is taken.
+Result<bool> writeNew(const QString &path, const QByteArray &data)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno == EEXIST ? Result<bool>(false) : Error::fileOperation(path, qt_error_string(errno));
+    const char *from = data.constData();
+    qsizetype left = data.size();
+    int failed = 0;
+    while (left > 0 && failed == 0) {
+        const ssize_t n = ::write(fd, from, size_t(left));
+        if (n > 0) {
+            from += n;
+            left -= n;
+        } else if (n == 0 || errno != EINTR) {
+            failed = n == 0 ? ENOSPC : errno;
+        }
+    }
+    if (::close(fd) != 0 && failed == 0)
+        failed = errno;
+    if (failed == 0)
+        return true;
+    ::unlink(QFile::encodeName(path).constData());
+    return Error::fileOperation(path, qt_error_string(failed));
+#else
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerOnly))
+        return file.exists() ? Result<bool>(false) : Error::fileOperation(path, file.errorString());
+    if (file.write(data) == data.size() && file.flush())
+        return true;
+    const Error failed = Error::fileOperation(path, file.errorString());
+    file.close();
+    file.remove();
+    return failed;
+#endif
+}
+
+} // namespace
+
+Status writeOriginalNamed(const QString &folder, const QString &name, const QByteArray &message, bool sync,
+                          const StoreFaults &faults)
+{
+    if (Status made = makeFolder(folder); !made)
+        return made;
+    return replaceOriginal(folder, name, message, sync, faults);
+}
+
+OriginalWriter::OriginalWriter(QString folder, StoreFaults faults)
+    : m_folder(std::move(folder)), m_faults(std::move(faults))
+{
+}
+
+Result<bool> OriginalWriter::write(const QString &name, const QByteArray &message)
+{
+    if (!m_folderMade) {
+        if (Status made = makeFolder(m_folder); !made)
+            return made.error();
+        m_folderMade = true;
+    }
+    const QString path = pathFor(m_folder, name);
+    if (m_faults.originalWrite && !m_faults.originalWrite(name))
+        return Error::fileOperation(path, QStringLiteral("ディスクに書き込めません"));
+    const Result<bool> created = writeNew(path, message);
+    if (!created || created.value())
+        return created;
+    if (Status replaced = replaceOriginal(m_folder, name, message, false, {}); !replaced)
+        return replaced.error();
+    return false;
 }
 
 Status syncFolder(const QString &folder)

@@ -51,6 +51,31 @@ Status writeOriginal(const QString &folder, QByteArrayView recordBytes, const QB
 Status writeOriginalNamed(const QString &folder, const QString &name, const QByteArray &message, bool sync = true,
                           const StoreFaults &faults = {});
 
+// Writes the originals of one receive run, with as few calls to the system as
+// each takes: the folder is made once, and an original under a name no file
+// has yet is created under that name (never over an existing entry, 0600) and
+// written with one call, closed and left for syncFolder(). Writing it in place
+// is safe because nothing reads an original before its record exists, and the
+// run writes the record after the original: a file cut short by a kill has no
+// record, its message is still on the server, and the run that receives it
+// again finds the name taken. A name that is taken (a cut-short file, or the
+// original of a record with the same bytes) is replaced whole through a
+// temporary file, as writeOriginalNamed() does.
+class OriginalWriter
+{
+public:
+    // `faults.originalWrite` is asked before each file is written.
+    OriginalWriter(QString folder, StoreFaults faults = {});
+    // Writes `message` as the original named `name`; gives whether this call
+    // created the file (false: a file of that name was replaced).
+    Result<bool> write(const QString &name, const QByteArray &message);
+
+private:
+    QString m_folder;
+    StoreFaults m_faults;
+    bool m_folderMade = false;
+};
+
 // Puts every original written without sync on the disk (files and folder).
 Status syncFolder(const QString &folder);
 

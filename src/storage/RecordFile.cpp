@@ -87,6 +87,15 @@ void releaseInBackground(int fd)
     }
 }
 #endif
+
+// Number for a new record after `size` bytes: size / length + 1, rounded half to even.
+Result<qint16> numberAfter(const QString &path, qint64 size, int recordLength)
+{
+    const double number = double(size) / recordLength + 1.0;
+    if (number > double(kMaxRecords) + 0.5)
+        return Error::fileOperation(path, QStringLiteral("記録できる件数（%1件）の上限に達しています").arg(kMaxRecords));
+    return roundHalfEvenToInt16(number);
+}
 } // namespace
 
 int liveOffsetFor(int recordLength)
@@ -215,6 +224,11 @@ qint64 RecordFile::count() const
     return m_file.size() / m_length;
 }
 
+Result<qint16> RecordFile::appendNumber() const
+{
+    return numberAfter(m_path, m_readOnlyMissing || !m_file.isOpen() ? 0 : m_file.size(), m_length);
+}
+
 Result<bool> RecordFile::read(qint64 number, QByteArray &out)
 {
     if (number < 1 || number > count())
@@ -318,11 +332,7 @@ Status scanLiveRecords(const QString &path, int recordLength,
 Result<qint16> AppendRecordNumber(const QString &path, int recordLength)
 {
     const QFileInfo info(path);
-    const qint64 size = info.exists() ? info.size() : 0;
-    const double number = double(size) / recordLength + 1.0;
-    if (number > double(kMaxRecords) + 0.5)
-        return Error::fileOperation(path, QStringLiteral("記録できる件数（%1件）の上限に達しています").arg(kMaxRecords));
-    return roundHalfEvenToInt16(number);
+    return numberAfter(path, info.exists() ? info.size() : 0, recordLength);
 }
 
 Status writeRecordAt(const QString &path, int recordLength, qint64 number, const QByteArray &bytes)

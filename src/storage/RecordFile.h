@@ -58,6 +58,10 @@ public:
     // Whole records in the file (a torn tail is not counted).
     qint64 count() const;
 
+    // AppendRecordNumber for the open store, from its handle: no look-up of
+    // the path for each record a run appends.
+    Result<qint16> appendNumber() const;
+
     // Reads record `number` into `out`. Gives false at the end of the file.
     Result<bool> read(qint64 number, QByteArray &out);
     // Writes `bytes` (exactly one record) as record `number`; one past the last

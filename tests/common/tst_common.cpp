@@ -5,6 +5,7 @@
 #include "common/RiskyFiles.h"
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
+#include "common/WorkerThread.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -13,6 +14,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QtTest>
+
+#include <thread>
 
 using namespace kestra;
 
@@ -274,6 +277,31 @@ private slots:
         QWidget chooser;
         showInFront(&chooser);
         QCOMPARE(chooser.windowHandle()->transientParent(), onTop.windowHandle());
+    }
+
+    // A worker's progress reaches the window as the latest figures, with at
+    // most one call waiting: a thousand steps while the window is busy are
+    // one update, and a later step is still shown once the first is taken.
+    void progressShowsTheLatestStepWithOneCallWaiting()
+    {
+        QObject window;
+        QList<QPair<int, int>> shown;
+        LatestProgress latest(&window, [&](int n, int count) { shown.append({n, count}); });
+        // The window's thread takes no events meanwhile.
+        std::thread worker([&] {
+            for (int n = 1; n <= 1000; ++n)
+                latest.post(n, 1000);
+        });
+        worker.join();
+        QCoreApplication::sendPostedEvents(&window);
+        QCOMPARE(shown, (QList<QPair<int, int>>{{1000, 1000}}));
+        latest.post(3, 4);
+        latest.post(4, 4);
+        QCoreApplication::sendPostedEvents(&window);
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.last(), qMakePair(4, 4));
+        QCoreApplication::sendPostedEvents(&window);
+        QCOMPARE(shown.size(), 2);
     }
 };
 

@@ -89,6 +89,32 @@ private Q_SLOTS:
         QVERIFY(records[1].Subject.startsWith(QStringLiteral("お知らせ")));
     }
 
+    // Each record holds its own date and recipient beside the run's subject
+    // and body, byte for byte as a record made afresh: a long recipient cut
+    // to its field, a shorter one after it blank-padded, characters with
+    // codes of their own in code page 932.
+    void eachRecordHasItsOwnDateAndRecipient()
+    {
+        test::FakeSender fake;
+        BulkSendInputs in = inputs();
+        in.body = QStringLiteral("  本文〜①\r\n二行目  ");
+        const QString longName = QStringLiteral("山田太郎〜①") + QString(80, u'x') + QStringLiteral("@example.test");
+        in.recipients = {longName, QStringLiteral(" 短い@example.test "), QStringLiteral("b@example.test")};
+        QStringList dates{QStringLiteral("2026/12/08 10:20:30"), QStringLiteral("2026/12/08 10:20:31"), QString()};
+        int asked = 0;
+        in.dateText = [&] { return dates.at(asked++); };
+        const std::unique_ptr<MailSender> sender = fake.sender(in.server);
+        QCOMPARE(BulkSend(*sender, in).run().sent, 3);
+        QList<QByteArray> raw;
+        QVERIFY(scanRecords(in.sentStorePath, MailRecord::kLength, [&](qint64, const QByteArray &bytes) {
+            raw.append(bytes);
+            return true;
+        }));
+        QCOMPARE(raw.size(), 3);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(raw[i], sentRecord(in.subject, dates[i], in.recipients[i], in.body).encode());
+    }
+
     // The run's records go after the last whole record: a torn tail left by a
     // run that was killed while writing is cut off first. A store that cannot
     // be written is reported, and the mail still goes out.

@@ -273,6 +273,49 @@ private Q_SLOTS:
                                                 QStringLiteral("件名2"), QStringLiteral("件名3")}));
     }
 
+    // Originals are written in place under their names. A kill while one was
+    // written leaves part of it and no record; the message is still on the
+    // server, and when it comes again its original is written whole. A cancel
+    // in a call takes back only the originals the run created.
+    void cutShortOriginalIsMadeWholeWhenItsMessageComesAgain()
+    {
+        QCOMPARE(ReceiveRun(*m_session, inputs()).run().received, 3);
+        const QString folder = originals::folderIn(appPaths().dataFolder());
+        QByteArray records[3];
+        QByteArray whole[3];
+        for (int n = 1; n <= 3; ++n) {
+            RecordFile store(inputs().storePath, MailRecord::kLength);
+            QVERIFY(store.openReadOnly().ok());
+            QVERIFY(store.read(n, records[n - 1]).ok());
+            whole[n - 1] = test::readBytes(originals::originalFor(folder, records[n - 1]));
+            QVERIFY(whole[n - 1].size() > 20);
+        }
+        // The kill: record 1 stored, message 2's original half written, nothing of 3.
+        QVERIFY(QFile::resize(inputs().storePath, MailRecord::kLength));
+        const QString second = originals::originalFor(folder, records[1]);
+        QVERIFY(QFile::resize(second, whole[1].size() / 2));
+        QVERIFY(QFile::remove(originals::originalFor(folder, records[2])));
+        m_server->mailbox = {scripted(2), scripted(3)};
+
+        ReceiveRun canceled(*m_session, inputs());
+        int fetches = 0;
+        m_server->onCall = [&](const QString &name) {
+            if (name == QLatin1String("fetch") && ++fetches == 2)
+                canceled.cancel();
+        };
+        QVERIFY(canceled.run().canceled);
+        QCOMPARE(storedSubjects(), QStringList{QStringLiteral("件名1")});
+        QCOMPARE(test::readBytes(second), whole[1]); // replaced whole, and kept: the run did not create it
+        QCOMPARE(originalCount(), 2);
+
+        m_server->onCall = {};
+        QCOMPARE(ReceiveRun(*m_session, inputs()).run().received, 2);
+        QCOMPARE(storedSubjects(), (QStringList{QStringLiteral("件名1"), QStringLiteral("件名2"), QStringLiteral("件名3")}));
+        for (int n = 1; n <= 3; ++n)
+            QCOMPARE(test::readBytes(originals::originalFor(folder, records[n - 1])), whole[n - 1]);
+        QCOMPARE(originalCount(), 3);
+    }
+
     // A store write that fails stops the run; what was written before is
     // flushed once and only those messages are deleted.
     void failedWriteFlushesWhatCameBefore()

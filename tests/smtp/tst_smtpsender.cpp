@@ -451,6 +451,46 @@ private Q_SLOTS:
         QCOMPARE(smtp::receivedFor(b)[0].clientPort, smtp::receivedFor(a)[0].clientPort);
     }
 
+    // A run reads each attachment once, at the first mail that carries it:
+    // every recipient gets the file as it was then, whatever happens to it
+    // during the run; a file first named by a later mail is read then.
+    void attachmentsAreReadOncePerSender()
+    {
+        QTemporaryDir dir;
+        const QString first = dir.filePath(QStringLiteral("案内.pdf"));
+        const QString later = dir.filePath(QStringLiteral("地図.bin"));
+        test::writeBytes(first, allBytes());
+        SmtpSender sender(testSetup(smtp::server(smtp::Kind::StartTls)));
+        const QString a = smtp::uniqueAddress(), b = smtp::uniqueAddress(), c = smtp::uniqueAddress();
+        OutgoingMail m = simpleMail(a);
+        m.attachmentPaths = { first };
+        QVERIFY(sender.send(m).ok());
+        test::writeBytes(first, "changed during the run");
+        test::writeBytes(later, "read when first named");
+        m.to = b;
+        QVERIFY(sender.send(m).ok());
+        QVERIFY(QFile::remove(first));
+        m.to = c;
+        m.attachmentPaths = { first, later };
+        QVERIFY(sender.send(m).ok());
+        for (const QString &to : { a, b, c }) {
+            const QList<smtp::Received> got = smtp::receivedFor(to);
+            QCOMPARE(got.size(), 1);
+            const test::ParsedMail parsed = test::parseMail(got[0].source);
+            QVERIFY(parsed.ok);
+            QCOMPARE(parsed.attachments.size(), to == c ? 2 : 1);
+            QCOMPARE(parsed.attachments[0].fileName, QStringLiteral("案内.pdf"));
+            QCOMPARE(parsed.attachments[0].contentType, QStringLiteral("application/pdf"));
+            QCOMPARE(parsed.attachments[0].bytes, allBytes());
+        }
+        QCOMPARE(test::parseMail(smtp::receivedFor(c)[0].source).attachments[1].bytes, QByteArray("read when first named"));
+        // A new sender reads the files afresh: the one now missing fails its mail.
+        SmtpSender next(testSetup(smtp::server(smtp::Kind::StartTls)));
+        const Status missing = next.send(m);
+        QVERIFY(!missing.ok());
+        QVERIFY2(missing.error().message().contains(QStringLiteral("ファイルがありません")), qPrintable(missing.error().message()));
+    }
+
     // A refused recipient fails that mail only: the next one goes out.
     void refusedRecipientDoesNotStopTheNextMail()
     {

@@ -46,6 +46,48 @@ private slots:
         QCOMPARE(QDir(originals::folderIn(appPaths().dataFolder())).entryList(QDir::Files).size(), 1); // no temporary left
     }
 
+    void aRunWritesNewNamesInPlaceAndReplacesTakenOnesWhole()
+    {
+        test::TempAppFolder folder;
+        const QString dir = originals::folderIn(appPaths().dataFolder());
+        const QString outside = folder.dataFile(QStringLiteral("outside.txt"));
+        test::writeBytes(outside, "not mine");
+        int asked = 0;
+        StoreFaults faults;
+        faults.originalWrite = [&](const QString &name) { return ++asked != 4 || name.isEmpty(); };
+        originals::OriginalWriter writer(dir, faults);
+        const QString fresh = originals::nameFor(mailBytes(1));
+        // A new name: made with the folder, whole, owner-only, no temporary left.
+        const Result<bool> first = writer.write(fresh, "whole message 1");
+        QVERIFY(first.ok() && first.value());
+        QCOMPARE(test::readBytes(originals::pathFor(dir, fresh)), QByteArray("whole message 1"));
+        const QFileDevice::Permissions user = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+        QCOMPARE(QFile::permissions(originals::pathFor(dir, fresh)) & ~user, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+        // What a kill in the middle of writing left: the next write of that
+        // name replaces the whole file and says it did not create it.
+        const QString torn = originals::nameFor(mailBytes(2));
+        test::writeBytes(originals::pathFor(dir, torn), "From: cut sh");
+        const Result<bool> again = writer.write(torn, "From: cut short no more\r\n");
+        QVERIFY(again.ok() && !again.value());
+        QCOMPARE(test::readBytes(originals::pathFor(dir, torn)), QByteArray("From: cut short no more\r\n"));
+
+        // A link under the name is replaced, never written through.
+        const QString linked = originals::nameFor(mailBytes(3));
+        QVERIFY(QFile::link(outside, originals::pathFor(dir, linked)));
+        const Result<bool> overLink = writer.write(linked, "message 3");
+        QVERIFY(overLink.ok() && !overLink.value());
+        QVERIFY(!QFileInfo(originals::pathFor(dir, linked)).isSymLink());
+        QCOMPARE(test::readBytes(originals::pathFor(dir, linked)), QByteArray("message 3"));
+        QCOMPARE(test::readBytes(outside), QByteArray("not mine"));
+
+        // A write the disk refuses leaves no file behind.
+        const QString refused = originals::nameFor(mailBytes(4));
+        QVERIFY(!writer.write(refused, "message 4").ok());
+        QVERIFY(!QFileInfo::exists(originals::pathFor(dir, refused)));
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::System).size(), 3);
+    }
+
     void compactionDropsTheOriginalsOfDroppedRecordsOnly()
     {
         test::TempAppFolder folder;
