@@ -13,7 +13,10 @@ BIN="$BUILD_DIR/bench/startup_bench"
 if [ -z "${KESTRA_BENCH_INNER:-}" ]; then
   # One virtual display for all runs, so its own start-up is not counted.
   export KESTRA_BENCH_INNER=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$BUILD_DIR" "$RUNS"
+  # -noreset: the display server resets whenever its last client leaves and
+  # refuses connections meanwhile; a program started at that moment could not
+  # open its window ("could not connect to display"), seen once in 20 starts.
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" "$BUILD_DIR" "$RUNS"
 fi
 
 # A fresh application folder with a POP3 server set, so that start-up does not
