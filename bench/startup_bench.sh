@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Program start to main window shown, and to the browser pane in place: runs
+# Program start to main window shown, and from the first press of Home to the
+# browser pane in place (the web engine loaded then): runs
 # startup_bench RUNS times (default 9) on a virtual display and prints every
 # figure and the medians. Usage: bench/startup_bench.sh [build-dir] [runs]
 set -euo pipefail
@@ -12,7 +13,10 @@ BIN="$BUILD_DIR/bench/startup_bench"
 if [ -z "${KESTRA_BENCH_INNER:-}" ]; then
   # One virtual display for all runs, so its own start-up is not counted.
   export KESTRA_BENCH_INNER=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$BUILD_DIR" "$RUNS"
+  # -noreset: the display server resets whenever its last client leaves and
+  # refuses connections meanwhile; a program started at that moment could not
+  # open its window ("could not connect to display"), seen once in 20 starts.
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" "$BUILD_DIR" "$RUNS"
 fi
 
 # A fresh application folder with a POP3 server set, so that start-up does not
@@ -30,11 +34,11 @@ for ((i = 1; i <= RUNS; i++)); do
   t0=$(date +%s%N)
   out=$(KESTRA_BENCH_T0_NS=$t0 "$BIN" 2>/dev/null || true)
   ms=$(sed -n 's/^main window shown after \([0-9.]*\) ms.*/\1/p' <<<"$out")
-  pms=$(sed -n 's/^browser pane shown after \([0-9.]*\) ms.*/\1/p' <<<"$out")
+  pms=$(sed -n 's/^browser pane shown \([0-9.]*\) ms after Home.*/\1/p' <<<"$out")
   [ -n "$ms" ] && [ -n "$pms" ] || { echo "run $i: no figure" >&2; exit 1; }
   echo "run $i: window $ms ms, browser pane $pms ms"
   shown+=("$ms")
   pane+=("$pms")
 done
 echo "program start to main window shown (Xvfb): median $(printf '%s\n' "${shown[@]}" | median) ms over $RUNS runs"
-echo "program start to browser pane in place:     median $(printf '%s\n' "${pane[@]}" | median) ms"
+echo "Home pressed to browser pane in place:       median $(printf '%s\n' "${pane[@]}" | median) ms"

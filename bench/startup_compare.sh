@@ -14,7 +14,10 @@ command -v sylpheed >/dev/null && command -v xdotool >/dev/null \
 
 if [ -z "${KESTRA_BENCH_INNER:-}" ]; then
   export KESTRA_BENCH_INNER=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$BUILD_DIR" "$RUNS"
+  # -noreset: the display server resets whenever its last client leaves and
+  # refuses connections meanwhile; a program started at that moment could not
+  # open its window ("could not connect to display"), seen once in 20 starts.
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" "$BUILD_DIR" "$RUNS"
 fi
 
 WORK=$(mktemp -d)

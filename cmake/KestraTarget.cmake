@@ -40,12 +40,22 @@ function(kestra_test name)
   endif()
 endfunction()
 
-# For a test that loads pages in the web engine: in the sanitizer build,
-# Debian's libQt6WebEngineCore (Chromium's own sized delete, raised when a page
-# that has loaded is closed) reports a new-delete-type mismatch inside the
-# library. That one check is switched off for such tests; every other check
-# stays on.
+# For a test that loads pages in the web engine. It links the web engine
+# library, which the program itself loads when a page is first shown, and
+# keeps it even where it calls none of its functions: the loader then finds
+# the library's entry point in the test.
 function(kestra_loads_web_pages name)
+  target_link_libraries(${name} PRIVATE kestra_web)
+  target_link_options(${name} PRIVATE "LINKER:--no-as-needed")
+  kestra_loads_web_pages_from_file(${name})
+endfunction()
+
+# For a test whose web engine library is loaded from its file: in the
+# sanitizer build, Debian's libQt6WebEngineCore (Chromium's own sized delete,
+# raised when a page that has loaded is closed) reports a new-delete-type
+# mismatch inside the library. That one check is switched off for such tests;
+# every other check stays on.
+function(kestra_loads_web_pages_from_file name)
   if(KESTRA_SANITIZE)
     set_tests_properties(${name} PROPERTIES
       ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=string_append::new_delete_type_mismatch=0")

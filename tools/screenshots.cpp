@@ -11,7 +11,7 @@
 #include "addressbook/FriendForm.h"
 #include "history/SearchForm.h"
 #include "history/TyakuForm.h"
-#include "reader/MailHtmlView.h"
+#include "web/MailHtmlView.h"
 #include "reader/OriginalForm.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"

@@ -1,21 +1,9 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QUrl>
-#include <QWebEnginePage>
-#include <QWidget>
 
 #include <functional>
-
-class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
-class QWebEngineDownloadRequest;
-class QWebEngineView;
 
 namespace kestra {
 
@@ -65,116 +53,5 @@ using ExternalBrowser = std::function<bool(const QUrl &)>;
 bool openInExternalBrowser(const QUrl &url);
 // nullptr restores the system's browser (QDesktopServices).
 void setExternalBrowser(ExternalBrowser opener);
-
-// Whether the browser pane is busy: from a navigation request until the page
-// has loaded or loading stopped. The web view itself reports loading only once
-// the engine has started the request, a moment after it was asked for, and
-// never for a jump inside the same document; the request is counted as busy in
-// between, so the busy watch does not take the old page's title for the end of
-// loading.
-class PaneActivity final : public QObject
-{
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(PaneActivity)
-
-public:
-    explicit PaneActivity(QWebEngineView *view);
-
-    // A navigation was just asked of the view.
-    void requested();
-    bool busy() const;
-
-    // A request that neither started a load nor changed the address within
-    // this time is not waited for any longer.
-    static constexpr int kRequestLimitMs = 10000;
-
-private:
-    bool m_pending = false;
-    bool m_loading = false;
-    QElapsedTimer m_requestedAt;
-};
-
-// The pane's page: web content may not read local files, reach remote
-// addresses from a local page, open windows by script or touch the clipboard,
-// and only the addresses paneMayOpen() allows are loaded.
-class BrowserPage final : public QWebEnginePage
-{
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(BrowserPage)
-
-public:
-    explicit BrowserPage(QObject *parent);
-
-Q_SIGNALS:
-    // The page was asked to show an address it may not open.
-    void refused(const QUrl &url);
-
-protected:
-    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
-};
-
-// Find in page (Ctrl+F), below the pane: the words, the next and previous
-// keys and how many places were found.
-//   txtFind  the words; Enter finds the next place, Shift+Enter the previous
-//   cmdFindNext "次を検索", cmdFindPrevious "前を検索", lblFindCount the count
-class FindBar final : public QWidget
-{
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(FindBar)
-
-public:
-    FindBar(QWidget *parent, QWebEngineView *view);
-
-    void open(); // shows the bar with the words selected
-    void dismiss(); // hides it and takes the marks off the page
-    void find(bool backward);
-
-Q_SIGNALS:
-    void visibilityChanged();
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
-private:
-    QWebEngineView *m_view;
-
-    // Controls, by their fixed names (the table above).
-    QLineEdit *txtFind = nullptr;
-    QPushButton *cmdFindNext = nullptr;
-    QPushButton *cmdFindPrevious = nullptr;
-    QLabel *lblFindCount = nullptr;
-};
-
-// Downloads of the pane: asks where to save (the attachment folder first),
-// warns before saving a file that would run as a program, shows progress with
-// a cancel key below the pane and never opens what it saved.
-//   lblDownload  what is being saved and how far; barDownload  progress;
-//   cmdDownloadCancel "中止"
-class DownloadBar final : public QWidget
-{
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(DownloadBar)
-
-public:
-    DownloadBar(QWidget *parent, QWebEnginePage *page);
-
-Q_SIGNALS:
-    void visibilityChanged();
-    // A download ended: saved, cancelled or failed, with a line for the status box.
-    void ended(const QString &status);
-
-private:
-    void requested(QWebEngineDownloadRequest *download);
-    void progress();
-    void finished();
-
-    QWebEnginePage *m_page;
-    QPointer<QWebEngineDownloadRequest> m_download;
-
-    // Controls, by their fixed names (the table above).
-    QLabel *lblDownload = nullptr;
-    QProgressBar *barDownload = nullptr;
-    QPushButton *cmdDownloadCancel = nullptr;
-};
 
 } // namespace kestra

@@ -23,6 +23,7 @@
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
 #include "storage/Settings.h"
+#include "web/WebPane.h"
 
 #include <QAction>
 #include <QApplication>
@@ -42,7 +43,6 @@
 #include <QStyleOptionFrame>
 #include <QTimer>
 #include <QToolBar>
-#include <QWebEngineView>
 
 namespace kestra {
 
@@ -210,6 +210,11 @@ void MainForm::buildControls()
     connect(Text3, &QLineEdit::textChanged, this, &MainForm::mailIndicatorChanged);
     Text3->installEventFilter(this);
 
+    // The browser pane's area: empty, as the pane is before its first page.
+    m_emptyPane = new QWidget(this);
+    m_emptyPane->setAutoFillBackground(true);
+    m_emptyPane->setBackgroundRole(QPalette::Base);
+
     Text1 = new QPlainTextEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
     setGeometryTwips(Text1, 1560, 3960, 4815, 1815);
@@ -282,21 +287,18 @@ void MainForm::Form_Load()
     Timer1_Timer();
     Timer1->start();
 
-    // The pane and the compose window come once this window has been painted (see event()).
+    // The compose window comes once this window has been painted (see event()).
     m_startupAfterFirstPaint = true;
 }
 
 bool MainForm::event(QEvent *event)
 {
     const bool handled = QWidget::event(event);
-    // The first paint has put the window on the screen; the web engine starts
-    // from the next round of the event loop, so the user sees the window at once.
+    // The first paint has put the window on the screen; the rest of start-up
+    // runs from the next round of the event loop, so the user sees the window at once.
     if (event->type() == QEvent::Paint && m_startupAfterFirstPaint) {
         m_startupAfterFirstPaint = false;
-        QTimer::singleShot(0, this, [this] {
-            browserPane();
-            QTimer::singleShot(0, this, &MainForm::finishStartup);
-        });
+        QTimer::singleShot(0, this, &MainForm::finishStartup);
     }
     return handled;
 }
@@ -304,7 +306,7 @@ bool MainForm::event(QEvent *event)
 void MainForm::finishStartup()
 {
     // 6. The compose window is loaded hidden, with its fortune box clear. Nothing
-    // on screen needs it, so it is built once the window and its pane are up.
+    // on screen needs it, so it is built once the window is up.
     form<WriteForm>()->setFortune(false);
     Q_EMIT startupFinished();
 }
@@ -351,8 +353,8 @@ void MainForm::Form_Resize()
 void MainForm::updateMinimumSize()
 {
     int minWidth = twipsToPx(this, kMinimumWidth);
-    if (m_findBar)
-        minWidth = qMax(minWidth, twipsToPx(this, kPaneLeft) + m_findBar->minimumSizeHint().width());
+    if (m_pane)
+        minWidth = qMax(minWidth, twipsToPx(this, kPaneLeft) + m_pane->findBar()->minimumSizeHint().width());
     setMinimumSize(minWidth, twipsToPx(this, kDesignHeight));
 }
 
@@ -443,7 +445,7 @@ void MainForm::hoverOver(QWidget *control)
     }
     const QString help = mainHelpText(name);
     // While finding in the page the help box stays away from what was found.
-    if (help.isEmpty() || (m_findBar && !m_findBar->isHidden()))
+    if (help.isEmpty() || (m_pane && !m_pane->findBar()->isHidden()))
         return;
     Text1->show();
     Text1->setPlainText(help);

@@ -15,15 +15,10 @@ class QPushButton;
 class QTimer;
 class QToolBar;
 class QAction;
-class QWebEngineLoadingInfo;
-class QWebEngineNewWindowRequest;
-class QWebEngineView;
 
 namespace kestra {
 
-class DownloadBar;
-class FindBar;
-class PaneActivity;
+class WebPane;
 
 // The main window: browser pane with toolbar and address bar, the button column
 // that opens every other window and starts receiving, the new-mail indicator,
@@ -37,8 +32,9 @@ class PaneActivity;
 //               Command7 送信履歴, Command5 アドレス帳, Command8 設定, Command12 HP),
 //               Frame2 (Label2 "OutoLook", Command1 登録: capture a copied address),
 //               Text3 new-mail indicator
-//   brwWebBrowser  browser pane; created once the window has been painted; fills
-//               the window right of the button column and below the address bar
+//   brwWebBrowser  browser pane; created at its first page, an empty area until
+//               then; fills the window right of the button column and below the
+//               address bar
 //   picFind     find in page (Ctrl+F), picDownload download progress with "中止":
 //               below the pane while shown
 //   Text1       hover help and status box
@@ -66,9 +62,9 @@ public:
     static QString caption();
 
     // Start-up steps after construction: favourites, settings, mail library,
-    // server settings window when no POP3 server is set. The browser pane and
-    // the hidden compose window follow once the window has been painted; then
-    // startupFinished() is emitted.
+    // server settings window when no POP3 server is set. The hidden compose
+    // window follows once the window has been painted; then startupFinished()
+    // is emitted. The browser pane waits for its first page.
     void Form_Load();
     // Layout rules for a client area of the current size.
     void Form_Resize();
@@ -94,13 +90,14 @@ public:
     void Command13_Click(); // paste the clipboard into the address
     // Whether the pane counts as loading (what the busy watch looks at).
     bool paneBusy() const;
-    // The browser pane, created on first use. The pane starts empty, so start-up
-    // leaves it out until the window has been painted once: the web engine
-    // behind it takes longer to start than the rest of the window together.
-    QWebEngineView *browserPane();
+    // The browser pane, created on first use: the pane starts empty, and the web
+    // engine behind it takes longer to load and start than the rest of the
+    // program together. Null when the engine cannot be loaded; the status box
+    // then says why.
+    WebPane *browserPane();
 
     // Tells the user in the status box that web pages run without the engine's
-    // sandbox (the program was started as root); start-up calls it once.
+    // sandbox (the program was started as root); shown when the engine starts.
     void showSandboxNotice();
 
     // Hover help for the control under the mouse.
@@ -144,19 +141,15 @@ private:
     void setUpBrowserPane();
     void setUpBrowserKeys(); // Alt+arrows, F5, Esc, Ctrl+L, Ctrl+F, zoom
     void layoutBrowserPane();
-    void navigatePane(const QUrl &url);
+    void navigatePane(const QUrl &url, bool httpsGuessed = false); // also starts the busy watch
     void showPaneTitle();
     void showRefusedAddress(const QString &address);
     void paneUrlChanged(const QUrl &url);
-    void paneLoadingChanged(const QWebEngineLoadingInfo &info);
-    void paneNewWindowRequested(QWebEngineNewWindowRequest &request);
     void zoomPane(int step); // one step in (1) or out (-1), or back to 100 % (0); remembered
     int selectedFavourite() const;
 
-    PaneActivity *m_paneActivity = nullptr;
-    FindBar *m_findBar = nullptr;
-    DownloadBar *m_downloadBar = nullptr;
-    QUrl m_httpsGuess; // an address typed without a scheme, tried with https first
+    WebPane *m_pane = nullptr;       // the browser pane once created (a child of this window)
+    QWidget *m_emptyPane = nullptr;  // the pane's area until then
     bool m_startupAfterFirstPaint = false; // set by Form_Load, cleared once the rest is scheduled
     StoreFaults m_storeFaults;
 
@@ -185,7 +178,6 @@ private:
     QGroupBox *Frame2 = nullptr;
     QLabel *Label2 = nullptr;
     QPushButton *Command1 = nullptr;
-    QWebEngineView *brwWebBrowser = nullptr;
     QLineEdit *Text4 = nullptr;
     QPushButton *Command10 = nullptr;
     QTimer *Timer1 = nullptr;

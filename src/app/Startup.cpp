@@ -13,10 +13,11 @@
 #include "compose/DraftKeeper.h"
 #include "mail/RawMessage.h"
 #include "settings/MailOptionsInForce.h"
+#include "web/WebLoader.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
-#include <QQuickWindow>
+#include <QPointer>
 #include <QTranslator>
 #include <QStyleFactory>
 
@@ -47,17 +48,14 @@ RenderingChoice chooseRendering()
 #ifndef Q_OS_WIN
     // Loading the OpenGL driver when the display connection opens costs about
     // 50 ms, a third of the start-up, before the window can appear; the pane
-    // shows ordinary pages just as well in software. Settings the user made for
-    // Qt themselves are left alone.
+    // shows ordinary pages just as well in software (the web library chooses
+    // its scene graph when it is loaded). Settings the user made for Qt
+    // themselves are left alone.
     if (qEnvironmentVariableIntValue("KESTRA_GPU") == 1)
         return choice;
     if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION")) {
         qputenv("QT_XCB_GL_INTEGRATION", "none");
         choice.glIntegrationSet = true;
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        choice.software = true;
     }
 #endif
     return choice;
@@ -108,7 +106,8 @@ int runApplication(int argc, char *argv[])
     argv = args.data();
     const RenderingChoice rendering = chooseRendering();
     // The web engine shares its OpenGL contexts with the widgets; this must be
-    // set before the application object exists.
+    // set before the application object exists, though the engine itself is
+    // loaded later.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     settleRendering(rendering);
@@ -143,8 +142,13 @@ int runApplication(int argc, char *argv[])
     main->setAttribute(Qt::WA_DeleteOnClose);
     main->Form_Load();
     instance.setWindow(main);
-    if (engineSandboxOff())
-        main->showSandboxNotice();
+    // The web engine starts with the first page shown (in the pane or in 原文):
+    // the user hears then that it runs without its sandbox.
+    QPointer<MainForm> window = main;
+    setWebEngineStarted([window] {
+        if (window && engineSandboxOff())
+            window->showSandboxNotice();
+    });
     // A compose or reply window left with text by a crash, a kill or a close
     // without sending is offered back once the main window is up and painted.
     QObject::connect(main, &MainForm::startupFinished, main, &offerDraftRestore, Qt::SingleShotConnection);

@@ -9,13 +9,11 @@ namespace kestra {
 // Loads Qt's Japanese translations into `app`.
 void installJapaneseTranslations(QCoreApplication &app);
 
-// How the browser pane draws, chosen before the application object exists.
-// It draws in software and no OpenGL driver is loaded, unless KESTRA_GPU=1
-// asks for OpenGL; QT_XCB_GL_INTEGRATION and QT_QUICK_BACKEND set by the user
-// are kept.
+// How the windows draw, chosen before the application object exists: no
+// OpenGL driver is loaded, unless KESTRA_GPU=1 asks for OpenGL;
+// QT_XCB_GL_INTEGRATION set by the user is kept.
 struct RenderingChoice {
     bool glIntegrationSet = false; // QT_XCB_GL_INTEGRATION=none was set for the display connection
-    bool software = false;         // the web view's scene graph draws in software
 };
 RenderingChoice chooseRendering();
 // Once the application object exists: takes back the variable that was only

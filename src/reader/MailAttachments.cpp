@@ -7,8 +7,8 @@
 #include "common/UserPrompt.h"
 #include "mime/AttachmentFiles.h"
 #include "mime/MimeMessage.h"
-#include "reader/MailHtmlView.h"
 #include "storage/Originals.h"
+#include "web/WebLoader.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +17,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <QWidget>
 
 namespace kestra {
 
@@ -81,9 +82,18 @@ bool handToDesktop(const QString &path)
 
 // A page opened by a browser from a file could read the user's other files:
 // it is shown in the mail view instead, without scripts, local files or
-// remote content. SVG goes in as an image, where it runs nothing.
-void showInSafeView(const QString &fileName, const QByteArray &data, bool svg)
+// remote content. SVG goes in as an image, where it runs nothing. Without the
+// web engine the user is told to save the file instead; false then.
+bool showInSafeView(const QString &fileName, const QByteArray &data, bool svg)
 {
+    QString error;
+    WebEngine *engine = webEngine(&error);
+    if (!engine) {
+        prompt().info(QStringLiteral("ブラウザを開けませんでした。「%1」は名前を付けて保存してから開いて下さい。\r\n%2")
+                          .arg(fileName, error),
+                      appTitle(), PromptIcon::Exclamation);
+        return false;
+    }
     QString html;
     if (svg) {
         html = QStringLiteral("<img src=\"data:image/svg+xml;base64,%1\">")
@@ -92,13 +102,15 @@ void showInSafeView(const QString &fileName, const QByteArray &data, bool svg)
         QStringDecoder decoder = QStringDecoder::decoderForHtml(data);
         html = decoder.isValid() ? QString(decoder.decode(data)) : QString::fromUtf8(data);
     }
-    auto *view = new MailHtmlView;
-    view->setObjectName(QStringLiteral("AttachmentView"));
-    view->setAttribute(Qt::WA_DeleteOnClose);
-    view->setWindowTitle(fileName);
-    view->resize(800, 600);
+    MailView *view = engine->createMailView(nullptr, [](const QUrl &) {});
+    QWidget *window = view->widget();
+    window->setObjectName(QStringLiteral("AttachmentView"));
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(fileName);
+    window->resize(800, 600);
     view->showHtml(html);
-    view->show();
+    window->show();
+    return true;
 }
 
 bool isSvg(const QString &path)
@@ -148,10 +160,11 @@ bool openAttachment(const AttachmentItem &item)
             return false;
         }
         break;
-    case FileRisk::LocalPage:
-        showInSafeView(QFileInfo(path).fileName(), item.data, isSvg(path));
+    case FileRisk::LocalPage: {
+        const bool shown = showInSafeView(QFileInfo(path).fileName(), item.data, isSvg(path));
         QFile::remove(path);
-        return true;
+        return shown;
+    }
     case FileRisk::None:
         break;
     }

@@ -9,10 +9,10 @@
 #include "common/Twips.h"
 #include "common/UserPrompt.h"
 #include "mime/Charsets.h"
-#include "reader/MailHtmlView.h"
 #include "storage/MailFields.h"
 #include "storage/RecordFile.h"
 #include "storage/Records.h"
+#include "web/WebLoader.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -66,15 +66,12 @@ OriginalForm::OriginalForm(QWidget *parent) : QWidget(parent, Qt::Window)
 
     Body = new QStackedWidget(this);
     Body->setObjectName(QStringLiteral("Body"));
-    Web1 = new MailHtmlView(Body);
-    Web1->setObjectName(QStringLiteral("Web1"));
     Text2 = textBox(Body, "Text2");
     Text3 = textBox(Body, "Text3");
     QFont fixed(QStringLiteral("monospace"));
     fixed.setStyleHint(QFont::TypeWriter);
     Text3->setFont(fixed);
     Text3->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Body->addWidget(Web1);
     Body->addWidget(Text2);
     Body->addWidget(Text3);
 
@@ -120,7 +117,6 @@ OriginalForm::OriginalForm(QWidget *parent) : QWidget(parent, Qt::Window)
     connect(Command4, &QPushButton::clicked, this, &OriginalForm::Command4_Click);
     connect(Command5, &QPushButton::clicked, this, &OriginalForm::Command5_Click);
     connect(Grid1, &QTableWidget::cellDoubleClicked, this, &OriginalForm::Command3_Click);
-    connect(Web1, &MailHtmlView::linkActivated, this, &OriginalForm::linkActivated);
     auto *source = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_U), this);
     connect(source, &QShortcut::activated, this, &OriginalForm::Command2_Click);
     closeOnEscape(this);
@@ -170,11 +166,28 @@ void OriginalForm::showRecordOnly(const QString &date, const QString &address, c
     listAttachments();
 }
 
+bool OriginalForm::showsHtml() const
+{
+    return Web1 && !m_message.html.isEmpty() && m_message.html.size() <= kMaxHtml;
+}
+
 void OriginalForm::showBody()
 {
-    if (!m_message.html.isEmpty() && m_message.html.size() <= kMaxHtml) {
+    // The web view is made for the first HTML mail: the web engine is loaded then.
+    if (!Web1 && !m_message.html.isEmpty() && m_message.html.size() <= kMaxHtml) {
+        QString error;
+        if (WebEngine *engine = webEngine(&error)) {
+            Web1 = engine->createMailView(Body, [this](const QUrl &url) { linkActivated(url); });
+            Web1->widget()->setObjectName(QStringLiteral("Web1"));
+            Body->insertWidget(0, Web1->widget());
+        } else {
+            // Without the engine the mail is still read: its HTML made plain text.
+            Label1->setText(QStringLiteral("ブラウザを開けませんでした。HTML のメールを文字だけで表示します。\n") + error);
+        }
+    }
+    if (showsHtml()) {
         Web1->showHtml(m_message.html);
-        Body->setCurrentWidget(Web1);
+        Body->setCurrentWidget(Web1->widget());
         Command1->setEnabled(true);
         Label1->setText(QStringLiteral("外部の画像などは表示していません。"));
     } else {
@@ -214,9 +227,7 @@ void OriginalForm::Command2_Click()
         return;
     if (Body->currentWidget() == Text3) {
         // The page stays loaded behind the source, with what it was allowed to load.
-        Body->setCurrentWidget(!m_message.html.isEmpty() && m_message.html.size() <= kMaxHtml
-                                   ? static_cast<QWidget *>(Web1)
-                                   : Text2);
+        Body->setCurrentWidget(showsHtml() ? Web1->widget() : static_cast<QWidget *>(Text2));
         Command2->setText(QStringLiteral("ソース"));
     } else {
         Body->setCurrentWidget(Text3);

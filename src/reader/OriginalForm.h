@@ -12,17 +12,18 @@ class QTableWidget;
 
 namespace kestra {
 
-class MailHtmlView;
+class MailView;
 
 // The original view "原文" of one mail: its header fields decoded, the body as
-// sent (HTML in a locked-down web view), the raw source one key away (Ctrl+U),
+// sent (HTML in a locked-down web view, or made plain text when the web engine
+// cannot be loaded), the raw source one key away (Ctrl+U),
 // and its attachments to open or save. Mail kept before originals were kept
 // shows what its record holds, with a notice saying so.
 //
 // Controls:
 //   Label1    notice (no original kept; remote content blocked)
 //   Text1     From, To, Cc, Date (local time), Subject, Message-ID
-//   Web1      HTML body; Text2 plain body; Text3 raw source
+//   Web1      HTML body (made for the first HTML mail); Text2 plain body; Text3 raw source
 //   Command1  画像を表示: loads the remote content of this mail
 //   Command2  ソース (Ctrl+U): switches between the body and the raw source
 //   Grid1     attachments: 名前, 種類, サイズ
@@ -52,6 +53,7 @@ public:
 
 private:
     void showBody();
+    bool showsHtml() const; // the body is shown in the web view
     void listAttachments();
     const AttachmentItem *selectedAttachment();
 
@@ -62,7 +64,7 @@ private:
     QLabel *Label1 = nullptr;
     QPlainTextEdit *Text1 = nullptr;
     QStackedWidget *Body = nullptr;
-    MailHtmlView *Web1 = nullptr;
+    MailView *Web1 = nullptr;
     QPlainTextEdit *Text2 = nullptr;
     QPlainTextEdit *Text3 = nullptr;
     QPushButton *Command1 = nullptr;

@@ -14,6 +14,7 @@
 #include "settings/SetForm.h"
 #include "storage/BrowserOptions.h"
 #include "storage/RecordFile.h"
+#include "web/WebPane.h"
 #include "support/FindControl.h"
 #include "support/TestSupport.h"
 
@@ -214,10 +215,13 @@ private:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     }
 
+    // The pane's page view, made when it is not there yet.
+    QWebEngineView *view() { return qobject_cast<QWebEngineView *>(m_form->browserPane()->view()); }
+
     // A click of the mouse on the page at (x, y), as the user gives it.
     void clickPage(QPoint at, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
-        QWidget *page = m_form->browserPane()->focusProxy();
+        QWidget *page = view()->focusProxy();
         QVERIFY(page);
         QTest::mouseMove(page, at);
         QTest::mouseClick(page, Qt::LeftButton, modifiers, at);
@@ -228,7 +232,7 @@ private:
     {
         QVariant result;
         bool done = false;
-        m_form->browserPane()->page()->runJavaScript(code, [&](const QVariant &v) {
+        view()->page()->runJavaScript(code, [&](const QVariant &v) {
             result = v;
             done = true;
         });
@@ -333,7 +337,7 @@ private Q_SLOTS:
     {
         // Visited pages leave nothing on disk, and their cache does not grow
         // with the machine's memory.
-        const QWebEngineProfile *profile = m_form->browserPane()->page()->profile();
+        const QWebEngineProfile *profile = view()->page()->profile();
         QVERIFY(profile->isOffTheRecord());
         QCOMPARE(profile->httpCacheType(), QWebEngineProfile::MemoryHttpCache);
         QVERIFY(profile->httpCacheMaximumSize() > 0);
@@ -345,7 +349,7 @@ private Q_SLOTS:
         typeAddress(m_server->url("/a"));
         QVERIFY(findControl<QTimer>(m_form, "timTimer")->isActive());
         QTRY_VERIFY(settledOn(QStringLiteral("Page A")));
-        QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/a"));
+        QCOMPARE(view()->url().toString(), m_server->url("/a"));
     }
 
     void choosingAFavouriteNavigates()
@@ -380,11 +384,11 @@ private Q_SLOTS:
         button("Back")->trigger();
         QVERIFY(findControl<QTimer>(m_form, "timTimer")->isActive());
         QTRY_VERIFY(settledOn(QStringLiteral("Page A")));
-        QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/a"));
+        QCOMPARE(view()->url().toString(), m_server->url("/a"));
 
         button("Forward")->trigger();
         QTRY_VERIFY(settledOn(QStringLiteral("Hit 2")));
-        QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/count"));
+        QCOMPARE(view()->url().toString(), m_server->url("/count"));
 
         button("Refresh")->trigger();
         QVERIFY(findControl<QTimer>(m_form, "timTimer")->isActive());
@@ -405,7 +409,7 @@ private Q_SLOTS:
         QVERIFY(!findControl<QTimer>(m_form, "timTimer")->isActive());
         QTRY_VERIFY(!m_form->paneBusy());
         QCOMPARE(m_form->windowTitle(), QStringLiteral("Page A"));
-        QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/a"));
+        QCOMPARE(view()->url().toString(), m_server->url("/a"));
     }
 
     void homeAndSearchGoToTheirPages()
@@ -444,7 +448,8 @@ private Q_SLOTS:
         button(key.toLatin1().constData())->trigger();
         QTRY_VERIFY(!findControl<QTimer>(m_form, "timTimer")->isActive());
         QCOMPARE(m_form->windowTitle(), MainForm::caption());
-        QVERIFY(m_form->browserPane()->url().isEmpty());
+        // Nowhere to go: the web engine is not started for it.
+        QVERIFY(!m_form->findChild<QWebEngineView *>(QStringLiteral("brwWebBrowser")));
     }
 
     void enterOnAnEmptyAddressDoesNothing()
@@ -453,7 +458,7 @@ private Q_SLOTS:
         QVERIFY(!m_form->paneBusy());
         QTRY_VERIFY(!findControl<QTimer>(m_form, "timTimer")->isActive());
         QCOMPARE(m_form->windowTitle(), MainForm::caption());
-        QVERIFY(m_form->browserPane()->url().isEmpty());
+        QVERIFY(!m_form->findChild<QWebEngineView *>(QStringLiteral("brwWebBrowser")));
     }
 
     void typedAddressIsKeptWhenItBeginsAFavourite()
@@ -482,7 +487,7 @@ private Q_SLOTS:
         QTRY_VERIFY(settledOn(QStringLiteral("Links")));
         clickPage(QPoint(40, 40));
         // A link starts no busy watch, so the caption stays; the address box follows.
-        QTRY_COMPARE(m_form->browserPane()->title(), QStringLiteral("Page B"));
+        QTRY_COMPARE(view()->title(), QStringLiteral("Page B"));
         QCOMPARE(findControl<QComboBox>(m_form, "cboAddress")->currentText(), m_server->url("/b"));
         button("Back")->trigger();
         QTRY_VERIFY(settledOn(QStringLiteral("Links")));
@@ -509,14 +514,14 @@ private Q_SLOTS:
         QTRY_VERIFY(settledOn(QStringLiteral("Blank")));
         clickPage(QPoint(40, 40), Qt::ControlModifier);
         QTRY_COMPARE(external, QList<QUrl>{QUrl(m_server->url("/b"))});
-        QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/blank"));
+        QCOMPARE(view()->url().toString(), m_server->url("/blank"));
 
         // A script's window without a click opens nowhere.
         typeAddress(m_server->url("/popup"));
         QTRY_VERIFY(settledOn(QStringLiteral("Popup")));
         QTest::qWait(300);
         QVERIFY(!m_server->asked().contains("/c"));
-        QCOMPARE(m_form->browserPane()->url().toString(), m_server->url("/popup"));
+        QCOMPARE(view()->url().toString(), m_server->url("/popup"));
         QCOMPARE(external.size(), 1);
     }
 
@@ -640,7 +645,7 @@ private Q_SLOTS:
     void paneFitsTheWindow()
     {
         QFETCH(QSize, size);
-        QWebEngineView *pane = m_form->browserPane();
+        QWebEngineView *pane = view();
         if (!size.isValid())
             size = m_form->minimumSize();
         m_form->resize(size);
@@ -691,7 +696,7 @@ private Q_SLOTS:
         const auto press = [](int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), mods);
         };
-        m_form->browserPane()->setFocus();
+        view()->setFocus();
         press(Qt::Key_Left, Qt::AltModifier);
         QTRY_VERIFY(settledOn(QStringLiteral("Page A")));
         press(Qt::Key_Right, Qt::AltModifier);
@@ -713,23 +718,23 @@ private Q_SLOTS:
         press(Qt::Key_Escape);
         QVERIFY(!m_form->findChild<QWidget *>(QStringLiteral("picFind"))->isVisible());
 
-        m_form->browserPane()->setFocus();
+        view()->setFocus();
         press(Qt::Key_Plus, Qt::ControlModifier);
         press(Qt::Key_Plus, Qt::ControlModifier);
-        QCOMPARE(m_form->browserPane()->zoomFactor(), 1.25);
+        QCOMPARE(view()->zoomFactor(), 1.25);
         press(Qt::Key_Minus, Qt::ControlModifier);
-        QCOMPARE(m_form->browserPane()->zoomFactor(), 1.1);
+        QCOMPARE(view()->zoomFactor(), 1.1);
         // Remembered for the next start.
         QCOMPARE(readBrowserOptions(appPaths().extraIni()).zoom, 1.1);
         MainForm next;
-        QCOMPARE(next.browserPane()->zoomFactor(), 1.1);
+        QCOMPARE(next.browserPane()->zoom(), 1.1);
         press(Qt::Key_0, Qt::ControlModifier);
-        QCOMPARE(m_form->browserPane()->zoomFactor(), 1.0);
+        QCOMPARE(view()->zoomFactor(), 1.0);
 
         const int hits = m_server->countHits();
         typeAddress(m_server->url("/count"));
         QTRY_VERIFY(settledOn(QStringLiteral("Hit %1").arg(hits + 1)));
-        m_form->browserPane()->setFocus();
+        view()->setFocus();
         press(Qt::Key_F5);
         QTRY_VERIFY(settledOn(QStringLiteral("Hit %1").arg(hits + 2)));
         press(Qt::Key_R, Qt::ControlModifier);
@@ -763,7 +768,7 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(m_prompt->shown().size(), 1);
         QVERIFY(m_prompt->shown().first().text.startsWith(QStringLiteral("このアドレスは開けません。")));
-        QVERIFY(!m_form->browserPane()->url().isLocalFile());
+        QVERIFY(!view()->url().isLocalFile());
         m_prompt->clear();
     }
 
@@ -789,7 +794,7 @@ private Q_SLOTS:
                                        "t.focus();document.execCommand('paste');t.value"))
                      .toString(),
                  QString());
-        QCOMPARE(m_form->browserPane()->page()->settings()->testAttribute(QWebEngineSettings::JavascriptCanOpenWindows),
+        QCOMPARE(view()->page()->settings()->testAttribute(QWebEngineSettings::JavascriptCanOpenWindows),
                  false);
     }
 };

@@ -8,7 +8,7 @@
 #include "history/TyakuForm.h"
 #include "mime/AttachmentFiles.h"
 #include "reader/MailAttachments.h"
-#include "reader/MailHtmlView.h"
+#include "web/MailHtmlView.h"
 #include "reader/OriginalForm.h"
 #include "storage/Originals.h"
 #include "storage/Records.h"

@@ -1,4 +1,4 @@
-#include "reader/MailHtmlView.h"
+#include "web/MailHtmlView.h"
 
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "web/WebPane.h"
+
 #include <QStringList>
 #include <QUrl>
 #include <QWebEnginePage>
@@ -58,7 +60,7 @@ protected:
 // cookies are accepted, nothing is written to disk), JavaScript, plug-ins and
 // DNS prefetching off, no access to local files, and remote content blocked
 // until allowRemoteContent().
-class MailHtmlView final : public QWebEngineView
+class MailHtmlView final : public QWebEngineView, public MailView
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(MailHtmlView)
@@ -67,10 +69,11 @@ public:
     explicit MailHtmlView(QWidget *parent = nullptr);
     ~MailHtmlView() override;
 
+    QWidget *widget() override { return this; }
     // Shows `html` with remote content blocked.
-    void showHtml(const QString &html);
+    void showHtml(const QString &html) override;
     // Loads the page again with its remote content.
-    void allowRemoteContent();
+    void allowRemoteContent() override;
     bool remoteAllowed() const { return m_gate->remoteAllowed(); }
     MailRequestGate *gate() const { return m_gate; }
 
