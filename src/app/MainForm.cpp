@@ -280,8 +280,9 @@ void MainForm::Form_Load()
     if (Status s = readKestraIni(appPaths().kestraIni(), appState().settings); !s)
         showStorageError(s.error());
 
-    // 9. Without a POP3 server the server settings window opens over this one.
-    if (appState().settings.pop3Server.isEmpty())
+    // 9. Without a server to receive from (the POP3 server, or the IMAP server
+    // when mail comes over IMAP) the server settings window opens over this one.
+    if (receiveServer().isEmpty())
         showInFront(form<OptionForm>());
 
     Timer1_Timer();

@@ -42,8 +42,8 @@ class MainWindowsTest : public QObject
 private Q_SLOTS:
     void cleanup();
 
-    void startupOpensServerSettingsOnlyWithoutPop3_data();
-    void startupOpensServerSettingsOnlyWithoutPop3();
+    void startupOpensServerSettingsOnlyWithoutReceiveServer_data();
+    void startupOpensServerSettingsOnlyWithoutReceiveServer();
     void settingsButtonShowsChooser();
     void addressBookButtonShowsBook();
     void composeWindowLoadedHiddenAndShownByNewMail();
@@ -62,25 +62,38 @@ void MainWindowsTest::cleanup()
     QApplication::clipboard()->clear();
 }
 
-void MainWindowsTest::startupOpensServerSettingsOnlyWithoutPop3_data()
+void MainWindowsTest::startupOpensServerSettingsOnlyWithoutReceiveServer_data()
 {
     QTest::addColumn<QByteArray>("ini"); // empty: no kestra.ini at all
+    QTest::addColumn<QByteArray>("extra"); // kestra2.ini; empty: none
     QTest::addColumn<bool>("opens");
-    QTest::newRow("no kestra.ini") << QByteArray() << true;
-    QTest::newRow("empty POP3 value") << QByteArray("SMTP=smtp.x\r\nPOP3=\r\nMAIL=a@x\r\nAPOP=0\r\n") << true;
-    QTest::newRow("key in small letters") << QByteArray("pop3=pop.x\r\n") << true;
-    QTest::newRow("POP3 server set") << QByteArray("SMTP=smtp.x\r\nPOP3=pop.x\r\nMAIL=a@x\r\nAPOP=1\r\n") << false;
-    QTest::newRow("blank POP3 server") << QByteArray("POP3= \r\n") << false;
+    const QByteArray none;
+    const QByteArray imapAccount("[imap]\nreceive=true\nserver=imap.x\n");
+    QTest::newRow("no kestra.ini") << none << none << true;
+    QTest::newRow("empty POP3 value") << QByteArray("SMTP=smtp.x\r\nPOP3=\r\nMAIL=a@x\r\nAPOP=0\r\n") << none << true;
+    QTest::newRow("key in small letters") << QByteArray("pop3=pop.x\r\n") << none << true;
+    QTest::newRow("POP3 server set") << QByteArray("SMTP=smtp.x\r\nPOP3=pop.x\r\nMAIL=a@x\r\nAPOP=1\r\n") << none
+                                     << false;
+    QTest::newRow("blank POP3 server") << QByteArray("POP3= \r\n") << none << false;
+    // Mail comes over IMAP: its server is what counts, not the POP3 one.
+    QTest::newRow("IMAP server, no POP3") << QByteArray("SMTP=smtp.x\r\nPOP3=\r\n") << imapAccount << false;
+    QTest::newRow("IMAP chosen, no IMAP server")
+        << QByteArray("SMTP=smtp.x\r\nPOP3=pop.x\r\n") << QByteArray("[imap]\nreceive=true\n") << true;
+    QTest::newRow("IMAP server kept, POP3 chosen")
+        << QByteArray("POP3=\r\n") << QByteArray("[imap]\nreceive=false\nserver=imap.x\n") << true;
 }
 
-void MainWindowsTest::startupOpensServerSettingsOnlyWithoutPop3()
+void MainWindowsTest::startupOpensServerSettingsOnlyWithoutReceiveServer()
 {
     QFETCH(QByteArray, ini);
+    QFETCH(QByteArray, extra);
     QFETCH(bool, opens);
     TempAppFolder folder;
     FakePrompt prompts;
     if (!ini.isEmpty())
         writeBytes(appPaths().kestraIni(), ini);
+    if (!extra.isEmpty())
+        writeBytes(appPaths().extraIni(), extra);
 
     auto main = std::make_unique<MainForm>();
     main->Form_Load();
