@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -143,6 +144,8 @@ public:
 
 private:
     QTimer *m_poll;
+    QPointer<QWidget> m_unfocused; // the modal box last seen without the focus
+    int m_unfocusedPolls = 0;
 };
 
 // Deletes every window without a parent, as at the end of a test; a window
