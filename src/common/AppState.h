@@ -6,6 +6,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <mutex>
+
 namespace kestra {
 
 // The program's own name, used as the title of its plain message boxes.
@@ -14,6 +16,30 @@ inline const QString &appTitle()
     static const QString title = QStringLiteral("Kestra");
     return title;
 }
+
+// A text the main thread sets and worker threads read as it is at that moment.
+class SharedText
+{
+public:
+    SharedText() = default;
+    SharedText(const SharedText &other) : m_text(QString(other)) {}
+    SharedText &operator=(const SharedText &other) { return *this = QString(other); }
+    SharedText &operator=(const QString &text)
+    {
+        const std::scoped_lock lock(m_mutex);
+        m_text = text;
+        return *this;
+    }
+    operator QString() const
+    {
+        const std::scoped_lock lock(m_mutex);
+        return m_text;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QString m_text;
+};
 
 // Program-wide state: one instance, owned by the process. Windows read and
 // write it directly, the way the windows of this program share their values.
@@ -27,7 +53,7 @@ struct AppState {
     int boldCount = 0;       // editor style toggles, kept across unloads of the history window
     int italicCount = 0;
     int underlineCount = 0;
-    QString clockText;       // the main window's clock text (its hidden Text2)
+    SharedText clockText;    // the main window's clock text (its hidden Text2); a bulk send reads it per mail
     int mailBusy = 0;        // sending and receiving runs under way (MailBusy)
 };
 

@@ -520,12 +520,9 @@ void WriteForm::Command1_Click()
     inputs.body = bodyText();
     inputs.attachments = AttachText->text();
     inputs.sentStorePath = appPaths().dataFile(QString::fromUtf16(names::sentStore));
-    // The main window's clock text as each mail goes out.
-    inputs.dateText = [] {
-        QString text;
-        runOnMainThread([&text] { text = appState().clockText; });
-        return text;
-    };
+    // The main window's clock text as each mail goes out, read on the sending
+    // thread without waiting for the main one.
+    inputs.dateText = [] { return QString(appState().clockText); };
 
     if (bulk) {
         const Result<QStringList> recipients

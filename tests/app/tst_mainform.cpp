@@ -267,7 +267,7 @@ private slots:
         m_clock->set(QDateTime(QDate(2026, 12, 9), QTime(23, 59, 58)));
         main->Timer1_Timer();
         QVERIFY(findControl<QLineEdit>(main, "Text2")->text().contains(QStringLiteral("23:59:58")));
-        QCOMPARE(appState().clockText, findControl<QLineEdit>(main, "Text2")->text());
+        QCOMPARE(QString(appState().clockText), findControl<QLineEdit>(main, "Text2")->text());
         QCOMPARE(findControl<QTimer>(main, "Timer1")->interval(), 1000);
     }
 
