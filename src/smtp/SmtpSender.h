@@ -13,6 +13,7 @@
 #include "mail/MailOptions.h"
 #include "mail/MailSender.h"
 #include "net/ServerSecurity.h"
+#include "smtp/MessageBuilder.h"
 
 namespace kestra {
 
@@ -32,33 +33,6 @@ struct SmtpServerAddress {
 
 // An error says why the name cannot be used.
 Result<SmtpServerAddress> parseSmtpServer(const QString &name);
-
-// The message source with CR LF line ends, and the envelope.
-struct BuiltMessage {
-    QByteArray source;
-    QByteArray envelopeFrom; // bare address
-    QList<QByteArray> recipients; // bare addresses of To, Cc and Bcc
-    QString bodyCharset; // "ISO-2022-JP" or "UTF-8"
-};
-
-// Builds the MIME message: From, To, Cc, Subject (RFC 2047), Date, Message-ID,
-// MIME-Version; a text body in ISO-2022-JP when every character has a code
-// there, UTF-8 otherwise; attachments in base64 with their names both as
-// RFC 2231 parameters and as RFC 2047 words (which older mailers read), and a
-// content type from the file's extension. Every attachment is read here, so a
-// path that cannot be read fails before anything is sent.
-Result<BuiltMessage> buildMessage(const OutgoingMail &mail, const QDateTime &date);
-
-// The attachments of the mails of one run: each file is read and made into
-// its MIME part once, at the first mail that carries it, and that part goes
-// into every mail after it, so a bulk send neither reads nor holds a copy of
-// an attachment per recipient (and every recipient gets the same file).
-class AttachmentParts;
-// buildMessage with the attachments taken from `parts`.
-Result<BuiltMessage> buildMessage(const OutgoingMail &mail, const QDateTime &date, AttachmentParts &parts);
-
-// True when `text` can be written in ISO-2022-JP (ASCII and JIS X 0208).
-bool fitsIso2022Jp(const QString &text);
 
 // Bounds of every wait of a session, in seconds.
 struct SmtpLimits {
@@ -145,7 +119,7 @@ private:
     bool m_lastEncrypted = false;
     bool m_tlsRemembered = false; // this server's STARTTLS is noted in m_memoryIni
     QString m_helo; // the name given in EHLO
-    std::unique_ptr<AttachmentParts> m_attachments;
+    AttachmentPartsPtr m_attachments;
     std::function<bool()> m_cancelRequested;
 };
 
