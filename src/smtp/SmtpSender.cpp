@@ -262,14 +262,19 @@ Status SmtpSender::open(const SmtpServerAddress &address)
     if (!m_trustRead) {
         m_trustRead = true;
         if (!m_trustedCaFile.isEmpty())
-            m_extraAuthorities = QSslCertificate::fromPath(m_trustedCaFile);
+            m_authorities = QSslCertificate::fromPath(m_trustedCaFile);
         if (!m_memoryIni.isEmpty())
             m_trustedFingerprint
                 = ServerMemory(m_memoryIni, MailProtocol::Smtp, address.host, address.port).trustedFingerprint();
     }
     m_socket = std::make_unique<QSslSocket>();
     m_socket->setReadBufferSize(kReadBuffer);
-    m_socket->setSslConfiguration(net::mailServerTls(m_extraAuthorities));
+    QSslConfiguration trust = net::mailServerTls();
+    // The setup's authorities stand in for the system's: nothing reads and
+    // parses the whole system store for a test's or a company's own.
+    if (!m_authorities.isEmpty())
+        trust.setCaCertificates(m_authorities);
+    m_socket->setSslConfiguration(trust);
     m_socket->setPeerVerifyName(address.host);
     m_rejected = QSslCertificate();
     m_certificateErrors.clear();

@@ -61,7 +61,7 @@ SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int 
 // (empty: nothing is asked or remembered, and no password goes over a
 // connection without TLS), the account, the bounds of every wait (the
 // server settings' time limit, when set, wins), the authorities trusted
-// besides the system's (a PEM file; empty: the system's alone) and the
+// instead of the system's (a PEM file; empty: the system's list) and the
 // prompt that asks the user (none: every question counts as No).
 struct SmtpSetup {
     QString server;
@@ -74,7 +74,7 @@ struct SmtpSetup {
 };
 
 // Sends mail over SMTP on the program's own client. The server's certificate
-// is checked against the system's authorities (and those of the setup's CA
+// is checked against the system's authorities (or those of the setup's CA
 // file, when one is named) or must be the one the user trusts for this
 // server; there is no silent fall-back to a plain connection once STARTTLS was
 // offered. When the server offers AUTH (CRAM-MD5, PLAIN or LOGIN) and the
@@ -139,7 +139,7 @@ private:
     QString m_trustedCaFile;
     SecurityPrompt *m_prompt = nullptr;
     bool m_trustRead = false; // the two below, read at the first connection
-    QList<QSslCertificate> m_extraAuthorities; // of m_trustedCaFile
+    QList<QSslCertificate> m_authorities; // of m_trustedCaFile
     QByteArray m_trustedFingerprint; // the certificate the user trusts for this server
     bool m_trustedOutOfDate = false; // ... accepted just now although out of its validity
     QSslCertificate m_rejected; // the certificate that failed the check
