@@ -594,11 +594,16 @@ void SmtpSender::quit()
         return;
     adopt();
     if (m_socket->state() == QAbstractSocket::ConnectedState) {
-        // Bounded tightly: the sender goes away, nobody waits for the answer.
-        m_cancelRequested = {};
-        m_deadline.setRemainingTime(kQuitMs);
-        Reply reply;
-        (void)command("QUIT", reply); // what it answers changes nothing
+        // The sender goes away, often on the main thread amid its windows:
+        // blocking waits with a tight bound and no event loop that could run
+        // anything else meanwhile. What the server answers changes nothing.
+        const QDeadlineTimer bound(kQuitMs);
+        m_socket->write("QUIT\r\n");
+        while (m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite() > 0 && !bound.hasExpired()
+               && m_socket->waitForBytesWritten(int(bound.remainingTime()))) {
+        }
+        while (!m_socket->canReadLine() && !bound.hasExpired() && m_socket->waitForReadyRead(int(bound.remainingTime()))) {
+        }
     }
     hangUp();
 }
