@@ -184,11 +184,12 @@ void conversation(ScriptedSmtp &srv, QTcpSocket &s, const Conversation &c = {})
             srv.say(s, QByteArray("250-plain.test\r\n") + (c.pipelining ? "250-PIPELINING\r\n" : "") + "250 8BITMIME\r\n");
         } else if (verb == "MAIL" && c.pipelining) {
             accepted = 0;
-            QByteArray answers = "250 ok\r\n";
+            const bool refused = line.toLower().contains("<refuse");
+            QByteArray answers = refused ? "550 5.7.1 sender refused\r\n" : "250 ok\r\n";
             for (QByteArray next = srv.expect(s); next.toUpper() != "DATA"; next = srv.expect(s)) {
                 if (next.isEmpty())
                     return;
-                answers += rcptAnswer(next, accepted);
+                answers += refused ? "503 5.5.1 MAIL first\r\n" : rcptAnswer(next, accepted);
             }
             srv.say(s, answers + (accepted ? "354 go on\r\n" : "503 5.5.1 no valid recipients\r\n"));
             if (accepted && !readMessage(srv, s))
@@ -199,7 +200,7 @@ void conversation(ScriptedSmtp &srv, QTcpSocket &s, const Conversation &c = {})
             }
         } else if (verb == "MAIL" || verb == "RSET") {
             accepted = 0;
-            srv.say(s, "250 ok\r\n");
+            srv.say(s, line.toLower().contains("<refuse") ? "550 5.7.1 sender refused\r\n" : "250 ok\r\n");
         } else if (verb == "RCPT") {
             srv.say(s, rcptAnswer(line, accepted));
         } else if (verb == "DATA" && !accepted) {
@@ -602,25 +603,36 @@ private Q_SLOTS:
         QCOMPARE(srv.received().count("."), 3);
     }
 
-    // A mail whose recipient the server refused fails with the server's
-    // reply; the next one goes over the same connection, after RSET. A
-    // clean end of DATA needs no RSET. With PIPELINING, a group in which
-    // the server took some recipients and said go on to DATA is ended by
-    // dropping the connection: no empty message reaches anyone.
-    void refusedRecipientThenNextMail_data()
+    // A mail whose sender or recipient the server refused fails with the
+    // server's reply; the next one goes over the same connection, after RSET
+    // (a pipelined group is read to its end first, so that the answers stay
+    // in step). A clean end of DATA needs no RSET. With PIPELINING, a group
+    // in which the server took some recipients and said go on to DATA is
+    // ended by dropping the connection: no empty message reaches anyone.
+    void refusedTransactionThenNextMail_data()
     {
         QTest::addColumn<bool>("pipelining");
-        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("expected");
         QTest::addColumn<int>("connections");
-        QTest::newRow("one by one") << false << "refuse-a@example.test" << 1;
-        QTest::newRow("one by one, one of two refused") << false << "ok@example.test, refuse-a@example.test" << 1;
-        QTest::newRow("pipelining") << true << "refuse-a@example.test" << 1;
-        QTest::newRow("pipelining, one of two refused") << true << "ok@example.test, refuse-a@example.test" << 2;
+        const QString from = QStringLiteral("sender@example.test");
+        const QString refusedFrom = QStringLiteral("refuse-me@example.test");
+        const QString recipient = QStringLiteral("宛先「refuse-a@example.test」はサーバーに受け付けられませんでした。\r\nサーバーの応答: 550 5.1.1 no such user");
+        const QString sender = QStringLiteral("差出人「refuse-me@example.test」はサーバーに受け付けられませんでした。\r\nサーバーの応答: 550 5.7.1 sender refused");
+        QTest::newRow("one by one") << false << from << "refuse-a@example.test" << recipient << 1;
+        QTest::newRow("one by one, one of two refused") << false << from << "ok@example.test, refuse-a@example.test" << recipient << 1;
+        QTest::newRow("one by one, sender refused") << false << refusedFrom << "ok@example.test" << sender << 1;
+        QTest::newRow("pipelining") << true << from << "refuse-a@example.test" << recipient << 1;
+        QTest::newRow("pipelining, one of two refused") << true << from << "ok@example.test, refuse-a@example.test" << recipient << 2;
+        QTest::newRow("pipelining, sender refused") << true << refusedFrom << "ok@example.test, b@example.test" << sender << 1;
     }
-    void refusedRecipientThenNextMail()
+    void refusedTransactionThenNextMail()
     {
         QFETCH(bool, pipelining);
-        QFETCH(QString, first);
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, expected);
         QFETCH(int, connections);
         std::atomic_int opened{0};
         ScriptedSmtp srv([&](ScriptedSmtp &srv, QTcpSocket &s) {
@@ -628,13 +640,13 @@ private Q_SLOTS:
             conversation(srv, s, {pipelining});
         });
         SmtpSender sender(scriptedSetup(srv.port()));
-        const Status refused = sender.send(simpleMail(first));
+        OutgoingMail refusedMail = simpleMail(to);
+        refusedMail.from = from;
+        const Status refused = sender.send(refusedMail);
         QVERIFY(!refused.ok());
-        QVERIFY2(message(refused).contains(QStringLiteral("宛先「refuse-a@example.test」はサーバーに受け付けられませんでした。"))
-                     && message(refused).contains(QStringLiteral("サーバーの応答: 550 5.1.1 no such user")),
-                 qPrintable(message(refused)));
-        for (const char *to : {"b@example.test", "c@example.test"}) {
-            const Status sent = sender.send(simpleMail(QString::fromLatin1(to)));
+        QVERIFY2(message(refused).contains(expected), qPrintable(message(refused)));
+        for (const char *next : {"b@example.test", "c@example.test"}) {
+            const Status sent = sender.send(simpleMail(QString::fromLatin1(next)));
             QVERIFY2(sent.ok(), qPrintable(message(sent)));
         }
         QCOMPARE(opened.load(), connections);
