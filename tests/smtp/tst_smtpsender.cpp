@@ -705,6 +705,54 @@ private Q_SLOTS:
         QVERIFY2(message(sent).contains(expected), qPrintable(message(sent)));
     }
 
+    // Whatever a server (or someone in between) sends in clear after its
+    // go-ahead to STARTTLS is no answer within the encrypted session: the
+    // session after the handshake is unaffected by it.
+    void repliesBeforeTlsAreDiscarded()
+    {
+        std::atomic<int> ehlos{0};
+        ScriptedSmtp srv([&](ScriptedSmtp &srv, QTcpSocket &plain) {
+            srv.say(plain, "220 tls.test ESMTP\r\n");
+            srv.expect(plain);
+            srv.say(plain, "250-tls.test\r\n250 STARTTLS\r\n");
+            if (srv.expect(plain) != "STARTTLS")
+                return;
+            srv.say(plain, "220 go ahead\r\n250 injected\r\n");
+            QSslSocket s;
+            s.setSocketDescriptor(plain.socketDescriptor());
+            s.setLocalCertificate(smtp::folder() + QStringLiteral("/server.pem"));
+            s.setPrivateKey(smtp::folder() + QStringLiteral("/server.key"));
+            s.startServerEncryption();
+            if (!s.waitForEncrypted(5000))
+                return;
+            for (QByteArray line = srv.expect(s); !line.isEmpty(); line = srv.expect(s)) {
+                const QByteArray verb = line.left(4).toUpper();
+                if (verb == "EHLO") {
+                    ++ehlos;
+                    srv.say(s, "250-tls.test\r\n250 8BITMIME\r\n");
+                } else if (verb == "DATA") {
+                    srv.say(s, "354 go on\r\n");
+                    if (!readMessage(srv, s))
+                        return;
+                    srv.say(s, "250 queued\r\n");
+                } else if (verb == "QUIT") {
+                    return srv.say(s, "221 bye\r\n");
+                } else {
+                    srv.say(s, "250 ok\r\n");
+                }
+            }
+        });
+        SmtpSetup setup = scriptedSetup(srv.port());
+        setup.connection.security = Security::StartTls;
+        setup.trustedCaFile = smtp::caFile();
+        SmtpSender sender(setup);
+        const Status sent = sender.send(simpleMail(QStringLiteral("a@example.test")));
+        QVERIFY2(sent.ok(), qPrintable(message(sent)));
+        QVERIFY(sender.lastSessionEncrypted());
+        QCOMPARE(ehlos.load(), 1);
+        QCOMPARE(srv.received().count("."), 1);
+    }
+
     // The compose window makes the sender on its thread, sends on one worker
     // thread per run and destroys it on its own again: the connection goes
     // from run to run and the sender says QUIT at the end, without a warning.
