@@ -10,7 +10,7 @@ PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev
   qt6-translations-l10n
-  libgmime-3.0-dev libcurl4-openssl-dev
+  libgmime-3.0-dev
   # run: Japanese fonts, a virtual display where there is no desktop, the system's trusted roots
   fonts-noto-cjk xvfb xauth ca-certificates
 )

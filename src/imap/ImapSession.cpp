@@ -6,20 +6,6 @@
 
 namespace kestra {
 
-namespace {
-
-QString readable(const QByteArray &bytes)
-{
-    QString text = QString::fromUtf8(bytes.left(300));
-    for (QChar &c : text) {
-        if (c.unicode() < 0x20)
-            c = u' ';
-    }
-    return text.trimmed();
-}
-
-} // namespace
-
 Result<ServerAddress> resolveImapAddress(const QString &server, Security security, int port)
 {
     Result<ServerAddress> parsed = parseServerAddress(server, MailProtocol::Imap);
@@ -90,21 +76,8 @@ void ImapSession::configureSocket(const QString &host)
 {
     m_socket->setSslConfiguration(net::mailServerTls(m_options.extraCaCertificates));
     m_socket->setPeerVerifyName(host);
-    QObject::connect(m_socket.get(), &QSslSocket::sslErrors, m_socket.get(), [this](const QList<QSslError> &errors) {
-        m_certificateErrors = errors;
-        m_rejected = m_socket->peerCertificate();
-        if (m_rejected.isNull() && !errors.isEmpty())
-            m_rejected = errors.first().certificate();
-        // Exactly the certificate the user trusted for this server, while it is valid.
-        const bool pinned = !m_options.trustedFingerprint.isEmpty() && !m_rejected.isNull()
-            && certificateFingerprint(m_rejected) == m_options.trustedFingerprint
-            && (m_options.trustedOutOfDate || certificateInValidity(m_rejected, errors));
-        if (pinned) {
-            m_socket->ignoreSslErrors(errors);
-            m_certificateErrors.clear();
-            m_rejected = QSslCertificate();
-        }
-    });
+    acceptTrustedCertificate(*m_socket, m_options.trustedFingerprint, m_options.trustedOutOfDate, m_rejected,
+                             m_certificateErrors);
 }
 
 Result<ImapResponse> ImapSession::read()
@@ -161,7 +134,7 @@ Result<ImapResponse> ImapSession::finish(const QByteArray &tag, const Untagged &
             return fail(QStringLiteral("IMAPサーバー「%1」の応答が多すぎるため、接続を切りました（%2 行を超えました）。")
                             .arg(m_serverText).arg(mostUntagged));
         if (r.status() == "BYE" && !m_loggingOut)
-            return fail(QStringLiteral("IMAPサーバー「%1」が接続を終えました（%2）。").arg(m_serverText, readable(r.head())));
+            return fail(QStringLiteral("IMAPサーバー「%1」が接続を終えました（%2）。").arg(m_serverText, readableReply(r.head())));
         if (const QList<QByteArray> names = r.capabilities(); !names.isEmpty())
             m_capabilities = names;
         if (each && !each(r))
@@ -177,7 +150,7 @@ Status ImapSession::command(const QByteArray &command, const Untagged &each, qin
     if (answer.value().status() != "OK") {
         const QByteArray verb = command.left(command.indexOf(' ') < 0 ? command.size() : command.indexOf(' '));
         m_error = QStringLiteral("IMAPサーバー「%1」が %2 を断りました（%3）。")
-                      .arg(m_serverText, QString::fromLatin1(verb), readable(answer.value().head()));
+                      .arg(m_serverText, QString::fromLatin1(verb), readableReply(answer.value().head()));
         return Error(m_error);
     }
     return {};
@@ -220,7 +193,7 @@ Status ImapSession::open(const QString &server)
         return greeting.error();
     const QByteArray status = greeting.value().status();
     if (greeting.value().tag != "*" || (status != "OK" && status != "PREAUTH"))
-        return fail(QStringLiteral("IMAPサーバー「%1」が接続を断りました（%2）。").arg(m_serverText, readable(greeting.value().head())));
+        return fail(QStringLiteral("IMAPサーバー「%1」が接続を断りました（%2）。").arg(m_serverText, readableReply(greeting.value().head())));
     // A server that logs in before any TLS could not be switched to it.
     if (status == "PREAUTH" && !tls && m_options.security != Security::None)
         return fail(QStringLiteral("IMAPサーバー「%1」が暗号化の前にログインを済ませたため、接続を中止しました。").arg(m_serverText));
@@ -288,7 +261,7 @@ Result<bool> ImapSession::idle(int boundMs, const std::function<bool()> &wake)
     if (!go)
         return go.error();
     if (go.value().tag != "+")
-        return fail(QStringLiteral("IMAPサーバー「%1」がIDLEを断りました（%2）。").arg(m_serverText, readable(go.value().head())));
+        return fail(QStringLiteral("IMAPサーバー「%1」がIDLEを断りました（%2）。").arg(m_serverText, readableReply(go.value().head())));
     // Waiting for news is no command that could be overdue.
     m_commandDeadline = QDeadlineTimer(QDeadlineTimer::Forever);
     bool news = false;
@@ -300,7 +273,7 @@ Result<bool> ImapSession::idle(int boundMs, const std::function<bool()> &wake)
         if (taken.response) {
             const ImapResponse &r = *taken.response;
             if (r.status() == "BYE")
-                return fail(QStringLiteral("IMAPサーバー「%1」が接続を終えました（%2）。").arg(m_serverText, readable(r.head())));
+                return fail(QStringLiteral("IMAPサーバー「%1」が接続を終えました（%2）。").arg(m_serverText, readableReply(r.head())));
             news = r.tag == "*" && (r.keyword() == "EXISTS" || r.keyword() == "RECENT");
             continue;
         }

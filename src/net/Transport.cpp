@@ -47,9 +47,40 @@ SocketWait waitOnSocket(QSslSocket &socket, int boundMs, const QDeadlineTimer &c
     QObject::connect(&socket, &QAbstractSocket::errorOccurred, &loop, check);
     QObject::connect(&socket, &QAbstractSocket::stateChanged, &loop, check);
     QObject::connect(&socket, &QSslSocket::encrypted, &loop, check);
+    QObject::connect(&socket, &QSslSocket::encryptedBytesWritten, &loop, check);
     tick.start();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     return how;
+}
+
+QString readableReply(QByteArrayView reply)
+{
+    QString text = QString::fromUtf8(reply.first(qMin(reply.size(), qsizetype(300))));
+    for (QChar &c : text) {
+        if (c.unicode() < 0x20)
+            c = u' ';
+    }
+    return text.trimmed();
+}
+
+void acceptTrustedCertificate(QSslSocket &socket, const QByteArray &trustedFingerprint, const bool &trustedOutOfDate,
+                              QSslCertificate &rejected, QList<QSslError> &errors)
+{
+    QObject::connect(&socket, &QSslSocket::sslErrors, &socket,
+                     [&socket, &trustedFingerprint, &trustedOutOfDate, &rejected, &errors](const QList<QSslError> &found) {
+        errors = found;
+        rejected = socket.peerCertificate();
+        if (rejected.isNull() && !found.isEmpty())
+            rejected = found.first().certificate();
+        // Exactly the certificate the user trusted for this server, nothing
+        // else, and only while it is valid: an expired one is asked about again.
+        if (!trustedFingerprint.isEmpty() && !rejected.isNull() && certificateFingerprint(rejected) == trustedFingerprint
+            && (trustedOutOfDate || certificateInValidity(rejected, found))) {
+            socket.ignoreSslErrors(found);
+            errors.clear();
+            rejected = QSslCertificate();
+        }
+    });
 }
 
 void applyServerMemory(TransportOptions &options, const ServerMemory &memory, const QString &ini,

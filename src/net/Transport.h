@@ -52,6 +52,19 @@ void applyConnection(TransportOptions &options, const ServerConnection &connecti
 void applyServerMemory(TransportOptions &options, const ServerMemory &memory, const QString &ini,
                        SecurityPrompt *prompt, const QString &protocolName);
 
+// A server's reply as the user may read it: its first 300 bytes as UTF-8,
+// control characters made blanks, trimmed.
+QString readableReply(QByteArrayView reply);
+
+// Watches the TLS check of `socket`: a certificate that fails it is noted in
+// `rejected` with the reasons in `errors`, unless it is exactly the one the
+// user trusted for this server (`trustedFingerprint`, SHA-256 hex) and within
+// its validity, or accepted just now although out of it (`trustedOutOfDate`):
+// that one is accepted and nothing is noted. The references must outlive the
+// socket's handshakes.
+void acceptTrustedCertificate(QSslSocket &socket, const QByteArray &trustedFingerprint, const bool &trustedOutOfDate,
+                              QSslCertificate &rejected, QList<QSslError> &errors);
+
 // How a bounded wait on a socket ended.
 enum class SocketWait { Done, Failed, TimedOut, Overdue, Canceled };
 

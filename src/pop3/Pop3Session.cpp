@@ -134,12 +134,7 @@ QString Pop3Session::stepName() const
 
 QString Pop3Session::serverReply(const QByteArray &line) const
 {
-    QString text = QString::fromUtf8(line.left(300));
-    for (QChar &c : text) {
-        if (c.unicode() < 0x20)
-            c = u' ';
-    }
-    return text.trimmed();
+    return readableReply(line);
 }
 
 bool Pop3Session::encrypted() const
@@ -391,21 +386,8 @@ Status Pop3Session::open(const QString &server)
     m_socket = std::make_unique<QSslSocket>();
     m_socket->setSslConfiguration(net::mailServerTls(m_options.extraCaCertificates));
     m_socket->setPeerVerifyName(address.host);
-    QObject::connect(m_socket.get(), &QSslSocket::sslErrors, m_socket.get(), [this](const QList<QSslError> &errors) {
-        m_certificateErrors = errors;
-        m_rejected = m_socket->peerCertificate();
-        if (m_rejected.isNull() && !errors.isEmpty())
-            m_rejected = errors.first().certificate();
-        // Exactly the certificate the user trusted for this server, nothing
-        // else, and only while it is valid: an expired one is asked about again.
-        if (!m_options.trustedFingerprint.isEmpty() && !m_rejected.isNull()
-            && certificateFingerprint(m_rejected) == m_options.trustedFingerprint
-            && (m_options.trustedOutOfDate || certificateInValidity(m_rejected, errors))) {
-            m_socket->ignoreSslErrors(errors);
-            m_certificateErrors.clear();
-            m_rejected = QSslCertificate();
-        }
-    });
+    acceptTrustedCertificate(*m_socket, m_options.trustedFingerprint, m_options.trustedOutOfDate, m_rejected,
+                             m_certificateErrors);
 
     m_step = Step::Connect;
     m_commandDeadline.setRemainingTime(m_options.commandTimeoutMs);

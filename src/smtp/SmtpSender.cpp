@@ -1,42 +1,70 @@
-#include <curl/curl.h>
-
 #include "smtp/SmtpSender.h"
 
 #include "common/Clock.h"
 #include "common/Text.h"
 #include "net/TlsTrust.h"
 
-#include <QCryptographicHash>
-#include <QDeadlineTimer>
-#include <QFile>
-#include <QSslKey>
-#include <QSslSocket>
+#include <QMessageAuthenticationCode>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSysInfo>
+#include <QThread>
 
-#include <cerrno>
-#include <memory>
-#include <mutex>
 #include <optional>
 
 namespace kestra {
 
 namespace {
 
-void initLibraries()
+// What one reply may hold: real replies have lines of a few dozen bytes, and
+// an EHLO reply lists a dozen or two extensions. A server that goes beyond
+// either is cut off before it fills the memory.
+constexpr qsizetype kLongestReplyLine = 4096;
+constexpr int kMostReplyLines = 256;
+// Read from the socket at a time: a flood waits in the kernel, not here.
+constexpr qint64 kReadBuffer = 64 * 1024;
+// The QUIT of a sender going away waits no longer than this.
+constexpr int kQuitMs = 2000;
+
+// The message as DATA carries it: every line that starts with a dot gets
+// another, and a line with a single dot ends it.
+QByteArray dataOf(const QByteArray &source)
 {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    QByteArray out;
+    out.reserve(source.size() + source.size() / 32 + 5);
+    for (qsizetype from = 0; from < source.size();) {
+        const qsizetype nl = source.indexOf('\n', from);
+        const qsizetype end = nl < 0 ? source.size() : nl + 1;
+        if (source.at(from) == '.')
+            out += '.';
+        out.append(source.constData() + from, end - from);
+        from = end;
+    }
+    if (!out.isEmpty() && !out.endsWith("\r\n"))
+        out += "\r\n";
+    return out + ".\r\n";
+}
+
+// The AUTH mechanisms an EHLO reply offers ("AUTH PLAIN LOGIN", or the
+// older "AUTH=PLAIN LOGIN"), upper case.
+QByteArrayList authMechanisms(const QByteArrayList &extensions)
+{
+    QByteArrayList names;
+    for (const QByteArray &e : extensions) {
+        if (e.startsWith("AUTH ") || e.startsWith("AUTH="))
+            names += e.mid(5).simplified().split(' ');
+    }
+    return names;
 }
 
 } // namespace
 
-QString SmtpServerAddress::url(const QString &heloName) const
-{
-    const QString h = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    return (implicitTls ? QStringLiteral("smtps://") : QStringLiteral("smtp://")) + h + QLatin1Char(':')
-        + QString::number(port) + QLatin1Char('/') + heloName;
-}
+// One reply of the server: its code and the text of each line.
+struct SmtpSender::Reply {
+    int code = 0;
+    QByteArray line; // the last line whole, for the user
+    QByteArrayList texts; // each line after its code
+};
 
 Result<SmtpServerAddress> parseSmtpServer(const QString &name)
 {
@@ -55,64 +83,6 @@ Result<SmtpServerAddress> parseSmtpServer(const QString &name)
 }
 
 
-// What one libcurl session saw: the upload position and the server's replies.
-struct SmtpSender::Transfer {
-    const QByteArray *data = nullptr;
-    qsizetype position = 0;
-    bool sawEhlo = false;
-    bool offeredStartTls = false;
-    QString lastReply; // last line the server sent
-    QString lastCommand; // last command sent (AUTH details left out)
-    QString failedCommand; // the command the server answered with an error
-    int lastReplyCode = 0; // the code of that error answer
-    QString refusedRecipient;
-    const std::function<bool()> *cancelRequested = nullptr;
-
-    // libcurl asks this several times a second, also while it waits for the
-    // server: a non-zero answer ends the transfer at once.
-    static int progress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-    {
-        const auto *t = static_cast<const Transfer *>(user);
-        return t->cancelRequested && *t->cancelRequested && (*t->cancelRequested)() ? 1 : 0;
-    }
-
-    static size_t read(char *buffer, size_t size, size_t count, void *user)
-    {
-        auto *t = static_cast<Transfer *>(user);
-        const qsizetype left = t->data->size() - t->position;
-        const qsizetype n = qMin(left, qsizetype(size * count));
-        memcpy(buffer, t->data->constData() + t->position, size_t(n));
-        t->position += n;
-        return size_t(n);
-    }
-
-    static int debug(CURL *, curl_infotype type, char *data, size_t size, void *user)
-    {
-        auto *t = static_cast<Transfer *>(user);
-        if (type != CURLINFO_HEADER_IN && type != CURLINFO_HEADER_OUT)
-            return 0;
-        const QStringList lines
-            = QString::fromLatin1(data, qsizetype(size)).split(QLatin1String("\r\n"), Qt::SkipEmptyParts);
-        for (const QString &line : lines) {
-            if (type == CURLINFO_HEADER_IN) {
-                t->lastReply = line;
-                if (line.startsWith(QLatin1Char('4')) || line.startsWith(QLatin1Char('5'))) {
-                    t->failedCommand = t->lastCommand;
-                    t->lastReplyCode = line.left(3).toInt();
-                }
-                if (line.size() > 4 && line.startsWith(QLatin1String("250"))
-                    && line.mid(4).trimmed().compare(QLatin1String("STARTTLS"), Qt::CaseInsensitive) == 0)
-                    t->offeredStartTls = true;
-            } else {
-                const QString upper = line.toUpper();
-                if (upper.startsWith(QLatin1String("EHLO")))
-                    t->sawEhlo = true;
-                t->lastCommand = upper.startsWith(QLatin1String("AUTH")) ? QStringLiteral("AUTH") : line;
-            }
-        }
-        return 0;
-    }
-};
 
 SmtpSender::SmtpSender(SmtpSetup setup)
     : m_server(std::move(setup.server))
@@ -131,13 +101,11 @@ SmtpSender::SmtpSender(SmtpSetup setup)
     // A time limit of the server settings bounds every wait.
     if (m_connection.timeoutSeconds > 0)
         m_limits.connectSeconds = m_limits.responseSeconds = m_limits.stallSeconds = m_connection.timeoutSeconds;
-    initLibraries();
 }
 
 SmtpSender::~SmtpSender()
 {
-    if (m_curl)
-        curl_easy_cleanup(static_cast<CURL *>(m_curl));
+    quit();
 }
 
 Status SmtpSender::send(const OutgoingMail &mail)
@@ -181,227 +149,463 @@ Status SmtpSender::send(const OutgoingMail &mail)
         && !securityQuestions::trustCertificate(m_prompt, memory, QStringLiteral("SMTP"), probe.certificate, probe.errors,
             address.host, QStringLiteral("送信エラー")))
         return Error::answered(); // the question said it all
-    m_pinned = probe.certificate;
-    m_pinnedOutOfDate = !valid;
+    m_trustedFingerprint = certificateFingerprint(probe.certificate);
+    m_trustedOutOfDate = !valid; // for this one try
     outcome = sendOver(address, message);
-    m_pinned = QSslCertificate();
-    m_pinnedOutOfDate = false;
+    m_trustedOutOfDate = false;
     return outcome;
 }
 
 Status SmtpSender::sendOver(const SmtpServerAddress &address, const BuiltMessage &message)
 {
-    const QString server = address.host + QLatin1Char(':') + QString::number(address.port);
-    if (address.implicitTls)
-        return transfer(address, message, true, nullptr);
-    if (m_connection.security == Security::None)
-        return transfer(address, message, false, nullptr); // the user's choice
-
-    // STARTTLS. A refused or failed upgrade is an error; a server that does
-    // not offer it gets the password in clear only when the user allows it.
-    bool notOffered = false;
-    Status first = transfer(address, message, true, &notOffered);
-    const std::optional<ServerMemory> memory = m_memoryIni.isEmpty()
-        ? std::nullopt
-        : std::optional<ServerMemory>(std::in_place, m_memoryIni, MailProtocol::Smtp, address.host, address.port);
+    // The connection is used on the thread that sends now (one per run) and
+    // belongs to none in between, so that the next run's thread, or the
+    // one that destroys the sender, can take it.
+    adopt();
+    const auto release = qScopeGuard([this] {
+        if (m_socket)
+            m_socket->moveToThread(nullptr);
+    });
+    m_deadline.setRemainingTime(qint64(m_limits.totalSeconds) * 1000);
+    // A connection kept from the last mail goes on, unless the server closed
+    // it or said something meanwhile (an idle limit's 421).
+    const bool reused = m_socket && m_socket->state() == QAbstractSocket::ConnectedState && m_in.isEmpty()
+        && m_socket->bytesAvailable() == 0;
+    Status sent = reused ? Status() : open(address);
+    if (sent)
+        sent = transaction(message);
+    // Dropped since the last mail (an idle limit, a restart): the server
+    // answered nothing of this mail, so it goes once more over a new
+    // connection, and the run carries on.
+    if (!sent && reused && m_dropped && !sent.error().is(Error::Kind::Canceled)) {
+        sent = open(address);
+        if (sent)
+            sent = transaction(message);
+    }
+    if (!sent)
+        return sent;
+    m_lastEncrypted = m_socket->isEncrypted();
     // Noted once per sender: the file is not read again for every mail of a run.
-    if (first && memory && !m_tlsRemembered) {
-        memory->rememberTls();
+    if (m_startedTls && !m_tlsRemembered && !m_memoryIni.isEmpty()) {
+        ServerMemory(m_memoryIni, MailProtocol::Smtp, address.host, address.port).rememberTls();
         m_tlsRemembered = true;
     }
-    if (first || !notOffered)
-        return first;
-    if (m_connection.security == Security::StartTls)
-        return Error(
-            QStringLiteral("SMTPサーバー「%1」は暗号化通信（STARTTLS）に対応していないため、送信を中止しました。パスワードは送っていません。\r\n"
-                           "「設定」の「POPサーバー」でSMTPの接続の保護とポート番号を確かめてください（SSL/TLS ならふつうはポート 465）。")
-                .arg(server));
-    // A server that offered STARTTLS before and no longer does is being
-    // tampered with: the mail itself is not sent in clear either.
-    if (memory && memory->tlsSeen())
-        return securityQuestions::plainLogin(m_prompt, *memory, QStringLiteral("SMTP"));
-    if (m_account.user.isEmpty() || !memory)
-        return transfer(address, message, false, nullptr, false); // no password goes out
-    if (Status allowed = securityQuestions::plainLogin(m_prompt, *memory, QStringLiteral("SMTP")); !allowed)
-        return allowed;
-    return transfer(address, message, false, nullptr);
+    return {};
 }
 
-Status SmtpSender::transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
-    bool *startTlsNotOffered, bool logIn)
+void SmtpSender::adopt()
 {
-    if (!m_curl)
-        m_curl = curl_easy_init();
-    CURL *curl = static_cast<CURL *>(m_curl);
-    if (!curl)
-        return Error(QStringLiteral("メールを送信する準備ができません。"));
-    curl_easy_reset(curl);
+    if (m_socket && m_socket->thread() != QThread::currentThread())
+        m_socket->moveToThread(QThread::currentThread());
+}
 
-    Transfer t;
-    t.data = &message.source;
-    char errorBuffer[CURL_ERROR_SIZE] = {};
-    const QByteArray url = address.url(m_helo).toUtf8();
-    const QByteArray from = '<' + message.envelopeFrom + '>';
-    curl_slist *recipients = nullptr;
-    for (const QByteArray &r : message.recipients)
-        recipients = curl_slist_append(recipients, QByteArray('<' + r + '>').constData());
-    const QByteArray user = m_account.user.toUtf8();
-    const QByteArray password = m_account.password.toUtf8();
-    const QByteArray caFile = QFile::encodeName(m_trustedCaFile);
+QString SmtpSender::serverText() const
+{
+    return m_address ? m_address->host + QLatin1Char(':') + QString::number(m_address->port) : m_server;
+}
 
-    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
-    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &Transfer::read);
-    curl_easy_setopt(curl, CURLOPT_READDATA, &t);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(message.source.size()));
-    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &Transfer::debug);
-    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &t);
-    curl_easy_setopt(curl, CURLOPT_USE_SSL, long(requireTls ? CURLUSESSL_ALL : CURLUSESSL_NONE));
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(curl, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
-    if (!caFile.isEmpty())
-        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
-    const QByteArray pinnedKey = m_pinned.isNull() ? QByteArray()
-        : "sha256//" + QCryptographicHash::hash(m_pinned.publicKey().toDer(), QCryptographicHash::Sha256).toBase64();
-    QByteArray pinnedPem = m_pinned.isNull() ? QByteArray() : m_pinned.toPem();
-    if (!m_pinned.isNull()) {
-        // The user accepted this very certificate, name and all, for this
-        // server: its key must be the server's, and the certificate itself
-        // stands in for the authorities, so that its dates are still checked
-        // on this connection. Only one the user accepted out of its validity
-        // just now goes without that check.
-        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-        curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, pinnedKey.constData());
-        if (m_pinnedOutOfDate) {
-            curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-        } else {
-            curl_blob blob{pinnedPem.data(), size_t(pinnedPem.size()), CURL_BLOB_COPY};
-            curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
-        }
+Error SmtpSender::replyError(const QString &text, const Reply &reply) const
+{
+    return Error(reply.line.isEmpty() ? text : text + QStringLiteral("\r\nサーバーの応答: ") + readableReply(reply.line));
+}
+
+Error SmtpSender::unsent(const Reply &reply) const
+{
+    return replyError(QStringLiteral("SMTPサーバー「%1」へメールを送信できませんでした。").arg(serverText()), reply);
+}
+
+void SmtpSender::hangUp()
+{
+    if (m_socket)
+        m_socket->abort();
+    m_socket.reset();
+    m_in.clear();
+    m_extensions.clear();
+    m_startedTls = false;
+    m_resetFirst = false;
+}
+
+Error SmtpSender::waitFailed(SocketWait how)
+{
+    const bool closed = how == SocketWait::Failed || how == SocketWait::Done;
+    hangUp();
+    if (how == SocketWait::Canceled)
+        return Error::canceled(QStringLiteral("送信を中止しました。"));
+    if (!closed)
+        return Error(QStringLiteral("SMTPサーバー「%1」が時間内に応答しません。\r\n"
+                                    "しばらくしてからもう一度送信してください。続くときは「設定」の「POPサーバー」でポート番号と接続の保護を確かめてください。")
+                         .arg(serverText()));
+    return Error(QStringLiteral("SMTPサーバー「%1」へメールを送信できませんでした。\r\n詳細: %2 の途中で接続が切れました。")
+                     .arg(serverText(), QString::fromLatin1(m_step)));
+}
+
+Error SmtpSender::handshakeFailed(SocketWait how)
+{
+    if (how != SocketWait::Failed || m_certificateErrors.isEmpty()) {
+        if (how != SocketWait::Failed)
+            return waitFailed(how);
+        hangUp();
+        return Error(QStringLiteral("SMTPサーバー「%1」と暗号化通信（TLS）を確立できません。パスワードは送っていません。\r\n"
+                                    "「設定」の「POPサーバー」で接続の保護（STARTTLS か SSL/TLS）とポート番号を確かめてください。")
+                         .arg(serverText()));
     }
-    if (!user.isEmpty() && logIn) {
-        curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
-    }
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(m_limits.connectSeconds));
-    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(m_limits.responseSeconds));
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(m_limits.stallSeconds));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, long(m_limits.totalSeconds));
-    t.cancelRequested = &m_cancelRequested;
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Transfer::progress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
+    hangUp();
+    return Error(QStringLiteral("SMTPサーバー「%1」の証明書を確認できないため、送信を中止しました。パスワードは送っていません。\r\n理由: %2。")
+                     .arg(serverText(), certificateReasons(m_certificateErrors, m_address->host)),
+                 Error::Kind::CertificateRejected);
+}
 
-    CURLcode code = curl_easy_perform(curl);
-    // A kept connection the server dropped since the last mail (an idle limit,
-    // a restart) fails before any reply: the mail did not reach the server, so
-    // it goes once more over a new connection, and the run carries on.
-    long connects = 0;
-    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
-    if (connects == 0 && t.lastReply.isEmpty()
-        && (code == CURLE_SEND_ERROR || code == CURLE_RECV_ERROR || code == CURLE_GOT_NOTHING)) {
-        Transfer fresh;
-        fresh.data = t.data;
-        fresh.cancelRequested = t.cancelRequested;
-        t = std::move(fresh);
-        errorBuffer[0] = 0;
-        curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
-        code = curl_easy_perform(curl);
+Status SmtpSender::open(const SmtpServerAddress &address)
+{
+    hangUp();
+    // What the sender trusts is read once, at its first connection.
+    if (!m_trustRead) {
+        m_trustRead = true;
+        if (!m_trustedCaFile.isEmpty())
+            m_authorities = QSslCertificate::fromPath(m_trustedCaFile);
+        if (!m_memoryIni.isEmpty())
+            m_trustedFingerprint
+                = ServerMemory(m_memoryIni, MailProtocol::Smtp, address.host, address.port).trustedFingerprint();
     }
-    // The handle keeps its connection for the next mail, and libcurl may still
-    // talk on it later (QUIT when the handle goes): no option may keep pointing
-    // at this function's buffers and callbacks by then.
-    curl_easy_reset(curl);
-    curl_slist_free_all(recipients);
+    m_socket = std::make_unique<QSslSocket>();
+    m_socket->setReadBufferSize(kReadBuffer);
+    QSslConfiguration trust = net::mailServerTls();
+    // The setup's authorities stand in for the system's: nothing reads and
+    // parses the whole system store for a test's or a company's own.
+    if (!m_authorities.isEmpty())
+        trust.setCaCertificates(m_authorities);
+    m_socket->setSslConfiguration(trust);
+    m_socket->setPeerVerifyName(address.host);
+    m_rejected = QSslCertificate();
+    m_certificateErrors.clear();
+    acceptTrustedCertificate(*m_socket, m_trustedFingerprint, m_trustedOutOfDate, m_rejected, m_certificateErrors);
+    bool reached = false; // the TCP connection stands (a TLS failure comes after)
+    QObject::connect(m_socket.get(), &QAbstractSocket::connected, m_socket.get(), [&reached] { reached = true; });
+    m_step = "CONNECT";
+    if (address.implicitTls)
+        m_socket->connectToHostEncrypted(address.host, quint16(address.port));
+    else
+        m_socket->connectToHost(address.host, quint16(address.port));
+    const bool tls = address.implicitTls;
+    const SocketWait how = waitOnSocket(*m_socket, m_limits.connectSeconds * 1000, m_deadline, m_cancelRequested, [&] {
+        return tls ? m_socket->isEncrypted() : m_socket->state() == QAbstractSocket::ConnectedState;
+    });
+    if (how != SocketWait::Done) {
+        if (reached || how != SocketWait::Failed)
+            return tls && reached ? handshakeFailed(how) : waitFailed(how);
+        const bool unknown = m_socket->error() == QAbstractSocket::HostNotFoundError;
+        hangUp();
+        if (unknown)
+            return Error(QStringLiteral("SMTPサーバー「%1」が見つかりません。\r\n"
+                                        "「設定」の「POPサーバー」でSMTPサーバー名の綴りを確かめてください。インターネットにつながっているかも確かめてください。")
+                             .arg(address.host));
+        return Error(QStringLiteral("SMTPサーバー「%1」に接続できません。\r\n"
+                                    "「設定」の「POPサーバー」でSMTPサーバー名、ポート番号、接続の保護を確かめてください。")
+                         .arg(serverText()));
+    }
+    Reply greeting;
+    if (Status read = readReply(greeting); !read)
+        return read;
+    if (greeting.code != 220) {
+        hangUp();
+        return unsent(greeting);
+    }
+    if (Status greeted = hello(); !greeted)
+        return greeted;
+    bool logIn = !m_account.user.isEmpty();
+    if (!address.implicitTls && m_connection.security != Security::None) {
+        if (Status secured = startTls(address, logIn); !secured)
+            return secured;
+    }
+    return logIn ? authenticate() : Status();
+}
 
-    if (code == CURLE_OK) {
-        // With CURLUSESSL_ALL a session that succeeded ran over TLS.
-        m_lastEncrypted = requireTls;
+Status SmtpSender::hello()
+{
+    Reply reply;
+    if (Status said = command("EHLO " + m_helo.toLatin1(), reply); !said)
+        return said;
+    if (reply.code == 250) {
+        m_extensions.clear();
+        for (qsizetype i = 1; i < reply.texts.size(); ++i)
+            m_extensions.append(reply.texts.at(i).trimmed().toUpper());
         return {};
     }
-
-    // A fresh session that never saw STARTTLS offered: the caller may go plain.
-    if (startTlsNotOffered && code == CURLE_USE_SSL_FAILED && t.sawEhlo && !t.offeredStartTls) {
-        *startTlsNotOffered = true;
-        return Error(QStringLiteral("STARTTLS"));
+    // A server of the old kind knows HELO only, and no extension.
+    if (Status said = command("HELO " + m_helo.toLatin1(), reply); !said)
+        return said;
+    if (reply.code != 250) {
+        hangUp();
+        return unsent(reply);
     }
+    return {};
+}
 
-    const QString server = address.host + QLatin1Char(':') + QString::number(address.port);
-    QString text;
-    switch (code) {
-    case CURLE_ABORTED_BY_CALLBACK:
-        text = QStringLiteral("送信を中止しました。");
-        break;
-    case CURLE_COULDNT_RESOLVE_HOST:
-        text = QStringLiteral("SMTPサーバー「%1」が見つかりません。\r\n"
-                              "「設定」の「POPサーバー」でSMTPサーバー名の綴りを確かめてください。インターネットにつながっているかも確かめてください。")
-                   .arg(address.host);
-        break;
-    case CURLE_COULDNT_CONNECT:
-        text = QStringLiteral("SMTPサーバー「%1」に接続できません。\r\n"
-                              "「設定」の「POPサーバー」でSMTPサーバー名、ポート番号、接続の保護を確かめてください。")
-                   .arg(server);
-        break;
-    case CURLE_OPERATION_TIMEDOUT:
-        text = QStringLiteral("SMTPサーバー「%1」が時間内に応答しません。\r\n"
-                              "しばらくしてからもう一度送信してください。続くときは「設定」の「POPサーバー」でポート番号と接続の保護を確かめてください。")
-                   .arg(server);
-        break;
-    case CURLE_PEER_FAILED_VERIFICATION:
-        text = QStringLiteral("SMTPサーバー「%1」の証明書を確認できないため、送信を中止しました。パスワードは送っていません。").arg(server);
-        break;
-    case CURLE_SSL_CONNECT_ERROR:
-        text = QStringLiteral("SMTPサーバー「%1」と暗号化通信（TLS）を確立できません。パスワードは送っていません。\r\n"
-                              "「設定」の「POPサーバー」で接続の保護（STARTTLS か SSL/TLS）とポート番号を確かめてください。")
-                   .arg(server);
-        break;
-    case CURLE_USE_SSL_FAILED:
-        text = QStringLiteral("SMTPサーバー「%1」で暗号化通信（STARTTLS）に切り替えられません。").arg(server);
-        break;
-    case CURLE_LOGIN_DENIED:
-        text = QStringLiteral("SMTPサーバー「%1」で認証に失敗しました。IDとパスワードを確かめてください。")
-                   .arg(server);
-        break;
-    default:
-        if (t.failedCommand.startsWith(QLatin1String("RCPT"), Qt::CaseInsensitive)) {
-            QString who = t.failedCommand.section(QLatin1Char(':'), 1).trimmed();
-            who.remove(QLatin1Char('<')).remove(QLatin1Char('>'));
-            text = QStringLiteral("宛先「%1」はサーバーに受け付けられませんでした。").arg(who);
-        } else if (t.failedCommand.startsWith(QLatin1String("MAIL"), Qt::CaseInsensitive)
-            && t.lastReplyCode == 530) {
-            text
-                = QStringLiteral("SMTPサーバー「%1」は認証を求めています。IDとパスワードを設定してください。")
-                      .arg(server);
-        } else if (t.failedCommand.startsWith(QLatin1String("MAIL"), Qt::CaseInsensitive)) {
-            text = QStringLiteral("差出人「%1」はサーバーに受け付けられませんでした。")
-                       .arg(QString::fromUtf8(message.envelopeFrom));
-        } else if (t.failedCommand.startsWith(QLatin1String("AUTH"), Qt::CaseInsensitive)) {
-            text
-                = QStringLiteral("SMTPサーバー「%1」で認証に失敗しました。IDとパスワードを確かめてください。")
-                      .arg(server);
-        } else {
-            text = QStringLiteral("SMTPサーバー「%1」へメールを送信できませんでした。").arg(server);
+Status SmtpSender::startTls(const SmtpServerAddress &address, bool &logIn)
+{
+    // A refused or failed upgrade is an error; a server that does not offer
+    // it gets the password in clear only when the user allows it.
+    if (!m_extensions.contains("STARTTLS")) {
+        const QString server = serverText();
+        const std::optional<ServerMemory> memory = m_memoryIni.isEmpty()
+            ? std::nullopt
+            : std::optional<ServerMemory>(std::in_place, m_memoryIni, MailProtocol::Smtp, address.host, address.port);
+        if (m_connection.security == Security::StartTls) {
+            hangUp();
+            return Error(
+                QStringLiteral("SMTPサーバー「%1」は暗号化通信（STARTTLS）に対応していないため、送信を中止しました。パスワードは送っていません。\r\n"
+                               "「設定」の「POPサーバー」でSMTPの接続の保護とポート番号を確かめてください（SSL/TLS ならふつうはポート 465）。")
+                    .arg(server));
         }
-        break;
+        // A server that offered STARTTLS before and no longer does is being
+        // tampered with: the mail itself is not sent in clear either.
+        if (memory && memory->tlsSeen()) {
+            hangUp();
+            return securityQuestions::plainLogin(m_prompt, *memory, QStringLiteral("SMTP"));
+        }
+        if (!logIn || !memory) {
+            logIn = false; // no password goes out
+            return {};
+        }
+        if (Status allowed = securityQuestions::plainLogin(m_prompt, *memory, QStringLiteral("SMTP")); !allowed) {
+            hangUp();
+            return allowed;
+        }
+        return {};
     }
-    QString detail = QString::fromUtf8(errorBuffer);
-    if (detail.isEmpty())
-        detail = QString::fromUtf8(curl_easy_strerror(code));
-    text += QStringLiteral("\r\n詳細: ") + detail;
-    if (!t.lastReply.isEmpty() && code != CURLE_COULDNT_CONNECT && code != CURLE_COULDNT_RESOLVE_HOST)
-        text += QStringLiteral("\r\nサーバーの応答: ") + t.lastReply;
-    const Error::Kind kind = code == CURLE_PEER_FAILED_VERIFICATION ? Error::Kind::CertificateRejected
-        : code == CURLE_ABORTED_BY_CALLBACK                         ? Error::Kind::Canceled
-                                                                    : Error::Kind::Failed;
-    return Error(text, kind);
+    Reply reply;
+    if (Status said = command("STARTTLS", reply); !said)
+        return said;
+    if (reply.code != 220) {
+        hangUp();
+        return replyError(QStringLiteral("SMTPサーバー「%1」で暗号化通信（STARTTLS）に切り替えられません。").arg(serverText()), reply);
+    }
+    // Whatever came in clear after the go-ahead is no part of the encrypted session.
+    m_in.clear();
+    m_socket->readAll();
+    m_socket->startClientEncryption();
+    m_step = "STARTTLS";
+    const SocketWait how = waitOnSocket(*m_socket, m_limits.connectSeconds * 1000, m_deadline, m_cancelRequested,
+                                        [this] { return m_socket->isEncrypted(); });
+    if (how != SocketWait::Done)
+        return handshakeFailed(how);
+    m_startedTls = true;
+    // What the server offered in clear is forgotten.
+    return hello();
+}
+
+Status SmtpSender::authenticate()
+{
+    const QByteArrayList offered = authMechanisms(m_extensions);
+    if (offered.isEmpty())
+        return {}; // the server asks for none; MAIL FROM says when it wants one
+    const QByteArray user = m_account.user.toUtf8();
+    const QByteArray password = m_account.password.toUtf8();
+    const QString denied = QStringLiteral("SMTPサーバー「%1」で認証に失敗しました。IDとパスワードを確かめてください。").arg(serverText());
+    Reply reply;
+    // Each step that must be answered 334 (go on) or 235 (logged in).
+    const auto step = [&](const QByteArray &line, int expected) -> Status {
+        if (Status said = command(line, reply); !said)
+            return said;
+        if (reply.code == expected)
+            return {};
+        hangUp();
+        return replyError(denied, reply);
+    };
+    Status done;
+    if (offered.contains("CRAM-MD5")) {
+        // The password itself never goes over the connection.
+        if (!(done = step("AUTH CRAM-MD5", 334)))
+            return done;
+        const QByteArray challenge = QByteArray::fromBase64(reply.texts.value(0).trimmed());
+        const QByteArray digest = QMessageAuthenticationCode::hash(challenge, password, QCryptographicHash::Md5).toHex();
+        done = step(QByteArray(user + ' ' + digest).toBase64(), 235);
+    } else if (offered.contains("PLAIN")) {
+        done = step("AUTH PLAIN " + QByteArray('\0' + user + '\0' + password).toBase64(), 235);
+    } else if (offered.contains("LOGIN")) {
+        if ((done = step("AUTH LOGIN", 334)) && (done = step(user.toBase64(), 334)))
+            done = step(password.toBase64(), 235);
+    } else {
+        hangUp();
+        return Error(denied + QStringLiteral("\r\n詳細: サーバーの認証方式（%1）に対応していません。")
+                                  .arg(readableReply(offered.join(' '))));
+    }
+    return done;
+}
+
+Status SmtpSender::transaction(const BuiltMessage &message)
+{
+    m_heard = false;
+    m_dropped = false;
+    Reply reply;
+    if (m_resetFirst) {
+        if (Status said = command("RSET", reply); !said)
+            return said;
+        if (reply.code != 250) {
+            hangUp();
+            return unsent(reply);
+        }
+    }
+    // Until the end of DATA is answered, a failure leaves a transaction open.
+    m_resetFirst = true;
+    QByteArrayList commands{"MAIL FROM:<" + message.envelopeFrom + '>'};
+    for (const QByteArray &r : message.recipients)
+        commands.append("RCPT TO:<" + r + '>');
+    commands.append("DATA");
+    // With PIPELINING the whole group goes in one write and the replies are
+    // read after, in order: one round trip instead of one per command.
+    const bool pipelining = m_extensions.contains("PIPELINING");
+    if (pipelining) {
+        if (Status written = write(commands.join("\r\n") + "\r\n"); !written)
+            return written;
+    }
+    std::optional<Error> refused;
+    for (qsizetype i = 0; i < commands.size(); ++i) {
+        const QByteArray &line = commands.at(i);
+        m_step = line.left(4);
+        if (Status said = pipelining ? readReply(reply) : command(line, reply); !said)
+            return said;
+        const bool data = i == commands.size() - 1;
+        const bool accepted = i == 0 ? reply.code == 250 : data ? reply.code == 354 : reply.code == 250 || reply.code == 251;
+        if (accepted && data && refused) {
+            // The server waits for a message that is not coming: dropping the
+            // connection discards the transaction, where an empty message
+            // would reach the recipients it took.
+            hangUp();
+            return *refused;
+        }
+        if (accepted || refused)
+            continue;
+        if (i == 0 && reply.code == 530)
+            refused = replyError(QStringLiteral("SMTPサーバー「%1」は認証を求めています。IDとパスワードを設定してください。").arg(serverText()), reply);
+        else if (i == 0)
+            refused = replyError(QStringLiteral("差出人「%1」はサーバーに受け付けられませんでした。").arg(QString::fromUtf8(message.envelopeFrom)), reply);
+        else if (!data)
+            refused = replyError(QStringLiteral("宛先「%1」はサーバーに受け付けられませんでした。").arg(QString::fromUtf8(message.recipients.at(i - 1))), reply);
+        else
+            refused = unsent(reply);
+        if (!pipelining)
+            return *refused;
+    }
+    if (refused)
+        return *refused;
+    m_step = "DATA";
+    if (Status written = write(dataOf(message.source)); !written)
+        return written;
+    if (Status read = readReply(reply); !read)
+        return read;
+    m_resetFirst = false; // answered or not, the transaction is over
+    return reply.code == 250 ? Status() : Status(unsent(reply));
+}
+
+Status SmtpSender::write(const QByteArray &bytes)
+{
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        m_dropped = !m_heard;
+        return waitFailed(SocketWait::Failed);
+    }
+    m_socket->write(bytes);
+    // Until the last byte is on the wire (encrypted, where TLS is on), no
+    // stretch without a byte moving may last longer than the stall bound.
+    const auto pending = [this] { return m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite(); };
+    qint64 left = pending();
+    QDeadlineTimer stall(qint64(m_limits.stallSeconds) * 1000);
+    const SocketWait how = waitOnSocket(*m_socket, m_limits.totalSeconds * 1000, m_deadline, m_cancelRequested, [&] {
+        if (const qint64 now = pending(); now < left) {
+            left = now;
+            stall.setRemainingTime(qint64(m_limits.stallSeconds) * 1000);
+        }
+        return left == 0 || stall.hasExpired();
+    });
+    if (how == SocketWait::Done && left == 0)
+        return {};
+    m_dropped = how == SocketWait::Failed && !m_heard;
+    return waitFailed(how == SocketWait::Done ? SocketWait::TimedOut : how);
+}
+
+Status SmtpSender::command(const QByteArray &line, Reply &reply)
+{
+    // Named by its verb; a line of a log-in dialogue (a secret) keeps "AUTH".
+    static const QByteArrayList verbs{"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "RSET", "QUIT"};
+    if (const QByteArray verb = line.left(line.indexOf(' ')); verbs.contains(verb))
+        m_step = verb;
+    if (Status written = write(line + "\r\n"); !written)
+        return written;
+    return readReply(reply);
+}
+
+Status SmtpSender::readReply(Reply &reply)
+{
+    reply = Reply();
+    for (int lines = 0;;) {
+        const qsizetype nl = m_in.indexOf('\n');
+        if (nl < 0 || nl > kLongestReplyLine + 1) {
+            if (m_in.size() > kLongestReplyLine + 1) {
+                hangUp();
+                return Error(QStringLiteral("SMTPサーバー「%1」の応答の1行が長すぎるため、送信を中止しました（%2 の応答が %3 バイトを超えました）。")
+                                 .arg(serverText(), QString::fromLatin1(m_step), QString::number(kLongestReplyLine)));
+            }
+            const SocketWait how = waitOnSocket(*m_socket, m_limits.responseSeconds * 1000, m_deadline, m_cancelRequested,
+                                                [this] { return m_socket->bytesAvailable() > 0; });
+            if (m_socket->bytesAvailable() == 0) {
+                m_dropped = how == SocketWait::Failed && !m_heard && m_in.isEmpty() && lines == 0;
+                return waitFailed(how);
+            }
+            m_in += m_socket->read(kReadBuffer);
+            continue;
+        }
+        QByteArray line = m_in.left(nl + 1);
+        m_in.remove(0, nl + 1);
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        if (++lines > kMostReplyLines) {
+            hangUp();
+            return Error(QStringLiteral("SMTPサーバー「%1」の応答が長すぎるため、送信を中止しました（%2 の応答が %3 行を超えました）。")
+                             .arg(serverText(), QString::fromLatin1(m_step), QString::number(kMostReplyLines)));
+        }
+        const bool coded = line.size() >= 3 && std::all_of(line.begin(), line.begin() + 3, [](char c) { return c >= '0' && c <= '9'; })
+            && (line.size() == 3 || line.at(3) == ' ' || line.at(3) == '-');
+        if (!coded) {
+            hangUp();
+            return Error(QStringLiteral("SMTPサーバー「%1」の応答を理解できないため、送信を中止しました（%2 に対して「%3」）。")
+                             .arg(serverText(), QString::fromLatin1(m_step), readableReply(line)));
+        }
+        reply.code = line.left(3).toInt();
+        reply.texts.append(line.mid(4));
+        reply.line = line;
+        if (line.size() > 3 && line.at(3) == '-')
+            continue;
+        // 421: the server is closing the connection. As the first word on a
+        // kept connection it is the same as a drop in between.
+        if (reply.code == 421) {
+            m_dropped = !m_heard;
+            const Error closing = unsent(reply);
+            hangUp();
+            return closing;
+        }
+        m_heard = true;
+        return {};
+    }
+}
+
+void SmtpSender::quit()
+{
+    if (!m_socket)
+        return;
+    adopt();
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        // The sender goes away, often on the main thread amid its windows:
+        // blocking waits with a tight bound and no event loop that could run
+        // anything else meanwhile. What the server answers changes nothing.
+        const QDeadlineTimer bound(kQuitMs);
+        m_socket->write("QUIT\r\n");
+        while (m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite() > 0 && !bound.hasExpired()
+               && m_socket->waitForBytesWritten(int(bound.remainingTime()))) {
+        }
+        while (!m_socket->canReadLine() && !bound.hasExpired() && m_socket->waitForReadyRead(int(bound.remainingTime()))) {
+        }
+    }
+    hangUp();
 }
 
 SmtpCertificateProbe probeSmtpCertificate(const SmtpServerAddress &address, int timeoutMs, const QString &caFile,

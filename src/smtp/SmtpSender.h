@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QDeadlineTimer>
+#include <QSslSocket>
 
 #include <functional>
 #include <memory>
@@ -13,6 +15,7 @@
 #include "mail/MailOptions.h"
 #include "mail/MailSender.h"
 #include "net/ServerSecurity.h"
+#include "net/Transport.h"
 #include "smtp/MessageBuilder.h"
 
 namespace kestra {
@@ -26,9 +29,6 @@ struct SmtpServerAddress {
     QString host; // without brackets
     int port = 25;
     bool portGiven = false; // the name carries its port
-
-    // The URL handed to the transport, e.g. "smtp://127.0.0.1:25/helo.name".
-    QString url(const QString &heloName) const;
 };
 
 // An error says why the name cannot be used.
@@ -73,13 +73,19 @@ struct SmtpSetup {
     SecurityPrompt *prompt = nullptr;
 };
 
-// Sends mail over SMTP with libcurl. The server's certificate is checked
-// against the system's authorities (or those of the setup's CA file, when one
-// is named); there is no silent fall-back to a plain connection once
-// STARTTLS was offered. When the server offers AUTH and the account has a
-// user, the session logs in. One sender keeps its connection for the next mail
-// to the same server; when the server dropped it in between, the mail goes
-// over a new one.
+// Sends mail over SMTP on the program's own client. The server's certificate
+// is checked against the system's authorities (or those of the setup's CA
+// file, when one is named) or must be the one the user trusts for this
+// server; there is no silent fall-back to a plain connection once STARTTLS was
+// offered. When the server offers AUTH (CRAM-MD5, PLAIN or LOGIN) and the
+// account has a user, the session logs in. One sender keeps its connection
+// for the next mail to the same server: a transaction that failed part-way is
+// ended with RSET first, and when the server dropped the connection in
+// between, the mail goes over a new one. With a server that offers
+// PIPELINING, MAIL FROM, every RCPT TO and DATA go out in one write. Every
+// reply line and the number of lines of one reply are bounded. The sender may
+// be used on one thread after another (one per run) and destroyed on yet
+// another: it says QUIT when destroyed.
 class SmtpSender final : public MailSender
 {
 public:
@@ -98,14 +104,32 @@ public:
     bool lastSessionEncrypted() const { return m_lastEncrypted; }
 
 private:
-    struct Transfer;
-    // With `startTlsNotOffered`, a server that did not offer STARTTLS sets it
-    // instead of failing with an error text.
-    Status transfer(const SmtpServerAddress &address, const BuiltMessage &message, bool requireTls,
-        bool *startTlsNotOffered, bool logIn = true);
+    struct Reply;
     Status sendOver(const SmtpServerAddress &address, const BuiltMessage &message);
+    // Takes the connection kept from another thread into this one.
+    void adopt();
+    // Connects, greets, switches to TLS and logs in as the settings say.
+    Status open(const SmtpServerAddress &address);
+    Status hello();
+    // `logIn` is cleared when the password must stay home.
+    Status startTls(const SmtpServerAddress &address, bool &logIn);
+    Status authenticate();
+    // One mail over the open connection, from MAIL FROM to the end of DATA.
+    Status transaction(const BuiltMessage &message);
+    // Writes `bytes` and waits until they are gone, each stretch bounded.
+    Status write(const QByteArray &bytes);
+    Status command(const QByteArray &line, Reply &reply);
+    // One reply, its lines bounded in length and number; 421 is a failure.
+    Status readReply(Reply &reply);
+    // Each failure drops the connection and says why.
+    Error waitFailed(SocketWait how);
+    Error handshakeFailed(SocketWait how);
+    Error replyError(const QString &text, const Reply &reply) const;
+    Error unsent(const Reply &reply) const;
+    QString serverText() const;
+    void hangUp();
+    void quit();
 
-    void *m_curl = nullptr;
     QString m_server;
     std::optional<SmtpServerAddress> m_address;
     SmtpAccount m_account;
@@ -114,13 +138,28 @@ private:
     QString m_memoryIni;
     QString m_trustedCaFile;
     SecurityPrompt *m_prompt = nullptr;
-    QSslCertificate m_pinned; // a certificate the user trusts, for one transfer
-    bool m_pinnedOutOfDate = false; // ... accepted just now although out of its validity
+    bool m_trustRead = false; // the two below, read at the first connection
+    QList<QSslCertificate> m_authorities; // of m_trustedCaFile
+    QByteArray m_trustedFingerprint; // the certificate the user trusts for this server
+    bool m_trustedOutOfDate = false; // ... accepted just now although out of its validity
+    QSslCertificate m_rejected; // the certificate that failed the check
+    QList<QSslError> m_certificateErrors;
     bool m_lastEncrypted = false;
     bool m_tlsRemembered = false; // this server's STARTTLS is noted in m_memoryIni
     QString m_helo; // the name given in EHLO
     AttachmentPartsPtr m_attachments;
     std::function<bool()> m_cancelRequested;
+
+    // The connection kept from one mail to the next.
+    std::unique_ptr<QSslSocket> m_socket;
+    QByteArray m_in; // read and not yet taken
+    QByteArrayList m_extensions; // of the last EHLO reply, upper case
+    QByteArray m_step; // the command waited for, named in error texts
+    bool m_startedTls = false; // encrypted by STARTTLS (not smtps)
+    bool m_resetFirst = false; // the last transaction stopped part-way
+    bool m_heard = false; // a reply came in the current transaction
+    bool m_dropped = false; // the connection closed before any such reply
+    QDeadlineTimer m_deadline; // of one mail's session
 };
 
 } // namespace kestra

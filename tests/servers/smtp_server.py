@@ -17,7 +17,9 @@ ports are written to DIR/ports.json:
   smtps     TLS from the first byte, AUTH as on "starttls"
   denytls   offers STARTTLS but refuses it when asked (454)
 
-Every server refuses recipients whose local part starts with "refuse" (550).
+Every server refuses recipients whose local part starts with "refuse" (550);
+all but denytls offer PIPELINING (as real servers do), unless started with
+--no-pipelining.
 With --maildir-root ROOT, mail to USER@maildir.test is also delivered into
 ROOT/USER/Maildir/new (owned by the dovecot user, for the test POP3 server);
 such a recipient without that Maildir is refused.
@@ -76,11 +78,19 @@ class Collector:
     counter = itertools.count(1)
     lock = threading.Lock()
 
-    def __init__(self, folder, port, implicit_tls=False, maildir_root=None):
+    def __init__(self, folder, port, implicit_tls=False, maildir_root=None, pipelining=False):
         self.folder = folder
         self.port = port
         self.implicit_tls = implicit_tls
         self.maildir_root = maildir_root
+        self.pipelining = pipelining
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        # With this hook aiosmtpd leaves the client's name to it.
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(-1, "250-PIPELINING")
+        return responses
 
     def maildir_of(self, address):
         local, _, domain = address.rpartition("@")
@@ -160,7 +170,7 @@ class DenyTlsController(Controller):
         return DenyTlsSMTP(self.handler, **self.SMTP_kwargs)
 
 
-def serve(folder, base, maildir_root=None):
+def serve(folder, base, maildir_root=None, pipelining=True):
     mail = os.path.join(folder, "mail")
     os.makedirs(mail, exist_ok=True)
     pem, key = make_authority(folder)
@@ -170,12 +180,13 @@ def serve(folder, base, maildir_root=None):
     auth = dict(authenticator=authenticator, auth_required=True, auth_require_tls=True)
     ports = dict(starttls=base, plain=base + 1, smtps=base + 2, denytls=base + 3)
     controllers = [
-        Controller(Collector(mail, ports["starttls"], maildir_root=maildir_root), port=ports["starttls"],
+        Controller(Collector(mail, ports["starttls"], maildir_root=maildir_root, pipelining=pipelining),
+                   port=ports["starttls"],
                    tls_context=tls, **auth, **common),
-        Controller(Collector(mail, ports["plain"]), port=ports["plain"], **common),
+        Controller(Collector(mail, ports["plain"], pipelining=pipelining), port=ports["plain"], **common),
         # The whole session is TLS here, which aiosmtpd does not count as "TLS"
         # for AUTH, so it is offered without that condition.
-        Controller(Collector(mail, ports["smtps"], True), port=ports["smtps"], ssl_context=tls,
+        Controller(Collector(mail, ports["smtps"], True, pipelining=pipelining), port=ports["smtps"], ssl_context=tls,
                    authenticator=authenticator,
                    auth_required=True, auth_require_tls=False, **common),
         DenyTlsController(Collector(mail, ports["denytls"]), port=ports["denytls"], tls_context=tls, **common),
@@ -221,7 +232,7 @@ def block_is_free(base):
     return True
 
 
-def start_server(folder, maildir_root=None):
+def start_server(folder, maildir_root=None, pipelining=True):
     os.makedirs(folder, exist_ok=True)
     stop_server(folder)  # one left over from an interrupted run
     ports_file = os.path.join(folder, "ports.json")
@@ -236,6 +247,8 @@ def start_server(folder, maildir_root=None):
         command = [sys.executable, os.path.abspath(__file__), "serve", "--dir", folder, "--base", str(base)]
         if maildir_root:
             command += ["--maildir-root", maildir_root]
+        if not pipelining:
+            command.append("--no-pipelining")
         proc = subprocess.Popen(command,
                                 stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
         with open(os.path.join(folder, "server.pid"), "w") as f:
@@ -256,14 +269,15 @@ def main():
     parser.add_argument("--dir", required=True)
     parser.add_argument("--base", type=int, default=FIRST_PORT)
     parser.add_argument("--maildir-root")
+    parser.add_argument("--no-pipelining", action="store_true")
     args = parser.parse_args()
     folder = os.path.abspath(args.dir)
     if args.command == "start":
-        start_server(folder, args.maildir_root)
+        start_server(folder, args.maildir_root, not args.no_pipelining)
     elif args.command == "stop":
         stop_server(folder)
     else:
-        serve(folder, args.base, args.maildir_root)
+        serve(folder, args.base, args.maildir_root, not args.no_pipelining)
 
 
 if __name__ == "__main__":

@@ -3,7 +3,7 @@
 # trusted roots, without touching the machine's trust store: the command runs
 # in a private mount namespace in which /etc/ssl/certs is a folder holding the
 # system's roots, the given authorities, their hash links and a combined
-# ca-certificates.crt. Qt and libcurl find them there as they find any root.
+# ca-certificates.crt. Qt finds them there as it finds any root.
 #
 #   system_trust.sh CA.pem [CA.pem ...] -- COMMAND [ARGS...]
 set -euo pipefail

@@ -136,24 +136,79 @@ private:
     QList<QByteArray> m_received;
 };
 
-// Answers whole mail transactions, offering no STARTTLS. After
-// `mailsBeforeHangUp` mails the server hangs up at the next command, without
-// a word.
-void plainConversation(ScriptedSmtp &srv, QTcpSocket &s, int mailsBeforeHangUp = -1)
+// How a scripted server behaves beyond answering whole mail transactions
+// (it never offers STARTTLS).
+struct Conversation {
+    // Offered in EHLO; the server then answers nothing of MAIL FROM until
+    // the whole group up to DATA is in, so a client that waits for each
+    // answer gets none.
+    bool pipelining = false;
+    // After this many mails the server hangs up at the next command ...
+    int mailsBeforeHangUp = -1;
+    bool sayClosing = false; // ... after a 421, else without a word
+};
+
+// The answer to RCPT TO: local parts starting with "refuse" are refused.
+QByteArray rcptAnswer(const QByteArray &line, int &accepted)
+{
+    if (line.toLower().contains("<refuse"))
+        return "550 5.1.1 no such user\r\n";
+    ++accepted;
+    return "250 ok\r\n";
+}
+
+// Reads a message to its "." line; false when the client went away first.
+bool readMessage(ScriptedSmtp &srv, QTcpSocket &s)
+{
+    // The message has blank lines of its own: only "." or a client gone ends it.
+    for (QByteArray body = srv.expect(s); body != "."; body = srv.expect(s)) {
+        if (body.isEmpty() && (srv.stopping() || s.state() != QAbstractSocket::ConnectedState))
+            return false;
+    }
+    return true;
+}
+
+void conversation(ScriptedSmtp &srv, QTcpSocket &s, const Conversation &c = {})
 {
     int mails = 0;
+    int accepted = 0; // recipients of the transaction
     srv.say(s, "220 plain.test ESMTP\r\n");
-    for (QByteArray line = srv.expect(s); !line.isEmpty() && mails != mailsBeforeHangUp; line = srv.expect(s)) {
+    for (QByteArray line = srv.expect(s); !line.isEmpty(); line = srv.expect(s)) {
+        if (mails == c.mailsBeforeHangUp) {
+            if (c.sayClosing)
+                srv.say(s, "421 4.4.2 plain.test idle too long\r\n");
+            return;
+        }
         const QByteArray verb = line.left(4).toUpper();
         if (verb == "EHLO") {
-            srv.say(s, "250-plain.test\r\n250 8BITMIME\r\n");
+            srv.say(s, QByteArray("250-plain.test\r\n") + (c.pipelining ? "250-PIPELINING\r\n" : "") + "250 8BITMIME\r\n");
+        } else if (verb == "MAIL" && c.pipelining) {
+            accepted = 0;
+            const bool refused = line.toLower().contains("<refuse");
+            QByteArray answers = refused ? "550 5.7.1 sender refused\r\n" : "250 ok\r\n";
+            for (QByteArray next = srv.expect(s); next.toUpper() != "DATA"; next = srv.expect(s)) {
+                if (next.isEmpty())
+                    return;
+                answers += refused ? "503 5.5.1 MAIL first\r\n" : rcptAnswer(next, accepted);
+            }
+            srv.say(s, answers + (accepted ? "354 go on\r\n" : "503 5.5.1 no valid recipients\r\n"));
+            if (accepted && !readMessage(srv, s))
+                return;
+            if (accepted) {
+                srv.say(s, "250 queued\r\n");
+                ++mails;
+            }
+        } else if (verb == "MAIL" || verb == "RSET") {
+            accepted = 0;
+            srv.say(s, line.toLower().contains("<refuse") ? "550 5.7.1 sender refused\r\n" : "250 ok\r\n");
+        } else if (verb == "RCPT") {
+            srv.say(s, rcptAnswer(line, accepted));
+        } else if (verb == "DATA" && !accepted) {
+            srv.say(s, "503 5.5.1 no valid recipients\r\n");
         } else if (verb == "DATA") {
             srv.say(s, "354 go on\r\n");
-            // The message has blank lines of its own: only "." or a client gone ends it.
-            for (QByteArray body = srv.expect(s); body != "."; body = srv.expect(s)) {
-                if (body.isEmpty() && (srv.stopping() || s.state() != QAbstractSocket::ConnectedState))
-                    return;
-            }
+            if (!readMessage(srv, s))
+                return;
             srv.say(s, "250 queued\r\n");
             ++mails;
         } else if (verb == "QUIT") {
@@ -163,6 +218,21 @@ void plainConversation(ScriptedSmtp &srv, QTcpSocket &s, int mailsBeforeHangUp =
             srv.say(s, "250 ok\r\n");
         }
     }
+}
+
+// A sender to a scripted server: no STARTTLS try, waits of a few seconds.
+SmtpSetup scriptedSetup(quint16 port)
+{
+    SmtpSetup setup;
+    setup.server = QStringLiteral("127.0.0.1:%1").arg(port);
+    setup.connection.security = Security::None;
+    setup.limits.connectSeconds = setup.limits.responseSeconds = setup.limits.stallSeconds = 5;
+    return setup;
+}
+
+QString message(const Status &status)
+{
+    return status.ok() ? QString() : status.error().message();
 }
 
 } // namespace
@@ -503,25 +573,255 @@ private Q_SLOTS:
         QCOMPARE(smtp::receivedFor(next).size(), 1);
     }
 
-    // The server dropped the kept connection between two mails: the second
-    // goes out over a new connection, once, and the third keeps that one.
+    // The server dropped the kept connection between two mails, silently or
+    // saying 421 first: the second goes out over a new connection, once, and
+    // the third keeps that one.
+    void droppedConnectionReconnectsOnce_data()
+    {
+        QTest::addColumn<bool>("pipelining");
+        QTest::addColumn<bool>("sayClosing");
+        QTest::newRow("silent") << false << false;
+        QTest::newRow("421") << false << true;
+        QTest::newRow("pipelining, silent") << true << false;
+        QTest::newRow("pipelining, 421") << true << true;
+    }
     void droppedConnectionReconnectsOnce()
     {
+        QFETCH(bool, pipelining);
+        QFETCH(bool, sayClosing);
         std::atomic_int connections{0};
-        ScriptedSmtp srv([&connections](ScriptedSmtp &srv, QTcpSocket &s) {
-            plainConversation(srv, s, ++connections == 1 ? 1 : -1);
+        ScriptedSmtp srv([&](ScriptedSmtp &srv, QTcpSocket &s) {
+            conversation(srv, s, {pipelining, ++connections == 1 ? 1 : -1, sayClosing});
         });
-        SmtpSetup setup;
-        setup.server = QStringLiteral("127.0.0.1:%1").arg(srv.port());
-        setup.connection.security = Security::None; // one connection per session, no STARTTLS try
-        setup.limits.connectSeconds = setup.limits.responseSeconds = setup.limits.stallSeconds = 5;
-        SmtpSender sender(setup);
+        SmtpSender sender(scriptedSetup(srv.port()));
         for (int i = 1; i <= 3; ++i) {
             const Status sent = sender.send(simpleMail(QStringLiteral("to%1@example.test").arg(i)));
-            QVERIFY2(sent.ok(), qPrintable(sent.ok() ? QString() : sent.error().message()));
+            QVERIFY2(sent.ok(), qPrintable(message(sent)));
         }
         QCOMPARE(connections.load(), 2);
         QCOMPARE(srv.received().count("DATA"), 3);
+        QCOMPARE(srv.received().count("."), 3);
+    }
+
+    // A mail whose sender or recipient the server refused fails with the
+    // server's reply; the next one goes over the same connection, after RSET
+    // (a pipelined group is read to its end first, so that the answers stay
+    // in step). A clean end of DATA needs no RSET. With PIPELINING, a group
+    // in which the server took some recipients and said go on to DATA is
+    // ended by dropping the connection: no empty message reaches anyone.
+    void refusedTransactionThenNextMail_data()
+    {
+        QTest::addColumn<bool>("pipelining");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("connections");
+        const QString from = QStringLiteral("sender@example.test");
+        const QString refusedFrom = QStringLiteral("refuse-me@example.test");
+        const QString recipient = QStringLiteral("宛先「refuse-a@example.test」はサーバーに受け付けられませんでした。\r\nサーバーの応答: 550 5.1.1 no such user");
+        const QString sender = QStringLiteral("差出人「refuse-me@example.test」はサーバーに受け付けられませんでした。\r\nサーバーの応答: 550 5.7.1 sender refused");
+        QTest::newRow("one by one") << false << from << "refuse-a@example.test" << recipient << 1;
+        QTest::newRow("one by one, one of two refused") << false << from << "ok@example.test, refuse-a@example.test" << recipient << 1;
+        QTest::newRow("one by one, sender refused") << false << refusedFrom << "ok@example.test" << sender << 1;
+        QTest::newRow("pipelining") << true << from << "refuse-a@example.test" << recipient << 1;
+        QTest::newRow("pipelining, one of two refused") << true << from << "ok@example.test, refuse-a@example.test" << recipient << 2;
+        QTest::newRow("pipelining, sender refused") << true << refusedFrom << "ok@example.test, b@example.test" << sender << 1;
+    }
+    void refusedTransactionThenNextMail()
+    {
+        QFETCH(bool, pipelining);
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, expected);
+        QFETCH(int, connections);
+        std::atomic_int opened{0};
+        ScriptedSmtp srv([&](ScriptedSmtp &srv, QTcpSocket &s) {
+            ++opened;
+            conversation(srv, s, {pipelining});
+        });
+        SmtpSender sender(scriptedSetup(srv.port()));
+        OutgoingMail refusedMail = simpleMail(to);
+        refusedMail.from = from;
+        const Status refused = sender.send(refusedMail);
+        QVERIFY(!refused.ok());
+        QVERIFY2(message(refused).contains(expected), qPrintable(message(refused)));
+        for (const char *next : {"b@example.test", "c@example.test"}) {
+            const Status sent = sender.send(simpleMail(QString::fromLatin1(next)));
+            QVERIFY2(sent.ok(), qPrintable(message(sent)));
+        }
+        QCOMPARE(opened.load(), connections);
+        const QList<QByteArray> lines = srv.received();
+        QCOMPARE(lines.count("."), 2); // only the two good mails were completed
+        QCOMPARE(lines.count("RSET"), connections == 1 ? 1 : 0);
+        if (connections == 1)
+            QVERIFY(lines.indexOf("RSET") < lines.indexOf("MAIL FROM:<sender@example.test>", lines.indexOf("RSET")));
+    }
+
+    // A message line that starts with a dot reaches the server whole: the
+    // dot doubled on the way, and a line of one dot does not end the DATA.
+    void dotLinesArriveWhole()
+    {
+        SmtpSender sender(testSetup(smtp::server(smtp::Kind::StartTls)));
+        const QString to = smtp::uniqueAddress();
+        OutgoingMail m = simpleMail(to);
+        m.body = QStringLiteral(".first\r\n.\r\n..two\r\nend\r\n");
+        const Status sent = sender.send(m);
+        QVERIFY2(sent.ok(), qPrintable(message(sent)));
+        const QList<smtp::Received> got = smtp::receivedFor(to);
+        QCOMPARE(got.size(), 1);
+        QVERIFY2(test::sameBody(test::parseMail(got[0].source).body, m.body), got[0].source.constData());
+    }
+
+    // A server that sends one endless line, or endless lines of one reply:
+    // the sender stops at its bounds with a clear text, long before any
+    // time limit.
+    void hostileReplies_data()
+    {
+        QTest::addColumn<bool>("endlessLine");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("endless greeting line") << true << "応答の1行が長すぎる";
+        QTest::newRow("endless EHLO lines") << false << "行を超えました";
+    }
+    void hostileReplies()
+    {
+        QFETCH(bool, endlessLine);
+        QFETCH(QString, expected);
+        ScriptedSmtp srv([endlessLine](ScriptedSmtp &srv, QTcpSocket &s) {
+            srv.say(s, endlessLine ? "220 " : "220 hostile.test\r\n");
+            if (!endlessLine && srv.expect(s).isEmpty())
+                return;
+            const QByteArray flood = endlessLine ? QByteArray(8192, 'x') : QByteArray("250-AUTH PLAIN\r\n").repeated(512);
+            while (!srv.stopping() && s.state() == QAbstractSocket::ConnectedState) {
+                s.write(flood);
+                s.waitForBytesWritten(100);
+            }
+        });
+        SmtpSetup setup = scriptedSetup(srv.port());
+        setup.limits.responseSeconds = setup.limits.stallSeconds = 600;
+        setup.limits.totalSeconds = 1200;
+        SmtpSender sender(setup);
+        const Status sent = sender.send(simpleMail(QStringLiteral("a@example.test")));
+        QVERIFY(!sent.ok());
+        QVERIFY2(message(sent).contains(expected), qPrintable(message(sent)));
+    }
+
+    // Whatever a server (or someone in between) sends in clear after its
+    // go-ahead to STARTTLS is no answer within the encrypted session: the
+    // session after the handshake is unaffected by it.
+    void repliesBeforeTlsAreDiscarded()
+    {
+        std::atomic<int> ehlos{0};
+        ScriptedSmtp srv([&](ScriptedSmtp &srv, QTcpSocket &plain) {
+            srv.say(plain, "220 tls.test ESMTP\r\n");
+            srv.expect(plain);
+            srv.say(plain, "250-tls.test\r\n250 STARTTLS\r\n");
+            if (srv.expect(plain) != "STARTTLS")
+                return;
+            srv.say(plain, "220 go ahead\r\n250 injected\r\n");
+            QSslSocket s;
+            s.setSocketDescriptor(plain.socketDescriptor());
+            s.setLocalCertificate(smtp::folder() + QStringLiteral("/server.pem"));
+            s.setPrivateKey(smtp::folder() + QStringLiteral("/server.key"));
+            s.startServerEncryption();
+            if (!s.waitForEncrypted(5000))
+                return;
+            for (QByteArray line = srv.expect(s); !line.isEmpty(); line = srv.expect(s)) {
+                const QByteArray verb = line.left(4).toUpper();
+                if (verb == "EHLO") {
+                    ++ehlos;
+                    srv.say(s, "250-tls.test\r\n250 8BITMIME\r\n");
+                } else if (verb == "DATA") {
+                    srv.say(s, "354 go on\r\n");
+                    if (!readMessage(srv, s))
+                        return;
+                    srv.say(s, "250 queued\r\n");
+                } else if (verb == "QUIT") {
+                    return srv.say(s, "221 bye\r\n");
+                } else {
+                    srv.say(s, "250 ok\r\n");
+                }
+            }
+        });
+        SmtpSetup setup = scriptedSetup(srv.port());
+        setup.connection.security = Security::StartTls;
+        setup.trustedCaFile = smtp::caFile();
+        SmtpSender sender(setup);
+        const Status sent = sender.send(simpleMail(QStringLiteral("a@example.test")));
+        QVERIFY2(sent.ok(), qPrintable(message(sent)));
+        QVERIFY(sender.lastSessionEncrypted());
+        QCOMPARE(ehlos.load(), 1);
+        QCOMPARE(srv.received().count("."), 1);
+    }
+
+    // The compose window makes the sender on its thread, sends on one worker
+    // thread per run and destroys it on its own again: the connection goes
+    // from run to run and the sender says QUIT at the end, without a warning.
+    void connectionCrossesThreadsAndQuits()
+    {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+        std::atomic_int connections{0};
+        ScriptedSmtp srv([&](ScriptedSmtp &srv, QTcpSocket &s) {
+            ++connections;
+            conversation(srv, s, {true});
+        });
+        auto sender = std::make_unique<SmtpSender>(scriptedSetup(srv.port()));
+        // Finished, the threads are still there while the sender goes on.
+        std::vector<std::unique_ptr<QThread>> workers;
+        for (int run = 1; run <= 2; ++run) {
+            Status sent;
+            workers.emplace_back(
+                QThread::create([&] { sent = sender->send(simpleMail(QStringLiteral("run%1@example.test").arg(run))); }));
+            workers.back()->start();
+            QVERIFY(workers.back()->wait(20000));
+            QVERIFY2(sent.ok(), qPrintable(message(sent)));
+        }
+        sender.reset();
+        QCOMPARE(connections.load(), 1);
+        QCOMPARE(srv.received().count("."), 2);
+        QCOMPARE(srv.received().value(srv.received().size() - 1), QByteArray("QUIT"));
+    }
+
+    // Log-in over a connection the user chose to leave plain: the strongest
+    // mechanism the server offers of CRAM-MD5, PLAIN and LOGIN, each as the
+    // server expects it (the CRAM-MD5 case is the worked example of its RFC).
+    void authMechanisms_data()
+    {
+        QTest::addColumn<QByteArray>("offered");
+        QTest::addColumn<QList<QByteArray>>("expected");
+        QTest::newRow("cram-md5 first") << QByteArray("LOGIN PLAIN CRAM-MD5")
+                                        << QList<QByteArray>{"AUTH CRAM-MD5", "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw"};
+        QTest::newRow("plain") << QByteArray("LOGIN PLAIN") << QList<QByteArray>{"AUTH PLAIN AHRpbQB0YW5zdGFhZnRhbnN0YWFm"};
+        QTest::newRow("login") << QByteArray("LOGIN")
+                               << QList<QByteArray>{"AUTH LOGIN", "dGlt", "dGFuc3RhYWZ0YW5zdGFhZg=="};
+    }
+    void authMechanisms()
+    {
+        QFETCH(QByteArray, offered);
+        QFETCH(QList<QByteArray>, expected);
+        ScriptedSmtp srv([offered](ScriptedSmtp &srv, QTcpSocket &s) {
+            srv.say(s, "220 auth.test\r\n");
+            srv.expect(s);
+            srv.say(s, "250-auth.test\r\n250 AUTH " + offered + "\r\n");
+            for (QByteArray line = srv.expect(s); !line.isEmpty(); line = srv.expect(s)) {
+                if (line == "AUTH CRAM-MD5")
+                    srv.say(s, "334 " + QByteArray("<1896.697170952@postoffice.reston.mci.net>").toBase64() + "\r\n");
+                else if (line == "AUTH LOGIN" || line == "dGlt")
+                    srv.say(s, "334 go on\r\n");
+                else if (line.startsWith("MAIL"))
+                    return srv.say(s, "451 enough\r\n");
+                else
+                    srv.say(s, "235 welcome\r\n");
+            }
+        });
+        SmtpSetup setup = scriptedSetup(srv.port());
+        setup.account = {QStringLiteral("tim"), QStringLiteral("tanstaaftanstaaf")};
+        SmtpSender sender(setup);
+        const Status sent = sender.send(simpleMail(QStringLiteral("a@example.test")));
+        QVERIFY(!sent.ok());
+        QVERIFY2(message(sent).contains(QStringLiteral("451 enough")), qPrintable(message(sent)));
+        const QList<QByteArray> lines = srv.received();
+        QCOMPARE(lines.mid(1, expected.size()), expected);
+        QVERIFY(lines.value(expected.size() + 1).startsWith("MAIL FROM:"));
     }
 
     void sendOverSmtps()
@@ -680,7 +980,7 @@ private Q_SLOTS:
     void strippedStartTlsGetsNoMail()
     {
         QFETCH(bool, login);
-        ScriptedSmtp server([](ScriptedSmtp &srv, QTcpSocket &s) { plainConversation(srv, s); });
+        ScriptedSmtp server([](ScriptedSmtp &srv, QTcpSocket &s) { conversation(srv, s); });
         QTemporaryDir dir;
         const QString ini = dir.filePath(QStringLiteral("kestra2.ini"));
         ServerMemory(ini, MailProtocol::Smtp, QStringLiteral("127.0.0.1"), server.port()).rememberTls();
