@@ -166,12 +166,12 @@ private slots:
         const QStringList plain{QStringLiteral("kestra"), QStringLiteral("-style=fusion"), QStringLiteral("<null>")};
         QCOMPARE(asRoot, (QStringList{QStringLiteral("kestra"), QStringLiteral("-style=fusion"),
                                       QStringLiteral("--webEngineArgs"), QStringLiteral("--no-sandbox"),
-                                      QStringLiteral("<null>")}));
+                                      QStringLiteral("--no-zygote"), QStringLiteral("<null>")}));
         QCOMPARE(asUser, plain);
         QCOMPARE(asRootWithVariable, plain);
         QCOMPARE(asRootWithFlags, plain);
-        QCOMPARE(flagsAsRoot, QByteArray("--lang=ja --no-sandbox"));
-        QCOMPARE(emptyFlagsAsRoot, QByteArray("--no-sandbox"));
+        QCOMPARE(flagsAsRoot, QByteArray("--lang=ja --no-sandbox --no-zygote"));
+        QCOMPARE(emptyFlagsAsRoot, QByteArray("--no-sandbox --no-zygote"));
         QVERIFY(!variableSet);
     }
 
