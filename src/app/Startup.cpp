@@ -26,6 +26,9 @@
 #ifndef Q_OS_WIN
 #include <unistd.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace kestra {
 
@@ -96,10 +99,24 @@ std::vector<char *> withEngineArguments(int argc, char *argv[], bool root)
     return args;
 }
 
+void keepLargeBuffersApart()
+{
+#ifdef __GLIBC__
+    // A 受信 run holds a large message two or three times over (as fetched,
+    // as parsed, decoded) on its worker thread. Left alone, glibc raises its
+    // threshold for pages of their own past the first such buffer freed, and
+    // later ones are carved from the heaps, where what stays allocated around
+    // them keeps their pages resident: after 1,000 mails about 1.5 MiB more
+    // at the peak and after the run. Fixed, the threshold stays at 128 KiB.
+    ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
+}
+
 int runApplication(int argc, char *argv[])
 {
     // Before any password is read: a crash leaves no core file holding it.
     keepOutOfCoreDumps();
+    keepLargeBuffersApart();
 #ifndef Q_OS_WIN
     std::vector<char *> args = withEngineArguments(argc, argv, ::geteuid() == 0);
 #else
