@@ -4,9 +4,11 @@
 # and after receiving COUNT mails from a private Dovecot server (the receive
 # bench's mail set). Kestra's browser pane is not used until then, so its web
 # engine is not loaded; it is measured once more after the help page has been
-# shown in the pane (toolbar Home). For each: the main process's VmRSS and
-# VmHWM, and the proportional set size (Pss) summed over the program and every
-# helper process it started (the web engine's processes, for Kestra).
+# shown in the pane (toolbar Home), the web engine's own processes apart. For
+# each: the main process's VmRSS and VmHWM, and the proportional set size (Pss)
+# summed over the program and every helper process it started. The floor is a
+# bare Qt Widgets window of the main window's size (bench/memory_floor) on the
+# same display: what any program on this stack costs.
 #
 #   bench/memory_compare.sh [BUILD_DIR] [COUNT]     (default build, 1000)
 #
@@ -25,7 +27,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "memory_compare: skipped, missing: ${missing[*]}" >&2
   exit 77
 fi
-for program in src/kestra bench/receive_bench; do
+for program in src/kestra bench/receive_bench bench/memory_floor; do
   [ -x "$BUILD_DIR/$program" ] || { echo "memory_compare: build $BUILD_DIR/$program first" >&2; exit 1; }
 done
 
@@ -63,6 +65,18 @@ figures() {
   done
   # A program that has ended measured nothing.
   [ -n "$rss" ] && [ "$pss" -gt 0 ] || return 1
+  echo "$rss $hwm $pss $n"
+}
+# "VmRSS VmHWM Pss processes" summed over the web engine's processes of the session $1.
+engine_figures() {
+  local rss=0 hwm=0 pss=0 n=0 p
+  for p in $(pgrep -s "$1" -x QtWebEngineProc); do
+    rss=$((rss + $(awk '/^VmRSS:/ {print $2}' "/proc/$p/status")))
+    hwm=$((hwm + $(awk '/^VmHWM:/ {print $2}' "/proc/$p/status")))
+    pss=$((pss + $(awk '/^Pss:/ {print $2}' "/proc/$p/smaps_rollup")))
+    n=$((n + 1))
+  done
+  [ "$n" -gt 0 ] || return 1
   echo "$rss $hwm $pss $n"
 }
 show() {
@@ -131,8 +145,22 @@ done
 shown_help || { echo "memory_compare: kestra's pane showed no page" >&2; cat "$WORK/kestra.log" >&2; exit 1; }
 settle "$kpid"
 kpage=$(figures "$ksid" "$kpid") || { echo "memory_compare: kestra ended showing a page" >&2; exit 1; }
+kengine=$(engine_figures "$ksid") || { echo "memory_compare: kestra showed a page without the web engine" >&2; exit 1; }
 kill -KILL -- -"$ksid"
 wait "$ksid" 2>/dev/null || true
+
+# The floor, started and measured as the program was.
+setsid env HOME="$WORK/floor" XDG_DATA_HOME="$WORK/floor" XDG_CONFIG_HOME="$WORK/floor" XDG_CACHE_HOME="$WORK/floor" \
+  "$BUILD_DIR/bench/memory_floor" >"$WORK/floor.log" 2>&1 &
+fsid=$!
+started+=("$fsid")
+wait_for 'xdotool search --onlyvisible --name "^memory_floor$" >/dev/null 2>&1' 30 \
+  || { echo "memory_compare: the floor showed no window" >&2; cat "$WORK/floor.log" >&2; exit 1; }
+fpid=$(pgrep -s "$fsid" -x memory_floor)
+settle "$fpid"
+floor=$(figures "$fsid" "$fpid") || { echo "memory_compare: the floor ended after start" >&2; exit 1; }
+kill -KILL -- -"$fsid"
+wait "$fsid" 2>/dev/null || true
 
 # Sylpheed on a fresh profile with one POP3 account, past its first-start
 # question for the mailbox folder; a second call with --receive-all makes the
@@ -181,6 +209,8 @@ echo "memory after start and after receiving $COUNT mails (Xvfb, $(nproc) cores;
 show kestra "after start" "$kstart"
 show kestra "after $COUNT mails" "$kafter"
 show kestra "+ help page in pane" "$kpage"
+show "" "  its engine processes" "$kengine"
+show floor "bare Qt window" "$floor"
 show sylpheed "after start" "$sstart"
 show sylpheed "after $COUNT mails" "$safter"
 read -r _ shwm spss _ <<<"$safter"
@@ -193,3 +223,7 @@ ratio() {
 }
 ratio "after $COUNT mails, pane never used" "$kafter"
 ratio "after $COUNT mails and the help page" "$kpage"
+read -r _ fhwm fpss _ <<<"$floor"
+awk -v fh="$fhwm" -v sh="$shwm" -v fp="$fpss" -v sp="$spss" 'BEGIN {
+  printf "ratio floor / sylpheed after its mails: VmHWM %.2f, Pss %.2f\n", fh / sh, fp / sp
+}'

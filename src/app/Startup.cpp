@@ -26,6 +26,9 @@
 #ifndef Q_OS_WIN
 #include <unistd.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace kestra {
 
@@ -74,29 +77,46 @@ std::vector<char *> withEngineArguments(int argc, char *argv[], bool root)
     std::vector<char *> args(argv, argv + argc);
     // The web engine refuses to start its sandbox as root; only then is it
     // switched off, on the command line the engine reads rather than in the
-    // environment, which programs started from here would inherit.
+    // environment, which programs started from here would inherit. Without
+    // the sandbox the engine's zygote (two resident processes that fork the
+    // page processes inside it) serves no purpose: the page process is
+    // started directly, about 10 MiB less in all.
     static char engineArgs[] = "--webEngineArgs";
     static char noSandbox[] = "--no-sandbox";
+    static char noZygote[] = "--no-zygote";
     if (root && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
         // While QTWEBENGINE_CHROMIUM_FLAGS is set (even empty) the engine reads
-        // its switches there and ignores the command line: the switch is added
-        // to the user's own flags instead, which stay as they are.
+        // its switches there and ignores the command line: the switches are
+        // added to the user's own flags instead, which stay as they are.
         if (qEnvironmentVariableIsSet("QTWEBENGINE_CHROMIUM_FLAGS")) {
             qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-                    (qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + ' ' + noSandbox).trimmed());
+                    (qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + ' ' + noSandbox + ' ' + noZygote).trimmed());
         } else {
-            args.push_back(engineArgs);
-            args.push_back(noSandbox);
+            args.insert(args.end(), {engineArgs, noSandbox, noZygote});
         }
     }
     args.push_back(nullptr);
     return args;
 }
 
+void keepLargeBuffersApart()
+{
+#ifdef __GLIBC__
+    // A 受信 run holds a large message two or three times over (as fetched,
+    // as parsed, decoded) on its worker thread. Left alone, glibc raises its
+    // threshold for pages of their own past the first such buffer freed, and
+    // later ones are carved from the heaps, where what stays allocated around
+    // them keeps their pages resident: after 1,000 mails about 1.5 MiB more
+    // at the peak and after the run. Fixed, the threshold stays at 128 KiB.
+    ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
+}
+
 int runApplication(int argc, char *argv[])
 {
     // Before any password is read: a crash leaves no core file holding it.
     keepOutOfCoreDumps();
+    keepLargeBuffersApart();
 #ifndef Q_OS_WIN
     std::vector<char *> args = withEngineArguments(argc, argv, ::geteuid() == 0);
 #else

@@ -21,9 +21,14 @@ RenderingChoice chooseRendering();
 void settleRendering(const RenderingChoice &choice);
 
 // The program's arguments for the application object, ending in a null
-// pointer: as root the web engine's sandbox is switched off on its command
-// line (unless QTWEBENGINE_DISABLE_SANDBOX already says so).
+// pointer: as root the web engine's sandbox and with it its zygote are
+// switched off on its command line (unless QTWEBENGINE_DISABLE_SANDBOX
+// already says so).
 std::vector<char *> withEngineArguments(int argc, char *argv[], bool root);
+
+// Gives every buffer of 128 KiB or more pages of its own, which go back to
+// the system as soon as it is freed (glibc; elsewhere nothing is done).
+void keepLargeBuffersApart();
 
 // Creates the application, prepares the application folder, shows the main
 // window and runs the event loop until the main window closes.

@@ -33,6 +33,10 @@
 #include <QWebEngineView>
 #include <QtTest>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 using namespace kestra;
 using kestra::test::findControl;
 
@@ -166,13 +170,32 @@ private slots:
         const QStringList plain{QStringLiteral("kestra"), QStringLiteral("-style=fusion"), QStringLiteral("<null>")};
         QCOMPARE(asRoot, (QStringList{QStringLiteral("kestra"), QStringLiteral("-style=fusion"),
                                       QStringLiteral("--webEngineArgs"), QStringLiteral("--no-sandbox"),
-                                      QStringLiteral("<null>")}));
+                                      QStringLiteral("--no-zygote"), QStringLiteral("<null>")}));
         QCOMPARE(asUser, plain);
         QCOMPARE(asRootWithVariable, plain);
         QCOMPARE(asRootWithFlags, plain);
-        QCOMPARE(flagsAsRoot, QByteArray("--lang=ja --no-sandbox"));
-        QCOMPARE(emptyFlagsAsRoot, QByteArray("--no-sandbox"));
+        QCOMPARE(flagsAsRoot, QByteArray("--lang=ja --no-sandbox --no-zygote"));
+        QCOMPARE(emptyFlagsAsRoot, QByteArray("--no-sandbox --no-zygote"));
         QVERIFY(!variableSet);
+    }
+
+    // A large buffer freed and made again still gets pages of its own, which
+    // leave the process when it is freed; left alone, glibc carves the second
+    // one from its heap, where it stays resident.
+    void largeBuffersKeepPagesOfTheirOwn()
+    {
+#ifdef __GLIBC__
+        keepLargeBuffersApart();
+        const auto mapped = [] { return ::mallinfo2().hblkhd; };
+        const size_t before = mapped();
+        for (int round = 1; round <= 3; ++round) {
+            QByteArray buffer(1024 * 1024, 'x');
+            QVERIFY2(mapped() >= before + buffer.size(), qPrintable(QStringLiteral("round %1").arg(round)));
+        }
+        QCOMPARE(mapped(), before);
+#else
+        QSKIP("glibc's allocator only");
+#endif
     }
 
     // What receiving and the automatic check use instead of the boxes themselves.

@@ -613,14 +613,21 @@ void TestPop3Faults::messageOverTheLimitIsSkippedWholeAndLeavesNoFile()
     QCOMPARE(box.close(), 0);
     QCOMPARE(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 
-    // One a crash left behind is removed at the next start; other files stay.
-    QFile leftover(temp.filePath(QStringLiteral("kestra-receive-Ab12Cd.eml")));
-    QFile other(temp.filePath(QStringLiteral("kestra-other.eml")));
-    QVERIFY(leftover.open(QIODevice::WriteOnly) && other.open(QIODevice::WriteOnly));
-    leftover.close();
-    other.close();
-    QCOMPARE(removeReceiveLeftovers(), 1);
-    QCOMPARE(QDir(temp.path()).entryList(QDir::Files), QStringList{QStringLiteral("kestra-other.eml")});
+    // Those a crash left behind are removed at the next start; other files
+    // stay, names that only begin or end like them too.
+    const QStringList leftovers{QStringLiteral("kestra-receive-Ab12Cd.eml"), QStringLiteral("KESTRA-RECEIVE-zz.EML")};
+    const QStringList others{QStringLiteral("kestra-other.eml"), QStringLiteral("kestra-receive-Ab12Cd.eml.part"),
+                             QStringLiteral("kestra-receive.eml"), QStringLiteral("my-kestra-receive-Ab12Cd.eml")};
+    for (const QString &name : leftovers + others) {
+        QFile file(temp.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(removeReceiveLeftovers(), 2);
+    QStringList kept = QDir(temp.path()).entryList(QDir::Files);
+    kept.sort();
+    QStringList expected = others;
+    expected.sort();
+    QCOMPARE(kept, expected);
     if (oldTemp.isNull())
         qunsetenv("TMPDIR");
     else
