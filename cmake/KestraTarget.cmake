@@ -21,6 +21,11 @@ function(kestra_library name)
   kestra_warnings(${name})
 endfunction()
 
+# What a test run from the build tree needs in its environment: the mail codec
+# library lies in <build>/lib/kestra, not where the loader looks from a test's
+# folder (src/mimecodec).
+set(KESTRA_TEST_LIBRARIES "KESTRA_MIME_LIBRARY=$<TARGET_FILE:kestra_mimecodec>")
+
 # A QtTest executable registered with CTest; runs offscreen.
 function(kestra_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;FIXTURES;LABELS" ${ARGN})
@@ -30,8 +35,9 @@ function(kestra_test name)
   kestra_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;LANG=C.UTF-8;XDG_DATA_DIRS=${PROJECT_BINARY_DIR}/share:/usr/local/share:/usr/share"
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;LANG=C.UTF-8;XDG_DATA_DIRS=${PROJECT_BINARY_DIR}/share:/usr/local/share:/usr/share;${KESTRA_TEST_LIBRARIES}"
     TIMEOUT 600)
+  add_dependencies(${name} kestra_mimecodec)
   if(ARG_FIXTURES)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${ARG_FIXTURES}")
   endif()

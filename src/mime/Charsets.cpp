@@ -727,4 +727,25 @@ QMap<QByteArray, QString> headerParameters(QByteArrayView rawValue)
     return result;
 }
 
+bool encodeText(const QString &text, const char *charset, QByteArray &out)
+{
+    out.clear();
+    iconv_t cd = iconv_open(charset, "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    QByteArray in = text.toUtf8();
+    char *inPtr = in.data();
+    size_t inLeft = size_t(in.size());
+    QByteArray buffer(qsizetype(in.size()) * 4 + 16, '\0');
+    char *outPtr = buffer.data();
+    size_t outLeft = size_t(buffer.size());
+    bool ok = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1);
+    // Back to the initial shift state (ESC ( B for ISO-2022-JP).
+    if (ok)
+        ok = iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != size_t(-1);
+    iconv_close(cd);
+    out = buffer.left(qsizetype(buffer.size() - qsizetype(outLeft)));
+    return ok && inLeft == 0;
+}
+
 } // namespace kestra::mime

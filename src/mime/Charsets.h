@@ -45,4 +45,8 @@ QByteArray headerToken(QByteArrayView raw);
 QByteArray decodeBase64(QByteArrayView text);
 QByteArray decodeQuotedPrintable(QByteArrayView text, bool headerWord = false);
 
+// Encodes `text` through glibc's iconv. False when a character has no code in
+// `charset`; `out` then holds what was converted before it.
+bool encodeText(const QString &text, const char *charset, QByteArray &out);
+
 } // namespace kestra::mime

@@ -2,6 +2,7 @@
 
 #include "common/Text.h"
 #include "mime/Charsets.h"
+#include "mime/MimeCodec.h"
 #include "mime/MimeMessage.h"
 
 #include <QBuffer>
@@ -49,6 +50,10 @@ QString pieceText(QIODevice &in, qint64 bodyOffset)
 Result<ExpandedMail> expandMessage(const RawMessage &message, const QString &attachFolder, qint64 maxBytes,
                                    AttachmentWrites *writes)
 {
+    // Nothing is made of a message that cannot be parsed: it stays on the server.
+    QString why;
+    if (!mimeCodec(&why))
+        return Error(why);
     ExpandedMail out;
     QBuffer memory;
     memory.setData(message.bytes());

@@ -9,16 +9,9 @@
 
 #include "common/Result.h"
 #include "mail/MailSender.h"
+#include "mime/MimeCodec.h"
 
 namespace kestra {
-
-// The message source with CR LF line ends, and the envelope.
-struct BuiltMessage {
-    QByteArray source;
-    QByteArray envelopeFrom; // bare address
-    QList<QByteArray> recipients; // bare addresses of To, Cc and Bcc
-    QString bodyCharset; // "ISO-2022-JP" or "UTF-8"
-};
 
 // Builds the MIME message: From, To, Cc, Subject (RFC 2047), Date, Message-ID,
 // MIME-Version; a text body in ISO-2022-JP when every character has a code
