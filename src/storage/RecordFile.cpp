@@ -15,6 +15,7 @@
 #else
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -29,6 +30,22 @@ const StoreKind favourites{u"Kstdata90.data", u"KSTDATA90.TMP", FavouriteRecord:
 } // namespace stores
 
 namespace {
+#ifdef Q_OS_LINUX
+// Every this many bytes copied, the disk starts writing them: the sync at the
+// end then waits only for the last stretch instead of the whole copy, and the
+// copying overlaps the writing.
+constexpr qint64 kWriteBackStep = 16 << 20;
+
+// Starts writing out the last `length` bytes before the end of `fd` (it is
+// written at its end) without waiting; a failure only leaves it to the sync.
+void startWriteBack(int fd, qint64 length)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size > 0)
+        ::sync_file_range(fd, qMax<off_t>(0, st.st_size - length), length, SYNC_FILE_RANGE_WRITE);
+}
+#endif
+
 // Appends `length` bytes of `from`, starting at `offset`, to `to`. Uses the
 // kernel's file-to-file copy where there is one and the bytes keep their place
 // within a page, else reads and writes a mebibyte at a time: records are not a
@@ -45,12 +62,14 @@ bool copyRange(QFile &from, qint64 offset, QFile &to, qint64 length, QByteArray 
     qint64 left = length;
     bool kernel = (offset - to.size()) % kPage == 0;
     while (kernel && left > 0) {
-        const ssize_t n = ::copy_file_range(from.handle(), &in, to.handle(), nullptr, size_t(left), 0);
+        const ssize_t n = ::copy_file_range(
+            from.handle(), &in, to.handle(), nullptr, size_t(qMin(left, kWriteBackStep)), 0);
         if (n <= 0) {
             kernel = false;
             break;
         }
         left -= n;
+        startWriteBack(to.handle(), n);
     }
     if (kernel) {
         // Keep QFile's idea of the position in step with the descriptor.
@@ -62,6 +81,7 @@ bool copyRange(QFile &from, qint64 offset, QFile &to, qint64 length, QByteArray 
         return false;
 #endif
     constexpr qint64 kChunk = 1 << 20;
+    [[maybe_unused]] qint64 pending = 0; // written since the disk was last asked to write
     if (!from.seek(offset))
         return false;
     while (length > 0) {
@@ -70,6 +90,15 @@ bool copyRange(QFile &from, qint64 offset, QFile &to, qint64 length, QByteArray 
         if (from.read(buffer.data(), n) != n || to.write(buffer.constData(), n) != n)
             return false;
         length -= n;
+#ifdef Q_OS_LINUX
+        pending += n;
+        if (pending >= kWriteBackStep) {
+            if (!to.flush())
+                return false;
+            startWriteBack(to.handle(), pending);
+            pending = 0;
+        }
+#endif
     }
     return true;
 }
