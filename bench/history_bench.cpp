@@ -3,7 +3,7 @@
 //   cat: reading the file once (cat > /dev/null), for comparison
 //   open: the history button's work from the click to the filled, painted window,
 //         with the process's peak memory (a fresh process)
-//   delete one: "１件削除" on row 0 (mark, compaction, refill), and the mark and
+//   delete one: "１件削除" on row 0 (mark, compaction, list), and the mark and
 //         compaction alone, each beside cp + sync of the same file in this run
 // It fails (exit 1) when a step failed or measured nothing.
 // Usage: history_bench [count] [folder for the temporary store]
@@ -157,7 +157,8 @@ int childDelete(const QString &appFolder, double copySyncMs)
     t.start();
     findControl<QPushButton>(f, "Command1")->click();
     const double whole = ms(t);
-    std::printf("delete one mail (row 0, mark + compaction + refill): %.0f ms; lines %d -> %d; cp + sync: %.0f ms "
+    std::printf("delete one mail (row 0, as the window runs it: mark, compaction, list): %.0f ms; lines %d -> %d; "
+                "cp + sync: %.0f ms "
                 "(%.2fx)\n",
                 whole, before, findControl<HistoryListBox>(f, "List1")->count(), copySyncMs, whole / copySyncMs);
     if (findControl<HistoryListBox>(f, "List1")->count() != before - 1) {

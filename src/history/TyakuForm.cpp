@@ -21,6 +21,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QFileInfo>
 #include <QDir>
 #include <QCloseEvent>
 #include <QLabel>
@@ -496,10 +497,46 @@ void TyakuForm::Command1_Click()
     // On failure the old store stays whole, the marked record included: it is
     // no longer listed, and the next compaction drops it.
     const Status compacted = compactAfterDeletion(mode);
-    List1->clear();
-    FillHistoryList();
+    if (!compacted || !dropCompactedRow(row)) {
+        List1->clear();
+        FillHistoryList();
+    }
     if (!compacted)
         showStorageError(compacted.error());
+}
+
+bool TyakuForm::dropCompactedRow(int row)
+{
+    // Only when the list held every record of the store, 1 to n in order, and
+    // the store now holds one fewer: then the rows after the deleted one are
+    // the records one place up, and nothing else changed.
+    const qsizetype rows = m_rowRecords.size();
+    if (rows != List1->count() || row >= rows)
+        return false;
+    for (qsizetype i = 0; i < rows; ++i) {
+        if (m_rowRecords.at(i) != i + 1)
+            return false;
+    }
+    const qint16 mode = appState().historyMode;
+    const QString store = historyStorePath(mode);
+    if (QFileInfo(store).size() != (rows - 1) * qint64(MailRecord::kLength))
+        return false;
+    MailRecord last;
+    if (rows > 1) {
+        const Result<bool> read = readMailRecord(store, rows - 1, last);
+        if (!read || !read.value())
+            return false;
+    }
+    // As a refill leaves it: no row selected, the last mail shown.
+    List1->clearSelection();
+    List1->setCurrentRow(-1);
+    delete List1->takeItem(row);
+    m_rowRecords.removeLast();
+    rtfEd->clear();
+    if (rows > 1)
+        showMail(mailFields(last, mode));
+    Text2->setText(QString::number(List1->count()));
+    return true;
 }
 
 void TyakuForm::Command5_Click()

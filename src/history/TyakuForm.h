@@ -173,6 +173,11 @@ private:
     // Compacts the store after a deletion: at once, or once the receive run
     // that appends to it has ended (the rows are then renumbered).
     Status compactAfterDeletion(qint16 mode);
+    // After the mail of `row` was deleted and its store compacted at once:
+    // takes the row out of the list instead of reading the store again, when
+    // the list held exactly the store's records. False: the list must be
+    // filled again.
+    bool dropCompactedRow(int row);
 
     int m_findPosition = 0;
     QList<qint64> m_rowRecords; // record number of each row of List1

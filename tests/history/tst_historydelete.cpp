@@ -100,6 +100,44 @@ private slots:
         QCOMPARE(mailBuffer(m).Live, qint16(0));
     }
 
+    // The list is updated in place after a deletion: the rows after the
+    // deleted one must open the records one place up; a store that gained a
+    // record since the list was filled is read again, and the newcomer listed.
+    void rowsAfterADeletionOpenTheirOwnMails_data()
+    {
+        QTest::addColumn<bool>("appendedMeanwhile");
+        QTest::newRow("store as listed") << false;
+        QTest::newRow("a mail stored after the list was filled") << true;
+    }
+    void rowsAfterADeletionOpenTheirOwnMails()
+    {
+        QFETCH(bool, appendedMeanwhile);
+        writeBytes(store(1), storeBytes({receivedMail(1), receivedMail(2), receivedMail(3), receivedMail(4)}));
+        openHistoryWindow(1);
+        TyakuForm *f = history();
+        auto *list = findControl<HistoryListBox>(f, "List1");
+        if (appendedMeanwhile)
+            writeBytes(store(1), storeBytes({receivedMail(1), receivedMail(2), receivedMail(3), receivedMail(4),
+                                     receivedMail(5)}));
+        pressRow(list, 1);
+        m_prompt->answer(PromptAnswer::Yes);
+        findControl<QPushButton>(f, "Command1")->click();
+
+        const QList<int> survivors = appendedMeanwhile ? QList<int>{1, 3, 4, 5} : QList<int>{1, 3, 4};
+        QStringList expected;
+        for (int n : survivors)
+            expected << HistoryLine(mailFields(receivedMail(n), 1));
+        QCOMPARE(listLines(list), expected);
+        QCOMPARE(findControl<QLineEdit>(f, "Text2")->text(), QString::number(expected.size()));
+        QCOMPARE(findControl<QLineEdit>(f, "Text9")->text(),
+            appendedMeanwhile ? QStringLiteral("件名5") : QStringLiteral("件名4"));
+        QCOMPARE(f->selectedRow(), -1);
+        for (int row = 0; row < expected.size(); ++row) {
+            pressRow(list, row);
+            QCOMPARE(findControl<QLineEdit>(f, "Text9")->text(), mailFields(receivedMail(survivors.at(row)), 1).subject);
+        }
+    }
+
     void deletingTheOnlyRecordLeavesAnEmptyStore()
     {
         writeBytes(store(1), storeBytes({receivedMail(1)}));
