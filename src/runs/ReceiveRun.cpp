@@ -3,6 +3,7 @@
 #include "common/Text.h"
 #include "mime/Charsets.h"
 #include "mime/MessageExpansion.h"
+#include "mime/MimeCodec.h"
 #include "mime/MimeMessage.h"
 #include "storage/Originals.h"
 #include "storage/RecordFile.h"
@@ -308,12 +309,14 @@ bool ReceiveRun::receiveAll(RecordFile &store)
             = mime::expandMessage(message, m_in.attachFolder, limit, &m_attachmentWrites);
         if (!expanded) {
             // An attachment (or a piece of a split message) that could not
-            // be written: the message stays on the server, to be received
-            // once the cause is gone.
+            // be written, or no mail codec to parse with: the message stays
+            // on the server, to be received once the cause is gone. Only the
+            // first is an attachment's fault, and only it is called one.
             const mime::HeaderSummary summary = mime::summariseHeader(message.headerBlock());
             subject = cutAtNul(summary.subject);
             from = cutAtNul(summary.from);
-            leaveOnServer(QStringLiteral("添付ファイルをオープンできません\r\n　") + expanded.error().message());
+            const QString why = expanded.error().message();
+            leaveOnServer(mime::mimeCodec() ? QStringLiteral("添付ファイルをオープンできません\r\n　") + why : why);
             continue;
         }
         const mime::ExpandedMail &content = expanded.value();
